@@ -1,0 +1,338 @@
+// Events, waits and handles across threads; also run under ThreadSanitizer.
+#include "platform/portable.h"
+#include "platform/win_event.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+pid_t currentTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
+
+char threadState(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t paren = text.rfind(')');
+    return paren == std::string::npos || paren + 2 >= text.size() ? '?' : text[paren + 2];
+}
+
+// Returns once the thread has been seen asleep in the kernel several times in
+// a row: it has gone from announcing itself into its wait.
+bool waitUntilAsleep(pid_t tid) {
+    const auto deadline = Clock::now() + 10s;
+    int seen = 0;
+    while (Clock::now() < deadline) {
+        seen = threadState(tid) == 'S' ? seen + 1 : 0;
+        if (seen >= 3)
+            return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return false;
+}
+
+// A thread that reports its kernel id before doing its work.
+struct Sleeper {
+    std::atomic<pid_t> tid{0};
+    std::atomic<bool> done{false};
+    std::atomic<unsigned long> result{12345};
+    std::thread thread;
+
+    template <class F> void start(F work) {
+        thread = std::thread([this, work] {
+            tid = currentTid();
+            result = work();
+            done = true;
+        });
+        while (tid == 0)
+            std::this_thread::yield();
+    }
+    bool finishesWithin(std::chrono::milliseconds limit) {
+        const auto deadline = Clock::now() + limit;
+        while (!done && Clock::now() < deadline)
+            std::this_thread::sleep_for(1ms);
+        return done;
+    }
+};
+
+TEST(EventThreads, SetThenResetReleasesEveryoneAlreadyWaiting) {
+    for (bool manual : {true, false}) {
+        CBaseHandle *ev = CreateEvent(nullptr, manual, false, nullptr);
+        std::vector<Sleeper> sleepers(4);
+        for (Sleeper &s : sleepers)
+            s.start([ev] { return WaitForSingleObject(ev, INFINITE); });
+        for (Sleeper &s : sleepers)
+            ASSERT_TRUE(waitUntilAsleep(s.tid));
+        SetEvent(ev);
+        ResetEvent(ev);
+        for (Sleeper &s : sleepers) {
+            EXPECT_TRUE(s.finishesWithin(10s)) << (manual ? "manual" : "automatic");
+            if (!s.done)
+                SetEvent(ev); // let it go so the test can end
+            s.thread.join();
+            EXPECT_EQ(s.result.load(), 0UL);
+        }
+        // One who comes after the reset sleeps.
+        EXPECT_EQ(WaitForSingleObject(ev, 80), 258UL);
+        CloseHandle(ev);
+    }
+}
+
+TEST(EventThreads, WaitAnyWokenBySetLeavesAutomaticEventSet) {
+    CBaseHandle *h[2] = {CreateEvent(nullptr, false, false, nullptr), CreateEvent(nullptr, false, false, nullptr)};
+    Sleeper s;
+    s.start([&h] { return WaitForMultipleObjects(2, h, false, INFINITE); });
+    ASSERT_TRUE(waitUntilAsleep(s.tid));
+    SetEvent(h[1]);
+    ASSERT_TRUE(s.finishesWithin(10s));
+    s.thread.join();
+    EXPECT_EQ(s.result.load(), 1UL);
+    // The same set also serves a later poll by someone else.
+    EXPECT_EQ(WaitForSingleObject(h[1], 0), 0UL);
+    EXPECT_EQ(WaitForSingleObject(h[0], 0), 258UL);
+
+    // A finite wait that is woken returns the index too.
+    Sleeper t;
+    t.start([&h] { return WaitForMultipleObjects(2, h, false, 5000); });
+    ASSERT_TRUE(waitUntilAsleep(t.tid));
+    SetEvent(h[0]);
+    ASSERT_TRUE(t.finishesWithin(10s));
+    t.thread.join();
+    EXPECT_EQ(t.result.load(), 0UL);
+    CloseHandle(h[0]);
+    CloseHandle(h[1]);
+}
+
+TEST(EventThreads, WaitAnyWithoutLimitIsReleasedEvenWhenTheSetIsTakenAway) {
+    // Quit is automatic and may be consumed by a poll on another thread before
+    // the sleeper looks; run is manual and may be reset again at once. The
+    // sleeper was waiting when they were set, so it is released with their index.
+    const int quit = event_create(0, 0);
+    const int run = event_create(1, 0);
+    for (int round = 0; round < 20; ++round) {
+        const bool useQuit = round % 2 == 0;
+        Sleeper s;
+        s.start([quit, run] {
+            int pair[2] = {quit, run};
+            return static_cast<unsigned long>(event_wait_ex(pair, 2, 0xFFFFFFFFUL));
+        });
+        ASSERT_TRUE(waitUntilAsleep(s.tid));
+        if (useQuit) {
+            event_signal(quit);
+            event_wait(quit);
+        } else {
+            event_signal(run);
+            event_nonsignal(run);
+        }
+        EXPECT_TRUE(s.finishesWithin(10s)) << "round " << round;
+        if (!s.done)
+            event_signal(run);
+        s.thread.join();
+        EXPECT_EQ(s.result.load(), useQuit ? 0UL : 1UL) << "round " << round;
+        event_nonsignal(quit);
+    }
+    event_close(quit);
+    event_close(run);
+}
+
+TEST(EventThreads, ClosingAHandleWhileAnotherThreadWaitsOnIt) {
+    const int quit = event_create(0, 0);
+    const int other = event_create(0, 0);
+    Sleeper s;
+    s.start([quit, other] {
+        int pair[2] = {quit, other};
+        return static_cast<unsigned long>(event_wait_ex(pair, 2, 0xFFFFFFFFUL));
+    });
+    ASSERT_TRUE(waitUntilAsleep(s.tid));
+    EXPECT_EQ(event_close(other), 0);
+    EXPECT_EQ(event_signal(other), 0) << "the handle is gone at once";
+    event_signal(quit);
+    ASSERT_TRUE(s.finishesWithin(10s));
+    s.thread.join();
+    EXPECT_EQ(s.result.load(), 0UL);
+    event_close(quit);
+}
+
+// Rounds of many sleepers on one event: every sleeper present when the event
+// is set wakes, for both reset modes, single waits and waits for any, with the
+// event reset or consumed straight after the set.
+TEST(EventThreads, StressEveryWaiterPresentAtASetIsReleased) {
+    const int kThreads = 6;
+    const int kRounds = 12;
+    for (int mode = 0; mode < 4; ++mode) {
+        const bool manual = mode % 2 == 0;
+        const bool waitAny = mode >= 2;
+        const int ev = event_create(manual, 0);
+        const int idle = event_create(1, 0);
+        for (int round = 0; round < kRounds; ++round) {
+            std::vector<Sleeper> sleepers(kThreads);
+            for (int i = 0; i < kThreads; ++i) {
+                const bool any = waitAny && i % 2 == 0;
+                sleepers[i].start([ev, idle, any] {
+                    if (any) {
+                        int pair[2] = {idle, ev};
+                        return static_cast<unsigned long>(event_wait_ex(pair, 2, 0xFFFFFFFFUL));
+                    }
+                    int single[1] = {ev};
+                    return static_cast<unsigned long>(event_wait_ex(single, 1, 0xFFFFFFFFUL)) + 1;
+                });
+            }
+            for (Sleeper &s : sleepers)
+                ASSERT_TRUE(waitUntilAsleep(s.tid));
+            event_signal(ev);
+            if (manual)
+                event_nonsignal(ev);
+            else
+                event_wait(ev); // a poll that takes what may be left
+            for (int i = 0; i < kThreads; ++i) {
+                Sleeper &s = sleepers[i];
+                EXPECT_TRUE(s.finishesWithin(10s)) << "mode " << mode << " round " << round << " sleeper " << i;
+                if (!s.done)
+                    event_signal(idle);
+                s.thread.join();
+                // Wait-any sleepers get index 1 (ev); single sleepers report 0 + 1.
+                EXPECT_EQ(s.result.load(), 1UL) << "mode " << mode << " round " << round << " sleeper " << i;
+            }
+        }
+        event_close(ev);
+        event_close(idle);
+    }
+}
+
+// Two threads hand a token back and forth through two automatic events, with
+// waits of a few milliseconds that keep timing out in between: a set that lands
+// as a wait times out must not be lost.
+TEST(EventThreads, StressNoSetIsLostAtATimeOut) {
+    const int kPairs = 3;
+    const int kPasses = 400;
+    std::vector<std::thread> threads;
+    std::vector<CBaseHandle *> handles;
+    std::atomic<int> failures{0};
+    for (int p = 0; p < kPairs; ++p) {
+        CBaseHandle *ping = CreateEvent(nullptr, false, false, nullptr);
+        CBaseHandle *pong = CreateEvent(nullptr, false, false, nullptr);
+        auto player = [&failures](CBaseHandle *mine, CBaseHandle *theirs, bool serve, unsigned seed) {
+            std::mt19937 rng(seed);
+            if (serve)
+                SetEvent(theirs);
+            for (int i = 0; i < kPasses; ++i) {
+                const auto deadline = Clock::now() + 10s;
+                while (WaitForSingleObject(mine, 1 + rng() % 2) != 0) {
+                    if (Clock::now() > deadline) {
+                        ++failures;
+                        return;
+                    }
+                }
+                if (rng() % 4 == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(rng() % 1500));
+                SetEvent(theirs);
+            }
+        };
+        threads.emplace_back(player, ping, pong, true, 11u + p);
+        threads.emplace_back(player, pong, ping, false, 97u + p);
+        handles.push_back(ping);
+        handles.push_back(pong);
+    }
+    for (std::thread &t : threads)
+        t.join();
+    for (CBaseHandle *h : handles)
+        CloseHandle(h);
+    EXPECT_EQ(failures.load(), 0);
+}
+
+// Many threads set, reset, poll and wait on a handful of events at random; the
+// waits without limit must never report a time-out, and finish once stop is set.
+TEST(EventThreads, StressRandomTraffic) {
+    const int kEvents = 4;
+    int events[kEvents];
+    for (int i = 0; i < kEvents; ++i)
+        events[i] = event_create(i % 2, 0);
+    const int stop = event_create(1, 0);
+    std::atomic<int> badResults{0};
+    std::atomic<bool> stopping{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937 rng(1000 + t);
+            while (!stopping) {
+                const int e = events[rng() % kEvents];
+                switch (rng() % 6) {
+                case 0:
+                    event_signal(e);
+                    break;
+                case 1:
+                    event_nonsignal(e);
+                    break;
+                case 2: {
+                    const int r = event_wait(e);
+                    if (r != 0 && r != 258)
+                        ++badResults;
+                    break;
+                }
+                case 3: {
+                    int set[2] = {stop, e};
+                    const int r = event_wait_ex(set, 2, 0xFFFFFFFFUL);
+                    if (r != 0 && r != 1)
+                        ++badResults;
+                    break;
+                }
+                case 4: {
+                    int set[3] = {events[0], events[1], events[2]};
+                    const int r = event_wait_ex(set, 3, rng() % 3);
+                    if (r != 258 && (r < 0 || r > 2))
+                        ++badResults;
+                    break;
+                }
+                default:
+                    if (WaitForSingleObject(nullptr, 0) != WAIT_FAILED)
+                        ++badResults;
+                    break;
+                }
+            }
+        });
+    }
+    std::this_thread::sleep_for(400ms);
+    stopping = true;
+    event_signal(stop);
+    for (std::thread &th : threads)
+        th.join();
+    EXPECT_EQ(badResults.load(), 0);
+    for (int e : events)
+        event_close(e);
+    event_close(stop);
+}
+
+TEST(EventThreads, MutexHandlesExcludeEachOther) {
+    const int m = mutex_open();
+    long counter = 0; // guarded by m only
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([m, &counter] {
+            for (int i = 0; i < 5000; ++i) {
+                mutex_lock(m);
+                mutex_lock(m); // recursive
+                ++counter;
+                mutex_unlock(m);
+                mutex_unlock(m);
+            }
+        });
+    }
+    for (std::thread &th : threads)
+        th.join();
+    EXPECT_EQ(counter, 20000);
+    mutex_close(m);
+}
+
+} // namespace
