@@ -22,6 +22,7 @@ function(add_project_test name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
+               SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SDL_AUDIODRIVER=dummy;TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/tsan.supp;UBSAN_OPTIONS=print_stacktrace=1")
 endfunction()
 
