@@ -1,0 +1,145 @@
+#include "engines/run_loop_thread.h"
+
+#include <algorithm>
+#include <pthread.h>
+#include <system_error>
+
+namespace {
+thread_local RunLoopThread *tlsCurrent = nullptr;
+}
+
+RunLoopThread::RunLoopThread(std::string name, ServeGate gate, std::chrono::milliseconds idlePoll)
+    : name_(std::move(name)), gate_(std::move(gate)), idlePoll_(idlePoll) {}
+
+RunLoopThread::~RunLoopThread() { cancelAndJoin(); }
+
+bool RunLoopThread::start() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (started_) return false;
+    try {
+        thread_ = std::thread(&RunLoopThread::run, this);
+    } catch (const std::system_error &) {
+        return false;
+    }
+    started_ = true;
+    threadId_ = thread_.get_id();
+    // Thread names are limited to 15 characters; longer ones are cut.
+    std::string shortName = name_.substr(0, 15);
+    pthread_setname_np(thread_.native_handle(), shortName.c_str());
+    return true;
+}
+
+bool RunLoopThread::gateOpen() const { return !gate_ || gate_(); }
+
+void RunLoopThread::run() {
+    tlsCurrent = this;
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!cancelled_) {
+        const bool open = gateOpen();
+        if (open && !queue_.empty()) {
+            Request *request = queue_.front();
+            queue_.pop_front();
+            request->started = true;
+            lock.unlock();
+            (*request->work)();
+            lock.lock();
+            request->done = true;
+            doneCv_.notify_all();
+            continue;
+        }
+        if (open) {
+            // Serving: wait for the next request (or the cancel).
+            cv_.wait(lock);
+        } else {
+            // Not serving: look at the gate again after a while.
+            cv_.wait_for(lock, idlePoll_);
+        }
+    }
+    // Requests that never started are released; their callers see false.
+    queue_.clear();
+    finished_ = true;
+    doneCv_.notify_all();
+    tlsCurrent = nullptr;
+}
+
+bool RunLoopThread::performSync(const std::function<void()> &work) {
+    if (isCurrentThread()) {
+        work();
+        return true;
+    }
+    Request request{&work};
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!started_ || cancelled_ || finished_) return false;
+    queue_.push_back(&request);
+    cv_.notify_all();
+    doneCv_.wait(lock, [&] { return request.done || (!request.started && (cancelled_ || finished_)); });
+    if (!request.done) {
+        auto it = std::find(queue_.begin(), queue_.end(), &request);
+        if (it != queue_.end()) queue_.erase(it);
+        return false;
+    }
+    return true;
+}
+
+void RunLoopThread::cancel() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+    cv_.notify_all();
+    doneCv_.notify_all();
+}
+
+void RunLoopThread::cancelAndJoin() {
+    cancel();
+    std::thread toJoin;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!thread_.joinable()) return;
+        toJoin = std::move(thread_);
+    }
+    if (toJoin.get_id() == std::this_thread::get_id()) {
+        toJoin.detach();
+    } else {
+        toJoin.join();
+    }
+}
+
+bool RunLoopThread::isCancelled() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cancelled_;
+}
+
+bool RunLoopThread::isExecuting() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return started_ && !finished_;
+}
+
+bool RunLoopThread::isCurrentThread() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return started_ && threadId_ == std::this_thread::get_id();
+}
+
+RunLoopThread *RunLoopThread::current() { return tlsCurrent; }
+
+bool RunLoopThread::interruptibleSleep(std::chrono::microseconds duration, const std::function<bool()> &interrupt,
+                                       std::chrono::milliseconds poll) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + duration;
+    if (poll <= std::chrono::milliseconds(0)) poll = std::chrono::milliseconds(1);
+    RunLoopThread *self = current();
+    if (self) {
+        std::unique_lock<std::mutex> lock(self->mutex_);
+        for (;;) {
+            if (self->cancelled_) return false;
+            if (interrupt && interrupt()) return false;
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline) return true;
+            self->cv_.wait_until(lock, std::min(deadline, now + poll));
+        }
+    }
+    for (;;) {
+        if (interrupt && interrupt()) return false;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) return true;
+        std::this_thread::sleep_until(std::min(deadline, now + poll));
+    }
+}

@@ -1,0 +1,81 @@
+// A worker thread that serves work handed to it synchronously.
+//
+// Another thread calls performSync(work): the work runs on this thread and performSync returns
+// when it has finished. The thread serves requests only while its serve gate answers true;
+// while the gate is closed, requests wait (the gate is polled every idlePoll). cancel() ends the
+// thread: requests not yet started are released at once (performSync returns false), a request
+// already running is finished first. The destructor cancels and joins; a thread is never joined
+// from itself (it is detached instead).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class RunLoopThread {
+  public:
+    using ServeGate = std::function<bool()>;
+
+    // An empty gate means "always serve".
+    explicit RunLoopThread(std::string name, ServeGate gate = {},
+                           std::chrono::milliseconds idlePoll = std::chrono::milliseconds(250));
+    ~RunLoopThread();
+    RunLoopThread(const RunLoopThread &) = delete;
+    RunLoopThread &operator=(const RunLoopThread &) = delete;
+
+    // Starts the thread; false when it could not be created (or was started before).
+    bool start();
+
+    // Runs `work` on this thread and waits until it has run. False when the thread was never
+    // started or was cancelled before the work began (the work then does not run).
+    // Called on this thread itself, the work runs at once.
+    bool performSync(const std::function<void()> &work);
+
+    // No more work: pending requests are released, the run loop leaves after the running one.
+    void cancel();
+    // Cancels and waits for the thread to end (detaches when called on the thread itself).
+    void cancelAndJoin();
+
+    bool isCancelled() const;
+    // Started, and its run loop has not left yet.
+    bool isExecuting() const;
+    bool isCurrentThread() const;
+    const std::string &name() const { return name_; }
+
+    // Sleeps up to `duration` on the calling thread. The sleep ends early when `interrupt`
+    // answers true (polled every `poll`) or, when the caller is a RunLoopThread, when that
+    // thread is cancelled. Returns true when the whole duration was slept.
+    static bool interruptibleSleep(std::chrono::microseconds duration, const std::function<bool()> &interrupt,
+                                   std::chrono::milliseconds poll = std::chrono::milliseconds(10));
+    // The RunLoopThread whose thread is calling, or nullptr.
+    static RunLoopThread *current();
+
+  private:
+    struct Request {
+        const std::function<void()> *work;
+        bool started = false;
+        bool done = false;
+    };
+
+    void run();
+    bool gateOpen() const;
+
+    const std::string name_;
+    const ServeGate gate_;
+    const std::chrono::milliseconds idlePoll_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;     // requests, cancel
+    std::condition_variable doneCv_; // completions
+    std::deque<Request *> queue_;
+    bool started_ = false;
+    bool cancelled_ = false;
+    bool finished_ = false;
+    std::thread::id threadId_;
+    std::thread thread_;
+};

@@ -1,0 +1,200 @@
+#include "engines/run_loop_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+long long msSince(Clock::time_point t0) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+}
+} // namespace
+
+TEST(RunLoopThread, PerformRunsOnTheWorkerAndWaitsUntilDone) {
+    RunLoopThread worker("worker");
+    ASSERT_TRUE(worker.start());
+    EXPECT_TRUE(worker.isExecuting());
+
+    std::thread::id ranOn;
+    int value = 0; // plain: the synchronous hand-off must make it visible
+    bool sawCurrent = false;
+    ASSERT_TRUE(worker.performSync([&] {
+        std::this_thread::sleep_for(30ms);
+        ranOn = std::this_thread::get_id();
+        sawCurrent = RunLoopThread::current() == &worker && worker.isCurrentThread();
+        value = 42;
+    }));
+    EXPECT_EQ(value, 42);
+    EXPECT_NE(ranOn, std::this_thread::get_id());
+    EXPECT_TRUE(sawCurrent);
+    EXPECT_EQ(RunLoopThread::current(), nullptr);
+
+    // Requests from several threads are served one at a time, each waited for.
+    std::atomic<int> running{0}, maxRunning{0}, count{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 4; ++t) {
+        senders.emplace_back([&] {
+            for (int i = 0; i < 25; ++i) {
+                ASSERT_TRUE(worker.performSync([&] {
+                    int now = ++running;
+                    int prev = maxRunning.load();
+                    while (now > prev && !maxRunning.compare_exchange_weak(prev, now)) {
+                    }
+                    ++count;
+                    --running;
+                }));
+            }
+        });
+    }
+    for (auto &s : senders) s.join();
+    EXPECT_EQ(count.load(), 100);
+    EXPECT_EQ(maxRunning.load(), 1);
+
+    // Work handed to the worker from its own thread runs at once instead of deadlocking.
+    int nested = 0;
+    ASSERT_TRUE(worker.performSync([&] { worker.performSync([&] { nested = 1; }); }));
+    EXPECT_EQ(nested, 1);
+}
+
+TEST(RunLoopThread, ServesOnlyWhileTheGateIsOpen) {
+    std::atomic<bool> open{false};
+    RunLoopThread worker("gated", [&] { return open.load(); }, 20ms);
+    ASSERT_TRUE(worker.start());
+
+    std::atomic<bool> ran{false};
+    auto sender = std::async(std::launch::async, [&] { return worker.performSync([&] { ran = true; }); });
+    EXPECT_EQ(sender.wait_for(200ms), std::future_status::timeout);
+    EXPECT_FALSE(ran.load());
+
+    const auto opened = Clock::now();
+    open = true;
+    EXPECT_TRUE(sender.get());
+    EXPECT_TRUE(ran.load());
+    EXPECT_LT(msSince(opened), 150); // within a few polls
+
+    // Closing again holds the next request.
+    open = false;
+    ran = false;
+    auto second = std::async(std::launch::async, [&] { return worker.performSync([&] { ran = true; }); });
+    EXPECT_EQ(second.wait_for(100ms), std::future_status::timeout);
+    EXPECT_FALSE(ran.load());
+    open = true;
+    EXPECT_TRUE(second.get());
+}
+
+TEST(RunLoopThread, CancelReleasesWaitersAndFinishesTheRunningRequest) {
+    RunLoopThread never("never", [] { return false; }, 20ms);
+    ASSERT_TRUE(never.start());
+    std::atomic<int> ran{0};
+    std::vector<std::future<bool>> waiters;
+    for (int i = 0; i < 3; ++i)
+        waiters.push_back(std::async(std::launch::async, [&] { return never.performSync([&] { ++ran; }); }));
+    std::this_thread::sleep_for(50ms);
+    const auto t0 = Clock::now();
+    never.cancel();
+    for (auto &w : waiters) EXPECT_FALSE(w.get());
+    EXPECT_LT(msSince(t0), 200);
+    EXPECT_EQ(ran.load(), 0);
+    EXPECT_FALSE(never.performSync([&] { ++ran; })); // cancelled: nothing more runs
+    never.cancelAndJoin();
+    EXPECT_FALSE(never.isExecuting());
+
+    // A request already running is finished before its sender is released.
+    RunLoopThread busy("busy");
+    ASSERT_TRUE(busy.start());
+    std::atomic<bool> started{false}, finished{false};
+    auto sender = std::async(std::launch::async, [&] {
+        return busy.performSync([&] {
+            started = true;
+            std::this_thread::sleep_for(100ms);
+            finished = true;
+        });
+    });
+    while (!started) std::this_thread::yield();
+    busy.cancel();
+    EXPECT_TRUE(sender.get());
+    EXPECT_TRUE(finished.load());
+}
+
+namespace {
+// Sets its flag when the thread that owns it ends (thread_local destructors run at thread exit).
+struct ExitSignal {
+    std::atomic<bool> *flag = nullptr;
+    ~ExitSignal() {
+        if (flag) flag->store(true);
+    }
+};
+thread_local ExitSignal tlsExitSignal;
+} // namespace
+
+TEST(RunLoopThread, JoinsOnDestructionAndNeverStartedIsHarmless) {
+    std::atomic<bool> threadEnded{false};
+    {
+        RunLoopThread worker("scoped", {}, 20ms);
+        ASSERT_TRUE(worker.start());
+        EXPECT_FALSE(worker.start()); // one thread only
+        ASSERT_TRUE(worker.performSync([&] { tlsExitSignal.flag = &threadEnded; }));
+        std::this_thread::sleep_for(20ms);
+        EXPECT_FALSE(threadEnded.load());
+    }
+    // The destructor returned only after the thread had ended.
+    EXPECT_TRUE(threadEnded.load());
+
+    RunLoopThread idle("idle");
+    EXPECT_FALSE(idle.isExecuting());
+    EXPECT_FALSE(idle.performSync([] {}));
+    idle.cancelAndJoin();
+
+    // Teardown of a gated thread that is not serving does not wait out its poll.
+    auto t0 = Clock::now();
+    {
+        RunLoopThread slow("slowpoll", [] { return false; }, 5000ms);
+        ASSERT_TRUE(slow.start());
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_LT(msSince(t0), 1000);
+}
+
+TEST(RunLoopThread, InterruptibleSleep) {
+    // Whole duration when nothing interrupts.
+    auto t0 = Clock::now();
+    EXPECT_TRUE(RunLoopThread::interruptibleSleep(60ms, {}));
+    EXPECT_GE(msSince(t0), 60);
+
+    // A predicate ends it early.
+    std::atomic<bool> stop{false};
+    std::thread setter([&] {
+        std::this_thread::sleep_for(50ms);
+        stop = true;
+    });
+    t0 = Clock::now();
+    EXPECT_FALSE(RunLoopThread::interruptibleSleep(5s, [&] { return stop.load(); }));
+    EXPECT_LT(msSince(t0), 1000);
+    setter.join();
+
+    // Cancelling the worker ends a long sleep inside its work.
+    RunLoopThread worker("sleeper");
+    ASSERT_TRUE(worker.start());
+    std::atomic<bool> sleeping{false};
+    bool completed = true;
+    auto sender = std::async(std::launch::async, [&] {
+        return worker.performSync([&] {
+            sleeping = true;
+            completed = RunLoopThread::interruptibleSleep(5s, {}, 1000ms);
+        });
+    });
+    while (!sleeping) std::this_thread::yield();
+    std::this_thread::sleep_for(20ms);
+    t0 = Clock::now();
+    worker.cancel();
+    EXPECT_TRUE(sender.get());
+    EXPECT_FALSE(completed);
+    EXPECT_LT(msSince(t0), 500);
+}
