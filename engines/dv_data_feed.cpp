@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "engines/engine_log.h"
+#include "platform/log.h"
 
 namespace {
 constexpr uint64_t kBuf = kDataFeedBufferSize;
@@ -43,21 +43,21 @@ bool DataFeedController::initDataFeedControllerWith(const std::string &path) {
     for (auto &buf : bufs_) {
         buf.reset(new (std::nothrow) uint8_t[kBuf]());
         if (!buf) {
-            engineLog("No memory for the file window\n");
+            player_log("No memory for the file window\n");
             releaseDataFeedController();
             return false;
         }
     }
     fp_ = std::fopen(path.c_str(), "rb");
     if (!fp_) {
-        engineLog("Cannot open \"%s\"\n", path.c_str());
+        player_log("Cannot open \"%s\"\n", path.c_str());
         releaseDataFeedController();
         return false;
     }
     off_t size = -1;
     if (fseeko(fp_, 0, SEEK_END) == 0) size = ftello(fp_);
     if (size < 0 || fseeko(fp_, 0, SEEK_SET) != 0) {
-        engineLog("Cannot find the size of \"%s\"\n", path.c_str());
+        player_log("Cannot find the size of \"%s\"\n", path.c_str());
         releaseDataFeedController();
         return false;
     }
@@ -82,7 +82,7 @@ uint32_t DataFeedController::loadBuffer(uint32_t index, uint64_t fileOffset) {
         if (got < want) {
             // The file ends earlier than it did when it was opened (or cannot be read further):
             // it ends here for the parser.
-            engineLog("File read stopped at %" PRIu64 " of %" PRIu64 " bytes\n", fileOffset + got, fileSize_);
+            player_log("File read stopped at %" PRIu64 " of %" PRIu64 " bytes\n", fileOffset + got, fileSize_);
             fileSize_ = fileOffset + got;
         }
     }

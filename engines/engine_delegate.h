@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-struct _SYSTEMTIME;
+#include "recorderfile/recorder_time.h"
 
 // A decoded picture. It owns its pixels: the application may keep it, and show it later on any
 // thread; the engine never writes to a picture once it has been delivered.

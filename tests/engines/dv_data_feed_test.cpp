@@ -1,9 +1,10 @@
 #include "engines/dv_data_feed.h"
 
+#include "common/run_cmd.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <random>
@@ -27,16 +28,8 @@ uint8_t patternByte(uint64_t p) {
 class DataFeedTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char *base = std::getenv("TMPDIR");
-        std::string templ = std::string(base && *base ? base : "/tmp") + "/dvfeedXXXXXX";
-        std::vector<char> buf(templ.begin(), templ.end());
-        buf.push_back('\0');
-        ASSERT_NE(mkdtemp(buf.data()), nullptr);
-        dir_ = buf.data();
-    }
-    void TearDown() override {
-        for (const auto &f : files_) std::remove(f.c_str());
-        rmdir(dir_.c_str());
+        ASSERT_FALSE(tmp_.path().empty());
+        dir_ = tmp_.path();
     }
     std::string makeFile(const std::string &name, uint64_t size) {
         std::string path = dir_ + "/" + name;
@@ -50,7 +43,6 @@ class DataFeedTest : public ::testing::Test {
             p += n;
         }
         std::fclose(f);
-        files_.push_back(path);
         return path;
     }
     // Walks with single steps (filling when refused) to absolute offset `to`.
@@ -64,8 +56,8 @@ class DataFeedTest : public ::testing::Test {
         }
     }
 
+    testutil::TempDir tmp_;
     std::string dir_;
-    std::vector<std::string> files_;
 };
 
 } // namespace
@@ -359,7 +351,6 @@ TEST_F(DataFeedTest, SparseFileLargerThan4GiB) {
     std::string path = dir_ + "/big.dv5";
     int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
-    files_.push_back(path);
     if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
         ::close(fd);
         GTEST_SKIP() << "no room for a sparse file here";
