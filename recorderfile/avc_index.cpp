@@ -1,0 +1,322 @@
+#include "recorderfile/avc_index.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/types.h>
+
+#include "recorderfile/avc_format.h"
+
+namespace {
+
+uint32_t le32(const unsigned char *p)
+{
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void putLe32(unsigned char *p, uint32_t v)
+{
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+bool knownEntryType(uint32_t type)
+{
+    switch (type) {
+    case AVC_ENTRY_OTHER:
+    case AVC_ENTRY_VIDEO_KEY:
+    case AVC_ENTRY_VIDEO:
+    case AVC_ENTRY_UNDECODED:
+    case AVC_ENTRY_ULAW:
+    case AVC_ENTRY_PCM8:
+    case AVC_ENTRY_G723:
+    case AVC_ENTRY_PCM16:
+    case AVC_ENTRY_PCM16_2:
+        return true;
+    default:
+        return false;
+    }
+}
+
+constexpr unsigned long kProbeCapacity = 512; // more than the largest frame header
+constexpr unsigned long kLinkSamples = 64;
+
+// Offset just past the record at offset; false when its header is short.
+bool recordEnd(BUFFER_FILE *probe, uint64_t offset, uint64_t &end)
+{
+    if (buffer_file_set(probe, offset) != 1)
+        return false;
+    HEADER_FRAME header;
+    unsigned long headerLen = 0;
+    if (parse_frame_header(probe, &header, headerLen) == AVC_READ_SHORT)
+        return false;
+    end = offset + headerLen + header.dwLength;
+    return true;
+}
+
+} // namespace
+
+int get_mapping_table(MAPPING_TABLE **out, FILE *idx, unsigned long *count)
+{
+    if (!idx || !out)
+        return 0;
+    if (fseeko(idx, 0, SEEK_END) != 0)
+        return 0;
+    const off_t size = ftello(idx);
+    if (size < 0 || static_cast<uint64_t>(size) % AVC_IDX_RECORD_SIZE != 0) {
+        fseeko(idx, 0, SEEK_SET);
+        return 0;
+    }
+    const uint64_t entries = static_cast<uint64_t>(size) / AVC_IDX_RECORD_SIZE;
+    auto *table = static_cast<MAPPING_TABLE *>(std::calloc(entries ? entries : 1, sizeof(MAPPING_TABLE)));
+    if (!table) {
+        fseeko(idx, 0, SEEK_SET);
+        return 0;
+    }
+    fseeko(idx, 0, SEEK_SET);
+    unsigned char chunk[AVC_IDX_RECORD_SIZE * AVC_IDX_LOAD_RECORDS];
+    uint64_t n = 0;
+    while (n < entries) {
+        const size_t got = std::fread(chunk, 1, sizeof chunk, idx);
+        const size_t records = got / AVC_IDX_RECORD_SIZE;
+        for (size_t r = 0; r < records && n < entries; ++r, ++n) {
+            table[n].qwOffset = le32(chunk + r * AVC_IDX_RECORD_SIZE + 8);
+            table[n].dwType = le32(chunk + r * AVC_IDX_RECORD_SIZE + 12);
+        }
+        if (got < sizeof chunk)
+            break;
+    }
+    fseeko(idx, 0, SEEK_SET);
+    if (n != entries) { // the file shrank or could not be read
+        std::free(table);
+        return 0;
+    }
+    *out = table;
+    if (count)
+        *count = static_cast<unsigned long>(entries);
+    return 1;
+}
+
+namespace {
+
+int checkTable(const MAPPING_TABLE *table, unsigned long count, unsigned long total, uint64_t firstOffset,
+               uint64_t fileSize, BUFFER_FILE *reader)
+{
+    if (!table || !reader->stream || count == 0 || count > total)
+        return 0;
+    if (table[0].qwOffset != firstOffset)
+        return 0;
+    for (unsigned long i = 0; i < count; ++i) {
+        if (table[i].qwOffset >= fileSize || !knownEntryType(table[i].dwType))
+            return 0;
+        if (i > 0 && table[i].qwOffset <= table[i - 1].qwOffset)
+            return 0;
+    }
+
+    // Headers are read through a small reader of their own: a refill of the
+    // caller's large buffer per probe would read far more than the headers.
+    BUFFER_FILE probe{};
+    if (buffer_file_init(&probe, reader->stream, kProbeCapacity) != 1) {
+        buffer_file_release(&probe);
+        return 0;
+    }
+    int trusted = 1;
+    // A sample of records spread over the file must each end exactly where the
+    // next entry starts: an index of another recording fails this.
+    const unsigned long links = count - 1;
+    const unsigned long samples = links < kLinkSamples ? links : kLinkSamples;
+    for (unsigned long k = 0; trusted && k < samples; ++k) {
+        const unsigned long i = samples == links ? k : static_cast<unsigned long>(
+                                                           static_cast<uint64_t>(k) * (links - 1) / (samples - 1));
+        uint64_t end = 0;
+        if (!recordEnd(&probe, table[i].qwOffset, end) || end != table[i + 1].qwOffset)
+            trusted = 0;
+    }
+    uint64_t end = 0;
+    if (trusted && (!recordEnd(&probe, table[count - 1].qwOffset, end) || end > fileSize))
+        trusted = 0; // the last indexed record is not complete in this file
+    if (trusted && count < total && end < fileSize) {
+        // Fewer entries than frames: trusted only if the data ends here, that
+        // is, no complete record follows the last indexed one.
+        uint64_t nextEnd = 0;
+        if (recordEnd(&probe, end, nextEnd) && nextEnd <= fileSize)
+            trusted = 0;
+    }
+    buffer_file_release(&probe);
+    return trusted;
+}
+
+} // namespace
+
+int check_mapping_table(const MAPPING_TABLE *table, unsigned long count, unsigned long total, uint64_t firstOffset,
+                        uint64_t fileSize, BUFFER_FILE *reader)
+{
+    if (!reader)
+        return 0;
+    const int trusted = checkTable(table, count, total, firstOffset, fileSize, reader);
+    // The probe moved the stream under the caller's reader: put it back in step.
+    buffer_file_set(reader, firstOffset);
+    return trusted;
+}
+
+int seek_i_index_next(const MAPPING_TABLE *table, unsigned long count, unsigned long from, unsigned long *index)
+{
+    if (index)
+        *index = 0;
+    if (!table)
+        return 0;
+    for (unsigned long i = from; i < count; ++i) {
+        if (is_key_entry_type(table[i].dwType)) {
+            if (index)
+                *index = i;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int seek_i_index_last(const MAPPING_TABLE *table, unsigned long count, unsigned long from, unsigned long *number)
+{
+    unsigned long result = 1;
+    if (table && from >= 2 && count > 0) {
+        unsigned long i = from - 1;
+        if (i > count - 1)
+            i = count - 1;
+        for (;;) {
+            if (is_key_entry_type(table[i].dwType)) {
+                result = i + 1;
+                break;
+            }
+            if (i == 0)
+                break; // no key entry at all: the first frame
+            --i;
+        }
+    }
+    if (number)
+        *number = result;
+    return 1;
+}
+
+MappingTableWriter::~MappingTableWriter() { abandon(); }
+
+int MappingTableWriter::open(const std::string &idxPath)
+{
+    abandon();
+    path_ = idxPath;
+    tempPath_ = idxPath + ".tmp";
+    used_ = 0;
+    failed_ = false;
+    file_ = std::fopen(tempPath_.c_str(), "wb");
+    if (!file_) {
+        std::fprintf(stderr, "Cannot create index file %s\n", tempPath_.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+int MappingTableWriter::flush()
+{
+    if (used_ == 0)
+        return 1;
+    if (std::fwrite(block_, 1, used_, file_) != used_)
+        failed_ = true;
+    used_ = 0;
+    return failed_ ? 0 : 1;
+}
+
+int MappingTableWriter::append(uint64_t offset, uint32_t type)
+{
+    if (!file_ || failed_)
+        return 0;
+    if (offset > 0xFFFFFFFFull) {
+        std::fprintf(stderr, "Recording beyond 4 GiB: index file %s not written\n", path_.c_str());
+        failed_ = true;
+        return 0;
+    }
+    if (used_ + AVC_IDX_RECORD_SIZE > sizeof block_ && !flush())
+        return 0;
+    unsigned char *rec = block_ + used_;
+    std::memset(rec, 0, AVC_IDX_RECORD_SIZE);
+    putLe32(rec + 8, static_cast<uint32_t>(offset));
+    putLe32(rec + 12, type);
+    used_ += AVC_IDX_RECORD_SIZE;
+    return 1;
+}
+
+int MappingTableWriter::commit()
+{
+    if (!file_)
+        return 0;
+    if (!failed_)
+        flush();
+    const bool closedOk = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (failed_ || !closedOk || std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
+        std::remove(tempPath_.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+void MappingTableWriter::abandon()
+{
+    if (!file_)
+        return;
+    std::fclose(file_);
+    file_ = nullptr;
+    std::remove(tempPath_.c_str());
+}
+
+int build_mapping_table(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
+                        char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE *table, unsigned long *built,
+                        const char *idxPath, mapping_build_progress progress, void *user)
+{
+    if (built)
+        *built = 0;
+    if (!reader || !table || (!frameBuf && frameCapacity > 0))
+        return 0;
+    if (buffer_file_set(reader, firstOffset) != 1)
+        return 0;
+
+    MappingTableWriter writer;
+    if (idxPath)
+        writer.open(idxPath);
+
+    unsigned long pos = static_cast<unsigned long>(firstOffset);
+    unsigned long n = 0;
+    bool stopped = false;
+    while (n < total) {
+        const unsigned long offset = pos;
+        HEADER_FRAME header;
+        const int r = get_avc_frame(reader, &header, frameBuf, frameCapacity, &pos);
+        if (r == AVC_READ_SHORT)
+            break; // the end of the data (or of a truncated recording)
+        char *data = frameBuf;
+        unsigned long len = header.dwLength;
+        if (r == AVC_READ_DROPPED || fix_avc_frame(frameBuf, len, &data, &len, version) == 0) {
+            data = nullptr;
+            len = 0;
+        }
+        const uint32_t type = check_mapping_table_type(data, len, header.byStreamType);
+        // Placed by position in the file, not by the frame number it carries.
+        table[n].qwOffset = offset;
+        table[n].dwType = type;
+        ++n;
+        if (writer.isOpen())
+            writer.append(offset, type);
+        if (built)
+            *built = n;
+        if (progress && progress(user, n) != 0) {
+            stopped = true;
+            break;
+        }
+    }
+    if (stopped)
+        writer.abandon();
+    else if (writer.isOpen())
+        writer.commit();
+    buffer_file_set(reader, firstOffset);
+    return stopped ? 0 : 1;
+}
