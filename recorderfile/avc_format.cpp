@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/log.h"
 #include "streaminfo/h264_stream.h"
 #include "streaminfo/mpeg4_probe.h"
 
@@ -147,7 +148,7 @@ int parse_main_header(BUFFER_FILE *reader, HEADER_MAIN_EX *header, unsigned long
             // One byte more than the text, always zero, so the text is terminated.
             header->pTitle = static_cast<char *>(std::calloc(static_cast<size_t>(header->wTitleLength) + 1, 1));
             if (!header->pTitle) {
-                std::fprintf(stderr, "AVC header: cannot allocate %u bytes of title text\n", header->wTitleLength);
+                player_log("AVC header: cannot allocate %u bytes of title text\n", header->wTitleLength);
                 ok = false;
             } else if (header->wTitleLength != 0) {
                 ok = in.bytes(header->pTitle, header->wTitleLength);
@@ -304,7 +305,7 @@ int get_avc_frame(BUFFER_FILE *reader, HEADER_FRAME *header, char *buf, unsigned
                 return AVC_READ_SHORT;
             left -= n;
         }
-        std::fprintf(stderr, "AVC frame %u: payload of %lu bytes exceeds the frame buffer (%lu bytes), dropped\n",
+        player_log("AVC frame %u: payload of %lu bytes exceeds the frame buffer (%lu bytes), dropped\n",
                      header->dwFrameNo, len, capacity);
         header->dwLength = 0;
         if (pos)

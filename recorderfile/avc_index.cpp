@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sys/types.h>
 
+#include "platform/log.h"
 #include "recorderfile/avc_format.h"
 
 namespace {
@@ -210,7 +211,7 @@ int MappingTableWriter::open(const std::string &idxPath)
     failed_ = false;
     file_ = std::fopen(tempPath_.c_str(), "wb");
     if (!file_) {
-        std::fprintf(stderr, "Cannot create index file %s\n", tempPath_.c_str());
+        player_log("Cannot create index file %s\n", tempPath_.c_str());
         return 0;
     }
     return 1;
@@ -231,7 +232,7 @@ int MappingTableWriter::append(uint64_t offset, uint32_t type)
     if (!file_ || failed_)
         return 0;
     if (offset > 0xFFFFFFFFull) {
-        std::fprintf(stderr, "Recording beyond 4 GiB: index file %s not written\n", path_.c_str());
+        player_log("Recording beyond 4 GiB: index file %s not written\n", path_.c_str());
         failed_ = true;
         return 0;
     }

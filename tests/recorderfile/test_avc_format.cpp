@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/log.h"
 #include "recorderfile/byte_file.h"
 
 namespace {
@@ -365,8 +366,14 @@ TEST(FrameRecord, PayloadsOversizeAndShort)
     EXPECT_EQ(std::memcmp(buf.get(), p1.data(), p1.size()), 0);
     EXPECT_EQ(pos, 82u + 16 + 300);
 
-    // 5000 bytes do not fit into 1000: skipped, in step, dropped.
-    EXPECT_EQ(get_avc_frame(f.reader(), &h, buf.get(), 1000, &pos), AVC_READ_DROPPED);
+    // 5000 bytes do not fit into 1000: skipped, in step, dropped, logged.
+    std::vector<std::string> lines;
+    player_log_set_sink([&](const std::string &line) { lines.push_back(line); });
+    const int dropped = get_avc_frame(f.reader(), &h, buf.get(), 1000, &pos);
+    player_log_set_sink(nullptr);
+    EXPECT_EQ(dropped, AVC_READ_DROPPED);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("5000"), std::string::npos) << lines[0];
     EXPECT_EQ(h.dwLength, 0u);
     EXPECT_EQ(h.dwFrameNo, 2u);
     EXPECT_EQ(pos, 82u + 16 + 300 + 16 + 5000);

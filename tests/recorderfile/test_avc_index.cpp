@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "common/run_cmd.h"
 #include "recorderfile/avc_format.h"
 #include "recorderfile/byte_file.h"
 
@@ -40,24 +41,7 @@ Bytes idxBytes(const std::vector<Entry> &entries)
     return b;
 }
 
-class TempDir {
-  public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/recidx-XXXXXX";
-        const char *p = mkdtemp(tmpl);
-        path_ = p ? p : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty())
-            std::system(("rm -rf '" + path_ + "'").c_str());
-    }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using testutil::TempDir;
 
 bool exists(const std::string &path)
 {
