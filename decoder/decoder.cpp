@@ -160,16 +160,18 @@ bool ensureFieldBuffer(_Decoder *dec, int w, int h, int fmt) {
     return true;
 }
 
+// The scaler's vector code may write a few pixels past a row's end for widths that are not a
+// multiple of its block size: the buffer it writes to gets slack after every row and at the end.
 bool ensureOutputBuffer(_Decoder *dec) {
     if (dec->outputBuffer) return true;
-    const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(dec->outputPixelFormat),
-                                              dec->outputWidth, dec->outputHeight, 1);
-    if (size <= 0) return false;
+    const int linesize = FFALIGN(dec->outputWidth * dec->bytesPerPixel, 64) + 64;
+    const size_t size = static_cast<size_t>(linesize) * dec->outputHeight + 64;
     dec->outputBuffer = static_cast<uint8_t *>(av_mallocz(size));
     if (!dec->outputBuffer) return false;
-    av_image_fill_arrays(dec->output->data, dec->output->linesize, dec->outputBuffer,
-                         static_cast<AVPixelFormat>(dec->outputPixelFormat), dec->outputWidth, dec->outputHeight,
-                         1);
+    memset(dec->output->data, 0, sizeof(dec->output->data));
+    memset(dec->output->linesize, 0, sizeof(dec->output->linesize));
+    dec->output->data[0] = dec->outputBuffer;
+    dec->output->linesize[0] = linesize;
     return true;
 }
 
@@ -354,19 +356,22 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
         dec->scalerDstFormat = dec->outputPixelFormat;
     }
 
+    // Straight into the caller's buffer when nothing needs rearranging afterwards but an
+    // in-place turn and the rows are whole blocks for the scaler; otherwise through our own.
     const bool weave = mode == DECODER_FLAG_FIELDS;
     const Orientation orient = orientationFromFlags(flags);
-    uint8_t *target = out;
-    if (weave) {
-        if (!ensureOutputBuffer(dec)) return -6;
-        target = dec->outputBuffer;
-    }
-    uint8_t *dstData[4] = {target, nullptr, nullptr, nullptr};
+    const bool direct = !weave && ow % 16 == 0;
+    uint8_t *dstData[4] = {out, nullptr, nullptr, nullptr};
     int dstLinesize[4] = {ow * bpp, 0, 0, 0};
+    if (!direct) {
+        if (!ensureOutputBuffer(dec)) return -6;
+        dstData[0] = dec->output->data[0];
+        dstLinesize[0] = dec->output->linesize[0];
+    }
     if (sws_scale(dec->scaler, src.data, src.linesize, 0, h, dstData, dstLinesize) <= 0) return -6;
 
-    if (weave) weaveCopy(target, out, ow, oh, bpp, orient);
-    else orientInPlace(out, ow, oh, bpp, orient);
+    if (direct) orientInPlace(out, ow, oh, bpp, orient);
+    else copyOriented(dstData[0], dstLinesize[0], out, ow, oh, bpp, orient, weave);
     if (outW) *outW = ow;
     if (outH) *outH = oh;
     return 1;

@@ -164,16 +164,19 @@ void orientInPlace(uint8_t *p, int w, int h, int bpp, Orientation o) {
     }
 }
 
-void weaveCopy(const uint8_t *src, uint8_t *dst, int w, int h, int bpp, Orientation o) {
+void copyOriented(const uint8_t *src, int srcLinesize, uint8_t *dst, int w, int h, int bpp, Orientation o,
+                  bool weave) {
     const size_t rowBytes = static_cast<size_t>(w) * bpp;
     const int firstRows = (h + 1) / 2; // an odd height gives the first field the extra line
+    const bool flipped = o == Orientation::Rotate180 || o == Orientation::BottomUp;
+    const bool mirrored = o == Orientation::Rotate180 || o == Orientation::Mirror;
     for (int line = 0; line < h; ++line) {
-        // Which woven line lands on this output line, then where that line sits in src.
-        const int woven = (o == Orientation::Rotate180 || o == Orientation::BottomUp) ? h - 1 - line : line;
-        const int srcRow = (woven % 2 == 0) ? woven / 2 : firstRows + woven / 2;
+        // Which line of the (woven) picture lands here, then where that line sits in src.
+        const int from = flipped ? h - 1 - line : line;
+        const int srcRow = !weave ? from : (from % 2 == 0 ? from / 2 : firstRows + from / 2);
         uint8_t *d = dst + rowBytes * line;
-        memcpy(d, src + rowBytes * srcRow, rowBytes);
-        if (o == Orientation::Rotate180 || o == Orientation::Mirror) reversePixels(d, w, bpp);
+        memcpy(d, src + static_cast<ptrdiff_t>(srcRow) * srcLinesize, rowBytes);
+        if (mirrored) reversePixels(d, w, bpp);
     }
 }
 

@@ -54,8 +54,10 @@ Orientation orientationFromFlags(int flags);
 // Applies an orientation in place to a packed picture.
 void orientInPlace(uint8_t *p, int w, int h, int bpp, Orientation o);
 
-// Weaves a packed picture whose first ceil(h/2) rows are the first field and the remaining rows
-// the second field into dst (lines 0, 2, 4... and 1, 3, 5...), applying the orientation.
-void weaveCopy(const uint8_t *src, uint8_t *dst, int w, int h, int bpp, Orientation o);
+// Copies a picture with rows of srcLinesize bytes into packed dst, applying the orientation.
+// With weave, the first ceil(h/2) rows of src are the first field and go to lines 0, 2, 4...,
+// the remaining rows to lines 1, 3, 5..., and the orientation applies to the woven picture.
+void copyOriented(const uint8_t *src, int srcLinesize, uint8_t *dst, int w, int h, int bpp, Orientation o,
+                  bool weave);
 
 } // namespace decoder_ops
