@@ -163,30 +163,4 @@ TEST(BitReader, UeWithThirtyTwoOrMoreLeadingZeros)
     }
 }
 
-TEST(BitReader, RandomUeSeRoundTrip)
-{
-    // Values written from the code definition read back, in sequence.
-    std::vector<uint32_t> ues;
-    std::vector<int32_t> ses;
-    uint32_t x = 12345;
-    BitWriter w;
-    for (int i = 0; i < 500; i++) {
-        x = x * 1103515245u + 12345u;
-        uint32_t v = x >> (x % 31);
-        int32_t s = int32_t(x) >> (x % 29 + 2);
-        ues.push_back(v);
-        ses.push_back(s);
-        w.ue(v).se(s).u(3, i & 7);
-    }
-    Buf buf(w.bytes());
-    bs_t b;
-    bs_init(&b, buf.data.get(), buf.size);
-    for (int i = 0; i < 500; i++) {
-        ASSERT_EQ(bs_read_ue(&b), ues[i]) << i;
-        ASSERT_EQ(bs_read_se(&b), ses[i]) << i;
-        ASSERT_EQ(bs_read_f(&b, 3), uint32_t(i & 7)) << i;
-    }
-    EXPECT_EQ(bit_pos(b), long(w.size_bits()));
-}
-
 }  // namespace
