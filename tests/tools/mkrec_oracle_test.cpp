@@ -31,6 +31,22 @@ std::vector<std::string> frameMd5s(const mkrec::TempDir& dir, const std::string&
   return md5s;
 }
 
+// ffprobe's key-frame flag of each decoded frame.
+std::vector<int> keyFlags(const mkrec::TempDir& dir, const std::string& format, const std::string& in) {
+  std::string out = in + ".keys";
+  EXPECT_EQ(mkrec::runProgram({"ffprobe", "-v", "error", "-f", format, "-select_streams", "v:0", "-show_entries",
+                               "frame=key_frame", "-of", "csv=p=0", "-o", out, in},
+                              dir.file("ffprobe.log")),
+            0)
+      << mkrec::readText(dir.file("ffprobe.log"));
+  std::vector<int> keys;
+  std::ifstream f(out);
+  std::string line;
+  while (std::getline(f, line))
+    if (!line.empty()) keys.push_back(line[0] == '1');
+  return keys;
+}
+
 std::vector<uint8_t> concatPayloads(const std::vector<uint8_t>& file, const std::vector<const mkrec::Unit*>& units) {
   std::vector<uint8_t> all;
   for (const mkrec::Unit* u : units) {
@@ -102,7 +118,34 @@ TEST(MkrecOracle, VideoPayloadsDecodeLikeTheEncoderOutput) {
           frameMd5s(dir, c.format, dir.file("es/video-ch" + std::to_string(n) + "." + c.esExt));
       EXPECT_EQ(got.size(), 30u);
       EXPECT_EQ(got, want);
+      // The manifest's key frames are the ones the decoder sees as key frames.
+      std::vector<int> keys = keyFlags(dir, c.format, cat);
+      ASSERT_EQ(keys.size(), units.size());
+      for (size_t i = 0; i < units.size(); ++i) {
+        EXPECT_EQ(keys[i], units[i]->key ? 1 : 0) << i;
+        if (c.codec != "mjpeg") {
+          EXPECT_EQ(units[i]->key, i % 10 == 0) << i;
+        }
+      }
     }
+  }
+}
+
+// Payloads that begin with an access-unit delimiter or SEI, or whose units carry extension
+// blocks, still decode to the encoder's frames.
+TEST(MkrecOracle, Dv5LeadNalUnitsAndExtensionsKeepTheFrames) {
+  for (std::string lead : {"aud", "sei"}) {
+    mkrec::TempDir dir;
+    mkrec::Recording r = mkrec::make(dir, "t.dv5", {"--kind", "dv5-nvr", "--lead", lead, "--lead-every", "2", "--ext-len",
+                                                    "12", "--ext-every", "3", "--frames", "16", "--gop", "8",
+                                                    "--es-dir", dir.file("es")});
+    ASSERT_TRUE(r.ok()) << r.output;
+    std::vector<uint8_t> file = mkrec::readFile(r.path);
+    std::string cat = dir.file("cat.h264");
+    writeBytes(cat, concatPayloads(file, r.manifest.video(0)));
+    std::vector<std::string> got = frameMd5s(dir, "h264", cat);
+    EXPECT_EQ(got.size(), 16u);
+    EXPECT_EQ(got, frameMd5s(dir, "h264", dir.file("es/video-ch0.h264")));
   }
 }
 

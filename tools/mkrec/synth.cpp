@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "mkrec.h"
 
@@ -62,12 +63,22 @@ uint64_t splitmix(uint64_t& s) {
 // frameNo is the number shown.
 void drawPicture(int ch, double frameTime, int frameNo, int w, int h, bool noise, uint64_t seed,
                  uint8_t* y, uint8_t* u, uint8_t* v, int ys, int cs) {
-  // Background: a gradient, darker for higher channels, with a per-channel tint.
-  for (int r = 0; r < h; ++r) {
-    uint8_t* row = y + static_cast<size_t>(r) * ys;
-    int base = 48 + (r * 64) / (h > 0 ? h : 1) - ch * 2;
-    for (int c = 0; c < w; ++c) row[c] = static_cast<uint8_t>(base + (c * 64) / (w > 0 ? w : 1));
+  // Background: a gradient, darker for higher channels, with a per-channel tint. It is the
+  // same for every frame of a channel, so it is drawn once and copied.
+  thread_local std::vector<uint8_t> bg;
+  thread_local int bgKey[3] = {-1, -1, -1};
+  if (bgKey[0] != ch || bgKey[1] != w || bgKey[2] != h) {
+    bg.resize(static_cast<size_t>(w) * h);
+    for (int r = 0; r < h; ++r) {
+      int base = 48 + (r * 64) / (h > 0 ? h : 1) - ch * 2;
+      for (int c = 0; c < w; ++c) bg[static_cast<size_t>(r) * w + c] = static_cast<uint8_t>(base + (c * 64) / w);
+    }
+    bgKey[0] = ch;
+    bgKey[1] = w;
+    bgKey[2] = h;
   }
+  for (int r = 0; r < h; ++r)
+    std::memcpy(y + static_cast<size_t>(r) * ys, bg.data() + static_cast<size_t>(r) * w, static_cast<size_t>(w));
   const double ang = ch * 2.0 * M_PI / 16.0;
   const uint8_t cu = static_cast<uint8_t>(128 + std::lround(48 * std::cos(ang)));
   const uint8_t cv = static_cast<uint8_t>(128 + std::lround(48 * std::sin(ang)));
