@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -14,6 +13,7 @@
 #include <unistd.h>
 
 #include "avi/AudioCommonInfo.h"
+#include "platform/log.h"
 
 const char VDO_FMT[3][8] = {"H264", "MP4V", "MJPG"};
 
@@ -43,14 +43,6 @@ constexpr uint32_t kHeaderBlockBytes = 2040;
 constexpr uint32_t kWindowMicroseconds = 165000;
 constexpr uint16_t kFramesPerWindow = 5;
 constexpr size_t kCopyBlock = 65536;
-
-void logLine(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-void logLine(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    std::vfprintf(stderr, fmt, ap);
-    va_end(ap);
-}
 
 void put32(uint8_t *p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -177,7 +169,7 @@ bool renameNoReplace(const std::string &from, const std::string &to) {
     if (errno != EINVAL && errno != ENOSYS) return false;
     // File systems without the no-replace flag: a hard link cannot replace either.
     if (::link(from.c_str(), to.c_str()) == 0) {
-        if (::unlink(from.c_str()) != 0) logLine("AVI: cannot remove %s after linking it into place\n", from.c_str());
+        if (::unlink(from.c_str()) != 0) player_log("AVI: cannot remove %s after linking it into place\n", from.c_str());
         return true;
     }
     if (errno == EEXIST) return false;
@@ -235,12 +227,12 @@ struct ANAVIFrameBuilder::Impl {
 
     void reachLimit() {
         if (!limitReached)
-            logLine("AVI: size limit reached at %" PRIu32 " payload bytes, the file ends here\n", fileSize);
+            player_log("AVI: size limit reached at %" PRIu32 " payload bytes, the file ends here\n", fileSize);
         limitReached = true;
     }
 
     void fail(const char *what) {
-        if (!ioFailed) logLine("AVI: %s failed: %s\n", what, std::strerror(errno));
+        if (!ioFailed) player_log("AVI: %s failed: %s\n", what, std::strerror(errno));
         ioFailed = true;
     }
 
@@ -310,7 +302,7 @@ ANAVIFrameBuilder::ANAVIFrameBuilder() : d_(new Impl) {}
 ANAVIFrameBuilder::~ANAVIFrameBuilder() {
     std::lock_guard<std::mutex> lock(d_->mu);
     if (d_->state == Impl::State::Recording) {
-        logLine("AVI: conversion to %s abandoned, its files are removed\n", d_->filePath.c_str());
+        player_log("AVI: conversion to %s abandoned, its files are removed\n", d_->filePath.c_str());
         d_->discardFiles();
     }
 }
@@ -320,7 +312,7 @@ double ANAVIFrameBuilder::fps() const { return fps_.load(); }
 
 bool ANAVIFrameBuilder::setVdoFmtIdx(int idx) {
     if (idx < 0 || idx > 2) {
-        logLine("AVI: video format index %d ignored\n", idx);
+        player_log("AVI: video format index %d ignored\n", idx);
         return false;
     }
     vdoFmtIdx_.store(idx);
@@ -343,7 +335,7 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     struct stat st;
     if (::lstat(aviPath.c_str(), &st) == 0) return AviResult::TargetExists;
     if (errno != ENOENT) {
-        logLine("AVI: cannot check %s: %s\n", aviPath.c_str(), std::strerror(errno));
+        player_log("AVI: cannot check %s: %s\n", aviPath.c_str(), std::strerror(errno));
         return AviResult::IoError;
     }
     s.ioFailed = false;
@@ -352,7 +344,7 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     if (!s.fpAVI.create(s.tmpPath, false) || !s.fpAVIIndex.create(aviPath + ".index", true) ||
         !s.fpAVISubTitle.create(aviPath + ".srt", false)) {
         int err = errno;
-        logLine("AVI: cannot create the files of %s: %s\n", aviPath.c_str(), std::strerror(err));
+        player_log("AVI: cannot create the files of %s: %s\n", aviPath.c_str(), std::strerror(err));
         s.discardFiles();
         return err == EEXIST ? AviResult::TargetExists : AviResult::IoError;
     }
@@ -361,7 +353,7 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     static const uint8_t srtHead[4] = {0xEF, 0xBB, 0xBF, '\n'};
     if (!s.fpAVI.writeAll(reserved, sizeof reserved) || !s.fpAVIIndex.writeAll(indexHead, sizeof indexHead) ||
         !s.fpAVISubTitle.writeAll(srtHead, sizeof srtHead)) {
-        logLine("AVI: cannot write the files of %s: %s\n", aviPath.c_str(), std::strerror(errno));
+        player_log("AVI: cannot write the files of %s: %s\n", aviPath.c_str(), std::strerror(errno));
         s.discardFiles();
         return AviResult::IoError;
     }
@@ -430,7 +422,7 @@ int ANAVIFrameBuilder::videoDataWrappingForAVIConversion(const char *frame, int 
     s.height = imageHeight;
 
     if (s.indexRows == 0 && !isIFrame) {
-        logLine("First frame is not I frame...return\n");
+        player_log("First frame is not I frame...return\n");
         return 0;
     }
 
@@ -579,7 +571,7 @@ std::vector<uint8_t> ANAVIFrameBuilder::Impl::buildHeader(bool withAudio, int fm
 
 AviResult ANAVIFrameBuilder::Impl::finish(bool withAudio, int fmtIdx) {
     std::vector<uint8_t> header = buildHeader(withAudio, fmtIdx);
-    logLine("width = %d, height = %d, nframes = %" PRIu32 ", VDO_FMT[vdoFmtIdx] = %s\n", width, height, nframes,
+    player_log("width = %d, height = %d, nframes = %" PRIu32 ", VDO_FMT[vdoFmtIdx] = %s\n", width, height, nframes,
             VDO_FMT[fmtIdx]);
 
     const uint32_t indexBytes = 8 + 16 * indexRows;
@@ -608,12 +600,12 @@ AviResult ANAVIFrameBuilder::Impl::finish(bool withAudio, int fmtIdx) {
 AviResult ANAVIFrameBuilder::stopRecording(bool withAudio) {
     std::lock_guard<std::mutex> lock(d_->mu);
     Impl &s = *d_;
-    logLine("stopRecording:\n");
+    player_log("stopRecording:\n");
     if (s.state != Impl::State::Recording) return AviResult::NotRecording;
     s.state = Impl::State::Stopped;
     AviResult r = s.ioFailed ? AviResult::IoError : s.finish(withAudio, vdoFmtIdx_.load());
     if (r == AviResult::IoError) {
-        logLine("AVI: conversion to %s failed, its files are removed\n", s.filePath.c_str());
+        player_log("AVI: conversion to %s failed, its files are removed\n", s.filePath.c_str());
         s.discardFiles();
     }
     return r;

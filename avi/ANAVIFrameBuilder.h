@@ -14,7 +14,7 @@
 #include <mutex>
 #include <string>
 
-#include "avi/recorder_types.h"
+#include "recorderfile/recorder_time.h"
 
 // Video stream codes by format index: 0 H.264, 1 MPEG-4 Part 2, 2 Motion JPEG.
 extern const char VDO_FMT[3][8];

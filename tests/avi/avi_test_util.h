@@ -17,23 +17,14 @@
 #include <unistd.h>
 
 #include "avi/ANAVIFrameBuilder.h"
+#include "avi/audio_codes.h"
+#include "common/run_cmd.h"
 
 namespace avitest {
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        const char *base = std::getenv("TMPDIR");
-        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/avitest.XXXXXX";
-        std::vector<char> buf(tmpl.begin(), tmpl.end());
-        buf.push_back('\0');
-        if (mkdtemp(buf.data())) path = buf.data();
-    }
-    ~TempDir() {
-        if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
-    }
-    std::string operator/(const std::string &name) const { return path + "/" + name; }
-};
+using namespace avi;
+
+using testutil::TempDir;
 
 inline bool exists(const std::string &p) {
     struct stat st;
@@ -66,13 +57,8 @@ inline std::string code(const std::vector<uint8_t> &d, size_t at) {
 // Runs a shell command, returns its standard output; *status gets the exit status.
 inline std::string run(const std::string &cmd, int *status = nullptr) {
     std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int st = pclose(p);
-    if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    int st = testutil::runCommand(cmd, &out);
+    if (status) *status = st;
     return out;
 }
 

@@ -5,10 +5,12 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 
 #include "avi/AudioCommonInfo.h"
+#include "platform/log.h"
 
 using namespace avitest;
 
@@ -59,7 +61,7 @@ std::vector<char> pattern(size_t n, unsigned seed) {
 
 struct Builder {
     TempDir dir;
-    std::string path = dir / "clip.avi";
+    std::string path = dir.file("clip.avi");
     ANAVIFrameBuilder b;
     _SYSTEMTIME t = recorderTime(2024, 3, 5, 14, 7, 0);
     int video(const std::vector<char> &f, bool key, uint32_t interval = 33333) {
@@ -270,6 +272,8 @@ TEST(AviLayout, SubtitleHoursKeepCountingPastOneDay) {
 }
 
 TEST(AviLayout, NothingBeforeTheFirstKeyFrame) {
+    std::vector<std::string> logged;
+    PlayerLogSink old = player_log_set_sink([&](const std::string &l) { logged.push_back(l); });
     Builder x;
     ASSERT_EQ(x.b.startRecordingToFile(x.path), AviResult::Ok);
     std::vector<char> pcm = pattern(8, 9);
@@ -281,6 +285,8 @@ TEST(AviLayout, NothingBeforeTheFirstKeyFrame) {
     EXPECT_EQ(x.video(pattern(40, 3), true), 1);
     x.b.audioDataWrappingForAVIConversion(pcm.data(), 8, 1, enAudioFormat_PCM16);
     ASSERT_EQ(x.b.stopRecording(true), AviResult::Ok);
+    player_log_set_sink(old);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), "First frame is not I frame...return\n"), 2);
     AviLayout l = walk(readFile(x.path));
     ASSERT_EQ(l.rows.size(), 2u);
     EXPECT_EQ(l.rows[0].code, "00dc");
@@ -305,8 +311,8 @@ TEST(AviLayout, CallsOutsideARecordingDoNothing) {
     EXPECT_EQ(x.b.fps(), 25.0);
 
     ASSERT_EQ(x.b.startRecordingToFile(x.path), AviResult::Ok);
-    EXPECT_EQ(x.b.startRecordingToFile(x.dir / "other.avi"), AviResult::AlreadyRecording);
-    EXPECT_FALSE(exists(x.dir / "other.avi.tmp"));
+    EXPECT_EQ(x.b.startRecordingToFile(x.dir.file("other.avi")), AviResult::AlreadyRecording);
+    EXPECT_FALSE(exists(x.dir.file("other.avi.tmp")));
     x.video(pattern(10, 1), true);
     EXPECT_TRUE(x.b.setVdoFmtIdx(2)); // taken at stop
     ASSERT_EQ(x.b.stopRecording(false), AviResult::Ok);
@@ -322,7 +328,7 @@ TEST(AviLayout, ExistingFilesAreNeverTouched) {
     for (const char *taken : {"", ".srt", ".tmp", ".index"}) {
         SCOPED_TRACE(taken);
         TempDir dir;
-        const std::string path = dir / "clip.avi";
+        const std::string path = dir.file("clip.avi");
         writeFile(path + taken, "evidence");
         ANAVIFrameBuilder b;
         EXPECT_EQ(b.startRecordingToFile(path), AviResult::TargetExists);
@@ -339,14 +345,14 @@ TEST(AviLayout, ExistingFilesAreNeverTouched) {
 
 TEST(AviLayout, AbandonedBuilderLeavesNoFiles) {
     TempDir dir;
-    const std::string path = dir / "clip.avi";
+    const std::string path = dir.file("clip.avi");
     {
         ANAVIFrameBuilder b;
         ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
         std::vector<char> f = pattern(100, 1);
         b.videoDataWrappingForAVIConversion(f.data(), 100, 16, 16, true, 0, recorderTime(2024, 1, 1, 0, 0, 1), 0);
     }
-    EXPECT_EQ(run("ls -A '" + dir.path + "'"), "");
+    EXPECT_EQ(run("ls -A '" + dir.path() + "'"), "");
 }
 
 TEST(AviLayout, SizeLimitFinishesAValidFile) {
@@ -371,7 +377,7 @@ TEST(AviLayout, SizeLimitFinishesAValidFile) {
 
     // The empty chunks that follow a frame stop at the limit too.
     x.b.setMaxRiffSize(2040 + 8 + 108 + 16 + 8 + 16);
-    const std::string second = x.dir / "second.avi";
+    const std::string second = x.dir.file("second.avi");
     ASSERT_EQ(x.b.startRecordingToFile(second), AviResult::Ok);
     x.video(pattern(100, 1), true, 200000);
     EXPECT_EQ(x.b.stopRecording(false), AviResult::SizeLimitReached);
@@ -410,8 +416,8 @@ TEST(AviLayout, FullDiskGivesFailureAndNoFiles) {
     for (rlim_t limit : {rlim_t(20000), rlim_t(2048 + 60 * 1008 + 8)}) {
         SCOPED_TRACE(limit);
         TempDir dir;
-        const std::string path = dir / "clip.avi";
+        const std::string path = dir.file("clip.avi");
         EXPECT_EQ(withFileSizeLimit(limit, recordTwoSeconds, path), 0);
-        EXPECT_EQ(run("ls -A '" + dir.path + "'"), "");
+        EXPECT_EQ(run("ls -A '" + dir.path() + "'"), "");
     }
 }

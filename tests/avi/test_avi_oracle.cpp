@@ -38,7 +38,7 @@ constexpr int kWidth = 176, kHeight = 144, kFrames = 75;
 
 // Encodes a short test picture sequence and splits it into frames with libavformat.
 std::vector<Frame> encode(const TempDir &dir, const Codec &c) {
-    const std::string out = dir / c.file;
+    const std::string out = dir.file(c.file);
     int st = -1;
     run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=176x144:rate=30 -frames:v " +
             std::to_string(kFrames) + " " + c.ffArgs + " '" + out + "' 2>&1",
@@ -138,7 +138,7 @@ TEST_P(AviOracle, FfmpegReadsFramesKeysAndAudio) {
     const std::vector<Frame> &frames = encoded().frames[std::get<0>(GetParam())];
     ASSERT_FALSE(frames.empty());
     TempDir dir;
-    const std::string path = dir / "out.avi";
+    const std::string path = dir.file("out.avi");
     ANAVIFrameBuilder b;
     b.setVdoFmtIdx(c.vdoFmtIdx);
     ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
@@ -169,7 +169,7 @@ TEST_P(AviOracle, FfmpegReadsFramesKeysAndAudio) {
     EXPECT_EQ(v["width"], std::to_string(kWidth));
     EXPECT_EQ(v["height"], std::to_string(kHeight));
 
-    std::vector<std::string> want = videoHashes(encoded().dir / c.file);
+    std::vector<std::string> want = videoHashes(encoded().dir.file(c.file));
     ASSERT_EQ(want.size(), frames.size());
     EXPECT_EQ(videoHashes(path), want);
 
@@ -206,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(CodecsAndAudio, AviOracle,
 TEST(AviOracleSubtitles, SubripEntryPerRecorderSecond) {
     const std::vector<Frame> &frames = encoded().frames[0];
     TempDir dir;
-    const std::string path = dir / "out.avi";
+    const std::string path = dir.file("out.avi");
     ANAVIFrameBuilder b;
     ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
     for (int i = 0; i < int(frames.size()); ++i)
@@ -228,7 +228,7 @@ TEST(AviOracleSubtitles, SubripEntryPerRecorderSecond) {
 TEST(AviOracleGaps, EmptyChunksShowAsGaps) {
     const std::vector<Frame> &frames = encoded().frames[0];
     TempDir dir;
-    const std::string path = dir / "out.avi";
+    const std::string path = dir.file("out.avi");
     ANAVIFrameBuilder b;
     ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
     // 31 frames 66,000 us apart: each of the 6 groups of 5 frames after the first is followed
@@ -241,7 +241,7 @@ TEST(AviOracleGaps, EmptyChunksShowAsGaps) {
     EXPECT_EQ(probe(path, "v:0", "stream=nb_frames")["nb_frames"], "61");
     std::vector<long> pts;
     std::vector<std::string> got = videoHashes(path, &pts);
-    std::vector<std::string> want = videoHashes(encoded().dir / kCodecs[0].file);
+    std::vector<std::string> want = videoHashes(encoded().dir.file(kCodecs[0].file));
     want.resize(31);
     EXPECT_EQ(got, want);
     ASSERT_EQ(pts.size(), 31u);
@@ -254,7 +254,7 @@ TEST(AviOracleGaps, EmptyChunksShowAsGaps) {
 TEST(AviOracleLimit, FileAtTheSizeLimitPlays) {
     const std::vector<Frame> &frames = encoded().frames[0];
     TempDir dir;
-    const std::string path = dir / "out.avi";
+    const std::string path = dir.file("out.avi");
     ANAVIFrameBuilder b;
     b.setMaxRiffSize(8000);
     ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
@@ -269,7 +269,7 @@ TEST(AviOracleLimit, FileAtTheSizeLimitPlays) {
     EXPECT_LE(f.size(), 8008u);
     walk(f);
     std::vector<std::string> got = videoHashes(path);
-    std::vector<std::string> want = videoHashes(encoded().dir / kCodecs[0].file);
+    std::vector<std::string> want = videoHashes(encoded().dir.file(kCodecs[0].file));
     ASSERT_GT(got.size(), 1u);
     ASSERT_LT(got.size(), want.size());
     want.resize(got.size());

@@ -13,7 +13,7 @@ TEST(AviThreads, StopRacingVideoAndAudioGivesAValidFile) {
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE(round);
         TempDir dir;
-        const std::string path = dir / "race.avi";
+        const std::string path = dir.file("race.avi");
         ANAVIFrameBuilder b;
         ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
         std::atomic<bool> go{false};
