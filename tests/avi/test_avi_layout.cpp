@@ -3,6 +3,7 @@
 
 #include "avi_test_util.h"
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -420,4 +421,17 @@ TEST(AviLayout, FullDiskGivesFailureAndNoFiles) {
         EXPECT_EQ(withFileSizeLimit(limit, recordTwoSeconds, path), 0);
         EXPECT_EQ(run("ls -A '" + dir.path() + "'"), "");
     }
+}
+
+TEST(AviLayout, FullTmpfsGivesFailureAndNoFiles) {
+    TempDir dir;
+    const std::string disk = dir.file("disk");
+    ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    const int r = recordTwoSeconds(disk + "/clip.avi");
+    const std::string left = run("ls -A '" + disk + "'");
+    umount2(disk.c_str(), MNT_DETACH);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(left, "");
 }
