@@ -19,16 +19,25 @@ void initMutex(pthread_mutex_t *m, bool recursive) {
 } // namespace
 
 void InitializeCriticalSection(_CRITICAL_SECTION *cs) {
-    if (cs)
-        initMutex(&cs->mutex, true);
+    if (cs) initMutex(&cs->mutex, true);
 }
 
-int EnterCriticalSection(_CRITICAL_SECTION *cs) { return cs ? pthread_mutex_lock(&cs->mutex) : EINVAL; }
+int EnterCriticalSection(_CRITICAL_SECTION *cs) {
+    return cs ? pthread_mutex_lock(&cs->mutex) : EINVAL;
+}
 
-int LeaveCriticalSection(_CRITICAL_SECTION *cs) { return cs ? pthread_mutex_unlock(&cs->mutex) : EINVAL; }
+int LeaveCriticalSection(_CRITICAL_SECTION *cs) {
+    return cs ? pthread_mutex_unlock(&cs->mutex) : EINVAL;
+}
 
-int DeleteCriticalSection(_CRITICAL_SECTION *cs) { return cs ? pthread_mutex_destroy(&cs->mutex) : EINVAL; }
+int DeleteCriticalSection(_CRITICAL_SECTION *cs) {
+    return cs ? pthread_mutex_destroy(&cs->mutex) : EINVAL;
+}
 
-CCriticalSection::CCriticalSection(bool recursive) { initMutex(&mutex_, recursive); }
+CCriticalSection::CCriticalSection(bool recursive) {
+    initMutex(&mutex_, recursive);
+}
 
-CCriticalSection::~CCriticalSection() { pthread_mutex_destroy(&mutex_); }
+CCriticalSection::~CCriticalSection() {
+    pthread_mutex_destroy(&mutex_);
+}

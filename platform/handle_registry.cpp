@@ -36,8 +36,7 @@ int HandleRegistry::addErased(std::shared_ptr<void> obj, const std::type_info &t
 std::shared_ptr<void> HandleRegistry::getErased(int id, const std::type_info &type) const {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = entries_.find(id);
-    if (it == entries_.end() || it->second.type != std::type_index(type))
-        return nullptr;
+    if (it == entries_.end() || it->second.type != std::type_index(type)) return nullptr;
     return it->second.object;
 }
 
@@ -46,8 +45,7 @@ std::shared_ptr<void> HandleRegistry::takeErased(int id, const std::type_info &t
     {
         std::lock_guard<std::mutex> guard(lock_);
         auto it = entries_.find(id);
-        if (it == entries_.end() || it->second.type != std::type_index(type))
-            return nullptr;
+        if (it == entries_.end() || it->second.type != std::type_index(type)) return nullptr;
         obj = std::move(it->second.object);
         entries_.erase(it);
     }
@@ -56,7 +54,10 @@ std::shared_ptr<void> HandleRegistry::takeErased(int id, const std::type_info &t
 }
 
 HandleRegistry &processHandles() {
-    static HandleRegistry *registry = new HandleRegistry;
+    // Static storage, never destroyed: making it cannot fail, and it outlives
+    // every other static object.
+    alignas(HandleRegistry) static unsigned char storage[sizeof(HandleRegistry)];
+    static HandleRegistry *registry = new (storage) HandleRegistry;
     return *registry;
 }
 

@@ -33,8 +33,7 @@ class HandleRegistry {
 
     // Registers obj and returns its new id; 0 for a null obj or when memory runs out.
     template <class T> int add(std::shared_ptr<T> obj) {
-        if (!obj)
-            return 0;
+        if (!obj) return 0;
         return addErased(std::static_pointer_cast<void>(std::move(obj)), typeid(T));
     }
 

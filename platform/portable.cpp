@@ -44,16 +44,14 @@ std::shared_ptr<_CRITICAL_SECTION> findMutex(int mutex) {
 } // namespace
 
 int thread_create(void *(*fn)(void *), void *arg) {
-    if (!fn)
-        return 0;
+    if (!fn) return 0;
     std::shared_ptr<ThreadRecord> record;
     try {
         record = std::make_shared<ThreadRecord>();
     } catch (const std::bad_alloc &) {
         return 0;
     }
-    if (pthread_create(&record->thread, nullptr, fn, arg) != 0)
-        return 0;
+    if (pthread_create(&record->thread, nullptr, fn, arg) != 0) return 0;
     const int id = processHandles().add(record);
     if (id == 0) {
         // No handle to join it by: let it end on its own.
@@ -63,21 +61,20 @@ int thread_create(void *(*fn)(void *), void *arg) {
 }
 
 int thread_close(int thread) {
-    if (thread == 0)
-        return 0;
+    if (thread == 0) return 0;
     std::shared_ptr<ThreadRecord> record = processHandles().take<ThreadRecord>(thread);
-    if (record)
-        pthread_join(record->thread, nullptr);
+    if (record) pthread_join(record->thread, nullptr);
     return 0;
 }
 
-void thread_exit() { pthread_exit(nullptr); }
+void thread_exit() {
+    pthread_exit(nullptr);
+}
 
 int event_create(int manualReset, int initialState) {
     CBaseHandle *handle = CreateEvent(nullptr, manualReset != 0, initialState != 0, nullptr);
     auto *event = dynamic_cast<CWinEventHandle *>(handle);
-    if (!event)
-        return 0;
+    if (!event) return 0;
     std::shared_ptr<CWinEventHandle> owner;
     try {
         owner.reset(event, EventCloser());
@@ -98,29 +95,25 @@ int event_nonsignal(int event) {
 }
 
 int event_close(int event) {
-    if (event != 0)
-        processHandles().take<CWinEventHandle>(event);
+    if (event != 0) processHandles().take<CWinEventHandle>(event);
     return 0;
 }
 
 int event_wait(int event) {
     std::shared_ptr<CWinEventHandle> e = findEvent(event);
-    if (!e)
-        return -1;
+    if (!e) return -1;
     return static_cast<int>(WaitForSingleObject(e.get(), 0));
 }
 
 int event_wait_ex(int *events, int n, unsigned long ms) {
-    if (!events || n < 1 || n > static_cast<int>(MAXIMUM_WAIT_OBJECTS))
-        return -1;
+    if (!events || n < 1 || n > static_cast<int>(MAXIMUM_WAIT_OBJECTS)) return -1;
     // The copies keep every event alive until the wait is over, even when
     // another thread closes its handle meanwhile.
     std::shared_ptr<CWinEventHandle> held[MAXIMUM_WAIT_OBJECTS];
     CBaseHandle *raw[MAXIMUM_WAIT_OBJECTS];
     for (int i = 0; i < n; ++i) {
         held[i] = findEvent(events[i]);
-        if (!held[i])
-            return -1;
+        if (!held[i]) return -1;
         raw[i] = held[i].get();
     }
     const unsigned long result = WaitForMultipleObjects(static_cast<unsigned long>(n), raw, false, ms);
@@ -129,8 +122,7 @@ int event_wait_ex(int *events, int n, unsigned long ms) {
 
 int mutex_open() {
     auto *cs = new (std::nothrow) _CRITICAL_SECTION;
-    if (!cs)
-        return 0;
+    if (!cs) return 0;
     InitializeCriticalSection(cs);
     std::shared_ptr<_CRITICAL_SECTION> owner;
     try {
@@ -152,35 +144,31 @@ int mutex_unlock(int mutex) {
 }
 
 int mutex_close(int mutex) {
-    if (mutex != 0)
-        processHandles().take<_CRITICAL_SECTION>(mutex);
+    if (mutex != 0) processHandles().take<_CRITICAL_SECTION>(mutex);
     return 0;
 }
 
 unsigned long file_read(void *buffer, unsigned long n, FILE *stream, unsigned long *total) {
-    if (!buffer || !stream || n == 0)
-        return 0;
+    if (!buffer || !stream || n == 0) return 0;
     const unsigned long got = std::fread(buffer, 1, n, stream);
-    if (total)
-        *total += got;
+    if (total) *total += got;
     return got;
 }
 
 int file_move_pointer(FILE *stream, int64_t offset, int whence, uint64_t *position) {
-    if (!stream)
-        return -1;
+    if (!stream) return -1;
     const int result = fseeko(stream, static_cast<off_t>(offset), whence);
     const off_t now = ftello(stream);
-    if (position && now >= 0)
-        *position = static_cast<uint64_t>(now);
+    if (position && now >= 0) *position = static_cast<uint64_t>(now);
     return result;
 }
 
-void *buffer_new(unsigned long n) { return std::calloc(n == 0 ? 1 : n, 1); }
+void *buffer_new(unsigned long n) {
+    return std::calloc(n == 0 ? 1 : n, 1);
+}
 
 void buffer_clear(void *buffer, unsigned long n) {
-    if (buffer)
-        std::memset(buffer, 0, n);
+    if (buffer) std::memset(buffer, 0, n);
 }
 
 void buffer_free(void **slot) {
@@ -191,6 +179,5 @@ void buffer_free(void **slot) {
 }
 
 void buffer_copy(void *destination, const void *source, unsigned long n) {
-    if (n != 0)
-        std::memcpy(destination, source, n);
+    if (n != 0) std::memcpy(destination, source, n);
 }

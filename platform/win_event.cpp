@@ -52,7 +52,9 @@ timespec deadlineAfter(unsigned int ms) {
     return deadline;
 }
 
-CWinEventHandle *asEvent(CBaseHandle *handle) { return dynamic_cast<CWinEventHandle *>(handle); }
+CWinEventHandle *asEvent(CBaseHandle *handle) {
+    return dynamic_cast<CWinEventHandle *>(handle);
+}
 
 unsigned long waitForAny(unsigned long n, CWinEventHandle *const *events, unsigned long ms);
 
@@ -96,8 +98,7 @@ bool CWinEventHandle::wait(unsigned int ms) {
             break;
         }
     }
-    if (!timedOut && !manualReset_)
-        signaled_ = false;
+    if (!timedOut && !manualReset_) signaled_ = false;
     pthread_mutex_unlock(&mutex_);
     return !timedOut;
 }
@@ -130,15 +131,18 @@ void CWinEventHandle::reset() {
     pthread_mutex_unlock(&mutex_);
 }
 
-void CWinEventHandle::subscribe(CWinEventHandle *waiter) { subscribers_.insert(waiter); }
+void CWinEventHandle::subscribe(CWinEventHandle *waiter) {
+    subscribers_.insert(waiter);
+}
 
-void CWinEventHandle::unSubscribe(CWinEventHandle *waiter) { subscribers_.erase(waiter); }
+void CWinEventHandle::unSubscribe(CWinEventHandle *waiter) {
+    subscribers_.erase(waiter);
+}
 
 bool CWinEventHandle::testSignaled(bool consume) {
     pthread_mutex_lock(&mutex_);
     const bool set = signaled_;
-    if (set && consume && !manualReset_)
-        signaled_ = false;
+    if (set && consume && !manualReset_) signaled_ = false;
     pthread_mutex_unlock(&mutex_);
     return set;
 }
@@ -164,8 +168,7 @@ CWinEventHandle *CWinEventHandleSet::createEvent(bool manualReset, bool initialS
 }
 
 CWinEventHandle *CWinEventHandleSet::openEvent(const wchar_t *name) {
-    if (!name)
-        return nullptr;
+    if (!name) return nullptr;
     CCriticalSection::Guard guard(s_CritSect());
     for (CWinEventHandle *event : s_Set()) {
         if (event->name_ == name) {
@@ -188,11 +191,12 @@ CBaseHandle *CreateEvent(SECURITY_ATTRIBUTES *, bool manualReset, bool initialSt
     return CWinEventHandleSet::createEvent(manualReset, initialState, name);
 }
 
-CBaseHandle *OpenEvent(unsigned long, bool, const wchar_t *name) { return CWinEventHandleSet::openEvent(name); }
+CBaseHandle *OpenEvent(unsigned long, bool, const wchar_t *name) {
+    return CWinEventHandleSet::openEvent(name);
+}
 
 int CloseHandle(CBaseHandle *handle) {
-    if (!handle)
-        return 0;
+    if (!handle) return 0;
     if (!handle->close()) {
         std::fputs("Closing unknown HANDLE type\n", stdout);
         std::fflush(stdout);
@@ -202,8 +206,7 @@ int CloseHandle(CBaseHandle *handle) {
 
 int SetEvent(CBaseHandle *handle) {
     CWinEventHandle *event = asEvent(handle);
-    if (!event)
-        return 0;
+    if (!event) return 0;
     CCriticalSection::Guard guard(s_CritSect());
     event->signal();
     return 1;
@@ -211,24 +214,21 @@ int SetEvent(CBaseHandle *handle) {
 
 int ResetEvent(CBaseHandle *handle) {
     CWinEventHandle *event = asEvent(handle);
-    if (!event)
-        return 0;
+    if (!event) return 0;
     event->reset();
     return 1;
 }
 
 int PulseEvent(CBaseHandle *handle) {
     CWinEventHandle *event = asEvent(handle);
-    if (!event)
-        return 0;
+    if (!event) return 0;
     CCriticalSection::Guard guard(s_CritSect());
     event->pulse();
     return 1;
 }
 
 unsigned long WaitForSingleObject(CBaseHandle *handle, unsigned long ms) {
-    if (!handle)
-        return WAIT_FAILED;
+    if (!handle) return WAIT_FAILED;
     return handle->wait(toWaitMs(ms)) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
@@ -236,8 +236,7 @@ unsigned long WaitForMultipleObjects(unsigned long count, CBaseHandle *const *ha
                                      unsigned long ms) {
     const unsigned long numObj = count;
     EVENT_ASSERT(numObj <= MAXIMUM_WAIT_OBJECTS);
-    if (!handles || numObj == 0)
-        return WAIT_FAILED;
+    if (!handles || numObj == 0) return WAIT_FAILED;
     CWinEventHandle *events[MAXIMUM_WAIT_OBJECTS];
     for (unsigned long i = 0; i < numObj; ++i) {
         CWinEventHandle *event = asEvent(handles[i]);
@@ -245,8 +244,7 @@ unsigned long WaitForMultipleObjects(unsigned long count, CBaseHandle *const *ha
         events[i] = event;
     }
 
-    if (!waitAll)
-        return waitForAny(numObj, events, ms);
+    if (!waitAll) return waitForAny(numObj, events, ms);
 
     if (ms >= INFINITE) {
         // No limit: the tick counter's wrap must not turn into a time-out.
@@ -257,10 +255,8 @@ unsigned long WaitForMultipleObjects(unsigned long count, CBaseHandle *const *ha
     const unsigned long start = GetTickCount();
     for (unsigned long i = 0; i < numObj; ++i) {
         const unsigned long elapsed = GetTickCount() - start;
-        if (elapsed > ms)
-            return WAIT_TIMEOUT;
-        if (!events[i]->wait(toWaitMs(ms - elapsed)))
-            return WAIT_TIMEOUT;
+        if (elapsed > ms) return WAIT_TIMEOUT;
+        if (!events[i]->wait(toWaitMs(ms - elapsed))) return WAIT_TIMEOUT;
     }
     return WAIT_OBJECT_0;
 }
@@ -308,16 +304,13 @@ unsigned long waitForAny(unsigned long n, CWinEventHandle *const *events, unsign
         if (woken) {
             // The first handle that is set now; it keeps its state.
             for (unsigned long i = 0; i < n && result == WAIT_TIMEOUT; ++i)
-                if (events[i]->testSignaled(false))
-                    result = i;
+                if (events[i]->testSignaled(false)) result = i;
             // Set during the sleep but already reset or taken by another thread:
             // this thread was waiting when it was set, so it is still released.
             for (unsigned long i = 0; i < n && result == WAIT_TIMEOUT; ++i)
-                if (events[i]->currentSignalCount() != startCounts[i])
-                    result = i;
+                if (events[i]->currentSignalCount() != startCounts[i]) result = i;
         }
-        if (result != WAIT_TIMEOUT || !woken || ms < INFINITE)
-            break;
+        if (result != WAIT_TIMEOUT || !woken || ms < INFINITE) break;
         lock.unlock(); // without a limit, never report a time-out: sleep again
     }
     for (unsigned long i = 0; i < n; ++i)
@@ -331,7 +324,8 @@ unsigned long waitForAny(unsigned long n, CWinEventHandle *const *events, unsign
 namespace platform {
 
 unsigned long tickCountAt(long long seconds, long microseconds) {
-    return static_cast<unsigned long>(seconds % 10000) * 1000UL + static_cast<unsigned long>(microseconds / 1000);
+    return static_cast<unsigned long>(seconds % 10000) * 1000UL +
+           static_cast<unsigned long>(microseconds / 1000);
 }
 
 } // namespace platform

@@ -16,10 +16,8 @@ namespace {
 // A temporary file with the given bytes, positioned at its start.
 FILE *fileWith(const std::vector<char> &bytes) {
     FILE *f = std::tmpfile();
-    if (f && !bytes.empty())
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-    if (f)
-        std::rewind(f);
+    if (f && !bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+    if (f) std::rewind(f);
     return f;
 }
 
@@ -171,9 +169,9 @@ TEST(BufferFile, MatchesPlainStdioOnRandomSequences) {
             const size_t have = std::fread(want.data(), 1, n, ref);
             refPos += have;
             const int result = buffer_file_pop(&r, got.data(), n);
-            ASSERT_EQ(result, expectOk ? 1 : 0)
-                << "capacity " << capacity << " step " << step << " n " << n;
-            ASSERT_EQ(std::memcmp(got.data(), want.data(), have), 0) << "capacity " << capacity << " step " << step;
+            ASSERT_EQ(result, expectOk ? 1 : 0) << "capacity " << capacity << " step " << step << " n " << n;
+            ASSERT_EQ(std::memcmp(got.data(), want.data(), have), 0)
+                << "capacity " << capacity << " step " << step;
             ASSERT_EQ(got[have], 'X') << "wrote past the delivered bytes";
             ASSERT_EQ(r.filePos, refPos);
             ASSERT_LE(r.readPos, r.valid);
