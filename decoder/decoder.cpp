@@ -1,7 +1,5 @@
 #include "decoder/decoder.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -16,17 +14,11 @@ extern "C" {
 
 #include "decoder/decoder_internal.h"
 #include "decoder/picture_ops.h"
+#include "platform/log.h"
 
 using namespace decoder_ops;
 
 namespace decoder_internal {
-
-void log(const char *fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vfprintf(stderr, fmt, ap);
-    va_end(ap);
-}
 
 bool outputFormat(int code, int *pixFmt, int *bytesPerPixel) {
     static const struct {
@@ -86,8 +78,6 @@ bool lastSource(const _Decoder *dec, SourceView *view) {
 }
 
 } // namespace decoder_internal
-
-using decoder_internal::log;
 
 namespace {
 
@@ -288,7 +278,7 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
     }
     const long long need = static_cast<long long>(newOutW) * newOutH * dec->bytesPerPixel;
     if (av_image_check_size(newOutW, newOutH, 0, nullptr) < 0 || need <= 0 || static_cast<unsigned long long>(need) > outCapacity) {
-        log("Decoder_Decode: picture %dx%d needs %lld bytes, buffer holds %zu\n", newOutW, newOutH, need, outCapacity);
+        player_log("Decoder_Decode: picture %dx%d needs %lld bytes, buffer holds %zu\n", newOutW, newOutH, need, outCapacity);
         return -1;
     }
     if (newOutW != dec->outputWidth || newOutH != dec->outputHeight) {
@@ -330,7 +320,7 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
         src = constPlanes(fp->data, fp->linesize);
     } else if (mode == DECODER_FLAG_DEINTERLACE) {
         if (!decoder_ops::canDeinterlace(fmt, w, h) || (!srcIsFieldBuffer && !ensureFieldBuffer(dec, w, h, fmt))) {
-            log("avpicture_deinterlace nRet=%d\n", -1);
+            player_log("avpicture_deinterlace nRet=%d\n", -1);
             return -4;
         }
         std::vector<uint8_t> scratch(2 * static_cast<size_t>(av_image_get_linesize(static_cast<AVPixelFormat>(fmt), w, 0)));

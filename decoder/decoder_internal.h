@@ -5,9 +5,6 @@
 
 namespace decoder_internal {
 
-// Developer diagnostics, one line per call, to the process's log (stderr).
-void log(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-
 // FFmpeg pixel format and bytes per pixel of an output format code 1..10.
 bool outputFormat(int code, int *pixFmt, int *bytesPerPixel);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "decoder/decoder.h"
+#include "platform/log.h"
 
 namespace cliptest {
 
@@ -56,6 +57,19 @@ Bytes lastSourcePacked(const _Decoder *dec);
 // Reads a whole file.
 Bytes readFile(const std::string &path);
 bool writeFile(const std::string &path, const Bytes &data);
+
+// Collects the diagnostics lines written while it lives.
+class LogCapture {
+public:
+    LogCapture() {
+        previous_ = player_log_set_sink([this](const std::string &line) { lines.push_back(line); });
+    }
+    ~LogCapture() { player_log_set_sink(previous_); }
+    std::vector<std::string> lines;
+
+private:
+    PlayerLogSink previous_;
+};
 
 // One decoded picture: result code and the bytes written.
 struct Picture {

@@ -103,6 +103,7 @@ TEST_F(Jpegs, PictureLargerThanBufferIsRefused) {
     const size_t need = 64 * 32 * 4;
     Bytes out(need + 64, 0xAB);
     int ow = -1, oh = -1;
+    LogCapture log;
     EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 0, 0, 0x10, nullptr, nullptr,
                              out.data(), need - 1, &ow, &oh),
               -1);
@@ -114,6 +115,7 @@ TEST_F(Jpegs, PictureLargerThanBufferIsRefused) {
                              nullptr, out.data(), need, &ow, &oh),
               -1);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xAB; }));
+    EXPECT_EQ(log.lines.size(), 3u); // each refusal is logged
     EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 0, 0, 0x10, nullptr, nullptr,
                              out.data(), need, &ow, &oh),
               1);
@@ -233,7 +235,11 @@ TEST_F(Jpegs, SecondFieldMustMatchTheFirst) {
 // writing a half-filtered picture.
 TEST_F(Jpegs, DeinterlaceRefusesOddSizes) {
     const Bytes odd = jpeg("gray", 62, 30, "yuvj420p");
-    EXPECT_EQ(decode(&dec_, odd, 0x11).result, -4);
+    {
+        LogCapture log;
+        EXPECT_EQ(decode(&dec_, odd, 0x11).result, -4);
+        EXPECT_EQ(log.lines, std::vector<std::string>{"avpicture_deinterlace nRet=-1\n"});
+    }
     EXPECT_EQ(decode(&dec_, odd, 0x10).result, 1);
     EXPECT_EQ(decode(&dec_, black_, 0x11).result, 1);
 }
