@@ -1,7 +1,7 @@
 // The builder's file layout, read back byte by byte: header fields, chunks, index rows, filler
 // chunks, the separator rule, subtitles, and the builder's states and failures.
 
-#include "avi_test_util.h"
+#include "avi/avi_test_util.h"
 
 #include <sys/mount.h>
 #include <sys/resource.h>

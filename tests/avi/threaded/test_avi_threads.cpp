@@ -1,7 +1,7 @@
 // Stop may come from another thread while frames and audio are still being written: the file
 // must come out whole, with every size and index row in agreement.
 
-#include "avi_test_util.h"
+#include "avi/avi_test_util.h"
 
 #include <atomic>
 #include <chrono>

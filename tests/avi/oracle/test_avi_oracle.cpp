@@ -2,7 +2,7 @@
 // the installed encoders go in, ffprobe/ffmpeg must find the same frames, key flags, PCM and
 // subtitle entries in the AVI and ".srt" files.
 
-#include "avi_test_util.h"
+#include "avi/avi_test_util.h"
 
 #include <map>
 #include <sstream>
