@@ -1,0 +1,182 @@
+// Decoding, delivery and pacing of the frames that the DV parsers hand off.
+#include <algorithm>
+#include <chrono>
+
+#include "engines/dv_format_playback.h"
+#include "platform/log.h"
+
+namespace {
+
+uint64_t monotonicNanoseconds() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+bool forceExitRequested() { return gDVFmtPlaybackParserThreadForceExit.load() != 0; }
+
+void logDecodeFailure(DVVideoSelector selector, int result, const uint8_t *payload, uint32_t length) {
+    const uint32_t shown = std::min<uint32_t>(length, 6);
+    switch (selector) {
+    case DVVideoSelector::DV5NVR:
+        player_log("-->iRet2 = %d\n", result);
+        for (uint32_t i = 0; i < shown; ++i)
+            player_log("### pDV5VideoStreamH264->streamBuf[%u] = 0x%x\n", i, payload[i]);
+        break;
+    case DVVideoSelector::DV5DVR:
+        for (uint32_t i = 0; i < shown; ++i) player_log("pDV5VideoStreamH264->streamBuf[%u]: 0x%x\n", i, payload[i]);
+        player_log("iRet2 = %d\n", result);
+        break;
+    default:
+        player_log("iRet2 = %d\n", result);
+        break;
+    }
+}
+
+} // namespace
+
+void DVFormatPlayback::dv4VideoPlaybackForH264Selector(const void *record) {
+    runVideoSelector(DVVideoSelector::DV4H264, record);
+}
+void DVFormatPlayback::dv4VideoPlaybackForMPEG4Selector(const void *record) {
+    runVideoSelector(DVVideoSelector::DV4MPEG4, record);
+}
+void DVFormatPlayback::dv5VideoPlaybackForH264Selector(const void *record) {
+    runVideoSelector(DVVideoSelector::DV5NVR, record);
+}
+void DVFormatPlayback::dv5DVRVideoPlaybackForH264Selector(const void *record) {
+    runVideoSelector(DVVideoSelector::DV5DVR, record);
+}
+void DVFormatPlayback::dv4AudioPlaybackForH264Selector(const void *record) {
+    runAudioSelector(DVAudioSelector::DV4H264, record);
+}
+void DVFormatPlayback::dv4AudioPlaybackForMPEG4Selector(const void *record) {
+    runAudioSelector(DVAudioSelector::DV4MPEG4, record);
+}
+void DVFormatPlayback::dv5AudioPlaybackForH264Selector(const void *record) {
+    runAudioSelector(DVAudioSelector::DV5NVR, record);
+}
+void DVFormatPlayback::dv5DVRAudioPlaybackForH264Selector(const void *record) {
+    runAudioSelector(DVAudioSelector::DV5DVR, record);
+}
+
+void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *record) {
+    EngineDelegate *delegate = appDelg_;
+    if (!record || !delegate) return;
+    const DVVideoRecordLayout &layout = dvVideoRecordLayout(selector);
+    const uint8_t *bytes = static_cast<const uint8_t *>(record);
+    const int ch = dvVideoRecordChannel(selector, record);
+    if (ch < 0 || ch >= kEngineChannelCount) {
+        player_log("Video frame of channel %d dropped: no such channel\n", ch);
+        return;
+    }
+    const uint8_t *payload = bytes + layout.payload;
+    const uint32_t length = dvRecordU32(record, layout.length);
+    if (length > kDVVideoPayloadRoom) {
+        player_log("Video frame of %u bytes dropped\n", length);
+        return;
+    }
+
+    // Decoder flags: orientation, field coding, deinterlacing.
+    int flags = delegate->videoFlipImageFlag() ? DECODER_FLAG_ROTATE180 : DECODER_FLAG_TOPDOWN;
+    if (layout.fieldFlag >= 0) {
+        if (bytes[layout.fieldFlag] == 1) {
+            delegate->setDeinterlaceEnableBtnEnabled(true);
+            flags |= DECODER_FLAG_FIELDS;
+        } else {
+            delegate->setDeinterlaceEnableBtnEnabled(false);
+        }
+    }
+    if (delegate->videoDeinterlaceFlag()) flags |= DECODER_FLAG_DEINTERLACE;
+
+    _Decoder *decoder = pFFMpegDecoderHandle[ch];
+    if (!decoder) {
+        player_log("No decoder for channel %d: frame dropped\n", ch);
+        return;
+    }
+    if (!pRawImageBuffer) {
+        reallocateRawImageBuffer();
+        if (!pRawImageBuffer) return;
+    }
+
+    // A key frame that fails is tried again a few times; any other frame is dropped at once.
+    int streamW = 0, streamH = 0, outW = 0, outH = 0;
+    int result = 0;
+    for (int attempt = 1;; ++attempt) {
+        int targetW = 0, targetH = 0;
+        if (layout.targetSize) {
+            targetW = static_cast<int>(delegate->decoderTargetWidth());
+            targetH = static_cast<int>(delegate->decoderTargetHeight());
+        }
+        result = Decoder_Decode(decoder, payload, static_cast<int>(length), targetW, targetH, flags, &streamW,
+                                &streamH, pRawImageBuffer.get(), kDVRawImageBufferSize, &outW, &outH);
+        if (result > 0 || !isIFrame || attempt >= kDVKeyFrameDecodeAttempts) break;
+    }
+    if (result <= 0) {
+        logDecodeFailure(selector, result, payload, length);
+        return;
+    }
+    if (pImageWidthFromStream_) pImageWidthFromStream_->store(streamW);
+    if (pImageHeightFromStream_) pImageHeightFromStream_->store(streamH);
+
+    // The picture is labelled with the size the decoder produced for this very frame.
+    delegate->setImageRealWidth(outW);
+    delegate->setImageRealHeight(outH);
+    VideoImageRef image = picturePool_.makePicture(pRawImageBuffer.get(), outW, outH);
+    if (!image) {
+        player_log("Video context nil value...\n\n");
+        return;
+    }
+
+    // Pacing: the time-stamp step to this frame, less the time spent since the previous one
+    // was shown, divided by the speed.
+    const uint64_t now = monotonicNanoseconds();
+    currFrameAbsoluteTimeSubCH[ch] = now;
+    const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, layout.stampSeconds)) * 1000000u +
+                           dvRecordU32(record, layout.stampMicroseconds);
+    currFrameTimeSubCH[ch] = stamp;
+    if (prevFrameAbsoluteTimeSubCH[ch] == 0) prevFrameAbsoluteTimeSubCH[ch] = now;
+    if (prevFrameTimeSubCH[ch] == 0) prevFrameTimeSubCH[ch] = stamp;
+
+    ntpTime.dwTime[0] = 0;
+    ntpTime.dwTime[1] = dvRecordU32(record, layout.dateSeconds);
+    app_time::TransferNtp2Sys(&ntpTime, &sysTime);
+
+    const uint64_t elapsedUs =
+        now > prevFrameAbsoluteTimeSubCH[ch] ? (now - prevFrameAbsoluteTimeSubCH[ch]) / 1000u : 0;
+    uint64_t interval = 0, wait = 0;
+    if (stamp > prevFrameTimeSubCH[ch]) {
+        interval = stamp - prevFrameTimeSubCH[ch];
+        wait = interval > elapsedUs ? interval - elapsedUs : 0;
+    }
+    const int speed = std::clamp<int>(gDVFmtPlaybackSpeed.load(), 0, kDVFmtPlaybackMaxSpeed);
+    wait >>= speed;
+    if (wait > kDVMaxPacingDelayUs) wait = 0;
+
+    delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isIFrame != 0,
+                                         static_cast<unsigned>(std::min<uint64_t>(interval, UINT32_MAX)),
+                                         sysTime);
+
+    if (wait > 0) RunLoopThread::interruptibleSleep(std::chrono::microseconds(wait), forceExitRequested);
+
+    prevFrameTimeSubCH[ch] = currFrameTimeSubCH[ch];
+    prevFrameAbsoluteTimeSubCH[ch] = monotonicNanoseconds();
+}
+
+void DVFormatPlayback::runAudioSelector(DVAudioSelector selector, const void *record) {
+    EngineDelegate *delegate = appDelg_;
+    if (!record || !delegate) return;
+    const DVAudioRecordLayout &layout = dvAudioRecordLayout(selector);
+    const int ch = dvAudioRecordChannel(selector, record);
+    if (ch < 0 || ch >= kEngineChannelCount) {
+        player_log("Audio of channel %d dropped: no such channel\n", ch);
+        return;
+    }
+    const uint32_t length = dvRecordU32(record, layout.length);
+    if (length > kDVAudioPayloadRoom) {
+        player_log("Audio payload of %u bytes dropped\n", length);
+        return;
+    }
+    delegate->audioUpdateTaskWithBuffer(static_cast<const uint8_t *>(record) + layout.payload, length,
+                                        audioCodec[ch], static_cast<unsigned>(ch));
+}
