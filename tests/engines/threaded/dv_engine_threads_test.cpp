@@ -9,8 +9,8 @@
 
 #include "common/run_cmd.h"
 #include "engines/dv_format_playback.h"
-#include "headless_delegate.h"
-#include "stream_clips.h"
+#include "engines/headless_delegate.h"
+#include "engines/stream_clips.h"
 
 using namespace enginetest;
 using namespace std::chrono_literals;
