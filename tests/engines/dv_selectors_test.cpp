@@ -274,8 +274,8 @@ TEST_F(DVSelectorTest, DecoderFlagsFollowFlipFieldAndDeinterlace) {
 // the time spent since the previous frame was shown, divided by the speed; so from the second
 // frame on, deliveries are spaced by the steps divided by the speed.
 TEST_F(DVSelectorTest, PacingFollowsTimeStampsAtEverySpeed) {
-    const auto frames = clip("p.h264", 64, 48, 8, x264Args(8));
-    ASSERT_EQ(frames.size(), 8u);
+    const auto frames = clip("p.h264", 64, 48, 10, x264Args(10));
+    ASSERT_EQ(frames.size(), 10u);
     ASSERT_TRUE(engine.createDVFmtVideoPlaybackThread());
     // What one frame costs without any sleep (all at one time stamp): the pacing counts the
     // next frame's decoding into the step, so at the fast speeds it shows up in the spacing.
@@ -303,15 +303,22 @@ TEST_F(DVSelectorTest, PacingFollowsTimeStampsAtEverySpeed) {
         ASSERT_EQ(events.size(), first + frames.size());
         EXPECT_EQ(events[first].interval, 0u); // a channel's first frame is not paced
         const double expectedMs = stepUs / 1000.0 / (1 << speed);
-        double sum = 0;
+        std::vector<double> spacings;
         for (size_t i = first + 1; i < events.size(); ++i) {
             EXPECT_EQ(events[i].interval, stepUs);
             if (i == first + 1) continue; // nothing was slept after the first frame
-            const double ms = gapMs(events[i - 1], events[i]);
-            EXPECT_NEAR(ms, expectedMs, 8.0 + frameCostMs) << "speed " << speed << " frame " << i - first;
-            sum += ms;
+            spacings.push_back(gapMs(events[i - 1], events[i]));
         }
-        EXPECT_NEAR(sum / (frames.size() - 2), expectedMs, 3.0 + frameCostMs) << "speed " << speed;
+        // A busy machine may delay a single frame; the pacing then catches up on the next one.
+        // So: the typical spacing is close, and most are within a few milliseconds.
+        std::vector<double> sorted = spacings;
+        std::sort(sorted.begin(), sorted.end());
+        const double median = sorted[sorted.size() / 2];
+        EXPECT_NEAR(median, expectedMs, 3.0 + frameCostMs) << "speed " << speed;
+        const auto close = std::count_if(spacings.begin(), spacings.end(), [&](double ms) {
+            return std::abs(ms - expectedMs) <= 8.0 + frameCostMs;
+        });
+        EXPECT_GE(close * 3, static_cast<long>(spacings.size()) * 2) << "speed " << speed;
     }
 }
 
