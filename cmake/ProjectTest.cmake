@@ -18,12 +18,19 @@ function(add_project_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT}
-               SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]"
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen;SDL_AUDIODRIVER=dummy;TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/tsan.supp;UBSAN_OPTIONS=print_stacktrace=1")
+  # gtest_discover_tests flattens list-valued PROPERTIES (only the first label and
+  # environment entry would survive), so the properties are set by a script of our own that
+  # ctest includes after discovery, on the test names discovery left in <name>_TESTS.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  set(_env "QT_QPA_PLATFORM=offscreen;SDL_AUDIODRIVER=dummy;TSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/scripts/tsan.supp;UBSAN_OPTIONS=print_stacktrace=1")
+  set(_props ${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake)
+  file(WRITE ${_props}
+    "if(${name}_TESTS)\n"
+    "  set_tests_properties(\${${name}_TESTS} PROPERTIES\n"
+    "    LABELS [==[${T_LABELS}]==] TIMEOUT ${T_TIMEOUT}\n"
+    "    ENVIRONMENT [==[${_env}]==])\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_props})
 endfunction()
 
 # add_fuzz_target(<name> SOURCES <file>... LIBS <lib>...): a libFuzzer binary fuzz_<name>.
