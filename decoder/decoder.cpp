@@ -25,9 +25,10 @@ bool outputFormat(int code, int *pixFmt, int *bytesPerPixel) {
         AVPixelFormat fmt;
         int bpp;
     } table[] = {
-        {AV_PIX_FMT_RGB24, 3},    {AV_PIX_FMT_BGR24, 3},    {AV_PIX_FMT_BGRA, 4},     {AV_PIX_FMT_RGBA, 4},
-        {AV_PIX_FMT_RGB565LE, 2}, {AV_PIX_FMT_BGR565LE, 2}, {AV_PIX_FMT_RGB555LE, 2}, {AV_PIX_FMT_BGR555LE, 2},
-        {AV_PIX_FMT_ABGR, 4},     {AV_PIX_FMT_ARGB, 4},
+        {AV_PIX_FMT_RGB24, 3},    {AV_PIX_FMT_BGR24, 3},    {AV_PIX_FMT_BGRA, 4},
+        {AV_PIX_FMT_RGBA, 4},     {AV_PIX_FMT_RGB565LE, 2}, {AV_PIX_FMT_BGR565LE, 2},
+        {AV_PIX_FMT_RGB555LE, 2}, {AV_PIX_FMT_BGR555LE, 2}, {AV_PIX_FMT_ABGR, 4},
+        {AV_PIX_FMT_ARGB, 4},
     };
     if (code < 1 || code > 10) return false;
     *pixFmt = table[code - 1].fmt;
@@ -40,12 +41,28 @@ SwsContext *makeScaler(int srcW, int srcH, int srcFmt, int dstW, int dstH, int d
     // set, which is what the scaler does itself, minus its warning on every creation.
     int fmt = srcFmt, fullRange = 0;
     switch (srcFmt) {
-    case AV_PIX_FMT_YUVJ420P: fmt = AV_PIX_FMT_YUV420P; fullRange = 1; break;
-    case AV_PIX_FMT_YUVJ422P: fmt = AV_PIX_FMT_YUV422P; fullRange = 1; break;
-    case AV_PIX_FMT_YUVJ444P: fmt = AV_PIX_FMT_YUV444P; fullRange = 1; break;
-    case AV_PIX_FMT_YUVJ440P: fmt = AV_PIX_FMT_YUV440P; fullRange = 1; break;
-    case AV_PIX_FMT_YUVJ411P: fmt = AV_PIX_FMT_YUV411P; fullRange = 1; break;
-    default: break;
+    case AV_PIX_FMT_YUVJ420P:
+        fmt = AV_PIX_FMT_YUV420P;
+        fullRange = 1;
+        break;
+    case AV_PIX_FMT_YUVJ422P:
+        fmt = AV_PIX_FMT_YUV422P;
+        fullRange = 1;
+        break;
+    case AV_PIX_FMT_YUVJ444P:
+        fmt = AV_PIX_FMT_YUV444P;
+        fullRange = 1;
+        break;
+    case AV_PIX_FMT_YUVJ440P:
+        fmt = AV_PIX_FMT_YUV440P;
+        fullRange = 1;
+        break;
+    case AV_PIX_FMT_YUVJ411P:
+        fmt = AV_PIX_FMT_YUV411P;
+        fullRange = 1;
+        break;
+    default:
+        break;
     }
     int dfmt = dstFmt, dstFull = 0;
     if (dstFmt == AV_PIX_FMT_YUVJ420P) {
@@ -95,10 +112,14 @@ void releaseAll(_Decoder *dec) {
 
 AVCodecID codecId(int codec) {
     switch (codec) {
-    case DECODER_CODEC_MPEG4: return AV_CODEC_ID_MPEG4;
-    case DECODER_CODEC_H264: return AV_CODEC_ID_H264;
-    case DECODER_CODEC_MJPEG: return AV_CODEC_ID_MJPEG;
-    default: return AV_CODEC_ID_NONE;
+    case DECODER_CODEC_MPEG4:
+        return AV_CODEC_ID_MPEG4;
+    case DECODER_CODEC_H264:
+        return AV_CODEC_ID_H264;
+    case DECODER_CODEC_MJPEG:
+        return AV_CODEC_ID_MJPEG;
+    default:
+        return AV_CODEC_ID_NONE;
     }
 }
 
@@ -113,7 +134,8 @@ int decodeOne(_Decoder *dec, const uint8_t *data, int len) {
     int ret = avcodec_send_packet(dec->codecContext, dec->packet);
     if (ret == AVERROR(EAGAIN)) {
         // A picture of earlier input was never collected; it is stale now.
-        while (avcodec_receive_frame(dec->codecContext, dec->decoded) >= 0) av_frame_unref(dec->decoded);
+        while (avcodec_receive_frame(dec->codecContext, dec->decoded) >= 0)
+            av_frame_unref(dec->decoded);
         ret = avcodec_send_packet(dec->codecContext, dec->packet);
     }
     av_packet_unref(dec->packet);
@@ -188,8 +210,8 @@ const int kSeparator[5] = {0, 0, 0, 1, 1};
 // Offset of the last 00 00 00 01 01 in data, or -1.
 int lastSeparator(const uint8_t *data, int len) {
     for (int i = len - 5; i >= 0; --i)
-        if (data[i + 4] == kSeparator[4] && data[i + 3] == kSeparator[3] && data[i] == 0 && data[i + 1] == 0 &&
-            data[i + 2] == 0)
+        if (data[i + 4] == kSeparator[4] && data[i + 3] == kSeparator[3] && data[i] == 0 &&
+            data[i + 1] == 0 && data[i + 2] == 0)
             return i;
     return -1;
 }
@@ -248,8 +270,10 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
     if (dec->fieldProbe >= 1) {
         const int at = lastSeparator(data, len);
         if (at >= 0) dec->fieldProbe = 2;
-        if (at > 0) split = at;
-        else dec->fieldProbe -= 1;
+        if (at > 0)
+            split = at;
+        else
+            dec->fieldProbe -= 1;
     }
 
     const int r = decodeOne(dec, data, split > 0 ? split : len);
@@ -264,10 +288,11 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
 
     // Output size: a requested target, or the stream size; kept while neither changes.
     int newOutW = dec->outputWidth, newOutH = dec->outputHeight;
-    const bool streamChanged = w != dec->streamWidth || h != dec->streamHeight || fmt != dec->streamPixelFormat;
+    const bool streamChanged =
+        w != dec->streamWidth || h != dec->streamHeight || fmt != dec->streamPixelFormat;
     const bool targetGiven = targetW != 0 && targetH != 0;
-    if (streamChanged ||
-        (targetGiven && (targetW < 1 || targetH < 1 || targetW != dec->outputWidth || targetH != dec->outputHeight))) {
+    if (streamChanged || (targetGiven && (targetW < 1 || targetH < 1 || targetW != dec->outputWidth ||
+                                          targetH != dec->outputHeight))) {
         if (targetW >= 1 && targetH >= 1) {
             newOutW = targetW;
             newOutH = targetH;
@@ -277,8 +302,10 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
         }
     }
     const long long need = static_cast<long long>(newOutW) * newOutH * dec->bytesPerPixel;
-    if (av_image_check_size(newOutW, newOutH, 0, nullptr) < 0 || need <= 0 || static_cast<unsigned long long>(need) > outCapacity) {
-        player_log("Decoder_Decode: picture %dx%d needs %lld bytes, buffer holds %zu\n", newOutW, newOutH, need, outCapacity);
+    if (av_image_check_size(newOutW, newOutH, 0, nullptr) < 0 || need <= 0 ||
+        static_cast<unsigned long long>(need) > outCapacity) {
+        player_log("Decoder_Decode: picture %dx%d needs %lld bytes, buffer holds %zu\n", newOutW, newOutH,
+                   need, outCapacity);
         return -1;
     }
     if (newOutW != dec->outputWidth || newOutH != dec->outputHeight) {
@@ -304,9 +331,10 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
         const int r2 = decodeOne(dec, data + split, len - split);
         if (r2 <= 0) return -3;
         // A second field of another size or layout cannot share the first one's picture.
-        if (dec->decoded->width != w || dec->decoded->height != codedH || dec->decoded->format != fmt) return -3;
-        copyField(constPlanes(dec->decoded->data, dec->decoded->linesize), codedH, planes(fp->data, fp->linesize),
-                  fmt, w, fieldH, true);
+        if (dec->decoded->width != w || dec->decoded->height != codedH || dec->decoded->format != fmt)
+            return -3;
+        copyField(constPlanes(dec->decoded->data, dec->decoded->linesize), codedH,
+                  planes(fp->data, fp->linesize), fmt, w, fieldH, true);
         src = constPlanes(fp->data, fp->linesize);
         srcIsFieldBuffer = true;
     }
@@ -319,11 +347,13 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
         lineDouble(src, planes(fp->data, fp->linesize), fmt, w, h);
         src = constPlanes(fp->data, fp->linesize);
     } else if (mode == DECODER_FLAG_DEINTERLACE) {
-        if (!decoder_ops::canDeinterlace(fmt, w, h) || (!srcIsFieldBuffer && !ensureFieldBuffer(dec, w, h, fmt))) {
+        if (!decoder_ops::canDeinterlace(fmt, w, h) ||
+            (!srcIsFieldBuffer && !ensureFieldBuffer(dec, w, h, fmt))) {
             player_log("avpicture_deinterlace nRet=%d\n", -1);
             return -4;
         }
-        std::vector<uint8_t> scratch(2 * static_cast<size_t>(av_image_get_linesize(static_cast<AVPixelFormat>(fmt), w, 0)));
+        std::vector<uint8_t> scratch(
+            2 * static_cast<size_t>(av_image_get_linesize(static_cast<AVPixelFormat>(fmt), w, 0)));
         deinterlace(src, planes(fp->data, fp->linesize), fmt, w, h, scratch.data());
         src = constPlanes(fp->data, fp->linesize);
     }
@@ -336,7 +366,8 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
     if (!dec->scaler || dec->scalerSrcW != w || dec->scalerSrcH != h || dec->scalerSrcFormat != fmt ||
         dec->scalerDstW != ow || dec->scalerDstH != oh || dec->scalerDstFormat != dec->outputPixelFormat) {
         sws_freeContext(dec->scaler);
-        dec->scaler = decoder_internal::makeScaler(w, h, fmt, ow, oh, dec->outputPixelFormat, SWS_FAST_BILINEAR);
+        dec->scaler =
+            decoder_internal::makeScaler(w, h, fmt, ow, oh, dec->outputPixelFormat, SWS_FAST_BILINEAR);
         if (!dec->scaler) return -5;
         dec->scalerSrcW = w;
         dec->scalerSrcH = h;
@@ -360,8 +391,10 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
     }
     if (sws_scale(dec->scaler, src.data, src.linesize, 0, h, dstData, dstLinesize) <= 0) return -6;
 
-    if (direct) orientInPlace(out, ow, oh, bpp, orient);
-    else copyOriented(dstData[0], dstLinesize[0], out, ow, oh, bpp, orient, weave);
+    if (direct)
+        orientInPlace(out, ow, oh, bpp, orient);
+    else
+        copyOriented(dstData[0], dstLinesize[0], out, ow, oh, bpp, orient, weave);
     if (outW) *outW = ow;
     if (outH) *outH = oh;
     return 1;

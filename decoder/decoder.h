@@ -64,25 +64,25 @@ enum {
 struct _Decoder {
     AVCodecContext *codecContext;
     const AVCodec *codec;
-    AVFrame *decoded;          // the picture as the codec returned it
-    AVFrame *output;           // the scaled picture, laid over outputBuffer (used when weaving)
-    uint8_t *outputBuffer;     // packed pixels of the output size and format, made when needed
-    int streamWidth;           // of the last decoded picture
-    int streamHeight;          // after the 1088 rule, doubled for a two-field frame
-    int outputPixelFormat;     // FFmpeg pixel format of the output
+    AVFrame *decoded;      // the picture as the codec returned it
+    AVFrame *output;       // the scaled picture, laid over outputBuffer (used when weaving)
+    uint8_t *outputBuffer; // packed pixels of the output size and format, made when needed
+    int streamWidth;       // of the last decoded picture
+    int streamHeight;      // after the 1088 rule, doubled for a two-field frame
+    int outputPixelFormat; // FFmpeg pixel format of the output
     int outputWidth;
     int outputHeight;
     int bytesPerPixel;
-    int initialised;           // 1 after a successful Decoder_Init
-    uint8_t *fieldBuffer;      // a picture of the stream size in the codec's pixel format
-    AVFrame *fieldPicture;     // laid over fieldBuffer
-    int fieldProbe;            // how many more frames are searched for a field separator
+    int initialised;       // 1 after a successful Decoder_Init
+    uint8_t *fieldBuffer;  // a picture of the stream size in the codec's pixel format
+    AVFrame *fieldPicture; // laid over fieldBuffer
+    int fieldProbe;        // how many more frames are searched for a field separator
 
     // Working state kept between frames.
     AVPacket *packet;
-    SwsContext *scaler;        // cached until source or output changes
+    SwsContext *scaler; // cached until source or output changes
     int scalerSrcW, scalerSrcH, scalerSrcFormat, scalerDstW, scalerDstH, scalerDstFormat;
-    int streamPixelFormat;     // the codec's pixel format for the stored stream size
+    int streamPixelFormat; // the codec's pixel format for the stored stream size
     int fieldBufferW, fieldBufferH, fieldBufferFormat;
     // The picture the last successful decode handed to the scaler.
     const uint8_t *sourceData[4];

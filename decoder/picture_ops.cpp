@@ -82,14 +82,17 @@ bool canDeinterlace(int pixFmt, int w, int h) {
     return true;
 }
 
-static inline uint8_t clip8(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+static inline uint8_t clip8(int v) {
+    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 static void deinterlacePlane(const uint8_t *src, int sls, uint8_t *dst, int dls, int width, int rows,
                              uint8_t *prevOdd, uint8_t *cur) {
     auto row = [&](int y) { return src + static_cast<ptrdiff_t>(y) * sls; };
     auto out = [&](int y) { return dst + static_cast<ptrdiff_t>(y) * dls; };
     if (src != dst)
-        for (int y = 0; y < rows; y += 2) memcpy(out(y), row(y), width);
+        for (int y = 0; y < rows; y += 2)
+            memcpy(out(y), row(y), width);
     // prevOdd keeps the original of the odd row two above, which in place is already replaced.
     for (int y = 1; y < rows; y += 2) {
         const uint8_t *a = (y - 2 < 0) ? row(0) : prevOdd;
@@ -129,8 +132,12 @@ template <typename T> static void reverseWords(uint8_t *p, size_t n) {
 
 void reversePixels(uint8_t *p, size_t pixels, int bpp) {
     switch (bpp) {
-    case 4: reverseWords<uint32_t>(p, pixels); break;
-    case 2: reverseWords<uint16_t>(p, pixels); break;
+    case 4:
+        reverseWords<uint32_t>(p, pixels);
+        break;
+    case 2:
+        reverseWords<uint16_t>(p, pixels);
+        break;
     default:
         if (pixels < 2) return;
         for (size_t i = 0, j = pixels - 1; i < j; ++i, --j)
@@ -141,11 +148,13 @@ void reversePixels(uint8_t *p, size_t pixels, int bpp) {
 
 void mirrorRows(uint8_t *p, int w, int h, int bpp) {
     const size_t rowBytes = static_cast<size_t>(w) * bpp;
-    for (int y = 0; y < h; ++y) reversePixels(p + rowBytes * y, w, bpp);
+    for (int y = 0; y < h; ++y)
+        reversePixels(p + rowBytes * y, w, bpp);
 }
 
 void flipRows(uint8_t *p, int h, size_t rowBytes) {
-    for (int y = 0, z = h - 1; y < z; ++y, --z) std::swap_ranges(p + rowBytes * y, p + rowBytes * (y + 1), p + rowBytes * z);
+    for (int y = 0, z = h - 1; y < z; ++y, --z)
+        std::swap_ranges(p + rowBytes * y, p + rowBytes * (y + 1), p + rowBytes * z);
 }
 
 Orientation orientationFromFlags(int flags) {
@@ -157,10 +166,17 @@ Orientation orientationFromFlags(int flags) {
 
 void orientInPlace(uint8_t *p, int w, int h, int bpp, Orientation o) {
     switch (o) {
-    case Orientation::AsIs: break;
-    case Orientation::Rotate180: reversePixels(p, static_cast<size_t>(w) * h, bpp); break;
-    case Orientation::Mirror: mirrorRows(p, w, h, bpp); break;
-    case Orientation::BottomUp: flipRows(p, h, static_cast<size_t>(w) * bpp); break;
+    case Orientation::AsIs:
+        break;
+    case Orientation::Rotate180:
+        reversePixels(p, static_cast<size_t>(w) * h, bpp);
+        break;
+    case Orientation::Mirror:
+        mirrorRows(p, w, h, bpp);
+        break;
+    case Orientation::BottomUp:
+        flipRows(p, h, static_cast<size_t>(w) * bpp);
+        break;
     }
 }
 

@@ -43,9 +43,9 @@ bool canDeinterlace(int pixFmt, int w, int h);
 void deinterlace(const ConstPlanes &src, const Planes &dst, int pixFmt, int w, int h, uint8_t *scratch);
 
 // Packed pictures (rows of w x bpp bytes, no padding), in place.
-void reversePixels(uint8_t *p, size_t pixels, int bpp);            // pixel k <-> pixel n-1-k
-void mirrorRows(uint8_t *p, int w, int h, int bpp);                // each row left to right
-void flipRows(uint8_t *p, int h, size_t rowBytes);                 // row y <-> row h-1-y
+void reversePixels(uint8_t *p, size_t pixels, int bpp); // pixel k <-> pixel n-1-k
+void mirrorRows(uint8_t *p, int w, int h, int bpp);     // each row left to right
+void flipRows(uint8_t *p, int h, size_t rowBytes);      // row y <-> row h-1-y
 
 // Orientation of the copy into the caller's buffer.
 enum class Orientation { AsIs, Rotate180, Mirror, BottomUp };

@@ -45,10 +45,17 @@ void orientForSave(const uint8_t *src, uint8_t *dst, int w, int h, int bpp, int 
     const size_t rowBytes = static_cast<size_t>(w) * bpp;
     memcpy(dst, src, rowBytes * h);
     switch (orientation) {
-    case DECODER_SAVE_ROTATE180: decoder_ops::reversePixels(dst, static_cast<size_t>(w) * h, bpp); break;
-    case DECODER_SAVE_MIRROR: decoder_ops::mirrorRows(dst, w, h, bpp); break;
-    case DECODER_SAVE_UPSIDE_DOWN: decoder_ops::flipRows(dst, h, rowBytes); break;
-    default: break;
+    case DECODER_SAVE_ROTATE180:
+        decoder_ops::reversePixels(dst, static_cast<size_t>(w) * h, bpp);
+        break;
+    case DECODER_SAVE_MIRROR:
+        decoder_ops::mirrorRows(dst, w, h, bpp);
+        break;
+    case DECODER_SAVE_UPSIDE_DOWN:
+        decoder_ops::flipRows(dst, h, rowBytes);
+        break;
+    default:
+        break;
     }
 }
 
@@ -76,8 +83,8 @@ void fitInside(int w, int h, int tw, int th, int *fw, int *fh, int *x, int *y) {
 
 } // namespace
 
-int Decoder_SaveFrameToFile(_Decoder *dec, int kind, int orientation, const uint8_t *image, int imageSize, int w,
-                            int h, int outW, int outH, int keepAspect, const char *path) {
+int Decoder_SaveFrameToFile(_Decoder *dec, int kind, int orientation, const uint8_t *image, int imageSize,
+                            int w, int h, int outW, int outH, int keepAspect, const char *path) {
     if (!dec || dec->initialised != 1 || !image || !path || imageSize < 10 || w < 5 || h < 5 ||
         (kind != DECODER_SAVE_JPEG && kind != DECODER_SAVE_PNG))
         return -1;
@@ -107,14 +114,16 @@ int Decoder_SaveFrameToFile(_Decoder *dec, int kind, int orientation, const uint
             for (int p = 0; p < 3; ++p) {
                 const int rows = p == 0 ? th : (th + 1) / 2, cols = p == 0 ? tw : (tw + 1) / 2;
                 for (int r = 0; r < rows; ++r)
-                    memset(frame->data[p] + static_cast<ptrdiff_t>(r) * frame->linesize[p], padcolor[p], cols);
+                    memset(frame->data[p] + static_cast<ptrdiff_t>(r) * frame->linesize[p], padcolor[p],
+                           cols);
             }
             dstData[0] += static_cast<ptrdiff_t>(y) * frame->linesize[0] + x;
             dstData[1] += static_cast<ptrdiff_t>(y / 2) * frame->linesize[1] + x / 2;
             dstData[2] += static_cast<ptrdiff_t>(y / 2) * frame->linesize[2] + x / 2;
         } else {
             for (int r = 0; r < th; ++r)
-                memset(frame->data[0] + static_cast<ptrdiff_t>(r) * frame->linesize[0], 0, static_cast<size_t>(tw) * 3);
+                memset(frame->data[0] + static_cast<ptrdiff_t>(r) * frame->linesize[0], 0,
+                       static_cast<size_t>(tw) * 3);
             dstData[0] += static_cast<ptrdiff_t>(y) * frame->linesize[0] + static_cast<ptrdiff_t>(x) * 3;
         }
     }
@@ -137,7 +146,8 @@ int Decoder_SaveFrameToFile(_Decoder *dec, int kind, int orientation, const uint
     enc->width = tw;
     enc->height = th;
     enc->pix_fmt = encFmt;
-    enc->time_base = (src && src->time_base.num > 0 && src->time_base.den > 0) ? src->time_base : AVRational{1, 30};
+    enc->time_base =
+        (src && src->time_base.num > 0 && src->time_base.den > 0) ? src->time_base : AVRational{1, 30};
     const double tolerance = static_cast<double>(enc->bit_rate) * av_q2d(enc->time_base) + 1;
     if (enc->bit_rate_tolerance < tolerance) enc->bit_rate_tolerance = static_cast<int>(tolerance);
     if (jpeg) {
@@ -157,7 +167,8 @@ int Decoder_SaveFrameToFile(_Decoder *dec, int kind, int orientation, const uint
     std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
     if (!pkt) return -1;
     frame->pts = 0;
-    if (avcodec_send_frame(enc.get(), frame.get()) < 0 || avcodec_send_frame(enc.get(), nullptr) < 0) return -1;
+    if (avcodec_send_frame(enc.get(), frame.get()) < 0 || avcodec_send_frame(enc.get(), nullptr) < 0)
+        return -1;
     if (avcodec_receive_packet(enc.get(), pkt.get()) < 0 || pkt->size <= 0) return -1;
 
     std::unique_ptr<FILE, FileClose> file(fopen(path, "wb"));

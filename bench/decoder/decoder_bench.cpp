@@ -76,8 +76,8 @@ double runPlain(const Frames &frames, AVCodecID id, std::vector<uint8_t> &out, i
                 w = frame->width;
                 h = frame->height;
                 fmt = frame->format;
-                sws = sws_getContext(w, h, static_cast<AVPixelFormat>(fmt), w, h, AV_PIX_FMT_RGBA, SWS_FAST_BILINEAR,
-                                     nullptr, nullptr, nullptr);
+                sws = sws_getContext(w, h, static_cast<AVPixelFormat>(fmt), w, h, AV_PIX_FMT_RGBA,
+                                     SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
             }
             uint8_t *dst[4] = {out.data(), nullptr, nullptr, nullptr};
             int linesize[4] = {frame->width * 4, 0, 0, 0};
@@ -112,9 +112,10 @@ int main(int argc, char **argv) {
          "-c:v libx264 -preset veryfast -bf 0 -pix_fmt yuv420p -f h264", "hd.h264"},
         {"H.264 704x576", 704, 576, DECODER_CODEC_H264, AV_CODEC_ID_H264,
          "-c:v libx264 -preset veryfast -bf 0 -pix_fmt yuv420p -f h264", "d1.h264"},
-        {"MPEG-4 704x576", 704, 576, DECODER_CODEC_MPEG4, AV_CODEC_ID_MPEG4, "-c:v mpeg4 -q:v 4 -f m4v", "d1.m4v"},
-        {"MJPEG 704x576", 704, 576, DECODER_CODEC_MJPEG, AV_CODEC_ID_MJPEG, "-c:v mjpeg -q:v 4 -pix_fmt yuvj420p",
-         "d1.mjpeg"},
+        {"MPEG-4 704x576", 704, 576, DECODER_CODEC_MPEG4, AV_CODEC_ID_MPEG4, "-c:v mpeg4 -q:v 4 -f m4v",
+         "d1.m4v"},
+        {"MJPEG 704x576", 704, 576, DECODER_CODEC_MJPEG, AV_CODEC_ID_MJPEG,
+         "-c:v mjpeg -q:v 4 -pix_fmt yuvj420p", "d1.mjpeg"},
     };
     std::vector<uint8_t> out(1920 * 1080 * 4);
     printf("%-18s %10s %12s %12s %8s\n", "stream", "pictures", "ours ms/pic", "ffmpeg ms/pic", "ratio");

@@ -34,7 +34,8 @@ int run(const std::string &cmd, std::string *out) {
     std::string text;
     char buf[4096];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        text.append(buf, n);
     const int status = pclose(p);
     if (out) *out = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -49,8 +50,8 @@ bool ffmpeg(const std::string &args) {
 bool makeClip(const std::string &path, int w, int h, int frames, const std::string &encoder,
               const std::string &extraFilters) {
     std::ostringstream a;
-    a << "-f lavfi -i testsrc2=size=" << w << "x" << h << ":rate=25" << extraFilters << " -frames:v " << frames
-      << " " << encoder << " '" << path << "'";
+    a << "-f lavfi -i testsrc2=size=" << w << "x" << h << ":rate=25" << extraFilters << " -frames:v "
+      << frames << " " << encoder << " '" << path << "'";
     return ffmpeg(a.str());
 }
 
@@ -73,8 +74,9 @@ std::vector<Bytes> readFrames(const std::string &path) {
 
 std::vector<std::string> frameMd5(const std::string &input, const std::string &filters) {
     std::string out;
-    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -i '" + input + "' -fps_mode passthrough" +
-                            (filters.empty() ? "" : " -vf '" + filters + "'") + " -f framemd5 -";
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -i '" + input +
+                            "' -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") +
+                            " -f framemd5 -";
     EXPECT_EQ(run(cmd, &out), 0) << cmd;
     std::vector<std::string> md5s;
     std::istringstream lines(out);
@@ -84,7 +86,8 @@ std::vector<std::string> frameMd5(const std::string &input, const std::string &f
         const size_t comma = line.rfind(',');
         if (comma == std::string::npos) continue;
         size_t start = comma + 1;
-        while (start < line.size() && line[start] == ' ') ++start;
+        while (start < line.size() && line[start] == ' ')
+            ++start;
         md5s.push_back(line.substr(start));
     }
     return md5s;
@@ -93,9 +96,9 @@ std::vector<std::string> frameMd5(const std::string &input, const std::string &f
 std::vector<Bytes> rawFrames(const std::string &input, const std::string &filters, const std::string &pixFmt,
                              size_t frameBytes) {
     std::string out;
-    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -i '" + input + "' -fps_mode passthrough" +
-                            (filters.empty() ? "" : " -vf '" + filters + "'") + " -pix_fmt " + pixFmt +
-                            " -f rawvideo -";
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -i '" + input +
+                            "' -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") +
+                            " -pix_fmt " + pixFmt + " -f rawvideo -";
     EXPECT_EQ(run(cmd, &out), 0) << cmd;
     std::vector<Bytes> frames;
     for (size_t off = 0; frameBytes && off + frameBytes <= out.size(); off += frameBytes)
@@ -140,8 +143,8 @@ bool writeFile(const std::string &path, const Bytes &data) {
 Picture decode(_Decoder *dec, const Bytes &frame, int flags, int targetW, int targetH, size_t capacity) {
     Picture p;
     Bytes buf(capacity);
-    p.result = Decoder_Decode(dec, frame.data(), static_cast<int>(frame.size()), targetW, targetH, flags, &p.streamW,
-                              &p.streamH, buf.data(), buf.size(), &p.outW, &p.outH);
+    p.result = Decoder_Decode(dec, frame.data(), static_cast<int>(frame.size()), targetW, targetH, flags,
+                              &p.streamW, &p.streamH, buf.data(), buf.size(), &p.outW, &p.outH);
     if (p.result == 1) {
         buf.resize(static_cast<size_t>(p.outW) * p.outH * dec->bytesPerPixel);
         p.pixels = std::move(buf);

@@ -15,14 +15,14 @@ using Bytes = std::vector<uint8_t>;
 
 // A temporary folder removed with everything in it at destruction.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
     std::string path(const std::string &name) const { return dir_ + "/" + name; }
 
-private:
+  private:
     std::string dir_;
 };
 
@@ -49,7 +49,9 @@ std::vector<Bytes> rawFrames(const std::string &input, const std::string &filter
 
 // MD5 (lower-case hex) of a buffer.
 std::string md5(const uint8_t *p, size_t n);
-inline std::string md5(const Bytes &b) { return md5(b.data(), b.size()); }
+inline std::string md5(const Bytes &b) {
+    return md5(b.data(), b.size());
+}
 
 // The source picture of the last decode packed without padding (as ffmpeg's rawvideo packs it).
 Bytes lastSourcePacked(const _Decoder *dec);
@@ -60,14 +62,14 @@ bool writeFile(const std::string &path, const Bytes &data);
 
 // Collects the diagnostics lines written while it lives.
 class LogCapture {
-public:
+  public:
     LogCapture() {
         previous_ = player_log_set_sink([this](const std::string &line) { lines.push_back(line); });
     }
     ~LogCapture() { player_log_set_sink(previous_); }
     std::vector<std::string> lines;
 
-private:
+  private:
     PlayerLogSink previous_;
 };
 

@@ -47,11 +47,13 @@ std::vector<Picture> decodeAll(int codec, const std::vector<Bytes> &frames, int 
     return pics;
 }
 
-void expectSameMd5s(const std::vector<Picture> &pics, const std::vector<std::string> &ref, const std::string &what) {
+void expectSameMd5s(const std::vector<Picture> &pics, const std::vector<std::string> &ref,
+                    const std::string &what) {
     ASSERT_FALSE(pics.empty()) << what;
     ASSERT_GE(ref.size(), pics.size()) << what;
     EXPECT_GE(pics.size() + 1, ref.size()) << what << ": more than one picture held back";
-    for (size_t i = 0; i < pics.size(); ++i) EXPECT_EQ(md5(pics[i].pixels), ref[i]) << what << " picture " << i;
+    for (size_t i = 0; i < pics.size(); ++i)
+        EXPECT_EQ(md5(pics[i].pixels), ref[i]) << what << " picture " << i;
 }
 
 class DecodeOracle : public ::testing::TestWithParam<Stream> {};
@@ -80,7 +82,8 @@ TEST_P(DecodeOracle, YuvAndRgbaMatchFfmpeg) {
 
     const auto yuvRef = frameMd5(clip, std::string("format=") + s.pixFmt);
     ASSERT_EQ(sources.size(), pics.size());
-    for (size_t i = 0; i < sources.size(); ++i) EXPECT_EQ(md5(sources[i]), yuvRef[i]) << "yuv picture " << i;
+    for (size_t i = 0; i < sources.size(); ++i)
+        EXPECT_EQ(md5(sources[i]), yuvRef[i]) << "yuv picture " << i;
 }
 
 // The orientation flags: 0x10 wins over the others, 0x20 turns by 180 degrees, 0x08 mirrors,
@@ -92,9 +95,11 @@ TEST_P(DecodeOracle, OrientationFlags) {
     ASSERT_TRUE(makeClip(clip, 96, 64, 3, s.encoder));
     const auto frames = readFrames(clip);
     const std::string rgba = kRgba;
-    expectSameMd5s(decodeAll(s.codec, frames, DECODER_FLAG_TOPDOWN | DECODER_FLAG_ROTATE180 | DECODER_FLAG_MIRROR),
-                   frameMd5(clip, rgba), "0x38");
-    expectSameMd5s(decodeAll(s.codec, frames, DECODER_FLAG_ROTATE180), frameMd5(clip, rgba + ",vflip,hflip"), "0x20");
+    expectSameMd5s(
+        decodeAll(s.codec, frames, DECODER_FLAG_TOPDOWN | DECODER_FLAG_ROTATE180 | DECODER_FLAG_MIRROR),
+        frameMd5(clip, rgba), "0x38");
+    expectSameMd5s(decodeAll(s.codec, frames, DECODER_FLAG_ROTATE180), frameMd5(clip, rgba + ",vflip,hflip"),
+                   "0x20");
     expectSameMd5s(decodeAll(s.codec, frames, DECODER_FLAG_ROTATE180 | DECODER_FLAG_MIRROR),
                    frameMd5(clip, rgba + ",vflip,hflip"), "0x28");
     expectSameMd5s(decodeAll(s.codec, frames, DECODER_FLAG_MIRROR), frameMd5(clip, rgba + ",hflip"), "0x08");
@@ -157,8 +162,9 @@ TEST(OutputFormats, ByteOrderOfEveryFormat) {
     const auto frames = readFrames(clip);
     // An orange-red colour (R 200, G 100, B 30) in full-range 4:4:4.
     const std::string solid = tmp.path("solid.mjpeg");
-    ASSERT_TRUE(ffmpeg("-f lavfi -i color=c=0xC8641E:size=32x32 -frames:v 1 -c:v mjpeg -qscale:v 1 -pix_fmt yuvj444p '" +
-                       solid + "'"));
+    ASSERT_TRUE(ffmpeg(
+        "-f lavfi -i color=c=0xC8641E:size=32x32 -frames:v 1 -c:v mjpeg -qscale:v 1 -pix_fmt yuvj444p '" +
+        solid + "'"));
     const auto solidFrames = readFrames(solid);
     ASSERT_EQ(solidFrames.size(), 1u);
 
@@ -167,7 +173,8 @@ TEST(OutputFormats, ByteOrderOfEveryFormat) {
         _Decoder dec{};
         ASSERT_EQ(Decoder_Init(&dec, DECODER_CODEC_MJPEG, f.code), 1);
         EXPECT_EQ(dec.bytesPerPixel, f.bpp);
-        const auto ref = frameMd5(clip, std::string("scale=w=iw:h=ih:flags=fast_bilinear,format=") + f.ffmpegName);
+        const auto ref =
+            frameMd5(clip, std::string("scale=w=iw:h=ih:flags=fast_bilinear,format=") + f.ffmpegName);
         ASSERT_EQ(ref.size(), frames.size());
         for (size_t i = 0; i < frames.size(); ++i) {
             const Picture p = decode(&dec, frames[i], DECODER_FLAG_TOPDOWN);
@@ -184,7 +191,9 @@ TEST(OutputFormats, ByteOrderOfEveryFormat) {
         int r, g, b;
         if (f.packed16) {
             const int word = px[0] | (px[1] << 8); // little-endian
-            auto comp = [&](int shift, int bits) { return ((word >> shift) & ((1 << bits) - 1)) << (8 - bits); };
+            auto comp = [&](int shift, int bits) {
+                return ((word >> shift) & ((1 << bits) - 1)) << (8 - bits);
+            };
             r = comp(f.r, f.bits[0]);
             g = comp(f.g, f.bits[1]);
             b = comp(f.b, f.bits[2]);

@@ -15,13 +15,14 @@ const Bytes kSeparator = {0, 0, 0, 1, 1};
 
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes b;
-    for (const Bytes &p : parts) b.insert(b.end(), p.begin(), p.end());
+    for (const Bytes &p : parts)
+        b.insert(b.end(), p.begin(), p.end());
     return b;
 }
 
 // Single JPEG pictures made by ffmpeg: one colour, w x h, in the given pixel format.
 class Jpegs : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         tmp_ = new TempDir;
         black_ = jpeg("black", 64, 32, "yuvj420p");
@@ -86,15 +87,29 @@ TEST_F(Jpegs, DecodeRejectsBadArguments) {
     Bytes out(64 * 32 * 4);
     const Bytes &f = black_;
     const int n = static_cast<int>(f.size());
-    EXPECT_EQ(Decoder_Decode(nullptr, f.data(), n, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(), nullptr, nullptr), -1);
-    EXPECT_EQ(Decoder_Decode(&dec_, nullptr, n, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(), nullptr, nullptr), -1);
-    EXPECT_EQ(Decoder_Decode(&dec_, f.data(), n, 0, 0, 0x10, nullptr, nullptr, nullptr, out.size(), nullptr, nullptr), -1);
-    EXPECT_EQ(Decoder_Decode(&dec_, f.data(), 0, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(), nullptr, nullptr), -1);
-    EXPECT_EQ(Decoder_Decode(&dec_, f.data(), -5, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(), nullptr, nullptr), -1);
+    EXPECT_EQ(Decoder_Decode(nullptr, f.data(), n, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(),
+                             nullptr, nullptr),
+              -1);
+    EXPECT_EQ(Decoder_Decode(&dec_, nullptr, n, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(), nullptr,
+                             nullptr),
+              -1);
+    EXPECT_EQ(Decoder_Decode(&dec_, f.data(), n, 0, 0, 0x10, nullptr, nullptr, nullptr, out.size(), nullptr,
+                             nullptr),
+              -1);
+    EXPECT_EQ(Decoder_Decode(&dec_, f.data(), 0, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(),
+                             nullptr, nullptr),
+              -1);
+    EXPECT_EQ(Decoder_Decode(&dec_, f.data(), -5, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(),
+                             nullptr, nullptr),
+              -1);
     _Decoder never{};
-    EXPECT_EQ(Decoder_Decode(&never, f.data(), n, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(), nullptr, nullptr), -1);
+    EXPECT_EQ(Decoder_Decode(&never, f.data(), n, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(),
+                             nullptr, nullptr),
+              -1);
     // Both size pointers may be NULL.
-    EXPECT_EQ(Decoder_Decode(&dec_, f.data(), n, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(), nullptr, nullptr), 1);
+    EXPECT_EQ(Decoder_Decode(&dec_, f.data(), n, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(),
+                             nullptr, nullptr),
+              1);
 }
 
 // A picture that would not fit the caller's buffer is refused and nothing is written; the
@@ -104,20 +119,20 @@ TEST_F(Jpegs, PictureLargerThanBufferIsRefused) {
     Bytes out(need + 64, 0xAB);
     int ow = -1, oh = -1;
     LogCapture log;
-    EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 0, 0, 0x10, nullptr, nullptr,
-                             out.data(), need - 1, &ow, &oh),
+    EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 0, 0, 0x10, nullptr,
+                             nullptr, out.data(), need - 1, &ow, &oh),
               -1);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xAB; }));
-    EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 352, 288, 0x10, nullptr, nullptr,
-                             out.data(), need, &ow, &oh),
-              -1);
-    EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 100000, 100000, 0x10, nullptr,
+    EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 352, 288, 0x10, nullptr,
                              nullptr, out.data(), need, &ow, &oh),
+              -1);
+    EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 100000, 100000, 0x10,
+                             nullptr, nullptr, out.data(), need, &ow, &oh),
               -1);
     EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xAB; }));
     EXPECT_EQ(log.lines.size(), 3u); // each refusal is logged
-    EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 0, 0, 0x10, nullptr, nullptr,
-                             out.data(), need, &ow, &oh),
+    EXPECT_EQ(Decoder_Decode(&dec_, black_.data(), static_cast<int>(black_.size()), 0, 0, 0x10, nullptr,
+                             nullptr, out.data(), need, &ow, &oh),
               1);
     EXPECT_EQ(ow, 64);
     EXPECT_EQ(oh, 32);
@@ -132,19 +147,23 @@ TEST_F(Jpegs, WritesStayInsideThePicture) {
         ASSERT_EQ(Decoder_Init(&dec, DECODER_CODEC_MJPEG, code), 1);
         for (int flags : {0x00, 0x08, 0x10, 0x20, 0x04, 0x14, 0x24, 0x0C, 0x05, 0x01})
             for (const Bytes *frame : {&twoFields, static_cast<const Bytes *>(&black_)})
-            for (auto size : {std::pair<int, int>{35, 17}, {1, 1}, {64, 32}, {67, 33}, {64, 64}, {48, 20}, {16, 2}}) {
-                SCOPED_TRACE(::testing::Message() << "format " << code << " flags " << flags << " size " << size.first
-                                                  << "x" << size.second << (frame == &black_ ? " one field" : ""));
-                const size_t need = static_cast<size_t>(size.first) * size.second * dec.bytesPerPixel;
-                Bytes out(need + 256, 0xCD);
-                int ow = 0, oh = 0;
-                const int r = Decoder_Decode(&dec, frame->data(), static_cast<int>(frame->size()), size.first,
-                                             size.second, flags, nullptr, nullptr, out.data(), need, &ow, &oh);
-                EXPECT_EQ(r, 1);
-                EXPECT_EQ(ow, size.first);
-                EXPECT_EQ(oh, size.second);
-                EXPECT_TRUE(std::all_of(out.begin() + need, out.end(), [](uint8_t b) { return b == 0xCD; }));
-            }
+                for (auto size :
+                     {std::pair<int, int>{35, 17}, {1, 1}, {64, 32}, {67, 33}, {64, 64}, {48, 20}, {16, 2}}) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << "format " << code << " flags " << flags << " size " << size.first << "x"
+                                 << size.second << (frame == &black_ ? " one field" : ""));
+                    const size_t need = static_cast<size_t>(size.first) * size.second * dec.bytesPerPixel;
+                    Bytes out(need + 256, 0xCD);
+                    int ow = 0, oh = 0;
+                    const int r =
+                        Decoder_Decode(&dec, frame->data(), static_cast<int>(frame->size()), size.first,
+                                       size.second, flags, nullptr, nullptr, out.data(), need, &ow, &oh);
+                    EXPECT_EQ(r, 1);
+                    EXPECT_EQ(ow, size.first);
+                    EXPECT_EQ(oh, size.second);
+                    EXPECT_TRUE(
+                        std::all_of(out.begin() + need, out.end(), [](uint8_t b) { return b == 0xCD; }));
+                }
         Decoder_Deinit(&dec);
     }
 }
@@ -157,15 +176,17 @@ TEST_F(Jpegs, WeaveWithOddHeight) {
     const size_t need = static_cast<size_t>(w) * h * 4;
     Bytes out(need + 256, 0xCD);
     Picture p;
-    p.result = Decoder_Decode(&dec_, twoFields.data(), static_cast<int>(twoFields.size()), w, h, 0x14, &p.streamW,
-                              &p.streamH, out.data(), need, &p.outW, &p.outH);
+    p.result = Decoder_Decode(&dec_, twoFields.data(), static_cast<int>(twoFields.size()), w, h, 0x14,
+                              &p.streamW, &p.streamH, out.data(), need, &p.outW, &p.outH);
     ASSERT_EQ(p.result, 1);
     EXPECT_EQ(p.streamH, 64);
     EXPECT_TRUE(std::all_of(out.begin() + need, out.end(), [](uint8_t b) { return b == 0xCD; }));
     p.pixels.assign(out.begin(), out.begin() + need);
     for (int y = 0; y + 2 < h; ++y) {
-        if (y % 2 == 0) EXPECT_LT(brightness(p, w / 2, y), 40) << "line " << y;
-        else EXPECT_GT(brightness(p, w / 2, y), 215) << "line " << y;
+        if (y % 2 == 0)
+            EXPECT_LT(brightness(p, w / 2, y), 40) << "line " << y;
+        else
+            EXPECT_GT(brightness(p, w / 2, y), 215) << "line " << y;
     }
 }
 
@@ -209,8 +230,8 @@ TEST_F(Jpegs, ShortFramesAreNotSearched) {
     for (int len = 1; len <= 4; ++len) {
         Bytes tiny(kSeparator.begin(), kSeparator.begin() + len); // exact-size heap block
         Bytes out(64 * 32 * 4);
-        const int r = Decoder_Decode(&dec_, tiny.data(), len, 0, 0, 0x10, nullptr, nullptr, out.data(), out.size(),
-                                     nullptr, nullptr);
+        const int r = Decoder_Decode(&dec_, tiny.data(), len, 0, 0, 0x10, nullptr, nullptr, out.data(),
+                                     out.size(), nullptr, nullptr);
         EXPECT_TRUE(r == 0 || r == -2) << "len " << len << " gave " << r;
     }
     EXPECT_EQ(decode(&dec_, concat({black_, kSeparator, white_}), 0x10).streamH, 32);
@@ -266,9 +287,17 @@ TEST(DecoderDamage, RandomAndTruncatedFrames) {
         for (int round = 0; round < 30; ++round) {
             Bytes f = frames[round % 3];
             switch (round % 3) {
-            case 0: f.resize(1 + rng() % f.size()); break;                            // truncated
-            case 1: for (int k = 0; k < 20; ++k) f[rng() % f.size()] ^= 1 << (rng() % 8); break; // bit flips
-            default: for (auto &b : f) b = static_cast<uint8_t>(rng()); break;       // noise
+            case 0:
+                f.resize(1 + rng() % f.size());
+                break; // truncated
+            case 1:
+                for (int k = 0; k < 20; ++k)
+                    f[rng() % f.size()] ^= 1 << (rng() % 8);
+                break; // bit flips
+            default:
+                for (auto &b : f)
+                    b = static_cast<uint8_t>(rng());
+                break; // noise
             }
             const Picture p = decode(&dec, f, round % 2 ? 0x15 : 0x14, 0, 0, 64 * 48 * 4 * 2);
             EXPECT_GE(p.result, -3) << "round " << round;
@@ -276,7 +305,8 @@ TEST(DecoderDamage, RandomAndTruncatedFrames) {
         }
         // The stream still decodes once good frames arrive again.
         int pictures = 0;
-        for (const Bytes &f : frames) pictures += decode(&dec, f, 0x10).result == 1;
+        for (const Bytes &f : frames)
+            pictures += decode(&dec, f, 0x10).result == 1;
         EXPECT_GE(pictures, 1);
         Decoder_Deinit(&dec);
     }

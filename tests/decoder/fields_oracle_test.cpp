@@ -40,8 +40,8 @@ struct FieldClip {
     }
 };
 
-std::vector<Picture> decodeFrames(const std::vector<Bytes> &frames, int flags, std::vector<Bytes> *sources = nullptr,
-                                  int codec = DECODER_CODEC_H264) {
+std::vector<Picture> decodeFrames(const std::vector<Bytes> &frames, int flags,
+                                  std::vector<Bytes> *sources = nullptr, int codec = DECODER_CODEC_H264) {
     _Decoder dec{};
     EXPECT_EQ(Decoder_Init(&dec, codec, DECODER_FMT_RGBA), 1);
     std::vector<Picture> pics;
@@ -60,12 +60,14 @@ std::vector<Picture> decodeFrames(const std::vector<Bytes> &frames, int flags, s
 void expectMd5s(const std::vector<Bytes> &got, const std::vector<std::string> &ref, const std::string &what) {
     ASSERT_FALSE(got.empty()) << what;
     ASSERT_GE(ref.size(), got.size()) << what;
-    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(md5(got[i]), ref[i]) << what << " picture " << i;
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(md5(got[i]), ref[i]) << what << " picture " << i;
 }
 
 std::vector<Bytes> pixelsOf(const std::vector<Picture> &pics) {
     std::vector<Bytes> v;
-    for (const Picture &p : pics) v.push_back(p.pixels);
+    for (const Picture &p : pics)
+        v.push_back(p.pixels);
     return v;
 }
 
@@ -94,8 +96,8 @@ TEST(FieldsOracle, WeaveMatchesFfmpegWeave) {
     // Before conversion the two fields sit one above the other.
     expectMd5s(sources, frameMd5(clip.path, "format=yuv420p,tile=1x2"), "stacked yuv");
 
-    expectMd5s(pixelsOf(decodeFrames(clip.frames, DECODER_FLAG_FIELDS)), frameMd5(clip.path, woven + ",vflip"),
-               "woven bottom-up");
+    expectMd5s(pixelsOf(decodeFrames(clip.frames, DECODER_FLAG_FIELDS)),
+               frameMd5(clip.path, woven + ",vflip"), "woven bottom-up");
     expectMd5s(pixelsOf(decodeFrames(clip.frames, DECODER_FLAG_FIELDS | DECODER_FLAG_ROTATE180)),
                frameMd5(clip.path, woven + ",vflip,hflip"), "woven rotated");
     expectMd5s(pixelsOf(decodeFrames(clip.frames, DECODER_FLAG_FIELDS | DECODER_FLAG_MIRROR)),
@@ -107,12 +109,13 @@ TEST(FieldsOracle, LineDoublingKeepsFirstField) {
     FieldClip clip;
     ASSERT_EQ(clip.frames.size(), 5u);
     std::vector<Bytes> sources;
-    const auto pics = decodeFrames(clip.frames, DECODER_FLAG_FIELDS | DECODER_FLAG_DEINTERLACE | DECODER_FLAG_TOPDOWN,
-                                   &sources);
+    const auto pics = decodeFrames(
+        clip.frames, DECODER_FLAG_FIELDS | DECODER_FLAG_DEINTERLACE | DECODER_FLAG_TOPDOWN, &sources);
     ASSERT_EQ(pics.size(), 4u);
     const std::string firstFields = "select=not(mod(n\\,2)),";
     expectMd5s(sources, frameMd5(clip.path, firstFields + "format=yuv420p," + kSelfWeave), "doubled yuv");
-    expectMd5s(pixelsOf(pics), frameMd5(clip.path, firstFields + "format=yuv420p," + kSelfWeave + "," + kRgba),
+    expectMd5s(pixelsOf(pics),
+               frameMd5(clip.path, firstFields + "format=yuv420p," + kSelfWeave + "," + kRgba),
                "doubled rgba");
 }
 
@@ -122,11 +125,12 @@ TEST(FieldsOracle, LineDoublingWithoutSeparatorDoublesTopHalf) {
     const std::string clip = tmp.path("p.h264");
     ASSERT_TRUE(makeClip(clip, 96, 64, 4, "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -bf 0 -f h264"));
     std::vector<Bytes> sources;
-    const auto pics =
-        decodeFrames(readFrames(clip), DECODER_FLAG_FIELDS | DECODER_FLAG_DEINTERLACE | DECODER_FLAG_TOPDOWN, &sources);
+    const auto pics = decodeFrames(
+        readFrames(clip), DECODER_FLAG_FIELDS | DECODER_FLAG_DEINTERLACE | DECODER_FLAG_TOPDOWN, &sources);
     ASSERT_EQ(pics.size(), 4u);
     EXPECT_EQ(pics[0].streamH, 64);
-    expectMd5s(sources, frameMd5(clip, std::string("crop=iw:ih/2:0:0,format=yuv420p,") + kSelfWeave), "top half");
+    expectMd5s(sources, frameMd5(clip, std::string("crop=iw:ih/2:0:0,format=yuv420p,") + kSelfWeave),
+               "top half");
 }
 
 // Deinterlacing (0x01 alone) keeps the even rows and low-passes the odd ones; away from the
@@ -138,7 +142,8 @@ TEST(FieldsOracle, DeinterlaceInteriorMatchesPostproc) {
     const int w = 96, h = 64;
     ASSERT_TRUE(makeClip(clip, w, h, 4, "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -bf 0 -f h264"));
     std::vector<Bytes> sources;
-    const auto pics = decodeFrames(readFrames(clip), DECODER_FLAG_DEINTERLACE | DECODER_FLAG_TOPDOWN, &sources);
+    const auto pics =
+        decodeFrames(readFrames(clip), DECODER_FLAG_DEINTERLACE | DECODER_FLAG_TOPDOWN, &sources);
     ASSERT_EQ(pics.size(), 4u);
     const size_t lumaBytes = static_cast<size_t>(w) * h, chromaBytes = lumaBytes / 4;
     const auto ref = rawFrames(clip, "pp=fd", "yuv420p", lumaBytes + 2 * chromaBytes);

@@ -13,14 +13,15 @@ namespace {
 
 // A decoded RGBA picture of testsrc2 (or of one colour) and the record that made it.
 class SavedPictures : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(Decoder_Init(&dec_, DECODER_CODEC_MJPEG, DECODER_FMT_RGBA), 1); }
     void TearDown() override { Decoder_Deinit(&dec_); }
 
     // Decodes the first frame of a clip made from source (a lavfi source) into picture_.
     void decodePicture(const std::string &source, int w, int h) {
         const std::string clip = tmp_.path("src.mjpeg");
-        ASSERT_TRUE(ffmpeg("-f lavfi -i " + source + (source.find('=') == std::string::npos ? "=" : ":") + "size=" + std::to_string(w) + "x" + std::to_string(h) +
+        ASSERT_TRUE(ffmpeg("-f lavfi -i " + source + (source.find('=') == std::string::npos ? "=" : ":") +
+                           "size=" + std::to_string(w) + "x" + std::to_string(h) +
                            " -frames:v 1 -c:v mjpeg -qscale:v 1 -pix_fmt yuvj444p '" + clip + "'"));
         const auto frames = readFrames(clip);
         ASSERT_EQ(frames.size(), 1u);
@@ -33,30 +34,34 @@ protected:
         ASSERT_TRUE(writeFile(raw_, picture_));
     }
 
-    int save(int kind, int orientation, const std::string &name, int outW = 0, int outH = 0, int keepAspect = 0) {
-        return Decoder_SaveFrameToFile(&dec_, kind, orientation, picture_.data(), static_cast<int>(picture_.size()), w_,
-                                       h_, outW, outH, keepAspect, tmp_.path(name).c_str());
+    int save(int kind, int orientation, const std::string &name, int outW = 0, int outH = 0,
+             int keepAspect = 0) {
+        return Decoder_SaveFrameToFile(&dec_, kind, orientation, picture_.data(),
+                                       static_cast<int>(picture_.size()), w_, h_, outW, outH, keepAspect,
+                                       tmp_.path(name).c_str());
     }
 
     // ffmpeg input arguments for the raw RGBA picture.
     std::string rawInput() const {
-        return "-f rawvideo -pix_fmt rgba -s " + std::to_string(w_) + "x" + std::to_string(h_) + " -i '" + raw_ + "'";
+        return "-f rawvideo -pix_fmt rgba -s " + std::to_string(w_) + "x" + std::to_string(h_) + " -i '" +
+               raw_ + "'";
     }
 
     std::string md5Of(const std::string &inputArgs, const std::string &filters) {
         std::string out;
-        const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin " + inputArgs + " -vf '" + filters +
-                                "' -f framemd5 - | grep -v '^#' | sed 's/.*, *//'";
+        const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin " + inputArgs + " -vf '" +
+                                filters + "' -f framemd5 - | grep -v '^#' | sed 's/.*, *//'";
         EXPECT_EQ(run(cmd, &out), 0) << cmd;
-        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+        while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+            out.pop_back();
         return out;
     }
 
     // Width and height of an image file, from ffprobe.
     std::pair<int, int> sizeOf(const std::string &name) {
         std::string out;
-        run("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" + tmp_.path(name) +
-                "'",
+        run("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" +
+                tmp_.path(name) + "'",
             &out);
         int w = 0, h = 0;
         sscanf(out.c_str(), "%d,%d", &w, &h);
@@ -80,8 +85,9 @@ TEST_F(SavedPictures, JpegKeepsTheLumaClose) {
     EXPECT_EQ(readFile(tmp_.path("snap.jpg")).size(), static_cast<size_t>(n));
     EXPECT_EQ(sizeOf("snap.jpg"), std::make_pair(320, 240));
     std::string out;
-    const std::string cmd = "ffmpeg -hide_banner -nostdin -i '" + tmp_.path("snap.jpg") + "' " + rawInput() +
-                            " -lavfi '[0:v]format=yuv444p[a];[1:v]format=yuv444p[b];[a][b]psnr' -f null - 2>&1";
+    const std::string cmd =
+        "ffmpeg -hide_banner -nostdin -i '" + tmp_.path("snap.jpg") + "' " + rawInput() +
+        " -lavfi '[0:v]format=yuv444p[a];[1:v]format=yuv444p[b];[a][b]psnr' -f null - 2>&1";
     ASSERT_EQ(run(cmd, &out), 0) << out;
     std::smatch m;
     ASSERT_TRUE(std::regex_search(out, m, std::regex("PSNR y:([0-9.]+|inf)"))) << out;
@@ -188,7 +194,8 @@ TEST_F(SavedPictures, BadArgumentsWriteNothing) {
     _Decoder never{};
     EXPECT_EQ(Decoder_SaveFrameToFile(&never, 1, 0, img, size, 96, 64, 0, 0, 0, path.c_str()), -1);
     EXPECT_TRUE(readFile(path).empty());
-    EXPECT_EQ(Decoder_SaveFrameToFile(&dec_, 1, 0, img, size, 96, 64, 0, 0, 0, tmp_.path("no/such/dir.jpg").c_str()),
+    EXPECT_EQ(Decoder_SaveFrameToFile(&dec_, 1, 0, img, size, 96, 64, 0, 0, 0,
+                                      tmp_.path("no/such/dir.jpg").c_str()),
               -1);
 }
 

@@ -17,7 +17,8 @@ TEST(DecoderThreads, SixteenChannelsAtOnceMatchFfmpeg) {
         std::string path;
         const char *encoder;
     } clips[] = {
-        {DECODER_CODEC_H264, tmp.path("c.h264"), "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -bf 0 -f h264"},
+        {DECODER_CODEC_H264, tmp.path("c.h264"),
+         "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -bf 0 -f h264"},
         {DECODER_CODEC_MPEG4, tmp.path("c.m4v"), "-c:v mpeg4 -flags +bitexact -f m4v"},
     };
     std::vector<std::vector<Bytes>> frames;
@@ -46,8 +47,8 @@ TEST(DecoderThreads, SixteenChannelsAtOnceMatchFfmpeg) {
             for (int round = 0; round < 2; ++round) {
                 for (const Bytes &f : frames[k]) {
                     const int r = Decoder_Decode(dec, f.data(), static_cast<int>(f.size()), 0, 0,
-                                                 DECODER_FLAG_ROTATE180, nullptr, nullptr, out.data(), out.size(),
-                                                 nullptr, nullptr);
+                                                 DECODER_FLAG_ROTATE180, nullptr, nullptr, out.data(),
+                                                 out.size(), nullptr, nullptr);
                     if (r == 1) {
                         if (md5(out) != refs[k][produced % refs[k].size()]) ++mismatches;
                         ++produced;
@@ -63,7 +64,8 @@ TEST(DecoderThreads, SixteenChannelsAtOnceMatchFfmpeg) {
             delete dec;
         });
     }
-    for (auto &t : threads) t.join();
+    for (auto &t : threads)
+        t.join();
     EXPECT_EQ(mismatches.load(), 0);
     EXPECT_EQ(pictures.load(), 16 * 2 * 8);
 }
