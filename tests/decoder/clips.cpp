@@ -72,10 +72,15 @@ std::vector<Bytes> readFrames(const std::string &path) {
     return frames;
 }
 
+// ffmpeg input arguments: a file path, or arguments already (starting with '-').
+static std::string inputArgs(const std::string &input) {
+    return input.rfind("-", 0) == 0 ? input : "-i '" + input + "'";
+}
+
 std::vector<std::string> frameMd5(const std::string &input, const std::string &filters) {
     std::string out;
-    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -i '" + input +
-                            "' -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") +
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin " + inputArgs(input) +
+                            " -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") +
                             " -f framemd5 -";
     EXPECT_EQ(run(cmd, &out), 0) << cmd;
     std::vector<std::string> md5s;
@@ -96,8 +101,8 @@ std::vector<std::string> frameMd5(const std::string &input, const std::string &f
 std::vector<Bytes> rawFrames(const std::string &input, const std::string &filters, const std::string &pixFmt,
                              size_t frameBytes) {
     std::string out;
-    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -i '" + input +
-                            "' -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") +
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin " + inputArgs(input) +
+                            " -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") +
                             " -pix_fmt " + pixFmt + " -f rawvideo -";
     EXPECT_EQ(run(cmd, &out), 0) << cmd;
     std::vector<Bytes> frames;

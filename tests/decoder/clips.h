@@ -41,6 +41,7 @@ bool makeClip(const std::string &path, int w, int h, int frames, const std::stri
 std::vector<Bytes> readFrames(const std::string &path);
 
 // ffmpeg's "-f framemd5" hashes of the decoded frames of input after filters, one per frame.
+// input is a file path, or ffmpeg input arguments when it starts with '-'.
 std::vector<std::string> frameMd5(const std::string &input, const std::string &filters);
 
 // ffmpeg's decoded frames of input after filters, as raw bytes of pixFmt, one per frame.
