@@ -1,0 +1,80 @@
+// Helpers shared by the audio tests: a temporary folder, running the tools
+// the oracle tests check against, and little-endian sample conversion.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace audiotest {
+
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/audio_test_XXXXXX";
+        const char* made = mkdtemp(pattern);
+        path_ = made != nullptr ? made : "";
+    }
+    ~TempDir() {
+        if (!path_.empty()) {
+            std::string cmd = "rm -rf '" + path_ + "'";
+            if (std::system(cmd.c_str()) != 0) {
+                std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+            }
+        }
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+inline bool haveTool(const std::string& tool) {
+    std::string cmd = "command -v " + tool + " > /dev/null 2>&1";
+    return std::system(cmd.c_str()) == 0;
+}
+
+// Runs a shell command; true when it exits with 0.
+inline bool run(const std::string& cmd) {
+    return std::system(cmd.c_str()) == 0;
+}
+
+inline std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+inline std::vector<int16_t> samplesLE(const std::vector<uint8_t>& bytes) {
+    std::vector<int16_t> s(bytes.size() / 2);
+    for (size_t i = 0; i < s.size(); i++) {
+        s[i] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
+    }
+    return s;
+}
+
+inline std::vector<uint8_t> bytesLE(const std::vector<int16_t>& samples) {
+    std::vector<uint8_t> b(samples.size() * 2);
+    for (size_t i = 0; i < samples.size(); i++) {
+        uint16_t v = static_cast<uint16_t>(samples[i]);
+        b[2 * i] = static_cast<uint8_t>(v & 0xFF);
+        b[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    }
+    return b;
+}
+
+}  // namespace audiotest
