@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "audio/audio_format.h"
-#include "audio/audio_log.h"
+#include "platform/log.h"
 
 namespace {
 
@@ -118,13 +118,13 @@ bool AudioMgr::createDefaultAudioOuputDevice() {
     }
     std::unique_ptr<AudioOutput> output = mOutputFactory != nullptr ? mOutputFactory() : nullptr;
     if (output == nullptr) {
-        audioLog("FindNextComponent\n");
+        player_log("FindNextComponent\n");
         return false;
     }
     mOutputUnit = std::move(output);
     int err = mOutputUnit->setRenderCallback(&AudioMgr::AudioRender, this);
     if (err != kAudioOutputOK) {
-        audioLog("AudioUnitSetProperty-CB=%ld\n", static_cast<long>(err));
+        player_log("AudioUnitSetProperty-CB=%ld\n", static_cast<long>(err));
         return false;
     }
     return true;
@@ -152,7 +152,7 @@ void AudioMgr::setFormat(int audioFormat) {
         mBitsPerChannel = eightBit ? 8 : 16;
         mAudioFormat = audioFormat;
     }
-    audioLog("mAudioFormat = 0x%x\n", static_cast<unsigned>(mAudioFormat));
+    player_log("mAudioFormat = 0x%x\n", static_cast<unsigned>(mAudioFormat));
 }
 
 AudioStreamFormat AudioMgr::streamFormat() const {
@@ -174,7 +174,7 @@ bool AudioMgr::play() {
     if (err != kAudioOutputOK) {
         char code[5] = {};
         std::memcpy(code, &err, 4);  // the code's bytes as they lie in memory
-        audioLog("AudioUnitSetProperty-SF=%4.4s, %ld\n", code, static_cast<long>(err));
+        player_log("AudioUnitSetProperty-SF=%4.4s, %ld\n", code, static_cast<long>(err));
         return false;
     }
     // The render side learns the sample layout before the device can pull.
@@ -184,7 +184,7 @@ bool AudioMgr::play() {
 
     err = mOutputUnit->initialize();
     if (err != kAudioOutputOK) {
-        audioLog("AudioUnitInitialize=%ld\n", static_cast<long>(err));
+        player_log("AudioUnitInitialize=%ld\n", static_cast<long>(err));
         // Without a sound device the audio must still be decoded, queued and
         // copied (a conversion needs it): a silent output stands in.
         std::unique_ptr<AudioOutput> standIn = createNullAudioOutput();
@@ -193,7 +193,7 @@ bool AudioMgr::play() {
         }
         if (!gNoOutputLogged.exchange(true)) {
             std::string why = mOutputUnit->errorText();
-            audioLog("No usable sound output (%s): audio goes on without sound", why.empty() ? "unknown" : why.c_str());
+            player_log("No usable sound output (%s): audio goes on without sound", why.empty() ? "unknown" : why.c_str());
         }
         mOutputUnit = std::move(standIn);
         mOutputUnit->setRenderCallback(&AudioMgr::AudioRender, this);
@@ -202,7 +202,7 @@ bool AudioMgr::play() {
     }
     err = mOutputUnit->start();
     if (err != kAudioOutputOK) {
-        audioLog("AudioOutputUnitStart=%ld\n", static_cast<long>(err));
+        player_log("AudioOutputUnitStart=%ld\n", static_cast<long>(err));
         return false;
     }
     return true;
@@ -214,12 +214,12 @@ bool AudioMgr::stop() {
     }
     int err = mOutputUnit->stop();
     if (err != kAudioOutputOK) {
-        audioLog("AudioOutputUnitStop=%ld\n", static_cast<long>(err));
+        player_log("AudioOutputUnitStop=%ld\n", static_cast<long>(err));
         return false;
     }
     err = mOutputUnit->uninitialize();
     if (err != kAudioOutputOK) {
-        audioLog("AudioUnitUninitialize=%ld\n", static_cast<long>(err));
+        player_log("AudioUnitUninitialize=%ld\n", static_cast<long>(err));
         return false;
     }
     return true;
@@ -297,7 +297,7 @@ bool AudioMgr::addAudioData(const uint8_t* audioData, int dataSize, char* audioR
     }
     if (mNextAudioBufferObj == nullptr) {
         if (mHeadAudioBufferObj == nullptr) {
-            audioLog("err, no audio buffer object");
+            player_log("err, no audio buffer object");
             return false;
         }
         enterBuffer(mHeadAudioBufferObj);
@@ -311,7 +311,7 @@ bool AudioMgr::addAudioData(const uint8_t* audioData, int dataSize, char* audioR
     const int64_t pcmBytes = pcmBytesOf(mAudioFormat, dataSize);
     if (sampleBytes == 2 && mAudioFormat != enAudioFormat_ULAW && mAudioFormat != enAudioFormat_G723 &&
         (dataSize & 1) != 0) {
-        audioLog("16-bit audio packet of %d bytes: last byte dropped", dataSize);
+        player_log("16-bit audio packet of %d bytes: last byte dropped", dataSize);
     }
 
     AudioBufferObj* buffer = mNextAudioBufferObj;
@@ -320,7 +320,7 @@ bool AudioMgr::addAudioData(const uint8_t* audioData, int dataSize, char* audioR
     int64_t store = std::min(pcmBytes, room);
     store -= store % sampleBytes;
     if (pcmBytes > room) {
-        audioLog("Input audio data is too large!");
+        player_log("Input audio data is too large!");
     }
     int64_t copy = 0;
     if (needCopyPCM && audioRawData != nullptr && audioRawDataCapacity > 0) {
@@ -331,7 +331,7 @@ bool AudioMgr::addAudioData(const uint8_t* audioData, int dataSize, char* audioR
     const int64_t wanted = std::max(store, copy);
     const uint8_t* pcm = wanted > 0 ? convert(audioData, dataSize, wanted) : audioData;
     if (pcm == nullptr) {
-        audioLog("Audio packet of %d bytes could not be decoded", dataSize);
+        player_log("Audio packet of %d bytes could not be decoded", dataSize);
         return false;
     }
     if (store > 0) {

@@ -4,7 +4,7 @@
 #include <new>
 #include <typeinfo>
 
-#include "audio/audio_log.h"
+#include "platform/log.h"
 
 AudioStreamProcessor::AudioStreamProcessor(AudioOutputFactory outputFactory) : mOutputFactory(outputFactory) {}
 
@@ -24,11 +24,11 @@ bool AudioStreamProcessor::createDeviceAudio(int channel) {
     // Made outside the lock: the other callers need not wait for it.
     std::unique_ptr<AudioMgr> mgr(new (std::nothrow) AudioMgr(mOutputFactory));
     if (mgr == nullptr || mgr->numAudioBufferObjs() != kAudioBufferCount) {
-        audioLog("Failed to allocate resource for audio manager");
+        player_log("Failed to allocate resource for audio manager");
         return false;
     }
     if (!mgr->createDefaultAudioOuputDevice()) {
-        audioLog("failed to create default audio ouput device, channel=%d", channel);
+        player_log("failed to create default audio ouput device, channel=%d", channel);
         return false;
     }
     std::lock_guard<std::mutex> lock(locker);
@@ -36,7 +36,7 @@ bool AudioStreamProcessor::createDeviceAudio(int channel) {
         // A manager stored meanwhile by another caller stays; this one goes.
         return channelsAudio.emplace(channel, std::move(mgr)).second;
     } catch (const std::exception& e) {
-        audioLog("Exception, Failed to create key for audio manager, channel=%d, name=%s, reason=%s", channel,
+        player_log("Exception, Failed to create key for audio manager, channel=%d, name=%s, reason=%s", channel,
                  typeid(e).name(), e.what());
         return false;
     }
@@ -95,7 +95,7 @@ void AudioStreamProcessor::setVolumeViaProgramming(float volume) {
 }
 
 bool AudioStreamProcessor::playDeviceAudio(int channel) {
-    audioLog("audio channel to playback = %d\n", channel);
+    player_log("audio channel to playback = %d\n", channel);
     std::lock_guard<std::mutex> lock(locker);
     auto it = channelsAudio.find(channel);
     if (it == channelsAudio.end()) {
@@ -104,7 +104,7 @@ bool AudioStreamProcessor::playDeviceAudio(int channel) {
     bool ok = it->second->play();
     if (ok) {
         mActiveChannel = channel;
-        audioLog("==>activeChannel = %d\n", mActiveChannel);
+        player_log("==>activeChannel = %d\n", mActiveChannel);
     }
     return ok;
 }

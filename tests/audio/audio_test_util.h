@@ -10,42 +10,16 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
+#include "common/run_cmd.h"
 
 namespace audiotest {
 
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/audio_test_XXXXXX";
-        const char* made = mkdtemp(pattern);
-        path_ = made != nullptr ? made : "";
-    }
-    ~TempDir() {
-        if (!path_.empty()) {
-            std::string cmd = "rm -rf '" + path_ + "'";
-            if (std::system(cmd.c_str()) != 0) {
-                std::fprintf(stderr, "could not remove %s\n", path_.c_str());
-            }
-        }
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-inline bool haveTool(const std::string& tool) {
-    std::string cmd = "command -v " + tool + " > /dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
-}
+using testutil::haveTool;
+using testutil::TempDir;
 
 // Runs a shell command; true when it exits with 0.
 inline bool run(const std::string& cmd) {
-    return std::system(cmd.c_str()) == 0;
+    return testutil::runCommand(cmd) == 0;
 }
 
 inline std::vector<uint8_t> readFile(const std::string& path) {
