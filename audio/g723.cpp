@@ -229,7 +229,7 @@ void update(int code_size, int y, int wi, int fi, int dq, int sr, int dqsez, g72
         s->ap = static_cast<short>(s->ap + ((0x200 - s->ap) >> 4));
     } else if (s->td == 1) {
         s->ap = static_cast<short>(s->ap + ((0x200 - s->ap) >> 4));
-    } else if (std::abs((s->dms << 2) - s->dml) >= (s->dml >> 3)) {
+    } else if (std::abs(s->dms * 4 - s->dml) >= (s->dml >> 3)) {
         s->ap = static_cast<short>(s->ap + ((0x200 - s->ap) >> 4));
     } else {
         s->ap = static_cast<short>(s->ap + ((-s->ap) >> 4));
@@ -272,7 +272,7 @@ int g723_24_decoder(int code, int out_coding, g72x_state* s) {
     g72x::update(3, y, _witab[code], _fitab[code], dq, sr, dqsez, s);
 
     if (out_coding == AUDIO_ENCODING_LINEAR) {
-        return sr << 2;  // from the 14-bit range to 16 bits
+        return sr * 4;  // from the 14-bit range to 16 bits (a multiply: sr may be negative)
     }
     return -1;
 }

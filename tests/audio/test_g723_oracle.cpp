@@ -100,7 +100,7 @@ StepDecode decodeWithRule(const std::vector<uint8_t>& packet, bool soxRule) {
         short sr = static_cast<short>(dq < 0 ? se - (dq & 0x3FFF) : se + dq);
         short dqsez = static_cast<short>(sr - se + sez);
         g72x::update(3, y, kWi[code], kFi[code], dq, sr, dqsez, &s);
-        result.samples.push_back(static_cast<short>(sr << 2));
+        result.samples.push_back(static_cast<short>(sr * 4));
         if (differ && result.firstRuleDifference == SIZE_MAX) {
             result.firstRuleDifference = k;
         }
