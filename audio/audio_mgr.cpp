@@ -184,16 +184,19 @@ bool AudioMgr::play() {
 
     err = mOutputUnit->initialize();
     if (err != kAudioOutputOK) {
-        player_log("AudioUnitInitialize=%ld\n", static_cast<long>(err));
         // Without a sound device the audio must still be decoded, queued and
-        // copied (a conversion needs it): a silent output stands in.
+        // copied (a conversion needs it): a silent output stands in. Said
+        // once: every file opens sixteen managers.
         std::unique_ptr<AudioOutput> standIn = createNullAudioOutput();
         if (standIn == nullptr) {
+            player_log("AudioUnitInitialize=%ld\n", static_cast<long>(err));
             return false;
         }
         if (!gNoOutputLogged.exchange(true)) {
             std::string why = mOutputUnit->errorText();
-            player_log("No usable sound output (%s): audio goes on without sound", why.empty() ? "unknown" : why.c_str());
+            player_log("AudioUnitInitialize=%ld\n", static_cast<long>(err));
+            player_log("No usable sound output (%s): audio goes on without sound",
+                       why.empty() ? "unknown" : why.c_str());
         }
         mOutputUnit = std::move(standIn);
         mOutputUnit->setRenderCallback(&AudioMgr::AudioRender, this);

@@ -58,8 +58,9 @@ public:
     void setFormat(int audioFormat);
 
     // Applies the stream format and starts the output. If no sound device can
-    // be opened, a silent stand-in takes its place (logged once per process)
-    // so that packets are still decoded and copied for a conversion.
+    // be opened, a silent stand-in takes its place for the manager's life
+    // (logged once per process) so that packets are still decoded, queued and
+    // copied for a conversion.
     bool play();
     // Stops the output and closes its device; the queued audio stays queued.
     bool stop();
@@ -90,7 +91,6 @@ public:
     int audioFormat() const { return mAudioFormat; }
     AudioStreamFormat streamFormat() const;
     float volume() const { return mVolume.load(std::memory_order_relaxed); }
-    bool hasOutput() const { return mOutputUnit != nullptr; }
 
 private:
     bool addAudioBufferObj();
