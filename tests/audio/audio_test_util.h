@@ -22,6 +22,31 @@ inline bool run(const std::string& cmd) {
     return testutil::runCommand(cmd) == 0;
 }
 
+// Sets an environment variable while alive.
+class EnvSetting {
+public:
+    EnvSetting(const char* name, const std::string& value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        old_ = had_ ? old : "";
+        setenv(name, value.c_str(), 1);
+    }
+    ~EnvSetting() {
+        if (had_) {
+            setenv(name_.c_str(), old_.c_str(), 1);
+        } else {
+            unsetenv(name_.c_str());
+        }
+    }
+    EnvSetting(const EnvSetting&) = delete;
+    EnvSetting& operator=(const EnvSetting&) = delete;
+
+private:
+    std::string name_;
+    std::string old_;
+    bool had_ = false;
+};
+
 inline std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

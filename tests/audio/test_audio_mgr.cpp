@@ -9,7 +9,10 @@
 
 #include "audio/audio_format.h"
 #include "audio/audio_mgr.h"
+#include "audio_test_util.h"
 #include "platform/log.h"
+
+using audiotest::EnvSetting;
 
 namespace {
 
@@ -23,29 +26,6 @@ std::vector<uint8_t> ramp16(int samples, int first) {
     }
     return b;
 }
-
-// Sets an environment variable while alive.
-class EnvSetting {
-public:
-    EnvSetting(const char* name, const char* value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        old_ = had_ ? old : "";
-        setenv(name, value, 1);
-    }
-    ~EnvSetting() {
-        if (had_) {
-            setenv(name_.c_str(), old_.c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::string old_;
-    bool had_ = false;
-};
 
 // Collects log lines while alive.
 class LogCapture {
@@ -99,12 +79,6 @@ bool allEqual(const std::vector<uint8_t>& v, size_t from, uint8_t value) {
 }
 
 }  // namespace
-
-TEST(AudioMgrRing, FifteenBuffersOf4096Bytes) {
-    AudioMgr mgr(&createNullAudioOutput);
-    EXPECT_EQ(mgr.numAudioBufferObjs(), 15);
-    EXPECT_EQ(mgr.audioFormat(), 0);
-}
 
 TEST(AudioMgrRing, BufferIsHandedOverWhenTheNextPacketWouldNotFit) {
     Playing p(enAudioFormat_PCM16);
@@ -176,25 +150,6 @@ TEST(AudioMgrRing, StopAndPlayKeepTheQueue) {
     EXPECT_TRUE(p.mgr.play());
     EXPECT_EQ(p.render(4096), slice(all, 0, 4096));
     EXPECT_EQ(p.render(4096), slice(all, 4096, 4096));
-}
-
-TEST(AudioMgrFormat, StreamFormatForEachCode) {
-    AudioMgr mgr(&createNullAudioOutput);
-    for (int code = 1; code <= 5; code++) {
-        SCOPED_TRACE(code);
-        mgr.setFormat(code);
-        AudioStreamFormat f = mgr.streamFormat();
-        bool eight = code == enAudioFormat_PCM;
-        EXPECT_EQ(mgr.audioFormat(), code);
-        EXPECT_EQ(f.mSampleRate, 8000.0);
-        EXPECT_EQ(f.mFormatID, audioFourCC('l', 'p', 'c', 'm'));
-        EXPECT_EQ(f.mFormatFlags, eight ? 8u : 12u);
-        EXPECT_EQ(f.mBytesPerPacket, eight ? 1u : 2u);
-        EXPECT_EQ(f.mFramesPerPacket, 1u);
-        EXPECT_EQ(f.mBytesPerFrame, eight ? 1u : 2u);
-        EXPECT_EQ(f.mChannelsPerFrame, 1u);
-        EXPECT_EQ(f.mBitsPerChannel, eight ? 8u : 16u);
-    }
 }
 
 TEST(AudioMgrFormat, UnknownCodesChangeNothingAndPacketsPassAsTheyAre) {
@@ -361,12 +316,6 @@ TEST(AudioMgrWriter, OddSixteenBitPacketsDropTheirLastByte) {
     std::vector<uint8_t> out = p.render(3840);
     EXPECT_EQ(out, slice(expected, 0, 3840));
     EXPECT_EQ(log.count("last byte dropped"), 16);
-}
-
-TEST(AudioMgrWriter, RenderWithoutManagerIsSilence) {
-    std::vector<uint8_t> out(64, 0xA5);
-    EXPECT_EQ(AudioMgr::AudioRender(nullptr, out.data(), 64), 0);
-    EXPECT_TRUE(allEqual(out, 0, 0));
 }
 
 TEST(AudioMgrOutput, PlayWithoutOutputOrFormatFails) {

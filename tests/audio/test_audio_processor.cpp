@@ -116,16 +116,15 @@ protected:
 
 }  // namespace
 
-TEST_F(Processor, SecondCreateKeepsTheFirstManager) {
+TEST_F(Processor, OneManagerPerChannel) {
     ASSERT_TRUE(proc.createDeviceAudio(3));
     EXPECT_FALSE(proc.createDeviceAudio(3));
     ASSERT_EQ(gOutputs.size(), 1u);  // no second output was even made
     EXPECT_TRUE(gOutputs[0]->alive);
     EXPECT_FALSE(gOutputs[0]->open);  // creating opens no device
     EXPECT_TRUE(proc.hasDeviceAudio(3));
-}
 
-TEST_F(Processor, FailedOutputLeavesNoEntry) {
+    // An output that cannot be made leaves no entry behind.
     gRefuseToMake = true;
     EXPECT_FALSE(proc.createDeviceAudio(2));
     EXPECT_FALSE(proc.hasDeviceAudio(2));
@@ -204,7 +203,7 @@ TEST_F(Processor, ActiveChannelWithoutManagerRefusesPackets) {
     EXPECT_TRUE(all(pull(0), 0));
 }
 
-TEST_F(Processor, StopAffectsTheActiveChannelOnlyWhenItIsStopped) {
+TEST_F(Processor, StopAndFailedStartLeaveOtherActiveChannelsAlone) {
     create({0, 1});
     ASSERT_TRUE(proc.playDeviceAudio(0));
     EXPECT_TRUE(proc.stopDeviceAudio(1));
@@ -214,10 +213,8 @@ TEST_F(Processor, StopAffectsTheActiveChannelOnlyWhenItIsStopped) {
     EXPECT_FALSE(gOutputs[0]->running || gOutputs[0]->open);
     EXPECT_FALSE(proc.stopDeviceAudio(5));
     EXPECT_FALSE(proc.playDeviceAudio(5));
-}
 
-TEST_F(Processor, FailedStartKeepsTheActiveChannel) {
-    create({0, 1});
+    // A start that fails leaves the active channel as it was.
     ASSERT_TRUE(proc.playDeviceAudio(0));
     gFailNextStart = true;
     EXPECT_FALSE(proc.playDeviceAudio(1));

@@ -20,28 +20,6 @@ using namespace audiotest;
 
 namespace {
 
-class EnvSetting {
-public:
-    EnvSetting(const char* name, const std::string& value) : name_(name) {
-        const char* old = std::getenv(name);
-        had_ = old != nullptr;
-        old_ = had_ ? old : "";
-        setenv(name, value.c_str(), 1);
-    }
-    ~EnvSetting() {
-        if (had_) {
-            setenv(name_.c_str(), old_.c_str(), 1);
-        } else {
-            unsetenv(name_.c_str());
-        }
-    }
-
-private:
-    std::string name_;
-    std::string old_;
-    bool had_ = false;
-};
-
 struct DiskCase {
     int format;
     float gain;

@@ -44,25 +44,6 @@ std::vector<short> decodePacket(const std::vector<uint8_t>& packet) {
 
 }  // namespace
 
-TEST(G723State, InitialValues) {
-    g72x_state s = initialState();
-    EXPECT_EQ(s.yl, 34816);
-    EXPECT_EQ(s.yu, 544);
-    EXPECT_EQ(s.dms, 0);
-    EXPECT_EQ(s.dml, 0);
-    EXPECT_EQ(s.ap, 0);
-    for (int i = 0; i < 2; i++) {
-        EXPECT_EQ(s.a[i], 0);
-        EXPECT_EQ(s.pk[i], 0);
-        EXPECT_EQ(s.sr[i], 32);
-    }
-    for (int i = 0; i < 6; i++) {
-        EXPECT_EQ(s.b[i], 0);
-        EXPECT_EQ(s.dq[i], 32);
-    }
-    EXPECT_EQ(s.td, 0);
-}
-
 TEST(G723Decode, SampleCountsAndSizeQueries) {
     std::vector<uint8_t> packet(3000, 0x5B);
     std::vector<short> out(9000);
