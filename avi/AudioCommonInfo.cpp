@@ -1,6 +1,6 @@
 #include "avi/AudioCommonInfo.h"
 
-#include "avi/audio_codes.h"
+#include "audio/audio_format.h"
 
 void AudioCommonInfo::setAudioCommonInfoWithFormat(int audioFormat) {
     // The fields of a plain 8 kHz mono 16-bit WAVE header; 8-bit PCM halves the byte rates.
@@ -10,7 +10,7 @@ void AudioCommonInfo::setAudioCommonInfoWithFormat(int audioFormat) {
     nAvgBytesPerSec_ = 16000;
     wBlockAlign_ = 2;
     wBitsPerSample_ = 16;
-    if (audioFormat == avi::enAudioFormat_PCM) {
+    if (audioFormat == enAudioFormat_PCM) {
         nAvgBytesPerSec_ = 8000;
         wBlockAlign_ = 1;
         wBitsPerSample_ = 8;

@@ -17,12 +17,11 @@
 #include <unistd.h>
 
 #include "avi/ANAVIFrameBuilder.h"
-#include "avi/audio_codes.h"
+#include "audio/audio_format.h"
 #include "common/run_cmd.h"
 
 namespace avitest {
 
-using namespace avi;
 
 using testutil::TempDir;
 
