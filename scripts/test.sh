@@ -31,7 +31,7 @@ ctest --test-dir build --output-on-failure -j "$jobs" || status=1
 if [ "${QUICK:-0}" != 1 ]; then
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer (libraries below the app) =="
   mkdir -p build-asan
-  build build-asan -DCMAKE_BUILD_TYPE=Debug -DPLAYER_BUILD_APP=OFF -DPLAYER_BUILD_BENCH=OFF \
+  build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLAYER_BUILD_APP=OFF -DPLAYER_BUILD_BENCH=OFF \
         -DPLAYER_SANITIZE=address,undefined
   ctest --test-dir build-asan --output-on-failure -j "$jobs" -LE gui || status=1
 
@@ -51,8 +51,8 @@ if [ "${QUICK:-0}" != 1 ]; then
     [ -x "$f" ] || continue
     name=$(basename "$f")
     corpus="build-fuzz/corpus/$name"; mkdir -p "$corpus"
-    if "$f" -max_total_time="${FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -timeout=10 "$corpus" > "build-fuzz/$name.log" 2>&1; then
-      echo "fuzz $name: $(grep -Eo '#[0-9]+ +DONE.*' "build-fuzz/$name.log" | tail -1)"
+    if "$f" -max_total_time="${FUZZ_SECONDS:-15}" -rss_limit_mb=2048 -timeout=10 "$corpus" > "build-fuzz/$name.log" 2>&1; then
+      echo "fuzz $name: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "build-fuzz/$name.log" | tail -1)"
     else
       echo "fuzz $name FAILED"; tail -40 "build-fuzz/$name.log"; status=1
     fi
