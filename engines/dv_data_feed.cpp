@@ -14,9 +14,13 @@ constexpr uint64_t kNoStart = UINT64_MAX;
 
 const uint8_t DataFeedController::kEmpty[4] = {0, 0, 0, 0};
 
-DataFeedController::DataFeedController() { curPtr_ = kEmpty; }
+DataFeedController::DataFeedController() {
+    curPtr_ = kEmpty;
+}
 
-DataFeedController::~DataFeedController() { releaseDataFeedController(); }
+DataFeedController::~DataFeedController() {
+    releaseDataFeedController();
+}
 
 void DataFeedController::releaseDataFeedController() {
     if (fp_) {
@@ -82,7 +86,8 @@ uint32_t DataFeedController::loadBuffer(uint32_t index, uint64_t fileOffset) {
         if (got < want) {
             // The file ends earlier than it did when it was opened (or cannot be read further):
             // it ends here for the parser.
-            player_log("File read stopped at %" PRIu64 " of %" PRIu64 " bytes\n", fileOffset + got, fileSize_);
+            player_log("File read stopped at %" PRIu64 " of %" PRIu64 " bytes\n", fileOffset + got,
+                       fileSize_);
             fileSize_ = fileOffset + got;
         }
     }
@@ -168,14 +173,19 @@ uint32_t DataFeedController::getDataFromBufferToVariable(uint8_t *dst1, uint32_t
             dst[i] = byte;
         }
     };
-    if (dst1) copyOut(dst1, len1);
-    else rel += len1;
+    if (dst1)
+        copyOut(dst1, len1);
+    else
+        rel += len1;
     if (dst2) copyOut(dst2, len2);
     return static_cast<uint32_t>(std::min<uint64_t>(held, total));
 }
 
 uint32_t DataFeedController::shiftBufferOffsetWithLength(uint64_t length) {
-    if (!bufs_[0]) return 1;
+    if (!bufs_[0]) {
+        absPos_ += length;
+        return 1;
+    }
     const uint32_t other = 1 - curBuf_;
     const uint64_t to = bufOffset_ + length;
     if (to < kBuf) {
@@ -207,31 +217,46 @@ bool DataFeedController::moveBackWithinBuffer(uint32_t length) {
     return true;
 }
 
-void DataFeedController::setAudioFrameOffset() { audioMark_ = Mark{curBuf_, bufOffset_, absPos_}; }
+void DataFeedController::setAudioFrameOffset() {
+    audioMark_ = Mark{curBuf_, bufOffset_, absPos_};
+}
 
-void DataFeedController::setVideoFrameOffset() { videoMark_ = Mark{curBuf_, bufOffset_, absPos_}; }
+void DataFeedController::setVideoFrameOffset() {
+    videoMark_ = Mark{curBuf_, bufOffset_, absPos_};
+}
 
-bool DataFeedController::copyFromMark(const Mark &mark, uint64_t length, uint8_t *dst, uint64_t capacity) const {
-    if (length > capacity) return false;
+bool DataFeedController::copyFromMark(const Mark &mark, uint64_t length, uint8_t *dst, uint64_t capacity,
+                                      const char *kind) const {
     if (length == 0) return true;
+    if (length > capacity) {
+        player_log("%s payload of %" PRIu64 " bytes dropped: longer than its room of %" PRIu64 "\n", kind,
+                   length, capacity);
+        return false;
+    }
     if (!dst || !bufs_[0]) return false;
-    if (mark.abs >= fileSize_ || length > fileSize_ - mark.abs) return false;
     const uint32_t mb = mark.buf & 1;
     const uint64_t first = std::min<uint64_t>(length, kBuf - mark.offset);
-    // The mark's buffer must still hold the bytes the mark was set on.
-    if (mark.offset + first > bufLen_[mb] || bufStart_[mb] + mark.offset != mark.abs) return false;
     const uint64_t rest = length - first;
     const uint32_t ob = 1 - mb;
-    if (rest > 0 && (bufStart_[ob] != bufStart_[mb] + kBuf || rest > bufLen_[ob])) return false;
+    // The bytes must lie inside the file, and the mark's buffer (and the one after it) must
+    // still hold the bytes they held when the mark was set.
+    const bool held = mark.abs < fileSize_ && length <= fileSize_ - mark.abs &&
+                      mark.offset + first <= bufLen_[mb] && bufStart_[mb] + mark.offset == mark.abs &&
+                      (rest == 0 || (bufStart_[ob] == bufStart_[mb] + kBuf && rest <= bufLen_[ob]));
+    if (!held) {
+        player_log("%s payload of %" PRIu64 " bytes at %" PRIu64 " dropped: no longer in the window\n", kind,
+                   length, mark.abs);
+        return false;
+    }
     std::memcpy(dst, bufs_[mb].get() + mark.offset, first);
     if (rest > 0) std::memcpy(dst + first, bufs_[ob].get(), rest);
     return true;
 }
 
 bool DataFeedController::getVideoFrameWithLength(uint64_t length, uint8_t *dst, uint64_t capacity) const {
-    return copyFromMark(videoMark_, length, dst, capacity);
+    return copyFromMark(videoMark_, length, dst, capacity, "Video");
 }
 
 bool DataFeedController::getAudioFrameWithLength(uint64_t length, uint8_t *dst, uint64_t capacity) const {
-    return copyFromMark(audioMark_, length, dst, capacity);
+    return copyFromMark(audioMark_, length, dst, capacity, "Audio");
 }

@@ -63,8 +63,8 @@ class DataFeedController {
     void setAudioFrameOffset();
     void setVideoFrameOffset();
     // Copies the `length` bytes that start at the video / audio mark into dst. False (nothing
-    // copied) when length exceeds `capacity`, or the bytes are no longer (or not yet) all held
-    // in the window or lie past the end of the file.
+    // copied, a log line written) when length exceeds `capacity`, or the bytes are no longer
+    // (or not yet) all held in the window or lie past the end of the file.
     bool getVideoFrameWithLength(uint64_t length, uint8_t *dst, uint64_t capacity) const;
     bool getAudioFrameWithLength(uint64_t length, uint8_t *dst, uint64_t capacity) const;
 
@@ -96,7 +96,8 @@ class DataFeedController {
     void clearBuffer(uint32_t index);
     void restartAt(uint64_t offset);
     void setCurrent(uint32_t index, uint32_t offset);
-    bool copyFromMark(const Mark &mark, uint64_t length, uint8_t *dst, uint64_t capacity) const;
+    bool copyFromMark(const Mark &mark, uint64_t length, uint8_t *dst, uint64_t capacity,
+                      const char *kind) const;
 
     FILE *fp_ = nullptr;
     std::unique_ptr<uint8_t[]> bufs_[2];

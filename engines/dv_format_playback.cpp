@@ -9,7 +9,9 @@ namespace {
 // Set on a parser thread to the engine that runs it.
 thread_local const DVFormatPlayback *tlsParserOwner = nullptr;
 
-bool validChannel(int channel) { return channel >= 0 && channel < kEngineChannelCount; }
+bool validChannel(int channel) {
+    return channel >= 0 && channel < kEngineChannelCount;
+}
 
 // The playback threads serve hand-offs only while frames are to flow, a seek is being served,
 // or a single step is asked for; otherwise the parser waits inside its next hand-off.
@@ -120,7 +122,9 @@ void DVFormatPlayback::parserThreadMain(void (DVFormatPlayback::*body)()) {
     tlsParserOwner = nullptr;
 }
 
-bool DVFormatPlayback::onParserThread() const { return tlsParserOwner == this; }
+bool DVFormatPlayback::onParserThread() const {
+    return tlsParserOwner == this;
+}
 
 bool DVFormatPlayback::isDVFmtParserThreadExecuting() const {
     std::lock_guard<std::mutex> lock(threadsMutex_);
@@ -198,7 +202,8 @@ void DVFormatPlayback::cancelDVFmtAudioPlaybackThread() {
 void DVFormatPlayback::cancelAllThreads() {
     cancelDVFmtParserThread();
     joinEndedParserThread();
-    for (int ch = 0; ch < kEngineChannelCount; ++ch) cancelDVFmtVideoPlaybackThread(ch);
+    for (int ch = 0; ch < kEngineChannelCount; ++ch)
+        cancelDVFmtVideoPlaybackThread(ch);
     cancelDVFmtAudioPlaybackThread();
 }
 
@@ -334,7 +339,9 @@ bool DVFormatPlayback::initDataFeedControllerWith(const std::string &path) {
     return dataFeedController_->initDataFeedControllerWith(path);
 }
 
-void DVFormatPlayback::releaseDataFeedController() { dataFeedController_->releaseDataFeedController(); }
+void DVFormatPlayback::releaseDataFeedController() {
+    dataFeedController_->releaseDataFeedController();
+}
 
 bool DVFormatPlayback::reallocateRawImageBuffer() {
     const bool had = pRawImageBuffer != nullptr;

@@ -151,7 +151,8 @@ class DVFormatPlayback {
     std::array<uint64_t, kEngineChannelCount> prevFrameTimeSubCH{}, currFrameTimeSubCH{};
     std::array<uint64_t, kEngineChannelCount> prevFrameAbsoluteTimeSubCH{}, currFrameAbsoluteTimeSubCH{};
     std::array<uint64_t, kEngineChannelCount> prevAudioDataTimeSubCH{}, currAudioDataTimeSubCH{};
-    std::array<uint64_t, kEngineChannelCount> prevAudioDataAbsoluteTimeSubCH{}, currAudioDataAbsoluteTimeSubCH{};
+    std::array<uint64_t, kEngineChannelCount> prevAudioDataAbsoluteTimeSubCH{},
+        currAudioDataAbsoluteTimeSubCH{};
     // The decoder's working picture (kDVRawImageBufferSize bytes); pictures delivered to the
     // application are copies.
     std::unique_ptr<uint8_t[]> pRawImageBuffer;

@@ -74,7 +74,8 @@ struct DV5DVRAudioStreamH264 {
 static_assert(offsetof(DV4VideoStreamH264, len) == 20 && offsetof(DV4VideoStreamH264, data) == 24, "layout");
 static_assert(offsetof(DV4VideoStreamMPEG4, len) == 8 && offsetof(DV4VideoStreamMPEG4, data) == 12, "layout");
 static_assert(offsetof(DV4AudioStreamH264, data) == 20, "layout");
-static_assert(offsetof(DV4AudioStreamMPEG4, len) == 12 && offsetof(DV4AudioStreamMPEG4, data) == 16, "layout");
+static_assert(offsetof(DV4AudioStreamMPEG4, len) == 12 && offsetof(DV4AudioStreamMPEG4, data) == 16,
+              "layout");
 static_assert(offsetof(DV5VideoStreamH264, streamBuf) == 41, "layout");
 static_assert(offsetof(DV5DVRVideoStreamH264, streamBuf) == 29, "layout");
 static_assert(offsetof(DV5AudioStreamH264, data) == 43, "layout");
@@ -97,17 +98,17 @@ enum class DVAudioSelector {
 // Where each video / audio record kind keeps its fields (byte offsets into the record;
 // -1 = not present).
 struct DVVideoRecordLayout {
-    int channel;      // -1: always channel 0
+    int channel; // -1: always channel 0
     int payload;
     int length;
     int stampSeconds;
     int stampMicroseconds;
     int dateSeconds;
-    int fieldFlag;    // -1: no field flag (and the deinterlace button is left alone)
-    bool targetSize;  // decode to the application's target size
+    int fieldFlag;   // -1: no field flag (and the deinterlace button is left alone)
+    bool targetSize; // decode to the application's target size
 };
 struct DVAudioRecordLayout {
-    int channel;      // -1: always channel 0
+    int channel; // -1: always channel 0
     int payload;
     int length;
 };

@@ -8,12 +8,14 @@
 namespace {
 
 uint64_t monotonicNanoseconds() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
-bool forceExitRequested() { return gDVFmtPlaybackParserThreadForceExit.load() != 0; }
+bool forceExitRequested() {
+    return gDVFmtPlaybackParserThreadForceExit.load() != 0;
+}
 
 void logDecodeFailure(DVVideoSelector selector, int result, const uint8_t *payload, uint32_t length) {
     const uint32_t shown = std::min<uint32_t>(length, 6);
@@ -24,7 +26,8 @@ void logDecodeFailure(DVVideoSelector selector, int result, const uint8_t *paylo
             player_log("### pDV5VideoStreamH264->streamBuf[%u] = 0x%x\n", i, payload[i]);
         break;
     case DVVideoSelector::DV5DVR:
-        for (uint32_t i = 0; i < shown; ++i) player_log("pDV5VideoStreamH264->streamBuf[%u]: 0x%x\n", i, payload[i]);
+        for (uint32_t i = 0; i < shown; ++i)
+            player_log("pDV5VideoStreamH264->streamBuf[%u]: 0x%x\n", i, payload[i]);
         player_log("iRet2 = %d\n", result);
         break;
     default:

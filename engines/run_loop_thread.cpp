@@ -11,7 +11,9 @@ thread_local RunLoopThread *tlsCurrent = nullptr;
 RunLoopThread::RunLoopThread(std::string name, ServeGate gate, std::chrono::milliseconds idlePoll)
     : name_(std::move(name)), gate_(std::move(gate)), idlePoll_(idlePoll) {}
 
-RunLoopThread::~RunLoopThread() { cancelAndJoin(); }
+RunLoopThread::~RunLoopThread() {
+    cancelAndJoin();
+}
 
 bool RunLoopThread::start() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -29,7 +31,9 @@ bool RunLoopThread::start() {
     return true;
 }
 
-bool RunLoopThread::gateOpen() const { return !gate_ || gate_(); }
+bool RunLoopThread::gateOpen() const {
+    return !gate_ || gate_();
+}
 
 void RunLoopThread::run() {
     tlsCurrent = this;
@@ -118,9 +122,12 @@ bool RunLoopThread::isCurrentThread() const {
     return started_ && threadId_ == std::this_thread::get_id();
 }
 
-RunLoopThread *RunLoopThread::current() { return tlsCurrent; }
+RunLoopThread *RunLoopThread::current() {
+    return tlsCurrent;
+}
 
-bool RunLoopThread::interruptibleSleep(std::chrono::microseconds duration, const std::function<bool()> &interrupt,
+bool RunLoopThread::interruptibleSleep(std::chrono::microseconds duration,
+                                       const std::function<bool()> &interrupt,
                                        std::chrono::milliseconds poll) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + duration;

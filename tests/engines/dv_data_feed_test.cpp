@@ -38,7 +38,8 @@ class DataFeedTest : public ::testing::Test {
         std::vector<uint8_t> chunk(1 << 16);
         for (uint64_t p = 0; p < size;) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), size - p));
-            for (size_t i = 0; i < n; ++i) chunk[i] = patternByte(p + i);
+            for (size_t i = 0; i < n; ++i)
+                chunk[i] = patternByte(p + i);
             std::fwrite(chunk.data(), 1, n, f);
             p += n;
         }
@@ -69,7 +70,8 @@ TEST_F(DataFeedTest, SmallFileIsReadWholeAndNothingPastItsEndIsData) {
     EXPECT_EQ(feed.nextReadPos(), 1000u);
     EXPECT_EQ(feed.absPos(), 0u);
     EXPECT_FALSE(feed.bufFilled(1));
-    for (uint64_t p = 0; p < 1000; ++p) ASSERT_EQ(feed.buffer(0)[p], patternByte(p));
+    for (uint64_t p = 0; p < 1000; ++p)
+        ASSERT_EQ(feed.buffer(0)[p], patternByte(p));
 
     // A peek reaching past the end returns the real bytes and zeros after them.
     ASSERT_EQ(feed.shiftBufferOffsetWithLength(997), 1u);
@@ -110,7 +112,8 @@ TEST_F(DataFeedTest, StepsAndPeeksAcrossTheSeam) {
     // which is filled on the way; the read position stays.
     uint8_t word[4], type;
     EXPECT_EQ(feed.getDataFromBufferToVariable(word, 4, &type, 1), 5u);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(word[i], patternByte(B - 2 + i));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(word[i], patternByte(B - 2 + i));
     EXPECT_EQ(type, patternByte(B + 2));
     EXPECT_TRUE(feed.bufFilled(1));
     EXPECT_EQ(feed.nextReadPos(), 2 * B);
@@ -166,10 +169,12 @@ TEST_F(DataFeedTest, PayloadCopiesAcrossTheSeamAndTheirLimits) {
     EXPECT_FALSE(feed.getVideoFrameWithLength(100, out.data(), out.size()));
     stepTo(feed, B + 60);
     ASSERT_TRUE(feed.getVideoFrameWithLength(100, out.data(), out.size()));
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(out[i], patternByte(B - 40 + i)) << i;
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(out[i], patternByte(B - 40 + i)) << i;
     std::fill(out.begin(), out.end(), 0xAA);
     ASSERT_TRUE(feed.getAudioFrameWithLength(100, out.data(), out.size()));
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(out[i], patternByte(B - 40 + i)) << i;
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(out[i], patternByte(B - 40 + i)) << i;
     EXPECT_EQ(out[100], 0xAA);
 
     // Bounded by the destination's room.
@@ -199,7 +204,8 @@ TEST_F(DataFeedTest, StepsLongerThanABufferAndBackwardMoves) {
     EXPECT_EQ(*feed.curPtr(), patternByte(1234 + 3 * B));
     uint8_t ahead[64];
     EXPECT_EQ(feed.getDataFromBufferToVariable(ahead, 64), 64u);
-    for (int i = 0; i < 64; ++i) EXPECT_EQ(ahead[i], patternByte(1234 + 3 * B + i));
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(ahead[i], patternByte(1234 + 3 * B + i));
     // A step just inside the other buffer after that.
     if (!feed.shiftBufferOffsetWithLength(B + 5)) {
         feed.fillDataToNextBufferWhileNoDataToShift();
@@ -239,7 +245,8 @@ TEST_F(DataFeedTest, RefillsAtStartAfterStopAndForSeeks) {
     EXPECT_FALSE(feed.bufFilled(1));
     EXPECT_EQ(feed.videoMarkBuf(), 0u);
     EXPECT_EQ(feed.videoMarkOffset(), 0u);
-    for (uint64_t p = 0; p < B; p += 4093) ASSERT_EQ(feed.buffer(0)[p], patternByte(p));
+    for (uint64_t p = 0; p < B; p += 4093)
+        ASSERT_EQ(feed.buffer(0)[p], patternByte(p));
     EXPECT_EQ(feed.buffer(1)[12345], 0); // zeros, not the old window
     stepTo(feed, B + 17);
     EXPECT_EQ(*feed.curPtr(), patternByte(B + 17));
@@ -261,7 +268,8 @@ TEST_F(DataFeedTest, RefillsAtStartAfterStopAndForSeeks) {
     feed.fillDataForSeekingWhileSliderChanged(10);
     EXPECT_EQ(feed.absPos(), 10u);
     EXPECT_EQ(feed.bufOffset(), 10u);
-    for (uint64_t p = 0; p <= 10; ++p) EXPECT_EQ(feed.buffer(feed.curBuf())[p], patternByte(p));
+    for (uint64_t p = 0; p <= 10; ++p)
+        EXPECT_EQ(feed.buffer(feed.curBuf())[p], patternByte(p));
     EXPECT_EQ(*feed.curPtr(), patternByte(10));
     // ... and the buffer filled before the seek is not taken as what follows the target.
     EXPECT_FALSE(feed.bufFilled(1 - feed.curBuf()));
@@ -295,7 +303,8 @@ TEST_F(DataFeedTest, RandomWalkMatchesTheFile) {
         uint32_t la = rng() % 7, lb = rng() % 4;
         uint32_t real = feed.getDataFromBufferToVariable(a, la, b, lb);
         ASSERT_EQ(real, std::min<uint64_t>(la + lb, size - pos));
-        for (uint32_t i = 0; i < la; ++i) ASSERT_EQ(a[i], pos + i < size ? patternByte(pos + i) : 0);
+        for (uint32_t i = 0; i < la; ++i)
+            ASSERT_EQ(a[i], pos + i < size ? patternByte(pos + i) : 0);
         for (uint32_t i = 0; i < lb; ++i)
             ASSERT_EQ(b[i], pos + la + i < size ? patternByte(pos + la + i) : 0);
         ASSERT_EQ(feed.absPos(), pos);
@@ -305,7 +314,8 @@ TEST_F(DataFeedTest, RandomWalkMatchesTheFile) {
             if (marked && pos > markAbs && pos - markAbs <= 300000) {
                 std::vector<uint8_t> out(pos - markAbs);
                 ASSERT_TRUE(feed.getAudioFrameWithLength(out.size(), out.data(), out.size()));
-                for (size_t i = 0; i < out.size(); i += 97) ASSERT_EQ(out[i], patternByte(markAbs + i));
+                for (size_t i = 0; i < out.size(); i += 97)
+                    ASSERT_EQ(out[i], patternByte(markAbs + i));
             }
             feed.setAudioFrameOffset();
             markAbs = pos;
@@ -358,7 +368,8 @@ TEST_F(DataFeedTest, SparseFileLargerThan4GiB) {
     // Real bytes around 4 GiB (a window seam near 2^32) and at the very end.
     auto writeAt = [&](uint64_t at, uint64_t n) {
         std::vector<uint8_t> bytes(n);
-        for (uint64_t i = 0; i < n; ++i) bytes[i] = patternByte(at + i);
+        for (uint64_t i = 0; i < n; ++i)
+            bytes[i] = patternByte(at + i);
         ASSERT_EQ(pwrite(fd, bytes.data(), n, static_cast<off_t>(at)), static_cast<ssize_t>(n));
     };
     const uint64_t near4G = (4ull << 30) - 100;

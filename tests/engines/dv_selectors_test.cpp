@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <numeric>
@@ -21,7 +21,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-double msSince(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
+double msSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
 double gapMs(const VideoEvent &a, const VideoEvent &b) {
     return std::chrono::duration<double, std::milli>(b.received - a.received).count();
 }
@@ -73,7 +75,8 @@ class DVSelectorTest : public ::testing::Test {
     }
     std::vector<std::string> deliveredMd5s() const {
         std::vector<std::string> out;
-        for (const auto &e : delegate.videoEvents()) out.push_back(md5(e.image->pixels(), e.image->byteCount()));
+        for (const auto &e : delegate.videoEvents())
+            out.push_back(md5(e.image->pixels(), e.image->byteCount()));
         return out;
     }
 
@@ -177,7 +180,8 @@ TEST_F(DVSelectorTest, DV5FramesGoToTheirChannelAtTheTargetSize) {
     delegate.targetHeight = 288.0f;
     for (const auto &f : frames) {
         engine.isIFrame = f.key;
-        ASSERT_TRUE(engine.handOffVideoFrame(DVVideoSelector::DV5NVR, dv5NvrRecord(f.data, 5, 100, 100, 0).get()));
+        ASSERT_TRUE(
+            engine.handOffVideoFrame(DVVideoSelector::DV5NVR, dv5NvrRecord(f.data, 5, 100, 100, 0).get()));
     }
     auto events = delegate.videoEvents();
     ASSERT_EQ(events.size(), 6u);
@@ -231,7 +235,8 @@ TEST_F(DVSelectorTest, FieldFlagWeavesAndEnablesTheDeinterlaceButton) {
             const int line = y < h / 2 ? 2 * y : 2 * (y - h / 2) + 1;
             std::copy_n(ref[i].begin() + y * row, row, woven.begin() + line * row);
         }
-        EXPECT_EQ(md5(events[i].image->pixels(), events[i].image->byteCount()), md5(woven.data(), woven.size()))
+        EXPECT_EQ(md5(events[i].image->pixels(), events[i].image->byteCount()),
+                  md5(woven.data(), woven.size()))
             << "frame " << i;
     }
     EXPECT_EQ(delegate.deinterlaceButton, std::vector<bool>(3, true));
@@ -257,8 +262,8 @@ TEST_F(DVSelectorTest, DecoderFlagsFollowFlipFieldAndDeinterlace) {
             engine.dv4VideoPlaybackForH264Selector(dv4H264Record(f.data, 100, 0, field ? 1 : 0).get());
             Bytes out(96 * 64 * 4);
             int ow = 0, oh = 0;
-            ASSERT_EQ(Decoder_Decode(&direct, f.data.data(), static_cast<int>(f.data.size()), 0, 0, flags, nullptr,
-                                     nullptr, out.data(), out.size(), &ow, &oh),
+            ASSERT_EQ(Decoder_Decode(&direct, f.data.data(), static_cast<int>(f.data.size()), 0, 0, flags,
+                                     nullptr, nullptr, out.data(), out.size(), &ow, &oh),
                       1);
             const auto events = delegate.videoEvents();
             ASSERT_EQ(events.size(), before + (&f - frames.data()) + 1);
@@ -426,7 +431,8 @@ TEST_F(DVSelectorTest, AudioPayloadsReachTheDelegate) {
     engine.audioCodec[7] = engines::enAudioFormat_PCM16;
 
     Bytes payload(321);
-    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<uint8_t>(i * 7);
     auto dv4 = std::make_unique<DV4AudioStreamH264>();
     const uint32_t n321 = 321;
     std::memcpy(dv4->header + 8, &n321, 4);
@@ -497,7 +503,8 @@ TEST_F(DVSelectorTest, DecoderResetsAndTimeSlots) {
     EXPECT_EQ(engine.prevFrameTimeSubCH[2], 0u);
     EXPECT_EQ(engine.currFrameAbsoluteTimeSubCH[2], 0u);
     engine.resetParamsWithExceptCH(0);
-    for (int ch = 0; ch < 16; ++ch) EXPECT_FALSE(engine.hasVideoDecoder(ch));
+    for (int ch = 0; ch < 16; ++ch)
+        EXPECT_FALSE(engine.hasVideoDecoder(ch));
 
     engine.resetAVStreamType();
     for (int ch = 0; ch < 16; ++ch) {

@@ -160,9 +160,11 @@ class HeadlessDelegate : public EngineDelegate {
         std::lock_guard<std::mutex> lock(mutex);
         vdoIdx.push_back(codec);
     }
-    void audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned length, int format, unsigned channel) override {
+    void audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned length, int format,
+                                   unsigned channel) override {
         std::lock_guard<std::mutex> lock(mutex);
-        audio.push_back({channel, format, std::vector<uint8_t>(buffer, buffer + length), std::this_thread::get_id()});
+        audio.push_back(
+            {channel, format, std::vector<uint8_t>(buffer, buffer + length), std::this_thread::get_id()});
     }
     bool videoFlipImageFlag() override { return flip; }
     bool videoDeinterlaceFlag() override { return deinterlace; }
@@ -184,11 +186,17 @@ class HeadlessDelegate : public EngineDelegate {
     }
     int imageRealWidth() override { return imageRealW; }
     int imageRealHeight() override { return imageRealH; }
-    void videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer, unsigned length,
-                                    bool isIFrame, unsigned interval, const _SYSTEMTIME &sysTime) override {
-        VideoEvent e{channel,  std::move(image), std::vector<uint8_t>(buffer, buffer + length),
-                     isIFrame, interval,         sysTime,
-                     Clock::now(), std::this_thread::get_id()};
+    void videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer,
+                                    unsigned length, bool isIFrame, unsigned interval,
+                                    const _SYSTEMTIME &sysTime) override {
+        VideoEvent e{channel,
+                     std::move(image),
+                     std::vector<uint8_t>(buffer, buffer + length),
+                     isIFrame,
+                     interval,
+                     sysTime,
+                     Clock::now(),
+                     std::this_thread::get_id()};
         {
             std::lock_guard<std::mutex> lock(mutex);
             video.push_back(e);

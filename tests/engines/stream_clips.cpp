@@ -22,7 +22,8 @@ std::string x264Args(int gop) {
 }
 
 std::string mpeg4Args(int gop) {
-    return "-c:v mpeg4 -flags +bitexact -qscale:v 4 -pix_fmt yuv420p -bf 0 -g " + std::to_string(gop) + " -f m4v";
+    return "-c:v mpeg4 -flags +bitexact -qscale:v 4 -pix_fmt yuv420p -bf 0 -g " + std::to_string(gop) +
+           " -f m4v";
 }
 
 bool makeClip(const std::string &path, int w, int h, int frames, const std::string &encoder) {
@@ -51,10 +52,12 @@ std::vector<Frame> readFrames(const std::string &path) {
     return frames;
 }
 
-static std::string ffmpegDecode(const std::string &input, const std::string &filters, const std::string &tail) {
+static std::string ffmpegDecode(const std::string &input, const std::string &filters,
+                                const std::string &tail) {
     std::string out;
-    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -i '" + input + "' -fps_mode passthrough" +
-                            (filters.empty() ? "" : " -vf '" + filters + "'") + " " + tail;
+    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -i '" + input +
+                            "' -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") +
+                            " " + tail;
     EXPECT_EQ(testutil::runCommand(cmd, &out), 0) << cmd;
     return out;
 }
@@ -68,7 +71,8 @@ std::vector<std::string> frameMd5(const std::string &input, const std::string &f
         const size_t comma = line.rfind(',');
         if (comma == std::string::npos) continue;
         size_t start = comma + 1;
-        while (start < line.size() && line[start] == ' ') ++start;
+        while (start < line.size() && line[start] == ' ')
+            ++start;
         md5s.push_back(line.substr(start));
     }
     return md5s;
@@ -95,7 +99,8 @@ std::string md5(const uint8_t *p, size_t n) {
 }
 
 static void putU32(uint8_t *at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 std::unique_ptr<DV4VideoStreamH264> dv4H264Record(const Bytes &payload, uint32_t seconds, uint32_t micro,

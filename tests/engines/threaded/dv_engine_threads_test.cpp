@@ -17,7 +17,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-double msSince(Clock::time_point t0) { return std::chrono::duration<double, std::milli>(Clock::now() - t0).count(); }
+double msSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
 
 class DVEngineThreadsTest : public ::testing::Test {
   protected:
@@ -54,16 +56,19 @@ class DVEngineThreadsTest : public ::testing::Test {
             gDVFmtPlaybackParserThreadForceExit = 1;
             gDVFmtPlaybackKeepRunning = 1;
             const auto t0 = Clock::now();
-            while (gDVFmtPlaybackParserThreadForceExit.load() && msSince(t0) < 5000) std::this_thread::sleep_for(50us);
+            while (gDVFmtPlaybackParserThreadForceExit.load() && msSince(t0) < 5000)
+                std::this_thread::sleep_for(50us);
             EXPECT_EQ(gDVFmtPlaybackParserThreadForceExit.load(), 0) << "the parser did not leave";
             engine.cancelDVFmtParserThread();
             gDVFmtPlaybackKeepRunning = 0;
         }
-        for (int ch = 0; ch < 16; ++ch) engine.cancelDVFmtVideoPlaybackThread(ch);
+        for (int ch = 0; ch < 16; ++ch)
+            engine.cancelDVFmtVideoPlaybackThread(ch);
         engine.cancelDVFmtAudioPlaybackThread();
     }
     bool allEnded() const {
-        if (engine.isDVFmtParserThreadExecuting() || engine.isDVFmtAudioPlaybackThreadExecuting()) return false;
+        if (engine.isDVFmtParserThreadExecuting() || engine.isDVFmtAudioPlaybackThreadExecuting())
+            return false;
         for (int ch = 0; ch < 16; ++ch)
             if (engine.isDVFmtVideoPlaybackThreadExecuting(ch)) return false;
         return true;
@@ -87,7 +92,8 @@ std::unique_ptr<DV4AudioStreamH264> audioRecord(uint8_t fill, uint32_t length) {
 
 TEST_F(DVEngineThreadsTest, ThreadsAreMadeOnlyIntoEmptySlots) {
     ASSERT_TRUE(start(kDVFmtDV4H264));
-    for (int ch = 0; ch < 16; ++ch) EXPECT_TRUE(engine.isDVFmtVideoPlaybackThreadExecuting(ch));
+    for (int ch = 0; ch < 16; ++ch)
+        EXPECT_TRUE(engine.isDVFmtVideoPlaybackThreadExecuting(ch));
     EXPECT_TRUE(engine.isDVFmtAudioPlaybackThreadExecuting());
     EXPECT_TRUE(engine.isDVFmtParserThreadExecuting());
 
@@ -122,15 +128,15 @@ TEST_F(DVEngineThreadsTest, HandOffsAreServedOnlyWhileRunning) {
     engine.audioCodec[0] = engines::enAudioFormat_ULAW;
     auto record = audioRecord(9, 16);
     gDVFmtPlaybackKeepRunning = 0;
-    auto paused = std::async(std::launch::async,
-                             [&] { return engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()); });
+    auto paused = std::async(
+        std::launch::async, [&] { return engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()); });
     EXPECT_EQ(paused.wait_for(400ms), std::future_status::timeout);
     gDVFmtPlaybackForwardAtPause = 1; // a step while paused
     EXPECT_TRUE(paused.get());
     gDVFmtPlaybackForwardAtPause = 0;
 
-    auto seeking = std::async(std::launch::async,
-                              [&] { return engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()); });
+    auto seeking = std::async(
+        std::launch::async, [&] { return engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()); });
     EXPECT_EQ(seeking.wait_for(400ms), std::future_status::timeout);
     gDVFmtPlaybackSliderValueChanged = 1;
     EXPECT_TRUE(seeking.get());
@@ -153,7 +159,8 @@ TEST_F(DVEngineThreadsTest, AParserThatEndedIsReplaced) {
     delegate.filePath = tmp.file("missing.dv4");
     ASSERT_TRUE(start(kDVFmtDV4H264));
     const auto t0 = Clock::now();
-    while (engine.isDVFmtParserThreadExecuting() && msSince(t0) < 5000) std::this_thread::sleep_for(1ms);
+    while (engine.isDVFmtParserThreadExecuting() && msSince(t0) < 5000)
+        std::this_thread::sleep_for(1ms);
     EXPECT_FALSE(engine.isDVFmtParserThreadExecuting());
     EXPECT_EQ(delegate.dvEndNotices.load(), 1);
 
@@ -169,7 +176,8 @@ TEST_F(DVEngineThreadsTest, AParserThatEndedIsReplaced) {
     std::ofstream(delegate.filePath).close();
     ASSERT_TRUE(start(kDVFmtDV4MPEG4));
     const auto t1 = Clock::now();
-    while (engine.isDVFmtParserThreadExecuting() && msSince(t1) < 5000) std::this_thread::sleep_for(1ms);
+    while (engine.isDVFmtParserThreadExecuting() && msSince(t1) < 5000)
+        std::this_thread::sleep_for(1ms);
     EXPECT_FALSE(engine.isDVFmtParserThreadExecuting());
     teardown();
 }
@@ -185,14 +193,16 @@ TEST_F(DVEngineThreadsTest, TeardownOnTheParserThreadItself) {
         gDVFmtPlaybackKeepRunning = 1;
         engine.cancelDVFmtParserThread();
         gDVFmtPlaybackKeepRunning = 0;
-        for (int ch = 0; ch < 16; ++ch) engine.cancelDVFmtVideoPlaybackThread(ch);
+        for (int ch = 0; ch < 16; ++ch)
+            engine.cancelDVFmtVideoPlaybackThread(ch);
         engine.cancelDVFmtAudioPlaybackThread();
         tornDown = true;
     };
     delegate.filePath = tmp.file("missing.dv5"); // ends with the notice
     ASSERT_TRUE(start(kDVFmtDV5));
     const auto t0 = Clock::now();
-    while (!tornDown && msSince(t0) < 5000) std::this_thread::sleep_for(1ms);
+    while (!tornDown && msSince(t0) < 5000)
+        std::this_thread::sleep_for(1ms);
     ASSERT_TRUE(tornDown.load());
     EXPECT_NE(callbackThread, std::this_thread::get_id());
     EXPECT_FALSE(engine.isDVFmtParserThreadExecuting());
@@ -220,12 +230,15 @@ TEST_F(DVEngineThreadsTest, CancelOrCloseEndsAPacingSleep) {
         ASSERT_TRUE(engine.initVideoDecoderWithThreadIndex(3, DECODER_CODEC_H264));
         engine.isIFrame = 1;
         // Frames 4 s apart: the sleep after the second one lasts about 4 s.
-        ASSERT_TRUE(engine.handOffVideoFrame(DVVideoSelector::DV5NVR, dv5NvrRecord(frames[0].data, 3, 1, 1, 0).get()));
+        ASSERT_TRUE(engine.handOffVideoFrame(DVVideoSelector::DV5NVR,
+                                             dv5NvrRecord(frames[0].data, 3, 1, 1, 0).get()));
         auto second = dv5NvrRecord(frames[1].data, 3, 1, 5, 0);
-        auto parser = std::async(std::launch::async,
-                                 [&] { return engine.handOffVideoFrame(DVVideoSelector::DV5NVR, second.get()); });
+        auto parser = std::async(std::launch::async, [&] {
+            return engine.handOffVideoFrame(DVVideoSelector::DV5NVR, second.get());
+        });
         const auto t0 = Clock::now();
-        while (delegate.videoCount() < size_t(2 * way + 2) && msSince(t0) < 5000) std::this_thread::sleep_for(1ms);
+        while (delegate.videoCount() < size_t(2 * way + 2) && msSince(t0) < 5000)
+            std::this_thread::sleep_for(1ms);
         ASSERT_EQ(delegate.videoCount(), size_t(2 * way + 2));
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(parser.wait_for(0ms), std::future_status::timeout); // sleeping
@@ -249,7 +262,8 @@ TEST_F(DVEngineThreadsTest, StartAndStopAHundredTimes) {
         const int codec = round % 3;
         ASSERT_TRUE(start(codec, round % 2 == 0)) << "round " << round;
         if (round % 10 == 0) {
-            for (int i = 0; i < 5; ++i) ASSERT_TRUE(engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()));
+            for (int i = 0; i < 5; ++i)
+                ASSERT_TRUE(engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()));
             engine.postPlaybackProgress(static_cast<float>(round));
         }
         if (round % 7 == 0) gDVFmtPlaybackKeepRunning = 0; // paused when the teardown comes

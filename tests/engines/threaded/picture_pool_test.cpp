@@ -8,7 +8,8 @@
 TEST(PictureBufferPool, PicturesOwnTheirPixelsAndStorageIsReused) {
     PictureBufferPool pool(2);
     std::vector<uint8_t> work(8 * 4 * 4);
-    for (size_t i = 0; i < work.size(); ++i) work[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < work.size(); ++i)
+        work[i] = static_cast<uint8_t>(i);
 
     VideoImageRef a = pool.makePicture(work.data(), 8, 4);
     ASSERT_TRUE(a);
@@ -33,7 +34,8 @@ TEST(PictureBufferPool, PicturesOwnTheirPixelsAndStorageIsReused) {
 
     // The pool keeps no more than it was told to.
     std::vector<VideoImageRef> many;
-    for (int i = 0; i < 5; ++i) many.push_back(pool.makePicture(work.data(), 8, 4));
+    for (int i = 0; i < 5; ++i)
+        many.push_back(pool.makePicture(work.data(), 8, 4));
     many.clear();
     EXPECT_EQ(pool.freeCount(), 2u);
 
@@ -49,7 +51,8 @@ TEST(PictureBufferPool, PicturesOutliveThePoolAndMayBeReleasedOnAnyThread) {
         PictureBufferPool pool;
         std::vector<std::thread> threads;
         std::vector<VideoImageRef> made;
-        for (int i = 0; i < 32; ++i) made.push_back(pool.makePicture(work.data(), 16, 16));
+        for (int i = 0; i < 32; ++i)
+            made.push_back(pool.makePicture(work.data(), 16, 16));
         for (int t = 0; t < 4; ++t) {
             std::vector<VideoImageRef> mine(made.begin() + t * 8, made.begin() + t * 8 + 8);
             threads.emplace_back([mine = std::move(mine), &pool, &work]() mutable {
@@ -61,7 +64,8 @@ TEST(PictureBufferPool, PicturesOutliveThePoolAndMayBeReleasedOnAnyThread) {
             });
         }
         made.clear();
-        for (auto &t : threads) t.join();
+        for (auto &t : threads)
+            t.join();
         kept.push_back(pool.makePicture(work.data(), 16, 16));
     }
     ASSERT_EQ(kept.size(), 1u);

@@ -53,7 +53,8 @@ TEST(RunLoopThread, PerformRunsOnTheWorkerAndWaitsUntilDone) {
             }
         });
     }
-    for (auto &s : senders) s.join();
+    for (auto &s : senders)
+        s.join();
     EXPECT_EQ(count.load(), 100);
     EXPECT_EQ(maxRunning.load(), 1);
 
@@ -65,7 +66,8 @@ TEST(RunLoopThread, PerformRunsOnTheWorkerAndWaitsUntilDone) {
 
 TEST(RunLoopThread, ServesOnlyWhileTheGateIsOpen) {
     std::atomic<bool> open{false};
-    RunLoopThread worker("gated", [&] { return open.load(); }, 20ms);
+    RunLoopThread worker(
+        "gated", [&] { return open.load(); }, 20ms);
     ASSERT_TRUE(worker.start());
 
     std::atomic<bool> ran{false};
@@ -90,7 +92,8 @@ TEST(RunLoopThread, ServesOnlyWhileTheGateIsOpen) {
 }
 
 TEST(RunLoopThread, CancelReleasesWaitersAndFinishesTheRunningRequest) {
-    RunLoopThread never("never", [] { return false; }, 20ms);
+    RunLoopThread never(
+        "never", [] { return false; }, 20ms);
     ASSERT_TRUE(never.start());
     std::atomic<int> ran{0};
     std::vector<std::future<bool>> waiters;
@@ -99,7 +102,8 @@ TEST(RunLoopThread, CancelReleasesWaitersAndFinishesTheRunningRequest) {
     std::this_thread::sleep_for(50ms);
     const auto t0 = Clock::now();
     never.cancel();
-    for (auto &w : waiters) EXPECT_FALSE(w.get());
+    for (auto &w : waiters)
+        EXPECT_FALSE(w.get());
     EXPECT_LT(msSince(t0), 200);
     EXPECT_EQ(ran.load(), 0);
     EXPECT_FALSE(never.performSync([&] { ++ran; })); // cancelled: nothing more runs
@@ -117,7 +121,8 @@ TEST(RunLoopThread, CancelReleasesWaitersAndFinishesTheRunningRequest) {
             finished = true;
         });
     });
-    while (!started) std::this_thread::yield();
+    while (!started)
+        std::this_thread::yield();
     busy.cancel();
     EXPECT_TRUE(sender.get());
     EXPECT_TRUE(finished.load());
@@ -155,7 +160,8 @@ TEST(RunLoopThread, JoinsOnDestructionAndNeverStartedIsHarmless) {
     // Teardown of a gated thread that is not serving does not wait out its poll.
     auto t0 = Clock::now();
     {
-        RunLoopThread slow("slowpoll", [] { return false; }, 5000ms);
+        RunLoopThread slow(
+            "slowpoll", [] { return false; }, 5000ms);
         ASSERT_TRUE(slow.start());
         std::this_thread::sleep_for(20ms);
     }
@@ -190,7 +196,8 @@ TEST(RunLoopThread, InterruptibleSleep) {
             completed = RunLoopThread::interruptibleSleep(5s, {}, 1000ms);
         });
     });
-    while (!sleeping) std::this_thread::yield();
+    while (!sleeping)
+        std::this_thread::yield();
     std::this_thread::sleep_for(20ms);
     t0 = Clock::now();
     worker.cancel();
