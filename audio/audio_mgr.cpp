@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "audio/audio_format.h"
+#include "recorderfile/audio_format.h"
 #include "platform/log.h"
 
 namespace {

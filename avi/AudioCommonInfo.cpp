@@ -1,6 +1,6 @@
 #include "avi/AudioCommonInfo.h"
 
-#include "audio/audio_format.h"
+#include "recorderfile/audio_format.h"
 
 void AudioCommonInfo::setAudioCommonInfoWithFormat(int audioFormat) {
     // The fields of a plain 8 kHz mono 16-bit WAVE header; 8-bit PCM halves the byte rates.

@@ -8,6 +8,8 @@
 // The AVC engine is steered by action codes passed to its parser.
 #pragma once
 
+#include "recorderfile/audio_format.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -73,16 +75,6 @@ constexpr uint8_t kPlaybackTriStateAtFirstFrame = 255;
 
 constexpr int kEngineChannelCount = 16;
 
-// Audio format codes (enAudioFormat) as the engines announce them. Kept in a namespace so that
-// the audio library may declare the same codes without a clash.
-namespace engines {
-constexpr int enAudioFormat_None = 0;
-constexpr int enAudioFormat_ULAW = 1;
-constexpr int enAudioFormat_PCM = 2;
-constexpr int enAudioFormat_PCM16 = 3;
-constexpr int enAudioFormat_PCM16_2 = 4;
-constexpr int enAudioFormat_G723 = 5;
-} // namespace engines
 
 // dvFmtVideoCodec values of the DV engine.
 constexpr int kDVFmtDV4H264 = 0;

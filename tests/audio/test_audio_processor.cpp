@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio_format.h"
+#include "recorderfile/audio_format.h"
 #include "audio/audio_stream_processor.h"
 #include "platform/log.h"
 

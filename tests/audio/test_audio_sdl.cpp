@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/audio_format.h"
+#include "recorderfile/audio_format.h"
 #include "audio/audio_stream_processor.h"
 #include "audio_test_util.h"
 

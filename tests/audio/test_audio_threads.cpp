@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "audio/audio_format.h"
+#include "recorderfile/audio_format.h"
 #include "audio/audio_mgr.h"
 #include "audio/audio_stream_processor.h"
 

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/audio_format.h"
+#include "recorderfile/audio_format.h"
 #include "audio/audio_mgr.h"
 #include "audio/g723.h"
 #include "audio_test_util.h"

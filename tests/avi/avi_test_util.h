@@ -17,7 +17,7 @@
 #include <unistd.h>
 
 #include "avi/ANAVIFrameBuilder.h"
-#include "audio/audio_format.h"
+#include "recorderfile/audio_format.h"
 #include "common/run_cmd.h"
 
 namespace avitest {

@@ -125,7 +125,7 @@ TEST_P(DVRecordings, RecordsPlayThroughTheHandOffs) {
     engine.setMainThreadPoster(&poster);
     ASSERT_TRUE(engine.createDVFmtVideoPlaybackThread());
     ASSERT_TRUE(engine.createDVFmtAudioPlaybackThread());
-    engine.audioCodec[0] = engines::enAudioFormat_G723;
+    engine.audioCodec[0] = enAudioFormat_G723;
 
     std::map<int, std::vector<const mkrec::Unit *>> videoUnits;
     std::vector<const mkrec::Unit *> audioUnits;
@@ -186,7 +186,7 @@ TEST_P(DVRecordings, RecordsPlayThroughTheHandOffs) {
     ASSERT_EQ(delegate.audio.size(), audioUnits.size());
     for (size_t i = 0; i < audioUnits.size(); ++i) {
         EXPECT_EQ(mkrec::md5Hex(delegate.audio[i].payload), audioUnits[i]->md5) << "packet " << i;
-        EXPECT_EQ(delegate.audio[i].format, engines::enAudioFormat_G723);
+        EXPECT_EQ(delegate.audio[i].format, enAudioFormat_G723);
         EXPECT_EQ(delegate.audio[i].channel, 0u);
     }
     // Field-coded frames enable the deinterlace button; the others disable it; MPEG-4 leaves it.

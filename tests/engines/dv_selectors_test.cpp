@@ -426,9 +426,9 @@ TEST_F(DVSelectorTest, UnshowableFramesAreDropped) {
 // Audio goes straight to the delegate with the channel's format, on the audio thread.
 TEST_F(DVSelectorTest, AudioPayloadsReachTheDelegate) {
     ASSERT_TRUE(engine.createDVFmtAudioPlaybackThread());
-    engine.audioCodec[0] = engines::enAudioFormat_G723;
-    engine.audioCodec[3] = engines::enAudioFormat_ULAW;
-    engine.audioCodec[7] = engines::enAudioFormat_PCM16;
+    engine.audioCodec[0] = enAudioFormat_G723;
+    engine.audioCodec[3] = enAudioFormat_ULAW;
+    engine.audioCodec[7] = enAudioFormat_PCM16;
 
     Bytes payload(321);
     for (size_t i = 0; i < payload.size(); ++i)
@@ -465,14 +465,14 @@ TEST_F(DVSelectorTest, AudioPayloadsReachTheDelegate) {
     std::lock_guard<std::mutex> lock(delegate.mutex);
     ASSERT_EQ(delegate.audio.size(), 4u);
     EXPECT_EQ(delegate.audio[0].channel, 0u);
-    EXPECT_EQ(delegate.audio[0].format, engines::enAudioFormat_G723);
+    EXPECT_EQ(delegate.audio[0].format, enAudioFormat_G723);
     EXPECT_EQ(delegate.audio[0].payload, payload);
     EXPECT_EQ(delegate.audio[1].payload, Bytes(payload.begin(), payload.begin() + 100));
     EXPECT_EQ(delegate.audio[2].channel, 3u);
-    EXPECT_EQ(delegate.audio[2].format, engines::enAudioFormat_ULAW);
+    EXPECT_EQ(delegate.audio[2].format, enAudioFormat_ULAW);
     EXPECT_EQ(delegate.audio[2].payload.size(), 200u);
     EXPECT_EQ(delegate.audio[3].channel, 7u);
-    EXPECT_EQ(delegate.audio[3].format, engines::enAudioFormat_PCM16);
+    EXPECT_EQ(delegate.audio[3].format, enAudioFormat_PCM16);
     EXPECT_EQ(delegate.audio[3].payload, Bytes(payload.begin(), payload.begin() + 50));
     EXPECT_NE(delegate.audio[0].thread, std::this_thread::get_id());
 }

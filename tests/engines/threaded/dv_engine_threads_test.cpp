@@ -99,7 +99,7 @@ TEST_F(DVEngineThreadsTest, ThreadsAreMadeOnlyIntoEmptySlots) {
 
     // A second round without a teardown keeps the same threads: audio sent through the audio
     // thread arrives on the same thread before and after.
-    engine.audioCodec[0] = engines::enAudioFormat_PCM;
+    engine.audioCodec[0] = enAudioFormat_PCM;
     ASSERT_TRUE(engine.handOffAudioFrame(DVAudioSelector::DV4H264, audioRecord(1, 8).get()));
     ASSERT_TRUE(start(kDVFmtDV4H264));
     ASSERT_TRUE(engine.handOffAudioFrame(DVAudioSelector::DV4H264, audioRecord(2, 8).get()));
@@ -125,7 +125,7 @@ TEST_F(DVEngineThreadsTest, ThreadsAreMadeOnlyIntoEmptySlots) {
 // resumes, or during a single step, and released when the thread is cancelled.
 TEST_F(DVEngineThreadsTest, HandOffsAreServedOnlyWhileRunning) {
     ASSERT_TRUE(engine.createDVFmtAudioPlaybackThread());
-    engine.audioCodec[0] = engines::enAudioFormat_ULAW;
+    engine.audioCodec[0] = enAudioFormat_ULAW;
     auto record = audioRecord(9, 16);
     gDVFmtPlaybackKeepRunning = 0;
     auto paused = std::async(
@@ -256,7 +256,7 @@ TEST_F(DVEngineThreadsTest, CancelOrCloseEndsAPacingSleep) {
 
 // The whole engine started and stopped many times, with hand-offs while it runs.
 TEST_F(DVEngineThreadsTest, StartAndStopAHundredTimes) {
-    engine.audioCodec[0] = engines::enAudioFormat_PCM;
+    engine.audioCodec[0] = enAudioFormat_PCM;
     auto record = audioRecord(5, 64);
     for (int round = 0; round < 100; ++round) {
         const int codec = round % 3;

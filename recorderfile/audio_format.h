@@ -4,6 +4,7 @@
 #pragma once
 
 enum enAudioFormat : int {
+    enAudioFormat_None = 0,     // no audio format known yet
     enAudioFormat_ULAW = 1,     // G.711 u-law bytes, expanded to signed 16-bit
     enAudioFormat_PCM = 2,      // unsigned 8-bit linear PCM
     enAudioFormat_PCM16 = 3,    // signed 16-bit little-endian linear PCM
