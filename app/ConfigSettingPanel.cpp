@@ -1,0 +1,5 @@
+#include "app/ConfigSettingPanel.h"
+
+ConfigSettingPanel::ConfigSettingPanel(QWidget *parent) : QWidget(parent, Qt::Tool) {
+    setWindowTitle(tr("Settings"));
+}

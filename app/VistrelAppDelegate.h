@@ -1,0 +1,316 @@
+// The application delegate: the one object that owns the playback engines, the windows, panels,
+// views and images of the player, builds the interface when launching finishes, serves the
+// desktop's requests to open a document, and holds the state that the other parts of the
+// application and the engines share.
+//
+// Threads: everything that touches a widget runs on the GUI thread. The engines call the
+// EngineDelegate operations from their own threads; the state they read or write is atomic
+// (or, for the file path and the recorder time, behind a lock), and whatever an engine thread
+// asks of the window is posted to the GUI thread.
+#pragma once
+
+#include <QObject>
+#include <QPixmap>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <dirent.h>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "app/main_thread_poster.h"
+#include "engines/engine_delegate.h"
+#include "recorderfile/recorder_time.h"
+
+class ANAVIFrameBuilder;
+class ChannelSelectionPanel;
+class ColorSettingPanel;
+class ConfigSettingPanel;
+class CustomizedButton1;
+class CustomizedButton2;
+class CustomizedProgressSlider;
+class CustomizedVideoView;
+class CustomizedView;
+class DVFormatPlayback;
+class LayerView;
+class MainWindow;
+class OsdTextLayer;
+class ProgressIndicatorControl;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+
+// A scalar shared between the GUI thread and the engine threads: a getter of its own name and
+// a setter, both plain atomic loads and stores.
+#define APP_SHARED_STATE(Type, name, Setter, initial)                                                                  \
+  public:                                                                                                              \
+    Type name() const { return name##_.load(); }                                                                       \
+    void Setter(Type value) { name##_.store(value); }                                                                  \
+                                                                                                                       \
+  private:                                                                                                             \
+    std::atomic<Type> name##_{initial};
+
+class VistrelAppDelegate : public QObject, public EngineDelegate {
+    Q_OBJECT
+  public:
+    // Records itself as the process's delegate, sets the player idle, creates the engines and
+    // loads the interface documents (the main window and the channel-selection panel).
+    VistrelAppDelegate();
+    // Stops the engines and joins their threads before anything they call back into goes.
+    ~VistrelAppDelegate() override;
+    VistrelAppDelegate(const VistrelAppDelegate &) = delete;
+    VistrelAppDelegate &operator=(const VistrelAppDelegate &) = delete;
+
+    // The one delegate of the process; null before it exists and once it is going away.
+    static VistrelAppDelegate *GetAppDelg();
+
+    // ---- Requests from the desktop ----
+
+    // Builds the interface; opens no file.
+    void applicationDidFinishLaunching();
+    // A request to open a document: the open is queued to the GUI thread (so one that arrives
+    // while launching is served once the interface is built) and the window comes to the front.
+    bool applicationOpenFile(const QString &path);
+    // The user asks for the running player again: with no visible window, the main window
+    // comes back to the front.
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    // Shows the main window, un-minimised, in front, with the keyboard focus.
+    void makeWindowKeyAndOrderFront();
+
+    // ---- Building the interface ----
+
+    void initNSImageIcon();
+    void initMainWindow();
+    void initChannelSelectionPanel();
+    void initColorSettingPanel();
+    void initConfigSettingPanel();
+    void initFileWrapper();
+    void initVideoPane();
+    void initCustomizedProgressSlider();
+    void initControlPanel();
+    void initStatusPane();
+    void initCheckButtonIsPressedCallback();
+    // count menu items; `list` holds `count` channel numbers (1 to 16), or is null for 1..count.
+    void insertItemsToAudioChannelSwitchBtn(int count, const uint8_t *list);
+    // count (1 to 5) grid items: 4, 6, 9, 12 and 16 panes.
+    void insertItmesToVideoChannelSwitchBtn(int count);
+    void initAVIConvertingFakeIndicator();
+    void releaseNSImageIcon();
+    void releaseFilePathObject();
+
+    // ---- Files, playback and the window ----
+
+    void openFileDirectly(const QString &path);
+    void recordFileLocationInFolder();
+    void activateFilePlayback();
+    // Stops whatever plays or converts: the engines' threads end and their slots are emptied.
+    void resetPlaybackHandle();
+    void releaseFileWrapper();
+    void audioSliderChanged(float volume);
+    void windowDidResize();
+
+    DVFormatPlayback *handleDVFmtPlayback() const { return handleDVFmtPlayback_.get(); }
+    ANAVIFrameBuilder *aviFrameBuilder() const { return aviFrameBuilder_.get(); }
+
+    // ---- EngineDelegate ----
+
+    std::string absoluteFilePath() override;
+    void setICurrentSelectedAudioCH(int channel1Based) override;
+    int iCurrentSelectedAudioCH() override;
+    void setAudioProcessorWithChannel(unsigned channel, int audioFormat) override;
+    bool checkNeedDecodeForMultiCHs(uint8_t channel) override;
+    void setAVCFmtVdoIdxForAVIBuilder(int videoCodec) override;
+    void audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned streamLength, int audioFormat,
+                                   unsigned channel) override;
+    bool videoFlipImageFlag() override;
+    bool videoDeinterlaceFlag() override;
+    void setDeinterlaceEnableBtnEnabled(bool enabled) override;
+    float decoderTargetWidth() override;
+    float decoderTargetHeight() override;
+    void setImageRealWidth(int width) override;
+    void setImageRealHeight(int height) override;
+    int imageRealWidth() override;
+    int imageRealHeight() override;
+    void videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer, unsigned length,
+                                    bool isIFrame, unsigned interval, const _SYSTEMTIME &sysTime) override;
+    void setSys_Time(const _SYSTEMTIME &sysTime) override;
+    void updateProcessingInfoWithServerTime(const std::string &serverTime, float progress) override;
+    void upadatePlaybackProgress(float percent) override;
+    void setDVFmtProcessingInfoAtEndOfProcessing() override;
+    void setAVCFmtProcessingInfoAtEndOfProcessing() override;
+    int enAVCFmtPlaybackStatus() override;
+    void setEnAVCFmtPlaybackStatus(int status) override;
+    void setPlaybackTriState(uint8_t state) override;
+    void setDevChannelTitle(const char *titles) override;
+    void setServerTimeLabelText(const std::string &text) override;
+
+    // The same flags, sizes and time as seen from the GUI thread.
+    void setVideoFlipImageFlag(bool flip) { videoFlipImageFlag_.store(flip); }
+    void setVideoDeinterlaceFlag(bool on) { videoDeinterlaceFlag_.store(on); }
+    void setDecoderTargetWidth(float width) { decoderTargetWidth_.store(width); }
+    void setDecoderTargetHeight(float height) { decoderTargetHeight_.store(height); }
+    uint8_t playbackTriState() const { return playbackTriState_.load(); }
+    _SYSTEMTIME sys_Time() const;
+    // The open file's full path (the engines get it in the file system's encoding).
+    QString absoluteFilePathString() const;
+    void setAbsoluteFilePath(const QString &path);
+    // Where the engines' decoders store the stream's picture size.
+    std::atomic<int> *iImageWidthFromStreamAddress() { return &iImageWidthFromStream_; }
+    std::atomic<int> *iImageHeightFromStreamAddress() { return &iImageHeightFromStream_; }
+    int iImageWidthFromStream() const { return iImageWidthFromStream_.load(); }
+    int iImageHeightFromStream() const { return iImageHeightFromStream_.load(); }
+
+    // ---- Windows, views and controls (GUI thread only) ----
+
+    MainWindow *window = nullptr;
+    ChannelSelectionPanel *channelSelectionPanel = nullptr;
+    LayerView *statusPane = nullptr;
+    LayerView *controlPanel = nullptr;
+    LayerView *fullScreenControlPanel = nullptr;
+    ProgressIndicatorControl *aviConvertingIndicator = nullptr;
+    QPushButton *osdEnableBtn = nullptr;
+    QPushButton *deinterlaceEnableBtn = nullptr;
+    QPushButton *snapShotBtn = nullptr;
+    QPushButton *flipImageBtn = nullptr;
+    QPushButton *fullScreenBtn = nullptr;
+    QPushButton *openFileBtn = nullptr;
+    QPushButton *configSettingBtn = nullptr;
+    QPushButton *aviConversionBtn = nullptr;
+    QPushButton *colorAdjustBtn = nullptr;
+    QPushButton *playActionBtn = nullptr;
+    QPushButton *pauseActionBtn = nullptr;
+    QPushButton *prevFileSelectionBtn = nullptr;
+    QPushButton *nextFileSelectionBtn = nullptr;
+    // Item data (Qt::UserRole) is the item's tag.
+    QComboBox *audioChannelSwitchBtn = nullptr;
+    QComboBox *videoChannelSwitchBtn = nullptr;
+    QComboBox *audioChannelSelectionBtn = nullptr;
+    QComboBox *videoChannelSelectionBtn = nullptr;
+    QLabel *serverTimeLabel = nullptr;
+    QLabel *videoModeLabel = nullptr;
+    QLabel *aviProgressLabel = nullptr;
+    QLabel *aviFrameRateLabel = nullptr;
+    QSlider *playbackVolumeSlider = nullptr;
+    QSlider *fullScreenPlaybackVolumeSlider = nullptr;
+    CustomizedProgressSlider *playbackProgressSlider = nullptr;
+    CustomizedProgressSlider *fullScreenPlaybackProgressSlider = nullptr;
+    std::unique_ptr<ColorSettingPanel> colorSettingPanel;
+    std::unique_ptr<ConfigSettingPanel> configSettingPanel;
+    QLabel *playbackStatusImageView = nullptr;
+    QLabel *fullScreenPlaybackStatusImageView = nullptr;
+    QLabel *deinterlaceStatusImageView = nullptr;
+    QLabel *fullScreenDeinterlaceStatusImageView = nullptr;
+    std::array<OsdTextLayer *, 16> videoViewTitle{};
+    std::array<CustomizedVideoView *, 16> videoView{};
+    CustomizedView *videoPane = nullptr;
+    CustomizedButton1 *fastRewindBtn = nullptr;
+    CustomizedButton1 *fastRewindFullScreenBtn = nullptr;
+    CustomizedButton2 *fastForwardBtn = nullptr;
+    CustomizedButton2 *fastForwardFullScreenBtn = nullptr;
+    OsdTextLayer *osdServerTime = nullptr;
+    OsdTextLayer *osdVideoMode = nullptr;
+    OsdTextLayer *osdPercentage = nullptr;
+
+    // The transport status images; a status view shows a state when it holds that very image
+    // (QPixmap::cacheKey identifies it).
+    QPixmap aviConvertStatusImg, playStatusImg, pauseStatusImg, stopStatusImg;
+    QPixmap fastRwd1xStatusImg, fastFwd2xStatusImg, fastRwd2xStatusImg, fastFwd4xStatusImg, fastRwd4xStatusImg;
+    QPixmap fastFwd8xStatusImg, fastRwd8xStatusImg, fastFwd16xStatusImg, fastRwd16xStatusImg;
+    QPixmap playStatusImgInFullScreen, pauseStatusImgInFullScreen, stopStatusImgInFullScreen;
+    QPixmap fastRwd1xStatusImgInFullScreen, fastFwd2xStatusImgInFullScreen, fastRwd2xStatusImgInFullScreen;
+    QPixmap fastFwd4xStatusImgInFullScreen, fastRwd4xStatusImgInFullScreen, fastFwd8xStatusImgInFullScreen;
+    QPixmap fastRwd8xStatusImgInFullScreen, fastFwd16xStatusImgInFullScreen, fastRwd16xStatusImgInFullScreen;
+
+    // ---- File and layout state (GUI thread only) ----
+
+    QString fileName, fileNameWithExtension, fileExtension, aviFileLocation, absoluteFileDir;
+    QString snapshotSavedFilePath;
+    DIR *pFileDir = nullptr;
+    QRect videoPaneFrame;
+    QSize windowSizeWhileAVIConversion;
+    // PCM of the last audio packet, for the AVI builder (audio thread).
+    std::array<uint8_t, 4096> audioProcessingBuffer{};
+
+    // The window's size after launch.
+    static constexpr int kLaunchWindowWidth = 680;
+    static constexpr int kLaunchWindowHeight = 146;
+
+  private:
+    void loadInterfaceDocuments();
+    void createAVCFmtPlayback();
+    void stopDVFmtParserThread();
+
+    QtMainThreadPoster mainThreadPoster_;
+    std::unique_ptr<DVFormatPlayback> handleDVFmtPlayback_;
+    std::unique_ptr<ANAVIFrameBuilder> aviFrameBuilder_;
+    mutable std::mutex absoluteFilePathMutex_;
+    QString absoluteFilePath_;
+    mutable std::mutex sysTimeMutex_;
+    _SYSTEMTIME sys_Time_{};
+    std::atomic<bool> videoFlipImageFlag_{false};
+    std::atomic<bool> videoDeinterlaceFlag_{false};
+    std::atomic<float> decoderTargetWidth_{0.0f};
+    std::atomic<float> decoderTargetHeight_{0.0f};
+    std::atomic<int> imageRealWidth_{0};
+    std::atomic<int> imageRealHeight_{0};
+    std::atomic<int> iCurrentSelectedAudioCH_{0};
+    std::atomic<int> enAVCFmtPlaybackStatus_{0};
+    std::atomic<uint8_t> playbackTriState_{0};
+    std::atomic<int> iImageWidthFromStream_{0};
+    std::atomic<int> iImageHeightFromStream_{0};
+
+    // ---- Shared state: read and written by several parts of the application and the engines ----
+
+    // 3 idle, 0 playing a file, 1 converting a file to AVI.
+    APP_SHARED_STATE(int, playerState, setPlayerState, 0)
+    APP_SHARED_STATE(int, previousImageRealWidth, setPreviousImageRealWidth, 0)
+    APP_SHARED_STATE(int, previousImageRealHeight, setPreviousImageRealHeight, 0)
+    APP_SHARED_STATE(float, previousVideoPaneWidth, setPreviousVideoPaneWidth, 0.0f)
+    APP_SHARED_STATE(float, previousVideoPaneHeight, setPreviousVideoPaneHeight, 0.0f)
+    APP_SHARED_STATE(int32_t, fileLocationInFolder, setFileLocationInFolder, 0)
+    APP_SHARED_STATE(bool, isInFullScreenMode, setIsInFullScreenMode, false)
+    APP_SHARED_STATE(bool, isResizingVideoPane, setIsResizingVideoPane, false)
+    APP_SHARED_STATE(bool, viewCutChangedAndResetDecoder, setViewCutChangedAndResetDecoder, false)
+    APP_SHARED_STATE(bool, aviConversionDesignateChannel, setAviConversionDesignateChannel, false)
+    APP_SHARED_STATE(bool, videoPaneLockCutStateFlag, setVideoPaneLockCutStateFlag, false)
+    APP_SHARED_STATE(bool, isAVCPlaybackFlag, setIsAVCPlaybackFlag, false)
+    APP_SHARED_STATE(bool, isIndependentFlag, setIsIndependentFlag, false)
+    APP_SHARED_STATE(bool, isPlaybackNow, setIsPlaybackNow, false)
+    APP_SHARED_STATE(bool, playbackIsActivated, setPlaybackIsActivated, false)
+    APP_SHARED_STATE(bool, saveSnapshotImageFlag, setSaveSnapshotImageFlag, false)
+    APP_SHARED_STATE(bool, isContainAudioData, setIsContainAudioData, false)
+    APP_SHARED_STATE(bool, audioDisabledWhileAVIConversion, setAudioDisabledWhileAVIConversion, false)
+    // 2 forces a new layout.
+    APP_SHARED_STATE(int, prevVideoPaneCutState, setPrevVideoPaneCutState, 0)
+    // 0 single view of iCurrentSelectedVideoCH, 1 grid of miscellaneousBtnState.
+    APP_SHARED_STATE(int, videoPaneCutState, setVideoPaneCutState, 0)
+    // Grid kind: 0 none, 1..5 for 4, 6, 9, 12 and 16 panes.
+    APP_SHARED_STATE(int, miscellaneousBtnState, setMiscellaneousBtnState, 0)
+    APP_SHARED_STATE(int, videoMode, setVideoMode, 0)
+    APP_SHARED_STATE(float, videoViewOriginX, setVideoViewOriginX, 0.0f)
+    APP_SHARED_STATE(float, videoViewOriginY, setVideoViewOriginY, 0.0f)
+    APP_SHARED_STATE(float, videoViewWidth, setVideoViewWidth, 0.0f)
+    APP_SHARED_STATE(float, videoViewHeight, setVideoViewHeight, 0.0f)
+    APP_SHARED_STATE(float, audioSliderValueForBinding, setAudioSliderValueForBinding, 0.0f)
+    // Highest video channel number of the open file (1 to 16).
+    APP_SHARED_STATE(uint8_t, channelIndex, setChannelIndex, 0)
+    // First channel (0-based) of each grid's page; 16 = not paged since it was last left.
+    APP_SHARED_STATE(uint8_t, grid4StartIndex, setGrid4StartIndex, 0)
+    APP_SHARED_STATE(uint8_t, grid6StartIndex, setGrid6StartIndex, 0)
+    APP_SHARED_STATE(uint8_t, grid9StartIndex, setGrid9StartIndex, 0)
+    APP_SHARED_STATE(uint8_t, grid12StartIndex, setGrid12StartIndex, 0)
+    // Channel of the single view, 1 to 16.
+    APP_SHARED_STATE(int, iCurrentSelectedVideoCH, setICurrentSelectedVideoCH, 0)
+    // Channel masks of the open file: bit n set = channel n+1 present.
+    APP_SHARED_STATE(int, iSubVideoChannelEnabledValue, setISubVideoChannelEnabledValue, 0)
+    APP_SHARED_STATE(int, iSubAudioChannelEnabledValue, setISubAudioChannelEnabledValue, 0)
+    APP_SHARED_STATE(int, audioProcessingDataSize, setAudioProcessingDataSize, 0)
+};
+
+#undef APP_SHARED_STATE

@@ -1,0 +1,46 @@
+#include "app/controls/CustomizedButton.h"
+
+#include <QEvent>
+#include <QMouseEvent>
+
+#include "platform/log.h"
+
+PressAndHoldButton::PressAndHoldButton(QWidget *parent) : QPushButton(parent) {}
+
+void PressAndHoldButton::mousePressEvent(QMouseEvent *event) {
+    if (event->button() == Qt::LeftButton) {
+        logDown();
+        setBtnPressed(1);
+        logPressed();
+    }
+    QPushButton::mousePressEvent(event);
+}
+
+void PressAndHoldButton::mouseReleaseEvent(QMouseEvent *event) {
+    // The stock button sends its click (when released inside) before the press is over.
+    QPushButton::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && btnPressed() != 0) mouseUp();
+}
+
+void PressAndHoldButton::mouseUp() {
+    logUp();
+    setBtnPressed(0);
+}
+
+// A hidden or disabled button no longer receives the release; its press ends here instead.
+void PressAndHoldButton::hideEvent(QHideEvent *event) {
+    if (btnPressed() != 0) mouseUp();
+    QPushButton::hideEvent(event);
+}
+
+void PressAndHoldButton::changeEvent(QEvent *event) {
+    if (event->type() == QEvent::EnabledChange && !isEnabled() && btnPressed() != 0) mouseUp();
+    QPushButton::changeEvent(event);
+}
+
+void CustomizedButton1::logDown() { player_log("btn1 down\n"); }
+void CustomizedButton1::logUp() { player_log("btn1 up\n"); }
+
+void CustomizedButton2::logDown() { player_log("btn2 down\n"); }
+void CustomizedButton2::logPressed() { player_log("btnPressed = %d", btnPressed()); }
+void CustomizedButton2::logUp() { player_log("btn2 up\n"); }

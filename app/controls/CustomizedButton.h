@@ -1,0 +1,51 @@
+// Buttons that tell whether they are being held down: the rewind buttons (CustomizedButton1)
+// and the forward buttons (CustomizedButton2). btnPressed() reads 1 from the moment the mouse
+// button goes down on the button until it is released, wherever it is released; a button that
+// is hidden or disabled meanwhile counts as released. It may be read from any thread.
+#pragma once
+
+#include <QPushButton>
+#include <atomic>
+
+class PressAndHoldButton : public QPushButton {
+    Q_OBJECT
+  public:
+    int btnPressed() const { return btnPressed_.load(); }
+    void setBtnPressed(int pressed) { btnPressed_.store(pressed); }
+
+  protected:
+    explicit PressAndHoldButton(QWidget *parent);
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    // The press has ended (the mouse button was released).
+    virtual void mouseUp();
+    virtual void logDown() = 0;
+    virtual void logPressed() {}
+    virtual void logUp() = 0;
+
+  private:
+    std::atomic<int> btnPressed_{0};
+};
+
+class CustomizedButton1 : public PressAndHoldButton {
+    Q_OBJECT
+  public:
+    explicit CustomizedButton1(QWidget *parent = nullptr) : PressAndHoldButton(parent) {}
+
+  protected:
+    void logDown() override;
+    void logUp() override;
+};
+
+class CustomizedButton2 : public PressAndHoldButton {
+    Q_OBJECT
+  public:
+    explicit CustomizedButton2(QWidget *parent = nullptr) : PressAndHoldButton(parent) {}
+
+  protected:
+    void logDown() override;
+    void logPressed() override;
+    void logUp() override;
+};

@@ -1,0 +1,329 @@
+// The custom views: outlined text, the video pane's hiding count for the full-screen panel,
+// the channel tiles' clicks, the press-and-hold buttons and the gradient view.
+#include <gtest/gtest.h>
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <memory>
+#include <thread>
+
+#include "app/VistrelAppDelegate.h"
+#include "app/controls/ColorGradientView.h"
+#include "app/controls/CustomizedButton.h"
+#include "app/controls/CustomizedVideoView.h"
+#include "app/controls/CustomizedView.h"
+#include "app/controls/OsdTextLayer.h"
+#include "qt_test_app.h"
+
+namespace {
+
+bool isDark(QRgb p) { return qRed(p) < 60 && qGreen(p) < 60 && qBlue(p) < 60; }
+bool isWhite(QRgb p) { return qRed(p) > 220 && qGreen(p) > 220 && qBlue(p) > 220; }
+
+void sendMouse(QWidget *widget, QEvent::Type type, QPointF at = QPointF(5, 5)) {
+    QMouseEvent event(type, at, widget->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+// ---- OsdTextLayer -----------------------------------------------------------------------------
+
+TEST(OsdTextLayer, TextIsFilledOverABlackOutlineAndOffsetIntoTheLayer) {
+    testApp();
+    OsdTextLayer layer(Qt::AlignLeft);
+    layer.resize(150, 30);
+    layer.setFontSize(15.0);
+    layer.setForegroundColor(Qt::white);
+    layer.setString("CH12");
+    EXPECT_TRUE(layer.testAttribute(Qt::WA_TransparentForMouseEvents));
+
+    QImage image(150, 30, QImage::Format_ARGB32);
+    const QRgb grey = qRgb(128, 128, 128);
+    image.fill(grey);
+    {
+        QPainter painter(&image);
+        layer.drawInContext(painter);
+    }
+    int white = 0, dark = 0, minX = 1000, minY = 1000;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            white += isWhite(p);
+            dark += isDark(p);
+            if (p != grey) {
+                minX = std::min(minX, x);
+                minY = std::min(minY, y);
+            }
+        }
+    EXPECT_GT(white, 20) << "the text itself";
+    EXPECT_GT(dark, 20) << "its outline";
+    // Text starts 4 to the right and 8 down; the 3-wide outline reaches 1.5 beyond it.
+    EXPECT_GE(minX, 2);
+    EXPECT_LE(minX, 6);
+    EXPECT_GE(minY, 6);
+
+    // Every white pixel of a row has a dark pixel somewhere left of it: the outline encloses it.
+    for (int y = 0; y < image.height(); ++y) {
+        int firstWhite = -1, firstDark = -1;
+        for (int x = 0; x < image.width(); ++x) {
+            if (firstWhite < 0 && isWhite(image.pixel(x, y))) firstWhite = x;
+            if (firstDark < 0 && isDark(image.pixel(x, y))) firstDark = x;
+        }
+        if (firstWhite >= 0) {
+            EXPECT_TRUE(firstDark >= 0 && firstDark < firstWhite) << "row " << y;
+        }
+    }
+
+    // Centred text sits around the middle, shifted by the same 4.
+    OsdTextLayer centred(Qt::AlignHCenter);
+    centred.resize(200, 30);
+    centred.setFontSize(15.0);
+    centred.setString("2024/01/02 03:04:05");
+    QImage c(200, 30, QImage::Format_ARGB32);
+    c.fill(grey);
+    {
+        QPainter painter(&c);
+        centred.drawInContext(painter);
+    }
+    int left = 1000, right = -1;
+    for (int y = 0; y < c.height(); ++y)
+        for (int x = 0; x < c.width(); ++x)
+            if (c.pixel(x, y) != grey) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    ASSERT_GE(right, 0);
+    EXPECT_NEAR((left + right + 1) / 2.0, 100.0 + 4.0, 3.0);
+
+    layer.hide();
+    EXPECT_TRUE(layer.isHidden());
+    layer.show();
+    EXPECT_FALSE(layer.isHidden());
+}
+
+// ---- CustomizedView ---------------------------------------------------------------------------
+
+class PaneTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testApp();
+        delegate = std::make_unique<VistrelAppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        pane = delegate->videoPane;
+        panel = delegate->fullScreenControlPanel;
+    }
+    std::unique_ptr<VistrelAppDelegate> delegate;
+    CustomizedView *pane = nullptr;
+    QWidget *panel = nullptr;
+};
+
+TEST_F(PaneTest, FullScreenPanelHidesAtTheThirdQuietTick) {
+    ASSERT_TRUE(panel->isHidden());
+    delegate->setIsInFullScreenMode(true);
+    sendMouse(pane, QEvent::MouseMove);
+    EXPECT_FALSE(panel->isHidden()) << "a mouse move shows the panel";
+    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
+
+    pane->viewCounter();
+    pane->viewCounter();
+    EXPECT_FALSE(panel->isHidden()) << "two ticks (4 s) are not enough";
+    sendMouse(pane, QEvent::MouseMove);
+    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0) << "activity restarts the count";
+    pane->viewCounter();
+    pane->viewCounter();
+    EXPECT_FALSE(panel->isHidden());
+    pane->viewCounter();
+    EXPECT_TRUE(panel->isHidden());
+    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
+
+    sendMouse(pane, QEvent::MouseButtonPress);
+    EXPECT_FALSE(panel->isHidden()) << "a click shows it too";
+}
+
+TEST_F(PaneTest, OutsideFullScreenThePanelIsLeftAlone) {
+    sendMouse(pane, QEvent::MouseMove);
+    sendMouse(pane, QEvent::MouseButtonPress);
+    EXPECT_TRUE(panel->isHidden());
+    panel->setVisible(true);
+    for (int i = 0; i < 5; ++i) pane->viewCounter();
+    EXPECT_FALSE(panel->isHidden());
+    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
+}
+
+TEST_F(PaneTest, ShowingFromAnotherThreadHappensOnTheGuiThread) {
+    delegate->setIsInFullScreenMode(true);
+    std::thread stepThread([&] { pane->showFullScreenControlPanel(); });
+    stepThread.join();
+    EXPECT_TRUE(panel->isHidden()) << "no widget is touched off the GUI thread";
+    serveEvents();
+    EXPECT_FALSE(panel->isHidden());
+}
+
+// ---- CustomizedVideoView ----------------------------------------------------------------------
+
+TEST_F(PaneTest, TileClicksSwitchBetweenGridAndSingleView) {
+    CustomizedVideoView tile(pane);
+    tile.setChannelID(5);
+    tile.resize(40, 30);
+    delegate->setISubVideoChannelEnabledValue(0x1F); // channels 1 to 5
+    delegate->setVideoPaneCutState(1);
+    delegate->setICurrentSelectedVideoCH(1);
+    delegate->setDecoderTargetWidth(320.0f);
+    delegate->setDecoderTargetHeight(240.0f);
+    delegate->setPreviousVideoPaneWidth(640.0f);
+
+    LogCapture log;
+    sendMouse(&tile, QEvent::MouseButtonPress);
+    EXPECT_EQ(delegate->videoPaneCutState(), 0);
+    EXPECT_EQ(delegate->iCurrentSelectedVideoCH(), 5);
+    EXPECT_TRUE(delegate->viewCutChangedAndResetDecoder());
+    EXPECT_EQ(delegate->decoderTargetWidth(), 0.0f);
+    EXPECT_EQ(delegate->decoderTargetHeight(), 0.0f);
+    EXPECT_EQ(delegate->previousVideoPaneWidth(), 0.0f);
+    EXPECT_EQ(log.count("channelID = 5\n"), 1);
+    EXPECT_EQ(log.count("appDelg.iSubVideoChannelEnabledValue = 0x1f\n"), 1);
+
+    // From the single view a click returns to the grid.
+    delegate->setViewCutChangedAndResetDecoder(false);
+    delegate->setPreviousVideoPaneWidth(640.0f);
+    sendMouse(&tile, QEvent::MouseButtonPress);
+    EXPECT_EQ(delegate->videoPaneCutState(), 1);
+    EXPECT_EQ(delegate->iCurrentSelectedVideoCH(), 5);
+    EXPECT_TRUE(delegate->viewCutChangedAndResetDecoder());
+    EXPECT_EQ(delegate->previousVideoPaneWidth(), 0.0f);
+}
+
+TEST_F(PaneTest, TileOfAnAbsentChannelOrALockedPaneChangesNothing) {
+    CustomizedVideoView tile(pane);
+    tile.setChannelID(9);
+    delegate->setISubVideoChannelEnabledValue(0x0F); // channels 1 to 4
+    delegate->setVideoPaneCutState(1);
+    delegate->setICurrentSelectedVideoCH(2);
+    delegate->setViewCutChangedAndResetDecoder(true);
+    delegate->setDecoderTargetWidth(320.0f);
+    sendMouse(&tile, QEvent::MouseButtonPress);
+    EXPECT_EQ(delegate->videoPaneCutState(), 1);
+    EXPECT_EQ(delegate->iCurrentSelectedVideoCH(), 2);
+    EXPECT_FALSE(delegate->viewCutChangedAndResetDecoder());
+    EXPECT_EQ(delegate->decoderTargetWidth(), 320.0f);
+
+    // A tile whose channel number is out of range is no channel of the file either.
+    CustomizedVideoView stray(pane);
+    stray.setChannelID(40);
+    delegate->setISubVideoChannelEnabledValue(-1);
+    delegate->setViewCutChangedAndResetDecoder(true);
+    sendMouse(&stray, QEvent::MouseButtonPress);
+    EXPECT_EQ(delegate->videoPaneCutState(), 1);
+    EXPECT_FALSE(delegate->viewCutChangedAndResetDecoder());
+
+    // A single-channel file locks the cut.
+    tile.setChannelID(1);
+    delegate->setVideoPaneLockCutStateFlag(true);
+    delegate->setVideoPaneCutState(0);
+    sendMouse(&tile, QEvent::MouseButtonPress);
+    EXPECT_EQ(delegate->videoPaneCutState(), 0);
+    EXPECT_FALSE(delegate->viewCutChangedAndResetDecoder());
+}
+
+// ---- Press-and-hold buttons -------------------------------------------------------------------
+
+template <class Button> void checkPressAndHold(const char *down, const char *up, bool logsPressed) {
+    testApp();
+    QWidget host;
+    host.resize(200, 100);
+    Button button(&host);
+    button.setGeometry(10, 10, 40, 40);
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+    QSignalSpy clicked(&button, &QPushButton::clicked);
+
+    LogCapture log;
+    EXPECT_EQ(button.btnPressed(), 0);
+    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(button.btnPressed(), 1);
+    // Read from another thread, as the step thread does.
+    int seen = -1;
+    std::thread reader([&] { seen = button.btnPressed(); });
+    reader.join();
+    EXPECT_EQ(seen, 1);
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(button.btnPressed(), 0);
+    EXPECT_EQ(clicked.count(), 1) << "released inside: the button's action is sent";
+    EXPECT_EQ(log.count(down), 1);
+    EXPECT_EQ(log.count(up), 1);
+    EXPECT_EQ(log.count("btnPressed = 1"), logsPressed ? 1 : 0);
+
+    // Released outside the button: no action, but the press is over.
+    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(button.btnPressed(), 1);
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, QPoint(150, 80));
+    EXPECT_EQ(button.btnPressed(), 0);
+    EXPECT_EQ(clicked.count(), 1);
+
+    // A button disabled or hidden while held can no longer be released: its press ends there.
+    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(20, 20));
+    button.setEnabled(false);
+    EXPECT_EQ(button.btnPressed(), 0);
+    button.setEnabled(true);
+    QTest::mousePress(&button, Qt::LeftButton, {}, QPoint(20, 20));
+    button.hide();
+    EXPECT_EQ(button.btnPressed(), 0);
+}
+
+TEST(PressAndHoldButton, RewindButtonReportsPressedWhileHeld) {
+    checkPressAndHold<CustomizedButton1>("btn1 down\n", "btn1 up\n", false);
+}
+
+TEST(PressAndHoldButton, ForwardButtonReportsPressedWhileHeld) {
+    checkPressAndHold<CustomizedButton2>("btn2 down\n", "btn2 up\n", true);
+}
+
+// ---- ColorGradientView ------------------------------------------------------------------------
+
+QColor pixelAt(const QImage &image, int x, int y) { return QColor(image.pixel(x, y)); }
+
+void expectNear(const QColor &actual, const QColor &expected, int tolerance, const char *what) {
+    EXPECT_NEAR(actual.red(), expected.red(), tolerance) << what;
+    EXPECT_NEAR(actual.green(), expected.green(), tolerance) << what;
+    EXPECT_NEAR(actual.blue(), expected.blue(), tolerance) << what;
+}
+
+TEST(ColorGradientView, StartsWhiteToDarkGreyDownwardsAndFillsByItsColours) {
+    testApp();
+    ColorGradientView view;
+    EXPECT_EQ(view.startingColor(), QColor::fromRgbF(1, 1, 1, 1));
+    EXPECT_EQ(view.endingColor(), QColor::fromRgbF(1.0f / 3, 1.0f / 3, 1.0f / 3, 1));
+    EXPECT_EQ(view.angle(), 270);
+    view.resize(60, 40);
+
+    // 270 degrees: the starting colour at the top, the ending colour at the bottom.
+    QImage down = view.grab().toImage();
+    expectNear(pixelAt(down, 30, 0), QColor(255, 255, 255), 12, "top");
+    expectNear(pixelAt(down, 30, 39), QColor(85, 85, 85), 12, "bottom");
+
+    // 180 degrees: from right to left.
+    view.setStartingColor(QColor(255, 0, 0));
+    view.setEndingColor(QColor(0, 0, 255));
+    view.setAngle(180);
+    QImage across = view.grab().toImage();
+    expectNear(pixelAt(across, 59, 20), QColor(255, 0, 0), 14, "right end");
+    expectNear(pixelAt(across, 0, 20), QColor(0, 0, 255), 14, "left end");
+    expectNear(pixelAt(across, 30, 20), QColor(128, 0, 128), 20, "middle");
+    expectNear(pixelAt(across, 59, 0), pixelAt(across, 59, 39), 2, "no vertical change");
+
+    // Equal colours, or no ending colour: one plain fill.
+    view.setEndingColor(QColor(255, 0, 0));
+    QImage plain = view.grab().toImage();
+    for (QPoint p : {QPoint(0, 0), QPoint(59, 39), QPoint(30, 20)})
+        expectNear(pixelAt(plain, p.x(), p.y()), QColor(255, 0, 0), 0, "equal colours");
+    view.setStartingColor(QColor(0, 200, 0));
+    view.setEndingColor(QColor());
+    QImage none = view.grab().toImage();
+    for (QPoint p : {QPoint(0, 0), QPoint(59, 39)})
+        expectNear(pixelAt(none, p.x(), p.y()), QColor(0, 200, 0), 0, "no ending colour");
+}
+
+} // namespace
