@@ -220,8 +220,8 @@ TEST(SpinnerCell, LargeSpinnerGeometry) {
     EXPECT_LT(greyAt(image, 20, 20, 270, 12.2), 40);
     EXPECT_LT(greyAt(image, 20, 20, 270, 10.0), 40);
     EXPECT_LT(greyAt(image, 20, 20, 270, 14.5), 40);
-    EXPECT_GT(greyAt(image, 20, 20, 270, 5.0), 245) << "inside the inner radius";
-    EXPECT_GT(greyAt(image, 20, 20, 270, 18.5), 245) << "beyond the outer radius";
+    EXPECT_GT(greyAt(image, 20, 20, 270, 7.0), 245) << "inside the inner radius";
+    EXPECT_GT(greyAt(image, 20, 20, 270, 17.5), 245) << "beyond the outer radius";
     const int wide = darkPixels(image, 7, 16, 24);
     EXPECT_GE(wide, 3) << "the spoke is 3.2 wide";
     EXPECT_LE(wide, 4);
