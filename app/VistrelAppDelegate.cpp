@@ -17,6 +17,7 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/OsdTextLayer.h"
 #include "app/main_window.h"
+#include "audio/audio_stream_processor.h"
 #include "avi/ANAVIFrameBuilder.h"
 #include "engines/dv_format_playback.h"
 #include "engines/engine_controls.h"
@@ -136,6 +137,7 @@ VistrelAppDelegate::~VistrelAppDelegate() {
         view = nullptr;
     }
     releaseFileWrapper();
+    audioStreamProcessor.reset();
     snapshotSavedFilePath.clear();
     releaseNSImageIcon();
     releaseFilePathObject();

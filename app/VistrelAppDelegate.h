@@ -28,6 +28,7 @@
 #include "recorderfile/recorder_time.h"
 
 class ANAVIFrameBuilder;
+class AudioStreamProcessor;
 class ChannelSelectionPanel;
 class ColorSettingPanel;
 class ConfigSettingPanel;
@@ -202,6 +203,8 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
     CustomizedProgressSlider *fullScreenPlaybackProgressSlider = nullptr;
     std::unique_ptr<ColorSettingPanel> colorSettingPanel;
     std::unique_ptr<ConfigSettingPanel> configSettingPanel;
+    // The audio channels of the open file; none before the first file.
+    std::unique_ptr<AudioStreamProcessor> audioStreamProcessor;
     QLabel *playbackStatusImageView = nullptr;
     QLabel *fullScreenPlaybackStatusImageView = nullptr;
     QLabel *deinterlaceStatusImageView = nullptr;
