@@ -68,12 +68,6 @@ class Session {
         if (handle_) avc_parse_close(handle_);
         handle_ = 0;
     }
-    int handle() const { return handle_; }
-    void setHook(Hook hook) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hook_ = std::move(hook);
-    }
-
     std::vector<Event> events() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
