@@ -18,6 +18,7 @@ void bs_init(bs_t* b, uint8_t* buf, int size)
     b->p = buf;
     b->end = buf ? buf + size : buf;
     b->bits_left = 8;
+    b->overflow = 0;
 }
 
 void bs_free(bs_t* b)

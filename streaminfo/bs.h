@@ -15,6 +15,7 @@ struct bs_t {
     uint8_t* p;      // byte that holds the next bit
     uint8_t* end;    // one past the last byte
     int bits_left;   // unread bits of *p, 8 down to 1 (8 = on a byte boundary)
+    int overflow;    // set by the bit writer when a bit fell past the end; readers leave it
 };
 
 // A heap-allocated reader over buf (not owned); nullptr when out of memory.
