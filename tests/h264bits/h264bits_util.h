@@ -15,6 +15,23 @@
 
 #include "streaminfo/h264_stream.h"
 
+// A time limit for work that must stay linear: as stated in an optimised
+// build, ten times longer under the sanitizers or without optimisation.
+inline double time_limit(double seconds)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(NDEBUG)
+    return seconds * 10;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    return seconds * 10;
+#else
+    return seconds;
+#endif
+#else
+    return seconds;
+#endif
+}
+
 using StreamPtr = std::unique_ptr<h264_stream_t, void (*)(h264_stream_t*)>;
 
 inline StreamPtr new_stream()
