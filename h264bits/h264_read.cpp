@@ -9,21 +9,6 @@ using namespace h264bits_detail;
 
 namespace {
 
-inline int read_flag(bs_t* b)
-{
-    return static_cast<int>(bs_read_f(b, 1));
-}
-
-inline int read_u(bs_t* b, int n)
-{
-    return static_cast<int>(bs_read_f(b, n));
-}
-
-inline int read_ue(bs_t* b)
-{
-    return static_cast<int>(bs_read_ue(b));
-}
-
 // Bit index of the reader's position from the start of its buffer.
 inline int64_t bit_pos(const bs_t* b)
 {

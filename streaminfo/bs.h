@@ -37,3 +37,8 @@ uint32_t bs_read_u8(bs_t* b);
 uint32_t bs_read_ue(bs_t* b);
 // Signed Exp-Golomb code: 0, 1, 2, 3, 4 map to 0, 1, -1, 2, -2.
 int32_t bs_read_se(bs_t* b);
+
+// Syntax-element reads as the H.264 readers store them (int fields).
+inline int read_flag(bs_t* b) { return static_cast<int>(bs_read_f(b, 1)); }
+inline int read_u(bs_t* b, int n) { return static_cast<int>(bs_read_f(b, n)); }
+inline int read_ue(bs_t* b) { return static_cast<int>(bs_read_ue(b)); }

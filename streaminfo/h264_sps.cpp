@@ -6,21 +6,6 @@
 
 namespace {
 
-inline int read_flag(bs_t* b)
-{
-    return static_cast<int>(bs_read_f(b, 1));
-}
-
-inline int read_u(bs_t* b, int n)
-{
-    return static_cast<int>(bs_read_f(b, n));
-}
-
-inline int read_ue(bs_t* b)
-{
-    return static_cast<int>(bs_read_ue(b));
-}
-
 bool has_high_profile_fields(int profile_idc)
 {
     return profile_idc == 100 || profile_idc == 110 || profile_idc == 122 || profile_idc == 144;
