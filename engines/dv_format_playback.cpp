@@ -291,11 +291,7 @@ void DVFormatPlayback::zeroTimeSlots(int channel) {
 }
 
 void DVFormatPlayback::releaseDecoder(int channel) {
-    _Decoder *decoder = pFFMpegDecoderHandle[channel];
-    if (!decoder) return;
-    Decoder_Deinit(decoder);
-    delete decoder;
-    pFFMpegDecoderHandle[channel] = nullptr;
+    engineCloseVideoDecoder(pFFMpegDecoderHandle[channel]);
 }
 
 void DVFormatPlayback::deinitVideoDecoder() {
@@ -317,16 +313,8 @@ bool DVFormatPlayback::initVideoDecoderWithThreadIndex(int channel, int codec) {
     if (!validChannel(channel)) return false;
     zeroTimeSlots(channel);
     releaseDecoder(channel);
-    _Decoder *decoder = new (std::nothrow) _Decoder();
-    if (!decoder) return false;
-    const int result = Decoder_Init(decoder, codec, DECODER_FMT_RGBA);
-    if (result != 1) {
-        player_log("Decoder_Init failed for channel %d, codec %d: %d\n", channel, codec, result);
-        delete decoder;
-        return false;
-    }
-    pFFMpegDecoderHandle[channel] = decoder;
-    return true;
+    pFFMpegDecoderHandle[channel] = engineOpenVideoDecoder(channel, codec);
+    return pFFMpegDecoderHandle[channel] != nullptr;
 }
 
 bool DVFormatPlayback::hasVideoDecoder(int channel) const {

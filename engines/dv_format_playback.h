@@ -26,16 +26,17 @@
 #include "engines/dv_records.h"
 #include "engines/engine_controls.h"
 #include "engines/engine_delegate.h"
+#include "engines/frame_decoding.h"
 #include "engines/picture_pool.h"
 #include "engines/run_loop_thread.h"
 #include "recorderfile/recorder_time.h"
 
 // Size of the picture buffer: one 1920 x 1080 picture, 4 bytes per pixel.
-constexpr size_t kDVRawImageBufferSize = 1920u * 1080u * 4u;
+constexpr size_t kDVRawImageBufferSize = kEngineRawImageBufferSize;
 // A key frame the decoder refuses is tried this many times in all.
-constexpr int kDVKeyFrameDecodeAttempts = 3;
+constexpr int kDVKeyFrameDecodeAttempts = kEngineKeyFrameDecodeAttempts;
 // A pacing delay above this (after the speed division) is not slept: a gap in the recording.
-constexpr uint64_t kDVMaxPacingDelayUs = 4500000;
+constexpr uint64_t kDVMaxPacingDelayUs = kEngineMaxPacingDelayUs;
 
 class DVFormatPlayback {
   public:

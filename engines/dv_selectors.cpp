@@ -7,12 +7,6 @@
 
 namespace {
 
-uint64_t monotonicNanoseconds() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
-
 bool forceExitRequested() {
     return gDVFmtPlaybackParserThreadForceExit.load() != 0;
 }
@@ -103,37 +97,27 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
     }
 
     // A key frame that fails is tried again a few times; any other frame is dropped at once.
-    int streamW = 0, streamH = 0, outW = 0, outH = 0;
-    int result = 0;
-    for (int attempt = 1;; ++attempt) {
-        int targetW = 0, targetH = 0;
-        if (layout.targetSize) {
-            targetW = static_cast<int>(delegate->decoderTargetWidth());
-            targetH = static_cast<int>(delegate->decoderTargetHeight());
-        }
-        result = Decoder_Decode(decoder, payload, static_cast<int>(length), targetW, targetH, flags, &streamW,
-                                &streamH, pRawImageBuffer.get(), kDVRawImageBufferSize, &outW, &outH);
-        if (result > 0 || !isIFrame || attempt >= kDVKeyFrameDecodeAttempts) break;
+    std::function<void(int &, int &)> targetSize;
+    if (layout.targetSize) {
+        targetSize = [delegate](int &w, int &h) {
+            w = static_cast<int>(delegate->decoderTargetWidth());
+            h = static_cast<int>(delegate->decoderTargetHeight());
+        };
     }
-    if (result <= 0) {
-        logDecodeFailure(selector, result, payload, length);
+    const EngineDecodedFrame decoded = engineDecodeVideoFrame(decoder, payload, length, isIFrame != 0, flags,
+                                                              targetSize, pRawImageBuffer.get(),
+                                                              kDVRawImageBufferSize);
+    if (decoded.result <= 0) {
+        logDecodeFailure(selector, decoded.result, payload, length);
         return;
     }
-    if (pImageWidthFromStream_) pImageWidthFromStream_->store(streamW);
-    if (pImageHeightFromStream_) pImageHeightFromStream_->store(streamH);
-
-    // The picture is labelled with the size the decoder produced for this very frame.
-    delegate->setImageRealWidth(outW);
-    delegate->setImageRealHeight(outH);
-    VideoImageRef image = picturePool_.makePicture(pRawImageBuffer.get(), outW, outH);
-    if (!image) {
-        player_log("Video context nil value...\n\n");
-        return;
-    }
+    VideoImageRef image = engineDeliverablePicture(*delegate, picturePool_, decoded, pRawImageBuffer.get(),
+                                                   pImageWidthFromStream_, pImageHeightFromStream_);
+    if (!image) return;
 
     // Pacing: the time-stamp step to this frame, less the time spent since the previous one
     // was shown, divided by the speed.
-    const uint64_t now = monotonicNanoseconds();
+    const uint64_t now = engineMonotonicNanoseconds();
     currFrameAbsoluteTimeSubCH[ch] = now;
     const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, layout.stampSeconds)) * 1000000u +
                            dvRecordU32(record, layout.stampMicroseconds);
@@ -160,10 +144,10 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT32_MAX)),
                                          sysTime);
 
-    if (wait > 0) RunLoopThread::interruptibleSleep(std::chrono::microseconds(wait), forceExitRequested);
+    enginePacingSleep(wait, forceExitRequested);
 
     prevFrameTimeSubCH[ch] = currFrameTimeSubCH[ch];
-    prevFrameAbsoluteTimeSubCH[ch] = monotonicNanoseconds();
+    prevFrameAbsoluteTimeSubCH[ch] = engineMonotonicNanoseconds();
 }
 
 void DVFormatPlayback::runAudioSelector(DVAudioSelector selector, const void *record) {

@@ -1,0 +1,201 @@
+#include "engines/avc_format_decoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+#include "platform/log.h"
+
+namespace {
+
+// Channel byte 1..16 names channels 0..15; 0 is taken as the first channel. -1 for any other.
+int channelOf(const HEADER_AVC *header) {
+    const int byte = header->frameHeader.byChannel;
+    if (byte > kEngineChannelCount) return -1;
+    return byte == 0 ? 0 : byte - 1;
+}
+
+uint64_t absDiff(uint64_t a, uint64_t b) {
+    return a > b ? a - b : b - a;
+}
+
+} // namespace
+
+uint64_t avcPacingDelayAtStatus(uint64_t waitUs, int status) {
+    switch (status) {
+    case kAVCFmtPlaybackFastForward2x:
+    case kAVCFmtPlaybackRewind2x:
+        return waitUs >> 1;
+    case kAVCFmtPlaybackFastForward4x:
+    case kAVCFmtPlaybackRewind4x:
+        return waitUs >> 2;
+    case kAVCFmtPlaybackFastForward8x:
+    case kAVCFmtPlaybackRewind8x:
+        return waitUs >> 3;
+    case kAVCFmtPlaybackFastForward16x:
+    case kAVCFmtPlaybackRewind16x:
+        return waitUs >> 4;
+    default:
+        return waitUs;
+    }
+}
+
+AVCFormatDecoder::~AVCFormatDecoder() {
+    deinitVideoDecoderWithExceptCH(0);
+}
+
+void AVCFormatDecoder::zeroTimeSlots(int channel) {
+    prevFrameTimeSubCH_[channel] = 0;
+    currFrameTimeSubCH_[channel] = 0;
+    prevFrameAbsoluteTimeSubCH_[channel] = 0;
+    currFrameAbsoluteTimeSubCH_[channel] = 0;
+    prevAudioDataTimeSubCH_[channel] = 0;
+    currAudioDataTimeSubCH_[channel] = 0;
+    prevAudioDataAbsoluteTimeSubCH_[channel] = 0;
+    currAudioDataAbsoluteTimeSubCH_[channel] = 0;
+}
+
+bool AVCFormatDecoder::initVideoDecoderWithThreadIndex(int channel, int videoCodec) {
+    if (channel < 0 || channel >= kEngineChannelCount) return false;
+    zeroTimeSlots(channel);
+    engineCloseVideoDecoder(pFFMpegDecoderHandle_[channel]);
+    pFFMpegDecoderHandle_[channel] = engineOpenVideoDecoder(channel, videoCodec);
+    return pFFMpegDecoderHandle_[channel] != nullptr;
+}
+
+void AVCFormatDecoder::deinitVideoDecoderWithExceptCH(unsigned channel1Based) {
+    for (int ch = 0; ch < kEngineChannelCount; ++ch) {
+        if (channel1Based != 0 && static_cast<unsigned>(ch) == channel1Based - 1) continue;
+        zeroTimeSlots(ch);
+        engineCloseVideoDecoder(pFFMpegDecoderHandle_[ch]);
+    }
+}
+
+bool AVCFormatDecoder::hasVideoDecoder(int channel) const {
+    return channel >= 0 && channel < kEngineChannelCount && pFFMpegDecoderHandle_[channel] != nullptr;
+}
+
+void AVCFormatDecoder::resetTime() {
+    for (int ch = 0; ch < kEngineChannelCount; ++ch)
+        zeroTimeSlots(ch);
+}
+
+void AVCFormatDecoder::allocRawImageBuffer() {
+    pRawImageBuffer_.reset(new (std::nothrow) uint8_t[kEngineRawImageBufferSize]);
+}
+
+void AVCFormatDecoder::deallocRawImageBuffer() {
+    if (!pRawImageBuffer_) return;
+    pRawImageBuffer_.reset();
+    player_log("release pRawImageBuffer...\n");
+}
+
+void AVCFormatDecoder::setServerSystemTime(const HEADER_AVC *header) {
+    const _SYSTEMTIME &shown = header->frameHeader.stDisplayTime;
+    sysTime_ = _SYSTEMTIME{};
+    sysTime_.wYear = shown.wYear;
+    sysTime_.wMonth = shown.wMonth;
+    sysTime_.wDay = shown.wDay;
+    sysTime_.wHour = shown.wHour;
+    sysTime_.wMinute = shown.wMinute;
+    sysTime_.wSecond = shown.wSecond;
+}
+
+void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
+    EngineDelegate *delegate = appDelg_;
+    if (!delegate || !frame.header || !frame.bitstream) return;
+    const HEADER_FRAME &fh = frame.header->frameHeader;
+    const int ch = channelOf(frame.header);
+    if (ch < 0) return;
+    const bool isI = fh.byIsKeyFrame != 0;
+    const uint32_t length = fh.dwLength;
+    const uint8_t *payload = reinterpret_cast<const uint8_t *>(frame.bitstream);
+
+    int flags = delegate->videoFlipImageFlag() ? DECODER_FLAG_ROTATE180 : DECODER_FLAG_TOPDOWN;
+    if (fh.byFieldCoded == 1) {
+        delegate->setDeinterlaceEnableBtnEnabled(true);
+        flags |= DECODER_FLAG_FIELDS;
+    } else {
+        delegate->setDeinterlaceEnableBtnEnabled(false);
+    }
+    if (delegate->videoDeinterlaceFlag()) flags |= DECODER_FLAG_DEINTERLACE;
+
+    _Decoder *decoder = pFFMpegDecoderHandle_[ch];
+    if (!decoder) {
+        player_log("No decoder for channel %d: frame dropped\n", ch);
+        return;
+    }
+    if (!pRawImageBuffer_) {
+        allocRawImageBuffer();
+        if (!pRawImageBuffer_) return;
+    }
+
+    const EngineDecodedFrame decoded = engineDecodeVideoFrame(
+        decoder, payload, length, isI, flags,
+        [delegate](int &w, int &h) {
+            w = static_cast<int>(delegate->decoderTargetWidth());
+            h = static_cast<int>(delegate->decoderTargetHeight());
+        },
+        pRawImageBuffer_.get(), kEngineRawImageBufferSize);
+    if (decoded.result < 1) {
+        player_log("isIFrame = %d\n", isI ? 1 : 0);
+        player_log("iRet2 = %d\n", decoded.result);
+        return;
+    }
+    VideoImageRef image = engineDeliverablePicture(*delegate, picturePool_, decoded, pRawImageBuffer_.get(),
+                                                   pImageWidthFromStream_, pImageHeightFromStream_);
+    if (!image) return;
+
+    // Pacing: the time-stamp step to this frame (either way: rewinding goes back in time), less
+    // the time spent since the channel's previous frame was shown, divided by the speed.
+    const uint64_t now = engineMonotonicNanoseconds();
+    currFrameAbsoluteTimeSubCH_[ch] = now;
+    currFrameTimeSubCH_[ch] = fh.dwTimeStamp;
+    if (prevFrameAbsoluteTimeSubCH_[ch] == 0) prevFrameAbsoluteTimeSubCH_[ch] = now;
+    if (prevFrameTimeSubCH_[ch] == 0) prevFrameTimeSubCH_[ch] = fh.dwTimeStamp;
+
+    setServerSystemTime(frame.header);
+
+    const uint64_t elapsedMs = absDiff(now, prevFrameAbsoluteTimeSubCH_[ch]) / 1000000u;
+    const uint64_t dtMs = absDiff(currFrameTimeSubCH_[ch], prevFrameTimeSubCH_[ch]);
+    uint64_t wait = dtMs > elapsedMs ? (dtMs - elapsedMs) * 1000u : 0;
+    const uint64_t interval = dtMs * 1000u;
+    wait = avcPacingDelayAtStatus(wait, delegate->enAVCFmtPlaybackStatus());
+
+    delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isI,
+                                         static_cast<unsigned>(std::min<uint64_t>(interval, UINT_MAX)), sysTime_);
+
+    if (wait <= kEngineMaxPacingDelayUs) enginePacingSleep(wait, [this] { return pacingInterrupted_.load(); });
+
+    prevFrameTimeSubCH_[ch] = currFrameTimeSubCH_[ch];
+    prevFrameAbsoluteTimeSubCH_[ch] = engineMonotonicNanoseconds();
+}
+
+void AVCFormatDecoder::avcAudioDecodeSelector(const AVCAudioHandOff &frame) {
+    EngineDelegate *delegate = appDelg_;
+    if (!delegate || !frame.header || !frame.bitstream) return;
+    const HEADER_FRAME &fh = frame.header->frameHeader;
+    const int ch = channelOf(frame.header);
+    if (ch < 0) return;
+
+    const uint64_t now = engineMonotonicNanoseconds();
+    currAudioDataAbsoluteTimeSubCH_[ch] = now;
+    currAudioDataTimeSubCH_[ch] = fh.dwTimeStamp;
+    if (prevAudioDataAbsoluteTimeSubCH_[ch] == 0) prevAudioDataAbsoluteTimeSubCH_[ch] = now;
+    if (prevAudioDataTimeSubCH_[ch] == 0) prevAudioDataTimeSubCH_[ch] = fh.dwTimeStamp;
+
+    // Milliseconds since the previous packet's sleep ended, rounded to the nearest.
+    const uint64_t elapsedMs = (now + 500000u - prevAudioDataAbsoluteTimeSubCH_[ch]) / 1000000u;
+    const uint64_t curr = currAudioDataTimeSubCH_[ch], prev = prevAudioDataTimeSubCH_[ch];
+    uint64_t wait = 0;
+    if (curr > prev && curr - prev > elapsedMs) wait = (curr - prev - elapsedMs) * 1000u;
+    if (wait > kEngineMaxPacingDelayUs) wait = 0;
+
+    delegate->audioUpdateTaskWithBuffer(reinterpret_cast<const uint8_t *>(frame.bitstream), fh.dwLength,
+                                        frame.audioFormat, static_cast<unsigned>(ch));
+
+    enginePacingSleep(wait, [this] { return pacingInterrupted_.load(); });
+
+    prevAudioDataTimeSubCH_[ch] = currAudioDataTimeSubCH_[ch];
+    prevAudioDataAbsoluteTimeSubCH_[ch] = engineMonotonicNanoseconds();
+}

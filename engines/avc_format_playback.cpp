@@ -1,0 +1,446 @@
+#include "engines/avc_format_playback.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/log.h"
+#include "recorderfile/avc_parse.h"
+
+namespace {
+
+// Set on a parser thread while it runs avc_callback for that engine.
+thread_local const AVCFormatPlayback *tlsCallbackOwner = nullptr;
+
+bool validChannel(int channel) {
+    return channel >= 0 && channel < kEngineChannelCount;
+}
+
+constexpr int kCodeFirstFrame = -3;
+constexpr int kCodeReaderEnded = -2;
+constexpr int kCodeIndexBase = 1000;
+
+} // namespace
+
+int avcChannelTitles(const char *text, size_t length, char *table) {
+    std::memset(table, 0, static_cast<size_t>(kAVCTitleSlots) * kAVCTitleSlotSize);
+    if (!text) return 0;
+    static const char kMarker[] = ".Title=";
+    const size_t markerLength = sizeof(kMarker) - 1;
+    const char *const end = text + length;
+    const char *pos = text;
+    int slot = 0;
+    while (slot < kAVCTitleSlots && pos < end) {
+        const char *marker = std::search(pos, end, kMarker, kMarker + markerLength);
+        if (marker == end) break;
+        const char *name = marker + markerLength;
+        const char *newline = std::find(name, end, '\n');
+        if (newline == end) break;
+        const size_t n = std::min<size_t>(static_cast<size_t>(newline - name), kAVCTitleSlotSize - 1);
+        std::memcpy(table + static_cast<size_t>(slot) * kAVCTitleSlotSize, name, n);
+        ++slot;
+        pos = newline + 1;
+    }
+    return slot;
+}
+
+extern "C" int avc_callback(int code, HEADER_AVC *header, char *bitstream, void *user) {
+    auto *engine = static_cast<AVCFormatPlayback *>(user);
+    if (!engine) return 0;
+    const AVCFormatPlayback *outer = tlsCallbackOwner;
+    tlsCallbackOwner = engine;
+    engine->handleParserCallback(code, header, bitstream);
+    tlsCallbackOwner = outer;
+    return 0;
+}
+
+AVCFormatPlayback::AVCFormatPlayback() : hAVCFormatDecoder_(new AVCFormatDecoder()) {}
+
+AVCFormatPlayback::~AVCFormatPlayback() {
+    closeAVCFileAndStopParser();
+    cancelAllThreads();
+    hAVCFormatDecoder_->deallocRawImageBuffer();
+    hAVCFormatDecoder_->deinitVideoDecoderWithExceptCH(0);
+}
+
+void AVCFormatPlayback::setAppDelg(EngineDelegate *delegate) {
+    appDelg_ = delegate;
+    hAVCFormatDecoder_->setAppDelg(delegate);
+}
+
+void AVCFormatPlayback::setHandleOfImageRectFromStream() {
+    hAVCFormatDecoder_->setPImageWidthFromStream(pImageWidthFromStream_);
+    hAVCFormatDecoder_->setPImageHeightFromStream(pImageHeightFromStream_);
+}
+
+bool AVCFormatPlayback::onParserCallbackThread() const {
+    return tlsCallbackOwner == this;
+}
+
+void AVCFormatPlayback::post(std::function<void()> task) {
+    if (poster_)
+        poster_->postToMainThread(std::move(task));
+    else
+        task();
+}
+
+// ---- Threads ----
+
+std::shared_ptr<RunLoopThread> AVCFormatPlayback::makePlaybackThread(const std::string &name) {
+    auto thread = std::make_shared<RunLoopThread>(name);
+    if (!thread->start()) {
+        player_log("Cannot start the thread %s\n", name.c_str());
+        return nullptr;
+    }
+    return thread;
+}
+
+bool AVCFormatPlayback::createAVCFmtVideoPlaybackThread() {
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    for (int ch = 0; ch < kEngineChannelCount; ++ch) {
+        if (!gAVCFmtVideoPlaybackThread_[ch])
+            gAVCFmtVideoPlaybackThread_[ch] = makePlaybackThread("avc-video-" + std::to_string(ch));
+    }
+    return gAVCFmtVideoPlaybackThread_[0] != nullptr;
+}
+
+bool AVCFormatPlayback::createAVCFmtAudioPlaybackThread() {
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    if (!gAVCFmtAudioPlaybackThread_) gAVCFmtAudioPlaybackThread_ = makePlaybackThread("avc-audio");
+    return gAVCFmtAudioPlaybackThread_ != nullptr;
+}
+
+bool AVCFormatPlayback::isAVCFmtVideoPlaybackThreadExecuting(int channel) const {
+    std::shared_ptr<RunLoopThread> thread = videoThread(channel);
+    return thread && thread->isExecuting();
+}
+
+bool AVCFormatPlayback::isAVCFmtAudioPlaybackThreadExecuting() const {
+    std::shared_ptr<RunLoopThread> thread = audioThread();
+    return thread && thread->isExecuting();
+}
+
+void AVCFormatPlayback::cancelAVCFmtVideoPlaybackThread(int channel) {
+    if (!validChannel(channel)) return;
+    std::shared_ptr<RunLoopThread> thread;
+    {
+        std::lock_guard<std::mutex> lock(threadsMutex_);
+        thread = std::move(gAVCFmtVideoPlaybackThread_[channel]);
+    }
+    if (thread) thread->cancelAndJoin();
+}
+
+void AVCFormatPlayback::cancelAVCFmtAudioPlaybackThread() {
+    std::shared_ptr<RunLoopThread> thread;
+    {
+        std::lock_guard<std::mutex> lock(threadsMutex_);
+        thread = std::move(gAVCFmtAudioPlaybackThread_);
+    }
+    if (thread) thread->cancelAndJoin();
+}
+
+void AVCFormatPlayback::cancelAllThreads() {
+    for (int ch = 0; ch < kEngineChannelCount; ++ch)
+        cancelAVCFmtVideoPlaybackThread(ch);
+    cancelAVCFmtAudioPlaybackThread();
+}
+
+std::shared_ptr<RunLoopThread> AVCFormatPlayback::videoThread(int channel) const {
+    if (!validChannel(channel)) return nullptr;
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    return gAVCFmtVideoPlaybackThread_[channel];
+}
+
+std::shared_ptr<RunLoopThread> AVCFormatPlayback::audioThread() const {
+    std::lock_guard<std::mutex> lock(threadsMutex_);
+    return gAVCFmtAudioPlaybackThread_;
+}
+
+// ---- The file ----
+
+int AVCFormatPlayback::openAVCFileAndStartParser(const std::string &path) {
+    if (onParserCallbackThread()) {
+        player_log("AVC file cannot be opened from the parser's own thread\n");
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(fileMutex_);
+    return openLocked(path);
+}
+
+int AVCFormatPlayback::openLocked(const std::string &path) {
+    closeLocked();
+    resetParams();
+    setVideoTitleFlag_ = false;
+    readerEnded_ = false;
+    progressChangedManually_ = false;
+    changedProgressFlag_ = false;
+    stopWhileOpening_ = false;
+    hAVCFormatDecoder_->setPacingInterrupted(false);
+    hAVCFormatDecoder_->deallocRawImageBuffer();
+    hAVCFormatDecoder_->allocRawImageBuffer();
+    if (!hAVCFormatDecoder_->hasRawImageBuffer()) return 0;
+
+    const int fd = avc_parse_open(path.c_str(), avc_callback, this);
+    fd_AVCFile_ = fd;
+    if (fd == 0) {
+        hAVCFormatDecoder_->deallocRawImageBuffer();
+        return 0;
+    }
+    path_ = path;
+    // The end of a very short file may have come before the handle was known.
+    if (stopWhileOpening_.exchange(false)) avc_playback_status(fd, kAVCFmtPlaybackStop);
+    return fd;
+}
+
+void AVCFormatPlayback::closeAVCFileAndStopParser() {
+    if (onParserCallbackThread()) {
+        // The parser would wait for the very thread that asks it to close.
+        player_log("AVC parser close from its own thread refused\n");
+        return;
+    }
+    std::lock_guard<std::mutex> lock(fileMutex_);
+    closeLocked();
+}
+
+void AVCFormatPlayback::closeLocked() {
+    const int fd = fd_AVCFile_.load();
+    if (fd == 0) return;
+    // A reader asleep in a pacing delay is woken, so the close does not wait for it.
+    hAVCFormatDecoder_->setPacingInterrupted(true);
+    avc_parse_close(fd);
+    fd_AVCFile_ = 0;
+    hAVCFormatDecoder_->setPacingInterrupted(false);
+}
+
+void AVCFormatPlayback::reopenAfterReaderEnded() {
+    std::lock_guard<std::mutex> lock(fileMutex_);
+    if (!readerEnded_.load() || path_.empty() || fd_AVCFile_.load() == 0) return;
+    player_log("AVC reader had ended: opening %s again\n", path_.c_str());
+    const std::string path = path_;
+    openLocked(path);
+}
+
+void AVCFormatPlayback::doPlaybackAction(int action) {
+    const bool inCallback = onParserCallbackThread();
+    if (action == kAVCFmtPlaybackPlay && readerEnded_.load() && !inCallback) reopenAfterReaderEnded();
+    int fd = fd_AVCFile_.load();
+    if (fd != 0) {
+        avc_playback_status(fd, action);
+        return;
+    }
+    if (!inCallback || action != kAVCFmtPlaybackStop) return; // no open file: nothing to steer
+    // The reader called back before avc_parse_open returned: the opener applies the stop,
+    // unless the handle became known meanwhile.
+    stopWhileOpening_ = true;
+    fd = fd_AVCFile_.load();
+    if (fd != 0 && stopWhileOpening_.exchange(false)) avc_playback_status(fd, action);
+}
+
+int AVCFormatPlayback::changePlaybackProgress(int percent) {
+    if (readerEnded_.load() && !onParserCallbackThread()) reopenAfterReaderEnded();
+    const int fd = fd_AVCFile_.load();
+    if (fd == 0) return -1;
+    player_log("##### iProgress = %d\n", percent);
+    manuallyProgress_ = std::clamp(percent, 0, 100);
+    progressChangedManually_ = true;
+    {
+        std::lock_guard<std::mutex> lock(locker_);
+        changedProgressFlag_ = true;
+    }
+    const int result = avc_playback_progress(fd, percent);
+    if (result != 0) {
+        // Nothing moved: playback goes on where it was, with its decoders and its progress.
+        progressChangedManually_ = false;
+        changedProgressFlag_ = false;
+    }
+    return result;
+}
+
+// ---- Stream types and decoders ----
+
+void AVCFormatPlayback::resetParams() {
+    hAVCFormatDecoder_->deinitVideoDecoderWithExceptCH(0);
+    resetAVStreamType();
+}
+
+void AVCFormatPlayback::resetParamsWithExceptCH(int channel1Based) {
+    const unsigned except = channel1Based > 0 ? static_cast<unsigned>(channel1Based) : 0u;
+    hAVCFormatDecoder_->deinitVideoDecoderWithExceptCH(except);
+    resetVideoStreamTypeWithExceptCH(except);
+}
+
+void AVCFormatPlayback::resetAVStreamType() {
+    videoCodec_.fill(0);
+    audioCodec_.fill(0);
+    hadInitVideoDecoderFlag_.fill(0);
+    hadInitAudioDecoderFlag_.fill(0);
+}
+
+void AVCFormatPlayback::resetVideoStreamTypeWithExceptCH(unsigned channel1Based) {
+    for (int ch = 0; ch < kEngineChannelCount; ++ch) {
+        if (channel1Based != 0 && static_cast<unsigned>(ch) == channel1Based - 1) continue;
+        videoCodec_[ch] = 0;
+        hadInitVideoDecoderFlag_[ch] = 0;
+    }
+}
+
+int AVCFormatPlayback::checkAVStreamType(uint8_t streamType, int channel) {
+    if (!validChannel(channel)) return 0;
+    switch (streamType) {
+    case AVC_STREAM_MPEG4:
+    case AVC_STREAM_MPEG4_B:
+        videoCodec_[channel] = DECODER_CODEC_MPEG4;
+        return 2;
+    case AVC_STREAM_MJPEG:
+    case AVC_STREAM_MJPEG_B:
+        videoCodec_[channel] = DECODER_CODEC_MJPEG;
+        return 2;
+    case AVC_STREAM_H264:
+        videoCodec_[channel] = DECODER_CODEC_H264;
+        return 2;
+    case AVC_STREAM_ULAW:
+        audioCodec_[channel] = enAudioFormat_ULAW;
+        return 1;
+    case AVC_STREAM_PCM8:
+        audioCodec_[channel] = enAudioFormat_PCM;
+        return 1;
+    case AVC_STREAM_G723:
+        audioCodec_[channel] = enAudioFormat_G723;
+        return 1;
+    case AVC_STREAM_PCM16:
+        audioCodec_[channel] = enAudioFormat_PCM16;
+        return 1;
+    case AVC_STREAM_PCM16_2:
+        audioCodec_[channel] = enAudioFormat_PCM16_2;
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+// ---- Parser callbacks ----
+
+void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char *bitstream) {
+    if (code >= kCodeIndexBase) {
+        updateUIForCreatingAVCIndexFileWithProgress(code);
+        return;
+    }
+    if (code == kCodeReaderEnded || !header) {
+        // The reader met a record it could not read (a file cut short) and has ended: that is
+        // where this file ends.
+        readerEnded_ = true;
+        endOfFile(kPlaybackTriStateAtEnd, false);
+        return;
+    }
+
+    // After a seek every channel starts again with a fresh decoder, before the landing frame
+    // is handed off, so that frame's key picture is the new decoder's first.
+    {
+        std::lock_guard<std::mutex> lock(locker_);
+        if (changedProgressFlag_.exchange(false)) resetParams();
+    }
+
+    const HEADER_FRAME &frame = header->frameHeader;
+    if (frame.byChannel > kEngineChannelCount) {
+        player_log("AVC frame of channel %d dropped: no such channel\n", frame.byChannel);
+    } else if (frame.dwLength > 0 && bitstream) {
+        const int ch = frame.byChannel == 0 ? 0 : frame.byChannel - 1;
+        const int route = checkAVStreamType(frame.byStreamType, ch);
+        if (route == 1)
+            doAVCFilePlaybackAudioTask(ch, header, bitstream);
+        else if (route == 2)
+            doAVCFilePlaybackVideoTask(ch, header, bitstream);
+    }
+    updateUIWithInfo(header, code);
+}
+
+void AVCFormatPlayback::doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC *header, const char *bitstream) {
+    EngineDelegate *delegate = appDelg_;
+    if (!delegate || !validChannel(channel)) return;
+    if (channel + 1 != delegate->iCurrentSelectedAudioCH() ||
+        delegate->enAVCFmtPlaybackStatus() != kAVCFmtPlaybackPlay)
+        return;
+    if (!hadInitAudioDecoderFlag_[channel]) {
+        delegate->setAudioProcessorWithChannel(static_cast<unsigned>(channel), audioCodec_[channel]);
+        hadInitAudioDecoderFlag_[channel] = 1;
+    }
+    std::shared_ptr<RunLoopThread> thread = audioThread();
+    if (!thread) return;
+    const AVCAudioHandOff handOff{header, bitstream, audioCodec_[channel]};
+    AVCFormatDecoder *decoder = hAVCFormatDecoder_.get();
+    thread->performSync([decoder, &handOff] { decoder->avcAudioDecodeSelector(handOff); });
+}
+
+void AVCFormatPlayback::doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC *header, const char *bitstream) {
+    EngineDelegate *delegate = appDelg_;
+    if (!delegate || !validChannel(channel)) return;
+    if (!delegate->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel))) return;
+    if (!hadInitVideoDecoderFlag_[channel]) {
+        hAVCFormatDecoder_->initVideoDecoderWithThreadIndex(channel, videoCodec_[channel]);
+        delegate->setAVCFmtVdoIdxForAVIBuilder(videoCodec_[channel]);
+        hadInitVideoDecoderFlag_[channel] = 1;
+    }
+    std::shared_ptr<RunLoopThread> thread = videoThread(channel);
+    if (!thread) return;
+    const AVCVideoHandOff handOff{header, bitstream};
+    AVCFormatDecoder *decoder = hAVCFormatDecoder_.get();
+    thread->performSync([decoder, &handOff] { decoder->avcVideoDecodeSelector(handOff); });
+}
+
+void AVCFormatPlayback::updateUIWithInfo(const HEADER_AVC *header, int code) {
+    EngineDelegate *delegate = appDelg_;
+    if (!delegate || !header) return;
+
+    int shown = code;
+    if (delegate->enAVCFmtPlaybackStatus() == kAVCFmtPlaybackStop)
+        shown = 0;
+    else if (progressChangedManually_.exchange(false))
+        shown = manuallyProgress_.load();
+    // The first frame, reached going backwards, is at 0 per cent.
+    if (shown < 0) shown = 0;
+    post([delegate, shown] { delegate->upadatePlaybackProgress(static_cast<float>(shown)); });
+
+    const _SYSTEMTIME &t = header->frameHeader.stDisplayTime;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond);
+    delegate->updateProcessingInfoWithServerTime(text, static_cast<float>(std::max(code, 0)));
+    delegate->setSys_Time(t);
+    delegate->setPlaybackTriState(kPlaybackTriStateFlowing);
+
+    if (code == 100 || code == kCodeFirstFrame)
+        endOfFile(code == 100 ? kPlaybackTriStateAtEnd : kPlaybackTriStateAtFirstFrame, true);
+    if (!setVideoTitleFlag_) {
+        setVideoTitleFlag_ = true;
+        sendChannelTitles(header);
+    }
+}
+
+void AVCFormatPlayback::endOfFile(uint8_t triState, bool stopParser) {
+    EngineDelegate *delegate = appDelg_;
+    if (!delegate) return;
+    post([delegate] { delegate->setAVCFmtProcessingInfoAtEndOfProcessing(); });
+    delegate->setEnAVCFmtPlaybackStatus(kAVCFmtPlaybackStop);
+    // The parser halts and goes back to the first frame (a stop from inside its callback).
+    if (stopParser) doPlaybackAction(kAVCFmtPlaybackStop);
+    delegate->setPlaybackTriState(triState);
+}
+
+void AVCFormatPlayback::sendChannelTitles(const HEADER_AVC *header) {
+    const HEADER_MAIN_EX &main = header->mainHeader;
+    if (!main.pTitle || main.wTitleLength == 0) {
+        appDelg_->setDevChannelTitle(nullptr);
+        return;
+    }
+    char table[kAVCTitleSlots * kAVCTitleSlotSize];
+    avcChannelTitles(main.pTitle, main.wTitleLength, table);
+    appDelg_->setDevChannelTitle(table);
+}
+
+void AVCFormatPlayback::updateUIForCreatingAVCIndexFileWithProgress(int code) {
+    EngineDelegate *delegate = appDelg_;
+    if (!delegate) return;
+    char text[48];
+    std::snprintf(text, sizeof text, "Creating .idx file %3d%%", code - kCodeIndexBase);
+    delegate->setServerTimeLabelText(text);
+}

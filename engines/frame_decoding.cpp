@@ -1,0 +1,64 @@
+#include "engines/frame_decoding.h"
+
+#include <chrono>
+#include <new>
+
+#include "engines/run_loop_thread.h"
+#include "platform/log.h"
+
+uint64_t engineMonotonicNanoseconds() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+_Decoder *engineOpenVideoDecoder(int channel, int codec) {
+    _Decoder *decoder = new (std::nothrow) _Decoder();
+    if (!decoder) return nullptr;
+    const int result = Decoder_Init(decoder, codec, DECODER_FMT_RGBA);
+    if (result != 1) {
+        player_log("Decoder_Init failed for channel %d, codec %d: %d\n", channel, codec, result);
+        delete decoder;
+        return nullptr;
+    }
+    return decoder;
+}
+
+void engineCloseVideoDecoder(_Decoder *&decoder) {
+    if (!decoder) return;
+    Decoder_Deinit(decoder);
+    delete decoder;
+    decoder = nullptr;
+}
+
+EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payload, uint32_t length,
+                                          bool keyFrame, int flags,
+                                          const std::function<void(int &w, int &h)> &targetSize, uint8_t *out,
+                                          size_t capacity) {
+    EngineDecodedFrame f;
+    for (int attempt = 1;; ++attempt) {
+        int targetW = 0, targetH = 0;
+        if (targetSize) targetSize(targetW, targetH);
+        f.result = Decoder_Decode(decoder, payload, static_cast<int>(length), targetW, targetH, flags, &f.streamW,
+                                  &f.streamH, out, capacity, &f.outW, &f.outH);
+        if (f.result > 0 || !keyFrame || attempt >= kEngineKeyFrameDecodeAttempts) break;
+    }
+    return f;
+}
+
+VideoImageRef engineDeliverablePicture(EngineDelegate &delegate, PictureBufferPool &pool,
+                                       const EngineDecodedFrame &frame, const uint8_t *pixels,
+                                       std::atomic<int> *streamWidth, std::atomic<int> *streamHeight) {
+    if (streamWidth) streamWidth->store(frame.streamW);
+    if (streamHeight) streamHeight->store(frame.streamH);
+    delegate.setImageRealWidth(frame.outW);
+    delegate.setImageRealHeight(frame.outH);
+    VideoImageRef image = pool.makePicture(pixels, frame.outW, frame.outH);
+    if (!image) player_log("Video context nil value...\n\n");
+    return image;
+}
+
+void enginePacingSleep(uint64_t waitUs, const std::function<bool()> &interrupt) {
+    if (waitUs == 0) return;
+    RunLoopThread::interruptibleSleep(std::chrono::microseconds(waitUs), interrupt);
+}
