@@ -1,0 +1,438 @@
+// The AVC engine on generated recordings: routing, pictures against ffmpeg's decode of each
+// channel's stream, audio, titles, index progress, pacing at every speed, steps, seeks, the end
+// of a file and damaged files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "common/mkrec_fixture.h"
+#include "engines/avc_format_playback.h"
+#include "headless_delegate.h"
+#include "recorderfile/avc_parse.h"
+#include "stream_clips.h"
+
+using namespace enginetest;
+using namespace std::chrono_literals;
+
+namespace {
+
+class AVCEngine : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        engine.setAppDelg(&delegate);
+        engine.setMainThreadPoster(&poster);
+        engine.setPImageWidthFromStream(&streamW);
+        engine.setPImageHeightFromStream(&streamH);
+        engine.setHandleOfImageRectFromStream();
+    }
+    void TearDown() override {
+        engine.closeAVCFileAndStopParser();
+        engine.cancelAllThreads();
+        poster.drain();
+    }
+    mkrec::Recording make(const std::string &name, std::vector<std::string> args) {
+        args.insert(args.begin(), {"--kind", "avc", "--es-dir", dir.file(name + ".es")});
+        mkrec::Recording r = mkrec::make(dir, name, args);
+        EXPECT_TRUE(r.ok()) << r.output;
+        return r;
+    }
+    // The application's start sequence, at the given status.
+    bool start(const std::string &path, int status = kAVCFmtPlaybackPlay) {
+        delegate.avcStatus = status;
+        engine.resetAVStreamType();
+        return engine.createAVCFmtVideoPlaybackThread() && engine.createAVCFmtAudioPlaybackThread() &&
+               engine.openAVCFileAndStartParser(path) != 0;
+    }
+    // Sets the status in both places, as the transport controls do.
+    void act(int status) {
+        delegate.avcStatus = status;
+        engine.doPlaybackAction(status);
+    }
+    template <class Pred> bool waitFor(Pred pred, std::chrono::milliseconds limit = 20s) {
+        const auto end = Clock::now() + limit;
+        while (!pred()) {
+            if (Clock::now() > end) return false;
+            std::this_thread::sleep_for(2ms);
+        }
+        return true;
+    }
+    bool waitEnd(int notices = 1) {
+        return waitFor([&] { return delegate.avcEndNotices >= notices; });
+    }
+    // Waits until no frame has arrived for a while (a paused or halted reader).
+    void settle() {
+        size_t n = delegate.videoCount();
+        do {
+            n = delegate.videoCount();
+            std::this_thread::sleep_for(150ms);
+        } while (delegate.videoCount() != n);
+    }
+    // Frame index within its channel of each delivered video frame, found by its bytes.
+    std::vector<int> frameIndexes(const mkrec::Recording &r, size_t from = 0) {
+        const Bytes file = mkrec::readFile(r.path);
+        std::map<std::string, int> byMd5;
+        for (const mkrec::Unit *u : r.manifest.video())
+            byMd5[u->esMd5] = u->frame;
+        std::vector<int> out;
+        const auto events = delegate.videoEvents();
+        for (size_t i = from; i < events.size(); ++i) {
+            auto it = byMd5.find(mkrec::md5Hex(events[i].frame));
+            out.push_back(it == byMd5.end() ? -1 : it->second);
+        }
+        return out;
+    }
+    static std::string pictureMd5(const VideoEvent &e) { return md5(e.image->pixels(), e.image->byteCount()); }
+    std::vector<float> progress() {
+        poster.drain();
+        std::lock_guard<std::mutex> lock(delegate.mutex);
+        return delegate.progress;
+    }
+    static double medianGapMs(const std::vector<VideoEvent> &ev, size_t from) {
+        std::vector<double> gaps;
+        for (size_t i = from + 1; i < ev.size(); ++i)
+            gaps.push_back(std::chrono::duration<double, std::milli>(ev[i].received - ev[i - 1].received).count());
+        if (gaps.empty()) return -1;
+        std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+        return gaps[gaps.size() / 2];
+    }
+
+    mkrec::TempDir dir;
+    HeadlessDelegate delegate;
+    QueuePoster poster;
+    std::atomic<int> streamW{0}, streamH{0};
+    AVCFormatPlayback engine;
+};
+
+} // namespace
+
+TEST_F(AVCEngine, MixedChannelsPlayLikeFFmpegWithAudioTitlesAndIndexProgress) {
+    const auto rec = make("mixed.avc", {"--video-mask", "0x7", "--codec", "h264,mpeg4,mjpeg", "--audio-mask", "0x3",
+                                        "--audio", "ulaw,g723", "--title", "1=Gate", "--title", "2=Yard",
+                                        "--duration", "1", "--gop", "10"});
+    delegate.selectedAudioChannel = 2;
+    const auto t0 = Clock::now();
+    ASSERT_TRUE(start(rec.path));
+    ASSERT_TRUE(waitEnd());
+    const double playedMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    EXPECT_GT(playedMs, 850) << "one second of recording at 1x";
+
+    // Pictures: every channel equals ffmpeg's decode of its own stream, on a thread of its own.
+    std::map<unsigned, std::vector<VideoEvent>> byChannel;
+    for (const VideoEvent &e : delegate.videoEvents())
+        byChannel[e.channel].push_back(e);
+    ASSERT_EQ(byChannel.size(), 3u);
+    const char *ext[] = {"h264", "m4v", "mjpeg"};
+    std::set<std::thread::id> threads;
+    for (unsigned ch = 0; ch < 3; ++ch) {
+        const auto ref = frameMd5(dir.file("mixed.avc.es") + "/video-ch" + std::to_string(ch) + "." + ext[ch],
+                                  kRgbaFilter);
+        const auto &ev = byChannel[ch];
+        ASSERT_EQ(ev.size(), ref.size()) << "channel " << ch;
+        for (size_t i = 0; i < ev.size(); ++i) {
+            EXPECT_EQ(pictureMd5(ev[i]), ref[i]) << "channel " << ch << " frame " << i;
+            EXPECT_EQ(ev[i].thread, ev[0].thread);
+            EXPECT_EQ(ev[i].interval, i == 0 ? 0u : 40000u);
+        }
+        EXPECT_EQ(ev[0].sysTime.wYear, 2024);
+        EXPECT_EQ(ev[0].sysTime.wSecond, 5);
+        threads.insert(ev[0].thread);
+    }
+    EXPECT_EQ(threads.size(), 3u);
+    EXPECT_EQ(streamW.load(), 176);
+    EXPECT_EQ(streamH.load(), 144);
+
+    poster.drain();
+    std::lock_guard<std::mutex> lock(delegate.mutex);
+    // Audio: only the selected channel (2, G.723), byte for byte.
+    const auto units = rec.manifest.audio(1);
+    ASSERT_EQ(delegate.audio.size(), units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+        EXPECT_EQ(delegate.audio[i].channel, 1u);
+        EXPECT_EQ(delegate.audio[i].format, enAudioFormat_G723);
+        EXPECT_EQ(mkrec::md5Hex(delegate.audio[i].payload), units[i]->esMd5);
+    }
+    EXPECT_EQ(delegate.audioProcessors, (std::vector<std::pair<unsigned, int>>{{1u, enAudioFormat_G723}}));
+    std::vector<int> codecs = delegate.vdoIdx;
+    std::sort(codecs.begin(), codecs.end());
+    EXPECT_EQ(codecs, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(std::count(delegate.deinterlaceButton.begin(), delegate.deinterlaceButton.end(), true), 0);
+
+    // Titles in line order; the third channel has none.
+    ASSERT_EQ(delegate.titles.size(), 1u);
+    ASSERT_EQ(delegate.titles[0].size(), 16u * 64u);
+    EXPECT_STREQ(delegate.titles[0].data(), "Gate");
+    EXPECT_STREQ(delegate.titles[0].data() + 64, "Yard");
+    EXPECT_EQ(delegate.titles[0][128], 0);
+
+    // Time and progress: the recording's start time, progress rising to 100 posted to the GUI
+    // thread, and the end: status 11, tri-state 1.
+    ASSERT_FALSE(delegate.processingInfo.empty());
+    EXPECT_EQ(delegate.processingInfo[0].first, "2024/01/02 03:04:05");
+    EXPECT_TRUE(std::is_sorted(delegate.progress.begin(), delegate.progress.end()));
+    EXPECT_EQ(delegate.progress.back(), 100.0f);
+    EXPECT_NE(delegate.progressThreads.back(), std::this_thread::get_id());
+    EXPECT_EQ(delegate.avcStatus.load(), kAVCFmtPlaybackStop);
+    EXPECT_EQ(delegate.triState.load(), kPlaybackTriStateAtEnd);
+
+    // The index was built on this first open: "Creating .idx file %3d%%", rising to 100.
+    ASSERT_GE(delegate.labels.size(), 10u);
+    const std::regex label("Creating \\.idx file ([ 0-9]{3})%");
+    int last = -1;
+    for (const std::string &l : delegate.labels) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(l, m, label)) << l;
+        const int pct = std::stoi(m[1]);
+        EXPECT_GT(pct, last) << l;
+        last = pct;
+    }
+    EXPECT_EQ(delegate.labels.back(), "Creating .idx file 100%");
+    EXPECT_TRUE(std::find(delegate.labels.begin(), delegate.labels.end(), "Creating .idx file   4%") !=
+                delegate.labels.end());
+}
+
+TEST_F(AVCEngine, ExistingIndexVersion9PrefixesAndTargetSize) {
+    const auto rec = make("v9.avc", {"--version", "9", "--prefix", "all", "--video-mask", "0x1", "--audio-mask",
+                                     "0x7", "--audio", "pcm8,pcm16,pcm16b", "--frames", "8"});
+    delegate.selectedAudioChannel = 3;
+    ASSERT_TRUE(start(rec.path));
+    ASSERT_TRUE(waitEnd());
+    engine.closeAVCFileAndStopParser();
+    const size_t before = delegate.videoCount();
+    {
+        std::lock_guard<std::mutex> lock(delegate.mutex);
+        EXPECT_FALSE(delegate.labels.empty());
+        delegate.labels.clear();
+        delegate.audio.clear();
+    }
+
+    // Second open: the index file beside the recording is used, so no index progress at all.
+    delegate.selectedAudioChannel = 1;
+    delegate.targetWidth = 88;
+    delegate.targetHeight = 72;
+    ASSERT_TRUE(start(rec.path));
+    ASSERT_TRUE(waitEnd(2));
+    ASSERT_EQ(delegate.videoCount(), 2 * before);
+    std::lock_guard<std::mutex> lock(delegate.mutex);
+    EXPECT_TRUE(delegate.labels.empty());
+
+    // The prefixes are gone from what reaches the delegate.
+    const auto units = rec.manifest.audio(0);
+    ASSERT_EQ(delegate.audio.size(), units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+        EXPECT_EQ(delegate.audio[i].format, enAudioFormat_PCM);
+        EXPECT_EQ(mkrec::md5Hex(delegate.audio[i].payload), units[i]->esMd5);
+    }
+    EXPECT_EQ(delegate.audioProcessors,
+              (std::vector<std::pair<unsigned, int>>{{2u, enAudioFormat_PCM16_2}, {0u, enAudioFormat_PCM}}));
+    // Pictures at the stream's size, then at the target size.
+    const std::string es = dir.file("v9.avc.es") + "/video-ch0.h264";
+    const auto full = frameMd5(es, kRgbaFilter);
+    const auto small = frameMd5(es, "scale=88:72:flags=fast_bilinear,format=rgba");
+    ASSERT_EQ(full.size(), before);
+    for (size_t i = 0; i < before; ++i) {
+        EXPECT_EQ(pictureMd5(delegate.video[i]), full[i]) << "frame " << i;
+        EXPECT_EQ(delegate.video[before + i].image->width(), 88);
+        EXPECT_EQ(pictureMd5(delegate.video[before + i]), small[i]) << "frame " << i;
+    }
+    EXPECT_EQ(delegate.realWidths.back(), 88);
+    EXPECT_EQ(delegate.realHeights.back(), 72);
+}
+
+TEST_F(AVCEngine, FastForwardAndRewindPaceByStatus) {
+    const auto rec = make("pace.avc", {"--duration", "2", "--gop", "5", "--audio-mask", "0x1"});
+    delegate.selectedAudioChannel = 1;
+    // Fast forward: 2x and 4x deliver every frame (40 ms apart), 8x and 16x the key frames
+    // (200 ms apart); each divides the step.
+    const struct {
+        int status;
+        double gapMs;
+        bool keysOnly;
+    } forward[] = {{1, 20, false}, {2, 10, false}, {3, 25, true}, {4, 12.5, true}};
+    for (const auto &f : forward) {
+        const size_t from = delegate.videoCount();
+        const int ends = delegate.avcEndNotices;
+        ASSERT_TRUE(start(rec.path, f.status));
+        engine.doPlaybackAction(f.status); // the reader may have passed a frame or two at 1x
+        ASSERT_TRUE(waitEnd(ends + 1));
+        const auto ev = delegate.videoEvents();
+        auto idx = frameIndexes(rec, from);
+        ASSERT_GE(idx.size(), f.keysOnly ? 10u : 49u) << "status " << f.status;
+        EXPECT_EQ(idx.back(), f.keysOnly ? 45 : 49);
+        // At 8x and 16x the end comes with the last key frame once more.
+        if (f.keysOnly) {
+            ASSERT_EQ(idx[idx.size() - 2], 45);
+            idx.pop_back();
+        }
+        for (size_t i = 3; i < idx.size(); ++i)
+            EXPECT_EQ(idx[i], f.keysOnly ? idx[i - 1] + 5 : idx[i - 1] + 1) << "status " << f.status;
+        const double gap = medianGapMs(ev, from + 3);
+        EXPECT_GT(gap, f.gapMs * 0.8) << "status " << f.status;
+        EXPECT_LT(gap, f.gapMs * 1.3 + 8) << "status " << f.status;
+        engine.closeAVCFileAndStopParser();
+    }
+    EXPECT_TRUE(delegate.audio.empty()) << "no audio away from normal play";
+
+    // Rewind from the end: key frames backwards, 200 ms apart at 1x and 12.5 ms at 16x, ending
+    // at the first frame with tri-state 255.
+    for (const auto &r : {std::pair<int, double>{5, 200}, {9, 12.5}}) {
+        ASSERT_TRUE(start(rec.path));
+        engine.doPlaybackAction(kAVCFmtPlaybackPause);
+        ASSERT_TRUE(waitFor([&] { return delegate.videoCount() > 0; }));
+        settle();
+        ASSERT_EQ(engine.changePlaybackProgress(100), 0);
+        settle();
+        const size_t from = delegate.videoCount();
+        const int ends = delegate.avcEndNotices;
+        act(r.first);
+        engine.doPlaybackAction(kAVCFmtPlaybackPause); // resume
+        ASSERT_TRUE(waitEnd(ends + 1));
+        EXPECT_EQ(delegate.triState.load(), kPlaybackTriStateAtFirstFrame);
+        EXPECT_EQ(delegate.avcStatus.load(), kAVCFmtPlaybackStop);
+        const auto idx = frameIndexes(rec, from);
+        EXPECT_EQ(idx, (std::vector<int>{40, 35, 30, 25, 20, 15, 10, 5, 0, 0})) << "status " << r.first;
+        const double gap = medianGapMs(delegate.videoEvents(), from + 1);
+        EXPECT_GT(gap, r.second * 0.8) << "status " << r.first;
+        EXPECT_LT(gap, r.second * 1.3 + 8) << "status " << r.first;
+        engine.closeAVCFileAndStopParser();
+    }
+}
+
+TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
+    const auto rec = make("seek.avc", {"--duration", "2", "--gop", "10", "--audio-mask", "0"});
+    const auto ref = frameMd5(dir.file("seek.avc.es") + "/video-ch0.h264", kRgbaFilter);
+    ASSERT_EQ(ref.size(), 50u);
+    ASSERT_TRUE(start(rec.path));
+    engine.doPlaybackAction(kAVCFmtPlaybackPause);
+    settle();
+
+    // Paused: a seek shows its landing key frame, a step back the key frame before it, and
+    // steps forward read one record each, showing key frames only.
+    const std::vector<int> seen = frameIndexes(rec);
+    ASSERT_FALSE(seen.empty());
+    delegate.avcStatus = kAVCFmtPlaybackPause;
+    auto step = [&](int action) {
+        const long passes = avc_parse_passes(engine.fdAVCFile());
+        engine.doPlaybackAction(action);
+        ASSERT_TRUE(waitFor([&] { return avc_parse_passes(engine.fdAVCFile()) > passes; }));
+    };
+    ASSERT_EQ(engine.changePlaybackProgress(30), 0); // frame 15: key frame 10
+    settle();
+    step(kAVCFmtPlaybackStepBack);
+    for (int i = 0; i < 10; ++i)
+        step(kAVCFmtPlaybackStepForward);
+    settle();
+    auto idx = frameIndexes(rec, seen.size());
+    EXPECT_EQ(idx, (std::vector<int>{10, 0, 10}));
+
+    // A seek lands on a key frame; every picture from there on equals ffmpeg's, none lost.
+    const size_t from = delegate.videoCount();
+    EXPECT_EQ(engine.changePlaybackProgress(50), 0);
+    settle();
+    act(kAVCFmtPlaybackFastForward4x);
+    engine.doPlaybackAction(kAVCFmtPlaybackPause); // resume
+    ASSERT_TRUE(waitEnd());
+    const auto ev = delegate.videoEvents();
+    idx = frameIndexes(rec, from);
+    ASSERT_EQ(idx.size(), 30u);
+    for (size_t i = 0; i < idx.size(); ++i) {
+        EXPECT_EQ(idx[i], static_cast<int>(20 + i));
+        EXPECT_EQ(pictureMd5(ev[from + i]), ref[20 + i]) << "frame " << 20 + i;
+    }
+    const auto p = progress();
+    EXPECT_TRUE(std::find(p.begin(), p.end(), 50.0f) != p.end()) << "the seek's percentage is shown";
+    EXPECT_EQ(p.back(), 100.0f);
+    EXPECT_EQ(delegate.triState.load(), kPlaybackTriStateAtEnd);
+
+    // Play after the end starts again from the first frame.
+    const size_t replay = delegate.videoCount();
+    act(kAVCFmtPlaybackFastForward4x);
+    ASSERT_TRUE(waitFor([&] { return delegate.videoCount() > replay; }));
+    EXPECT_EQ(frameIndexes(rec, replay).front(), 0) << "continues from where it stopped: the first frame";
+}
+
+TEST_F(AVCEngine, DamagedRecordingsEndAndTruncatedOnesPlayAgain) {
+    // Cut inside a record: the reader ends on it, which ends playback; play opens the file again.
+    const auto whole = make("whole.avc", {"--frames", "20", "--audio-mask", "0"});
+    const std::string at = std::to_string(whole.manifest.video(0)[10]->offset + 20);
+    const auto cut = make("cut.avc", {"--frames", "20", "--audio-mask", "0", "--truncate", at});
+    ASSERT_TRUE(start(cut.path, kAVCFmtPlaybackFastForward4x));
+    engine.doPlaybackAction(kAVCFmtPlaybackFastForward4x);
+    ASSERT_TRUE(waitEnd());
+    EXPECT_EQ(delegate.triState.load(), kPlaybackTriStateAtEnd);
+    EXPECT_EQ(delegate.avcStatus.load(), kAVCFmtPlaybackStop);
+    const size_t first = delegate.videoCount();
+    ASSERT_EQ(first, 10u);
+    act(kAVCFmtPlaybackPlay);
+    ASSERT_TRUE(waitEnd(2));
+    EXPECT_EQ(delegate.videoCount(), 2 * first);
+    EXPECT_EQ(frameIndexes(cut, first).front(), 0);
+    engine.closeAVCFileAndStopParser();
+
+    // A frame of channel 17 is dropped; the rest play and the file ends normally.
+    const auto bad = make("bad.avc", {"--frames", "12", "--audio-mask", "0", "--bad-channel", "3"});
+    const size_t before = delegate.videoCount();
+    ASSERT_TRUE(start(bad.path, kAVCFmtPlaybackFastForward4x));
+    ASSERT_TRUE(waitEnd(3));
+    EXPECT_EQ(delegate.videoCount() - before, 11u);
+    engine.closeAVCFileAndStopParser();
+
+    // Broken lengths and random damage end without a crash.
+    const std::vector<std::vector<std::string>> damage = {
+        {"--oversize", "4"}, {"--zero-length", "2"}, {"--flip", "40", "--seed", "7"}, {"--flip", "200", "--seed", "3"}};
+    int ends = delegate.avcEndNotices;
+    for (size_t i = 0; i < damage.size(); ++i) {
+        std::vector<std::string> args{"--frames", "12", "--video-mask", "0x3", "--codec", "h264,mjpeg"};
+        args.insert(args.end(), damage[i].begin(), damage[i].end());
+        const auto r = make("d" + std::to_string(i) + ".avc", args);
+        if (!start(r.path, kAVCFmtPlaybackFastForward4x)) continue; // a header the parser refuses
+        EXPECT_TRUE(waitEnd(++ends)) << "damage " << i;
+        engine.closeAVCFileAndStopParser();
+    }
+}
+
+TEST(AVCChannelTitles, LinesInOrderBoundedByTheTextAndTheSlot) {
+    char t[16 * 64];
+    const std::string two = "CH1.Title=Gate\nCH2.Title=Yard\n";
+    EXPECT_EQ(avcChannelTitles(two.data(), two.size(), t), 2);
+    EXPECT_STREQ(t, "Gate");
+    EXPECT_STREQ(t + 64, "Yard");
+    // A line without the marker is passed over; a name is cut to 63 bytes and its zero kept.
+    const std::string odd = "no marker here\nCH2.Title=" + std::string(100, 'x') + "\nCH3.Title=\nCH4.Title=Z";
+    EXPECT_EQ(avcChannelTitles(odd.data(), odd.size(), t), 2);
+    EXPECT_EQ(std::string(t), std::string(63, 'x'));
+    EXPECT_EQ(t[64], 0);
+    // The search ends with the text, even when a marker and its line lie just past it.
+    const std::string past = "CH1.Title=Gate\nCH2.Title=Yard\n";
+    EXPECT_EQ(avcChannelTitles(past.data(), 20, t), 1);
+    EXPECT_EQ(t[64], 0);
+    std::string many;
+    for (int i = 1; i <= 20; ++i)
+        many += "CH" + std::to_string(i) + ".Title=N" + std::to_string(i) + "\n";
+    EXPECT_EQ(avcChannelTitles(many.data(), many.size(), t), 16);
+    EXPECT_STREQ(t + 15 * 64, "N16");
+}
+
+TEST_F(AVCEngine, NoOpenFileIgnoresActionsFieldCodedFramesAndNoTitles) {
+    engine.doPlaybackAction(kAVCFmtPlaybackPlay);
+    EXPECT_EQ(engine.changePlaybackProgress(60), -1);
+    engine.closeAVCFileAndStopParser();
+    EXPECT_EQ(engine.openAVCFileAndStartParser(dir.file("missing.avc")), 0);
+
+    const auto rec = make("fields.avc", {"--frames", "5", "--audio-mask", "0", "--fields", "stacked"});
+    ASSERT_TRUE(start(rec.path, kAVCFmtPlaybackFastForward4x));
+    ASSERT_TRUE(waitEnd());
+    const auto p = progress();
+    ASSERT_FALSE(p.empty());
+    EXPECT_NE(p.front(), 60.0f) << "a seek with no open file leaves nothing behind";
+    std::lock_guard<std::mutex> lock(delegate.mutex);
+    ASSERT_EQ(delegate.titles.size(), 1u);
+    EXPECT_TRUE(delegate.titles[0].empty());
+    // Field-coded frames enable the deinterlace switch.
+    ASSERT_EQ(delegate.deinterlaceButton.size(), 5u);
+    EXPECT_EQ(std::count(delegate.deinterlaceButton.begin(), delegate.deinterlaceButton.end(), true), 5);
+}
