@@ -19,6 +19,7 @@
 #include "app/main_window.h"
 #include "audio/audio_stream_processor.h"
 #include "avi/ANAVIFrameBuilder.h"
+#include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
 #include "engines/engine_controls.h"
 #include "platform/log.h"
@@ -67,9 +68,21 @@ VistrelAppDelegate::VistrelAppDelegate() : mainThreadPoster_(this) {
     loadInterfaceDocuments();
 }
 
-// The AVC engine is made here, beside the DV engine, once the player has one; until then the
-// delegate holds no AVC engine and AVC files cannot be started.
-void VistrelAppDelegate::createAVCFmtPlayback() {}
+// The AVC engine, made once and reused for every AVC file.
+void VistrelAppDelegate::createAVCFmtPlayback() {
+    try {
+        handleAVCFmtPlayback_.reset(new AVCFormatPlayback());
+    } catch (const std::bad_alloc &) {
+        player_log("Cannot create the AVC engine\n");
+        return;
+    }
+    AVCFormatPlayback *avc = handleAVCFmtPlayback_.get();
+    avc->setAppDelg(this);
+    avc->setMainThreadPoster(&mainThreadPoster_);
+    avc->setPImageWidthFromStream(&iImageWidthFromStream_);
+    avc->setPImageHeightFromStream(&iImageHeightFromStream_);
+    avc->setHandleOfImageRectFromStream();
+}
 
 void VistrelAppDelegate::loadInterfaceDocuments() {
     window = new MainWindow();
@@ -121,6 +134,7 @@ VistrelAppDelegate::~VistrelAppDelegate() {
     // The engines go first: their threads call back into the delegate, its views and its
     // builder, so every one of them has ended before any of those is released.
     resetPlaybackHandle();
+    handleAVCFmtPlayback_.reset();
     handleDVFmtPlayback_.reset();
 
     VistrelAppDelegate *self = this;
@@ -264,16 +278,27 @@ void VistrelAppDelegate::stopDVFmtParserThread() {
 
 void VistrelAppDelegate::resetPlaybackHandle() {
     DVFormatPlayback *dv = handleDVFmtPlayback_.get();
+    AVCFormatPlayback *avc = handleAVCFmtPlayback_.get();
+    // The AVC parser first: its reader waits inside hand-offs to the AVC threads below.
+    if (avc) avc->closeAVCFileAndStopParser();
     stopDVFmtParserThread();
     for (int channel = 0; channel < kEngineChannelCount; ++channel) {
         if (dv && dv->isDVFmtVideoPlaybackThreadExecuting(channel)) {
             dv->cancelDVFmtVideoPlaybackThread(channel);
             player_log("Cancel DVFmt Video Playback Thread...\n");
         }
+        if (avc && avc->isAVCFmtVideoPlaybackThreadExecuting(channel)) {
+            avc->cancelAVCFmtVideoPlaybackThread(channel);
+            player_log("Cancel AVCFmt Video Playback Thread...\n");
+        }
     }
     if (dv && dv->isDVFmtAudioPlaybackThreadExecuting()) {
         dv->cancelDVFmtAudioPlaybackThread();
         player_log("Cancel DVFmt Audio Playback Thread...\n");
+    }
+    if (avc && avc->isAVCFmtAudioPlaybackThreadExecuting()) {
+        avc->cancelAVCFmtAudioPlaybackThread();
+        player_log("Cancel AVCFmt Audio Playback Thread...\n");
     }
     releaseFileWrapper();
 }

@@ -37,6 +37,7 @@ class CustomizedButton2;
 class CustomizedProgressSlider;
 class CustomizedVideoView;
 class CustomizedView;
+class AVCFormatPlayback;
 class DVFormatPlayback;
 class LayerView;
 class MainWindow;
@@ -116,6 +117,7 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
     void audioSliderChanged(float volume);
     void windowDidResize();
 
+    AVCFormatPlayback *handleAVCFmtPlayback() const { return handleAVCFmtPlayback_.get(); }
     DVFormatPlayback *handleDVFmtPlayback() const { return handleDVFmtPlayback_.get(); }
     ANAVIFrameBuilder *aviFrameBuilder() const { return aviFrameBuilder_.get(); }
 
@@ -250,6 +252,7 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
     void stopDVFmtParserThread();
 
     QtMainThreadPoster mainThreadPoster_;
+    std::unique_ptr<AVCFormatPlayback> handleAVCFmtPlayback_;
     std::unique_ptr<DVFormatPlayback> handleDVFmtPlayback_;
     std::unique_ptr<ANAVIFrameBuilder> aviFrameBuilder_;
     mutable std::mutex absoluteFilePathMutex_;

@@ -19,9 +19,11 @@
 #include "app/main_window.h"
 #include "avi/ANAVIFrameBuilder.h"
 #include "common/mkrec_fixture.h"
+#include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
 #include "engines/engine_controls.h"
 #include "qt_test_app.h"
+#include "recorderfile/avc_parse.h"
 
 namespace {
 
@@ -336,10 +338,55 @@ TEST_F(EngineTeardownTest, ProgressIsPostedToTheGuiThread) {
     EXPECT_TRUE(delegate.deinterlaceEnableBtn->isEnabled());
 }
 
+// The AVC engine started as a played AVC file runs it; returns once its reader is reading.
+void startAVCEngine(VistrelAppDelegate &delegate, const std::string &path) {
+    AVCFormatPlayback *avc = delegate.handleAVCFmtPlayback();
+    ASSERT_NE(avc, nullptr);
+    delegate.setPlayerState(0);
+    delegate.setEnAVCFmtPlaybackStatus(kAVCFmtPlaybackPlay);
+    avc->resetAVStreamType();
+    ASSERT_TRUE(avc->createAVCFmtVideoPlaybackThread());
+    ASSERT_TRUE(avc->createAVCFmtAudioPlaybackThread());
+    ASSERT_NE(avc->openAVCFileAndStartParser(path), 0);
+    serveEventsUntil([&] { return avc_parse_passes(avc->fdAVCFile()) > 3; }, 1500);
+    ASSERT_GT(avc_parse_passes(avc->fdAVCFile()), 3);
+}
+
+TEST(AVCEngineTeardown, ResetAndQuitEndTheParserAndEveryAVCThread) {
+    testApp();
+    mkrec::TempDir dir;
+    const mkrec::Recording rec = mkrec::make(dir, "clip.avc", {"--kind", "avc", "--duration", "6"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    {
+        VistrelAppDelegate delegate;
+        delegate.applicationDidFinishLaunching();
+        startAVCEngine(delegate, rec.path);
+        AVCFormatPlayback *avc = delegate.handleAVCFmtPlayback();
+        LogCapture log;
+        delegate.resetPlaybackHandle();
+        EXPECT_EQ(avc->fdAVCFile(), 0);
+        for (int ch = 0; ch < 16; ++ch) EXPECT_FALSE(avc->isAVCFmtVideoPlaybackThreadExecuting(ch)) << ch;
+        EXPECT_FALSE(avc->isAVCFmtAudioPlaybackThreadExecuting());
+        EXPECT_EQ(log.count("Cancel AVCFmt Video Playback Thread...\n"), 16);
+        EXPECT_EQ(log.count("Cancel AVCFmt Audio Playback Thread...\n"), 1);
+    }
+    // Quitting while an AVC file plays closes it before the delegate goes.
+    LogCapture log;
+    {
+        auto delegate = std::make_unique<VistrelAppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        startAVCEngine(*delegate, rec.path);
+        delegate.reset();
+    }
+    EXPECT_EQ(VistrelAppDelegate::GetAppDelg(), nullptr);
+    EXPECT_EQ(log.count("Cancel AVCFmt Video Playback Thread...\n"), 16);
+    serveEvents();
+}
+
 TEST(DelegateWithoutEngine, TeardownWithNothingStartedIsHarmless) {
     testApp();
     VistrelAppDelegate delegate;
-    // No AVC engine exists; the teardown must not reach for one.
+    // No file was ever opened; the teardown finds nothing to close or cancel.
     LogCapture log;
     delegate.resetPlaybackHandle();
     EXPECT_TRUE(log.lines().empty());
