@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "common/run_cmd.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -34,43 +36,7 @@ extern char** environ;
 namespace mkrec {
 
 // A fresh folder under $TMPDIR (or /tmp), removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/mkrec-test-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back(0);
-    if (mkdtemp(buf.data())) path_ = buf.data();
-  }
-  ~TempDir() {
-    if (!path_.empty()) removeTree(path_);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  bool valid() const { return !path_.empty(); }
-
- private:
-  static void removeTree(const std::string& p) {
-    if (DIR* d = opendir(p.c_str())) {
-      while (dirent* e = readdir(d)) {
-        std::string n = e->d_name;
-        if (n == "." || n == "..") continue;
-        std::string c = p + "/" + n;
-        struct stat st {};
-        if (lstat(c.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-          removeTree(c);
-        else
-          unlink(c.c_str());
-      }
-      closedir(d);
-    }
-    rmdir(p.c_str());
-  }
-  std::string path_;
-};
+using TempDir = testutil::TempDir;
 
 // One unit (frame record / stream unit) of the recording, as the manifest lists it.
 struct Unit {

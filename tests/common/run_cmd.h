@@ -40,6 +40,7 @@ public:
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
     const std::string &path() const { return path_; }
+    bool valid() const { return !path_.empty(); }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
 
 private:

@@ -18,16 +18,6 @@ extern "C" {
 
 namespace cliptest {
 
-TempDir::TempDir() {
-    char tmpl[] = "/tmp/decoder-test-XXXXXX";
-    const char *d = mkdtemp(tmpl);
-    dir_ = d ? d : "/tmp";
-}
-
-TempDir::~TempDir() {
-    if (dir_.rfind("/tmp/decoder-test-", 0) == 0) run("rm -rf '" + dir_ + "'");
-}
-
 int run(const std::string &cmd, std::string *out) {
     FILE *p = popen(cmd.c_str(), "r");
     if (!p) return -1;

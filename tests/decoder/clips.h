@@ -8,22 +8,16 @@
 
 #include "decoder/decoder.h"
 #include "platform/log.h"
+#include "common/run_cmd.h"
 
 namespace cliptest {
 
 using Bytes = std::vector<uint8_t>;
 
 // A temporary folder removed with everything in it at destruction.
-class TempDir {
+class TempDir : public testutil::TempDir {
   public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    std::string path(const std::string &name) const { return dir_ + "/" + name; }
-
-  private:
-    std::string dir_;
+    std::string path(const std::string &name) const { return file(name); }
 };
 
 // Runs a shell command; returns its exit status and fills out with its standard output.
