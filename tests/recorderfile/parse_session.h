@@ -33,6 +33,7 @@ struct Event {
     uint16_t width = 0, height = 0;
     std::string md5; // of the bitstream, length bytes
     std::thread::id thread;
+    bool returned = false; // the callback, hook included, has returned
 
     bool isFrame() const { return code >= 0 && code <= 100; }
     bool isIndex() const { return code >= AVC_CODE_INDEX_BASE; }
@@ -95,21 +96,24 @@ class Session {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return pred(events_); });
     }
-    // Waits for a frame / first-frame / end code among the events from index from on.
+    // Waits for a frame / first-frame / end code among the events from index
+    // from on, and for its callback to return, so that what the hook did there
+    // (a stop at the end, as the engine does) is done before the test acts.
     bool waitTerminal(size_t from = 0, int ms = 10000) const {
         return waitUntil(
             [from](const std::vector<Event> &ev) {
                 for (size_t i = from; i < ev.size(); ++i)
-                    if (ev[i].isTerminal()) return true;
+                    if (ev[i].isTerminal() && ev[i].returned) return true;
                 return false;
             },
             ms);
     }
+    // Likewise for a given code.
     bool waitCode(int code, int ms = 10000) const {
         return waitUntil(
             [code](const std::vector<Event> &ev) {
                 for (const Event &e : ev)
-                    if (e.code == code) return true;
+                    if (e.code == code && e.returned) return true;
                 return false;
             },
             ms);
@@ -147,8 +151,10 @@ class Session {
             if (bitstream) e.md5 = mkrec::md5Hex(bitstream, f.dwLength);
         }
         Hook hook;
+        size_t at = 0;
         {
             std::lock_guard<std::mutex> lock(s->mutex_);
+            at = s->events_.size();
             s->events_.push_back(e);
             hook = s->hook_;
         }
@@ -159,10 +165,12 @@ class Session {
                 s->cv_.wait(lock, [s] { return s->opened_; });
             }
             hook(*s, e);
-            // What the hook did may be what a waiter is waiting for.
-            { std::lock_guard<std::mutex> lock(s->mutex_); }
-            s->cv_.notify_all();
         }
+        {
+            std::lock_guard<std::mutex> lock(s->mutex_);
+            s->events_[at].returned = true;
+        }
+        s->cv_.notify_all();
         return 0;
     }
 

@@ -382,9 +382,13 @@ TEST(AvcParserControl, PauseDeliversExactlyOneMoreFrame) {
         });
         ASSERT_NE(s.open(r.path), 0);
         ASSERT_TRUE(s.waitTerminal());
+        // The reader counts the end's pass after the callback: wait for it, so
+        // the count taken below is the halted reader's.
+        ASSERT_TRUE(s.waitPasses(static_cast<long>(total) - 1));
         settle();
         const size_t before = s.frames().size();
         const long passes = s.passes();
+        ASSERT_EQ(passes, static_cast<long>(total));
         s.status(AVC_ACTION_PAUSE);
         s.status(AVC_STATUS_NORMAL);
         ASSERT_TRUE(s.waitPasses(passes));
@@ -395,9 +399,11 @@ TEST(AvcParserControl, PauseDeliversExactlyOneMoreFrame) {
         EXPECT_EQ(after[0].frameNo, 1u);
         EXPECT_EQ(s.passes(), passes + 1);
 
-        // Un-pausing goes on from frame 2 to the end.
+        // Un-pausing goes on from frame 2 to the end (which may come before
+        // the un-pause call returns, so the mark is taken before it).
+        const size_t mark = s.count();
         s.status(AVC_ACTION_PAUSE);
-        ASSERT_TRUE(s.waitTerminal(s.count()));
+        ASSERT_TRUE(s.waitTerminal(mark));
         settle();
         after = s.frames(0);
         after.erase(after.begin(), after.begin() + static_cast<long>(before) + 1);
