@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <new>
 
 #include "platform/log.h"
 
@@ -81,12 +80,12 @@ void AVCFormatDecoder::resetTime() {
 }
 
 void AVCFormatDecoder::allocRawImageBuffer() {
-    pRawImageBuffer_.reset(new (std::nothrow) uint8_t[kEngineRawImageBufferSize]);
+    pRawImageBuffer_ = picturePool_.takeStorage(kEngineRawImageBufferSize);
 }
 
 void AVCFormatDecoder::deallocRawImageBuffer() {
-    if (!pRawImageBuffer_) return;
-    pRawImageBuffer_.reset();
+    if (pRawImageBuffer_.empty()) return;
+    pRawImageBuffer_ = std::vector<uint8_t>();
     player_log("release pRawImageBuffer...\n");
 }
 
@@ -125,9 +124,9 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
         player_log("No decoder for channel %d: frame dropped\n", ch);
         return;
     }
-    if (!pRawImageBuffer_) {
+    if (pRawImageBuffer_.empty()) {
         allocRawImageBuffer();
-        if (!pRawImageBuffer_) return;
+        if (pRawImageBuffer_.empty()) return;
     }
 
     const EngineDecodedFrame decoded = engineDecodeVideoFrame(
@@ -136,15 +135,18 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
             w = static_cast<int>(delegate->decoderTargetWidth());
             h = static_cast<int>(delegate->decoderTargetHeight());
         },
-        pRawImageBuffer_.get(), kEngineRawImageBufferSize);
+        pRawImageBuffer_.data(), pRawImageBuffer_.size());
     if (decoded.result < 1) {
         player_log("isIFrame = %d\n", isI ? 1 : 0);
         player_log("iRet2 = %d\n", decoded.result);
         return;
     }
-    VideoImageRef image = engineDeliverablePicture(*delegate, picturePool_, decoded, pRawImageBuffer_.get(),
-                                                   pImageWidthFromStream_, pImageHeightFromStream_);
-    if (!image) return;
+    engineLabelDecodedPicture(*delegate, decoded, pImageWidthFromStream_, pImageHeightFromStream_);
+    VideoImageRef image = picturePool_.pictureFromWorkBuffer(pRawImageBuffer_, decoded.outW, decoded.outH);
+    if (!image) {
+        player_log("Video context nil value...\n\n");
+        return;
+    }
 
     // Pacing: the time-stamp step to this frame (either way: rewinding goes back in time), less
     // the time spent since the channel's previous frame was shown, divided by the speed.

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "decoder/decoder.h"
 #include "engines/engine_controls.h"
@@ -64,7 +65,7 @@ class AVCFormatDecoder {
     // Makes the working picture anew / releases it.
     void allocRawImageBuffer();
     void deallocRawImageBuffer();
-    bool hasRawImageBuffer() const { return pRawImageBuffer_ != nullptr; }
+    bool hasRawImageBuffer() const { return !pRawImageBuffer_.empty(); }
 
     // The frame's display date and time (year to second) become the time of the next picture.
     void setServerSystemTime(const HEADER_AVC *header);
@@ -92,8 +93,10 @@ class AVCFormatDecoder {
     std::array<uint64_t, kEngineChannelCount> prevAudioDataTimeSubCH_{}, currAudioDataTimeSubCH_{};
     std::array<uint64_t, kEngineChannelCount> prevAudioDataAbsoluteTimeSubCH_{}, currAudioDataAbsoluteTimeSubCH_{};
     _SYSTEMTIME sysTime_{};
-    // The decoder's working picture; pictures delivered to the application are copies.
-    std::unique_ptr<uint8_t[]> pRawImageBuffer_;
+    // The decoder's working picture (kEngineRawImageBufferSize bytes). A delivered picture that
+    // fills most of it takes it over and a fresh one comes from the pool; smaller pictures are
+    // copies. Either way the application owns what it gets.
+    std::vector<uint8_t> pRawImageBuffer_;
     PictureBufferPool picturePool_;
     std::atomic<bool> pacingInterrupted_{false};
 };

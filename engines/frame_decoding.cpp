@@ -46,13 +46,18 @@ EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payl
     return f;
 }
 
-VideoImageRef engineDeliverablePicture(EngineDelegate &delegate, PictureBufferPool &pool,
-                                       const EngineDecodedFrame &frame, const uint8_t *pixels,
-                                       std::atomic<int> *streamWidth, std::atomic<int> *streamHeight) {
+void engineLabelDecodedPicture(EngineDelegate &delegate, const EngineDecodedFrame &frame,
+                               std::atomic<int> *streamWidth, std::atomic<int> *streamHeight) {
     if (streamWidth) streamWidth->store(frame.streamW);
     if (streamHeight) streamHeight->store(frame.streamH);
     delegate.setImageRealWidth(frame.outW);
     delegate.setImageRealHeight(frame.outH);
+}
+
+VideoImageRef engineDeliverablePicture(EngineDelegate &delegate, PictureBufferPool &pool,
+                                       const EngineDecodedFrame &frame, const uint8_t *pixels,
+                                       std::atomic<int> *streamWidth, std::atomic<int> *streamHeight) {
+    engineLabelDecodedPicture(delegate, frame, streamWidth, streamHeight);
     VideoImageRef image = pool.makePicture(pixels, frame.outW, frame.outH);
     if (!image) player_log("Video context nil value...\n\n");
     return image;

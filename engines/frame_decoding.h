@@ -42,9 +42,12 @@ EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payl
                                           const std::function<void(int &w, int &h)> &targetSize, uint8_t *out,
                                           size_t capacity);
 
-// After a successful decode: stores the stream size where the application wants it, labels
-// the picture with the size the decoder produced for this very frame, and copies the working
-// picture into one that owns its pixels. Null (logged) when no picture could be made.
+// After a successful decode: stores the stream size where the application wants it and labels
+// the picture with the size the decoder produced for this very frame.
+void engineLabelDecodedPicture(EngineDelegate &delegate, const EngineDecodedFrame &frame,
+                               std::atomic<int> *streamWidth, std::atomic<int> *streamHeight);
+// engineLabelDecodedPicture, then a copy of the working picture that owns its pixels. Null
+// (logged) when no picture could be made.
 VideoImageRef engineDeliverablePicture(EngineDelegate &delegate, PictureBufferPool &pool,
                                        const EngineDecodedFrame &frame, const uint8_t *pixels,
                                        std::atomic<int> *streamWidth, std::atomic<int> *streamHeight);

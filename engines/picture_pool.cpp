@@ -10,7 +10,10 @@ class PictureBufferPool::PooledImage final : public VideoImage {
     ~PooledImage() override {
         if (std::shared_ptr<State> pool = pool_.lock()) {
             std::lock_guard<std::mutex> lock(pool->mutex);
-            if (pool->free.size() < pool->maxFree) pool->free.push_back(std::move(storage_));
+            if (pool->maxFree == 0) return;
+            // The most recently released buffers are the likeliest to fit the next pictures.
+            if (pool->free.size() >= pool->maxFree) pool->free.erase(pool->free.begin());
+            pool->free.push_back(std::move(storage_));
         }
     }
     int width() const override { return width_; }
@@ -29,25 +32,51 @@ PictureBufferPool::PictureBufferPool(size_t maxFree) : state_(std::make_shared<S
     state_->maxFree = maxFree;
 }
 
+std::vector<uint8_t> PictureBufferPool::State::reuse(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex);
+    size_t best = free.size();
+    for (size_t i = 0; i < free.size(); ++i) {
+        const size_t cap = free[i].capacity();
+        if (cap >= bytes && cap / 2 <= bytes && (best == free.size() || cap < free[best].capacity())) best = i;
+    }
+    if (best == free.size()) return {};
+    std::vector<uint8_t> storage = std::move(free[best]);
+    free.erase(free.begin() + static_cast<std::ptrdiff_t>(best));
+    return storage;
+}
+
+std::vector<uint8_t> PictureBufferPool::takeStorage(size_t bytes) {
+    std::vector<uint8_t> storage = state_->reuse(bytes);
+    try {
+        storage.resize(bytes);
+    } catch (const std::bad_alloc &) {
+        return {};
+    }
+    return storage;
+}
+
 VideoImageRef PictureBufferPool::makePicture(const uint8_t *rgba, int width, int height) {
     if (!rgba || width <= 0 || height <= 0) return nullptr;
     const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4u;
-    std::vector<uint8_t> storage;
-    {
-        std::lock_guard<std::mutex> lock(state_->mutex);
-        // Prefer a released buffer that is already large enough.
-        for (size_t i = 0; i < state_->free.size(); ++i) {
-            if (state_->free[i].capacity() >= bytes) {
-                storage = std::move(state_->free[i]);
-                state_->free.erase(state_->free.begin() + static_cast<std::ptrdiff_t>(i));
-                break;
-            }
-        }
-    }
+    std::vector<uint8_t> storage = state_->reuse(bytes);
     try {
         storage.resize(bytes);
         auto image = std::make_shared<PooledImage>(std::move(storage), width, height, state_);
         std::memcpy(image->mutablePixels(), rgba, bytes);
+        return image;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+VideoImageRef PictureBufferPool::pictureFromWorkBuffer(std::vector<uint8_t> &work, int width, int height) {
+    if (width <= 0 || height <= 0) return nullptr;
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4u;
+    if (bytes > work.size()) return nullptr;
+    if (bytes * 2 < work.size()) return makePicture(work.data(), width, height);
+    try {
+        auto image = std::make_shared<PooledImage>(std::move(work), width, height, state_);
+        work = std::vector<uint8_t>();
         return image;
     } catch (const std::bad_alloc &) {
         return nullptr;

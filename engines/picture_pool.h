@@ -23,14 +23,24 @@ class PictureBufferPool {
     // width * 4 bytes each). Null when the size is not positive or storage cannot be had.
     VideoImageRef makePicture(const uint8_t *rgba, int width, int height);
 
+    // Storage of `bytes` bytes for a decoder to write into, a released buffer when one is large
+    // enough; empty when memory runs out.
+    std::vector<uint8_t> takeStorage(size_t bytes);
+    // A picture of the first width * height * 4 bytes of `work`. A picture that fills at least
+    // half of `work` takes it over, so a large picture is not copied (`work` is then left empty,
+    // to be replaced with takeStorage); a smaller one is copied and `work` stays the caller's.
+    VideoImageRef pictureFromWorkBuffer(std::vector<uint8_t> &work, int width, int height);
+
     // Buffers currently kept for reuse.
     size_t freeCount() const;
 
   private:
     struct State {
         std::mutex mutex;
-        std::vector<std::vector<uint8_t>> free;
+        std::vector<std::vector<uint8_t>> free; // oldest first
         size_t maxFree;
+        // A released buffer of at least `bytes` and at most twice that, the closest fit.
+        std::vector<uint8_t> reuse(size_t bytes);
     };
     class PooledImage;
 

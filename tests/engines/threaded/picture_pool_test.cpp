@@ -44,6 +44,24 @@ TEST(PictureBufferPool, PicturesOwnTheirPixelsAndStorageIsReused) {
     EXPECT_FALSE(pool.makePicture(nullptr, 8, 4));
 }
 
+TEST(PictureBufferPool, LargePicturesTakeTheWorkBufferOverSmallOnesAreCopied) {
+    PictureBufferPool pool(2);
+    std::vector<uint8_t> work = pool.takeStorage(16 * 16 * 4);
+    ASSERT_EQ(work.size(), 1024u);
+    work[0] = 42;
+    const uint8_t *buffer = work.data();
+    VideoImageRef small = pool.pictureFromWorkBuffer(work, 8, 8); // a quarter: copied
+    EXPECT_NE(small->pixels(), buffer);
+    EXPECT_EQ(small->pixels()[0], 42);
+    ASSERT_EQ(work.data(), buffer);
+    VideoImageRef large = pool.pictureFromWorkBuffer(work, 16, 8); // half: taken over
+    EXPECT_EQ(large->pixels(), buffer);
+    EXPECT_TRUE(work.empty());
+    EXPECT_FALSE(pool.pictureFromWorkBuffer(work, 1, 1)) << "nothing left to read from";
+    large.reset();
+    EXPECT_EQ(pool.takeStorage(1000).data(), buffer) << "released, then handed out again";
+}
+
 TEST(PictureBufferPool, PicturesOutliveThePoolAndMayBeReleasedOnAnyThread) {
     std::vector<uint8_t> work(16 * 16 * 4, 7);
     std::vector<VideoImageRef> kept;
