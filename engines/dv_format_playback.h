@@ -15,7 +15,9 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +26,7 @@
 #include "decoder/decoder.h"
 #include "engines/dv_data_feed.h"
 #include "engines/dv_records.h"
+#include "engines/dv_stream_parser.h"
 #include "engines/engine_controls.h"
 #include "engines/engine_delegate.h"
 #include "engines/frame_decoding.h"
@@ -38,10 +41,10 @@ constexpr int kDVKeyFrameDecodeAttempts = kEngineKeyFrameDecodeAttempts;
 // A pacing delay above this (after the speed division) is not slept: a gap in the recording.
 constexpr uint64_t kDVMaxPacingDelayUs = kEngineMaxPacingDelayUs;
 
-class DVFormatPlayback {
+class DVFormatPlayback : private DVParserHost {
   public:
     DVFormatPlayback();
-    ~DVFormatPlayback();
+    ~DVFormatPlayback() override;
     DVFormatPlayback(const DVFormatPlayback &) = delete;
     DVFormatPlayback &operator=(const DVFormatPlayback &) = delete;
 
@@ -117,6 +120,12 @@ class DVFormatPlayback {
     // Queues a progress report (per cent) to the application's main thread; never waits.
     void postPlaybackProgress(float percent);
 
+    // How a video selector sleeps out its pacing delay. By default a sleep that a close request
+    // or the thread's cancellation cuts short; a benchmark replaces it to measure unpaced
+    // throughput. Set it while no file plays.
+    using Pacer = std::function<void(std::chrono::microseconds)>;
+    void setPacer(Pacer pacer) { pacer_ = std::move(pacer); }
+
     // ---- Selectors (playback threads; callable directly) ----
     void dv4VideoPlaybackForH264Selector(const void *record);
     void dv4VideoPlaybackForMPEG4Selector(const void *record);
@@ -175,6 +184,25 @@ class DVFormatPlayback {
     // The parser loop's common start and its close request.
     bool parserThreadStart(bool logBufferRelease);
     void parserThreadLeave();
+    void runParser(DVVariant variant);
+
+    // DVParserHost: what the unit scanner asks of the engine (parser thread).
+    void setKeyFrameMark(bool key) override { isIFrame = key ? 1 : 0; }
+    bool keyFrameMark() const override { return isIFrame != 0; }
+    void prepareVideoDecoder(int channel, int codec) override;
+    bool audioFormatAnnounced(int channel) const override;
+    void setAudioFormat(int channel, int format) override;
+    bool handOffVideo(DVVideoSelector selector, const void *record) override {
+        return handOffVideoFrame(selector, record);
+    }
+    bool handOffAudio(DVAudioSelector selector, const void *record) override {
+        return handOffAudioFrame(selector, record);
+    }
+    _SYSTEMTIME frameTime() const override { return sysTime; }
+    void resetStreams() override;
+    void postProgress(float percent) override { postPlaybackProgress(percent); }
+    void pause(std::chrono::microseconds duration) override;
+    void waitForRequest() override;
 
     EngineDelegate *appDelg_ = nullptr;
     MainThreadPoster *poster_ = nullptr;
@@ -184,6 +212,7 @@ class DVFormatPlayback {
     std::atomic<int> *pImageHeightFromStream_ = nullptr;
     std::unique_ptr<DataFeedController> dataFeedController_;
     PictureBufferPool picturePool_;
+    Pacer pacer_;
 
     mutable std::mutex threadsMutex_;
     ParserThread gDVFmtParserThread_;

@@ -1,8 +1,15 @@
-// The DV parser threads: their common start, and their leaving on a close request.
+// The DV parser threads: their common start, the unit scan, and their leaving on a close
+// request. The scan itself is DVStreamParser; the engine is its host.
 #include <chrono>
 
 #include "engines/dv_format_playback.h"
 #include "platform/log.h"
+
+namespace {
+bool closeRequested() {
+    return gDVFmtPlaybackParserThreadForceExit.load() != 0;
+}
+} // namespace
 
 bool DVFormatPlayback::parserThreadStart(bool logBufferRelease) {
     isIFrame = 0;
@@ -10,13 +17,13 @@ bool DVFormatPlayback::parserThreadStart(bool logBufferRelease) {
     const bool opened = initDataFeedControllerWith(path);
     deinitVideoDecoder();
     if (reallocateRawImageBuffer() && logBufferRelease) player_log("release pRawImageBuffer...\n");
-    if (!opened || !pRawImageBuffer) {
-        // Nothing can be played: say so, as at the end of a file, rather than read nothing.
+    // Nothing to play (the file cannot be read, or is empty): say so, as at the end of a file,
+    // so that the application does not stay "playing".
+    if (!opened || !pRawImageBuffer || dataFeedController_->absPos() >= dataFeedController_->fileSize()) {
         if (appDelg_) appDelg_->setDVFmtProcessingInfoAtEndOfProcessing();
         return false;
     }
-    // An empty file has nothing to parse.
-    return dataFeedController_->absPos() < dataFeedController_->fileSize();
+    return true;
 }
 
 void DVFormatPlayback::parserThreadLeave() {
@@ -24,37 +31,69 @@ void DVFormatPlayback::parserThreadLeave() {
     resetAVStreamType();
 }
 
-namespace {
-// Until the unit scan runs here, a parser holds its file open and waits to be told to leave.
-void waitForCloseRequest() {
-    while (!gDVFmtPlaybackParserThreadForceExit.load()) {
-        RunLoopThread::interruptibleSleep(std::chrono::milliseconds(10),
-                                          [] { return gDVFmtPlaybackParserThreadForceExit.load() != 0; });
+void DVFormatPlayback::runParser(DVVariant variant) {
+    if (!parserThreadStart(variant != DVVariant::DV5DVR)) return;
+    DVStreamParser parser(variant, *dataFeedController_, *this, appDelg_);
+    if (variant == DVVariant::DV5NVR) player_log("==========================\n\n");
+    if (!parser.ready()) {
+        if (appDelg_) appDelg_->setDVFmtProcessingInfoAtEndOfProcessing();
+        parserThreadLeave();
+        return;
     }
+    parser.run();
+    parserThreadLeave();
 }
-} // namespace
 
 void DVFormatPlayback::threadDV4ParserForH264Selector() {
-    if (!parserThreadStart(true)) return;
-    waitForCloseRequest();
-    parserThreadLeave();
+    runParser(DVVariant::DV4H264);
 }
 
 void DVFormatPlayback::threadDV4ParserForMPEG4Selector() {
-    if (!parserThreadStart(true)) return;
-    waitForCloseRequest();
-    parserThreadLeave();
+    runParser(DVVariant::DV4MPEG4);
 }
 
 void DVFormatPlayback::threadDV5ParserForH264Selector() {
-    if (!parserThreadStart(true)) return;
-    player_log("==========================\n\n");
-    waitForCloseRequest();
-    parserThreadLeave();
+    runParser(DVVariant::DV5NVR);
 }
 
 void DVFormatPlayback::threadDV5DVRParserForH264Selector() {
-    if (!parserThreadStart(false)) return;
-    waitForCloseRequest();
-    parserThreadLeave();
+    runParser(DVVariant::DV5DVR);
+}
+
+// ---- What the scan asks of the engine ----
+
+void DVFormatPlayback::prepareVideoDecoder(int channel, int codec) {
+    if (channel < 0 || channel >= kEngineChannelCount || hadInitVideoDecoderFlag[channel]) return;
+    videoCodec[channel] = codec;
+    initVideoDecoderWithThreadIndex(channel, codec);
+    hadInitVideoDecoderFlag[channel] = 1;
+}
+
+bool DVFormatPlayback::audioFormatAnnounced(int channel) const {
+    // A channel outside the tables counts as announced: nothing is done for it.
+    return channel < 0 || channel >= kEngineChannelCount || hadInitAudioDecoderFlag[channel] != 0;
+}
+
+void DVFormatPlayback::setAudioFormat(int channel, int format) {
+    if (channel < 0 || channel >= kEngineChannelCount) return;
+    audioCodec[channel] = format;
+    hadInitAudioDecoderFlag[channel] = 1;
+}
+
+void DVFormatPlayback::resetStreams() {
+    deinitVideoDecoder();
+    resetAVStreamType();
+}
+
+void DVFormatPlayback::pause(std::chrono::microseconds duration) {
+    RunLoopThread::interruptibleSleep(duration, closeRequested);
+}
+
+void DVFormatPlayback::waitForRequest() {
+    const auto requested = [] {
+        return gDVFmtPlaybackKeepRunning.load() != 0 || gDVFmtPlaybackSliderValueChanged.load() != 0 ||
+               gDVFmtPlaybackStopActionLaunched.load() != 0 || gDVFmtPlaybackParserThreadForceExit.load() != 0;
+    };
+    while (!requested())
+        RunLoopThread::interruptibleSleep(std::chrono::milliseconds(250), requested);
 }

@@ -144,7 +144,10 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT32_MAX)),
                                          sysTime);
 
-    enginePacingSleep(wait, forceExitRequested);
+    if (pacer_)
+        pacer_(std::chrono::microseconds(wait));
+    else
+        enginePacingSleep(wait, forceExitRequested);
 
     prevFrameTimeSubCH[ch] = currFrameTimeSubCH[ch];
     prevFrameAbsoluteTimeSubCH[ch] = engineMonotonicNanoseconds();

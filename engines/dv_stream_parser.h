@@ -1,0 +1,170 @@
+// The unit scanner shared by the four DV parser threads.
+//
+// A DV file is a plain sequence of stream units without an index: a small header that begins
+// with a start code, then its payload. The scanner walks the file through the engine's
+// two-buffer window, recognises the headers, finds where each payload ends (DV4 by counting its
+// bytes up to the next header, DV5 from the length its header carries), and when the next
+// header of the same kind arrives copies the finished payload into a frame record and hands it
+// to the host. It also serves the seek, stop and close requests posted in the gDVFmt… flags,
+// reports progress and recorder time, and handles the end of the file.
+//
+// The scanner runs on one thread (the engine's parser thread). The host is the engine; tests,
+// the fuzz target and the benchmark supply their own.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "engines/dv_data_feed.h"
+#include "engines/dv_records.h"
+#include "engines/engine_delegate.h"
+
+enum class DVVariant {
+    DV4H264,  // DV4 with H.264 video
+    DV4MPEG4, // DV4 with MPEG-4 Part 2 video
+    DV5NVR,   // DV5, NVR layout
+    DV5DVR,   // DV5, DVR "700" layout
+};
+
+// Largest DV5 extension block taken as real; a header that announces more is damaged.
+constexpr uint32_t kDV5MaxExtensionLength = 1048576;
+
+// What the scanner needs from the engine.
+class DVParserHost {
+  public:
+    virtual ~DVParserHost() = default;
+    // Key-frame mark of the frame about to be handed off (read by the video decoding).
+    virtual void setKeyFrameMark(bool key) = 0;
+    virtual bool keyFrameMark() const = 0;
+    // Makes the channel's decoder for `codec` unless it was made since the last reset.
+    virtual void prepareVideoDecoder(int channel, int codec) = 0;
+    // Whether the channel's audio format has been announced since the last reset; and its
+    // announcement (the format is kept for the audio hand-offs).
+    virtual bool audioFormatAnnounced(int channel) const = 0;
+    virtual void setAudioFormat(int channel, int format) = 0;
+    // Synchronous hand-offs; they return when the frame has been dealt with (false: dropped).
+    virtual bool handOffVideo(DVVideoSelector selector, const void *record) = 0;
+    virtual bool handOffAudio(DVAudioSelector selector, const void *record) = 0;
+    // Recorder date of the last decoded frame.
+    virtual _SYSTEMTIME frameTime() const = 0;
+    // Releases every decoder and forgets every channel's stream types (at each restart).
+    virtual void resetStreams() = 0;
+    // Queues a progress report to the application's main thread.
+    virtual void postProgress(float percent) = 0;
+    // Sleeps, ending early on a close request.
+    virtual void pause(std::chrono::microseconds duration) = 0;
+    // Waits until frames are to flow again or a seek, stop or close is requested.
+    virtual void waitForRequest() = 0;
+};
+
+class DVStreamParser {
+  public:
+    enum class Exit { Closed, Ended };
+
+    DVStreamParser(DVVariant variant, DataFeedController &window, DVParserHost &host, EngineDelegate *delegate);
+    ~DVStreamParser();
+    DVStreamParser(const DVStreamParser &) = delete;
+    DVStreamParser &operator=(const DVStreamParser &) = delete;
+
+    // Whether the frame records could be had; run() does nothing without them.
+    bool ready() const { return videoRecord_ && audioRecord_; }
+
+    // Scans from the window's read position. Returns on a close request; with `returnAtEnd`
+    // also right after the end of the file has been dealt with. Otherwise the end of the file
+    // rewinds to offset 0 and scanning goes on, the first hand-off waiting until frames flow.
+    Exit run(bool returnAtEnd = false);
+
+    // ---- Parts of run(), exposed for tests ----
+    // One step of the scan at the read position (a run of ordinary bytes, a start code, or a
+    // unit header).
+    void scanStep();
+    void seek();
+    void stop();
+    // The end-of-file sequence: the last pending frame, the end notice, the rewind.
+    void endOfFile();
+
+    DVVariant variant() const { return variant_; }
+    uint64_t videoStreamLength() const { return videoStreamLength_; }
+    uint32_t keyFrameCount() const { return keyFrameCount_; }
+    float lastProgress() const { return lastProgress_; }
+
+  private:
+    enum class ScanState { None, Video, Audio };
+
+    bool isDV5() const { return variant_ == DVVariant::DV5NVR || variant_ == DVVariant::DV5DVR; }
+    void restartState();
+    void clearRecords();
+    void advance(uint64_t length);
+    // Reads `n` bytes from the read position (zeros past the end of the file); returns how
+    // many of them are file bytes.
+    uint32_t peek(uint8_t *dst, uint32_t n);
+    void countBytes(uint64_t n);
+    // Ordinary bytes from the read position up to the next zero byte, within the current
+    // buffer and the file (at least 1 when the byte at the read position is not zero).
+    uint64_t nonZeroRun() const;
+
+    void scanStepH264();
+    void scanStepMPEG4();
+    void dv4PayloadStartCode(uint8_t type);
+    void dv5PayloadStartCode(uint8_t type);
+    void videoHeaderStep();
+    void audioHeaderStep();
+    void dv4VideoHeader();
+    void dv5VideoHeader();
+    void dv4AudioHeader();
+    void dv5AudioHeader();
+    // The pending video frame at a header: handed off or skipped, then the reports.
+    void deliverPendingVideo(bool speedRuleApplies);
+    void reportAfterFrame();
+    int announceAudioFormat(int channel, uint8_t code);
+    bool handOffVideo();
+    bool handOffAudio();
+
+    // Seek helpers (backward scans inside the current buffer).
+    bool seekFindH264KeyFrame(uint64_t from, uint64_t *spsAt);
+    void seekDV4H264();
+    void seekDV4MPEG4();
+    void seekDV5();
+    struct HeaderCache {
+        bool valid = false;
+        uint64_t searchedFrom = 0; // a search from here down found `header` (or nothing)
+        bool found = false;
+        uint64_t header = 0;
+    };
+    bool findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, uint64_t *headerAt) const;
+    void restartAt(uint64_t offset);
+
+    // Record fields.
+    uint32_t videoLen() const;
+    void setVideoLen(uint32_t len);
+    uint32_t audioLen() const;
+    void setAudioLen(uint32_t len);
+    int videoChannel() const;
+    int audioChannel() const;
+
+    const DVVariant variant_;
+    DataFeedController &window_;
+    DVParserHost &host_;
+    EngineDelegate *const delegate_;
+    const DVVideoSelector videoSelector_;
+    const DVAudioSelector audioSelector_;
+    const DVVideoRecordLayout &videoLayout_;
+    const DVAudioRecordLayout &audioLayout_;
+    const int videoHeaderLen_; // bytes of a video unit header (without a DV5 extension block)
+    const int audioHeaderLen_;
+
+    std::unique_ptr<uint8_t[]> videoRecord_;
+    std::unique_ptr<uint8_t[]> audioRecord_;
+
+    ScanState state_ = ScanState::None;
+    uint64_t videoStreamLength_ = 0;
+    uint64_t audioCount_ = 0;
+    uint32_t keyFrameCount_ = 0;
+    float lastProgress_ = 0;
+    // Hand-offs since the last restart.
+    uint64_t handOffs_ = 0;
+    // DV5: where the pending video payload lies; the end is 0 once it has been stepped over.
+    uint64_t payloadStart_ = 0;
+    uint64_t payloadEnd_ = 0;
+};
