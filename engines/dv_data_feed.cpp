@@ -23,12 +23,17 @@ DataFeedController::~DataFeedController() {
 }
 
 void DataFeedController::releaseDataFeedController() {
+    closeFile();
+    bufs_[0].reset();
+    bufs_[1].reset();
+    curPtr_ = kEmpty;
+}
+
+void DataFeedController::closeFile() {
     if (fp_) {
         std::fclose(fp_);
         fp_ = nullptr;
     }
-    bufs_[0].reset();
-    bufs_[1].reset();
     bufFilled_[0] = bufFilled_[1] = 0;
     bufStart_[0] = bufStart_[1] = kNoStart;
     bufLen_[0] = bufLen_[1] = 0;
@@ -43,9 +48,10 @@ void DataFeedController::releaseDataFeedController() {
 }
 
 bool DataFeedController::initDataFeedControllerWith(const std::string &path) {
-    releaseDataFeedController();
+    // The buffers of a previous file are reused; restartAt() clears them.
+    closeFile();
     for (auto &buf : bufs_) {
-        buf.reset(new (std::nothrow) uint8_t[kBuf]());
+        if (!buf) buf.reset(new (std::nothrow) uint8_t[kBuf]);
         if (!buf) {
             player_log("No memory for the file window\n");
             releaseDataFeedController();

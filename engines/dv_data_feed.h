@@ -90,6 +90,8 @@ class DataFeedController {
         uint64_t abs = 0;
     };
 
+    // Closes the file and empties the window, keeping the buffers' storage.
+    void closeFile();
     // Loads buffer `index` with the file bytes from `fileOffset` on; bytes past the end of the
     // file (or of a short read) are zeros. Returns the number of file bytes loaded.
     uint32_t loadBuffer(uint32_t index, uint64_t fileOffset);

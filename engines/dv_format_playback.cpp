@@ -25,7 +25,7 @@ DVFormatPlayback::DVFormatPlayback() : dataFeedController_(new DataFeedControlle
 
 DVFormatPlayback::~DVFormatPlayback() {
     cancelAllThreads();
-    pRawImageBuffer.reset();
+    pRawImageBuffer = std::vector<uint8_t>();
     deinitVideoDecoder();
     releaseDataFeedController();
 }
@@ -332,8 +332,8 @@ void DVFormatPlayback::releaseDataFeedController() {
 }
 
 bool DVFormatPlayback::reallocateRawImageBuffer() {
-    const bool had = pRawImageBuffer != nullptr;
-    pRawImageBuffer.reset();
-    pRawImageBuffer.reset(new (std::nothrow) uint8_t[kDVRawImageBufferSize]);
+    const bool had = !pRawImageBuffer.empty();
+    pRawImageBuffer = std::vector<uint8_t>();
+    pRawImageBuffer = picturePool_.takeStorage(kDVRawImageBufferSize);
     return had;
 }

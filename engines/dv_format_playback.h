@@ -22,6 +22,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "decoder/decoder.h"
 #include "engines/dv_data_feed.h"
@@ -163,9 +164,9 @@ class DVFormatPlayback : private DVParserHost {
     std::array<uint64_t, kEngineChannelCount> prevAudioDataTimeSubCH{}, currAudioDataTimeSubCH{};
     std::array<uint64_t, kEngineChannelCount> prevAudioDataAbsoluteTimeSubCH{},
         currAudioDataAbsoluteTimeSubCH{};
-    // The decoder's working picture (kDVRawImageBufferSize bytes); pictures delivered to the
-    // application are copies.
-    std::unique_ptr<uint8_t[]> pRawImageBuffer;
+    // The decoder's working picture (kDVRawImageBufferSize bytes). A delivered picture is a copy
+    // of it, or takes it over when large (a new one then comes from the picture pool).
+    std::vector<uint8_t> pRawImageBuffer;
 
   private:
     struct ParserThread {

@@ -19,7 +19,7 @@ bool DVFormatPlayback::parserThreadStart(bool logBufferRelease) {
     if (reallocateRawImageBuffer() && logBufferRelease) player_log("release pRawImageBuffer...\n");
     // Nothing to play (the file cannot be read, or is empty): say so, as at the end of a file,
     // so that the application does not stay "playing".
-    if (!opened || !pRawImageBuffer || dataFeedController_->absPos() >= dataFeedController_->fileSize()) {
+    if (!opened || pRawImageBuffer.empty() || dataFeedController_->absPos() >= dataFeedController_->fileSize()) {
         if (appDelg_) appDelg_->setDVFmtProcessingInfoAtEndOfProcessing();
         return false;
     }

@@ -80,9 +80,12 @@ class DVPlayer {
         delegate.onDVEnd = [this] {
             // The end notice comes on the parser thread after the last frame's hand-off: what
             // has been delivered by now is the whole playthrough.
-            std::lock_guard<std::mutex> lock(delegate.mutex);
-            videoAtEnd.push_back(delegate.video.size());
-            audioAtEnd.push_back(delegate.audio.size());
+            {
+                std::lock_guard<std::mutex> lock(delegate.mutex);
+                videoAtEnd.push_back(delegate.video.size());
+                audioAtEnd.push_back(delegate.audio.size());
+            }
+            ++endsRecorded;
         };
     }
     ~DVPlayer() {
@@ -127,8 +130,9 @@ class DVPlayer {
         dvFmtRequestSeek(percent);
         return waitFor([] { return gDVFmtPlaybackSliderValueChanged.load() == 0; });
     }
+    // Waits for the n-th end notice; videoAtEnd and audioAtEnd hold n entries after it.
     bool waitForEnd(int notices = 1, double ms = 30000) {
-        return waitFor([&] { return delegate.dvEndNotices.load() >= notices; }, ms);
+        return waitFor([&] { return endsRecorded.load() >= notices; }, ms);
     }
     // The application's teardown: ask the parser to leave and wait, then end every thread.
     void close() {
@@ -156,7 +160,10 @@ class DVPlayer {
     HeadlessDelegate delegate;
     QueuePoster poster;
     DVFormatPlayback engine;
+    // What had been delivered at each end notice (written on the parser thread before
+    // endsRecorded counts it).
     std::vector<size_t> videoAtEnd, audioAtEnd;
+    std::atomic<int> endsRecorded{0};
 };
 
 } // namespace enginetest

@@ -2,6 +2,7 @@
 // playback threads, the close handshake with the parser, and many start/stop rounds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <future>
@@ -52,6 +53,14 @@ class DVEngineThreadsTest : public ::testing::Test {
     // What the application does to stop it: ask the parser to leave, wait until it has, then
     // end every thread.
     void teardown() {
+        stopParser();
+        for (int ch = 0; ch < 16; ++ch)
+            engine.cancelDVFmtVideoPlaybackThread(ch);
+        engine.cancelDVFmtAudioPlaybackThread();
+    }
+    // The first half of it. The test's own hand-offs are made with no parser running, so that
+    // only one thread works on the engine's shared state at a time, as in play.
+    void stopParser() {
         if (engine.isDVFmtParserThreadExecuting()) {
             gDVFmtPlaybackParserThreadForceExit = 1;
             gDVFmtPlaybackKeepRunning = 1;
@@ -62,9 +71,6 @@ class DVEngineThreadsTest : public ::testing::Test {
             engine.cancelDVFmtParserThread();
             gDVFmtPlaybackKeepRunning = 0;
         }
-        for (int ch = 0; ch < 16; ++ch)
-            engine.cancelDVFmtVideoPlaybackThread(ch);
-        engine.cancelDVFmtAudioPlaybackThread();
     }
     bool allEnded() const {
         if (engine.isDVFmtParserThreadExecuting() || engine.isDVFmtAudioPlaybackThreadExecuting())
@@ -80,6 +86,16 @@ class DVEngineThreadsTest : public ::testing::Test {
     QueuePoster poster;
     DVFormatPlayback engine;
 };
+
+// A hand-off made by the test after a parser ran: the parser halts the playback threads at the
+// end of its file (which holds no units), so the test asks for a single step, which the threads
+// serve whatever the other flags say.
+bool stepAudio(DVFormatPlayback &engine, const DV4AudioStreamH264 *record) {
+    gDVFmtPlaybackForwardAtPause = 1;
+    const bool served = engine.handOffAudioFrame(DVAudioSelector::DV4H264, record);
+    gDVFmtPlaybackForwardAtPause = 0;
+    return served;
+}
 
 std::unique_ptr<DV4AudioStreamH264> audioRecord(uint8_t fill, uint32_t length) {
     auto r = std::make_unique<DV4AudioStreamH264>();
@@ -99,10 +115,13 @@ TEST_F(DVEngineThreadsTest, ThreadsAreMadeOnlyIntoEmptySlots) {
 
     // A second round without a teardown keeps the same threads: audio sent through the audio
     // thread arrives on the same thread before and after.
+    stopParser();
     engine.audioCodec[0] = enAudioFormat_PCM;
-    ASSERT_TRUE(engine.handOffAudioFrame(DVAudioSelector::DV4H264, audioRecord(1, 8).get()));
+    ASSERT_TRUE(stepAudio(engine, audioRecord(1, 8).get()));
     ASSERT_TRUE(start(kDVFmtDV4H264));
-    ASSERT_TRUE(engine.handOffAudioFrame(DVAudioSelector::DV4H264, audioRecord(2, 8).get()));
+    stopParser();
+    engine.audioCodec[0] = enAudioFormat_PCM;
+    ASSERT_TRUE(stepAudio(engine, audioRecord(2, 8).get()));
     {
         std::lock_guard<std::mutex> lock(delegate.mutex);
         ASSERT_EQ(delegate.audio.size(), 2u);
@@ -164,12 +183,14 @@ TEST_F(DVEngineThreadsTest, AParserThatEndedIsReplaced) {
     EXPECT_FALSE(engine.isDVFmtParserThreadExecuting());
     EXPECT_EQ(delegate.dvEndNotices.load(), 1);
 
+    // A file that can be read: its parser stays (at the end of the file it waits to be told
+    // to play again) until it is asked to leave.
     delegate.filePath = file;
     ASSERT_TRUE(engine.createDVFmtParserThread());
+    std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(engine.isDVFmtParserThreadExecuting());
     teardown();
     EXPECT_TRUE(allEnded());
-    EXPECT_EQ(delegate.dvEndNotices.load(), 1);
 
     // An empty file: the parser ends at once, without a notice.
     delegate.filePath = tmp.file("empty.dv4");
@@ -262,8 +283,10 @@ TEST_F(DVEngineThreadsTest, StartAndStopAHundredTimes) {
         const int codec = round % 3;
         ASSERT_TRUE(start(codec, round % 2 == 0)) << "round " << round;
         if (round % 10 == 0) {
+            stopParser();
+            engine.audioCodec[0] = enAudioFormat_PCM;
             for (int i = 0; i < 5; ++i)
-                ASSERT_TRUE(engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()));
+                ASSERT_TRUE(stepAudio(engine, record.get()));
             engine.postPlaybackProgress(static_cast<float>(round));
         }
         if (round % 7 == 0) gDVFmtPlaybackKeepRunning = 0; // paused when the teardown comes
@@ -273,5 +296,7 @@ TEST_F(DVEngineThreadsTest, StartAndStopAHundredTimes) {
     poster.drain();
     std::lock_guard<std::mutex> lock(delegate.mutex);
     EXPECT_EQ(delegate.audio.size(), 50u);
-    EXPECT_EQ(delegate.progress.size(), 10u);
+    // The test's reports, among the parsers' end-of-file 100s.
+    EXPECT_EQ(std::count_if(delegate.progress.begin(), delegate.progress.end(), [](float p) { return p < 100; }),
+              10);
 }

@@ -108,6 +108,6 @@ TEST(DVParserThreads, TeardownFromTheEndNotice) {
 
     player.delegate.onDVEnd = nullptr;
     ASSERT_TRUE(player.start(kDV4MPEG4, rec.path));
-    ASSERT_TRUE(player.waitForEnd(2));
+    ASSERT_TRUE(waitFor([&] { return player.delegate.dvEndNotices.load() >= 2; }));
     EXPECT_EQ(player.videoCount(), 2 * rec.manifest.video().size());
 }
