@@ -628,7 +628,7 @@ void DVStreamParser::seek() {
 bool DVStreamParser::seekFindH264KeyFrame(uint64_t from, uint64_t *at) {
     const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
     for (uint64_t o = from;; --o) {
-        if (o < 4) {
+        if (o < 4 || !buf) {
             *at = o;
             return false;
         }
@@ -660,6 +660,7 @@ void DVStreamParser::seekDV4H264() {
 
 void DVStreamParser::seekDV4MPEG4() {
     const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
+    if (!buf) return;
     const uint64_t from = window_.bufOffset();
     const uint64_t base = window_.absPos() - from;
     // An I-VOP: a byte of at most 0x3F after 00 00 01 B6.
@@ -695,8 +696,8 @@ void DVStreamParser::seekDV4MPEG4() {
 // of one backward scan together read each byte at most once.
 bool DVStreamParser::findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, uint64_t *headerAt) const {
     const uint64_t h = static_cast<uint64_t>(videoHeaderLen_);
-    if (payloadAt < h) return false;
     const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
+    if (payloadAt < h || !buf) return false;
     const uint64_t last = payloadAt - h; // the last offset a header can start at
     uint64_t o = 0;
     bool found = false;
