@@ -262,21 +262,27 @@ int main(int argc, char **argv) {
         std::remove(rec.path.c_str());
     }
 
-    // Parse only: a byte-scanned DV4 file and a length-skipped DV5 file, both with large frames.
+    // Parse only: byte-scanned DV4 files (noise gives few zero bytes, plain pictures many) and a
+    // DV5 file whose payloads are stepped over by their length.
     struct ParseCase {
         const char *name;
         const char *kind;
         DVVariant variant;
         const char *mask;
+        const char *frames;
+        bool noise;
     } parses[] = {
-        {"DV4 H.264 1080p (byte scan)", "dv4-h264", DVVariant::DV4H264, "0x1"},
-        {"DV5 NVR 1080p, 4 channels", "dv5-nvr", DVVariant::DV5NVR, "0xf"},
+        {"DV4 H.264 1080p noise", "dv4-h264", DVVariant::DV4H264, "0x1", "20", true},
+        {"DV4 H.264 1080p pictures", "dv4-h264", DVVariant::DV4H264, "0x1", "250", false},
+        {"DV4 MPEG-4 1080p pictures", "dv4-mpeg4", DVVariant::DV4MPEG4, "0x1", "250", false},
+        {"DV5 NVR 1080p noise, 4 ch", "dv5-nvr", DVVariant::DV5NVR, "0xf", "20", true},
     };
+    int k = 0;
     for (const ParseCase &p : parses) {
-        const mkrec::Recording rec =
-            mkrec::make(dir, std::string("p-") + p.kind,
-                        {"--kind", p.kind, "--size", "1920x1080", "--noise", "--frames", "20", "--video-mask", p.mask,
-                         "--audio-mask", "0x1"});
+        std::vector<std::string> args{"--kind", p.kind,        "--size",       "1920x1080", "--frames",
+                                      p.frames, "--video-mask", p.mask,        "--audio-mask", "0x1"};
+        if (p.noise) args.push_back("--noise");
+        const mkrec::Recording rec = mkrec::make(dir, "p" + std::to_string(k++), args);
         if (!rec.ok()) {
             std::printf("%-30s mkrec failed: %s\n", p.name, rec.output.c_str());
             continue;
