@@ -8,7 +8,7 @@
 
 #include "decoder/decoder.h"
 #include "platform/log.h"
-#include "common/run_cmd.h"
+#include "common/ffmpeg_clips.h"
 
 namespace cliptest {
 
@@ -24,7 +24,7 @@ class TempDir : public testutil::TempDir {
 int run(const std::string &cmd, std::string *out = nullptr);
 
 // Runs "ffmpeg -hide_banner -loglevel error -nostdin -y <args>"; fails the test on error.
-bool ffmpeg(const std::string &args);
+using ffclips::ffmpeg;
 
 // Encodes `frames` frames of testsrc2 (w x h, 25 fps) with the given encoder arguments
 // (e.g. "-c:v libx264 ...") into the raw elementary stream file path.
@@ -36,14 +36,14 @@ std::vector<Bytes> readFrames(const std::string &path);
 
 // ffmpeg's "-f framemd5" hashes of the decoded frames of input after filters, one per frame.
 // input is a file path, or ffmpeg input arguments when it starts with '-'.
-std::vector<std::string> frameMd5(const std::string &input, const std::string &filters);
+using ffclips::frameMd5;
 
 // ffmpeg's decoded frames of input after filters, as raw bytes of pixFmt, one per frame.
 std::vector<Bytes> rawFrames(const std::string &input, const std::string &filters, const std::string &pixFmt,
                              size_t frameBytes);
 
 // MD5 (lower-case hex) of a buffer.
-std::string md5(const uint8_t *p, size_t n);
+using ffclips::md5;
 inline std::string md5(const Bytes &b) {
     return md5(b.data(), b.size());
 }

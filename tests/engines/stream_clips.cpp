@@ -5,12 +5,7 @@
 
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/md5.h>
-}
-
-#include "common/run_cmd.h"
+#include "common/ffmpeg_clips.h"
 
 namespace enginetest {
 
@@ -27,75 +22,18 @@ std::string mpeg4Args(int gop) {
 }
 
 bool makeClip(const std::string &path, int w, int h, int frames, const std::string &encoder) {
-    std::ostringstream cmd;
-    cmd << "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=" << w << "x" << h
-        << ":rate=25 -frames:v " << frames << " " << encoder << " '" << path << "'";
-    const int rc = testutil::runCommand(cmd.str());
-    EXPECT_EQ(rc, 0) << cmd.str();
-    return rc == 0;
+    return ffclips::makeClip(path, w, h, frames, encoder);
 }
 
 std::vector<Frame> readFrames(const std::string &path) {
     std::vector<Frame> frames;
-    AVFormatContext *fc = nullptr;
-    if (avformat_open_input(&fc, path.c_str(), nullptr, nullptr) < 0) {
-        ADD_FAILURE() << "cannot open " << path;
-        return frames;
-    }
-    AVPacket *pkt = av_packet_alloc();
-    while (av_read_frame(fc, pkt) >= 0) {
-        frames.push_back({Bytes(pkt->data, pkt->data + pkt->size), (pkt->flags & AV_PKT_FLAG_KEY) != 0});
-        av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
-    avformat_close_input(&fc);
+    for (ffclips::Packet &p : ffclips::readPackets(path))
+        frames.push_back({std::move(p.data), p.key});
     return frames;
-}
-
-static std::string ffmpegDecode(const std::string &input, const std::string &filters,
-                                const std::string &tail) {
-    std::string out;
-    const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -i '" + input +
-                            "' -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") +
-                            " " + tail;
-    EXPECT_EQ(testutil::runCommand(cmd, &out), 0) << cmd;
-    return out;
-}
-
-std::vector<std::string> frameMd5(const std::string &input, const std::string &filters) {
-    std::istringstream lines(ffmpegDecode(input, filters, "-f framemd5 -"));
-    std::vector<std::string> md5s;
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const size_t comma = line.rfind(',');
-        if (comma == std::string::npos) continue;
-        size_t start = comma + 1;
-        while (start < line.size() && line[start] == ' ')
-            ++start;
-        md5s.push_back(line.substr(start));
-    }
-    return md5s;
 }
 
 std::vector<Bytes> rawFrames(const std::string &input, const std::string &filters, size_t frameBytes) {
-    const std::string out = ffmpegDecode(input, filters, "-f rawvideo -");
-    std::vector<Bytes> frames;
-    for (size_t off = 0; frameBytes && off + frameBytes <= out.size(); off += frameBytes)
-        frames.emplace_back(out.begin() + off, out.begin() + off + frameBytes);
-    return frames;
-}
-
-std::string md5(const uint8_t *p, size_t n) {
-    uint8_t sum[16];
-    av_md5_sum(sum, p, static_cast<int>(n));
-    static const char hex[] = "0123456789abcdef";
-    std::string s;
-    for (uint8_t b : sum) {
-        s += hex[b >> 4];
-        s += hex[b & 15];
-    }
-    return s;
+    return ffclips::rawFrames(input, filters, frameBytes);
 }
 
 static void putU32(uint8_t *at, uint32_t v) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ffmpeg_clips.h"
 #include "engines/dv_records.h"
 
 namespace enginetest {
@@ -23,10 +24,10 @@ bool makeClip(const std::string &path, int w, int h, int frames, const std::stri
 // The frames of a raw elementary stream file in stream order, with their key-frame marks.
 std::vector<Frame> readFrames(const std::string &path);
 // ffmpeg's "-f framemd5" hashes of the decoded frames of input after the filters.
-std::vector<std::string> frameMd5(const std::string &input, const std::string &filters);
+using ffclips::frameMd5;
 // ffmpeg's decoded frames after the filters, raw, frameBytes each.
 std::vector<Bytes> rawFrames(const std::string &input, const std::string &filters, size_t frameBytes);
-std::string md5(const uint8_t *p, size_t n);
+using ffclips::md5;
 
 // H.264, one access unit per frame, a key frame every `gop` frames.
 std::string x264Args(int gop);
