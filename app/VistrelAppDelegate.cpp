@@ -16,6 +16,8 @@
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/conversion/avi_conversion.h"
+#include "app/conversion/delegate_conversion_host.h"
 #include "app/main_window.h"
 #include "audio/audio_stream_processor.h"
 #include "avi/ANAVIFrameBuilder.h"
@@ -66,6 +68,7 @@ VistrelAppDelegate::VistrelAppDelegate() : mainThreadPoster_(this) {
         dv->setPImageHeightFromStream(&iImageHeightFromStream_);
     }
     loadInterfaceDocuments();
+    initAVIConversion();
 }
 
 // The AVC engine, made once and reused for every AVC file.
@@ -131,6 +134,8 @@ void VistrelAppDelegate::loadInterfaceDocuments() {
 }
 
 VistrelAppDelegate::~VistrelAppDelegate() {
+    // A conversion that runs is finished into a complete file before anything stops.
+    if (aviConversion_) aviConversion_->applicationWillTerminate();
     // The engines go first: their threads call back into the delegate, its views and its
     // builder, so every one of them has ended before any of those is released.
     resetPlaybackHandle();
@@ -159,6 +164,7 @@ VistrelAppDelegate::~VistrelAppDelegate() {
         closedir(pFileDir);
         pFileDir = nullptr;
     }
+    aviConversion_.reset();
     // The window takes its views and the channel-selection panel with it.
     delete window;
     window = nullptr;
@@ -224,20 +230,19 @@ void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
     cell->setSpinning(false);
     aviConvertingIndicator->setCell(std::move(cell));
     aviConvertingIndicator->setVisible(false);
+    if (aviConversion_) aviConversion_->initAVIConvertingFakeIndicator();
 }
 
 // The volume of the channel being heard; there is nothing to hear before a file is open.
 void VistrelAppDelegate::audioSliderChanged(float) {}
 
 void VistrelAppDelegate::initFileWrapper() {
-    try {
-        aviFrameBuilder_.reset(new ANAVIFrameBuilder());
-    } catch (const std::bad_alloc &) {
-        player_log("Cannot create the AVI builder\n");
-    }
+    if (aviConversion_) aviConversion_->initFileWrapper();
 }
 
-void VistrelAppDelegate::releaseFileWrapper() { aviFrameBuilder_.reset(); }
+void VistrelAppDelegate::releaseFileWrapper() {
+    if (aviConversion_) aviConversion_->releaseFileWrapper();
+}
 
 void VistrelAppDelegate::openFileDirectly(const QString &path) {
     releaseFilePathObject();
@@ -363,7 +368,6 @@ void VistrelAppDelegate::setServerTimeLabelText(const std::string &text) {
 
 void VistrelAppDelegate::setAudioProcessorWithChannel(unsigned, int) {}
 bool VistrelAppDelegate::checkNeedDecodeForMultiCHs(uint8_t) { return false; }
-void VistrelAppDelegate::setAVCFmtVdoIdxForAVIBuilder(int) {}
 void VistrelAppDelegate::audioUpdateTaskWithBuffer(const uint8_t *, unsigned, int, unsigned) {}
 void VistrelAppDelegate::videoUpdateTaskWithChannel(unsigned, VideoImageRef, const uint8_t *, unsigned, bool, unsigned,
                                                     const _SYSTEMTIME &) {}

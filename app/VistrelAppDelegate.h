@@ -28,6 +28,7 @@
 #include "recorderfile/recorder_time.h"
 
 class ANAVIFrameBuilder;
+class AVIConversion;
 class AudioStreamProcessor;
 class ChannelSelectionPanel;
 class ColorSettingPanel;
@@ -38,6 +39,7 @@ class CustomizedProgressSlider;
 class CustomizedVideoView;
 class CustomizedView;
 class AVCFormatPlayback;
+class DelegateConversionHost;
 class DVFormatPlayback;
 class LayerView;
 class MainWindow;
@@ -47,6 +49,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QSlider;
+class SheetPresenter;
 
 // A scalar shared between the GUI thread and the engine threads: a getter of its own name and
 // a setter, both plain atomic loads and stores.
@@ -119,7 +122,30 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
 
     AVCFormatPlayback *handleAVCFmtPlayback() const { return handleAVCFmtPlayback_.get(); }
     DVFormatPlayback *handleDVFmtPlayback() const { return handleDVFmtPlayback_.get(); }
-    ANAVIFrameBuilder *aviFrameBuilder() const { return aviFrameBuilder_.get(); }
+    // The running conversion's builder; null when none.
+    ANAVIFrameBuilder *aviFrameBuilder() const;
+
+    // ---- AVI conversion (AVIConversion does the work; GUI thread) ----
+
+    void initAVIConversion();
+    AVIConversion *aviConversion() const { return aviConversion_.get(); }
+    void openPlaybackFileAndConvertToAVI();
+    void openCurrentPlaybackFileAndConvertToAVI();
+    void activateAVIConversion();
+    void setAVIFileLocationAndConfig();
+    void setAVIConversionStartingUI();
+    void setChannelSelectionBtnWithVideoChannels(uint32_t videoMask, uint32_t audioMask);
+    void showChannelSelectionPanel();
+    void closeChannelSelectionPanel();
+    void doAVIConversionTask();
+    // Stop and the end of a recording while converting; cancels a conversion that waits for
+    // its channel.
+    void finishAVIConversionTask();
+    void disablePlaybackButton();
+    void revertPlaybackButton();
+    void animateAVIConvertingIndicator();
+    void upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress);
+    void upadateUIWhileFinishingFileConversion();
 
     // ---- EngineDelegate ----
 
@@ -254,7 +280,9 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
     QtMainThreadPoster mainThreadPoster_;
     std::unique_ptr<AVCFormatPlayback> handleAVCFmtPlayback_;
     std::unique_ptr<DVFormatPlayback> handleDVFmtPlayback_;
-    std::unique_ptr<ANAVIFrameBuilder> aviFrameBuilder_;
+    std::unique_ptr<DelegateConversionHost> conversionHost_;
+    std::unique_ptr<SheetPresenter> conversionSheets_;
+    std::unique_ptr<AVIConversion> aviConversion_;
     mutable std::mutex absoluteFilePathMutex_;
     QString absoluteFilePath_;
     mutable std::mutex sysTimeMutex_;

@@ -40,6 +40,8 @@ QString recordingName(const QString &path) {
     return dot <= 0 ? component : component.left(dot);
 }
 
+QPixmap image(const QPixmap *pixmap) { return pixmap ? *pixmap : QPixmap(); }
+
 std::string localPath(const QString &path) { return QFile::encodeName(path).toStdString(); }
 QString fromLocalPath(const std::string &path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
@@ -176,7 +178,7 @@ void AVIConversion::setAVIConversionStartingUI() {
     if (w_.playbackProgressSlider) w_.playbackProgressSlider->setFloatValue(0.0f);
     if (w_.aviProgressLabel) w_.aviProgressLabel->setText(QString());
     if (w_.aviFrameRateLabel) w_.aviFrameRateLabel->setText(QString::asprintf("FPS:%4.2f", fps()));
-    if (w_.playbackStatusImageView) w_.playbackStatusImageView->setPixmap(w_.aviConvertStatusImg);
+    if (w_.playbackStatusImageView) w_.playbackStatusImageView->setPixmap(image(w_.aviConvertStatusImg));
     if (w_.window) windowSizeWhileAVIConversion_ = QSize(w_.window->minimumWidth(), int(kConversionWindowHeight));
     if (w_.aviConvertingIndicator) w_.aviConvertingIndicator->setVisible(true);
 
@@ -289,7 +291,7 @@ int AVIConversion::videoDataWrapping(unsigned channel, const uint8_t *frame, uns
     if (r != 0) {
         queue([this, r] {
             if (w_.playbackStatusImageView && phase_ == ConversionPhase::Converting)
-                w_.playbackStatusImageView->setPixmap(r == 1 ? w_.aviConvertStatusImg : QPixmap());
+                w_.playbackStatusImageView->setPixmap(r == 1 ? image(w_.aviConvertStatusImg) : QPixmap());
         });
     }
     return r;
@@ -407,7 +409,7 @@ void AVIConversion::setAVIConversionFinishedAlert(int returnCode) {
 void AVIConversion::upadateUIWhileFinishingFileConversion() {
     aviConversionFinishedAlert();
     if (w_.aviConvertingIndicator) w_.aviConvertingIndicator->setVisible(false);
-    if (w_.playbackStatusImageView) w_.playbackStatusImageView->setPixmap(w_.stopStatusImg);
+    if (w_.playbackStatusImageView) w_.playbackStatusImageView->setPixmap(image(w_.stopStatusImg));
     for (QLabel *label : {w_.serverTimeLabel, w_.aviFrameRateLabel, w_.aviProgressLabel, w_.videoModeLabel})
         if (label) label->setText(QString());
     if (w_.osdPercentage) w_.osdPercentage->setString(QStringLiteral("0%"));
@@ -425,11 +427,12 @@ void AVIConversion::restoreWindow() {
 void AVIConversion::applicationWillTerminate() {
     if (phase_ == ConversionPhase::Converting) {
         converting_.store(false);
+        std::shared_ptr<ANAVIFrameBuilder> b = builder();
         if (host_) {
             host_->setPlayerState(kPlayerStateIdle);
             host_->stopEngines();
         }
-        if (std::shared_ptr<ANAVIFrameBuilder> b = builder()) {
+        if (b) {
             const AviResult r = b->stopRecording(isContainAudioData_.load() && !audioDisabled_);
             player_log("AVI conversion ended by quitting: %s\n", aviResultText(r));
         }
@@ -514,12 +517,13 @@ void AVIConversion::handle(ConversionEvent event) {
         case ConversionAction::FinishConversion: {
             converting_.store(false);
             copyPCM_.store(false);
+            // Held here: the engines' teardown drops the application's reference to it.
+            std::shared_ptr<ANAVIFrameBuilder> b = builder();
             if (host_) {
                 host_->setPlayerState(kPlayerStateIdle);
                 // No frame reaches the builder once the engines are down.
                 host_->stopEngines();
             }
-            std::shared_ptr<ANAVIFrameBuilder> b = builder();
             if (b) {
                 const AviResult r = b->stopRecording(isContainAudioData_.load() && !audioDisabled_);
                 if (r == AviResult::Ok)

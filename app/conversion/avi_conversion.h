@@ -98,8 +98,9 @@ struct ConversionWidgets {
     QLabel *serverTimeLabel = nullptr;
     QLabel *videoModeLabel = nullptr;
     QLabel *playbackStatusImageView = nullptr;
-    QPixmap aviConvertStatusImg;
-    QPixmap stopStatusImg;
+    // The owner's images (loaded at launch, after the widgets exist).
+    const QPixmap *aviConvertStatusImg = nullptr;
+    const QPixmap *stopStatusImg = nullptr;
     ProgressIndicatorControl *aviConvertingIndicator = nullptr;
     ChannelSelectionPanel *channelSelectionPanel = nullptr;
     CustomizedProgressSlider *playbackProgressSlider = nullptr;
@@ -176,6 +177,8 @@ class AVIConversion : public QObject {
     QString aviFileLocation() const { return aviFileLocation_; }
     QString conversionFilePath() const { return path_; }
     double fps() const;
+    // The running conversion's builder (null when none); valid until releaseFileWrapper.
+    ANAVIFrameBuilder *aviFrameBuilder() const { return builder().get(); }
     bool isContainAudioData() const { return isContainAudioData_.load(); }
     bool audioDisabledWhileAVIConversion() const { return audioDisabled_; }
     QSize windowSizeWhileAVIConversion() const { return windowSizeWhileAVIConversion_; }

@@ -149,6 +149,49 @@ TEST_F(ConversionFaults, UnsupportedExtensionLeavesThePlayerIdle) {
     EXPECT_EQ(listing(folder), std::set<std::string>());
 }
 
+// The application's own wiring: the conversion button of an idle window opens the panel; a
+// file of no recording kind ends as "Unsupported format!" with the window usable.
+TEST_F(ConversionFaults, DelegateButtonAndUnsupportedFile) {
+    testApp();
+    const std::string path = dir.file("notes.txt");
+    std::ofstream(path) << "text";
+    // The AVI folder by default lies in the user's documents: here, in the test's folder.
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", dir.path().c_str(), 1);
+    VistrelAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    delegate.setPlayerState(3);
+    delegate.aviConversionBtn->click();
+    AVIConversion *conversion = delegate.aviConversion();
+    ASSERT_TRUE(serveEventsUntil([&] { return conversion->conversionOpenPanel() != nullptr; }));
+    emit conversion->conversionOpenPanel()->fileSelected(QString::fromStdString(path));
+    serveEvents();
+    EXPECT_EQ(delegate.serverTimeLabel->text(), QString("Unsupported format!"));
+    EXPECT_EQ(delegate.playerState(), 3);
+    EXPECT_TRUE(delegate.aviConversionBtn->isEnabled());
+    EXPECT_TRUE(delegate.openFileBtn->isEnabled());
+    EXPECT_EQ(delegate.fileNameWithExtension, QString("notes.txt"));
+    EXPECT_EQ(delegate.aviFrameBuilder(), nullptr);
+    EXPECT_TRUE(listing(dir.file("Documents/Vistrel/AVI")).empty());
+    setenv("HOME", home.c_str(), 1);
+}
+
+// The converting indicator moves one spoke per tick, only while it is shown.
+TEST(ConversionIndicator, AdvancesOnlyWhileShown) {
+    testApp();
+    VistrelAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    AMIndeterminateProgressIndicatorCell *cell = delegate.aviConvertingIndicator->cell();
+    ASSERT_NE(cell, nullptr);
+    delegate.animateAVIConvertingIndicator();
+    EXPECT_EQ(cell->doubleValue(), 0.0) << "hidden";
+    delegate.aviConvertingIndicator->setVisible(true);
+    for (int i = 0; i < 11; ++i) delegate.animateAVIConvertingIndicator();
+    EXPECT_NEAR(cell->doubleValue(), 11.0 / 12.0, 1e-9);
+    delegate.animateAVIConvertingIndicator();
+    EXPECT_NEAR(cell->doubleValue(), 0.0, 1e-9) << "a full turn starts again";
+}
+
 // ---- Faults that need a process of their own: a folder the user cannot write, a full disk.
 
 // Runs in a child: converts CONV_REC into CONV_FOLDER under the limits of CONV_MODE and

@@ -119,6 +119,8 @@ class EngineHost : public ConversionHost, public EngineDelegate {
         avc_.cancelAllThreads();
         gDVFmtPlaybackKeepRunning = 0;
         audio_.reset();
+        // As the application's teardown does.
+        if (conversion) conversion->releaseFileWrapper();
     }
     void prepareWindowForConversion() override { ++windowPrepared; }
     int checkTotalChannelsForAVIConversion() override {
@@ -256,8 +258,8 @@ struct Rig {
         w.serverTimeLabel = d.serverTimeLabel;
         w.videoModeLabel = d.videoModeLabel;
         w.playbackStatusImageView = d.playbackStatusImageView;
-        w.aviConvertStatusImg = d.aviConvertStatusImg;
-        w.stopStatusImg = d.stopStatusImg;
+        w.aviConvertStatusImg = &d.aviConvertStatusImg;
+        w.stopStatusImg = &d.stopStatusImg;
         w.aviConvertingIndicator = d.aviConvertingIndicator;
         w.channelSelectionPanel = d.channelSelectionPanel;
         w.playbackProgressSlider = d.playbackProgressSlider;

@@ -65,6 +65,8 @@ struct Kind {
     bool mpeg4, dvr700;
 };
 
+void PrintTo(const Kind &k, std::ostream *os) { *os << k.name; }
+
 class ConversionEndToEnd : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
