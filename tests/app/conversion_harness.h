@@ -241,7 +241,8 @@ class EngineHost : public ConversionHost, public EngineDelegate {
 
 // The real window with its buttons, the host, the sheets and the conversion between them.
 struct Rig {
-    Rig() {
+    // `presenter`: the sheets to show (default: sheets the test answers).
+    explicit Rig(SheetPresenter *presenter = nullptr) {
         testApp();
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
@@ -263,7 +264,7 @@ struct Rig {
         w.aviConvertingIndicator = d.aviConvertingIndicator;
         w.channelSelectionPanel = d.channelSelectionPanel;
         w.playbackProgressSlider = d.playbackProgressSlider;
-        conversion = std::make_unique<AVIConversion>(&host, &sheets, w);
+        conversion = std::make_unique<AVIConversion>(&host, presenter ? presenter : &sheets, w);
         conversion->otherFileDelayMs = 50;
         host.conversion = conversion.get();
     }
