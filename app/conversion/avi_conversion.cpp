@@ -249,6 +249,7 @@ void AVIConversion::doAVIConversionTask() {
         return;
     }
     aviFileLocation_ = fromLocalPath(target);
+    b->setMaxRiffSize(maxAviSize);
     // The builder starts before the engine so that the first key frame is not missed.
     const AviResult started = b->startRecordingToFile(target);
     if (started != AviResult::Ok) {

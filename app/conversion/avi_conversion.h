@@ -190,6 +190,8 @@ class AVIConversion : public QObject {
     static QString failureText(avitarget::ConversionFailure failure, const QString &path);
     // Delay before the open panel after "NO, select the other file.".
     int otherFileDelayMs = 500;
+    // Largest AVI file a conversion writes (RIFF size; the format's 32 bits at most).
+    uint32_t maxAviSize = 0xFFFFFFFFu - 8u;
 
   private:
     void handle(avitarget::ConversionEvent event);

@@ -97,6 +97,27 @@ TEST_F(ConversionFaults, EngineThatCannotStartLeavesNoFile) {
     EXPECT_EQ(rig.sheets.sheets.size(), 1u);
 }
 
+// A file that reaches the AVI size limit ends the conversion at once; what it holds is kept
+// and plays, and the sheet says that the rest is missing.
+TEST_F(ConversionFaults, SizeLimitKeepsAPlayableBeginning) {
+    mkrec::Recording rec = make("long.dv4", {"--kind", "dv4-h264", "--duration", "20"});
+    Rig rig;
+    rig.conversion->maxAviSize = 20000;
+    convert(rig, rec.path, folder);
+    ASSERT_TRUE(rig.waitForSheet(1, 5000)) << "the conversion went on after the limit";
+    const std::string avi = folder + "/long.avi";
+    EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Incomplete"));
+    EXPECT_EQ(rig.sheets.sheets[0].informative,
+              QString::fromStdString(
+                  "The AVI file reached its size limit of 4 GB; the rest of the recording is not in it: " + avi));
+    rig.sheets.answer(1000);
+    expectUsable(rig);
+    EXPECT_EQ(listing(folder), (std::set<std::string>{"long.avi", "long.avi.srt"}));
+    std::string err;
+    testutil::runCommand("ffmpeg -nostdin -v error -xerror -i '" + avi + "' -f null - 2>&1", &err);
+    EXPECT_EQ(err, "");
+}
+
 TEST_F(ConversionFaults, StopWhileTheChannelPanelWaitsCancels) {
     mkrec::Recording rec = make("multi.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x3"});
     Rig rig;
