@@ -128,7 +128,11 @@ DVStreamParser::Exit DVStreamParser::run(bool returnAtEnd) {
             // is nothing to wait in, so wait here rather than end the file again and again.
             if (handOffs_ == 0 && !gDVFmtPlaybackKeepRunning.load()) {
                 host_.waitForRequest();
-                if (!gDVFmtPlaybackKeepRunning.load()) continue; // a request: served above
+                // A close sets keep-running with force-exit, and a seek or stop may come with
+                // it: each is served above, and a close is never taken for a new play.
+                if (!gDVFmtPlaybackKeepRunning.load() || gDVFmtPlaybackParserThreadForceExit.load() ||
+                    gDVFmtPlaybackSliderValueChanged.load() || gDVFmtPlaybackStopActionLaunched.load())
+                    continue;
             }
             endOfFile();
             if (returnAtEnd) return Exit::Ended;
