@@ -134,7 +134,6 @@ TEST(AvcHostile, ImpossibleIndexesAreRefusedInMilliseconds) {
         mkrec::TempDir dir;
         const mkrec::Recording rec = mkrec::make(dir, "rec.avc", kSmall);
         ASSERT_TRUE(rec.ok()) << rec.output;
-        const uint64_t first = rec.manifest.units[0].offset;
         const size_t frames = rec.manifest.units.size();
         const std::string idx = dir.file("rec.idx");
         std::vector<uint8_t> bytes;
@@ -177,6 +176,5 @@ TEST(AvcHostile, ImpossibleIndexesAreRefusedInMilliseconds) {
         EXPECT_EQ(s.frames().size(), frames);
         s.close();
         EXPECT_EQ(sizeOf(idx), frames * 36) << "the rebuilt index replaced it";
-        EXPECT_EQ(first, rec.manifest.units[0].offset);
     }
 }
