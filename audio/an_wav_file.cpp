@@ -1,6 +1,7 @@
 #include "audio/an_wav_file.h"
 
 #include "platform/log.h"
+#include "platform/portable.h"
 
 #include <memory>
 #include <sys/stat.h>
@@ -36,7 +37,7 @@ std::string ANWAVFile::nextFourBytes(FILE *fp) {
 }
 
 bool ANWAVFile::loadFromFile(const std::string &path) {
-    std::unique_ptr<FILE, FileCloser> fp(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<FILE, FileCloser> fp(file_open_regular(path.c_str()));
     if (!fp) {
         player_log("Cannot open WAVE file %s\n", path.c_str());
         return false;

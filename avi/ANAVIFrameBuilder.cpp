@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -73,6 +74,10 @@ public:
         created_ = true;
         return true;
     }
+
+    // Holds an exclusive lock on the file while it is open: the mark of a live conversion,
+    // which the system drops when the process ends, however it ends.
+    bool lock() { return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
 
     bool writeAll(const void *data, size_t len) {
         const char *p = static_cast<const char *>(data);
@@ -182,6 +187,67 @@ bool renameNoReplace(const std::string &from, const std::string &to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// The temporaries of a conversion, beside the AVI file. The index rows come first and stay
+// locked while the conversion lives.
+std::string indexPathOf(const std::string &avi) { return avi + ".index"; }
+std::string tmpPathOf(const std::string &avi) { return avi + ".tmp"; }
+std::string subtitleTmpPathOf(const std::string &avi) { return avi + ".srt.tmp"; }
+std::string subtitlePathOf(const std::string &avi) { return avi + ".srt"; }
+
+enum class Leftover { None, Ours, Foreign };
+
+// Whether what lies at path is a temporary that a conversion of ours left there: a regular
+// file (not a link) holding exactly what we write at that name so far. Anything else is
+// someone's file and is never touched.
+Leftover leftoverAt(const std::string &path, const char *kind) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Leftover::None : Leftover::Foreign;
+    if (!S_ISREG(st.st_mode)) return Leftover::Foreign;
+    if (st.st_size == 0) return Leftover::Ours; // killed before its first write: holds nothing
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Leftover::Foreign;
+    uint8_t head[4] = {};
+    const bool read4 = ::pread(fd, head, 4, 0) == 4;
+    ::close(fd);
+    if (!read4) return Leftover::Foreign;
+    const uint64_t size = uint64_t(st.st_size);
+    bool ours = false;
+    if (std::strcmp(kind, "index") == 0) {
+        ours = std::memcmp(head, "idx1", 4) == 0 && size >= 8 && (size - 8) % 16 == 0;
+    } else if (std::strcmp(kind, "avi") == 0) {
+        static const uint8_t zero[4] = {};
+        ours = size >= kHeaderBytes && (std::memcmp(head, zero, 4) == 0 || std::memcmp(head, "RIFF", 4) == 0);
+    } else {
+        static const uint8_t bomLine[4] = {0xEF, 0xBB, 0xBF, '\n'};
+        ours = std::memcmp(head, bomLine, 4) == 0;
+    }
+    return ours ? Leftover::Ours : Leftover::Foreign;
+}
+
+// A conversion killed mid-way (SIGKILL, SIGXFSZ, a crash) leaves its temporaries; they must
+// not keep the name blocked. They are removed when all of them are ours and no live
+// conversion holds their lock. False: something there is not ours, or is in use.
+bool clearLeftovers(const std::string &avi) {
+    const std::string paths[3] = {indexPathOf(avi), tmpPathOf(avi), subtitleTmpPathOf(avi)};
+    const char *kinds[3] = {"index", "avi", "srt"};
+    bool any = false;
+    for (int i = 0; i < 3; ++i) {
+        const Leftover l = leftoverAt(paths[i], kinds[i]);
+        if (l == Leftover::Foreign) return false;
+        any = any || l == Leftover::Ours;
+    }
+    if (!any) return true;
+    const int fd = ::open(paths[0].c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        const bool live = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        ::close(fd);
+        if (live) return false;
+    }
+    for (const std::string &p : paths)
+        if (::unlink(p.c_str()) == 0) player_log("AVI: removed %s, left by an interrupted conversion\n", p.c_str());
+    return true;
+}
+
 } // namespace
 
 struct ANAVIFrameBuilder::Impl {
@@ -195,6 +261,7 @@ struct ANAVIFrameBuilder::Impl {
 
     std::string filePath;
     std::string tmpPath;
+    std::string subtitleTmpPath;
     OwnFile fpAVI; // the file being assembled: reserved header space, then the chunks
     OwnFile fpAVIIndex;
     OwnFile fpAVISubTitle;
@@ -332,21 +399,27 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     if (aviPath.empty()) return AviResult::IoError;
 
     // Nothing that is already there is ever truncated: the caller picks another name instead.
-    struct stat st;
-    if (::lstat(aviPath.c_str(), &st) == 0) return AviResult::TargetExists;
-    if (errno != ENOENT) {
-        player_log("AVI: cannot check %s: %s\n", aviPath.c_str(), std::strerror(errno));
-        return AviResult::IoError;
+    for (const std::string &finalPath : {aviPath, subtitlePathOf(aviPath)}) {
+        struct stat st;
+        if (::lstat(finalPath.c_str(), &st) == 0) return AviResult::TargetExists;
+        if (errno != ENOENT) {
+            player_log("AVI: cannot check %s: %s\n", finalPath.c_str(), std::strerror(errno));
+            return AviResult::IoError;
+        }
     }
+    if (!clearLeftovers(aviPath)) return AviResult::TargetExists;
     s.ioFailed = false;
     s.limitReached = false;
-    s.tmpPath = aviPath + ".tmp";
-    if (!s.fpAVI.create(s.tmpPath, false) || !s.fpAVIIndex.create(aviPath + ".index", true) ||
-        !s.fpAVISubTitle.create(aviPath + ".srt", false)) {
+    s.tmpPath = tmpPathOf(aviPath);
+    s.subtitleTmpPath = subtitleTmpPathOf(aviPath);
+    // Both finished files appear only through the renames at stop: a conversion killed at any
+    // point leaves nothing at a final name.
+    if (!s.fpAVIIndex.create(indexPathOf(aviPath), true) || !s.fpAVIIndex.lock() ||
+        !s.fpAVI.create(s.tmpPath, false) || !s.fpAVISubTitle.create(s.subtitleTmpPath, false)) {
         int err = errno;
         player_log("AVI: cannot create the files of %s: %s\n", aviPath.c_str(), std::strerror(err));
         s.discardFiles();
-        return err == EEXIST ? AviResult::TargetExists : AviResult::IoError;
+        return err == EEXIST || err == EWOULDBLOCK ? AviResult::TargetExists : AviResult::IoError;
     }
     static const uint8_t reserved[kHeaderBytes] = {};
     static const uint8_t indexHead[8] = {'i', 'd', 'x', '1', 0, 0, 0, 0};
@@ -592,6 +665,12 @@ AviResult ANAVIFrameBuilder::Impl::finish(bool withAudio, int fmtIdx) {
     if (!fpAVISubTitle.syncAndClose()) return fail("flushing the subtitle file"), AviResult::IoError;
     if (!renameNoReplace(tmpPath, filePath)) return fail("moving the AVI file into place"), AviResult::IoError;
     fpAVI.release();
+    if (!renameNoReplace(subtitleTmpPath, subtitlePathOf(filePath))) {
+        fail("moving the subtitle file into place");
+        // The pair is incomplete: the AVI file we just placed goes again.
+        ::unlink(filePath.c_str());
+        return AviResult::IoError;
+    }
     fpAVISubTitle.release();
     fpAVIIndex.discard();
     return limitReached ? AviResult::SizeLimitReached : AviResult::Ok;

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr uint64_t kBuf = kDataFeedBufferSize;
+// Bytes scanned without a frame after which the progress is reported anyway.
+constexpr uint64_t kQuietProgressBytes = 64ull << 20;
 
 uint32_t le32(const uint8_t *p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -128,13 +130,21 @@ DVStreamParser::Exit DVStreamParser::run(bool returnAtEnd) {
             // is nothing to wait in, so wait here rather than end the file again and again.
             if (handOffs_ == 0 && !gDVFmtPlaybackKeepRunning.load()) {
                 host_.waitForRequest();
-                if (!gDVFmtPlaybackKeepRunning.load()) continue; // a request: served above
+                // A close sets keep-running with force-exit, and a seek or stop may come with
+                // it: each is served above, and a close is never taken for a new play.
+                if (!gDVFmtPlaybackKeepRunning.load() || gDVFmtPlaybackParserThreadForceExit.load() ||
+                    gDVFmtPlaybackSliderValueChanged.load() || gDVFmtPlaybackStopActionLaunched.load())
+                    continue;
             }
             endOfFile();
             if (returnAtEnd) return Exit::Ended;
             continue;
         }
         scanStep();
+        // A long stretch without units shows no frame: let the progress move all the same.
+        const uint64_t at = window_.absPos();
+        if (at < quietFrom_) quietFrom_ = at;
+        if (at - quietFrom_ >= kQuietProgressBytes) postScanProgress();
     }
 }
 
@@ -146,6 +156,7 @@ void DVStreamParser::restartState() {
     handOffs_ = 0;
     payloadStart_ = 0;
     payloadEnd_ = 0;
+    quietFrom_ = window_.absPos();
 }
 
 void DVStreamParser::clearRecords() {
@@ -179,13 +190,36 @@ void DVStreamParser::countBytes(uint64_t n) {
         audioCount_ += n;
 }
 
-uint64_t DVStreamParser::nonZeroRun() const {
+uint64_t DVStreamParser::bytesBeforeStartCode() const {
     const uint64_t inBuffer = kBuf - window_.bufOffset();
     const uint64_t inFile = window_.fileSize() - std::min(window_.fileSize(), window_.absPos());
     const size_t avail = static_cast<size_t>(std::min(inBuffer, inFile));
+    // DV4 MPEG-4 units start 00 00 01; the others 00 00 00 01.
+    const size_t zeros = variant_ == DVVariant::DV4MPEG4 ? 2 : 3;
+    if (avail <= zeros) return 0;
     const uint8_t *p = window_.curPtr();
-    const void *zero = std::memchr(p, 0, avail);
-    return zero ? static_cast<uint64_t>(static_cast<const uint8_t *>(zero) - p) : avail;
+    const uint8_t *end = p + avail;
+    // Look for the 01 and then at the zeros before it: the 01 is rare in zeros and in
+    // compressed data, so this runs at memchr's speed over bytes that are not units.
+    for (const uint8_t *from = p + zeros; from < end;) {
+        const auto *one = static_cast<const uint8_t *>(std::memchr(from, 1, static_cast<size_t>(end - from)));
+        if (!one) break;
+        bool prefix = true;
+        for (size_t k = 1; k <= zeros; ++k)
+            prefix = prefix && one[-static_cast<ptrdiff_t>(k)] == 0;
+        if (prefix) return static_cast<uint64_t>(one - zeros - p);
+        from = one + 1;
+    }
+    // The last bytes may begin a start code that runs past the buffer: the byte-wise step
+    // looks at them across the seam.
+    return avail - zeros;
+}
+
+void DVStreamParser::postScanProgress() {
+    const uint64_t size = window_.fileSize();
+    lastProgress_ = size ? static_cast<float>(window_.absPos()) / static_cast<float>(size) * 100.0f : 0.0f;
+    host_.postProgress(lastProgress_);
+    quietFrom_ = window_.absPos();
 }
 
 void DVStreamParser::scanStep() {
@@ -197,8 +231,7 @@ void DVStreamParser::scanStep() {
 }
 
 void DVStreamParser::scanStepH264() {
-    if (*window_.curPtr() != 0) {
-        const uint64_t n = nonZeroRun();
+    if (const uint64_t n = bytesBeforeStartCode()) {
         advance(n);
         countBytes(n);
         return;
@@ -230,8 +263,7 @@ void DVStreamParser::scanStepH264() {
 }
 
 void DVStreamParser::scanStepMPEG4() {
-    if (*window_.curPtr() != 0) {
-        const uint64_t n = nonZeroRun();
+    if (const uint64_t n = bytesBeforeStartCode()) {
         advance(n);
         countBytes(n);
         return;
@@ -375,11 +407,7 @@ void DVStreamParser::reportAfterFrame() {
         gDVFmtPlaybackIFrameStop = 0;
         host_.postProgress(0.0f);
     } else {
-        const uint64_t size = window_.fileSize();
-        const float progress =
-            size ? static_cast<float>(window_.absPos()) / static_cast<float>(size) * 100.0f : 0.0f;
-        lastProgress_ = progress;
-        host_.postProgress(progress);
+        postScanProgress();
     }
     if (!delegate_) return;
     const _SYSTEMTIME t = host_.frameTime();

@@ -49,6 +49,14 @@ unsigned long file_read(void *buffer, unsigned long n, FILE *stream, unsigned lo
 // position in *position, also after a failed seek; 0 on success.
 int file_move_pointer(FILE *stream, int64_t offset, int whence, uint64_t *position);
 
+// Opens an existing regular file for reading. Anything else (a FIFO, a device, a
+// directory, a socket) is refused at once with errno EINVAL: opening it is never
+// allowed to wait for a writer. NULL on failure.
+FILE *file_open_regular(const char *path);
+// Creates path as a new regular file for writing (O_EXCL: nothing there is
+// replaced), never waiting on whatever sits at the path. NULL on failure.
+FILE *file_create_regular(const char *path);
+
 // n zero bytes, or NULL when memory runs out.
 void *buffer_new(unsigned long n);
 void buffer_clear(void *buffer, unsigned long n);
