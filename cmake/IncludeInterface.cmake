@@ -1,23 +1,16 @@
-# player_include_interface(<target> <folder> [SOURCE <dir>])
+# player_include_interface(<target> <folder>)
 #
 # Gives <target> an include interface of its own: a folder in the build tree holding one
-# symbolic link <folder> -> <dir> (default: the current source folder), exported as the
-# target's include directory. Code then writes #include "<folder>/x.h" as it would against
+# symbolic link <folder> -> the current source folder, exported as the target's include
+# directory. Code then writes #include "<folder>/x.h" as it would against
 # the source root, but reaches a library's headers only through the targets it links: a
 # header of a library not linked is simply not on the include path, and the build fails.
 # <folder> may be nested ("app/logic") so a sub-library exports only its own subfolder.
 # INTERFACE libraries export the folder as INTERFACE, others as PUBLIC (the library's own
 # sources include their headers the same way).
 function(player_include_interface target folder)
-  cmake_parse_arguments(I "" "SOURCE" "" ${ARGN})
-  if(NOT I_SOURCE)
-    set(I_SOURCE ${CMAKE_CURRENT_SOURCE_DIR})
-  endif()
-  if(NOT IS_DIRECTORY ${I_SOURCE})
-    message(FATAL_ERROR "player_include_interface(${target}): ${I_SOURCE} is not a folder")
-  endif()
   set(root ${CMAKE_BINARY_DIR}/include/${target})
-  player_link_folder(${root} ${folder} ${I_SOURCE})
+  player_link_folder(${root} ${folder} ${CMAKE_CURRENT_SOURCE_DIR})
   get_target_property(type ${target} TYPE)
   if(type STREQUAL "INTERFACE_LIBRARY")
     target_include_directories(${target} INTERFACE $<BUILD_INTERFACE:${root}>)
