@@ -20,7 +20,7 @@
 #include <optional>
 #include <string>
 
-#include "app/main_thread_poster.h"
+#include "app/engine_side/main_thread_poster.h"
 #include "engines/engine_delegate.h"
 
 class AVCFormatPlayback;
