@@ -183,6 +183,28 @@ QImage EngineSide::imageOverPicture(const VideoImageRef &picture) {
         [](void *kept) { delete static_cast<VideoImageRef *>(kept); }, keeper);
 }
 
+void EngineSide::postPicture(int channel, QImage picture) {
+    {
+        std::lock_guard<std::mutex> lock(pendingMutex_);
+        if (!pendingPicture_[channel].isNull()) picturesSuperseded_.fetch_add(1);
+        pendingPicture_[channel] = std::move(picture);
+        if (picturePosted_[channel]) return;
+        picturePosted_[channel] = true;
+    }
+    post([this, channel] {
+        QImage latest;
+        {
+            std::lock_guard<std::mutex> lock(pendingMutex_);
+            latest = std::move(pendingPicture_[channel]);
+            pendingPicture_[channel] = QImage();
+            picturePosted_[channel] = false;
+        }
+        if (latest.isNull()) return;
+        picturesShown_.fetch_add(1);
+        if (VideoPane *pane = app_.videoPaneLayout()) pane->showPicture(channel, latest);
+    });
+}
+
 QImage EngineSide::lastDeliveredPicture(int channel) const {
     if (channel < 0 || channel >= kChannels) return QImage();
     std::lock_guard<std::mutex> lock(lastDeliveredMutex_);
@@ -194,7 +216,6 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
                                             const _SYSTEMTIME &sysTime) {
     if (channel >= static_cast<unsigned>(kChannels)) return;
     picturesDelivered_.fetch_add(1);
-    VideoPane *pane = app_.videoPaneLayout();
     if (app_.viewCutChangedAndResetDecoder()) {
         // A click switched between grid and single view: the other channels' decoders go, the
         // pane is laid out again, and this picture (decoded for the old layout) is not shown.
@@ -218,13 +239,7 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
         std::lock_guard<std::mutex> lock(lastDeliveredMutex_);
         lastDelivered_[channel] = picture;
     }
-    if (pane && !picture.isNull()) {
-        const int tile = static_cast<int>(channel);
-        post([this, pane, tile, picture] {
-            picturesShown_.fetch_add(1);
-            pane->showPicture(tile, picture);
-        });
-    }
+    if (!picture.isNull()) postPicture(static_cast<int>(channel), std::move(picture));
 
     if (app_.playerState() == kPlayerStateConverting) {
         ANAVIFrameBuilder *builder = app_.aviFrameBuilder();

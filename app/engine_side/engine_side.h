@@ -65,9 +65,11 @@ class EngineSide : public EngineDelegate {
 
     // ---- Counters for benchmarks and tests (any thread) ----
 
-    // Pictures delivered by the engines, and pictures handed to a tile on the GUI thread.
+    // Pictures delivered by the engines, pictures handed to a tile on the GUI thread, and
+    // pictures replaced by a newer one of their channel before the GUI thread got to them.
     uint64_t picturesDelivered() const { return picturesDelivered_.load(); }
     uint64_t picturesShown() const { return picturesShown_.load(); }
+    uint64_t picturesSuperseded() const { return picturesSuperseded_.load(); }
     // The last picture an engine delivered for a channel (0-based), as a picture over the
     // engine's own pixels; null before the first.
     QImage lastDeliveredPicture(int channel) const;
@@ -111,6 +113,9 @@ class EngineSide : public EngineDelegate {
   private:
     void post(std::function<void()> task) { poster_.postToMainThread(std::move(task)); }
     void stopDVFmtParserThread();
+    // Hands a picture to the GUI thread. At most one picture per channel waits there: a newer
+    // one takes the place of one not yet shown, so a busy GUI thread never piles pictures up.
+    void postPicture(int channel, QImage picture);
 
     VistrelAppDelegate &app_;
     QtMainThreadPoster poster_;
@@ -118,6 +123,10 @@ class EngineSide : public EngineDelegate {
     std::unique_ptr<DVFormatPlayback> dv_;
     std::atomic<uint64_t> picturesDelivered_{0};
     std::atomic<uint64_t> picturesShown_{0};
+    std::atomic<uint64_t> picturesSuperseded_{0};
+    std::mutex pendingMutex_;
+    std::array<QImage, 16> pendingPicture_;
+    std::array<bool, 16> picturePosted_{};
     std::atomic<bool> keepLastDelivered_{false};
     mutable std::mutex lastDeliveredMutex_;
     std::array<QImage, 16> lastDelivered_;
