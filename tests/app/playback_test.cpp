@@ -15,7 +15,11 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <limits>
+#include <thread>
 #include <ctime>
 #include <fstream>
 #include <memory>
@@ -252,6 +256,19 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     // Resizing the window relays the pane at the next picture.
     d.window->resize(900, 600);
     ASSERT_TRUE(serveEventsUntil([&] { return d.videoView[0]->geometry().width() > cell.width(); }));
+
+    // Full screen: the pane alone fills the window, and back.
+    const QRect paneBefore = d.videoPane->geometry();
+    QTest::mouseClick(d.fullScreenBtn, Qt::LeftButton);
+    EXPECT_TRUE(d.isInFullScreenMode());
+    EXPECT_TRUE(d.window->isFullScreen());
+    EXPECT_TRUE(d.window->ui.controlRow->isHidden());
+    EXPECT_FALSE(d.fullScreenControlPanel->isHidden());
+    QTest::mouseClick(d.window->ui.exitFullScreenBtn, Qt::LeftButton);
+    EXPECT_FALSE(d.isInFullScreenMode());
+    EXPECT_FALSE(d.window->isFullScreen());
+    EXPECT_TRUE(d.fullScreenControlPanel->isHidden());
+    ASSERT_TRUE(serveEventsUntil([&] { return d.videoPane->geometry() == paneBefore; }));
 }
 
 TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {
@@ -320,6 +337,68 @@ TEST(OpenRecording, SecondFileStopsTheFirstCompletely) {
     EXPECT_FALSE(avcEngine->isAVCFmtAudioPlaybackThreadExecuting());
     for (int c = 0; c < 16; ++c) EXPECT_FALSE(avcEngine->isAVCFmtVideoPlaybackThreadExecuting(c)) << c;
     ASSERT_TRUE(p.waitForTiles(range(0, 3), range(0, 3)));
+}
+
+// A picture as an engine delivers it.
+class TestPicture : public VideoImage {
+  public:
+    TestPicture(int w, int h, uint8_t value) : w_(w), h_(h), pixels_(static_cast<size_t>(w) * h * 4, value) {}
+    int width() const override { return w_; }
+    int height() const override { return h_; }
+    const uint8_t *pixels() const override { return pixels_.data(); }
+
+  private:
+    int w_, h_;
+    std::vector<uint8_t> pixels_;
+};
+
+// What the engines hand over, at its edges: channels past 16, progress that is not a number,
+// titles that fill their slot or are not UTF-8, and pictures while a click changes the layout.
+TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
+    Player p;
+    VistrelAppDelegate &d = p.d();
+    EngineSide &engines = *d.engineSide();
+    const _SYSTEMTIME time{};
+    d.setVideoPaneCutState(1);
+    engines.videoUpdateTaskWithChannel(16, std::make_shared<TestPicture>(8, 8, 0x40), nullptr, 0, true, 0, time);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0x80), nullptr, 0, true, 0, time);
+    serveEvents();
+    EXPECT_EQ(engines.picturesDelivered(), 1u) << "channel 17 is no channel";
+    EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
+
+    // The first picture after a click that switched the cut only relays the pane.
+    d.setViewCutChangedAndResetDecoder(true);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0, time);
+    serveEvents();
+    EXPECT_FALSE(d.viewCutChangedAndResetDecoder());
+    EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0, time);
+    serveEvents();
+    EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0xC0);
+
+    for (float bad : {std::nanf(""), std::numeric_limits<float>::infinity()}) {
+        d.upadatePlaybackProgress(37.9f);
+        EXPECT_EQ(d.osdPercentage->string(), QString("37%"));
+        d.upadatePlaybackProgress(bad);
+        EXPECT_EQ(d.osdPercentage->string(), QString("0%"));
+        EXPECT_EQ(d.playbackProgressSlider->floatValue(), 0.0f);
+    }
+
+    std::vector<char> titles(16 * 64, 0);
+    std::fill(titles.begin(), titles.begin() + 64, 'A');               // a full slot, no terminator
+    std::memcpy(&titles[64], "Hof \xc3\xbc", 7);                      // UTF-8
+    std::memcpy(&titles[128], "\xff\xfe bad", 6);                     // not UTF-8
+    std::thread parser([&] { engines.setDevChannelTitle(titles.data()); });
+    parser.join();
+    serveEvents();
+    EXPECT_EQ(d.videoViewTitle[0]->string(), QString(64, QChar('A')));
+    EXPECT_EQ(d.videoViewTitle[1]->string(), QString::fromUtf8("Hof \xc3\xbc"));
+    EXPECT_TRUE(d.videoViewTitle[2]->string().isEmpty());
+    EXPECT_EQ(d.videoViewTitle[3]->string(), QString()) << "an empty slot keeps the title it had";
+    d.setDevChannelTitle(nullptr);
+    serveEvents();
+    EXPECT_EQ(d.videoViewTitle[2]->string(), QString("CH3"));
+    EXPECT_EQ(d.videoViewTitle[15]->string(), QString("CH16"));
 }
 
 int threadCount() {
