@@ -38,7 +38,8 @@ GridChoice gridForHighestChannel(int highest) {
 
 } // namespace
 
-ChannelLayout checkTotalChannelsAndSetVideoViewCut(const RecorderFileProbe &probe, uint8_t currentGrid12StartIndex) {
+ChannelLayout checkTotalChannelsAndSetVideoViewCut(const RecorderFileProbe &probe,
+                                                   uint8_t currentGrid12StartIndex) {
     ChannelLayout layout; // the reset: single view of channel 1, locked, no grid, no audio
     layout.grid12StartIndex = currentGrid12StartIndex;
 
@@ -70,11 +71,20 @@ ChannelLayout checkTotalChannelsAndSetVideoViewCut(const RecorderFileProbe &prob
         layout.isIndependentFlag = true;
         layout.miscellaneousBtnState = grid.miscellaneousBtnState;
         switch (grid.miscellaneousBtnState) {
-        case 1: layout.grid4StartIndex = 0; break;
-        case 2: layout.grid6StartIndex = 0; break;
-        case 3: layout.grid9StartIndex = 0; break;
-        case 4: layout.grid12StartIndex = 0; break;
-        default: break;
+        case 1:
+            layout.grid4StartIndex = 0;
+            break;
+        case 2:
+            layout.grid6StartIndex = 0;
+            break;
+        case 3:
+            layout.grid9StartIndex = 0;
+            break;
+        case 4:
+            layout.grid12StartIndex = 0;
+            break;
+        default:
+            break;
         }
         layout.snapShotBtnEnabled = false;
         layout.audioChannelSwitchBtnEnabled = !audio.channels.empty();
@@ -89,13 +99,16 @@ ChannelLayout checkTotalChannelsAndSetVideoViewCut(const RecorderFileProbe &prob
 ConversionChannelChoice checkTotalChannelsForAVIConversion(const RecorderFileProbe &probe) {
     ConversionChannelChoice choice;
     switch (probe.kind) {
-    case RecorderFileKind::Unknown: choice.result = -1; return choice;
+    case RecorderFileKind::Unknown:
+        choice.result = -1;
+        return choice;
     case RecorderFileKind::DV4:
         choice.result = 1;
         choice.setDefaultChannelTitles = true;
         return choice;
     case RecorderFileKind::AVC:
-    case RecorderFileKind::DV5: break;
+    case RecorderFileKind::DV5:
+        break;
     }
     const MaskCount video = countChannels(probe.videoMask);
     const MaskCount audio = countChannels(probe.audioMask);

@@ -15,8 +15,8 @@ constexpr uint8_t kGridStartUnused = 16;
 // Result of checkTotalChannelsAndSetVideoViewCut. Field names are the delegate's.
 struct ChannelLayout {
     // Counted over bits 0 to 15 of the masks only.
-    int videoChannelCount = 0;       // n: set bits of the video mask
-    int highestVideoChannel = 0;     // h: 1-based number of the highest set bit, 0 when none
+    int videoChannelCount = 0;          // n: set bits of the video mask
+    int highestVideoChannel = 0;        // h: 1-based number of the highest set bit, 0 when none
     std::vector<uint8_t> audioChannels; // 1-based numbers of the audio mask's bits, increasing
 
     // Masks with only bits 0 to 15 kept.
@@ -28,8 +28,8 @@ struct ChannelLayout {
     uint8_t channelIndex = 1;        // highest channel in a grid; 1 in single view
     int videoPaneCutState = 0;       // 0 single view, 1 grid
     bool videoPaneLockCutStateFlag = true;
-    bool isIndependentFlag = false;  // left untouched (false) in single view
-    int miscellaneousBtnState = 0;   // grid kind 0 none, 1..5 = 4, 6, 9, 12, 16 panes
+    bool isIndependentFlag = false; // left untouched (false) in single view
+    int miscellaneousBtnState = 0;  // grid kind 0 none, 1..5 = 4, 6, 9, 12, 16 panes
     uint8_t grid4StartIndex = kGridStartUnused;
     uint8_t grid6StartIndex = kGridStartUnused;
     uint8_t grid9StartIndex = kGridStartUnused;
@@ -54,7 +54,8 @@ struct ChannelLayout {
 // grid12StartIndex, which is kept unless the 12-pane grid is chosen.
 //   highest channel 13..16 -> 16 panes (menu item 4), 10..12 -> 12 (3), 7..9 -> 9 (2),
 //   5..6 -> 6 (1), 2..4 -> 4 (0); one channel -> single view of it; none -> grid kind 0.
-ChannelLayout checkTotalChannelsAndSetVideoViewCut(const RecorderFileProbe &probe, uint8_t currentGrid12StartIndex);
+ChannelLayout checkTotalChannelsAndSetVideoViewCut(const RecorderFileProbe &probe,
+                                                   uint8_t currentGrid12StartIndex);
 
 // Result of checkTotalChannelsForAVIConversion.
 struct ConversionChannelChoice {
@@ -63,8 +64,8 @@ struct ConversionChannelChoice {
     int result = -1;
     bool setDefaultChannelTitles = false; // DV4
     bool aviConversionDesignateChannel = false;
-    int videoChannelCount = 0;            // n, for the "total channels" log line
-    std::vector<uint8_t> audioChannels;   // for the audio menu (AVC, DV5)
+    int videoChannelCount = 0;          // n, for the "total channels" log line
+    std::vector<uint8_t> audioChannels; // for the audio menu (AVC, DV5)
     int iCurrentSelectedVideoCH = 1;
     int iCurrentSelectedAudioCH = 0;
     // The masks (bits 0..15) for setChannelSelectionBtnWithVideoChannels:audioChannels:.

@@ -21,16 +21,19 @@ RecorderFilePath splitRecorderFilePath(std::string_view path) {
     RecorderFilePath parts;
     parts.absoluteFilePath = std::string(path);
     std::string_view p = path;
-    while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+    while (p.size() > 1 && p.back() == '/')
+        p.remove_suffix(1);
     const size_t slash = p.rfind('/');
     const std::string_view name = slash == std::string_view::npos ? p : p.substr(slash + 1);
-    parts.absoluteFileDir = std::string(slash == std::string_view::npos ? std::string_view() : p.substr(0, slash + 1));
+    parts.absoluteFileDir =
+        std::string(slash == std::string_view::npos ? std::string_view() : p.substr(0, slash + 1));
     parts.lastPathComponent = std::string(name);
     const std::string_view ext = extensionOf(name);
     parts.fileExtension = std::string(ext);
     // "name.ext" -> "name"; a trailing dot ("name.") goes too; "name" and ".hidden" stay whole.
     std::string_view stem = name;
-    if (!ext.empty() || (name.size() > 1 && name.back() == '.')) stem = name.substr(0, name.size() - ext.size() - 1);
+    if (!ext.empty() || (name.size() > 1 && name.back() == '.'))
+        stem = name.substr(0, name.size() - ext.size() - 1);
     parts.fileName = std::string(stem);
     parts.fileNameWithExtension = parts.fileName + "." + parts.fileExtension;
     return parts;
@@ -44,7 +47,8 @@ bool readFolderListing(const std::string &folder, std::vector<std::string> &entr
     entries.clear();
     DIR *dir = ::opendir(folder.empty() ? "." : folder.c_str());
     if (!dir) return false;
-    while (const dirent *entry = ::readdir(dir)) entries.emplace_back(entry->d_name);
+    while (const dirent *entry = ::readdir(dir))
+        entries.emplace_back(entry->d_name);
     ::closedir(dir);
     return true;
 }

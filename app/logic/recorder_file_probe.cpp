@@ -35,7 +35,8 @@ constexpr size_t kDv4SniffLength = 1024;
 bool readLE(const uint8_t *data, size_t size, size_t offset, size_t width, uint32_t &value) {
     if (offset > size || width > size - offset) return false;
     value = 0;
-    for (size_t i = 0; i < width; ++i) value |= static_cast<uint32_t>(data[offset + i]) << (8 * i);
+    for (size_t i = 0; i < width; ++i)
+        value |= static_cast<uint32_t>(data[offset + i]) << (8 * i);
     return true;
 }
 
@@ -70,7 +71,8 @@ void probeAvc(const uint8_t *data, size_t size, RecorderFileProbe &probe) {
         }
         if (flags & kAvcFlagReserved4) pos += 4;
         // The field is one byte; only that byte is the mask.
-        if (located && (flags & kAvcFlagAudioMask) && readLE(data, size, pos, 1, value)) probe.audioMask = value;
+        if (located && (flags & kAvcFlagAudioMask) && readLE(data, size, pos, 1, value))
+            probe.audioMask = value;
     }
     if (probe.videoMask == 0) probe.videoMask = 1;
 }
@@ -93,10 +95,14 @@ RecorderFileKind recorderFileKindFromExtension(std::string_view extension) {
 
 size_t recorderFileProbeLength(RecorderFileKind kind) {
     switch (kind) {
-    case RecorderFileKind::AVC: return kAvcProbeLength;
-    case RecorderFileKind::DV4: return kDv4SniffLength;
-    case RecorderFileKind::DV5: return kDv5HeaderLength;
-    case RecorderFileKind::Unknown: break;
+    case RecorderFileKind::AVC:
+        return kAvcProbeLength;
+    case RecorderFileKind::DV4:
+        return kDv4SniffLength;
+    case RecorderFileKind::DV5:
+        return kDv5HeaderLength;
+    case RecorderFileKind::Unknown:
+        break;
     }
     return 0;
 }
@@ -126,10 +132,17 @@ RecorderFileProbe probeRecorderFileBytes(RecorderFileKind kind, const uint8_t *d
     probe.kind = kind;
     if (!data) size = 0;
     switch (kind) {
-    case RecorderFileKind::AVC: probeAvc(data, size, probe); break;
-    case RecorderFileKind::DV5: probeDv5(data, size, probe); break;
-    case RecorderFileKind::DV4: getDV4FileVideoCodec(data, size, probe); break;
-    case RecorderFileKind::Unknown: break;
+    case RecorderFileKind::AVC:
+        probeAvc(data, size, probe);
+        break;
+    case RecorderFileKind::DV5:
+        probeDv5(data, size, probe);
+        break;
+    case RecorderFileKind::DV4:
+        getDV4FileVideoCodec(data, size, probe);
+        break;
+    case RecorderFileKind::Unknown:
+        break;
     }
     return probe;
 }

@@ -54,7 +54,9 @@ struct RecorderFileProbe {
     int vdoFmtIdx = kVdoFmtIdxH264;
 
     // The file could not be used at all and the caller shows "Unsupported format!" at once.
-    bool refused() const { return status == RecorderProbeStatus::NotRegularFile || kind == RecorderFileKind::Unknown; }
+    bool refused() const {
+        return status == RecorderProbeStatus::NotRegularFile || kind == RecorderFileKind::Unknown;
+    }
 };
 
 // How many bytes from the start of a file of `kind` the probe looks at (AVC: the longest main

@@ -6,33 +6,46 @@
 namespace {
 
 constexpr int kChannels = 16;
-constexpr float kWidePictureRatio = 2.4f;  // wider than this: one field of an interlaced frame
-constexpr int kIndependentWidth = 640;     // a multi-channel file in a grid is laid out as 640 x 480
+constexpr float kWidePictureRatio = 2.4f; // wider than this: one field of an interlaced frame
+constexpr int kIndependentWidth = 640;    // a multi-channel file in a grid is laid out as 640 x 480
 constexpr int kIndependentHeight = 480;
 constexpr float kMinDecoderTarget = 16.0f;
 
-bool positive(float v) { return std::isfinite(v) && v > 0.0f; }
+bool positive(float v) {
+    return std::isfinite(v) && v > 0.0f;
+}
 
 } // namespace
 
 std::optional<VideoGridKind> videoGridKind(int miscellaneousBtnState) {
     switch (miscellaneousBtnState) {
-    case 1: return VideoGridKind{4, 2, 2, 1.0f};
-    case 2: return VideoGridKind{6, 3, 2, 1.5f};
-    case 3: return VideoGridKind{9, 3, 3, 1.0f};
-    case 4: return VideoGridKind{12, 4, 3, 1.5f};
-    case 5: return VideoGridKind{16, 4, 4, 1.0f};
-    default: return std::nullopt;
+    case 1:
+        return VideoGridKind{4, 2, 2, 1.0f};
+    case 2:
+        return VideoGridKind{6, 3, 2, 1.5f};
+    case 3:
+        return VideoGridKind{9, 3, 3, 1.0f};
+    case 4:
+        return VideoGridKind{12, 4, 3, 1.5f};
+    case 5:
+        return VideoGridKind{16, 4, 4, 1.0f};
+    default:
+        return std::nullopt;
     }
 }
 
 int gridStartIndex(const GridStartIndexes &starts, int miscellaneousBtnState) {
     switch (miscellaneousBtnState) {
-    case 1: return starts.grid4;
-    case 2: return starts.grid6;
-    case 3: return starts.grid9;
-    case 4: return starts.grid12;
-    default: return 0;
+    case 1:
+        return starts.grid4;
+    case 2:
+        return starts.grid6;
+    case 3:
+        return starts.grid9;
+    case 4:
+        return starts.grid12;
+    default:
+        return 0;
     }
 }
 
@@ -61,8 +74,9 @@ bool clickVideoChannelSwitchBtn(int selectedIndex, int channelIndex, int &miscel
     return true;
 }
 
-std::optional<PictureFit> fitPictureInPane(float paneWidth, float paneHeight, int streamWidth, int streamHeight,
-                                           int videoPaneCutState, int miscellaneousBtnState, bool isIndependentFlag) {
+std::optional<PictureFit> fitPictureInPane(float paneWidth, float paneHeight, int streamWidth,
+                                           int streamHeight, int videoPaneCutState, int miscellaneousBtnState,
+                                           bool isIndependentFlag) {
     if (!positive(paneWidth) || !positive(paneHeight)) return std::nullopt;
     PictureFit fit;
     float iw = static_cast<float>(streamWidth);
@@ -150,15 +164,17 @@ DecoderTarget decoderTargetSize(const LayoutRect &picture, int columns, int rows
     return target;
 }
 
-VideoPaneLayoutResult checkNeedResizeImageViewOrNot(const VideoPaneLayoutInput &in, VideoPaneLayoutMemory &memory) {
+VideoPaneLayoutResult checkNeedResizeImageViewOrNot(const VideoPaneLayoutInput &in,
+                                                    VideoPaneLayoutMemory &memory) {
     VideoPaneLayoutResult result;
     const bool unchanged = in.paneWidth == memory.previousVideoPaneWidth &&
                            in.paneHeight == memory.previousVideoPaneHeight &&
                            in.imageRealWidth == memory.previousImageRealWidth &&
                            in.imageRealHeight == memory.previousImageRealHeight;
     if (!unchanged) {
-        const auto fit = fitPictureInPane(in.paneWidth, in.paneHeight, in.streamWidth, in.streamHeight,
-                                          in.videoPaneCutState, in.miscellaneousBtnState, in.isIndependentFlag);
+        const auto fit =
+            fitPictureInPane(in.paneWidth, in.paneHeight, in.streamWidth, in.streamHeight,
+                             in.videoPaneCutState, in.miscellaneousBtnState, in.isIndependentFlag);
         if (!fit) return result; // sizes unknown: try again with the next picture
         result.pictureChanged = true;
         result.fit = *fit;
@@ -178,29 +194,45 @@ VideoPaneLayoutResult checkNeedResizeImageViewOrNot(const VideoPaneLayoutInput &
     result.tilesChanged = true;
     result.tiles = layoutVideoTiles(memory.picture, in.videoPaneCutState, in.miscellaneousBtnState, in.starts,
                                     in.iCurrentSelectedVideoCH);
-    result.decoderTarget = decoderTargetSize(memory.picture, result.tiles.columns, result.tiles.rows, in.converting);
+    result.decoderTarget =
+        decoderTargetSize(memory.picture, result.tiles.columns, result.tiles.rows, in.converting);
     return result;
 }
 
 std::string videoModeString(int width, int height) {
     const char *text = nullptr;
     switch (width) {
-    case 176: text = "QCIF"; break;
-    case 320: text = "QVGA"; break;
-    case 352: text = "CIF"; break;
-    case 640: text = height == 228 ? "FIELD" : "VGA"; break;
+    case 176:
+        text = "QCIF";
+        break;
+    case 320:
+        text = "QVGA";
+        break;
+    case 352:
+        text = "CIF";
+        break;
+    case 640:
+        text = height == 228 ? "FIELD" : "VGA";
+        break;
     case 704:
-    case 720: text = (height == 480 || height == 576) ? "FRAME" : "FIELD"; break;
+    case 720:
+        text = (height == 480 || height == 576) ? "FRAME" : "FIELD";
+        break;
     case 1280:
-        if (height == 720) text = "HD720P";
-        else if (height == 800) text = "WXGA";
-        else if (height == 960) text = "SXVGA";
-        else if (height == 1024) text = "SXGA";
+        if (height == 720)
+            text = "HD720P";
+        else if (height == 800)
+            text = "WXGA";
+        else if (height == 960)
+            text = "SXVGA";
+        else if (height == 1024)
+            text = "SXGA";
         break;
     case 1920:
         if (height == 1080) text = "HD1080P";
         break;
-    default: break;
+    default:
+        break;
     }
     if (text) return text;
     char buf[32];

@@ -59,8 +59,9 @@ struct PictureFit {
 // multi-channel file (isIndependentFlag) counts as 640 x 480. Fits to the height, or to the
 // width when that would be too wide, centred in the other direction. nullopt (no layout)
 // while the pane or the picture size is zero, negative or not finite.
-std::optional<PictureFit> fitPictureInPane(float paneWidth, float paneHeight, int streamWidth, int streamHeight,
-                                           int videoPaneCutState, int miscellaneousBtnState, bool isIndependentFlag);
+std::optional<PictureFit> fitPictureInPane(float paneWidth, float paneHeight, int streamWidth,
+                                           int streamHeight, int videoPaneCutState, int miscellaneousBtnState,
+                                           bool isIndependentFlag);
 
 // The three on-screen text frames above the picture, for a pane `paneHeight` high.
 struct OsdTextFrames {
@@ -98,31 +99,32 @@ DecoderTarget decoderTargetSize(const LayoutRect &picture, int columns, int rows
 // calls (it starts with prevVideoPaneCutState 2 and zero sizes at every file start).
 struct VideoPaneLayoutInput {
     float paneWidth = 0, paneHeight = 0;
-    int streamWidth = 0, streamHeight = 0;        // iImageWidthFromStream / Height
-    int imageRealWidth = 0, imageRealHeight = 0;  // size of the last picture produced
+    int streamWidth = 0, streamHeight = 0;       // iImageWidthFromStream / Height
+    int imageRealWidth = 0, imageRealHeight = 0; // size of the last picture produced
     int videoPaneCutState = 0;
     int miscellaneousBtnState = 0;
     bool isIndependentFlag = false;
     GridStartIndexes starts;
     int iCurrentSelectedVideoCH = 1;
-    bool converting = false;                      // playerState 1
+    bool converting = false; // playerState 1
 };
 struct VideoPaneLayoutMemory {
     float previousVideoPaneWidth = 0, previousVideoPaneHeight = 0;
     int previousImageRealWidth = 0, previousImageRealHeight = 0;
     int prevVideoPaneCutState = 2;
-    LayoutRect picture;                           // videoViewOriginX/Y, videoViewWidth/Height
+    LayoutRect picture; // videoViewOriginX/Y, videoViewWidth/Height
 };
 struct VideoPaneLayoutResult {
-    bool laidOut = false;         // false: sizes unknown, nothing changed (not even the memory)
-    bool pictureChanged = false;  // picture rectangle and OSD frames recomputed
-    PictureFit fit;               // valid when pictureChanged
-    OsdTextFrames osd;            // valid when pictureChanged
-    bool tilesChanged = false;    // hide every tile, then show `tiles`; set the decoder target
+    bool laidOut = false;        // false: sizes unknown, nothing changed (not even the memory)
+    bool pictureChanged = false; // picture rectangle and OSD frames recomputed
+    PictureFit fit;              // valid when pictureChanged
+    OsdTextFrames osd;           // valid when pictureChanged
+    bool tilesChanged = false;   // hide every tile, then show `tiles`; set the decoder target
     TileLayout tiles;
-    DecoderTarget decoderTarget;  // valid when tilesChanged
+    DecoderTarget decoderTarget; // valid when tilesChanged
 };
-VideoPaneLayoutResult checkNeedResizeImageViewOrNot(const VideoPaneLayoutInput &in, VideoPaneLayoutMemory &memory);
+VideoPaneLayoutResult checkNeedResizeImageViewOrNot(const VideoPaneLayoutInput &in,
+                                                    VideoPaneLayoutMemory &memory);
 
 // The picture-mode text for a stream picture of width x height ("CIF", "FRAME", "HD720P", ...;
 // "%ix%i" of the size for a size the table does not name). Never empty.

@@ -20,8 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const RecorderFileProbe probe = probeRecorderFileBytes(kind, n ? bytes.get() : nullptr, n);
     if (probe.minorId.size() > 32) __builtin_trap();
     const ChannelLayout layout = checkTotalChannelsAndSetVideoViewCut(probe, 16);
-    if (layout.iCurrentSelectedVideoCH < 1 || layout.iCurrentSelectedVideoCH > 16 || layout.channelIndex > 16 ||
-        layout.miscellaneousBtnState < 0 || layout.miscellaneousBtnState > 5 || layout.audioChannels.size() > 16)
+    if (layout.iCurrentSelectedVideoCH < 1 || layout.iCurrentSelectedVideoCH > 16 ||
+        layout.channelIndex > 16 || layout.miscellaneousBtnState < 0 || layout.miscellaneousBtnState > 5 ||
+        layout.audioChannels.size() > 16)
         __builtin_trap();
     checkTotalChannelsForAVIConversion(probe);
     return 0;

@@ -20,7 +20,8 @@ using Bytes = std::vector<uint8_t>;
 
 void putLE(Bytes &b, size_t offset, uint32_t value, size_t width) {
     if (b.size() < offset + width) b.resize(offset + width, 0);
-    for (size_t i = 0; i < width; ++i) b[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    for (size_t i = 0; i < width; ++i)
+        b[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 // A DV5 file header with filler everywhere the probe must not look.
@@ -72,7 +73,9 @@ RecorderFileProbe probeExact(RecorderFileKind kind, const Bytes &b, size_t size)
     return probeRecorderFileBytes(kind, size ? copy.get() : nullptr, size);
 }
 
-RecorderFileProbe probe(RecorderFileKind kind, const Bytes &b) { return probeExact(kind, b, b.size()); }
+RecorderFileProbe probe(RecorderFileKind kind, const Bytes &b) {
+    return probeExact(kind, b, b.size());
+}
 
 void writeFile(const std::string &path, const Bytes &b) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(b.data()), b.size());
@@ -84,11 +87,13 @@ TEST(RecorderFileProbe, KindFromExtension) {
     const struct {
         const char *ext;
         RecorderFileKind kind;
-    } rows[] = {{"avc", RecorderFileKind::AVC}, {"AVC", RecorderFileKind::AVC}, {"dv4", RecorderFileKind::DV4},
-                {"Dv4", RecorderFileKind::DV4}, {"dV5", RecorderFileKind::DV5}, {"DV5", RecorderFileKind::DV5},
-                {"", RecorderFileKind::Unknown}, {"avi", RecorderFileKind::Unknown},
+    } rows[] = {{"avc", RecorderFileKind::AVC},      {"AVC", RecorderFileKind::AVC},
+                {"dv4", RecorderFileKind::DV4},      {"Dv4", RecorderFileKind::DV4},
+                {"dV5", RecorderFileKind::DV5},      {"DV5", RecorderFileKind::DV5},
+                {"", RecorderFileKind::Unknown},     {"avi", RecorderFileKind::Unknown},
                 {"dv55", RecorderFileKind::Unknown}, {"av", RecorderFileKind::Unknown}};
-    for (const auto &r : rows) EXPECT_EQ(recorderFileKindFromExtension(r.ext), r.kind) << r.ext;
+    for (const auto &r : rows)
+        EXPECT_EQ(recorderFileKindFromExtension(r.ext), r.kind) << r.ext;
 }
 
 // The DV5 header's id and masks, and the layout each leads to.
@@ -157,15 +162,15 @@ TEST(ChannelLayout, HighestChannelChoosesTheGrid) {
     for (int h = 1; h <= 16; ++h) {
         SCOPED_TRACE(h);
         const uint32_t alone = 1u << (h - 1);
-        const ChannelLayout single =
-            checkTotalChannelsAndSetVideoViewCut(probe(RecorderFileKind::DV5, dv5Header("NVR", alone, 0)), 16);
+        const ChannelLayout single = checkTotalChannelsAndSetVideoViewCut(
+            probe(RecorderFileKind::DV5, dv5Header("NVR", alone, 0)), 16);
         EXPECT_EQ(single.videoPaneCutState, 0);
         EXPECT_EQ(single.iCurrentSelectedVideoCH, h);
         EXPECT_EQ(single.channelIndex, 1);
         EXPECT_EQ(single.iCurrentSelectedAudioCH, 0);
         if (h == 1) continue;
-        const ChannelLayout grid =
-            checkTotalChannelsAndSetVideoViewCut(probe(RecorderFileKind::DV5, dv5Header("NVR", alone | 1, 0)), 16);
+        const ChannelLayout grid = checkTotalChannelsAndSetVideoViewCut(
+            probe(RecorderFileKind::DV5, dv5Header("NVR", alone | 1, 0)), 16);
         EXPECT_EQ(grid.videoPaneCutState, 1);
         EXPECT_EQ(grid.miscellaneousBtnState, kindFor[h]);
         EXPECT_EQ(grid.videoMenuSelectedItem, kindFor[h] - 1);
@@ -220,7 +225,8 @@ TEST(RecorderFileProbe, Dv4Sniff) {
     const Bytes mpeg4 = {0x00, 0x00, 0x01, 0xB2}, h264 = {0x00, 0x00, 0x00, 0x01};
     auto at = [](size_t size, std::vector<std::pair<size_t, Bytes>> codes) {
         Bytes b(size, 0x11);
-        for (auto &c : codes) std::copy(c.second.begin(), c.second.end(), b.begin() + static_cast<long>(c.first));
+        for (auto &c : codes)
+            std::copy(c.second.begin(), c.second.end(), b.begin() + static_cast<long>(c.first));
         return b;
     };
     const struct {
@@ -291,7 +297,8 @@ TEST(ChannelLayout, ConversionChoice) {
         bool designate, titles;
         int video, audio;
     } rows[] = {
-        {"unknown kind", probeRecorderFileBytes(RecorderFileKind::Unknown, nullptr, 0), -1, false, false, 1, 0},
+        {"unknown kind", probeRecorderFileBytes(RecorderFileKind::Unknown, nullptr, 0), -1, false, false, 1,
+         0},
         {"DV4", probeRecorderFileBytes(RecorderFileKind::DV4, nullptr, 0), 1, false, true, 1, 0},
         {"one channel", probe(RecorderFileKind::DV5, dv5Header("NVR", 0x20, 0x6)), 1, false, false, 6, 2},
         {"two channels", probe(RecorderFileKind::DV5, dv5Header("700", 0x21, 0x6)), 0, true, false, 1, 0},
@@ -359,13 +366,26 @@ TEST(RecorderFileProbe, GeneratedRecordings) {
         bool dvr700;
         int codec;
     } rows[] = {
-        {"a.avc", {"--kind", "avc", "--video-mask", "0x105", "--audio-mask", "0x6", "--title", "1=Door"},
-         RecorderFileKind::AVC, false, 0},
-        {"b.AVC", {"--kind", "avc", "--video-mask", "0x8000", "--audio-mask", "0"}, RecorderFileKind::AVC, false, 0},
-        {"c.dv5", {"--kind", "dv5-dvr700", "--video-mask", "0xf", "--audio-mask", "0x1"}, RecorderFileKind::DV5,
-         true, 0},
-        {"d.Dv5", {"--kind", "dv5-nvr", "--video-mask", "0xffff", "--audio-mask", "0x8001", "--minor-id", "7000"},
-         RecorderFileKind::DV5, false, 0},
+        {"a.avc",
+         {"--kind", "avc", "--video-mask", "0x105", "--audio-mask", "0x6", "--title", "1=Door"},
+         RecorderFileKind::AVC,
+         false,
+         0},
+        {"b.AVC",
+         {"--kind", "avc", "--video-mask", "0x8000", "--audio-mask", "0"},
+         RecorderFileKind::AVC,
+         false,
+         0},
+        {"c.dv5",
+         {"--kind", "dv5-dvr700", "--video-mask", "0xf", "--audio-mask", "0x1"},
+         RecorderFileKind::DV5,
+         true,
+         0},
+        {"d.Dv5",
+         {"--kind", "dv5-nvr", "--video-mask", "0xffff", "--audio-mask", "0x8001", "--minor-id", "7000"},
+         RecorderFileKind::DV5,
+         false,
+         0},
         {"e.dv4", {"--kind", "dv4-mpeg4"}, RecorderFileKind::DV4, false, 1},
         {"f.DV4", {"--kind", "dv4-h264"}, RecorderFileKind::DV4, false, 0},
     };

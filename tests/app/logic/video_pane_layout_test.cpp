@@ -39,7 +39,8 @@ TEST(VideoPaneLayout, FitPictureInPane) {
         {"4-grid as 640x480", 800, 600, 704, 240, 1, 1, true, true, true, 0, 0, 800, 600},
         {"16-grid as 640x480", 1000, 600, 352, 288, 1, 5, true, true, true, 100, 0, 800, 600},
         {"grid before the first picture", 800, 600, 0, 0, 1, 3, true, true, true, 0, 0, 800, 600},
-        {"single-channel grid keeps the stream", 704, 576, 352, 288, 1, 3, false, true, false, 0, 0, 704, 576},
+        {"single-channel grid keeps the stream", 704, 576, 352, 288, 1, 3, false, true, false, 0, 0, 704,
+         576},
         {"no picture yet", 800, 600, 0, 0, 0, 0, false, false, false, 0, 0, 0, 0},
         {"no picture height", 800, 600, 640, 0, 0, 0, false, false, false, 0, 0, 0, 0},
         {"zero-sized pane", 0, 0, 640, 480, 0, 0, false, false, false, 0, 0, 0, 0},
@@ -48,7 +49,8 @@ TEST(VideoPaneLayout, FitPictureInPane) {
     };
     for (const auto &r : rows) {
         SCOPED_TRACE(r.name);
-        const auto fit = fitPictureInPane(r.paneW, r.paneH, r.streamW, r.streamH, r.cut, r.kind, r.independent);
+        const auto fit =
+            fitPictureInPane(r.paneW, r.paneH, r.streamW, r.streamH, r.cut, r.kind, r.independent);
         ASSERT_EQ(fit.has_value(), r.laidOut);
         if (!fit) continue;
         expectRect(fit->picture, r.x, r.y, r.w, r.h);
@@ -63,13 +65,6 @@ TEST(VideoPaneLayout, FitPictureInPane) {
         EXPECT_LE(fit->picture.x + fit->picture.width, r.paneW + 0.01f);
         EXPECT_LE(fit->picture.y + fit->picture.height, r.paneH + 0.01f);
     }
-}
-
-TEST(VideoPaneLayout, OsdTextFramesFollowThePicture) {
-    const OsdTextFrames osd = osdTextFrames({100, 0, 600, 450}, 450);
-    expectRect(osd.videoMode, 110, 415, 100, 30);
-    expectRect(osd.serverTime, 300, 415, 200, 30);
-    expectRect(osd.percentage, 624, 415, 80, 30);
 }
 
 TEST(VideoPaneLayout, Tiles) {
@@ -271,12 +266,13 @@ TEST(VideoPaneLayout, PictureModeText) {
         int w, h;
         const char *text;
     } rows[] = {
-        {176, 144, "QCIF"},   {176, 120, "QCIF"},    {320, 240, "QVGA"},     {352, 288, "CIF"},
-        {352, 240, "CIF"},    {640, 228, "FIELD"},   {640, 240, "VGA"},      {640, 480, "VGA"},
-        {704, 480, "FRAME"},  {704, 576, "FRAME"},   {720, 480, "FRAME"},    {720, 576, "FRAME"},
-        {704, 240, "FIELD"},  {720, 288, "FIELD"},   {1280, 720, "HD720P"},  {1280, 800, "WXGA"},
-        {1280, 960, "SXVGA"}, {1280, 1024, "SXGA"},  {1280, 600, "1280x600"}, {1920, 1080, "HD1080P"},
-        {1920, 1200, "1920x1200"}, {800, 600, "800x600"}, {0, 0, "0x0"}, {-1, 5, "-1x5"},
+        {176, 144, "QCIF"},        {176, 120, "QCIF"},    {320, 240, "QVGA"},      {352, 288, "CIF"},
+        {352, 240, "CIF"},         {640, 228, "FIELD"},   {640, 240, "VGA"},       {640, 480, "VGA"},
+        {704, 480, "FRAME"},       {704, 576, "FRAME"},   {720, 480, "FRAME"},     {720, 576, "FRAME"},
+        {704, 240, "FIELD"},       {720, 288, "FIELD"},   {1280, 720, "HD720P"},   {1280, 800, "WXGA"},
+        {1280, 960, "SXVGA"},      {1280, 1024, "SXGA"},  {1280, 600, "1280x600"}, {1920, 1080, "HD1080P"},
+        {1920, 1200, "1920x1200"}, {800, 600, "800x600"}, {0, 0, "0x0"},           {-1, 5, "-1x5"},
     };
-    for (const auto &r : rows) EXPECT_EQ(videoModeString(r.w, r.h), r.text) << r.w << "x" << r.h;
+    for (const auto &r : rows)
+        EXPECT_EQ(videoModeString(r.w, r.h), r.text) << r.w << "x" << r.h;
 }
