@@ -63,8 +63,11 @@ for name in grid4.avc grid9.dv5 grid16.dv5 single.dv4; do
   shot="$outdir/${name%.*}.png"
   later="$work/${name%.*}-later.png"
   rm -f "$shot"
+  # A display number of its own (other tests start virtual servers at the same time), and a
+  # time limit, as xvfb-run waits forever for a server that could not start.
   XDG_RUNTIME_DIR=$(mktemp -d -p "$work") QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 1024x768x24" "$inner" "$player" "$work/$name" "$shot" "$later" \
+    timeout 90 xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1024x768x24" \
+    "$inner" "$player" "$work/$name" "$shot" "$later" \
     || { echo "screenshots: $name: no screenshot"; status=1; continue; }
   range=$(luma_range "$shot")
   if [ "$range" -lt 64 ]; then
