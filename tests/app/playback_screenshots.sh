@@ -33,14 +33,17 @@ cat > "$inner" <<'INNER'
 #!/usr/bin/env bash
 # Inside the virtual display: play FILE, grab the screen twice, a second apart.
 player=$1; file=$2; first=$3; second=$4
-"$player" "$file" > "$first.log" 2>&1 &
+"$player" "$file" < /dev/null > "$first.log" 2>&1 &
 pid=$!
 sleep 4
 kill -0 "$pid" 2> /dev/null || { echo "screenshots: the player ended early"; cat "$first.log"; exit 1; }
-grab() { ffmpeg -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$1"; }
+grab() { ffmpeg -nostdin -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$1"; }
 grab "$first" && sleep 1 && grab "$second"
 status=$?
+# A terminate request may be blocked in what the player inherited: kill it if it stays.
 kill "$pid" 2> /dev/null
+for _ in $(seq 1 20); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done
+kill -9 "$pid" 2> /dev/null
 wait "$pid" 2> /dev/null
 exit $status
 INNER
@@ -50,13 +53,13 @@ chmod +x "$inner"
 crop="crop=600:300:30:40"
 luma_range() {
   local stats ymin ymax
-  stats=$(ffmpeg -hide_banner -loglevel error -i "$1" -vf "$crop,signalstats,metadata=print:file=-" -f null - 2>&1)
+  stats=$(ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$crop,signalstats,metadata=print:file=-" -f null - 2>&1)
   ymin=$(printf '%s\n' "$stats" | sed -n 's/.*YMIN=\([0-9.]*\).*/\1/p' | head -1)
   ymax=$(printf '%s\n' "$stats" | sed -n 's/.*YMAX=\([0-9.]*\).*/\1/p' | head -1)
   [ -n "$ymin" ] && [ -n "$ymax" ] || { echo 0; return; }
   echo $(( ${ymax%.*} - ${ymin%.*} ))
 }
-area_md5() { ffmpeg -hide_banner -loglevel error -i "$1" -vf "$crop" -f md5 - 2>/dev/null; }
+area_md5() { ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$crop" -f md5 - 2>/dev/null; }
 
 status=0
 for name in grid4.avc grid9.dv5 grid16.dv5 single.dv4; do
@@ -67,7 +70,7 @@ for name in grid4.avc grid9.dv5 grid16.dv5 single.dv4; do
   # time limit, as xvfb-run waits forever for a server that could not start.
   XDG_RUNTIME_DIR=$(mktemp -d -p "$work") QT_QPA_PLATFORM=xcb \
     timeout 90 xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1024x768x24" \
-    "$inner" "$player" "$work/$name" "$shot" "$later" \
+    "$inner" "$player" "$work/$name" "$shot" "$later" < /dev/null \
     || { echo "screenshots: $name: no screenshot"; status=1; continue; }
   range=$(luma_range "$shot")
   if [ "$range" -lt 64 ]; then
