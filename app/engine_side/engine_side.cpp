@@ -31,10 +31,14 @@ constexpr int kTitleSlotSize = 64;
 // The AVI video format index of an engine codec (1 MPEG-4 Part 2, 2 H.264, 3 Motion JPEG).
 int aviVideoFormatOfCodec(int codec) {
     switch (codec) {
-    case 1: return 1;
-    case 2: return 0;
-    case 3: return 2;
-    default: return -1;
+    case 1:
+        return 1;
+    case 2:
+        return 0;
+    case 3:
+        return 2;
+    default:
+        return -1;
     }
 }
 } // namespace
@@ -155,7 +159,9 @@ void EngineSide::stopEngines() {
     }
 }
 
-bool EngineSide::dvFramesFlowing() { return gDVFmtPlaybackKeepRunning.load() != 0; }
+bool EngineSide::dvFramesFlowing() {
+    return gDVFmtPlaybackKeepRunning.load() != 0;
+}
 
 bool EngineSide::anyEngineThreadExecuting() const {
     if (dv_) {
@@ -179,8 +185,8 @@ QImage EngineSide::imageOverPicture(const VideoImageRef &picture) {
     // copy of the image does, and the engine never writes a picture it has delivered.
     auto *keeper = new VideoImageRef(picture);
     return QImage(
-        picture->pixels(), picture->width(), picture->height(), picture->bytesPerRow(), QImage::Format_RGBX8888,
-        [](void *kept) { delete static_cast<VideoImageRef *>(kept); }, keeper);
+        picture->pixels(), picture->width(), picture->height(), picture->bytesPerRow(),
+        QImage::Format_RGBX8888, [](void *kept) { delete static_cast<VideoImageRef *>(kept); }, keeper);
 }
 
 void EngineSide::postPicture(int channel, QImage picture) {
@@ -245,8 +251,8 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
         ANAVIFrameBuilder *builder = app_.aviFrameBuilder();
         if (!builder) return;
         const int r = builder->videoDataWrappingForAVIConversion(
-            reinterpret_cast<const char *>(buffer), static_cast<int>(length), imageRealWidth(), imageRealHeight(),
-            isIFrame, interval, sysTime, channel);
+            reinterpret_cast<const char *>(buffer), static_cast<int>(length), imageRealWidth(),
+            imageRealHeight(), isIFrame, interval, sysTime, channel);
         if (r != 0) {
             // The conversion image blinks as frames are written.
             post([this, r] {
@@ -259,9 +265,12 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
 
 bool EngineSide::checkNeedDecodeForMultiCHs(uint8_t channel) {
     switch (app_.videoPaneCutState()) {
-    case 1: return true;
-    case 0: return channel + 1 == app_.iCurrentSelectedVideoCH();
-    default: return false;
+    case 1:
+        return true;
+    case 0:
+        return channel + 1 == app_.iCurrentSelectedVideoCH();
+    default:
+        return false;
     }
 }
 
@@ -302,8 +311,8 @@ void EngineSide::audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned strea
     }
     if (copy && pcmBytes > 0) {
         if (ANAVIFrameBuilder *builder = app_.aviFrameBuilder())
-            builder->audioDataWrappingForAVIConversion(reinterpret_cast<const char *>(app_.audioProcessingBuffer.data()),
-                                                       pcmBytes, 1, audioFormat);
+            builder->audioDataWrappingForAVIConversion(
+                reinterpret_cast<const char *>(app_.audioProcessingBuffer.data()), pcmBytes, 1, audioFormat);
     }
 }
 
@@ -316,7 +325,9 @@ void EngineSide::updateProcessingInfoWithServerTime(const std::string &serverTim
         post([this, time] { app_.upadatePlaybackServerTime(time); });
         break;
     case kPlayerStateConverting:
-        post([this, time, progress] { app_.upadatePlaybackServerTimeAndProgressForFileConversion(time, progress); });
+        post([this, time, progress] {
+            app_.upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
+        });
         break;
     default:
         break;
@@ -324,7 +335,9 @@ void EngineSide::updateProcessingInfoWithServerTime(const std::string &serverTim
 }
 
 // Posted by the engines: already on the GUI thread.
-void EngineSide::upadatePlaybackProgress(float percent) { app_.upadatePlaybackProgress(percent); }
+void EngineSide::upadatePlaybackProgress(float percent) {
+    app_.upadatePlaybackProgress(percent);
+}
 
 void EngineSide::setDevChannelTitle(const char *titles) {
     std::array<std::optional<QString>, 16> texts;
@@ -359,7 +372,8 @@ void EngineSide::setDVFmtProcessingInfoAtEndOfProcessing() {
             // A value that is not a number is not 100 either.
             if (slider && !(slider->floatValue() == 100.0f)) {
                 app_.upadatePlaybackProgress(100.0f);
-                if (CustomizedProgressSliderCell *cell = slider->progressSliderCell()) cell->redrawBarInside();
+                if (CustomizedProgressSliderCell *cell = slider->progressSliderCell())
+                    cell->redrawBarInside();
             }
             app_.showStopStatusImages();
         });
@@ -406,18 +420,48 @@ void EngineSide::setDeinterlaceEnableBtnEnabled(bool enabled) {
 
 // ---- State the engines read or write --------------------------------------------------------
 
-std::string EngineSide::absoluteFilePath() { return app_.absoluteFilePath(); }
-void EngineSide::setICurrentSelectedAudioCH(int channel1Based) { app_.setICurrentSelectedAudioCH(channel1Based); }
-int EngineSide::iCurrentSelectedAudioCH() { return app_.iCurrentSelectedAudioCH(); }
-bool EngineSide::videoFlipImageFlag() { return app_.videoFlipImageFlag(); }
-bool EngineSide::videoDeinterlaceFlag() { return app_.videoDeinterlaceFlag(); }
-float EngineSide::decoderTargetWidth() { return app_.decoderTargetWidth(); }
-float EngineSide::decoderTargetHeight() { return app_.decoderTargetHeight(); }
-void EngineSide::setImageRealWidth(int width) { app_.setImageRealWidth(width); }
-void EngineSide::setImageRealHeight(int height) { app_.setImageRealHeight(height); }
-int EngineSide::imageRealWidth() { return app_.imageRealWidth(); }
-int EngineSide::imageRealHeight() { return app_.imageRealHeight(); }
-void EngineSide::setSys_Time(const _SYSTEMTIME &sysTime) { app_.setSys_Time(sysTime); }
-int EngineSide::enAVCFmtPlaybackStatus() { return app_.enAVCFmtPlaybackStatus(); }
-void EngineSide::setEnAVCFmtPlaybackStatus(int status) { app_.setEnAVCFmtPlaybackStatus(status); }
-void EngineSide::setPlaybackTriState(uint8_t state) { app_.setPlaybackTriState(state); }
+std::string EngineSide::absoluteFilePath() {
+    return app_.absoluteFilePath();
+}
+void EngineSide::setICurrentSelectedAudioCH(int channel1Based) {
+    app_.setICurrentSelectedAudioCH(channel1Based);
+}
+int EngineSide::iCurrentSelectedAudioCH() {
+    return app_.iCurrentSelectedAudioCH();
+}
+bool EngineSide::videoFlipImageFlag() {
+    return app_.videoFlipImageFlag();
+}
+bool EngineSide::videoDeinterlaceFlag() {
+    return app_.videoDeinterlaceFlag();
+}
+float EngineSide::decoderTargetWidth() {
+    return app_.decoderTargetWidth();
+}
+float EngineSide::decoderTargetHeight() {
+    return app_.decoderTargetHeight();
+}
+void EngineSide::setImageRealWidth(int width) {
+    app_.setImageRealWidth(width);
+}
+void EngineSide::setImageRealHeight(int height) {
+    app_.setImageRealHeight(height);
+}
+int EngineSide::imageRealWidth() {
+    return app_.imageRealWidth();
+}
+int EngineSide::imageRealHeight() {
+    return app_.imageRealHeight();
+}
+void EngineSide::setSys_Time(const _SYSTEMTIME &sysTime) {
+    app_.setSys_Time(sysTime);
+}
+int EngineSide::enAVCFmtPlaybackStatus() {
+    return app_.enAVCFmtPlaybackStatus();
+}
+void EngineSide::setEnAVCFmtPlaybackStatus(int status) {
+    app_.setEnAVCFmtPlaybackStatus(status);
+}
+void EngineSide::setPlaybackTriState(uint8_t state) {
+    app_.setPlaybackTriState(state);
+}

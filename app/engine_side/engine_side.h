@@ -97,8 +97,9 @@ class EngineSide : public EngineDelegate {
     void setImageRealHeight(int height) override;
     int imageRealWidth() override;
     int imageRealHeight() override;
-    void videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer, unsigned length,
-                                    bool isIFrame, unsigned interval, const _SYSTEMTIME &sysTime) override;
+    void videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer,
+                                    unsigned length, bool isIFrame, unsigned interval,
+                                    const _SYSTEMTIME &sysTime) override;
     void setSys_Time(const _SYSTEMTIME &sysTime) override;
     void updateProcessingInfoWithServerTime(const std::string &serverTime, float progress) override;
     void upadatePlaybackProgress(float percent) override;

@@ -14,7 +14,9 @@ FileIntake::~FileIntake() {
     if (openPanel_) delete openPanel_.data();
 }
 
-QFileDialog *FileIntake::openPanel() const { return openPanel_.data(); }
+QFileDialog *FileIntake::openPanel() const {
+    return openPanel_.data();
+}
 
 void FileIntake::openPlaybackFile() {
     if (openPanel_) {

@@ -96,7 +96,8 @@ void PlaybackActivation::setFilePlaybackStartingUI() {
     app_.setDecoderTargetWidth(0.0f);
     app_.setDecoderTargetHeight(0.0f);
     app_.setIsResizingVideoPane(true);
-    for (CustomizedProgressSlider *slider : {app_.playbackProgressSlider, app_.fullScreenPlaybackProgressSlider})
+    for (CustomizedProgressSlider *slider :
+         {app_.playbackProgressSlider, app_.fullScreenPlaybackProgressSlider})
         if (slider) slider->setFloatValue(0.0f);
     if (app_.window) app_.window->setWindowTitle(app_.fileNameWithExtension);
     if (app_.playbackStatusImageView) app_.playbackStatusImageView->setPixmap(app_.playStatusImg);
@@ -123,7 +124,8 @@ void PlaybackActivation::setUIInCaseOfUnsupportedFileForamt() {
     app_.setDecoderTargetWidth(0.0f);
     app_.setDecoderTargetHeight(0.0f);
     app_.setIsResizingVideoPane(true);
-    for (CustomizedProgressSlider *slider : {app_.playbackProgressSlider, app_.fullScreenPlaybackProgressSlider})
+    for (CustomizedProgressSlider *slider :
+         {app_.playbackProgressSlider, app_.fullScreenPlaybackProgressSlider})
         if (slider) slider->setFloatValue(0.0f);
     if (app_.window) app_.window->setWindowTitle(app_.fileNameWithExtension);
     app_.showStopStatusImages();
@@ -144,20 +146,23 @@ void PlaybackActivation::createAudio() {
         return;
     }
     for (int channel = 0; channel < kChannels; ++channel)
-        if (!app_.audioStreamProcessor->createDeviceAudio(channel)) player_log("Create Audio Device Failed...\n");
+        if (!app_.audioStreamProcessor->createDeviceAudio(channel))
+            player_log("Create Audio Device Failed...\n");
 }
 
 void PlaybackActivation::removeAudio() {
     if (!app_.audioStreamProcessor) return;
     for (int channel = 0; channel < kChannels; ++channel) {
         app_.audioStreamProcessor->stopDeviceAudio(channel);
-        if (!app_.audioStreamProcessor->removeDeviceAudio(channel)) player_log("Remove Audio Device Failed...\n");
+        if (!app_.audioStreamProcessor->removeDeviceAudio(channel))
+            player_log("Remove Audio Device Failed...\n");
     }
     app_.audioStreamProcessor.reset();
 }
 
 bool PlaybackActivation::checkTotalChannelsAndSetVideoViewCut(int kind) {
-    const RecorderFileProbe probe = probeRecorderFile(app_.absoluteFilePath(), static_cast<RecorderFileKind>(kind));
+    const RecorderFileProbe probe =
+        probeRecorderFile(app_.absoluteFilePath(), static_cast<RecorderFileKind>(kind));
     // A folder, FIFO or device is refused before anything waits on it; a file that cannot be
     // opened at all cannot be played either, and says so rather than showing nothing.
     if (probe.status != RecorderProbeStatus::Read) return false;
@@ -213,7 +218,8 @@ void PlaybackActivation::applyLayout(const RecorderFileProbe &probe) {
         app_.videoChannelSwitchBtn->setEnabled(layout.videoChannelSwitchBtnEnabled);
     }
     // DV4 panes are titled by channel; a DV5 header names no channels, so its panes are too.
-    if (layout.setDefaultChannelTitles || probe.kind == RecorderFileKind::DV5) app_.setDevChannelTitle(nullptr);
+    if (layout.setDefaultChannelTitles || probe.kind == RecorderFileKind::DV5)
+        app_.setDevChannelTitle(nullptr);
 }
 
 void PlaybackActivation::getDV4FileVideoCodec() {

@@ -21,7 +21,9 @@ constexpr int kChannels = 16;
 constexpr qreal kTextSize = 15.0;
 const QRectF kTitleFrame(6.0, 0.0, 150.0, 30.0);
 
-QRectF toQt(const LayoutRect &r) { return QRectF(r.x, r.y, r.width, r.height); }
+QRectF toQt(const LayoutRect &r) {
+    return QRectF(r.x, r.y, r.width, r.height);
+}
 
 OsdTextLayer *makeTextLayer(Qt::Alignment alignment, const QColor &colour, QWidget *parent) {
     auto *layer = new OsdTextLayer(alignment, parent);
@@ -33,7 +35,9 @@ OsdTextLayer *makeTextLayer(Qt::Alignment alignment, const QColor &colour, QWidg
 
 VideoPane::VideoPane(VistrelAppDelegate &app) : app_(app) {}
 
-bool VideoPane::onScreenTextOn() const { return app_.osdEnableBtn && app_.osdEnableBtn->isChecked(); }
+bool VideoPane::onScreenTextOn() const {
+    return app_.osdEnableBtn && app_.osdEnableBtn->isChecked();
+}
 
 void VideoPane::initVideoPane() {
     CustomizedView *pane = app_.videoPane;
@@ -51,7 +55,8 @@ void VideoPane::initVideoPane() {
     app_.osdServerTime = makeTextLayer(Qt::AlignHCenter, Qt::white, pane);
     app_.osdVideoMode = makeTextLayer(Qt::AlignLeft, Qt::white, pane);
     app_.osdPercentage = makeTextLayer(Qt::AlignHCenter, QColor::fromRgbF(1, 1, 0, 1), pane);
-    for (OsdTextLayer *layer : {app_.osdServerTime, app_.osdVideoMode, app_.osdPercentage}) layer->raise();
+    for (OsdTextLayer *layer : {app_.osdServerTime, app_.osdVideoMode, app_.osdPercentage})
+        layer->raise();
     pane->setBackgroundColor(QColor::fromRgbF(0.05f, 0.05f, 0.05f, 1.0f));
     if (app_.fullScreenControlPanel) app_.fullScreenControlPanel->raise();
 }
@@ -79,7 +84,8 @@ void VideoPane::checkNeedResizeImageViewOrNot() {
     memory.previousImageRealWidth = app_.previousImageRealWidth();
     memory.previousImageRealHeight = app_.previousImageRealHeight();
     memory.prevVideoPaneCutState = app_.prevVideoPaneCutState();
-    memory.picture = {app_.videoViewOriginX(), app_.videoViewOriginY(), app_.videoViewWidth(), app_.videoViewHeight()};
+    memory.picture = {app_.videoViewOriginX(), app_.videoViewOriginY(), app_.videoViewWidth(),
+                      app_.videoViewHeight()};
 
     const VideoPaneLayoutResult result = ::checkNeedResizeImageViewOrNot(in, memory);
     // Before the first picture, or with a pane of no size, there is nothing to fit yet.

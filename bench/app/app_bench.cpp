@@ -75,7 +75,8 @@ Run runDelegate(const std::string &path, bool paced, double seconds) {
     r.targetWidth = d->decoderTargetWidth();
     r.targetHeight = d->decoderTargetHeight();
     d->resetPlaybackHandle();
-    for (int i = 0; i < 10; ++i) QCoreApplication::processEvents();
+    for (int i = 0; i < 10; ++i)
+        QCoreApplication::processEvents();
     r.guiCpu = threadCpuSeconds() - cpu0;
     r.delivered = d->engineSide()->picturesDelivered();
     r.shown = d->engineSide()->picturesShown();
@@ -124,7 +125,8 @@ Run runEngineOnly(const std::string &path, bool dv, float targetWidth, float tar
         engine.createDVFmtVideoPlaybackThread();
         engine.createDVFmtAudioPlaybackThread();
         engine.createDVFmtParserThread();
-        while (!delegate.ended.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!delegate.ended.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         r.wall = std::chrono::duration<double>(Clock::now() - t0).count();
         engine.cancelAllThreads();
     } else {
@@ -134,7 +136,8 @@ Run runEngineOnly(const std::string &path, bool dv, float targetWidth, float tar
         engine.createAVCFmtVideoPlaybackThread();
         engine.createAVCFmtAudioPlaybackThread();
         if (engine.openAVCFileAndStartParser(path)) {
-            while (!delegate.ended.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            while (!delegate.ended.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         r.wall = std::chrono::duration<double>(Clock::now() - t0).count();
         engine.closeAVCFileAndStopParser();
@@ -175,10 +178,10 @@ int main(int argc, char **argv) {
         bool dv;
         mkrec::Recording paced, unpaced;
     };
-    const std::vector<std::string> dv5{"--kind", "dv5-nvr", "--size", "704x576", "--video-mask", "0xffff",
-                                       "--audio-mask", "0", "--gop", "50"};
-    const std::vector<std::string> avc{"--kind", "avc", "--size", "1920x1080", "--video-mask", "0xf",
-                                       "--audio-mask", "0", "--gop", "50"};
+    const std::vector<std::string> dv5{"--kind", "dv5-nvr",      "--size", "704x576", "--video-mask",
+                                       "0xffff", "--audio-mask", "0",      "--gop",   "50"};
+    const std::vector<std::string> avc{"--kind", "avc",          "--size", "1920x1080", "--video-mask",
+                                       "0xf",    "--audio-mask", "0",      "--gop",     "50"};
     auto with = [](std::vector<std::string> args, const std::string &count) {
         args.insert(args.end(), {"--frames", count});
         return args;
@@ -218,7 +221,8 @@ int main(int argc, char **argv) {
         printf("%-24s %-8s %10llu %10llu %10llu %12.1f %10.1f %10.1f %8.3f\n", c.name, "unpaced",
                static_cast<unsigned long long>(flat.delivered), static_cast<unsigned long long>(flat.shown),
                static_cast<unsigned long long>(flat.superseded),
-               flat.shown ? flat.guiCpu / static_cast<double>(flat.shown) * 1e6 : 0.0, ours, alone, ours / alone);
+               flat.shown ? flat.guiCpu / static_cast<double>(flat.shown) * 1e6 : 0.0, ours, alone,
+               ours / alone);
         printf("%-24s decoder target %.0f x %.0f\n", "", flat.targetWidth, flat.targetHeight);
     }
     return 0;

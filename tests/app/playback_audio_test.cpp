@@ -57,10 +57,9 @@ TEST(PlaybackAudio, SelectedChannelIsHeardAsTheFileHoldsIt) {
     if (!testutil::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing";
     mkrec::TempDir dir;
     const std::string es = dir.file("es");
-    const mkrec::Recording rec =
-        mkrec::make(dir, "sound.dv5",
-                    {"--kind", "dv5-nvr", "--video-mask", "0x3", "--audio-mask", "0x6", "--audio", "ulaw",
-                     "--duration", "3", "--es-dir", es});
+    const mkrec::Recording rec = mkrec::make(dir, "sound.dv5",
+                                             {"--kind", "dv5-nvr", "--video-mask", "0x3", "--audio-mask",
+                                              "0x6", "--audio", "ulaw", "--duration", "3", "--es-dir", es});
     ASSERT_TRUE(rec.ok()) << rec.output;
     // The second channel's stream as the encoder wrote it, decoded by FFmpeg.
     const std::string expectedPath = dir.file("expected.s16");
@@ -99,7 +98,8 @@ TEST(PlaybackAudio, SelectedChannelIsHeardAsTheFileHoldsIt) {
     // What was heard is one stretch of the channel's audio, in order, from its start.
     ASSERT_LE(heard.size(), expected.size());
     size_t mismatches = 0;
-    for (size_t i = 0; i < heard.size(); ++i) mismatches += heard[i] != expected[i];
+    for (size_t i = 0; i < heard.size(); ++i)
+        mismatches += heard[i] != expected[i];
     EXPECT_EQ(mismatches, 0u) << "of " << heard.size() << " samples";
 }
 

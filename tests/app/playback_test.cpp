@@ -18,12 +18,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
-#include <thread>
 #include <ctime>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <set>
+#include <thread>
 
 #include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedProgressSlider.h"
@@ -44,7 +44,8 @@ using ChannelSet = std::set<int>;
 
 ChannelSet range(int first, int last) {
     ChannelSet s;
-    for (int c = first; c <= last; ++c) s.insert(c);
+    for (int c = first; c <= last; ++c)
+        s.insert(c);
     return s;
 }
 
@@ -77,7 +78,8 @@ struct Player {
         return true;
     }
     bool waitForTiles(const ChannelSet &shown, const ChannelSet &withPictures, int timeoutMs = 8000) {
-        return serveEventsUntil([&] { return shownTiles() == shown && tilesHavePictures(withPictures); }, timeoutMs);
+        return serveEventsUntil([&] { return shownTiles() == shown && tilesHavePictures(withPictures); },
+                                timeoutMs);
     }
     bool noEngineThread() const { return !delegate->engineSide()->anyEngineThreadExecuting(); }
 
@@ -93,8 +95,8 @@ std::set<QString> frameTimes(const mkrec::Manifest &manifest) {
         gmtime_r(&seconds, &parts[0]);
         localtime_r(&seconds, &parts[1]);
         for (const struct tm &t : parts)
-            times.insert(QString::asprintf("%04d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                                           t.tm_hour, t.tm_min, t.tm_sec));
+            times.insert(QString::asprintf("%04d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
+                                           t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec));
     }
     return times;
 }
@@ -103,10 +105,10 @@ struct OpenCase {
     const char *name;
     const char *file;
     std::vector<std::string> args;
-    int gridKind;          // miscellaneousBtnState
-    int cutState;          // 0 single view, 1 grid
-    ChannelSet shown;      // tiles laid out
-    ChannelSet channels;   // tiles that get pictures
+    int gridKind;        // miscellaneousBtnState
+    int cutState;        // 0 single view, 1 grid
+    ChannelSet shown;    // tiles laid out
+    ChannelSet channels; // tiles that get pictures
     std::vector<std::pair<int, QString>> titles;
 };
 
@@ -114,17 +116,47 @@ TEST(OpenRecording, LayoutTitlesTimeProgressAndPicturesFollowTheFile) {
     const std::vector<OpenCase> cases = {
         {"DV4 H.264", "a.dv4", {"--kind", "dv4-h264"}, 0, 0, {0}, {0}, {{0, "CH1"}, {15, "CH16"}}},
         {"DV4 MPEG-4", "b.DV4", {"--kind", "dv4-mpeg4"}, 0, 0, {0}, {0}, {{0, "CH1"}}},
-        {"DV5 NVR one channel", "c.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x4"}, 0, 0, {2}, {2}, {{2, "CH3"}}},
-        {"DV5 NVR four channels", "d.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf"}, 1, 1, range(0, 3),
-         range(0, 3), {{3, "CH4"}}},
-        {"DV5 NVR sixteen channels", "e.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xffff", "--audio-mask", "0"}, 5,
-         1, range(0, 15), range(0, 15), {{15, "CH16"}}},
-        {"DV5 DVR 700", "f.Dv5", {"--kind", "dv5-dvr700", "--video-mask", "0x3f"}, 2, 1, range(0, 5), range(0, 5),
+        {"DV5 NVR one channel",
+         "c.dv5",
+         {"--kind", "dv5-nvr", "--video-mask", "0x4"},
+         0,
+         0,
+         {2},
+         {2},
+         {{2, "CH3"}}},
+        {"DV5 NVR four channels",
+         "d.dv5",
+         {"--kind", "dv5-nvr", "--video-mask", "0xf"},
+         1,
+         1,
+         range(0, 3),
+         range(0, 3),
+         {{3, "CH4"}}},
+        {"DV5 NVR sixteen channels",
+         "e.dv5",
+         {"--kind", "dv5-nvr", "--video-mask", "0xffff", "--audio-mask", "0"},
+         5,
+         1,
+         range(0, 15),
+         range(0, 15),
+         {{15, "CH16"}}},
+        {"DV5 DVR 700",
+         "f.Dv5",
+         {"--kind", "dv5-dvr700", "--video-mask", "0x3f"},
+         2,
+         1,
+         range(0, 5),
+         range(0, 5),
          {{5, "CH6"}}},
-        {"AVC titles and audio", "g.avc",
+        {"AVC titles and audio",
+         "g.avc",
          {"--kind", "avc", "--video-mask", "0x3", "--audio-mask", "0x3", "--audio", "g723,ulaw", "--title",
           "1=Front door", "--title", "2=Yard"},
-         1, 1, range(0, 3), {0, 1}, {{0, "Front door"}, {1, "Yard"}}},
+         1,
+         1,
+         range(0, 3),
+         {0, 1},
+         {{0, "Front door"}, {1, "Yard"}}},
     };
     mkrec::TempDir dir;
     for (const OpenCase &c : cases) {
@@ -147,9 +179,11 @@ TEST(OpenRecording, LayoutTitlesTimeProgressAndPicturesFollowTheFile) {
         // Recorder time and progress, in the labels and on screen.
         const std::set<QString> times = frameTimes(rec.manifest);
         ASSERT_TRUE(serveEventsUntil([&] { return p.d().playbackProgressSlider->floatValue() > 0.0f; }));
-        EXPECT_EQ(times.count(p.d().serverTimeLabel->text()), 1u) << p.d().serverTimeLabel->text().toStdString();
+        EXPECT_EQ(times.count(p.d().serverTimeLabel->text()), 1u)
+            << p.d().serverTimeLabel->text().toStdString();
         EXPECT_EQ(p.d().osdServerTime->string(), p.d().serverTimeLabel->text());
-        for (const auto &[channel, title] : c.titles) EXPECT_EQ(p.d().videoViewTitle[channel]->string(), title);
+        for (const auto &[channel, title] : c.titles)
+            EXPECT_EQ(p.d().videoViewTitle[channel]->string(), title);
         if (c.cutState == 1) {
             // Grid tiles are decoded at the size of one tile.
             EXPECT_GT(p.d().decoderTargetWidth(), 16.0f);
@@ -184,9 +218,9 @@ TEST(OpenRecording, LayoutTitlesTimeProgressAndPicturesFollowTheFile) {
 // Choosing each grid, paging, a tile to single view and back, on-screen text and deinterlacing.
 TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     mkrec::TempDir dir;
-    const mkrec::Recording rec = mkrec::make(
-        dir, "ten.dv5",
-        {"--kind", "dv5-nvr", "--video-mask", "0x3ff", "--fields", "stacked", "--duration", "14", "--fps", "10"});
+    const mkrec::Recording rec = mkrec::make(dir, "ten.dv5",
+                                             {"--kind", "dv5-nvr", "--video-mask", "0x3ff", "--fields",
+                                              "stacked", "--duration", "14", "--fps", "10"});
     ASSERT_TRUE(rec.ok()) << rec.output;
     Player p;
     VistrelAppDelegate &d = p.d();
@@ -199,7 +233,7 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     QComboBox *grid = d.videoChannelSwitchBtn;
     // The 4-grid pages 0, 4, 6 (the last page ends at channel 10) and back to 0.
     const std::vector<std::pair<int, ChannelSet>> steps = {
-        {0, range(0, 3)}, {0, range(4, 7)}, {0, range(6, 9)}, {0, range(0, 3)},
+        {0, range(0, 3)}, {0, range(4, 7)}, {0, range(6, 9)},  {0, range(0, 3)},
         {1, range(0, 5)}, {2, range(0, 8)}, {3, range(0, 11)}, {4, range(0, 15)},
     };
     for (const auto &[item, tiles] : steps) {
@@ -278,12 +312,14 @@ TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {
     std::vector<uint8_t> bytes = mkrec::readFile(good.path);
     auto write = [&](const std::string &name, const std::vector<uint8_t> &content) {
         std::ofstream(dir.file(name), std::ios::binary)
-            .write(reinterpret_cast<const char *>(content.data()), static_cast<std::streamsize>(content.size()));
+            .write(reinterpret_cast<const char *>(content.data()),
+                   static_cast<std::streamsize>(content.size()));
         return dir.file(name);
     };
     const std::string text = "Minutes of the meeting\nnothing recorded here\n";
     std::vector<uint8_t> damaged = bytes;
-    for (size_t i = 0; i < 64 && i < damaged.size(); ++i) damaged[i] ^= 0xA5;
+    for (size_t i = 0; i < 64 && i < damaged.size(); ++i)
+        damaged[i] ^= 0xA5;
     ASSERT_EQ(mkdir(dir.file("folder.dv5").c_str(), 0755), 0);
     ASSERT_EQ(mkfifo(dir.file("pipe.dv4").c_str(), 0644), 0);
     const std::vector<std::string> paths = {
@@ -305,7 +341,8 @@ TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {
         ASSERT_TRUE(p.waitForTiles({0}, {0}));
         p.d().openFileDirectly(QString::fromStdString(path));
         EXPECT_TRUE(p.noEngineThread());
-        ASSERT_TRUE(serveEventsUntil([&] { return p.d().serverTimeLabel->text() == "Unsupported format!"; }, 3000));
+        ASSERT_TRUE(
+            serveEventsUntil([&] { return p.d().serverTimeLabel->text() == "Unsupported format!"; }, 3000));
         EXPECT_EQ(p.d().playbackStatusImageView->pixmap().cacheKey(), p.d().stopStatusImg.cacheKey());
         EXPECT_EQ(p.d().window->size(), p.d().window->minimumSize());
         EXPECT_TRUE(p.d().playbackIsActivated()) << "an earlier good file keeps the transport active";
@@ -315,7 +352,8 @@ TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {
 // Another file while one plays: nothing of the first is left, neither a thread nor a picture.
 TEST(OpenRecording, SecondFileStopsTheFirstCompletely) {
     mkrec::TempDir dir;
-    const mkrec::Recording dv5 = mkrec::make(dir, "four.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf", "--duration", "6"});
+    const mkrec::Recording dv5 =
+        mkrec::make(dir, "four.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf", "--duration", "6"});
     const mkrec::Recording avc = mkrec::make(dir, "one.avc", {"--kind", "avc", "--duration", "6"});
     ASSERT_TRUE(dv5.ok() && avc.ok()) << dv5.output << avc.output;
     Player p;
@@ -327,15 +365,18 @@ TEST(OpenRecording, SecondFileStopsTheFirstCompletely) {
     DVFormatPlayback *dv = d.handleDVFmtPlayback();
     EXPECT_FALSE(dv->isDVFmtParserThreadExecuting());
     EXPECT_FALSE(dv->isDVFmtAudioPlaybackThreadExecuting());
-    for (int c = 0; c < 16; ++c) EXPECT_FALSE(dv->isDVFmtVideoPlaybackThreadExecuting(c)) << c;
+    for (int c = 0; c < 16; ++c)
+        EXPECT_FALSE(dv->isDVFmtVideoPlaybackThreadExecuting(c)) << c;
     ASSERT_TRUE(p.waitForTiles({0}, {0}));
-    for (int c = 1; c < 4; ++c) EXPECT_TRUE(d.videoView[c]->contents().isNull()) << "channel " << c << " of the first file";
+    for (int c = 1; c < 4; ++c)
+        EXPECT_TRUE(d.videoView[c]->contents().isNull()) << "channel " << c << " of the first file";
 
     d.openFileDirectly(QString::fromStdString(dv5.path));
     AVCFormatPlayback *avcEngine = d.handleAVCFmtPlayback();
     EXPECT_EQ(avcEngine->fdAVCFile(), 0);
     EXPECT_FALSE(avcEngine->isAVCFmtAudioPlaybackThreadExecuting());
-    for (int c = 0; c < 16; ++c) EXPECT_FALSE(avcEngine->isAVCFmtVideoPlaybackThreadExecuting(c)) << c;
+    for (int c = 0; c < 16; ++c)
+        EXPECT_FALSE(avcEngine->isAVCFmtVideoPlaybackThreadExecuting(c)) << c;
     ASSERT_TRUE(p.waitForTiles(range(0, 3), range(0, 3)));
 }
 
@@ -360,19 +401,23 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
     EngineSide &engines = *d.engineSide();
     const _SYSTEMTIME time{};
     d.setVideoPaneCutState(1);
-    engines.videoUpdateTaskWithChannel(16, std::make_shared<TestPicture>(8, 8, 0x40), nullptr, 0, true, 0, time);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0x80), nullptr, 0, true, 0, time);
+    engines.videoUpdateTaskWithChannel(16, std::make_shared<TestPicture>(8, 8, 0x40), nullptr, 0, true, 0,
+                                       time);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0x80), nullptr, 0, true, 0,
+                                       time);
     serveEvents();
     EXPECT_EQ(engines.picturesDelivered(), 1u) << "channel 17 is no channel";
     EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
 
     // The first picture after a click that switched the cut only relays the pane.
     d.setViewCutChangedAndResetDecoder(true);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0, time);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
+                                       time);
     serveEvents();
     EXPECT_FALSE(d.viewCutChangedAndResetDecoder());
     EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0, time);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
+                                       time);
     serveEvents();
     EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0xC0);
 
@@ -385,9 +430,9 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
     }
 
     std::vector<char> titles(16 * 64, 0);
-    std::fill(titles.begin(), titles.begin() + 64, 'A');               // a full slot, no terminator
-    std::memcpy(&titles[64], "Hof \xc3\xbc", 7);                      // UTF-8
-    std::memcpy(&titles[128], "\xff\xfe bad", 6);                     // not UTF-8
+    std::fill(titles.begin(), titles.begin() + 64, 'A'); // a full slot, no terminator
+    std::memcpy(&titles[64], "Hof \xc3\xbc", 7);         // UTF-8
+    std::memcpy(&titles[128], "\xff\xfe bad", 6);        // not UTF-8
     std::thread parser([&] { engines.setDevChannelTitle(titles.data()); });
     parser.join();
     serveEvents();
@@ -415,11 +460,14 @@ std::vector<std::string> threadNames() {
     return names;
 }
 
-int threadCount() { return static_cast<int>(threadNames().size()); }
+int threadCount() {
+    return static_cast<int>(threadNames().size());
+}
 
 std::string joined(const std::vector<std::string> &names) {
     std::string all;
-    for (const std::string &n : names) all += n + " ";
+    for (const std::string &n : names)
+        all += n + " ";
     return all;
 }
 
