@@ -57,16 +57,12 @@ class VideoPane;
 
 // A scalar shared between the GUI thread and the engine threads: a getter of its own name and
 // a setter, both plain atomic loads and stores.
-#define APP_SHARED_STATE(Type, name, Setter, initial)                                                        \
-  public:                                                                                                    \
-    Type name() const {                                                                                      \
-        return name##_.load();                                                                               \
-    }                                                                                                        \
-    void Setter(Type value) {                                                                                \
-        name##_.store(value);                                                                                \
-    }                                                                                                        \
-                                                                                                             \
-  private:                                                                                                   \
+#define APP_SHARED_STATE(Type, name, Setter, initial)                                                                  \
+  public:                                                                                                              \
+    Type name() const { return name##_.load(); }                                                                       \
+    void Setter(Type value) { name##_.store(value); }                                                                  \
+                                                                                                                       \
+  private:                                                                                                             \
     std::atomic<Type> name##_{initial};
 
 class VistrelAppDelegate : public QObject {
@@ -272,8 +268,7 @@ class VistrelAppDelegate : public QObject {
     // The transport status images; a status view shows a state when it holds that very image
     // (QPixmap::cacheKey identifies it).
     QPixmap aviConvertStatusImg, playStatusImg, pauseStatusImg, stopStatusImg;
-    QPixmap fastRwd1xStatusImg, fastFwd2xStatusImg, fastRwd2xStatusImg, fastFwd4xStatusImg,
-        fastRwd4xStatusImg;
+    QPixmap fastRwd1xStatusImg, fastFwd2xStatusImg, fastRwd2xStatusImg, fastFwd4xStatusImg, fastRwd4xStatusImg;
     QPixmap fastFwd8xStatusImg, fastRwd8xStatusImg, fastFwd16xStatusImg, fastRwd16xStatusImg;
     QPixmap playStatusImgInFullScreen, pauseStatusImgInFullScreen, stopStatusImgInFullScreen;
     QPixmap fastRwd1xStatusImgInFullScreen, fastFwd2xStatusImgInFullScreen, fastRwd2xStatusImgInFullScreen;
