@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "decoder/decoder.h"
 #include "engines/engine_controls.h"
 #include "platform/byte_order.h"
 #include "platform/log.h"
@@ -361,7 +362,8 @@ bool DVStreamParser::handOffVideo() {
         player_log("Video frame of channel %d dropped: no such channel\n", channel);
         return false;
     }
-    host_.prepareVideoDecoder(channel, variant_ == DVVariant::DV4MPEG4 ? 1 : 2);
+    const int codec = variant_ == DVVariant::DV4MPEG4 ? DECODER_CODEC_MPEG4 : DECODER_CODEC_H264;
+    host_.prepareVideoDecoder(channel, codec);
     if (!window_.getVideoFrameWithLength(videoLen(), videoRecord_.get() + videoLayout_.payload, kDVVideoPayloadRoom))
         return false;
     ++handOffs_;
