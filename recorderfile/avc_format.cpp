@@ -44,34 +44,20 @@ class FieldReader {
         return true;
     }
     bool u8(uint8_t &v) { return bytes(&v, 1); }
-    bool u16(uint16_t &v)
-    {
-        uint8_t b[2] = {};
-        if (!bytes(b, 2))
-            return false;
-        v = readLE16(b);
-        return true;
-    }
-    bool u32(uint32_t &v)
-    {
-        uint8_t b[4] = {};
-        if (!bytes(b, 4))
-            return false;
-        v = readLE32(b);
-        return true;
-    }
-    bool u64(uint64_t &v)
-    {
-        uint8_t b[8] = {};
-        if (!bytes(b, 8))
-            return false;
-        v = readLE64(b);
-        return true;
-    }
+    bool u16(uint16_t &v) { return littleEndian(v, readLE16); }
+    bool u32(uint32_t &v) { return littleEndian(v, readLE32); }
+    bool u64(uint64_t &v) { return littleEndian(v, readLE64); }
     bool ok() const { return ok_; }
     unsigned long count() const { return count_; }
 
   private:
+    template <typename T> bool littleEndian(T &v, T (*read)(const uint8_t *)) {
+        uint8_t b[sizeof(T)] = {};
+        if (!bytes(b, sizeof b)) return false;
+        v = read(b);
+        return true;
+    }
+
     BUFFER_FILE *reader_;
     unsigned long count_ = 0;
     bool ok_ = true;
