@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "avi/AudioCommonInfo.h"
+#include "platform/byte_order.h"
 #include "platform/log.h"
 
 const char VDO_FMT[3][8] = {"H264", "MP4V", "MJPG"};
@@ -44,18 +45,6 @@ constexpr uint32_t kHeaderBlockBytes = 2040;
 constexpr uint32_t kWindowMicroseconds = 165000;
 constexpr uint16_t kFramesPerWindow = 5;
 constexpr size_t kCopyBlock = 65536;
-
-void put32(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-void put16(uint8_t *p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 void putCode(uint8_t *p, const char *code) { std::memcpy(p, code, 4); }
 
@@ -312,9 +301,9 @@ struct ANAVIFrameBuilder::Impl {
     bool appendIndexRow(const char *code, uint32_t flags, uint32_t offset, uint32_t length) {
         uint8_t row[16];
         putCode(row, code);
-        put32(row + 4, flags);
-        put32(row + 8, offset);
-        put32(row + 12, length);
+        writeLE32(row + 4, flags);
+        writeLE32(row + 8, offset);
+        writeLE32(row + 12, length);
         if (!fpAVIIndex.writeAll(row, sizeof row)) {
             fail("writing the index");
             return false;
@@ -328,7 +317,7 @@ struct ANAVIFrameBuilder::Impl {
     bool appendChunk(const char *code, const char *data, uint32_t length) {
         uint8_t head[8];
         putCode(head, code);
-        put32(head + 4, length);
+        writeLE32(head + 4, length);
         static const char pad = 0;
         iovec iov[3];
         int n = 0;
@@ -569,75 +558,75 @@ std::vector<uint8_t> ANAVIFrameBuilder::Impl::buildHeader(bool withAudio, int fm
     const char *fcc = VDO_FMT[fmtIdx];
 
     putCode(b + 0, "RIFF");
-    put32(b + 4, kHeaderBlockBytes + fileSize + 8 + 16 * indexRows);
+    writeLE32(b + 4, kHeaderBlockBytes + fileSize + 8 + 16 * indexRows);
     putCode(b + 8, "AVI ");
     putCode(b + 12, "LIST");
-    put32(b + 16, 2016);
+    writeLE32(b + 16, 2016);
     putCode(b + 20, "hdrl");
     putCode(b + 24, "avih");
-    put32(b + 28, 56);
-    put32(b + 32, 0); // microseconds per frame: left 0, the stream header carries the rate
-    put32(b + 44, 0x130);
-    put32(b + 48, nframes);
-    put32(b + 56, withAudio ? 2 : 1);
-    put32(b + 60, bufSize);
-    put32(b + 64, w);
-    put32(b + 68, ht);
+    writeLE32(b + 28, 56);
+    writeLE32(b + 32, 0); // microseconds per frame: left 0, the stream header carries the rate
+    writeLE32(b + 44, 0x130);
+    writeLE32(b + 48, nframes);
+    writeLE32(b + 56, withAudio ? 2 : 1);
+    writeLE32(b + 60, bufSize);
+    writeLE32(b + 64, w);
+    writeLE32(b + 68, ht);
 
     putCode(b + 88, "LIST");
-    put32(b + 92, 116);
+    writeLE32(b + 92, 116);
     putCode(b + 96, "strl");
     putCode(b + 100, "strh");
-    put32(b + 104, 56);
+    writeLE32(b + 104, 56);
     putCode(b + 108, "vids");
     putCode(b + 112, fcc);
-    put32(b + 128, 1);
-    put32(b + 132, 30);
-    put32(b + 140, nframes);
-    put32(b + 144, bufSize);
-    put32(b + 148, 10000);
-    put16(b + 160, static_cast<uint16_t>(w));
-    put16(b + 162, static_cast<uint16_t>(ht));
+    writeLE32(b + 128, 1);
+    writeLE32(b + 132, 30);
+    writeLE32(b + 140, nframes);
+    writeLE32(b + 144, bufSize);
+    writeLE32(b + 148, 10000);
+    writeLE16(b + 160, static_cast<uint16_t>(w));
+    writeLE16(b + 162, static_cast<uint16_t>(ht));
     putCode(b + 164, "strf");
-    put32(b + 168, 40);
-    put32(b + 172, 40);
-    put32(b + 176, w);
-    put32(b + 180, ht);
-    put16(b + 184, 1);
-    put16(b + 186, 24);
+    writeLE32(b + 168, 40);
+    writeLE32(b + 172, 40);
+    writeLE32(b + 176, w);
+    writeLE32(b + 180, ht);
+    writeLE16(b + 184, 1);
+    writeLE16(b + 186, 24);
     putCode(b + 188, fcc);
-    put32(b + 192, imageSize);
+    writeLE32(b + 192, imageSize);
 
     uint32_t junkAt = 212;
     if (withAudio) {
         AudioCommonInfo audioWavInfo;
         audioWavInfo.setAudioCommonInfoWithFormat(audioFmt);
         putCode(b + 212, "LIST");
-        put32(b + 216, 92);
+        writeLE32(b + 216, 92);
         putCode(b + 220, "strl");
         putCode(b + 224, "strh");
-        put32(b + 228, 56);
+        writeLE32(b + 228, 56);
         putCode(b + 232, "auds");
-        put32(b + 252, audioWavInfo.getAudioScaleValueForAVIHeader());
-        put32(b + 256, uint32_t(audioWavInfo.nAvgBytesPerSec()));
-        put32(b + 264, 1);
-        put32(b + 272, 0xFFFFFFFFu);
-        put32(b + 276, uint32_t(uint16_t(audioWavInfo.wBlockAlign())));
+        writeLE32(b + 252, audioWavInfo.getAudioScaleValueForAVIHeader());
+        writeLE32(b + 256, uint32_t(audioWavInfo.nAvgBytesPerSec()));
+        writeLE32(b + 264, 1);
+        writeLE32(b + 272, 0xFFFFFFFFu);
+        writeLE32(b + 276, uint32_t(uint16_t(audioWavInfo.wBlockAlign())));
         putCode(b + 288, "strf");
-        put32(b + 292, 16);
-        put16(b + 296, uint16_t(audioWavInfo.wFormatTag()));
-        put16(b + 298, uint16_t(audioWavInfo.wChannels()));
-        put32(b + 300, uint32_t(audioWavInfo.nSamplesPerSec()));
-        put32(b + 304, uint32_t(audioWavInfo.nAvgBytesPerSec()));
-        put16(b + 308, uint16_t(audioWavInfo.wBlockAlign()));
-        put16(b + 310, uint16_t(audioWavInfo.wBitsPerSample()));
+        writeLE32(b + 292, 16);
+        writeLE16(b + 296, uint16_t(audioWavInfo.wFormatTag()));
+        writeLE16(b + 298, uint16_t(audioWavInfo.wChannels()));
+        writeLE32(b + 300, uint32_t(audioWavInfo.nSamplesPerSec()));
+        writeLE32(b + 304, uint32_t(audioWavInfo.nAvgBytesPerSec()));
+        writeLE16(b + 308, uint16_t(audioWavInfo.wBlockAlign()));
+        writeLE16(b + 310, uint16_t(audioWavInfo.wBitsPerSample()));
         junkAt = 312;
     }
     putCode(b + junkAt, "JUNK");
-    put32(b + junkAt + 4, 2036 - (junkAt + 8));
+    writeLE32(b + junkAt + 4, 2036 - (junkAt + 8));
 
     putCode(b + 2036, "LIST");
-    put32(b + 2040, fileSize + 4);
+    writeLE32(b + 2040, fileSize + 4);
     putCode(b + 2044, "movi");
     return h;
 }
@@ -649,7 +638,7 @@ AviResult ANAVIFrameBuilder::Impl::finish(bool withAudio, int fmtIdx) {
 
     const uint32_t indexBytes = 8 + 16 * indexRows;
     uint8_t sizeField[4];
-    put32(sizeField, indexBytes - 8);
+    writeLE32(sizeField, indexBytes - 8);
     if (!fpAVIIndex.pwriteAll(sizeField, sizeof sizeField, 4)) return fail("writing the index size"), AviResult::IoError;
     if (!fpAVI.pwriteAll(header.data(), header.size(), 0)) return fail("writing the header"), AviResult::IoError;
 

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <new>
 
+#include "decoder/decoder.h"
 #include "engines/engine_controls.h"
+#include "platform/byte_order.h"
 #include "platform/log.h"
 #include "recorderfile/audio_format.h"
 
@@ -15,18 +17,6 @@ namespace {
 constexpr uint64_t kBuf = kDataFeedBufferSize;
 // Bytes scanned without a frame after which the progress is reported anyway.
 constexpr uint64_t kQuietProgressBytes = 64ull << 20;
-
-uint32_t le32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-void putLe32(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 uint32_t clamp32(uint64_t v) {
     return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
@@ -327,19 +317,19 @@ void DVStreamParser::dv5PayloadStartCode(uint8_t type) {
 // ---- Record fields ----
 
 uint32_t DVStreamParser::videoLen() const {
-    return le32(videoRecord_.get() + videoLayout_.length);
+    return readLE32(videoRecord_.get() + videoLayout_.length);
 }
 
 void DVStreamParser::setVideoLen(uint32_t len) {
-    putLe32(videoRecord_.get() + videoLayout_.length, len);
+    writeLE32(videoRecord_.get() + videoLayout_.length, len);
 }
 
 uint32_t DVStreamParser::audioLen() const {
-    return le32(audioRecord_.get() + audioLayout_.length);
+    return readLE32(audioRecord_.get() + audioLayout_.length);
 }
 
 void DVStreamParser::setAudioLen(uint32_t len) {
-    putLe32(audioRecord_.get() + audioLayout_.length, len);
+    writeLE32(audioRecord_.get() + audioLayout_.length, len);
 }
 
 int DVStreamParser::videoChannel() const {
@@ -372,7 +362,8 @@ bool DVStreamParser::handOffVideo() {
         player_log("Video frame of channel %d dropped: no such channel\n", channel);
         return false;
     }
-    host_.prepareVideoDecoder(channel, variant_ == DVVariant::DV4MPEG4 ? 1 : 2);
+    const int codec = variant_ == DVVariant::DV4MPEG4 ? DECODER_CODEC_MPEG4 : DECODER_CODEC_H264;
+    host_.prepareVideoDecoder(channel, codec);
     if (!window_.getVideoFrameWithLength(videoLen(), videoRecord_.get() + videoLayout_.payload, kDVVideoPayloadRoom))
         return false;
     ++handOffs_;
@@ -453,8 +444,8 @@ void DVStreamParser::dv5VideoHeader() {
     const uint32_t got = peek(header, h + 4);
     const uint64_t at = window_.absPos();
     const bool extension = (header[10] & 0x20) != 0;
-    const uint32_t extLen = extension ? le32(header + h) : 0;
-    const uint32_t len = le32(header + dv5VideoLenOffset(variant_));
+    const uint32_t extLen = extension ? readLE32(header + h) : 0;
+    const uint32_t len = readLE32(header + dv5VideoLenOffset(variant_));
     const uint64_t headerBytes = h + (extension ? 4 + static_cast<uint64_t>(extLen) : 0);
     const bool whole = got >= (extension ? h + 4 : h);
     if (!whole || len > kDVVideoPayloadRoom || extLen > kDV5MaxExtensionLength ||
@@ -557,7 +548,7 @@ void DVStreamParser::dv5AudioHeader() {
     uint8_t header[43];
     const uint32_t got = peek(header, a);
     const uint64_t at = window_.absPos();
-    const uint32_t len = le32(header + 8);
+    const uint32_t len = readLE32(header + 8);
     if (got < a || len > kDVAudioPayloadRoom || at + a + len > window_.fileSize()) {
         player_log("Audio unit at %" PRIu64 " dropped: payload %u bytes, file %" PRIu64 " bytes\n", at, len,
                    window_.fileSize());
@@ -749,11 +740,11 @@ bool DVStreamParser::findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, 
     uint64_t start = o + h;
     if (buf[o + 10] & 0x20) {
         if (start + 4 > payloadAt) return false;
-        const uint32_t extLen = le32(buf + start);
+        const uint32_t extLen = readLE32(buf + start);
         if (extLen > kDV5MaxExtensionLength) return false;
         start += 4 + extLen;
     }
-    const uint32_t len = le32(buf + o + dv5VideoLenOffset(variant_));
+    const uint32_t len = readLE32(buf + o + dv5VideoLenOffset(variant_));
     if (len > kDVVideoPayloadRoom || start > payloadAt || payloadAt >= start + len) return false;
     *headerAt = o;
     return true;

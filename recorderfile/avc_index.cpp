@@ -6,25 +6,12 @@
 #include <cstring>
 #include <sys/types.h>
 
+#include "platform/byte_order.h"
 #include "platform/log.h"
 #include "platform/portable.h"
 #include "recorderfile/avc_format.h"
 
 namespace {
-
-uint32_t le32(const unsigned char *p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void putLe32(unsigned char *p, uint32_t v)
-{
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
 
 bool knownEntryType(uint32_t type)
 {
@@ -90,8 +77,8 @@ int get_mapping_table(MAPPING_TABLE **out, FILE *idx, unsigned long *count)
         const size_t got = std::fread(chunk, 1, sizeof chunk, idx);
         const size_t records = got / AVC_IDX_RECORD_SIZE;
         for (size_t r = 0; r < records && n < entries; ++r, ++n) {
-            table[n].qwOffset = le32(chunk + r * AVC_IDX_RECORD_SIZE + 8);
-            table[n].dwType = le32(chunk + r * AVC_IDX_RECORD_SIZE + 12);
+            table[n].qwOffset = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 8);
+            table[n].dwType = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 12);
         }
         if (got < sizeof chunk)
             break;
@@ -224,8 +211,8 @@ int load_mapping_table(FILE *idx, unsigned long total, uint64_t firstOffset, uin
         const unsigned long pieceStart = n;
         for (unsigned long r = 0; ok && r < records && n < entries; ++r, ++n) {
             MAPPING_TABLE &e = table[n];
-            e.qwOffset = le32(chunk + r * AVC_IDX_RECORD_SIZE + 8);
-            e.dwType = le32(chunk + r * AVC_IDX_RECORD_SIZE + 12);
+            e.qwOffset = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 8);
+            e.dwType = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 12);
             if (e.qwOffset >= fileSize || !knownEntryType(e.dwType)) {
                 ok = false;
             } else if (n == 0) {
@@ -347,8 +334,8 @@ int MappingTableWriter::append(uint64_t offset, uint32_t type)
         return 0;
     unsigned char *rec = block_ + used_;
     std::memset(rec, 0, AVC_IDX_RECORD_SIZE);
-    putLe32(rec + 8, static_cast<uint32_t>(offset));
-    putLe32(rec + 12, type);
+    writeLE32(rec + 8, static_cast<uint32_t>(offset));
+    writeLE32(rec + 12, type);
     used_ += AVC_IDX_RECORD_SIZE;
     return 1;
 }

@@ -13,6 +13,7 @@
 #include "platform/handle_registry.h"
 #include "platform/log.h"
 #include "platform/portable.h"
+#include "platform/win_event.h"
 #include "recorderfile/avc_index.h"
 
 namespace {
@@ -20,7 +21,6 @@ namespace {
 constexpr unsigned long kFrameBufferSize = 1920 * 1080; // one payload
 constexpr unsigned long kReaderBufferSize = 0x200000;
 constexpr unsigned long kMinRecordSize = 6; // flags word + trailing u16
-constexpr unsigned long kNoLimit = 0xFFFFFFFFUL;
 
 } // namespace
 
@@ -162,7 +162,7 @@ void haltUnlessMoved(AVC_PARSE *p, unsigned seqAtRead) {
 // event (first) or a broken handle ends the thread.
 bool waitFor(AVC_PARSE *p, int event) {
     int events[2] = {p->quit, event};
-    return event_wait_ex(events, 2, kNoLimit) == 1;
+    return event_wait_ex(events, 2, INFINITE) == 1;
 }
 
 void *readerMain(void *arg) {
@@ -274,7 +274,8 @@ struct BuildProgress {
 int onIndexed(void *user, unsigned long built) {
     auto *b = static_cast<BuildProgress *>(user);
     AVC_PARSE *p = b->parser;
-    if (event_wait(p->quit) != 258) return 1; // closing (or the event is gone): stop at once
+    // Closing (or the event is gone): stop at once.
+    if (event_wait(p->quit) != static_cast<int>(WAIT_TIMEOUT)) return 1;
     const int code = AVC_CODE_INDEX_BASE + static_cast<int>(100ull * built / p->totalFrames);
     // 1100 is sent once the index can be used.
     if (code != b->lastSent && code < AVC_CODE_INDEX_DONE) {
@@ -293,7 +294,7 @@ void *indexMain(void *arg) {
         &p->reader, p->firstFrameOffset, p->totalFrames, p->header.mainHeader.main.byVersion, p->frameBuffer,
         kFrameBufferSize, &p->table, &built, p->indexPath.empty() ? nullptr : p->indexPath.c_str(), onIndexed,
         &progress);
-    const bool quitting = event_wait(p->quit) != 258;
+    const bool quitting = event_wait(p->quit) != static_cast<int>(WAIT_TIMEOUT);
     if (!quitting) {
         // A recording cut short ends the build at its last whole record; the
         // table then holds fewer entries than the header's total.
