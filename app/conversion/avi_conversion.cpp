@@ -286,6 +286,7 @@ int AVIConversion::videoDataWrapping(unsigned channel, const uint8_t *frame, uns
     if (!converting_.load()) return 0;
     std::shared_ptr<ANAVIFrameBuilder> b = builder();
     if (!b || length > 0x7FFFFFFFu) return 0;
+    if (onVideoTaken) onVideoTaken(channel, frame, length, isIFrame, sysTime);
     const int r = b->videoDataWrappingForAVIConversion(reinterpret_cast<const char *>(frame), int(length), imageWidth,
                                                        imageHeight, isIFrame, interval, sysTime, channel);
     noteBuilderTrouble(b);
@@ -305,6 +306,7 @@ void AVIConversion::audioDataWrapping(const char *pcm, int length, int audioForm
     if (!needCopyPCM() || !pcm || length <= 0) return;
     std::shared_ptr<ANAVIFrameBuilder> b = builder();
     if (!b) return;
+    if (onAudioTaken) onAudioTaken(pcm, length);
     b->audioDataWrappingForAVIConversion(pcm, length, 1, audioFormat);
     noteBuilderTrouble(b);
 }
@@ -321,11 +323,6 @@ void AVIConversion::setAVCFmtVdoIdxForAVIBuilder(int codec) {
     std::shared_ptr<ANAVIFrameBuilder> b = builder();
     if (!b) return;
     b->setVdoFmtIdx(codec == 1 ? 1 : codec == 3 ? 2 : 0);
-}
-
-void AVIConversion::updateProcessingInfo(const QString &serverTime, float progress) {
-    if (!converting_.load()) return;
-    queue([this, serverTime, progress] { upadatePlaybackServerTimeAndProgressForFileConversion(serverTime, progress); });
 }
 
 void AVIConversion::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress) {

@@ -165,13 +165,19 @@ class AVIConversion : public QObject {
     void setContainsAudioData() { isContainAudioData_.store(true); }
     // AVC parser thread: a channel's codec (1 MPEG-4 Part 2, 3 Motion JPEG, else H.264).
     void setAVCFmtVdoIdxForAVIBuilder(int codec);
-    // Parser thread: the recorder time and progress, shown while converting.
-    void updateProcessingInfo(const QString &serverTime, float progress);
     // The recording has been read to its end: nothing more is taken, "100%" shows and the
     // conversion finishes on the GUI thread.
     void endOfRecording();
 
     // ---- State, for the delegate and tests ----
+
+    // Replaces the sheets (tests answer them themselves); GUI thread, while idle.
+    void setSheetPresenter(SheetPresenter *sheets) { sheets_ = sheets; }
+    // Told of every frame and PCM packet the builder takes, on the engine thread that hands it
+    // over (tests compare the AVI with them). Set while idle.
+    std::function<void(unsigned channel, const uint8_t *frame, unsigned length, bool isIFrame, const _SYSTEMTIME &)>
+        onVideoTaken;
+    std::function<void(const char *pcm, int length)> onAudioTaken;
 
     avitarget::ConversionPhase phase() const { return phase_; }
     QString aviFileLocation() const { return aviFileLocation_; }

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QDir>
+#include <QSettings>
 #include <QStandardPaths>
 
 #include "app/ColorSettingPanel.h"
@@ -11,13 +13,17 @@
 #include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/engine_side/engine_side.h"
+#include "app/logic/channel_layout.h"
+#include "app/logic/recorder_file_probe.h"
 #include "app/main_window.h"
-#include "engines/avc_format_playback.h"
-#include "engines/dv_format_playback.h"
-#include "engines/engine_controls.h"
+#include "app/playback/playback_activation.h"
+#include "app/video_pane/video_pane.h"
 #include "platform/log.h"
 
 namespace {
+
+constexpr int kAVCFmtPlaybackPlay = 10;
 
 QString extensionOf(const QString &path) {
     const QString component = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
@@ -25,13 +31,24 @@ QString extensionOf(const QString &path) {
     return dot <= 0 ? QString() : component.mid(dot + 1);
 }
 
+RecorderFileKind kindOf(const QString &extension) {
+    return recorderFileKindFromExtension(extension.toStdString());
+}
+
 } // namespace
 
 ConversionSettings DelegateConversionHost::conversionSettings() {
-    // The settings panel's defaults: the AVI folder in the user's documents, the frame rate
-    // field empty (30 per second), audio kept.
+    // The AVI folder and the audio switch as the settings panel stored them; the frame rate
+    // field starts empty (30 per second).
+    QSettings stored;
     ConversionSettings s;
-    s.aviFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Vistrel/AVI/");
+    s.aviFolder = stored.value(QStringLiteral("keyFilePathFieldStringValue")).toString();
+    if (s.aviFolder.isEmpty()) {
+        QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (documents.isEmpty()) documents = QDir::homePath();
+        s.aviFolder = documents + QStringLiteral("/Vistrel/AVI/");
+    }
+    s.audioDisabled = stored.value(QStringLiteral("keyAVIConversionAudioDisabled")).toInt() != 0;
     return s;
 }
 
@@ -65,12 +82,18 @@ void DelegateConversionHost::prepareWindowForConversion() {
     if (d_.window) d_.window->setWindowTitle(d_.fileNameWithExtension);
     if (d_.fullScreenPlaybackStatusImageView) d_.fullScreenPlaybackStatusImageView->setPixmap(QPixmap());
     if (d_.deinterlaceStatusImageView) d_.deinterlaceStatusImageView->setVisible(false);
-    for (OsdTextLayer *layer : {d_.osdServerTime, d_.osdVideoMode, d_.osdPercentage})
-        if (layer) layer->setVisible(false);
-    for (int channel = 0; channel < 16; ++channel) {
-        if (d_.videoViewTitle[channel]) d_.videoViewTitle[channel]->setVisible(false);
-        if (d_.videoView[channel]) d_.videoView[channel]->setContents(QImage());
+    if (VideoPane *pane = d_.videoPaneLayout()) {
+        pane->setOnScreenTextVisible(false);
+        // Queued behind anything the previous file still had on its way to the tiles.
+        QMetaObject::invokeMethod(
+            &d_,
+            [this] {
+                if (VideoPane *p = d_.videoPaneLayout()) p->clearPictures();
+            },
+            Qt::QueuedConnection);
     }
+    for (OsdTextLayer *title : d_.videoViewTitle)
+        if (title) title->setVisible(false);
     if (d_.osdEnableBtn) d_.osdEnableBtn->setChecked(false);
     if (d_.videoModeLabel) d_.videoModeLabel->setVisible(true);
     // Nothing of an open settings panel is stored when the conversion closes it.
@@ -79,54 +102,97 @@ void DelegateConversionHost::prepareWindowForConversion() {
 }
 
 int DelegateConversionHost::checkTotalChannelsForAVIConversion() {
-    const QString ext = d_.fileExtension.toLower();
-    if (ext != QLatin1String("avc") && ext != QLatin1String("dv4") && ext != QLatin1String("dv5")) return -1;
-    // Without the header probe every recording converts its first channel.
-    if (d_.iCurrentSelectedVideoCH() <= 0) d_.setICurrentSelectedVideoCH(1);
+    const RecorderFileKind kind = kindOf(d_.fileExtension);
+    if (kind == RecorderFileKind::Unknown) return -1;
+    // The playback probe's reset, with both channel menus locked and no channel designated.
+    for (CustomizedVideoView *tile : d_.videoView)
+        if (tile) tile->hide();
+    GridStartIndexes starts = d_.gridStartIndexes();
+    starts.grid4 = starts.grid6 = starts.grid9 = 16;
+    d_.setGridStartIndexes(starts);
+    if (d_.videoChannelSwitchBtn) {
+        d_.videoChannelSwitchBtn->setCurrentIndex(0);
+        d_.videoChannelSwitchBtn->setEnabled(false);
+    }
+    if (d_.audioChannelSwitchBtn) d_.audioChannelSwitchBtn->setEnabled(false);
+    d_.setICurrentSelectedAudioCH(0);
+    d_.setICurrentSelectedVideoCH(1);
+    d_.setISubVideoChannelEnabledValue(0);
+    d_.setISubAudioChannelEnabledValue(0);
+    d_.setChannelIndex(1);
+    // Single view: only the converted channel is decoded.
     d_.setVideoPaneCutState(0);
-    return 1;
+    d_.setVideoPaneLockCutStateFlag(true);
+    d_.setMiscellaneousBtnState(0);
+    d_.setAviConversionDesignateChannel(false);
+
+    // A DV4 header names no channels: it is not read here.
+    RecorderFileProbe probe;
+    probe.kind = kind;
+    if (kind != RecorderFileKind::DV4) probe = probeRecorderFile(d_.absoluteFilePath(), kind);
+    // A folder, FIFO or device is not converted: nothing would ever arrive from it.
+    if (probe.status == RecorderProbeStatus::NotRegularFile) return -1;
+    if (kind == RecorderFileKind::DV5)
+        if (EngineSide *engines = d_.engineSide()) engines->setIsDVRType700(probe.isDVRType700);
+    const ConversionChannelChoice choice = ::checkTotalChannelsForAVIConversion(probe);
+    if (choice.setDefaultChannelTitles) d_.setDevChannelTitle(nullptr);
+    if (kind != RecorderFileKind::DV4) {
+        player_log("total channels = %d\n", choice.videoChannelCount);
+        d_.insertItemsToAudioChannelSwitchBtn(static_cast<int>(choice.audioChannels.size()),
+                                              choice.audioChannels.data());
+    }
+    if (d_.audioChannelSwitchBtn) d_.audioChannelSwitchBtn->setCurrentIndex(0);
+    d_.setICurrentSelectedVideoCH(choice.iCurrentSelectedVideoCH);
+    d_.setICurrentSelectedAudioCH(choice.iCurrentSelectedAudioCH);
+    d_.setAviConversionDesignateChannel(choice.aviConversionDesignateChannel);
+    if (choice.result == 0 && d_.aviConversion())
+        d_.aviConversion()->setChannelSelectionBtnWithVideoChannels(static_cast<uint32_t>(choice.videoMask),
+                                                                    static_cast<uint32_t>(choice.audioMask));
+    return choice.result;
 }
 
 bool DelegateConversionHost::startEngineForConversion(int videoChannel1Based, int audioChannel1Based,
                                                       int *vdoFmtIdx) {
+    EngineSide *engines = d_.engineSide();
+    if (!engines) return false;
     if (videoChannel1Based > 0) d_.setICurrentSelectedVideoCH(videoChannel1Based);
-    gDVFmtPlaybackSpeed = 0;
     d_.setEnAVCFmtPlaybackStatus(kAVCFmtPlaybackPlay);
-    const QString ext = d_.fileExtension.toLower();
-    const std::string path = d_.absoluteFilePath();
-    bool started = false;
-    if (ext == QLatin1String("avc")) {
-        AVCFormatPlayback *avc = d_.handleAVCFmtPlayback();
-        d_.setIsAVCPlaybackFlag(true);
-        if (!avc) return false;
-        avc->resetAVStreamType();
-        started = avc->createAVCFmtVideoPlaybackThread() && avc->createAVCFmtAudioPlaybackThread() &&
-                  avc->openAVCFileAndStartParser(path) != 0;
-    } else if (ext == QLatin1String("dv4") || ext == QLatin1String("dv5")) {
-        DVFormatPlayback *dv = d_.handleDVFmtPlayback();
-        if (!dv) return false;
-        if (ext == QLatin1String("dv4")) {
-            if (dv->dvFmtVideoCodec() != kDVFmtDV4MPEG4) dv->setDvFmtVideoCodec(kDVFmtDV4H264);
-            *vdoFmtIdx = dv->dvFmtVideoCodec() == kDVFmtDV4MPEG4 ? 1 : 0;
-        } else {
-            dv->setDvFmtVideoCodec(kDVFmtDV5);
-            *vdoFmtIdx = 0;
-            if (d_.aviConversionDesignateChannel() && audioChannel1Based > 0) {
-                if (d_.audioChannelSwitchBtn) {
-                    const int index = d_.audioChannelSwitchBtn->findData(audioChannel1Based);
-                    if (index >= 0) d_.audioChannelSwitchBtn->setCurrentIndex(index);
-                }
-                d_.setICurrentSelectedAudioCH(audioChannel1Based);
-                player_log("iCurrentSelectedAudioCH = %d\n", audioChannel1Based);
-            }
+    // The panel's audio channel is taken for every kind that has one: the user chose it.
+    if (d_.aviConversionDesignateChannel() && audioChannel1Based > 0) {
+        if (d_.audioChannelSwitchBtn) {
+            const int index = d_.audioChannelSwitchBtn->findData(audioChannel1Based);
+            if (index >= 0) d_.audioChannelSwitchBtn->setCurrentIndex(index);
         }
-        dv->resetAVStreamType();
-        gDVFmtPlaybackKeepRunning = 1;
-        gDVFmtPlaybackStopActionLaunched = 0;
-        gDVFmtPlaybackSliderValueChanged = 0;
-        gDVFmtPlaybackIsPauseNow = 0;
-        started = dv->createDVFmtVideoPlaybackThread() && dv->createDVFmtAudioPlaybackThread() &&
-                  dv->createDVFmtParserThread();
+        d_.setICurrentSelectedAudioCH(audioChannel1Based);
+        player_log("iCurrentSelectedAudioCH = %d\n", audioChannel1Based);
+    }
+    const RecorderFileKind kind = kindOf(d_.fileExtension);
+    bool started = false;
+    switch (kind) {
+    case RecorderFileKind::AVC:
+        d_.setIsAVCPlaybackFlag(true);
+        d_.removeAudio();
+        d_.createAudio();
+        started = engines->startAVCFile(d_.absoluteFilePath());
+        break;
+    case RecorderFileKind::DV4: {
+        const RecorderFileProbe probe = probeRecorderFile(d_.absoluteFilePath(), RecorderFileKind::DV4);
+        engines->setDvFmtVideoCodec(probe.dvFmtVideoCodec);
+        *vdoFmtIdx = probe.vdoFmtIdx;
+        d_.removeAudio();
+        d_.createAudio();
+        started = engines->startDVFile();
+        break;
+    }
+    case RecorderFileKind::DV5:
+        engines->setDvFmtVideoCodec(kDvFmtVideoCodecDV5);
+        *vdoFmtIdx = kVdoFmtIdxH264;
+        d_.removeAudio();
+        d_.createAudio();
+        started = engines->startDVFile();
+        break;
+    case RecorderFileKind::Unknown:
+        break;
     }
     if (!started) return false;
     d_.setIsPlaybackNow(false);
@@ -134,20 +200,10 @@ bool DelegateConversionHost::startEngineForConversion(int videoChannel1Based, in
     return true;
 }
 
-void DelegateConversionHost::setUIInCaseOfUnsupportedFileForamt() {
-    if (d_.playbackStatusImageView) d_.playbackStatusImageView->setPixmap(d_.stopStatusImg);
-    if (d_.fullScreenPlaybackStatusImageView) d_.fullScreenPlaybackStatusImageView->setPixmap(d_.stopStatusImgInFullScreen);
-    for (QLabel *label : {d_.videoModeLabel, d_.aviProgressLabel, d_.aviFrameRateLabel})
-        if (label) label->setText(QString());
-    if (d_.serverTimeLabel) d_.serverTimeLabel->setText(QObject::tr("Unsupported format!"));
-    if (d_.videoModeLabel) d_.videoModeLabel->setVisible(true);
-}
+void DelegateConversionHost::setUIInCaseOfUnsupportedFileForamt() { d_.setUIInCaseOfUnsupportedFileForamt(); }
 
-void DelegateConversionHost::showAndEnableDeinterlace(bool enabled) {
-    d_.setVideoDeinterlaceFlag(false);
-    if (d_.deinterlaceStatusImageView) d_.deinterlaceStatusImageView->setVisible(enabled);
-    if (d_.fullScreenDeinterlaceStatusImageView) d_.fullScreenDeinterlaceStatusImageView->setVisible(enabled);
-}
+// The button is off by now: the pane hides the indicators and clears the flag.
+void DelegateConversionHost::showAndEnableDeinterlace(bool) { d_.showAndEnableDeinterlace(); }
 
 // ---- The delegate's conversion operations ---------------------------------------------------
 
@@ -175,6 +231,13 @@ void VistrelAppDelegate::initAVIConversion() {
     aviConversion_ = std::make_unique<AVIConversion>(conversionHost_.get(), conversionSheets_.get(), w);
     if (aviConversionBtn)
         connect(aviConversionBtn, &QPushButton::clicked, this, [this] { openPlaybackFileAndConvertToAVI(); });
+    // Stop ends a conversion (or the wait for its channel) early; it stays enabled meanwhile.
+    if (window)
+        connect(window->ui.stopBtn, &QPushButton::clicked, this, [this] {
+            const avitarget::ConversionPhase phase = aviConversion_->phase();
+            if (phase == avitarget::ConversionPhase::Converting || phase == avitarget::ConversionPhase::WaitingForChannel)
+                finishAVIConversionTask();
+        });
 }
 
 ANAVIFrameBuilder *VistrelAppDelegate::aviFrameBuilder() const {
@@ -198,13 +261,6 @@ void VistrelAppDelegate::finishAVIConversionTask() { aviConversion_->finishAVICo
 void VistrelAppDelegate::disablePlaybackButton() { aviConversion_->disablePlaybackButton(); }
 void VistrelAppDelegate::revertPlaybackButton() { aviConversion_->revertPlaybackButton(); }
 void VistrelAppDelegate::animateAVIConvertingIndicator() { aviConversion_->animateAVIConvertingIndicator(); }
-void VistrelAppDelegate::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress) {
-    aviConversion_->upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
-}
 void VistrelAppDelegate::upadateUIWhileFinishingFileConversion() {
     aviConversion_->upadateUIWhileFinishingFileConversion();
-}
-// AVC parser thread.
-void VistrelAppDelegate::setAVCFmtVdoIdxForAVIBuilder(int videoCodec) {
-    if (AVIConversion *conversion = aviConversion_.get()) conversion->setAVCFmtVdoIdxForAVIBuilder(videoCodec);
 }

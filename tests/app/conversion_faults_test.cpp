@@ -35,7 +35,7 @@ std::set<std::string> listing(const std::string &folder) {
 // After the result sheet is answered the window is as before the conversion.
 void expectUsable(Rig &rig) {
     EXPECT_EQ(rig.enabledButtons(), 5);
-    EXPECT_EQ(rig.host.state.load(), 3);
+    EXPECT_EQ(rig.state(), 3);
     EXPECT_EQ(rig.conversion->phase(), avitarget::ConversionPhase::Idle);
     EXPECT_TRUE(rig.delegate->aviConvertingIndicator->isHidden());
     EXPECT_FALSE(rig.conversion->isConverting());
@@ -54,7 +54,7 @@ class ConversionFaults : public ::testing::Test {
         return r;
     }
     void convert(Rig &rig, const std::string &path, const std::string &aviFolder) {
-        rig.host.settings = {QString::fromStdString(aviFolder), QString(), 0.0, false};
+        rig.setSettings(aviFolder);
         rig.conversion->openPlaybackFileAndConvertToAVI();
         ASSERT_TRUE(rig.choose(QString::fromStdString(path)));
     }
@@ -72,7 +72,7 @@ TEST_F(ConversionFaults, FolderPathIsAFile) {
     EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Failed"));
     EXPECT_EQ(rig.sheets.sheets[0].informative,
               QString::fromStdString("The AVI folder is a file, not a folder: " + file));
-    EXPECT_EQ(rig.host.starts, 0);
+    EXPECT_FALSE(rig.started());
     rig.sheets.answer(1000);
     expectUsable(rig);
     EXPECT_EQ(mkrec::readText(file), "data");
@@ -84,7 +84,6 @@ TEST_F(ConversionFaults, EngineThatCannotStartLeavesNoFile) {
     Rig rig;
     convert(rig, path, folder);
     ASSERT_TRUE(rig.waitForSheet(1));
-    EXPECT_EQ(rig.host.starts, 1);
     EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Failed"));
     EXPECT_EQ(rig.sheets.sheets[0].informative,
               QString::fromStdString("The recording could not be read for conversion: " + path));
@@ -121,39 +120,37 @@ TEST_F(ConversionFaults, SizeLimitKeepsAPlayableBeginning) {
 TEST_F(ConversionFaults, StopWhileTheChannelPanelWaitsCancels) {
     mkrec::Recording rec = make("multi.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x3"});
     Rig rig;
-    rig.host.videoMask = 0x3;
     convert(rig, rec.path, folder);
     ASSERT_TRUE(rig.delegate->channelSelectionPanel->isVisible());
     EXPECT_EQ(rig.enabledButtons(), 0);
-    rig.conversion->finishAVIConversionTask(); // the Stop button
+    rig.delegate->window->ui.stopBtn->click();
     EXPECT_FALSE(rig.delegate->channelSelectionPanel->isVisible());
     EXPECT_EQ(rig.sheets.sheets.size(), 0u) << "no result for a conversion that never started";
-    EXPECT_EQ(rig.host.starts, 0);
+    EXPECT_FALSE(rig.started());
     expectUsable(rig);
     EXPECT_EQ(listing(folder), std::set<std::string>());
     // A late click on the panel's button starts nothing.
     rig.delegate->channelSelectionPanel->ui.channelSelectionOkBtn->click();
-    EXPECT_EQ(rig.host.starts, 0);
+    EXPECT_FALSE(rig.started());
 }
 
 TEST_F(ConversionFaults, OtherFileThenCancelKeepsPlaying) {
     Rig rig;
-    rig.host.state = 0;
-    rig.host.playingPath = "/recordings/playing.avc";
+    rig.delegate->setPlayerState(0);
+    rig.delegate->setAbsoluteFilePath("/recordings/playing.avc");
     rig.conversion->openPlaybackFileAndConvertToAVI();
     rig.sheets.answer(1001);
     ASSERT_TRUE(serveEventsUntil([&] { return rig.conversion->conversionOpenPanel() != nullptr; }));
     rig.conversion->conversionOpenPanel()->reject();
     serveEvents();
     EXPECT_EQ(rig.conversion->phase(), avitarget::ConversionPhase::Idle);
-    EXPECT_EQ(rig.host.state.load(), 0) << "the file plays on, and Stop can end it";
-    EXPECT_EQ(rig.host.stops, 0);
+    EXPECT_EQ(rig.state(), 0) << "the file plays on, and Stop can end it";
     EXPECT_EQ(rig.enabledButtons(), 5);
     // "Cancel." changes nothing either; the button asks again.
     rig.conversion->openPlaybackFileAndConvertToAVI();
     rig.sheets.answer(1002);
     EXPECT_EQ(rig.conversion->phase(), avitarget::ConversionPhase::Idle);
-    EXPECT_EQ(rig.host.stops, 0);
+    EXPECT_EQ(rig.state(), 0);
     EXPECT_EQ(rig.sheets.sheets.size(), 2u);
 }
 
@@ -163,8 +160,8 @@ TEST_F(ConversionFaults, UnsupportedExtensionLeavesThePlayerIdle) {
     Rig rig;
     convert(rig, path, folder);
     serveEvents();
-    EXPECT_EQ(rig.host.unsupportedShown, 1);
-    EXPECT_EQ(rig.host.starts, 0);
+    EXPECT_EQ(rig.delegate->serverTimeLabel->text(), QString("Unsupported format!"));
+    EXPECT_FALSE(rig.started());
     EXPECT_EQ(rig.sheets.sheets.size(), 0u);
     expectUsable(rig);
     EXPECT_EQ(listing(folder), std::set<std::string>());
@@ -234,7 +231,7 @@ TEST(ConversionFaultChild, DISABLED_Run) {
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     }
     Rig rig;
-    rig.host.settings = {QString::fromLocal8Bit(aviFolder), QString(), 0.0, false};
+    rig.setSettings(aviFolder);
     rig.conversion->openPlaybackFileAndConvertToAVI();
     ASSERT_TRUE(rig.choose(QString::fromLocal8Bit(recording)));
     ASSERT_TRUE(rig.waitForSheet(1));
@@ -242,7 +239,7 @@ TEST(ConversionFaultChild, DISABLED_Run) {
     rig.sheets.answer(1000);
     std::printf("RESULT message=%s\nRESULT informative=%s\nRESULT buttons=%d state=%d started=%d\n",
                 qPrintable(sheet.message), qPrintable(sheet.informative), rig.enabledButtons(),
-                rig.host.state.load(), rig.host.starts);
+                rig.state(), int(rig.started()));
     std::fflush(stdout);
 }
 

