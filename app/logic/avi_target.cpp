@@ -18,7 +18,7 @@ std::string aviBaseName(const std::string &fileName, int designatedChannel1Based
 }
 
 std::vector<std::string> aviFamily(const std::string &aviPath) {
-    return {aviPath, aviPath + ".srt", aviPath + ".index", aviPath + ".tmp"};
+    return {aviPath, aviPath + ".srt", aviPath + ".index", aviPath + ".tmp", aviPath + ".srt.tmp"};
 }
 
 bool pathExists(const std::string &path) {

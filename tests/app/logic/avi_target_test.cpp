@@ -26,6 +26,7 @@ TEST(AviTargetName, FirstNameWhoseWholeFamilyIsFree) {
         {"only its subtitle left", {"/f/rec.avi.srt"}, "/f/rec_2.avi"},
         {"only an index left", {"/f/rec.avi.index"}, "/f/rec_2.avi"},
         {"only a temporary left", {"/f/rec.avi.tmp"}, "/f/rec_2.avi"},
+        {"only temporary subtitles left", {"/f/rec.avi.srt.tmp"}, "/f/rec_2.avi"},
         {"second taken by its subtitle", {"/f/rec.avi", "/f/rec_2.avi.srt"}, "/f/rec_3.avi"},
         {"a gap is used", {"/f/rec.avi", "/f/rec_3.avi"}, "/f/rec_2.avi"},
         {"other names do not count", {"/f/rec.AVI", "/f/rec.srt", "/f/rec_1.avi", "/f/rec.avi.srt2"}, "/f/rec.avi"},
