@@ -37,8 +37,9 @@ void PictureBufferPool::State::keep(std::vector<uint8_t> storage) {
 
 std::vector<uint8_t> PictureBufferPool::State::reuse(size_t bytes) {
     std::lock_guard<std::mutex> lock(mutex);
+    // Among equal fits the most recently released, whose pixels are likeliest still in the cache.
     size_t best = free.size();
-    for (size_t i = 0; i < free.size(); ++i) {
+    for (size_t i = free.size(); i-- > 0;) {
         const size_t cap = free[i].capacity();
         if (cap >= bytes && cap - bytes <= bytes / 4 && (best == free.size() || cap < free[best].capacity()))
             best = i;

@@ -154,6 +154,10 @@ EngineRun runEngine(const std::string &path, int channels, bool keepTimes) {
 }
 
 // libavcodec and the scaler on the frames of the first `channels` channels, in file order.
+// With ownPictures, every channel's pictures go to storage of the channel's own (as the engine's
+// pictures, which the panes keep), instead of one buffer that stays in the cache.
+bool gSerialOwnPictures = false;
+
 double runSerial(const std::string &path, const mkrec::Manifest &m, int channels, size_t *pictures) {
     const auto t0 = Clock::now();
     const std::vector<uint8_t> file = mkrec::readFile(path);
@@ -168,7 +172,7 @@ double runSerial(const std::string &path, const mkrec::Manifest &m, int channels
     }
     AVPacket *pkt = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
-    std::vector<uint8_t> rgba;
+    std::vector<std::vector<uint8_t>> outputs(gSerialOwnPictures ? channels : 1);
     *pictures = 0;
     for (const mkrec::Unit *u : m.video()) {
         if (u->channel >= channels) continue;
@@ -181,6 +185,7 @@ double runSerial(const std::string &path, const mkrec::Manifest &m, int channels
             s = sws_getCachedContext(s, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
                                      frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_FAST_BILINEAR, nullptr,
                                      nullptr, nullptr);
+            std::vector<uint8_t> &rgba = outputs[gSerialOwnPictures ? u->channel : 0];
             rgba.resize(static_cast<size_t>(frame->width) * frame->height * 4);
             uint8_t *dst[4] = {rgba.data(), nullptr, nullptr, nullptr};
             int stride[4] = {frame->width * 4, 0, 0, 0};
@@ -332,10 +337,11 @@ std::vector<std::string> split(const std::string &s) {
 
 void usage() {
     std::printf("usage: engine_speed_bench [--sizes D1,1080p] [--channels 1,4,16] [--frames N] [--seconds S]\n"
-                "                          [--pairs N] [--no-1x] [--engine-only] [--capacity]\n"
+                "                          [--pairs N] [--no-1x] [--serial-own] [--engine-only] [--capacity]\n"
                 "  --frames N    unpaced frames per channel (default 125)\n"
                 "  --seconds S   length of the 1x recordings (default 6)\n"
                 "  --pairs N     paired runs of engine and anchors (default 2)\n"
+                "  --serial-own  the serial anchor writes each channel's pictures to storage of its own\n"
                 "  --engine-only the engine's unpaced runs alone (for a profiler)\n"
                 "  --capacity    only 1x runs: the largest channel count that keeps up, per size\n"
                 "                (default sizes D1,720p,1080p)\n");
@@ -367,6 +373,8 @@ int main(int argc, char **argv) {
             pairs = std::max(1, std::atoi(argv[++i]));
         } else if (a == "--no-1x") {
             realTime = false;
+        } else if (a == "--serial-own") {
+            gSerialOwnPictures = true;
         } else if (a == "--engine-only") {
             engineOnly = true;
             realTime = false;
