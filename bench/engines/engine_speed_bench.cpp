@@ -156,9 +156,8 @@ EngineRun runEngine(const std::string &path, int channels, bool keepTimes) {
 // libavcodec and the scaler on the frames of the first `channels` channels, in file order.
 // With ownPictures, every channel's pictures go to storage of the channel's own (as the engine's
 // pictures, which the panes keep), instead of one buffer that stays in the cache.
-bool gSerialOwnPictures = false;
-
-double runSerial(const std::string &path, const mkrec::Manifest &m, int channels, size_t *pictures) {
+double runSerial(const std::string &path, const mkrec::Manifest &m, int channels, bool ownPictures,
+                 size_t *pictures) {
     const auto t0 = Clock::now();
     const std::vector<uint8_t> file = mkrec::readFile(path);
     std::vector<AVCodecContext *> ctx(channels, nullptr);
@@ -172,7 +171,7 @@ double runSerial(const std::string &path, const mkrec::Manifest &m, int channels
     }
     AVPacket *pkt = av_packet_alloc();
     AVFrame *frame = av_frame_alloc();
-    std::vector<std::vector<uint8_t>> outputs(gSerialOwnPictures ? channels : 1);
+    std::vector<std::vector<uint8_t>> outputs(ownPictures ? channels : 1);
     *pictures = 0;
     for (const mkrec::Unit *u : m.video()) {
         if (u->channel >= channels) continue;
@@ -185,7 +184,7 @@ double runSerial(const std::string &path, const mkrec::Manifest &m, int channels
             s = sws_getCachedContext(s, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
                                      frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_FAST_BILINEAR, nullptr,
                                      nullptr, nullptr);
-            std::vector<uint8_t> &rgba = outputs[gSerialOwnPictures ? u->channel : 0];
+            std::vector<uint8_t> &rgba = outputs[ownPictures ? u->channel : 0];
             rgba.resize(static_cast<size_t>(frame->width) * frame->height * 4);
             uint8_t *dst[4] = {rgba.data(), nullptr, nullptr, nullptr};
             int stride[4] = {frame->width * 4, 0, 0, 0};
@@ -340,7 +339,8 @@ void usage() {
                 "  --frames N    unpaced frames per channel (default 125)\n"
                 "  --seconds S   length of the 1x recordings (default 6; 10 with --capacity)\n"
                 "  --pairs N     paired runs of engine and anchors (default 2)\n"
-                "  --serial-own  the serial anchor writes each channel's pictures to storage of its own\n"
+                "  --serial-own  also a serial anchor that writes each channel's pictures to storage of\n"
+                "                its own (as pictures kept by the panes), column own\n"
                 "  --engine-only the engine's unpaced runs alone (for a profiler)\n"
                 "  --capacity    only 1x runs: the largest channel count that keeps up, per size\n"
                 "                (default sizes D1,720p,1080p)\n");
@@ -353,7 +353,7 @@ int main(int argc, char **argv) {
     std::vector<int> counts{1, 4, 16};
     int frames = 125, pairs = 2;
     double seconds = 6;
-    bool realTime = true, capacity = false, sizesGiven = false, secondsGiven = false, engineOnly = false;
+    bool realTime = true, capacity = false, serialOwn = false, sizesGiven = false, secondsGiven = false, engineOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -374,7 +374,7 @@ int main(int argc, char **argv) {
         } else if (a == "--no-1x") {
             realTime = false;
         } else if (a == "--serial-own") {
-            gSerialOwnPictures = true;
+            serialOwn = true;
         } else if (a == "--engine-only") {
             engineOnly = true;
             realTime = false;
@@ -396,9 +396,12 @@ int main(int argc, char **argv) {
                 "grain 3, at D1 1.5, 720p 3, 1080p 5 Mbit/s. Pictures per second timed from open;\n"
                 "ratios engine/anchor, median of %d paired runs; cores = engine processor time / wall.\n",
                 pairs);
-    if (!capacity)
-        std::printf("%-6s %3s %7s %9s %9s %9s %8s %8s %6s\n", "size", "ch", "frames", "engine", "serial", "parallel",
+    if (!capacity) {
+        std::printf("%-6s %3s %7s %9s %9s %9s %8s %8s %6s", "size", "ch", "frames", "engine", "serial", "parallel",
                     "eng/ser", "eng/par", "cores");
+        if (serialOwn) std::printf(" %9s %8s", "own", "eng/own");
+        std::printf("\n");
+    }
     std::vector<std::string> realTimeLines;
     for (const std::string &sizeName : sizes) {
         const Size *size = nullptr;
@@ -447,29 +450,36 @@ int main(int argc, char **argv) {
             std::vector<std::string> streams;
             for (int ch = 0; ch < channels; ++ch)
                 streams.push_back(rec.esDir + "/video-ch" + std::to_string(ch) + ".h264");
-            std::vector<double> engineFps, serialFps, parallelFps, cores;
+            std::vector<double> engineFps, serialFps, parallelFps, cores, ownFps;
             size_t pictures = 0;
             const double expected = static_cast<double>(channels) * frames;
             for (int p = 0; p < pairs; ++p) {
                 const EngineRun e = runEngine(rec.flat.path, channels, false);
                 size_t serialPictures = e.pictures;
-                const double s = engineOnly ? e.wall : runSerial(rec.flat.path, rec.flat.manifest, channels, &serialPictures);
+                const double s =
+                    engineOnly ? e.wall : runSerial(rec.flat.path, rec.flat.manifest, channels, false, &serialPictures);
                 const double par = engineOnly ? e.wall : runParallel(streams);
-                if (e.wall <= 0 || s <= 0 || par <= 0) continue;
+                size_t ownPictures = 0;
+                const double own = serialOwn ? runSerial(rec.flat.path, rec.flat.manifest, channels, true, &ownPictures) : 1;
+                if (e.wall <= 0 || s <= 0 || par <= 0 || own <= 0) continue;
+                ownFps.push_back(ownPictures / own);
                 pictures = e.pictures;
                 engineFps.push_back(e.pictures / e.wall);
                 serialFps.push_back(serialPictures / s);
                 parallelFps.push_back(expected / par);
                 cores.push_back(e.cpu / e.wall);
             }
-            std::vector<double> es, ep;
+            std::vector<double> es, ep, eo;
             for (size_t i = 0; i < engineFps.size(); ++i) {
                 es.push_back(engineFps[i] / serialFps[i]);
                 ep.push_back(engineFps[i] / parallelFps[i]);
+                if (ownFps[i] > 0) eo.push_back(engineFps[i] / ownFps[i]);
             }
-            std::printf("%-6s %3d %7zu %9.1f %9.1f %9.1f %8.3f %8.3f %6.2f\n", size->name, channels, pictures,
+            std::printf("%-6s %3d %7zu %9.1f %9.1f %9.1f %8.3f %8.3f %6.2f", size->name, channels, pictures,
                         median(engineFps), median(serialFps), median(parallelFps), median(es), median(ep),
                         median(cores));
+            if (serialOwn) std::printf(" %9.1f %8.3f", median(ownFps), median(eo));
+            std::printf("\n");
             std::fflush(stdout);
             if (realFrames > 0) {
                 const Lateness l = realTimeRun(rec, channels);
