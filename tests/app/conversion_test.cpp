@@ -235,3 +235,41 @@ TEST(ConversionQuit, LeavesACompleteFileOrNone) {
 }
 
 } // namespace
+
+namespace {
+
+// Stop while converting: the conversion ends at once with a complete, shorter file and the
+// completion sheet; answering it gives the window back.
+TEST(ConversionStop, EndsEarlyWithACompleteFile) {
+    mkrec::TempDir dir;
+    mkrec::Recording rec = mkrec::make(dir, "long.dv5", {"--kind", "dv5-nvr", "--duration", "8"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    const std::string avi = dir.file("long.avi");
+    Rig rig;
+    rig.setSettings(dir.path());
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
+    ASSERT_TRUE(serveEventsUntil([&] {
+        std::lock_guard<std::mutex> lock(rig.mutex);
+        return rig.delivered.video.size() > 30;
+    }));
+    EXPECT_TRUE(rig.delegate->window->ui.stopBtn->isEnabled());
+    rig.delegate->window->ui.stopBtn->click();
+    ASSERT_TRUE(rig.waitForSheet(1, 3000));
+    EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Complete"));
+    EXPECT_EQ(rig.state(), 3);
+    rig.sheets.answer(1000);
+    EXPECT_EQ(rig.enabledButtons(), 5);
+    const std::vector<std::string> got = packetMd5s(avi);
+    std::vector<std::string> want;
+    for (const mkrec::Unit *u : rec.manifest.video(0)) want.push_back(u->esMd5);
+    ASSERT_GT(got.size(), 30u);
+    ASSERT_LT(got.size(), want.size()) << "Stop did not end the conversion early";
+    want.resize(got.size());
+    EXPECT_EQ(got, want);
+    // Stop again has nothing to end.
+    rig.delegate->window->ui.stopBtn->click();
+    EXPECT_EQ(rig.sheets.sheets.size(), 1u);
+}
+
+} // namespace
