@@ -159,14 +159,13 @@ void seek(Builder &b, int percent) {
     b.command(Command::SetPlaying, 1);
 }
 
-void tick(Builder &b, HeldButton held) {
-    // The step window a forward button opened at the last tick closes.
-    b.command(Command::SetForwardAtPause, 0);
+void step(Builder &b, HeldButton held) {
     if (!canStep(b.now())) return;
     b.result().showFullScreenPanel = true;
     if (held == HeldButton::Rewind) {
         fastRewind(b);
     } else if (held == HeldButton::Forward) {
+        // The paused DV parser serves frames until the next tick closes the window again.
         b.command(Command::SetForwardAtPause, 1);
         fastForward(b);
     }
@@ -228,10 +227,14 @@ bool canStep(const TransportState &s) {
 
 TransportResult transportStep(const TransportState &state, const TransportInput &input) {
     Builder b(state);
+    // The step window a forward button opened at the last tick closes, whatever else holds.
+    if (input.input == Input::Tick) {
+        b.command(Command::SetForwardAtPause, 0);
+        return b.result();
+    }
     if (state.file == FileKind::None) {
         // Nothing runs: nothing to steer. A dragged slider goes back.
         if (input.input == Input::Seek || input.input == Input::SeekRefused) b.result().restoreProgressSlider = true;
-        if (input.input == Input::Tick) b.command(Command::SetForwardAtPause, 0);
         return b.result();
     }
     switch (input.input) {
@@ -242,7 +245,8 @@ TransportResult transportStep(const TransportState &state, const TransportInput 
     case Input::FastRewind: fastRewind(b); break;
     case Input::Seek: seek(b, input.percent); break;
     case Input::SeekRefused: b.result().restoreProgressSlider = true; break;
-    case Input::Tick: tick(b, input.held); break;
+    case Input::Tick: break;
+    case Input::Step: step(b, input.held); break;
     }
     return b.result();
 }

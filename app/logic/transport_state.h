@@ -72,15 +72,17 @@ struct TransportState {
     bool operator==(const TransportState &o) const;
 };
 
-enum class Input { Play, Pause, Stop, FastForward, FastRewind, Seek, SeekRefused, Tick };
+// Tick is the button watch's every tick; Step is the work a tick does while paused (see
+// canStep): the held button steps one frame.
+enum class Input { Play, Pause, Stop, FastForward, FastRewind, Seek, SeekRefused, Tick, Step };
 
-// Which press-and-hold button a tick finds held (rewind buttons are looked at first).
+// Which press-and-hold button a step finds held (rewind buttons are looked at first).
 enum class HeldButton { None, Rewind, Forward };
 
 struct TransportInput {
     Input input = Input::Play;
     int percent = 0;                       // Seek: 0..100
-    HeldButton held = HeldButton::None;    // Tick
+    HeldButton held = HeldButton::None;    // Step
 };
 
 // One write or call, in the order it must happen.
@@ -121,7 +123,7 @@ struct TransportResult {
 
 TransportResult transportStep(const TransportState &state, const TransportInput &input);
 
-// A press-and-hold button's tick can step only in this state.
+// A tick leads to a step only in this state: a running file, paused, not stopped.
 bool canStep(const TransportState &state);
 
 // The speed step's status images: 1..4 give 2x..16x.

@@ -41,7 +41,7 @@ struct S {
 };
 
 TransportInput in(Input i, int percent = 0) { return TransportInput{i, percent, HeldButton::None}; }
-TransportInput tickHolding(HeldButton held) { return TransportInput{Input::Tick, 0, held}; }
+TransportInput stepHolding(HeldButton held) { return TransportInput{Input::Step, 0, held}; }
 
 enum Effect : unsigned { kNone = 0, kAlert = 1, kResetLater = 2, kPanel = 4, kRestore = 8, kSeekFirst = 16 };
 
@@ -156,28 +156,29 @@ TEST(TransportState, EveryInputInEveryStateThatMatters) {
          {{C::DVSeek, 100}, {C::SetPlaying, 1}}, Img::Play, kKeep},
         {"a refused seek puts the slider back", S(AVC), in(Input::SeekRefused), {}, kKeep, kKeep, kRestore},
 
-        // ---- The button watch: steps only while paused, and never on a stopped file.
-        {"tick while playing closes the step window only", S(DV), tickHolding(HeldButton::Forward),
-         {{C::SetForwardAtPause, 0}}, kKeep, kKeep},
-        {"tick paused, nothing held, shows the panel", S(AVC).paused(), tickHolding(HeldButton::None),
-         {{C::SetForwardAtPause, 0}}, kKeep, kKeep, kPanel},
-        {"tick paused DV, forward held: one step", S(DV).paused(), tickHolding(HeldButton::Forward),
-         {{C::SetForwardAtPause, 0}, {C::SetForwardAtPause, 1}, {C::SetPlaying, 0}, {C::SetSpeed, 0},
-          {C::DVResetAudioTime, 0}},
-         kKeep, kKeep, kPanel},
-        {"tick paused AVC, forward held: step forward", S(AVC).paused(), tickHolding(HeldButton::Forward),
-         {{C::SetForwardAtPause, 0}, {C::SetForwardAtPause, 1}, {C::SetPlaying, 0}, {C::SetSpeed, 0},
-          {C::AVCAction, 13}},
-         kKeep, kKeep, kPanel},
-        {"tick paused AVC, rewind held: step back", S(AVC).paused(), tickHolding(HeldButton::Rewind),
-         {{C::SetForwardAtPause, 0}, {C::SetSpeed, 0}, {C::AVCAction, 14}}, kKeep, kKeep, kPanel},
-        {"tick paused DV, rewind held: the alert", S(DV).paused(), tickHolding(HeldButton::Rewind),
-         {{C::SetForwardAtPause, 0}}, kKeep, kKeep, kPanel | kAlert},
-        {"tick on an AVC file stopped after a pause does not step",
-         S(AVC).paused().status(kAVCStop).images(Img::Stop, Img::Stop), tickHolding(HeldButton::Rewind),
-         {{C::SetForwardAtPause, 0}}, kKeep, kKeep},
-        {"tick paused with the player idle does not step", S(DV).paused().player(kPlayerIdle),
-         tickHolding(HeldButton::Forward), {{C::SetForwardAtPause, 0}}, kKeep, kKeep},
+        // ---- The button watch: every tick closes the step window; steps only while paused,
+        // ---- and never on a stopped file.
+        {"tick", S(DV).paused(), in(Input::Tick), {{C::SetForwardAtPause, 0}}, kKeep, kKeep},
+        {"tick with no file", S(None).paused(), in(Input::Tick), {{C::SetForwardAtPause, 0}}, kKeep, kKeep},
+        {"step while playing does nothing", S(DV), stepHolding(HeldButton::Forward), {}, kKeep, kKeep},
+        {"step paused, nothing held, shows the panel", S(AVC).paused(), stepHolding(HeldButton::None), {}, kKeep,
+         kKeep, kPanel},
+        {"step paused DV, forward held: one step", S(DV).paused(), stepHolding(HeldButton::Forward),
+         {{C::SetForwardAtPause, 1}, {C::SetPlaying, 0}, {C::SetSpeed, 0}, {C::DVResetAudioTime, 0}}, kKeep, kKeep,
+         kPanel},
+        {"step paused AVC, forward held: step forward", S(AVC).paused(), stepHolding(HeldButton::Forward),
+         {{C::SetForwardAtPause, 1}, {C::SetPlaying, 0}, {C::SetSpeed, 0}, {C::AVCAction, 13}}, kKeep, kKeep,
+         kPanel},
+        {"step paused AVC, rewind held: step back", S(AVC).paused(), stepHolding(HeldButton::Rewind),
+         {{C::SetSpeed, 0}, {C::AVCAction, 14}}, kKeep, kKeep, kPanel},
+        {"step paused DV, rewind held: the alert", S(DV).paused(), stepHolding(HeldButton::Rewind), {}, kKeep, kKeep,
+         kPanel | kAlert},
+        {"no step on an AVC file stopped after a pause",
+         S(AVC).paused().status(kAVCStop).images(Img::Stop, Img::Stop), stepHolding(HeldButton::Rewind), {}, kKeep,
+         kKeep},
+        {"no step with the player idle", S(DV).paused().player(kPlayerIdle), stepHolding(HeldButton::Forward), {},
+         kKeep, kKeep},
+        {"no step with no file", S(None).paused(), stepHolding(HeldButton::Forward), {}, kKeep, kKeep},
 
         // ---- No file running: nothing changes.
         {"play with no file", S(None).paused(), in(Input::Play), {}, kKeep, kKeep},
@@ -187,8 +188,6 @@ TEST(TransportState, EveryInputInEveryStateThatMatters) {
         {"rewind with no file", S(None), in(Input::FastRewind), {}, kKeep, kKeep},
         {"seek with no file puts the slider back", S(None).stopped(), in(Input::Seek, 40), {}, kKeep, kKeep,
          kRestore},
-        {"tick with no file", S(None).paused(), tickHolding(HeldButton::Rewind), {{C::SetForwardAtPause, 0}}, kKeep,
-         kKeep},
     };
 
     for (const Case &c : cases) {
