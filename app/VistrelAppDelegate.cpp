@@ -17,6 +17,8 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/OsdTextLayer.h"
 #include "app/main_window.h"
+#include "app/transport/engine_transport_target.h"
+#include "app/transport/transport_controller.h"
 #include "audio/audio_stream_processor.h"
 #include "avi/ANAVIFrameBuilder.h"
 #include "engines/avc_format_playback.h"
@@ -66,6 +68,7 @@ VistrelAppDelegate::VistrelAppDelegate() : mainThreadPoster_(this) {
         dv->setPImageHeightFromStream(&iImageHeightFromStream_);
     }
     loadInterfaceDocuments();
+    initTransportControls();
 }
 
 // The AVC engine, made once and reused for every AVC file.
@@ -214,9 +217,6 @@ void VistrelAppDelegate::makeWindowKeyAndOrderFront() {
 // The 16 channel tiles with their title layers, and the on-screen text layers of the pane.
 void VistrelAppDelegate::initVideoPane() {}
 
-// The repeating button-watch timer that turns a held forward or rewind button into steps.
-void VistrelAppDelegate::initCheckButtonIsPressedCallback() {}
-
 // The conversion spinner: a spinner cell in the control strip, hidden until a conversion runs.
 void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
     if (!aviConvertingIndicator) return;
@@ -225,9 +225,6 @@ void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
     aviConvertingIndicator->setCell(std::move(cell));
     aviConvertingIndicator->setVisible(false);
 }
-
-// The volume of the channel being heard; there is nothing to hear before a file is open.
-void VistrelAppDelegate::audioSliderChanged(float) {}
 
 void VistrelAppDelegate::initFileWrapper() {
     try {

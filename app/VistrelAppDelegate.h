@@ -39,6 +39,8 @@ class CustomizedVideoView;
 class CustomizedView;
 class AVCFormatPlayback;
 class DVFormatPlayback;
+class EngineTransportTarget;
+class TransportController;
 class LayerView;
 class MainWindow;
 class OsdTextLayer;
@@ -116,6 +118,24 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
     void releaseFileWrapper();
     void audioSliderChanged(float volume);
     void windowDidResize();
+
+    // ---- Transport controls (the work is TransportController's) ----
+
+    void playAction();
+    void pauseAction();
+    void stopAction();
+    void fastForwardAction();
+    void fastRewindAction();
+    void progressSliderValueChanged(int percent);
+    void clickAudioChannelSwitchBtn();
+    void flipImageAction(bool on);
+    void checkPlaybackBtnIsPressed();
+    void doForwardAndRewindStepPlayback();
+    void notSupportFastRewindActionAlert();
+    // Makes the transport controller over the engines and connects the transport controls.
+    void initTransportControls();
+    TransportController *transport() const { return transport_.get(); }
+    EngineTransportTarget *transportTarget() const { return transportTarget_.get(); }
 
     AVCFormatPlayback *handleAVCFmtPlayback() const { return handleAVCFmtPlayback_.get(); }
     DVFormatPlayback *handleDVFmtPlayback() const { return handleDVFmtPlayback_.get(); }
@@ -255,6 +275,8 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
     std::unique_ptr<AVCFormatPlayback> handleAVCFmtPlayback_;
     std::unique_ptr<DVFormatPlayback> handleDVFmtPlayback_;
     std::unique_ptr<ANAVIFrameBuilder> aviFrameBuilder_;
+    std::unique_ptr<EngineTransportTarget> transportTarget_;
+    std::unique_ptr<TransportController> transport_;
     mutable std::mutex absoluteFilePathMutex_;
     QString absoluteFilePath_;
     mutable std::mutex sysTimeMutex_;

@@ -1,0 +1,359 @@
+// The transport controller against a fake target: what reaches the target and the status views
+// for a control, the held-button steps of the button watch, the unsupported-action sheet, the
+// alert adapter over a real message box, and the delegate's controls with no file open.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include <algorithm>
+#include <memory>
+
+#include "app/VistrelAppDelegate.h"
+#include "app/alerts.h"
+#include "app/controls/CustomizedButton.h"
+#include "app/controls/CustomizedProgressSlider.h"
+#include "app/main_window.h"
+#include "app/transport/transport_controller.h"
+#include "engines/engine_controls.h"
+#include "qt_test_app.h"
+
+using namespace transport;
+
+namespace {
+
+using Img = StatusImage;
+
+// Keeps a state that the commands change, and records everything it is asked.
+class FakeTarget : public TransportTarget {
+  public:
+    TransportState state;
+    std::vector<TransportCommand> commands;
+    bool acceptSeeks = true;
+    int audioChannel = 0;
+    float volume = -1.0f;
+    bool flip = false;
+
+    TransportState transportState() const override { return state; }
+    bool apply(const TransportCommand &c) override {
+        commands.push_back(c);
+        switch (c.command) {
+        case Command::SetPlaying: state.playing = c.value; break;
+        case Command::SetPaused: state.paused = c.value; break;
+        case Command::SetSpeed: state.speed = c.value; break;
+        case Command::SetAVCStatus: state.avcStatus = c.value; break;
+        case Command::AVCSeek: return acceptSeeks;
+        default: break;
+        }
+        return true;
+    }
+    void selectAudioChannel(int channel) override { audioChannel = channel; }
+    void setAudioVolume(float v) override { volume = v; }
+    void setFlipImage(bool on) override { flip = on; }
+
+    int count(Command command, int value) const {
+        return static_cast<int>(std::count(commands.begin(), commands.end(), TransportCommand{command, value}));
+    }
+};
+
+Input inputOf(void (TransportController::*control)()) {
+    if (control == &TransportController::playAction) return Input::Play;
+    if (control == &TransportController::pauseAction) return Input::Pause;
+    if (control == &TransportController::stopAction) return Input::Stop;
+    if (control == &TransportController::fastForwardAction) return Input::FastForward;
+    return Input::FastRewind;
+}
+
+// Answers nothing until told to; counts what it was shown.
+class RecordingPresenter : public AlertPresenter {
+  public:
+    std::vector<Alert> shown;
+    AlertCompletion pending;
+    void present(QWidget *, const Alert &alert, AlertCompletion completion) override {
+        shown.push_back(alert);
+        pending = std::move(completion);
+    }
+};
+
+class TransportControllerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testApp();
+        window = std::make_unique<QWidget>();
+        views.playbackStatusImageView = new QLabel(window.get());
+        views.fullScreenPlaybackStatusImageView = new QLabel(window.get());
+        views.fastRewindBtn = new CustomizedButton1(window.get());
+        views.fastRewindFullScreenBtn = new CustomizedButton1(window.get());
+        views.fastForwardBtn = new CustomizedButton2(window.get());
+        views.fastForwardFullScreenBtn = new CustomizedButton2(window.get());
+        views.playbackProgressSlider = new CustomizedProgressSlider(window.get());
+        views.fullScreenPlaybackProgressSlider = new CustomizedProgressSlider(window.get());
+        views.audioChannelSwitchBtn = new QComboBox(window.get());
+        views.playbackVolumeSlider = new QSlider(window.get());
+        views.fullScreenPlaybackVolumeSlider = new QSlider(window.get());
+        views.fullScreenPlaybackVolumeSlider->setRange(0, 1000);
+        views.window = window.get();
+        // Twelve pictures of each kind, all of one look: only their identity tells them apart.
+        pixmaps.resize(2 * kStatusImageCount);
+        for (int i = 1; i < kStatusImageCount; ++i) {
+            pixmaps[i] = QPixmap(8, 8);
+            pixmaps[i].fill(Qt::gray);
+            pixmaps[kStatusImageCount + i] = QPixmap(8, 8);
+            pixmaps[kStatusImageCount + i].fill(Qt::gray);
+            images.window[i] = &pixmaps[i];
+            images.fullScreen[i] = &pixmaps[kStatusImageCount + i];
+        }
+        TransportHooks hooks;
+        hooks.showFullScreenControlPanel = [this] { ++panelRequests; };
+        controller = std::make_unique<TransportController>(target, views, images, hooks);
+        previousPresenter = setAlertPresenter(&presenter);
+    }
+    void TearDown() override {
+        setAlertPresenter(previousPresenter);
+        controller.reset();
+        window.reset();
+    }
+
+    void startWith(FileKind file, Img shown) {
+        target.state = TransportState{};
+        target.state.file = file;
+        target.state.playerState = kPlayerPlaying;
+        target.state.playing = true;
+        show(shown, shown);
+    }
+    void show(Img window, Img full) {
+        views.playbackStatusImageView->setPixmap(*images.window[static_cast<int>(window)]);
+        views.fullScreenPlaybackStatusImageView->setPixmap(*images.fullScreen[static_cast<int>(full)]);
+    }
+    bool shows(QLabel *view, const QPixmap *image) { return view->pixmap().cacheKey() == image->cacheKey(); }
+    bool windowShows(Img image) { return shows(views.playbackStatusImageView, images.window[static_cast<int>(image)]); }
+    bool fullShows(Img image) {
+        return shows(views.fullScreenPlaybackStatusImageView, images.fullScreen[static_cast<int>(image)]);
+    }
+
+    std::unique_ptr<QWidget> window;
+    TransportViews views;
+    TransportImages images;
+    std::vector<QPixmap> pixmaps;
+    FakeTarget target;
+    RecordingPresenter presenter;
+    AlertPresenter *previousPresenter = nullptr;
+    int panelRequests = 0;
+    std::unique_ptr<TransportController> controller;
+};
+
+// Each control sends the machine's commands, in order, and the views show the pictures the
+// machine chose, told apart by identity.
+TEST_F(TransportControllerTest, ControlsReachTheTargetAndTheStatusViews) {
+    struct Row {
+        const char *name;
+        FileKind file;
+        Img windowBefore, fullBefore;
+        void (TransportController::*control)();
+        Img windowAfter, fullAfter;
+    };
+    const Row rows[] = {
+        {"fast forward", FileKind::AVC, Img::Play, Img::Play, &TransportController::fastForwardAction, Img::Fwd2x,
+         Img::Fwd2x},
+        {"fast rewind", FileKind::AVC, Img::Fwd8x, Img::Fwd8x, &TransportController::fastRewindAction, Img::Rwd1x,
+         Img::Rwd1x},
+        {"pause keeps a stop picture", FileKind::DV, Img::Stop, Img::Play, &TransportController::pauseAction,
+         Img::Stop, Img::Pause},
+        {"stop", FileKind::DV, Img::Fwd4x, Img::Fwd4x, &TransportController::stopAction, Img::Stop, Img::Stop},
+        {"play", FileKind::AVC, Img::Pause, Img::Stop, &TransportController::playAction, Img::Play, Img::Play},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        startWith(row.file, Img::Play);
+        show(row.windowBefore, row.fullBefore);
+        TransportState before = target.state;
+        before.windowImage = row.windowBefore;
+        before.fullScreenImage = row.fullBefore;
+        const TransportResult expected = transportStep(before, TransportInput{inputOf(row.control)});
+        target.commands.clear();
+        (controller.get()->*row.control)();
+        EXPECT_EQ(target.commands, expected.commands);
+        EXPECT_FALSE(target.commands.empty());
+        EXPECT_TRUE(windowShows(row.windowAfter));
+        EXPECT_TRUE(fullShows(row.fullAfter));
+    }
+}
+
+// A seek the engine refuses leaves everything as it was and puts both sliders back where
+// playback is; an accepted one plays a stopped file.
+TEST_F(TransportControllerTest, RefusedSeekPutsTheSliderBack) {
+    startWith(FileKind::AVC, Img::Stop);
+    target.state.avcStatus = kAVCStop;
+    views.playbackProgressSlider->setFloatValue(37.0f); // playback reports 37 %
+    EXPECT_FLOAT_EQ(controller->playingPosition(), 37.0f);
+
+    // The user drags to 80 % while the index is still being built.
+    views.playbackProgressSlider->setSliderDown(true);
+    views.playbackProgressSlider->setFloatValue(80.0f);
+    views.playbackProgressSlider->setSliderDown(false);
+    target.acceptSeeks = false;
+    controller->progressSliderValueChanged(80);
+    EXPECT_EQ(target.commands, (std::vector<TransportCommand>{{Command::AVCSeek, 80}}));
+    EXPECT_FLOAT_EQ(views.playbackProgressSlider->floatValue(), 37.0f);
+    EXPECT_FLOAT_EQ(views.fullScreenPlaybackProgressSlider->floatValue(), 37.0f);
+    EXPECT_TRUE(windowShows(Img::Stop));
+    EXPECT_EQ(target.state.avcStatus, kAVCStop);
+
+    target.acceptSeeks = true;
+    target.commands.clear();
+    controller->progressSliderValueChanged(80);
+    EXPECT_EQ(target.count(Command::AVCAction, kAVCPlay), 1);
+    EXPECT_TRUE(target.state.playing);
+    EXPECT_TRUE(windowShows(Img::Play));
+}
+
+// The button watch: while paused, each tick with a forward button held steps one frame; with
+// the button let go the steps stop; a stopped file is never stepped.
+TEST_F(TransportControllerTest, HoldingForwardWhilePausedStepsEveryTick) {
+    startWith(FileKind::AVC, Img::Pause);
+    target.state.paused = true;
+    target.state.playing = false;
+    target.state.avcStatus = kAVCPause;
+    controller->initCheckButtonIsPressedCallback();
+    EXPECT_TRUE(controller->buttonWatchActive());
+
+    views.fastForwardFullScreenBtn->setBtnPressed(1);
+    ASSERT_TRUE(serveEventsUntil([&] { return target.count(Command::AVCAction, kAVCStepForward) >= 3; }, 3000));
+    EXPECT_GE(panelRequests, 3);
+    views.fastForwardFullScreenBtn->setBtnPressed(0);
+    serveEventsUntil([] { return false; }, 150); // a tick that may already have begun ends
+    const int steps = target.count(Command::AVCAction, kAVCStepForward);
+    serveEventsUntil([] { return false; }, 350);
+    EXPECT_EQ(target.count(Command::AVCAction, kAVCStepForward), steps);
+    // Every tick closed the step window, including those with nothing held.
+    EXPECT_GE(target.count(Command::SetForwardAtPause, 0), steps + 3);
+    EXPECT_TRUE(windowShows(Img::Pause)) << "a step changes no picture";
+
+    // Rewind held steps back; after Stop, holding it does nothing.
+    views.fastRewindBtn->setBtnPressed(1);
+    ASSERT_TRUE(serveEventsUntil([&] { return target.count(Command::AVCAction, kAVCStepBack) >= 2; }, 3000));
+    controller->stopAction();
+    target.commands.clear();
+    serveEventsUntil([] { return false; }, 350);
+    EXPECT_EQ(target.count(Command::AVCAction, kAVCStepBack), 0);
+    EXPECT_EQ(target.count(Command::AVCAction, kAVCRewind1x), 0);
+    EXPECT_TRUE(windowShows(Img::Stop));
+    views.fastRewindBtn->setBtnPressed(0);
+}
+
+// Fast rewind of a DV file: the sheet and nothing else; one sheet at a time, even with the
+// rewind button held on a paused file.
+TEST_F(TransportControllerTest, DVRewindShowsTheUnsupportedSheetOnly) {
+    startWith(FileKind::DV, Img::Play);
+    controller->fastRewindAction();
+    controller->fastRewindAction();
+    serveEvents();
+    ASSERT_EQ(presenter.shown.size(), 1u);
+    EXPECT_EQ(presenter.shown[0].messageText, QStringLiteral("Action Unsupported"));
+    EXPECT_EQ(presenter.shown[0].informativeText,
+              QStringLiteral("DV4/DV5 file playback doesn't support fast rewind action."));
+    EXPECT_EQ(presenter.shown[0].buttons, QStringList{QStringLiteral("OK")});
+    EXPECT_TRUE(target.commands.empty());
+    EXPECT_TRUE(windowShows(Img::Play));
+
+    presenter.pending(kAlertFirstButtonReturn);
+    target.state.paused = true;
+    views.fastRewindBtn->setBtnPressed(1);
+    controller->initCheckButtonIsPressedCallback();
+    ASSERT_TRUE(serveEventsUntil([&] { return presenter.shown.size() == 2; }, 2000));
+    // The sheet ended the press: no request piles up behind it.
+    EXPECT_EQ(views.fastRewindBtn->btnPressed(), 0);
+    serveEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(presenter.shown.size(), 2u);
+}
+
+// Volume, audio channel and flip go straight to the target.
+TEST_F(TransportControllerTest, VolumeChannelAndFlip) {
+    controller->audioSliderChanged(0.25f);
+    EXPECT_FLOAT_EQ(target.volume, 0.25f);
+    EXPECT_EQ(views.playbackVolumeSlider->value(), 25);
+    EXPECT_EQ(views.fullScreenPlaybackVolumeSlider->value(), 250);
+    controller->audioSliderChanged(7.0f);
+    EXPECT_FLOAT_EQ(target.volume, 1.0f);
+
+    QComboBox *menu = views.audioChannelSwitchBtn;
+    menu->addItem(QString(), 3);
+    menu->addItem(QString(), 9);
+    menu->setCurrentIndex(1);
+    controller->clickAudioChannelSwitchBtn();
+    EXPECT_EQ(target.audioChannel, 9);
+    menu->clear();
+    menu->addItem(QString(), 0); // a file without audio
+    controller->clickAudioChannelSwitchBtn();
+    EXPECT_EQ(target.audioChannel, 9);
+
+    controller->flipImageAction(true);
+    EXPECT_TRUE(target.flip);
+    controller->flipImageAction(false);
+    EXPECT_FALSE(target.flip);
+}
+
+// The message box behind the alert adapter: a sheet on its window; the code of each button.
+TEST(Alerts, MessageBoxSheetAnswersWithTheButtonsPlace) {
+    testApp();
+    QWidget window;
+    window.show();
+    for (int chosen = 0; chosen < 3; ++chosen) {
+        SCOPED_TRACE(chosen);
+        int answer = 0;
+        Alert alert;
+        alert.messageText = QStringLiteral("Message");
+        alert.informativeText = QStringLiteral("Details");
+        alert.buttons = QStringList{QStringLiteral("One"), QStringLiteral("Two"), QStringLiteral("Three")};
+        beginAlertSheet(&window, alert, [&](int code) { answer = code; });
+        QMessageBox *box = window.findChild<QMessageBox *>();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(box->text(), QStringLiteral("Message"));
+        EXPECT_EQ(box->informativeText(), QStringLiteral("Details"));
+        QAbstractButton *button = nullptr;
+        for (QAbstractButton *b : box->buttons())
+            if (b->text() == alert.buttons[chosen]) button = b;
+        ASSERT_NE(button, nullptr);
+        button->click();
+        EXPECT_EQ(answer, kAlertFirstButtonReturn + chosen);
+        ASSERT_TRUE(serveEventsUntil([&] { return window.findChild<QMessageBox *>() == nullptr; }, 2000));
+    }
+}
+
+// With no file open, every transport control of the delegate changes nothing and the seek
+// puts the slider back.
+TEST(TransportNoFile, DelegateControlsChangeNothing) {
+    testApp();
+    dvFmtResetControlFlags();
+    VistrelAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    Ui::MainWindow &ui = delegate.window->ui;
+    QPushButton *buttons[] = {ui.playActionBtn, ui.pauseActionBtn, ui.stopBtn, ui.fastForwardBtn, ui.fastRewindBtn,
+                              ui.fullScreenPlayBtn, ui.fullScreenPauseBtn, ui.fullScreenStopBtn};
+    for (QPushButton *button : buttons) button->click();
+    CustomizedProgressSlider *progress = delegate.playbackProgressSlider;
+    progress->setSliderDown(true);
+    progress->setFloatValue(60.0f);
+    progress->setSliderDown(false); // the seek
+    serveEvents();
+    EXPECT_FALSE(delegate.isPlaybackNow());
+    EXPECT_EQ(gDVFmtPlaybackIsPauseNow.load(), 0);
+    EXPECT_EQ(gDVFmtPlaybackSliderValueChanged.load(), 0);
+    EXPECT_EQ(gDVFmtPlaybackSpeed.load(), 0);
+    EXPECT_EQ(delegate.playbackStatusImageView->pixmap().cacheKey(), delegate.stopStatusImg.cacheKey());
+    EXPECT_EQ(delegate.window->findChild<QMessageBox *>(), nullptr);
+
+    // Flip and volume work without a file.
+    ui.flipImageBtn->click();
+    EXPECT_TRUE(delegate.videoFlipImageFlag());
+    delegate.playbackVolumeSlider->setValue(80);
+    EXPECT_EQ(delegate.fullScreenPlaybackVolumeSlider->value(), 80);
+    EXPECT_FLOAT_EQ(delegate.audioSliderValueForBinding(), 0.8f);
+}
+
+} // namespace
