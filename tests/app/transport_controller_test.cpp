@@ -18,7 +18,11 @@
 #include "app/controls/CustomizedButton.h"
 #include "app/controls/CustomizedProgressSlider.h"
 #include "app/main_window.h"
+#include "app/transport/engine_transport_target.h"
 #include "app/transport/transport_controller.h"
+#include "common/mkrec_fixture.h"
+#include "engines/avc_format_playback.h"
+#include "recorderfile/avc_parse.h"
 #include "engines/engine_controls.h"
 #include "qt_test_app.h"
 
@@ -354,6 +358,99 @@ TEST(TransportNoFile, DelegateControlsChangeNothing) {
     delegate.playbackVolumeSlider->setValue(80);
     EXPECT_EQ(delegate.fullScreenPlaybackVolumeSlider->value(), 80);
     EXPECT_FLOAT_EQ(delegate.audioSliderValueForBinding(), 0.8f);
+}
+
+// The engine side: each command lands on its flag, field or engine call.
+TEST(EngineTransportTarget, CommandsReachTheFlagsAndTheDelegate) {
+    testApp();
+    dvFmtResetControlFlags();
+    VistrelAppDelegate delegate;
+    EngineTransportTarget target(delegate);
+    struct Row {
+        TransportCommand command;
+        std::function<bool()> landed;
+    };
+    const Row rows[] = {
+        {{Command::SetPaused, 1}, [] { return gDVFmtPlaybackIsPauseNow.load() == 1; }},
+        {{Command::SetKeepRunning, 0}, [] { return gDVFmtPlaybackKeepRunning.load() == 0; }},
+        {{Command::SetStopLaunched, 1}, [] { return gDVFmtPlaybackStopActionLaunched.load() == 1; }},
+        {{Command::SetSpeed, 3}, [] { return gDVFmtPlaybackSpeed.load() == 3; }},
+        {{Command::SetForwardAtPause, 1}, [] { return gDVFmtPlaybackForwardAtPause.load() == 1; }},
+        {{Command::DVSeek, 42},
+         [] { return gDVFmtPlaybackSliderValueChanged.load() == 1 && gDVFmtPlaybackSliderPercentage.load() == 42; }},
+        {{Command::SetAVCStatus, 12}, [&] { return delegate.enAVCFmtPlaybackStatus() == 12; }},
+        {{Command::SetPlaying, 1}, [&] { return delegate.isPlaybackNow(); }},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(commandName(row.command.command));
+        EXPECT_TRUE(target.apply(row.command));
+        EXPECT_TRUE(row.landed());
+    }
+    const TransportState s = target.transportState();
+    EXPECT_TRUE(s.paused && s.playing);
+    EXPECT_EQ(s.speed, 3);
+    EXPECT_EQ(s.avcStatus, 12);
+    EXPECT_EQ(s.file, FileKind::None) << "nothing was started";
+    // No AVC file: a seek is refused, an action and the audio calls are harmless.
+    EXPECT_FALSE(target.apply({Command::AVCSeek, 10}));
+    EXPECT_TRUE(target.apply({Command::AVCAction, kAVCPlay}));
+    EXPECT_TRUE(target.apply({Command::AudioPlay, 0}));
+    dvFmtResetControlFlags();
+}
+
+// A real AVC engine under the controls. Nothing is decoded here (no pane asks for a channel), so
+// the file runs to its end at once: there pause and fast forward change nothing, a seek plays it
+// again, Stop shows stop; once the engine is torn down nothing is steered.
+TEST(EngineTransportTarget, SteersAnAVCEngineAtItsEnd) {
+    testApp();
+    dvFmtResetControlFlags();
+    mkrec::TempDir dir;
+    const mkrec::Recording rec = mkrec::make(dir, "clip.avc", {"--kind", "avc", "--duration", "6"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    VistrelAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    AVCFormatPlayback *avc = delegate.handleAVCFmtPlayback();
+    delegate.setPlayerState(kPlayerPlaying);
+    delegate.setIsAVCPlaybackFlag(true);
+    delegate.setEnAVCFmtPlaybackStatus(kAVCPlay);
+    ASSERT_TRUE(avc->createAVCFmtVideoPlaybackThread());
+    ASSERT_TRUE(avc->createAVCFmtAudioPlaybackThread());
+    ASSERT_NE(avc->openAVCFileAndStartParser(rec.path), 0);
+    delegate.setPlaybackIsActivated(true);
+    delegate.setIsPlaybackNow(true);
+    ASSERT_EQ(delegate.transportTarget()->runningFile(), FileKind::AVC);
+    ASSERT_TRUE(serveEventsUntil([&] {
+        return delegate.playbackTriState() == kTriStateAtEnd && delegate.enAVCFmtPlaybackStatus() == kAVCStop;
+    }, 5000));
+    serveEvents();
+
+    delegate.pauseAction();
+    delegate.fastForwardAction();
+    delegate.fastRewindAction();
+    EXPECT_EQ(delegate.enAVCFmtPlaybackStatus(), kAVCStop);
+    EXPECT_EQ(gDVFmtPlaybackIsPauseNow.load(), 0);
+    EXPECT_EQ(gDVFmtPlaybackSpeed.load(), 0);
+    EXPECT_EQ(delegate.playbackStatusImageView->pixmap().cacheKey(), delegate.stopStatusImg.cacheKey());
+
+    const long passes = avc_parse_passes(avc->fdAVCFile());
+    delegate.progressSliderValueChanged(50);
+    EXPECT_TRUE(delegate.isPlaybackNow());
+    EXPECT_EQ(delegate.playbackStatusImageView->pixmap().cacheKey(), delegate.playStatusImg.cacheKey());
+    EXPECT_TRUE(serveEventsUntil([&] { return avc_parse_passes(avc->fdAVCFile()) > passes; }, 3000))
+        << "the reader runs again";
+
+    delegate.stopAction();
+    EXPECT_EQ(delegate.enAVCFmtPlaybackStatus(), kAVCStop);
+    EXPECT_FALSE(delegate.isPlaybackNow());
+    EXPECT_EQ(delegate.fullScreenPlaybackStatusImageView->pixmap().cacheKey(),
+              delegate.stopStatusImgInFullScreen.cacheKey());
+
+    delegate.resetPlaybackHandle();
+    EXPECT_EQ(delegate.transportTarget()->runningFile(), FileKind::None);
+    delegate.playAction();
+    EXPECT_EQ(delegate.enAVCFmtPlaybackStatus(), kAVCStop) << "nothing steered after the teardown";
+    EXPECT_FALSE(delegate.isPlaybackNow());
+    dvFmtResetControlFlags();
 }
 
 } // namespace
