@@ -179,27 +179,6 @@ bool TransportState::operator==(const TransportState &o) const {
            hasAudio == o.hasAudio && windowImage == o.windowImage && fullScreenImage == o.fullScreenImage;
 }
 
-std::string statusImageName(StatusImage image, bool fullScreen) {
-    static const char *const kStems[kStatusImageCount] = {
-        "",
-        "play",
-        "pause",
-        "stop",
-        "fast_forward_2x",
-        "fast_forward_4x",
-        "fast_forward_8x",
-        "fast_forward_16x",
-        "fast_rewind_1x",
-        "fast_rewind_2x",
-        "fast_rewind_4x",
-        "fast_rewind_8x",
-        "fast_rewind_16x",
-    };
-    const int index = static_cast<int>(image);
-    if (index <= 0 || index >= kStatusImageCount) return std::string();
-    return std::string(kStems[index]) + (fullScreen ? "_full.png" : ".png");
-}
-
 StatusImage forwardImage(int speedStep) {
     switch (speedStep) {
     case 1: return StatusImage::Fwd2x;

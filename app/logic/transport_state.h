@@ -17,7 +17,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
 namespace transport {
@@ -51,9 +50,6 @@ constexpr uint8_t kTriStateAtEnd = 1;
 // conversion's, none).
 enum class StatusImage { Other, Play, Pause, Stop, Fwd2x, Fwd4x, Fwd8x, Fwd16x, Rwd1x, Rwd2x, Rwd4x, Rwd8x, Rwd16x };
 constexpr int kStatusImageCount = 13;
-
-// "play.png" / "play_full.png" and so on; empty for Other.
-std::string statusImageName(StatusImage image, bool fullScreen);
 
 // The state as it stands before an input.
 struct TransportState {

@@ -1,14 +1,12 @@
 // The transport controller against a fake target: what reaches the target and the status views
 // for a control, the held-button steps of the button watch, the unsupported-action sheet, the
-// alert adapter over a real message box, and the delegate's controls with no file open.
+// alert adapter over a real message box, the delegate's controls with no file open, and an AVC
+// engine under the controls.
 #include <gtest/gtest.h>
 
-#include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSlider>
-#include <QTest>
 
 #include <algorithm>
 #include <memory>
@@ -22,8 +20,8 @@
 #include "app/transport/transport_controller.h"
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
-#include "recorderfile/avc_parse.h"
 #include "engines/engine_controls.h"
+#include "recorderfile/avc_parse.h"
 #include "qt_test_app.h"
 
 using namespace transport;
@@ -38,9 +36,6 @@ class FakeTarget : public TransportTarget {
     TransportState state;
     std::vector<TransportCommand> commands;
     bool acceptSeeks = true;
-    int audioChannel = 0;
-    float volume = -1.0f;
-    bool flip = false;
 
     TransportState transportState() const override { return state; }
     bool apply(const TransportCommand &c) override {
@@ -55,9 +50,9 @@ class FakeTarget : public TransportTarget {
         }
         return true;
     }
-    void selectAudioChannel(int channel) override { audioChannel = channel; }
-    void setAudioVolume(float v) override { volume = v; }
-    void setFlipImage(bool on) override { flip = on; }
+    void selectAudioChannel(int) override {}
+    void setAudioVolume(float) override {}
+    void setFlipImage(bool) override {}
 
     int count(Command command, int value) const {
         return static_cast<int>(std::count(commands.begin(), commands.end(), TransportCommand{command, value}));
@@ -67,7 +62,6 @@ class FakeTarget : public TransportTarget {
 Input inputOf(void (TransportController::*control)()) {
     if (control == &TransportController::playAction) return Input::Play;
     if (control == &TransportController::pauseAction) return Input::Pause;
-    if (control == &TransportController::stopAction) return Input::Stop;
     if (control == &TransportController::fastForwardAction) return Input::FastForward;
     return Input::FastRewind;
 }
@@ -96,10 +90,6 @@ class TransportControllerTest : public ::testing::Test {
         views.fastForwardFullScreenBtn = new CustomizedButton2(window.get());
         views.playbackProgressSlider = new CustomizedProgressSlider(window.get());
         views.fullScreenPlaybackProgressSlider = new CustomizedProgressSlider(window.get());
-        views.audioChannelSwitchBtn = new QComboBox(window.get());
-        views.playbackVolumeSlider = new QSlider(window.get());
-        views.fullScreenPlaybackVolumeSlider = new QSlider(window.get());
-        views.fullScreenPlaybackVolumeSlider->setRange(0, 1000);
         views.window = window.get();
         // Twelve pictures of each kind, all of one look: only their identity tells them apart.
         pixmaps.resize(2 * kStatusImageCount);
@@ -167,7 +157,6 @@ TEST_F(TransportControllerTest, ControlsReachTheTargetAndTheStatusViews) {
          Img::Rwd1x},
         {"pause keeps a stop picture", FileKind::DV, Img::Stop, Img::Play, &TransportController::pauseAction,
          Img::Stop, Img::Pause},
-        {"stop", FileKind::DV, Img::Fwd4x, Img::Fwd4x, &TransportController::stopAction, Img::Stop, Img::Stop},
         {"play", FileKind::AVC, Img::Pause, Img::Stop, &TransportController::playAction, Img::Play, Img::Play},
     };
     for (const Row &row : rows) {
@@ -275,32 +264,6 @@ TEST_F(TransportControllerTest, DVRewindShowsTheUnsupportedSheetOnly) {
     EXPECT_EQ(presenter.shown.size(), 2u);
 }
 
-// Volume, audio channel and flip go straight to the target.
-TEST_F(TransportControllerTest, VolumeChannelAndFlip) {
-    controller->audioSliderChanged(0.25f);
-    EXPECT_FLOAT_EQ(target.volume, 0.25f);
-    EXPECT_EQ(views.playbackVolumeSlider->value(), 25);
-    EXPECT_EQ(views.fullScreenPlaybackVolumeSlider->value(), 250);
-    controller->audioSliderChanged(7.0f);
-    EXPECT_FLOAT_EQ(target.volume, 1.0f);
-
-    QComboBox *menu = views.audioChannelSwitchBtn;
-    menu->addItem(QString(), 3);
-    menu->addItem(QString(), 9);
-    menu->setCurrentIndex(1);
-    controller->clickAudioChannelSwitchBtn();
-    EXPECT_EQ(target.audioChannel, 9);
-    menu->clear();
-    menu->addItem(QString(), 0); // a file without audio
-    controller->clickAudioChannelSwitchBtn();
-    EXPECT_EQ(target.audioChannel, 9);
-
-    controller->flipImageAction(true);
-    EXPECT_TRUE(target.flip);
-    controller->flipImageAction(false);
-    EXPECT_FALSE(target.flip);
-}
-
 // The message box behind the alert adapter: a sheet on its window; the code of each button.
 TEST(Alerts, MessageBoxSheetAnswersWithTheButtonsPlace) {
     testApp();
@@ -358,44 +321,9 @@ TEST(TransportNoFile, DelegateControlsChangeNothing) {
     delegate.playbackVolumeSlider->setValue(80);
     EXPECT_EQ(delegate.fullScreenPlaybackVolumeSlider->value(), 80);
     EXPECT_FLOAT_EQ(delegate.audioSliderValueForBinding(), 0.8f);
-}
-
-// The engine side: each command lands on its flag, field or engine call.
-TEST(EngineTransportTarget, CommandsReachTheFlagsAndTheDelegate) {
-    testApp();
-    dvFmtResetControlFlags();
-    VistrelAppDelegate delegate;
-    EngineTransportTarget target(delegate);
-    struct Row {
-        TransportCommand command;
-        std::function<bool()> landed;
-    };
-    const Row rows[] = {
-        {{Command::SetPaused, 1}, [] { return gDVFmtPlaybackIsPauseNow.load() == 1; }},
-        {{Command::SetKeepRunning, 0}, [] { return gDVFmtPlaybackKeepRunning.load() == 0; }},
-        {{Command::SetStopLaunched, 1}, [] { return gDVFmtPlaybackStopActionLaunched.load() == 1; }},
-        {{Command::SetSpeed, 3}, [] { return gDVFmtPlaybackSpeed.load() == 3; }},
-        {{Command::SetForwardAtPause, 1}, [] { return gDVFmtPlaybackForwardAtPause.load() == 1; }},
-        {{Command::DVSeek, 42},
-         [] { return gDVFmtPlaybackSliderValueChanged.load() == 1 && gDVFmtPlaybackSliderPercentage.load() == 42; }},
-        {{Command::SetAVCStatus, 12}, [&] { return delegate.enAVCFmtPlaybackStatus() == 12; }},
-        {{Command::SetPlaying, 1}, [&] { return delegate.isPlaybackNow(); }},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(commandName(row.command.command));
-        EXPECT_TRUE(target.apply(row.command));
-        EXPECT_TRUE(row.landed());
-    }
-    const TransportState s = target.transportState();
-    EXPECT_TRUE(s.paused && s.playing);
-    EXPECT_EQ(s.speed, 3);
-    EXPECT_EQ(s.avcStatus, 12);
-    EXPECT_EQ(s.file, FileKind::None) << "nothing was started";
-    // No AVC file: a seek is refused, an action and the audio calls are harmless.
-    EXPECT_FALSE(target.apply({Command::AVCSeek, 10}));
-    EXPECT_TRUE(target.apply({Command::AVCAction, kAVCPlay}));
-    EXPECT_TRUE(target.apply({Command::AudioPlay, 0}));
-    dvFmtResetControlFlags();
+    delegate.audioChannelSwitchBtn->setCurrentIndex(4);
+    emit delegate.audioChannelSwitchBtn->activated(4);
+    EXPECT_EQ(delegate.iCurrentSelectedAudioCH(), 5);
 }
 
 // A real AVC engine under the controls. Nothing is decoded here (no pane asks for a channel), so
