@@ -1,5 +1,4 @@
-// The transport controller against a fake target: what reaches the target and the status views
-// for a control, the held-button steps of the button watch, the unsupported-action sheet, the
+// The transport controller against a fake target: a refused seek, the held-button steps of the button watch, the unsupported-action sheet, the
 // alert adapter over a real message box, the delegate's controls with no file open, and an AVC
 // engine under the controls.
 #include <gtest/gtest.h>
@@ -58,13 +57,6 @@ class FakeTarget : public TransportTarget {
         return static_cast<int>(std::count(commands.begin(), commands.end(), TransportCommand{command, value}));
     }
 };
-
-Input inputOf(void (TransportController::*control)()) {
-    if (control == &TransportController::playAction) return Input::Play;
-    if (control == &TransportController::pauseAction) return Input::Pause;
-    if (control == &TransportController::fastForwardAction) return Input::FastForward;
-    return Input::FastRewind;
-}
 
 // Answers nothing until told to; counts what it was shown.
 class RecordingPresenter : public AlertPresenter {
@@ -125,9 +117,6 @@ class TransportControllerTest : public ::testing::Test {
     }
     bool shows(QLabel *view, const QPixmap *image) { return view->pixmap().cacheKey() == image->cacheKey(); }
     bool windowShows(Img image) { return shows(views.playbackStatusImageView, images.window[static_cast<int>(image)]); }
-    bool fullShows(Img image) {
-        return shows(views.fullScreenPlaybackStatusImageView, images.fullScreen[static_cast<int>(image)]);
-    }
 
     std::unique_ptr<QWidget> window;
     TransportViews views;
@@ -139,42 +128,6 @@ class TransportControllerTest : public ::testing::Test {
     int panelRequests = 0;
     std::unique_ptr<TransportController> controller;
 };
-
-// Each control sends the machine's commands, in order, and the views show the pictures the
-// machine chose, told apart by identity.
-TEST_F(TransportControllerTest, ControlsReachTheTargetAndTheStatusViews) {
-    struct Row {
-        const char *name;
-        FileKind file;
-        Img windowBefore, fullBefore;
-        void (TransportController::*control)();
-        Img windowAfter, fullAfter;
-    };
-    const Row rows[] = {
-        {"fast forward", FileKind::AVC, Img::Play, Img::Play, &TransportController::fastForwardAction, Img::Fwd2x,
-         Img::Fwd2x},
-        {"fast rewind", FileKind::AVC, Img::Fwd8x, Img::Fwd8x, &TransportController::fastRewindAction, Img::Rwd1x,
-         Img::Rwd1x},
-        {"pause keeps a stop picture", FileKind::DV, Img::Stop, Img::Play, &TransportController::pauseAction,
-         Img::Stop, Img::Pause},
-        {"play", FileKind::AVC, Img::Pause, Img::Stop, &TransportController::playAction, Img::Play, Img::Play},
-    };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        startWith(row.file, Img::Play);
-        show(row.windowBefore, row.fullBefore);
-        TransportState before = target.state;
-        before.windowImage = row.windowBefore;
-        before.fullScreenImage = row.fullBefore;
-        const TransportResult expected = transportStep(before, TransportInput{inputOf(row.control)});
-        target.commands.clear();
-        (controller.get()->*row.control)();
-        EXPECT_EQ(target.commands, expected.commands);
-        EXPECT_FALSE(target.commands.empty());
-        EXPECT_TRUE(windowShows(row.windowAfter));
-        EXPECT_TRUE(fullShows(row.fullAfter));
-    }
-}
 
 // A seek the engine refuses leaves everything as it was and puts both sliders back where
 // playback is; an accepted one plays a stopped file.
