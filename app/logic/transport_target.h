@@ -18,7 +18,7 @@ class TransportTarget {
     // seek can be refused, while an AVC file's index is still being built).
     virtual bool apply(const TransportCommand &command) = 0;
 
-    // The audio channel pop-up: the channel heard from its next packet on (1-based).
+    // The audio channel pop-up: the channel heard from its next packet on (1-based; 0 none).
     virtual void selectAudioChannel(int channel1Based) = 0;
     // The volume sliders: 0.0 to 1.0, for the output of the channel being heard.
     virtual void setAudioVolume(float volume) = 0;

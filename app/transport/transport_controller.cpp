@@ -134,8 +134,8 @@ void TransportController::clickAudioChannelSwitchBtn() {
     player_log("index of %d item is selected\n", menu->currentIndex());
     player_log("[[audioChannelSwitchBtn selectedItem] tag] = %d\n", tag);
     player_log("iCurrentSelectedAudioCH = %d\n", tag);
-    // The "unsupported" item of a file without audio carries 0: no channel to switch to.
-    if (tag < 1 || tag > 16) return;
+    // 0 is the item of a file without audio: no channel is heard.
+    if (tag < 0 || tag > 16) return;
     target_.selectAudioChannel(tag);
 }
 
