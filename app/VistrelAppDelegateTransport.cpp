@@ -9,7 +9,7 @@
 #include "app/controls/CustomizedProgressSlider.h"
 #include "app/controls/CustomizedView.h"
 #include "app/main_window.h"
-#include "app/transport/engine_transport_target.h"
+#include "app/engine_side/engine_transport_target.h"
 #include "app/transport/transport_controller.h"
 
 void VistrelAppDelegate::initTransportControls() {

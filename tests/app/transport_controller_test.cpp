@@ -15,7 +15,7 @@
 #include "app/controls/CustomizedButton.h"
 #include "app/controls/CustomizedProgressSlider.h"
 #include "app/main_window.h"
-#include "app/transport/engine_transport_target.h"
+#include "app/engine_side/engine_transport_target.h"
 #include "app/transport/transport_controller.h"
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"

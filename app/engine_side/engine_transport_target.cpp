@@ -1,4 +1,4 @@
-#include "app/transport/engine_transport_target.h"
+#include "app/engine_side/engine_transport_target.h"
 
 #include "app/VistrelAppDelegate.h"
 #include "audio/audio_stream_processor.h"
