@@ -40,20 +40,36 @@ bool EngineTransportTarget::apply(const TransportCommand &command) {
     DVFormatPlayback *dv = delegate_.handleDVFmtPlayback();
     AudioStreamProcessor *audio = delegate_.audioStreamProcessor.get();
     switch (command.command) {
-    case Command::SetPlaying: delegate_.setIsPlaybackNow(v != 0); break;
-    case Command::SetPaused: gDVFmtPlaybackIsPauseNow = v != 0; break;
-    case Command::SetKeepRunning: gDVFmtPlaybackKeepRunning = v != 0; break;
-    case Command::SetStopLaunched: gDVFmtPlaybackStopActionLaunched = v != 0; break;
-    case Command::SetSpeed: gDVFmtPlaybackSpeed = v; break;
-    case Command::SetForwardAtPause: gDVFmtPlaybackForwardAtPause = v != 0; break;
-    case Command::SetAVCStatus: delegate_.setEnAVCFmtPlaybackStatus(v); break;
+    case Command::SetPlaying:
+        delegate_.setIsPlaybackNow(v != 0);
+        break;
+    case Command::SetPaused:
+        gDVFmtPlaybackIsPauseNow = v != 0;
+        break;
+    case Command::SetKeepRunning:
+        gDVFmtPlaybackKeepRunning = v != 0;
+        break;
+    case Command::SetStopLaunched:
+        gDVFmtPlaybackStopActionLaunched = v != 0;
+        break;
+    case Command::SetSpeed:
+        gDVFmtPlaybackSpeed = v;
+        break;
+    case Command::SetForwardAtPause:
+        gDVFmtPlaybackForwardAtPause = v != 0;
+        break;
+    case Command::SetAVCStatus:
+        delegate_.setEnAVCFmtPlaybackStatus(v);
+        break;
     case Command::AVCAction:
         if (avc) avc->doPlaybackAction(v);
         break;
     case Command::AVCSeek:
         // -1: no index yet (or no file): nothing moved.
         return avc && avc->changePlaybackProgress(v) == 0;
-    case Command::DVSeek: dvFmtRequestSeek(v); break;
+    case Command::DVSeek:
+        dvFmtRequestSeek(v);
+        break;
     case Command::DVResetAudioTime:
         if (dv) dv->resetAudioTimeForFastForwardAction();
         break;
@@ -75,12 +91,16 @@ bool EngineTransportTarget::apply(const TransportCommand &command) {
 
 void EngineTransportTarget::selectAudioChannel(int channel1Based) {
     delegate_.setICurrentSelectedAudioCH(channel1Based);
-    if (AudioStreamProcessor *audio = delegate_.audioStreamProcessor.get()) audio->changeActiveChannel(channel1Based - 1);
+    if (AudioStreamProcessor *audio = delegate_.audioStreamProcessor.get())
+        audio->changeActiveChannel(channel1Based - 1);
 }
 
 void EngineTransportTarget::setAudioVolume(float volume) {
     delegate_.setAudioSliderValueForBinding(volume);
-    if (AudioStreamProcessor *audio = delegate_.audioStreamProcessor.get()) audio->setVolumeViaProgramming(volume);
+    if (AudioStreamProcessor *audio = delegate_.audioStreamProcessor.get())
+        audio->setVolumeViaProgramming(volume);
 }
 
-void EngineTransportTarget::setFlipImage(bool flip) { delegate_.setVideoFlipImageFlag(flip); }
+void EngineTransportTarget::setFlipImage(bool flip) {
+    delegate_.setVideoFlipImageFlag(flip);
+}

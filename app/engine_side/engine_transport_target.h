@@ -1,6 +1,7 @@
 // The transport's way into the engines: the DV control flags, the AVC engine's actions and seek,
 // the delegate fields the engines read (playing flag, AVC status) and the audio channels of the
-// open file. The one piece of the transport that knows the engines.
+// open file. It lives with the engine side, the one part of the application that includes the
+// engines.
 #pragma once
 
 #include <functional>

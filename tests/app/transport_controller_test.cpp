@@ -1,6 +1,6 @@
-// The transport controller against a fake target: a refused seek, the held-button steps of the button watch, the unsupported-action sheet, the
-// alert adapter over a real message box, the delegate's controls with no file open, and an AVC
-// engine under the controls.
+// The transport controller against a fake target: a refused seek, the held-button steps of the
+// button watch, the unsupported-action sheet, the alert adapter over a real message box, the
+// delegate's controls with no file open, and an AVC engine under the controls.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -259,8 +259,13 @@ TEST(TransportNoFile, DelegateControlsChangeNothing) {
     CustomizedProgressSlider *progress = delegate.playbackProgressSlider;
     progress->setSliderDown(true);
     progress->setFloatValue(60.0f);
+    // The engine's progress moves the other slider, not the one under the mouse.
+    delegate.upadatePlaybackProgress(12.0f);
+    EXPECT_EQ(progress->floatValue(), 60.0f);
+    EXPECT_EQ(delegate.fullScreenPlaybackProgressSlider->floatValue(), 12.0f);
     progress->setSliderDown(false); // the seek
     serveEvents();
+    EXPECT_EQ(progress->floatValue(), 12.0f) << "back where playback is";
     EXPECT_FALSE(delegate.isPlaybackNow());
     EXPECT_EQ(gDVFmtPlaybackIsPauseNow.load(), 0);
     EXPECT_EQ(gDVFmtPlaybackSliderValueChanged.load(), 0);

@@ -72,7 +72,8 @@ class Watched {
         d_->applicationDidFinishLaunching();
         d_->makeWindowKeyAndOrderFront();
         d_->engineSide()->setShownPictureObserver([this](const EngineSide::ShownPicture &p) {
-            const auto it = byMd5_.find(mkrec::md5Hex(p.frame.constData(), static_cast<size_t>(p.frame.size())));
+            const auto it =
+                byMd5_.find(mkrec::md5Hex(p.frame.constData(), static_cast<size_t>(p.frame.size())));
             if (it == byMd5_.end()) {
                 ++unknown;
                 return;
@@ -91,7 +92,9 @@ class Watched {
     Ui::MainWindow &ui() { return d_->window->ui; }
 
     double nowMs() const { return std::chrono::duration<double, std::milli>(Clock::now() - start_).count(); }
-    void serveFor(int ms) { serveEventsUntil([] { return false; }, ms); }
+    void serveFor(int ms) {
+        serveEventsUntil([] { return false; }, ms);
+    }
     bool waitForPictures(size_t n, int timeoutMs = 5000) {
         return serveEventsUntil([&] { return seen.size() >= n; }, timeoutMs);
     }
@@ -160,7 +163,8 @@ class Watched {
 
 std::string framesSeen(const std::vector<Seen> &seen, size_t from) {
     std::string out = "frames shown:";
-    for (size_t i = from; i < seen.size(); ++i) out += " " + std::to_string(seen[i].unit->frame);
+    for (size_t i = from; i < seen.size(); ++i)
+        out += " " + std::to_string(seen[i].unit->frame);
     return out;
 }
 
@@ -169,7 +173,7 @@ struct FlowCase {
     const char *file;
     std::vector<std::string> args;
     bool avc;
-    int gop;  // a paused AVC file steps through its key frames only
+    int gop; // a paused AVC file steps through its key frames only
 };
 
 // The frame a seek to `percent` starts from, as the engine finds it: DV files by the byte
@@ -185,7 +189,8 @@ std::vector<const mkrec::Unit *> seekLandings(const mkrec::Recording &rec, bool 
             if (video[i]->key) keys = {video[i]};
         return keys;
     }
-    const uint64_t target = static_cast<uint64_t>(static_cast<double>(rec.manifest.num("bytes")) * 0.01 * percent);
+    const uint64_t target =
+        static_cast<uint64_t>(static_cast<double>(rec.manifest.num("bytes")) * 0.01 * percent);
     for (const mkrec::Unit *u : video)
         if (u->key && u->offset <= target) keys.push_back(u);
     if (keys.size() > 2) keys.erase(keys.begin(), keys.end() - 2);
@@ -256,7 +261,8 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
         ASSERT_GE(w.seen.size(), beforeSteps + 2) << "holding fast forward while paused steps frames";
         for (size_t i = beforeSteps; i < w.seen.size(); ++i)
             EXPECT_GT(w.seen[i].unit->tUs, i == beforeSteps ? pausedAt : w.seen[i - 1].unit->tUs);
-        EXPECT_TRUE(w.shows(d.pauseStatusImg, d.pauseStatusImgInFullScreen)) << "a step keeps the pause image";
+        EXPECT_TRUE(w.shows(d.pauseStatusImg, d.pauseStatusImgInFullScreen))
+            << "a step keeps the pause image";
         EXPECT_EQ(gDVFmtPlaybackSpeed.load(), 0);
         w.expectHeld(400, "released");
 
@@ -326,7 +332,8 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             if (percent != 99) w.serveFor(200);
         }
         ASSERT_TRUE(serveEventsUntil([&] { return !d.isPlaybackNow(); }, 5000)) << "the end of the file";
-        ASSERT_TRUE(serveEventsUntil([&] { return w.shows(d.stopStatusImg, d.stopStatusImgInFullScreen); }, 2000));
+        ASSERT_TRUE(
+            serveEventsUntil([&] { return w.shows(d.stopStatusImg, d.stopStatusImgInFullScreen); }, 2000));
         EXPECT_EQ(w.seen.back().unit, video.back());
         EXPECT_EQ(d.playbackProgressSlider->floatValue(), 100.0f);
 
@@ -381,7 +388,8 @@ std::vector<int16_t> heardSamples(const std::string &path) {
 long stretchAt(const std::vector<int16_t> &part, const std::vector<int16_t> &whole) {
     if (part.empty() || part.size() > whole.size()) return -1;
     for (size_t at = 0; at + part.size() <= whole.size(); ++at)
-        if (std::equal(part.begin(), part.end(), whole.begin() + static_cast<long>(at))) return static_cast<long>(at);
+        if (std::equal(part.begin(), part.end(), whole.begin() + static_cast<long>(at)))
+            return static_cast<long>(at);
     return -1;
 }
 
@@ -400,14 +408,15 @@ TEST(TransportAudio, SwitchingTheChannelChangesWhatIsHeard) {
         const std::string es = dir.file(std::string(k.file) + ".es");
         const mkrec::Recording rec =
             mkrec::make(dir, k.file,
-                        {"--kind", k.kind, "--video-mask", "0x1", "--audio-mask", "0x3", "--audio", "ulaw,ulaw",
-                         "--duration", "4", "--es-dir", es});
+                        {"--kind", k.kind, "--video-mask", "0x1", "--audio-mask", "0x3", "--audio",
+                         "ulaw,ulaw", "--duration", "4", "--es-dir", es});
         ASSERT_TRUE(rec.ok()) << rec.output;
         std::vector<int16_t> expected[2];
         for (int ch = 0; ch < 2; ++ch) {
             const std::string out = dir.file(std::string(k.file) + std::to_string(ch) + ".s16");
-            ASSERT_EQ(testutil::runCommand("ffmpeg -nostdin -loglevel error -y -f mulaw -ar 8000 -ac 1 -i '" + es +
-                                           "/audio-ch" + std::to_string(ch) + ".ulaw' -f s16le '" + out + "'"),
+            ASSERT_EQ(testutil::runCommand("ffmpeg -nostdin -loglevel error -y -f mulaw -ar 8000 -ac 1 -i '" +
+                                           es + "/audio-ch" + std::to_string(ch) + ".ulaw' -f s16le '" + out +
+                                           "'"),
                       0);
             expected[ch] = heardSamples(out);
         }

@@ -49,10 +49,12 @@ int levels(const QImage &area) {
 }
 
 // The status view `view` holds `image`, and the screen shows the view as its window draws it.
-QImage expectShown(const QImage &shot, QWidget *window, QLabel *view, const QPixmap &image, const char *what) {
+QImage expectShown(const QImage &shot, QWidget *window, QLabel *view, const QPixmap &image,
+                   const char *what) {
     EXPECT_EQ(view->pixmap().cacheKey(), image.cacheKey()) << what;
-    const QImage drawn =
-        window->grab(QRect(view->mapTo(window, QPoint(0, 0)), view->size())).toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage drawn = window->grab(QRect(view->mapTo(window, QPoint(0, 0)), view->size()))
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
     const QImage onScreen = under(shot, view);
     EXPECT_EQ(onScreen, drawn) << what << ": the screen does not show the status view";
     EXPECT_GT(levels(onScreen), 2) << what;
@@ -73,8 +75,8 @@ TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
     mkrec::TempDir dir;
     const mkrec::Recording rec =
         mkrec::make(dir, "shots.avc",
-                    {"--kind", "avc", "--size", "352x288", "--video-mask", "0xf", "--audio-mask", "0x1", "--title",
-                     "1=Entrance", "--title", "2=Parking", "--duration", "30"});
+                    {"--kind", "avc", "--size", "352x288", "--video-mask", "0xf", "--audio-mask", "0x1",
+                     "--title", "1=Entrance", "--title", "2=Parking", "--duration", "30"});
     ASSERT_TRUE(rec.ok()) << rec.output;
     dvFmtResetControlFlags();
     auto d = std::make_unique<VistrelAppDelegate>();
@@ -95,12 +97,14 @@ TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
     ui.pauseActionBtn->click();
     serveEventsUntil([] { return false; }, 800);
     shot = grabScreen();
-    const QImage paused = expectShown(shot, d->window, d->playbackStatusImageView, d->pauseStatusImg, "paused");
+    const QImage paused =
+        expectShown(shot, d->window, d->playbackStatusImageView, d->pauseStatusImg, "paused");
     EXPECT_NE(paused, at4x) << "the status view changed with the state";
     keep(shot, "transport_paused.png");
 
     d->enterFullScreen();
-    ASSERT_TRUE(serveEventsUntil([&] { return d->window->isFullScreen() && d->fullScreenControlPanel->isVisible(); }));
+    ASSERT_TRUE(serveEventsUntil(
+        [&] { return d->window->isFullScreen() && d->fullScreenControlPanel->isVisible(); }));
     ui.fullScreenPlayBtn->click();
     ui.fastForwardFullScreenBtn->click();
     d->videoPane->showFullScreenControlPanel();
