@@ -339,10 +339,17 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
         ASSERT_TRUE(w.waitForPictures(beforeReplay + 3));
         EXPECT_LE(w.seen[beforeReplay].unit->frame, 2);
         EXPECT_TRUE(w.shows(d.playStatusImg, d.playStatusImgInFullScreen));
+        // Stop from pause: a paused DV parser must run to carry the stop out.
+        w.serveFor(300);
+        w.ui().pauseActionBtn->click();
+        w.serveFor(150);
         w.ui().stopBtn->click();
         EXPECT_TRUE(w.shows(d.stopStatusImg, d.stopStatusImgInFullScreen));
         EXPECT_FALSE(d.isPlaybackNow());
         w.expectHeld(500, "stopped", 300);
+        if (!c.avc) {
+            EXPECT_EQ(w.seen.back().unit, video.front()) << "the DV parser went back to the start";
+        }
         EXPECT_EQ(d.playbackProgressSlider->floatValue(), 0.0f);
         EXPECT_EQ(w.unknown, 0) << "pictures not traced to a frame of the recording";
     }
