@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QTimer>
@@ -13,6 +12,7 @@
 
 #include <cstring>
 
+#include "app/alerts.h"
 #include "app/channel_selection_panel.h"
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
 #include "app/controls/CustomizedProgressSlider.h"
@@ -47,9 +47,8 @@ QString fromLocalPath(const std::string &path) { return QFile::decodeName(QByteA
 
 } // namespace
 
-AVIConversion::AVIConversion(ConversionHost *host, SheetPresenter *sheets, ConversionWidgets widgets,
-                             QObject *parent)
-    : QObject(parent), host_(host), sheets_(sheets), w_(std::move(widgets)) {
+AVIConversion::AVIConversion(ConversionHost *host, ConversionWidgets widgets, QObject *parent)
+    : QObject(parent), host_(host), w_(std::move(widgets)) {
     if (w_.channelSelectionPanel)
         connect(w_.channelSelectionPanel->ui.channelSelectionOkBtn, &QPushButton::clicked, this,
                 [this] { closeChannelSelectionPanel(); });
@@ -64,9 +63,8 @@ void AVIConversion::openPlaybackFileAndConvertToAVI() {
 }
 
 void AVIConversion::queryFileConversionAlert() {
-    if (!sheets_) return;
     QPointer<AVIConversion> self(this);
-    sheets_->showSheet(tr("Convert current file to AVI?"), QString(),
+    sheet(tr("Convert current file to AVI?"), QString(),
                        {tr("YES."), tr("NO, select the other file."), tr("Cancel.")}, [self](int code) {
                            if (self) self->setQueryFileConversionAlert(code);
                        });
@@ -354,22 +352,20 @@ void AVIConversion::fail(ConversionFailure failure, const QString &path) {
 }
 
 void AVIConversion::aviConversionFinishedAlert() {
-    if (!sheets_) return;
     QPointer<AVIConversion> self(this);
     auto done = [self](int code) {
         if (self) self->setAVIConversionFinishedAlert(code);
     };
     if (lastFailure_ == ConversionFailure::None)
-        sheets_->showSheet(tr("AVI Conversion Complete"), QStringLiteral("File directory: %1").arg(aviFileLocation_),
+        sheet(tr("AVI Conversion Complete"), QStringLiteral("File directory: %1").arg(aviFileLocation_),
                            {tr("OK")}, done);
     else
         showFailureSheet();
 }
 
 void AVIConversion::showFailureSheet() {
-    if (!sheets_) return;
     QPointer<AVIConversion> self(this);
-    sheets_->showSheet(lastFailure_ == ConversionFailure::SizeLimit ? tr("AVI Conversion Incomplete")
+    sheet(lastFailure_ == ConversionFailure::SizeLimit ? tr("AVI Conversion Incomplete")
                                                                      : tr("AVI Conversion Failed"),
                        failureText(lastFailure_, failurePath_), {tr("OK")}, [self](int code) {
                            if (self) self->setAVIConversionFinishedAlert(code);
@@ -565,21 +561,12 @@ void AVIConversion::handle(ConversionEvent event) {
 
 // ---- Sheets ---------------------------------------------------------------------------------
 
-void MessageBoxSheetPresenter::showSheet(const QString &message, const QString &informative,
-                                         const QStringList &buttons, std::function<void(int)> done) {
-    QMessageBox *box = new QMessageBox(window_);
-    box->setIcon(QMessageBox::Information);
-    box->setText(message);
-    if (!informative.isEmpty()) box->setInformativeText(informative);
-    box->setWindowModality(Qt::WindowModal);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    std::vector<QAbstractButton *> made;
-    for (const QString &title : buttons) made.push_back(box->addButton(title, QMessageBox::AcceptRole));
-    QObject::connect(box, &QMessageBox::finished, box, [box, made, done](int) {
-        int code = 1002;
-        for (size_t i = 0; i < made.size(); ++i)
-            if (box->clickedButton() == made[i]) code = 1000 + int(i);
-        if (done) done(code);
-    });
-    box->open();
+void AVIConversion::sheet(const QString &message, const QString &informative, const QStringList &buttons,
+                          std::function<void(int)> done) {
+    Alert alert;
+    alert.messageText = message;
+    alert.informativeText = informative;
+    alert.buttons = buttons;
+    alert.style = AlertStyle::Informational;
+    beginAlertSheet(w_.window, alert, std::move(done));
 }

@@ -78,15 +78,6 @@ class ConversionHost {
     virtual void showAndEnableDeinterlace(bool enabled) = 0;
 };
 
-// Sheets: window-modal, returning at once; `done` receives 1000, 1001, 1002 for the first,
-// second and third button.
-class SheetPresenter {
-  public:
-    virtual ~SheetPresenter() = default;
-    virtual void showSheet(const QString &message, const QString &informative, const QStringList &buttons,
-                           std::function<void(int)> done) = 0;
-};
-
 // The widgets a conversion shows itself in; any may be null.
 struct ConversionWidgets {
     QWidget *window = nullptr;
@@ -110,8 +101,8 @@ struct ConversionWidgets {
 class AVIConversion : public QObject {
     Q_OBJECT
   public:
-    AVIConversion(ConversionHost *host, SheetPresenter *sheets, ConversionWidgets widgets,
-                  QObject *parent = nullptr);
+    // The sheets are the application's alert sheets on the window.
+    AVIConversion(ConversionHost *host, ConversionWidgets widgets, QObject *parent = nullptr);
     // Ends a running conversion as quitting does.
     ~AVIConversion() override;
 
@@ -171,8 +162,6 @@ class AVIConversion : public QObject {
 
     // ---- State, for the delegate and tests ----
 
-    // Replaces the sheets (tests answer them themselves); GUI thread, while idle.
-    void setSheetPresenter(SheetPresenter *sheets) { sheets_ = sheets; }
     // Told of every frame and PCM packet the builder takes, on the engine thread that hands it
     // over (tests compare the AVI with them). Set while idle.
     std::function<void(unsigned channel, const uint8_t *frame, unsigned length, bool isIFrame, const _SYSTEMTIME &)>
@@ -203,6 +192,8 @@ class AVIConversion : public QObject {
     void handle(avitarget::ConversionEvent event);
     void showOpenPanel();
     void showFailureSheet();
+    void sheet(const QString &message, const QString &informative, const QStringList &buttons,
+               std::function<void(int)> done);
     void restoreWindow();
     void fail(avitarget::ConversionFailure failure, const QString &path);
     void setWindowHeightTo(const QSize &size);
@@ -211,7 +202,6 @@ class AVIConversion : public QObject {
     void noteBuilderTrouble(const std::shared_ptr<ANAVIFrameBuilder> &b);
 
     ConversionHost *host_;
-    SheetPresenter *sheets_;
     ConversionWidgets w_;
     avitarget::ConversionPhase phase_ = avitarget::ConversionPhase::Idle;
     QString path_;
@@ -233,15 +223,4 @@ class AVIConversion : public QObject {
     std::atomic<bool> troubleQueued_{false};
     std::atomic<bool> isContainAudioData_{false};
     std::atomic<bool> copyPCM_{false};
-};
-
-// SheetPresenter over a window-modal QMessageBox.
-class MessageBoxSheetPresenter : public SheetPresenter {
-  public:
-    explicit MessageBoxSheetPresenter(QWidget *window) : window_(window) {}
-    void showSheet(const QString &message, const QString &informative, const QStringList &buttons,
-                   std::function<void(int)> done) override;
-
-  private:
-    QPointer<QWidget> window_;
 };

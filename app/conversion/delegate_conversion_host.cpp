@@ -209,7 +209,6 @@ void DelegateConversionHost::showAndEnableDeinterlace(bool) { d_.showAndEnableDe
 
 void VistrelAppDelegate::initAVIConversion() {
     conversionHost_ = std::make_unique<DelegateConversionHost>(*this);
-    conversionSheets_ = std::make_unique<MessageBoxSheetPresenter>(window);
     ConversionWidgets w;
     w.window = window;
     w.lockedButtons = {audioChannelSwitchBtn, videoChannelSwitchBtn, osdEnableBtn,   flipImageBtn,
@@ -228,16 +227,9 @@ void VistrelAppDelegate::initAVIConversion() {
     w.channelSelectionPanel = channelSelectionPanel;
     w.playbackProgressSlider = playbackProgressSlider;
     w.osdPercentage = osdPercentage;
-    aviConversion_ = std::make_unique<AVIConversion>(conversionHost_.get(), conversionSheets_.get(), w);
+    aviConversion_ = std::make_unique<AVIConversion>(conversionHost_.get(), w);
     if (aviConversionBtn)
         connect(aviConversionBtn, &QPushButton::clicked, this, [this] { openPlaybackFileAndConvertToAVI(); });
-    // Stop ends a conversion (or the wait for its channel) early; it stays enabled meanwhile.
-    if (window)
-        connect(window->ui.stopBtn, &QPushButton::clicked, this, [this] {
-            const avitarget::ConversionPhase phase = aviConversion_->phase();
-            if (phase == avitarget::ConversionPhase::Converting || phase == avitarget::ConversionPhase::WaitingForChannel)
-                finishAVIConversionTask();
-        });
 }
 
 ANAVIFrameBuilder *VistrelAppDelegate::aviFrameBuilder() const {

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "app/VistrelAppDelegate.h"
+#include "app/alerts.h"
 #include "app/channel_selection_panel.h"
 #include "app/conversion/avi_conversion.h"
 #include "common/mkrec_fixture.h"
@@ -46,12 +47,11 @@ double processCpuSeconds() {
 }
 
 // Sheets answered at once; the first answer ends the conversion's window state.
-class AnsweringSheets : public SheetPresenter {
+class AnsweringSheets : public AlertPresenter {
   public:
-    void showSheet(const QString &message, const QString &, const QStringList &,
-                   std::function<void(int)> done) override {
-        result = message;
-        if (done) done(1000);
+    void present(QWidget *, const Alert &alert, AlertCompletion done) override {
+        result = alert.messageText;
+        if (done) done(kAlertFirstButtonReturn);
     }
     QString result;
 };
@@ -71,11 +71,14 @@ Converted convert(const std::string &path, const std::string &folder, int channe
     d->applicationDidFinishLaunching();
     AnsweringSheets sheets;
     AVIConversion *conversion = d->aviConversion();
-    conversion->setSheetPresenter(&sheets);
+    AlertPresenter *previous = setAlertPresenter(&sheets);
     conversion->openPlaybackFileAndConvertToAVI();
     QCoreApplication::processEvents();
     QFileDialog *panel = conversion->conversionOpenPanel();
-    if (!panel) return c;
+    if (!panel) {
+        setAlertPresenter(previous);
+        return c;
+    }
     const double cpu0 = processCpuSeconds();
     const auto t0 = Clock::now();
     emit panel->fileSelected(QString::fromStdString(path));
@@ -92,6 +95,8 @@ Converted convert(const std::string &path, const std::string &folder, int channe
     c.cpu = processCpuSeconds() - cpu0;
     c.result = sheets.result;
     c.ok = sheets.result == QStringLiteral("AVI Conversion Complete");
+    d.reset();
+    setAlertPresenter(previous);
     return c;
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/VistrelAppDelegate.h"
+#include "app/alerts.h"
 #include "app/channel_selection_panel.h"
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
 #include "app/controls/CustomizedButton.h"
@@ -35,11 +36,11 @@ struct Sheet {
     std::function<void(int)> done;
 };
 
-class RecordingSheets : public SheetPresenter {
+// The application's alert sheets, recorded for the test to answer.
+class RecordingSheets : public AlertPresenter {
   public:
-    void showSheet(const QString &message, const QString &informative, const QStringList &buttons,
-                   std::function<void(int)> done) override {
-        sheets.push_back({message, informative, buttons, std::move(done)});
+    void present(QWidget *, const Alert &alert, AlertCompletion done) override {
+        sheets.push_back({alert.messageText, alert.informativeText, alert.buttons, std::move(done)});
     }
     // Answers the last sheet with the button code.
     void answer(int code) {
@@ -64,8 +65,8 @@ struct Delivered {
 
 // The real application, its conversion answering to the test.
 struct Rig {
-    // `presenter`: the sheets to show (default: sheets the test answers).
-    explicit Rig(SheetPresenter *presenter = nullptr) {
+    // realSheets: the window shows its sheets (default: the test answers them).
+    explicit Rig(bool realSheets = false) {
         testApp();
         // The settings panel's values live in a store of this rig's own.
         QCoreApplication::setOrganizationName(QStringLiteral("vistrel-tests"));
@@ -74,7 +75,7 @@ struct Rig {
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
         conversion = delegate->aviConversion();
-        conversion->setSheetPresenter(presenter ? presenter : &sheets);
+        if (!realSheets) previousSheets = setAlertPresenter(&sheets);
         conversion->otherFileDelayMs = 50;
         conversion->onVideoTaken = [this](unsigned channel, const uint8_t *frame, unsigned length, bool key,
                                           const _SYSTEMTIME &time) {
@@ -90,6 +91,7 @@ struct Rig {
     ~Rig() {
         // As quitting does: the delegate ends a running conversion, then its engines.
         delegate.reset();
+        setAlertPresenter(previousSheets);
     }
     // The settings panel's AVI folder and audio switch.
     void setSettings(const std::string &aviFolder, bool audioOff = false) {
@@ -127,6 +129,7 @@ struct Rig {
     mkrec::TempDir settingsDir;
     std::unique_ptr<VistrelAppDelegate> delegate;
     RecordingSheets sheets;
+    AlertPresenter *previousSheets = nullptr;
     AVIConversion *conversion = nullptr;
     std::mutex mutex;
     Delivered delivered;

@@ -13,15 +13,6 @@ using namespace convtest;
 
 namespace {
 
-// The window's own sheets, made once the window exists.
-struct WindowSheets : SheetPresenter {
-    std::unique_ptr<MessageBoxSheetPresenter> real;
-    void showSheet(const QString &message, const QString &informative, const QStringList &buttons,
-                   std::function<void(int)> done) override {
-        real->showSheet(message, informative, buttons, std::move(done));
-    }
-};
-
 void settle(int ms) {
     QElapsedTimer t;
     t.start();
@@ -56,9 +47,7 @@ TEST(ConversionScreens, DISABLED_Take) {
     mkrec::Recording rec = mkrec::make(
         dir, "site.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf", "--audio-mask", "0x1", "--duration", "4"});
     ASSERT_TRUE(rec.ok()) << rec.output;
-    WindowSheets sheets;
-    Rig rig(&sheets);
-    sheets.real = std::make_unique<MessageBoxSheetPresenter>(rig.delegate->window);
+    Rig rig(true);
     rig.setSettings(dir.path());
     rig.delegate->setAbsoluteFilePath("/recordings/playing.dv5");
     rig.delegate->setPlayerState(0);
