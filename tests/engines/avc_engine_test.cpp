@@ -215,6 +215,38 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
     EXPECT_EQ(frameIndexes(rec, replay).front(), 0);
 }
 
+// The end notice reaches the main thread after the end it announces: the stop status, the
+// tri-state and the halted reader are in place, so a play started on it is not undone. A
+// delegate slow to take the stop status holds the reader between the two.
+TEST_F(AVCEngine, EndNoticeFollowsTheEndItAnnounces) {
+    const auto rec = make("end.avc", {"--frames", "10", "--gop", "5", "--audio-mask", "0"});
+    std::mutex mutex;
+    std::vector<std::pair<int, int>> atNotice; // tri-state and status as each notice ran
+    delegate.onAVCStatus = [](int status) {
+        if (status == kAVCFmtPlaybackStop) std::this_thread::sleep_for(50ms);
+    };
+    delegate.onAVCEnd = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        atNotice.emplace_back(delegate.triState.load(), delegate.avcStatus.load());
+    };
+    ASSERT_TRUE(start(rec.path, kAVCFmtPlaybackFastForward4x));
+    engine.doPlaybackAction(kAVCFmtPlaybackFastForward4x);
+    ASSERT_TRUE(waitEnd());
+    const size_t first = delegate.videoCount();
+    ASSERT_EQ(first, 10u);
+    act(kAVCFmtPlaybackPlay);
+    ASSERT_TRUE(waitEnd(2)) << "the play after the end was undone";
+    EXPECT_EQ(delegate.videoCount(), 2 * first);
+    EXPECT_EQ(frameIndexes(rec, first).front(), 0);
+    engine.closeAVCFileAndStopParser();
+    poster.drain();
+    delegate.onAVCEnd = nullptr;
+    delegate.onAVCStatus = nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::pair<int, int> end{kPlaybackTriStateAtEnd, kAVCFmtPlaybackStop};
+    EXPECT_EQ(atNotice, (std::vector<std::pair<int, int>>{end, end}));
+}
+
 TEST_F(AVCEngine, DamagedRecordingsEndAndTruncatedOnesPlayAgain) {
     // Cut inside a record: the reader ends on it, which ends playback; play opens the file again.
     const auto whole = make("whole.avc", {"--frames", "20", "--audio-mask", "0"});
