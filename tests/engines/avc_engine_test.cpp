@@ -140,12 +140,8 @@ TEST_F(AVCEngine, FastForwardAndRewindPaceByStatus) {
     // Rewind from the end: key frames backwards, 200 ms apart at 1x and 12.5 ms at 16x, ending
     // at the first frame with tri-state 255.
     for (const auto &r : {std::pair<int, double>{5, 200}, {9, 12.5}}) {
-        ASSERT_TRUE(start(rec.path));
-        engine.doPlaybackAction(kAVCFmtPlaybackPause);
-        ASSERT_TRUE(waitFor([&] { return delegate.videoCount() > 0; }));
-        settle();
-        ASSERT_EQ(engine.changePlaybackProgress(100), 0);
-        settle();
+        ASSERT_TRUE(startPaused(rec.path));
+        ASSERT_EQ(seekPaused(100), 0);
         const size_t from = delegate.videoCount();
         const int ends = delegate.avcEndNotices;
         act(r.first);
@@ -166,9 +162,7 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
     const auto rec = make("seek.avc", {"--duration", "2", "--gop", "10", "--audio-mask", "0"});
     const auto ref = frameMd5(dir.file("seek.avc.es") + "/video-ch0.h264", kRgbaFilter);
     ASSERT_EQ(ref.size(), 50u);
-    ASSERT_TRUE(start(rec.path));
-    engine.doPlaybackAction(kAVCFmtPlaybackPause);
-    settle();
+    ASSERT_TRUE(startPaused(rec.path));
 
     // Paused: a seek shows its landing key frame, a step back the key frame before it, and
     // steps forward read one record each, showing key frames only.
@@ -180,19 +174,16 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
         engine.doPlaybackAction(action);
         ASSERT_TRUE(waitFor([&] { return avc_parse_passes(engine.fdAVCFile()) > passes; }));
     };
-    ASSERT_EQ(engine.changePlaybackProgress(30), 0); // frame 15: key frame 10
-    settle();
+    ASSERT_EQ(seekPaused(30), 0); // frame 15: key frame 10
     step(kAVCFmtPlaybackStepBack);
     for (int i = 0; i < 10; ++i)
         step(kAVCFmtPlaybackStepForward);
-    settle();
     auto idx = frameIndexes(rec, seen.size());
     EXPECT_EQ(idx, (std::vector<int>{10, 0, 10}));
 
     // A seek lands on a key frame; every picture from there on equals ffmpeg's, none lost.
     const size_t from = delegate.videoCount();
-    EXPECT_EQ(engine.changePlaybackProgress(50), 0);
-    settle();
+    EXPECT_EQ(seekPaused(50), 0);
     act(kAVCFmtPlaybackFastForward4x);
     engine.doPlaybackAction(kAVCFmtPlaybackPause); // resume
     ASSERT_TRUE(waitEnd());
