@@ -42,17 +42,25 @@ const Reference kReferences[] = {
 TEST(ColourFilter, MatchesReferencePixelsInBothByteOrders) {
     for (const Reference &r : kReferences) {
         const ColourControls controls{r.b, r.s, r.k};
-        // Two pixels: RGBA order and BGRA order of the same colour, alpha 77 kept.
-        uint8_t rgba[4] = {r.in[0], r.in[1], r.in[2], 77};
-        uint8_t bgra[4] = {r.in[2], r.in[1], r.in[0], 77};
-        applyColourControls(controls, rgba, 4, rgba, 4, 1, 1, PixelOrder::RGBA);
-        applyColourControls(controls, bgra, 4, bgra, 4, 1, 1, PixelOrder::BGRA);
-        for (int c = 0; c < 3; ++c) {
-            EXPECT_NEAR(rgba[c], r.out[c], kRoundingSlack) << "b=" << r.b << " s=" << r.s << " k=" << r.k << " c" << c;
-            EXPECT_EQ(bgra[2 - c], rgba[c]);
+        // A row of five pixels (four at once and one alone), in RGBA and in BGRA order, alpha kept.
+        uint8_t rgba[20], bgra[20];
+        for (int i = 0; i < 5; ++i) {
+            const uint8_t px[4] = {r.in[0], r.in[1], r.in[2], uint8_t(77 + i)};
+            std::copy(px, px + 4, rgba + 4 * i);
+            const uint8_t bx[4] = {r.in[2], r.in[1], r.in[0], uint8_t(77 + i)};
+            std::copy(bx, bx + 4, bgra + 4 * i);
         }
-        EXPECT_EQ(rgba[3], 77);
-        EXPECT_EQ(bgra[3], 77);
+        applyColourControls(controls, rgba, 20, rgba, 20, 5, 1, PixelOrder::RGBA);
+        applyColourControls(controls, bgra, 20, bgra, 20, 5, 1, PixelOrder::BGRA);
+        for (int i = 0; i < 5; ++i) {
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(rgba[4 * i + c], r.out[c], kRoundingSlack)
+                    << "b=" << r.b << " s=" << r.s << " k=" << r.k << " pixel " << i << " c" << c;
+                EXPECT_EQ(bgra[4 * i + 2 - c], rgba[4 * i + c]);
+            }
+            EXPECT_EQ(rgba[4 * i + 3], 77 + i);
+            EXPECT_EQ(bgra[4 * i + 3], 77 + i);
+        }
     }
 }
 
@@ -63,14 +71,15 @@ double plain(double v, double lum, const ColourControls &c) {
     return std::min(1.0, std::max(0.0, c3)) * 255.0;
 }
 
-TEST(ColourFilter, TablesAgreeWithThePlainFormulaOverTheSliderRanges) {
+TEST(ColourFilter, AgreesWithThePlainFormulaOverTheSliderRanges) {
     const ColourControls settings[] = {{-1, 0, 0.25f}, {1, 2, 4}, {0.37f, 0.61f, 1.9f}, {-0.2f, 1.8f, 0.7f},
                                        {0, 1, 1.01f}};
     std::vector<uint8_t> pixels;
     for (int r = 0; r < 256; r += 15)
         for (int g = 0; g < 256; g += 17)
             for (int b = 0; b < 256; b += 5) pixels.insert(pixels.end(), {uint8_t(r), uint8_t(g), uint8_t(b), 255});
-    const int count = static_cast<int>(pixels.size() / 4);
+    // Three pixels short of a multiple of four: the last ones take the one-pixel path.
+    const int count = static_cast<int>(pixels.size() / 4) - 3;
     for (const ColourControls &c : settings) {
         std::vector<uint8_t> out(pixels.size());
         applyColourControls(c, pixels.data(), pixels.size(), out.data(), out.size(), count, 1, PixelOrder::RGBA);
