@@ -24,6 +24,8 @@ void moveSlider(QSlider *slider, float value) {
 ColorSettingPanel::ColorSettingPanel(QWidget *parent) : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint) {
     ui.setupUi(this);
     awakeFromNib();
+    // The labels stand on the dark background picture.
+    setStyleSheet(QStringLiteral("QLabel { color: white; }"));
     setColorSettingPanelOpenedNow(false);
     ui.textColorWell->setColor(Qt::white);
     ui.progressColorWell->setColor(Qt::yellow);
