@@ -13,7 +13,9 @@ constexpr int kStripWidth = 6;
 const char kRunningFold[] = "panelFoldAnimation";
 const char kFullSize[] = "panelFullSize";
 
-// The panel's full size: its current size unless a fold or unfold has it part-way.
+// The panel's full size: its size when it first unfolds or folds (the panels are not
+// resizable), kept so that a fold or unfold part-way, or a late report of a folded frame,
+// never changes it.
 QSize fullSizeOf(QWidget *panel) {
     const QVariant stored = panel->property(kFullSize);
     return stored.isValid() ? stored.toSize() : panel->size();
@@ -35,12 +37,10 @@ QRect frameAt(const QRect &main, const QSize &full, int width, int height) {
     return QRect(x0, bottom - height, width, height);
 }
 
-// Runs the steps from the panel's current geometry, or sets the last at once without
-// animations.
+// Runs the steps from the panel's current geometry; without animations only `done` runs.
 void run(QWidget *panel, const std::vector<QRect> &steps, std::function<void()> done) {
     stopRunningFold(panel);
     if (gStepDuration.load() <= 0) {
-        panel->setGeometry(steps.back());
         if (done) done();
         return;
     }
@@ -53,12 +53,15 @@ void run(QWidget *panel, const std::vector<QRect> &steps, std::function<void()> 
     }
     panel->setProperty(kRunningFold, QVariant::fromValue<QObject *>(group));
     QPointer<QWidget> guard(panel);
-    QObject::connect(group, &QAbstractAnimation::finished, panel, [guard, group, done] {
-        if (group->property("cancelled").toBool()) return;
+    QPointer<QSequentialAnimationGroup> self(group);
+    // Queued: the group reports its end before its last step has set its last frame.
+    auto finish = [guard, self, done] {
+        if (!self || self->property("cancelled").toBool()) return;
         if (guard) guard->setProperty(kRunningFold, QVariant());
-        group->deleteLater();
+        self->deleteLater();
         if (done) done();
-    });
+    };
+    QObject::connect(group, &QAbstractAnimation::finished, panel, finish, Qt::QueuedConnection);
     group->start();
 }
 } // namespace
@@ -72,16 +75,15 @@ void unfoldPanel(QWidget *panel, const QWidget *mainWindow) {
     panel->setProperty(kFullSize, full);
     const QRect main = mainWindow ? mainWindow->frameGeometry() : QRect(panel->pos(), full);
     stopRunningFold(panel);
-    // A window cannot be 0 x 0: the unfold starts from one pixel.
-    panel->setGeometry(frameAt(main, full, 1, 1));
+    const QRect strip = frameAt(main, full, kStripWidth, full.height());
+    const QRect whole = frameAt(main, full, full.width(), full.height());
+    // A window cannot be 0 x 0: an animated unfold starts from one pixel; without animation
+    // the panel appears at its full frame.
+    panel->setGeometry(gStepDuration.load() > 0 ? frameAt(main, full, 1, 1) : whole);
     panel->show();
     panel->raise();
     panel->activateWindow();
-    QPointer<QWidget> guard(panel);
-    run(panel, {frameAt(main, full, kStripWidth, full.height()), frameAt(main, full, full.width(), full.height())},
-        [guard] {
-            if (guard) guard->setProperty(kFullSize, QVariant());
-        });
+    run(panel, {strip, whole}, {});
 }
 
 void foldPanel(QWidget *panel, QWidget *mainWindow, std::function<void()> done) {
@@ -95,8 +97,9 @@ void foldPanel(QWidget *panel, QWidget *mainWindow, std::function<void()> done) 
         [guard, mainGuard, main, full, done] {
             if (guard) {
                 guard->hide();
+                // The next unfold takes the full size from here too: the window system may still
+                // report the last folded frame after this.
                 guard->setGeometry(frameAt(main, full, full.width(), full.height()));
-                guard->setProperty(kFullSize, QVariant());
             }
             if (mainGuard) mainGuard->activateWindow();
             if (done) done();

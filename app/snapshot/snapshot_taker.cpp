@@ -54,10 +54,12 @@ QString writeImageFile(const QImage &picture, const QString &path, const char *f
                    temporary.errorString().toLocal8Bit().constData());
         return QString();
     }
+    // Video has no transparency: whatever the fourth byte of a picture holds, the file is opaque.
+    const QImage opaque = picture.hasAlphaChannel() ? picture.convertToFormat(QImage::Format_RGBX8888) : picture;
     QImageWriter writer(&temporary, format);
     if (quality >= 0) writer.setQuality(quality);
     if (compression >= 0) writer.setCompression(compression);
-    const bool written = writer.write(picture) && temporary.flush() && ::fsync(temporary.handle()) == 0;
+    const bool written = writer.write(opaque) && temporary.flush() && ::fsync(temporary.handle()) == 0;
     if (!written) {
         const QString reason = writer.error() != QImageWriter::UnknownError || temporary.error() == QFile::NoError
                                    ? writer.errorString()

@@ -158,6 +158,20 @@ TEST_F(PanelsTest, PanelsUnfoldOverTheMainWindowAndFoldAway) {
     EXPECT_FALSE(colour().isVisible());
     EXPECT_FALSE(colour().colorSettingPanelOpenedNow());
     EXPECT_EQ(colour().size(), full);
+
+    // Animated: the panel ends at its full frame, and folds away before it is hidden.
+    setPanelFoldStepDuration(20);
+    delegate->showColorSettingPanel();
+    EXPECT_TRUE(serveEventsUntil([&] { return colour().size() == full; }));
+    EXPECT_EQ(colour().geometry().bottom(), main.bottom());
+    colour().close();
+    EXPECT_TRUE(colour().isVisible());
+    EXPECT_TRUE(serveEventsUntil([&] { return !colour().isVisible(); }));
+    EXPECT_FALSE(colour().colorSettingPanelOpenedNow());
+    serveEvents();
+    setPanelFoldStepDuration(0);
+    delegate->showColorSettingPanel();
+    EXPECT_EQ(colour().size(), full);
 }
 
 TEST_F(PanelsTest, TextAndProgressColoursAndReset) {

@@ -17,7 +17,8 @@
 
 namespace snapshotfixture {
 
-// Smooth colours with a varying alpha, so PNG must keep every channel.
+// Smooth colours; the fourth byte is not alpha to a video picture, so it is left at 0 here and a
+// snapshot must still come out opaque.
 inline QImage syntheticPicture(int width, int height) {
     QImage image(width, height, QImage::Format_RGBA8888);
     for (int y = 0; y < height; ++y) {
@@ -26,7 +27,7 @@ inline QImage syntheticPicture(int width, int height) {
             row[4 * x] = static_cast<uint8_t>(x * 255 / (width > 1 ? width - 1 : 1));
             row[4 * x + 1] = static_cast<uint8_t>(y * 255 / (height > 1 ? height - 1 : 1));
             row[4 * x + 2] = static_cast<uint8_t>((x + y) * 3);
-            row[4 * x + 3] = 255;
+            row[4 * x + 3] = 0;
         }
     }
     return image;
