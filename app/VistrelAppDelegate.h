@@ -179,6 +179,7 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
     // The snapshot button: the next picture of the shown channel is saved.
     void snapshotAction();
     bool saveSnapshotImageFlag() const { return snapshotTaker.pending(); }
+    void setSaveSnapshotImageFlag(bool pending) { pending ? snapshotTaker.request() : snapshotTaker.cancel(); }
     // At every playback start: drops a pending snapshot; the open file's snapshot folder.
     void setSnapshotFileLocation();
     // The picture path, GUI thread, for every picture of the shown channel before any colour
