@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <cmath>
 #include <new>
 #include <unistd.h>
 
@@ -14,74 +15,34 @@
 #include "app/ConfigSettingPanel.h"
 #include "app/channel_selection_panel.h"
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
+#include "app/controls/CustomizedProgressSlider.h"
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/engine_side/engine_side.h"
+#include "app/file_intake/file_intake.h"
 #include "app/main_window.h"
+#include "app/playback/playback_activation.h"
+#include "app/video_pane/video_pane.h"
 #include "audio/audio_stream_processor.h"
 #include "avi/ANAVIFrameBuilder.h"
-#include "engines/avc_format_playback.h"
-#include "engines/dv_format_playback.h"
-#include "engines/engine_controls.h"
 #include "platform/log.h"
 
 namespace {
 std::atomic<VistrelAppDelegate *> gAppDelg{nullptr};
 
-// The player state in which no file plays or converts.
-constexpr int kPlayerStateIdle = 3;
-
-// The last component of a path, and the text after its last dot (a leading dot starts a name,
-// not an extension).
-QString lastPathComponent(const QString &path) {
-    const int slash = path.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? path : path.mid(slash + 1);
-}
-
-QString pathExtension(const QString &component) {
-    const int dot = component.lastIndexOf(QLatin1Char('.'));
-    return dot <= 0 ? QString() : component.mid(dot + 1);
-}
-
-QString deletingPathExtension(const QString &component) {
-    const int dot = component.lastIndexOf(QLatin1Char('.'));
-    return dot <= 0 ? component : component.left(dot);
-}
 } // namespace
 
 // ---- Life -------------------------------------------------------------------------------------
 
-VistrelAppDelegate::VistrelAppDelegate() : mainThreadPoster_(this) {
+VistrelAppDelegate::VistrelAppDelegate() {
     gAppDelg.store(this);
-    setPlayerState(kPlayerStateIdle);
-    createAVCFmtPlayback();
-    try {
-        handleDVFmtPlayback_.reset(new DVFormatPlayback());
-    } catch (const std::bad_alloc &) {
-        player_log("Cannot create the DV engine\n");
-    }
-    if (DVFormatPlayback *dv = handleDVFmtPlayback_.get()) {
-        dv->setAppDelg(this);
-        dv->setMainThreadPoster(&mainThreadPoster_);
-        dv->setPImageWidthFromStream(&iImageWidthFromStream_);
-        dv->setPImageHeightFromStream(&iImageHeightFromStream_);
-    }
+    setPlayerState(3);
+    engineSide_ = std::make_unique<EngineSide>(*this, this);
+    videoPaneLayout_ = std::make_unique<VideoPane>(*this);
+    fileIntake_ = std::make_unique<FileIntake>(*this);
+    playbackActivation_ = std::make_unique<PlaybackActivation>(*this);
     loadInterfaceDocuments();
-}
-
-// The AVC engine, made once and reused for every AVC file.
-void VistrelAppDelegate::createAVCFmtPlayback() {
-    try {
-        handleAVCFmtPlayback_.reset(new AVCFormatPlayback());
-    } catch (const std::bad_alloc &) {
-        player_log("Cannot create the AVC engine\n");
-        return;
-    }
-    AVCFormatPlayback *avc = handleAVCFmtPlayback_.get();
-    avc->setAppDelg(this);
-    avc->setMainThreadPoster(&mainThreadPoster_);
-    avc->setPImageWidthFromStream(&iImageWidthFromStream_);
-    avc->setPImageHeightFromStream(&iImageHeightFromStream_);
-    avc->setHandleOfImageRectFromStream();
+    connectActions();
 }
 
 void VistrelAppDelegate::loadInterfaceDocuments() {
@@ -134,8 +95,8 @@ VistrelAppDelegate::~VistrelAppDelegate() {
     // The engines go first: their threads call back into the delegate, its views and its
     // builder, so every one of them has ended before any of those is released.
     resetPlaybackHandle();
-    handleAVCFmtPlayback_.reset();
-    handleDVFmtPlayback_.reset();
+    engineSide_.reset();
+    fileIntake_.reset();
 
     VistrelAppDelegate *self = this;
     gAppDelg.compare_exchange_strong(self, nullptr);
@@ -151,14 +112,11 @@ VistrelAppDelegate::~VistrelAppDelegate() {
         view = nullptr;
     }
     releaseFileWrapper();
+    if (playbackActivation_) playbackActivation_->removeAudio();
     audioStreamProcessor.reset();
     snapshotSavedFilePath.clear();
     releaseNSImageIcon();
     releaseFilePathObject();
-    if (pFileDir) {
-        closedir(pFileDir);
-        pFileDir = nullptr;
-    }
     // The window takes its views and the channel-selection panel with it.
     delete window;
     window = nullptr;
@@ -211,8 +169,7 @@ void VistrelAppDelegate::makeWindowKeyAndOrderFront() {
 // ---- Operations whose work belongs to the pane grid, the transport controls, the conversion
 // ---- flow and file opening; launching calls them in its fixed order.
 
-// The 16 channel tiles with their title layers, and the on-screen text layers of the pane.
-void VistrelAppDelegate::initVideoPane() {}
+void VistrelAppDelegate::initVideoPane() { videoPaneLayout_->initVideoPane(); }
 
 // The repeating button-watch timer that turns a held forward or rewind button into steps.
 void VistrelAppDelegate::initCheckButtonIsPressedCallback() {}
@@ -239,68 +196,116 @@ void VistrelAppDelegate::initFileWrapper() {
 
 void VistrelAppDelegate::releaseFileWrapper() { aviFrameBuilder_.reset(); }
 
-void VistrelAppDelegate::openFileDirectly(const QString &path) {
-    releaseFilePathObject();
-    setAbsoluteFilePath(path);
-    const QString component = lastPathComponent(path);
-    fileName = deletingPathExtension(component);
-    fileExtension = pathExtension(component);
-    fileNameWithExtension = QStringLiteral("%1.%2").arg(fileName, fileExtension);
-    recordFileLocationInFolder();
-    activateFilePlayback();
-}
+// ---- Files, activation and the pane: forwards to the feature classes ------------------------
 
-// The open file's folder and its place in it, for stepping to the previous or next file.
-void VistrelAppDelegate::recordFileLocationInFolder() {}
+void VistrelAppDelegate::openPlaybackFile() { fileIntake_->openPlaybackFile(); }
+void VistrelAppDelegate::openFileDirectly(const QString &path) { fileIntake_->openFileDirectly(path); }
+void VistrelAppDelegate::recordFileLocationInFolder() { fileIntake_->recordFileLocationInFolder(); }
+void VistrelAppDelegate::openPreviousFile() { fileIntake_->openPreviousFile(); }
+void VistrelAppDelegate::openNextFile() { fileIntake_->openNextFile(); }
 
-// Starts the engine that plays the open file.
-void VistrelAppDelegate::activateFilePlayback() {}
-
-// The pane is laid out again for the window's new size.
-void VistrelAppDelegate::windowDidResize() {}
-
-// ---- Teardown ---------------------------------------------------------------------------------
-
-void VistrelAppDelegate::stopDVFmtParserThread() {
-    DVFormatPlayback *dv = handleDVFmtPlayback_.get();
-    if (!dv || !dv->isDVFmtParserThreadExecuting()) return;
-    // Keep-running too, so that a paused parser wakes up and sees the request.
-    gDVFmtPlaybackParserThreadForceExit = 1;
-    gDVFmtPlaybackKeepRunning = 1;
-    player_log("gDVFmtPlaybackParserThreadForceExit == YES\n");
-    // The parser clears the request as it leaves. When this runs on the parser thread itself
-    // (the end of a conversion), the state is already idle and there is nothing to wait for.
-    while (playerState() != kPlayerStateIdle && gDVFmtPlaybackParserThreadForceExit.load() != 0) usleep(10);
-    dv->cancelDVFmtParserThread();
-    gDVFmtPlaybackKeepRunning = 0;
-    player_log("Cancel DVFmt Parser Thread...\n");
-}
-
+void VistrelAppDelegate::activateFilePlayback() { playbackActivation_->activateFilePlayback(); }
 void VistrelAppDelegate::resetPlaybackHandle() {
-    DVFormatPlayback *dv = handleDVFmtPlayback_.get();
-    AVCFormatPlayback *avc = handleAVCFmtPlayback_.get();
-    // The AVC parser first: its reader waits inside hand-offs to the AVC threads below.
-    if (avc) avc->closeAVCFileAndStopParser();
-    stopDVFmtParserThread();
-    for (int channel = 0; channel < kEngineChannelCount; ++channel) {
-        if (dv && dv->isDVFmtVideoPlaybackThreadExecuting(channel)) {
-            dv->cancelDVFmtVideoPlaybackThread(channel);
-            player_log("Cancel DVFmt Video Playback Thread...\n");
-        }
-        if (avc && avc->isAVCFmtVideoPlaybackThreadExecuting(channel)) {
-            avc->cancelAVCFmtVideoPlaybackThread(channel);
-            player_log("Cancel AVCFmt Video Playback Thread...\n");
-        }
-    }
-    if (dv && dv->isDVFmtAudioPlaybackThreadExecuting()) {
-        dv->cancelDVFmtAudioPlaybackThread();
-        player_log("Cancel DVFmt Audio Playback Thread...\n");
-    }
-    if (avc && avc->isAVCFmtAudioPlaybackThreadExecuting()) {
-        avc->cancelAVCFmtAudioPlaybackThread();
-        player_log("Cancel AVCFmt Audio Playback Thread...\n");
-    }
-    releaseFileWrapper();
+    if (playbackActivation_) playbackActivation_->resetPlaybackHandle();
+}
+void VistrelAppDelegate::setFilePlaybackStartingUI() { playbackActivation_->setFilePlaybackStartingUI(); }
+void VistrelAppDelegate::setUIInCaseOfUnsupportedFileForamt() {
+    playbackActivation_->setUIInCaseOfUnsupportedFileForamt();
+}
+void VistrelAppDelegate::createAudio() { playbackActivation_->createAudio(); }
+void VistrelAppDelegate::removeAudio() { playbackActivation_->removeAudio(); }
+bool VistrelAppDelegate::checkTotalChannelsAndSetVideoViewCut(int kind) {
+    return playbackActivation_->checkTotalChannelsAndSetVideoViewCut(kind);
+}
+void VistrelAppDelegate::getDV4FileVideoCodec() { playbackActivation_->getDV4FileVideoCodec(); }
+
+void VistrelAppDelegate::checkNeedResizeImageViewOrNot() { videoPaneLayout_->checkNeedResizeImageViewOrNot(); }
+void VistrelAppDelegate::clickVideoChannelSwitchBtn(int index) { videoPaneLayout_->clickVideoChannelSwitchBtn(index); }
+void VistrelAppDelegate::showOSD() { videoPaneLayout_->showOSD(); }
+void VistrelAppDelegate::showAndEnableDeinterlace() { videoPaneLayout_->showAndEnableDeinterlace(); }
+void VistrelAppDelegate::enterFullScreen() { videoPaneLayout_->enterFullScreen(); }
+void VistrelAppDelegate::exitFullScreen() { videoPaneLayout_->exitFullScreen(); }
+QSize VistrelAppDelegate::windowWillResize(const QSize &proposed) { return videoPaneLayout_->windowWillResize(proposed); }
+void VistrelAppDelegate::windowDidResize() { videoPaneLayout_->windowDidResize(); }
+void VistrelAppDelegate::setDVFmtVideoModeString() { videoPaneLayout_->setDVFmtVideoModeString(); }
+
+AVCFormatPlayback *VistrelAppDelegate::handleAVCFmtPlayback() const { return engineSide_ ? engineSide_->avc() : nullptr; }
+DVFormatPlayback *VistrelAppDelegate::handleDVFmtPlayback() const { return engineSide_ ? engineSide_->dv() : nullptr; }
+bool VistrelAppDelegate::engineFramesFlowing() const { return EngineSide::dvFramesFlowing(); }
+
+void VistrelAppDelegate::connectActions() {
+    if (!window) return;
+    Ui::MainWindow &ui = window->ui;
+    connect(ui.openFileBtn, &QPushButton::clicked, this, [this] { openPlaybackFile(); });
+    connect(ui.prevFileSelectionBtn, &QPushButton::clicked, this, [this] { openPreviousFile(); });
+    connect(ui.nextFileSelectionBtn, &QPushButton::clicked, this, [this] { openNextFile(); });
+    // Only the user's choice pages the grid; the probe's own selection does not.
+    connect(ui.videoChannelSwitchBtn, &QComboBox::activated, this, [this](int index) { clickVideoChannelSwitchBtn(index); });
+    connect(ui.osdEnableBtn, &QPushButton::clicked, this, [this] { showOSD(); });
+    connect(ui.deinterlaceEnableBtn, &QPushButton::clicked, this, [this] { showAndEnableDeinterlace(); });
+    connect(ui.fullScreenBtn, &QPushButton::clicked, this, [this] { enterFullScreen(); });
+    connect(ui.exitFullScreenBtn, &QPushButton::clicked, this, [this] { exitFullScreen(); });
+}
+
+// ---- What the engines deliver, on the GUI thread ----------------------------------------------
+
+void VistrelAppDelegate::upadatePlaybackServerTime(const QString &time) {
+    setDVFmtVideoModeString();
+    if (serverTimeLabel) serverTimeLabel->setText(time);
+    videoPaneLayout_->setOnScreenServerTime(time);
+}
+
+void VistrelAppDelegate::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress) {
+    setDVFmtVideoModeString();
+    if (serverTimeLabel) serverTimeLabel->setText(time);
+    const int percent = std::isfinite(progress) ? static_cast<int>(progress) : 0;
+    if (aviProgressLabel) aviProgressLabel->setText(QString::asprintf("%3d%%", percent));
+}
+
+void VistrelAppDelegate::upadatePlaybackProgress(float percent) {
+    // A progress that is not a number shows as 0.
+    const float value = std::isfinite(percent) ? percent : 0.0f;
+    for (CustomizedProgressSlider *slider : {playbackProgressSlider, fullScreenPlaybackProgressSlider})
+        if (slider) slider->setFloatValue(value);
+    videoPaneLayout_->setOnScreenPercentage(QString::asprintf("%i%%", static_cast<int>(value)));
+}
+
+void VistrelAppDelegate::setDevChannelTitle(const char *titles) { engineSide_->setDevChannelTitle(titles); }
+
+void VistrelAppDelegate::applyDevChannelTitles(const std::array<std::optional<QString>, 16> &titles) {
+    videoPaneLayout_->setChannelTitles(titles);
+}
+
+bool VistrelAppDelegate::checkNeedDecodeForMultiCHs(uint8_t channel) {
+    return engineSide_->checkNeedDecodeForMultiCHs(channel);
+}
+
+void VistrelAppDelegate::showStopStatusImages() {
+    if (playbackStatusImageView) playbackStatusImageView->setPixmap(stopStatusImg);
+    if (fullScreenPlaybackStatusImageView) fullScreenPlaybackStatusImageView->setPixmap(stopStatusImgInFullScreen);
+}
+
+float VistrelAppDelegate::playbackVolume() const {
+    if (!playbackVolumeSlider) return 0.5f;
+    const int span = playbackVolumeSlider->maximum() - playbackVolumeSlider->minimum();
+    if (span <= 0) return 0.5f;
+    return static_cast<float>(playbackVolumeSlider->value() - playbackVolumeSlider->minimum()) / span;
+}
+
+GridStartIndexes VistrelAppDelegate::gridStartIndexes() const {
+    GridStartIndexes starts;
+    starts.grid4 = grid4StartIndex();
+    starts.grid6 = grid6StartIndex();
+    starts.grid9 = grid9StartIndex();
+    starts.grid12 = grid12StartIndex();
+    return starts;
+}
+
+void VistrelAppDelegate::setGridStartIndexes(const GridStartIndexes &starts) {
+    setGrid4StartIndex(starts.grid4);
+    setGrid6StartIndex(starts.grid6);
+    setGrid9StartIndex(starts.grid9);
+    setGrid12StartIndex(starts.grid12);
 }
 
 // ---- State shared with the engines ------------------------------------------------------------
@@ -320,20 +325,6 @@ void VistrelAppDelegate::setAbsoluteFilePath(const QString &path) {
     absoluteFilePath_ = path;
 }
 
-void VistrelAppDelegate::setICurrentSelectedAudioCH(int channel1Based) { iCurrentSelectedAudioCH_.store(channel1Based); }
-int VistrelAppDelegate::iCurrentSelectedAudioCH() { return iCurrentSelectedAudioCH_.load(); }
-bool VistrelAppDelegate::videoFlipImageFlag() { return videoFlipImageFlag_.load(); }
-bool VistrelAppDelegate::videoDeinterlaceFlag() { return videoDeinterlaceFlag_.load(); }
-float VistrelAppDelegate::decoderTargetWidth() { return decoderTargetWidth_.load(); }
-float VistrelAppDelegate::decoderTargetHeight() { return decoderTargetHeight_.load(); }
-void VistrelAppDelegate::setImageRealWidth(int width) { imageRealWidth_.store(width); }
-void VistrelAppDelegate::setImageRealHeight(int height) { imageRealHeight_.store(height); }
-int VistrelAppDelegate::imageRealWidth() { return imageRealWidth_.load(); }
-int VistrelAppDelegate::imageRealHeight() { return imageRealHeight_.load(); }
-int VistrelAppDelegate::enAVCFmtPlaybackStatus() { return enAVCFmtPlaybackStatus_.load(); }
-void VistrelAppDelegate::setEnAVCFmtPlaybackStatus(int status) { enAVCFmtPlaybackStatus_.store(status); }
-void VistrelAppDelegate::setPlaybackTriState(uint8_t state) { playbackTriState_.store(state); }
-
 void VistrelAppDelegate::setSys_Time(const _SYSTEMTIME &sysTime) {
     std::lock_guard<std::mutex> lock(sysTimeMutex_);
     sys_Time_ = sysTime;
@@ -345,30 +336,7 @@ _SYSTEMTIME VistrelAppDelegate::sys_Time() const {
 }
 
 void VistrelAppDelegate::setDeinterlaceEnableBtnEnabled(bool enabled) {
-    mainThreadPoster_.postToMainThread([this, enabled] {
-        if (deinterlaceEnableBtn) deinterlaceEnableBtn->setEnabled(enabled);
-    });
+    engineSide_->setDeinterlaceEnableBtnEnabled(enabled);
 }
 
-void VistrelAppDelegate::setServerTimeLabelText(const std::string &text) {
-    const QString label = QString::fromStdString(text);
-    mainThreadPoster_.postToMainThread([this, label] {
-        if (serverTimeLabel) serverTimeLabel->setText(label);
-    });
-}
-
-// ---- What the engines deliver: pictures, sound, time, progress, titles and the end of a file.
-// ---- Until the pane grid, the audio output and the conversion flow take them, they are
-// ---- accepted and dropped; no channel is asked for.
-
-void VistrelAppDelegate::setAudioProcessorWithChannel(unsigned, int) {}
-bool VistrelAppDelegate::checkNeedDecodeForMultiCHs(uint8_t) { return false; }
-void VistrelAppDelegate::setAVCFmtVdoIdxForAVIBuilder(int) {}
-void VistrelAppDelegate::audioUpdateTaskWithBuffer(const uint8_t *, unsigned, int, unsigned) {}
-void VistrelAppDelegate::videoUpdateTaskWithChannel(unsigned, VideoImageRef, const uint8_t *, unsigned, bool, unsigned,
-                                                    const _SYSTEMTIME &) {}
-void VistrelAppDelegate::updateProcessingInfoWithServerTime(const std::string &, float) {}
-void VistrelAppDelegate::upadatePlaybackProgress(float) {}
-void VistrelAppDelegate::setDVFmtProcessingInfoAtEndOfProcessing() {}
-void VistrelAppDelegate::setAVCFmtProcessingInfoAtEndOfProcessing() {}
-void VistrelAppDelegate::setDevChannelTitle(const char *) {}
+void VistrelAppDelegate::setServerTimeLabelText(const std::string &text) { engineSide_->setServerTimeLabelText(text); }

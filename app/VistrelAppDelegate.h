@@ -3,10 +3,14 @@
 // desktop's requests to open a document, and holds the state that the other parts of the
 // application and the engines share.
 //
-// Threads: everything that touches a widget runs on the GUI thread. The engines call the
-// EngineDelegate operations from their own threads; the state they read or write is atomic
-// (or, for the file path and the recorder time, behind a lock), and whatever an engine thread
-// asks of the window is posted to the GUI thread.
+// The work lives in feature classes: the engine side of the callbacks (EngineSide), file intake
+// and folder stepping (FileIntake), activation and teardown (PlaybackActivation), and the video
+// pane (VideoPane); the delegate keeps the operations' names as short forwards.
+//
+// Threads: everything that touches a widget runs on the GUI thread. The engines call
+// EngineSide from their own threads; the state they read or write here is atomic (or, for the
+// file path and the recorder time, behind a lock), and whatever an engine thread asks of the
+// window is posted to the GUI thread.
 #pragma once
 
 #include <QImage>
@@ -19,15 +23,14 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <dirent.h>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/colour/colour_image_filter.h"
-#include "app/main_thread_poster.h"
+#include "app/logic/video_pane_layout.h"
 #include "app/snapshot/snapshot_taker.h"
-#include "engines/engine_delegate.h"
 #include "recorderfile/recorder_time.h"
 
 class ANAVIFrameBuilder;
@@ -42,14 +45,18 @@ class CustomizedVideoView;
 class CustomizedView;
 class AVCFormatPlayback;
 class DVFormatPlayback;
+class EngineSide;
+class FileIntake;
 class LayerView;
 class MainWindow;
 class OsdTextLayer;
+class PlaybackActivation;
 class ProgressIndicatorControl;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QSlider;
+class VideoPane;
 
 // A scalar shared between the GUI thread and the engine threads: a getter of its own name and
 // a setter, both plain atomic loads and stores.
@@ -61,7 +68,7 @@ class QSlider;
   private:                                                                                                             \
     std::atomic<Type> name##_{initial};
 
-class VistrelAppDelegate : public QObject, public EngineDelegate {
+class VistrelAppDelegate : public QObject {
     Q_OBJECT
   public:
     // Records itself as the process's delegate, sets the player idle, creates the engines and
@@ -109,52 +116,88 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
     void releaseNSImageIcon();
     void releaseFilePathObject();
 
-    // ---- Files, playback and the window ----
+    // ---- Files (FileIntake) ----
 
+    void openPlaybackFile();
     void openFileDirectly(const QString &path);
     void recordFileLocationInFolder();
+    void openPreviousFile();
+    void openNextFile();
+
+    // ---- Activation and teardown (PlaybackActivation) ----
+
     void activateFilePlayback();
     // Stops whatever plays or converts: the engines' threads end and their slots are emptied.
     void resetPlaybackHandle();
+    void setFilePlaybackStartingUI();
+    void setUIInCaseOfUnsupportedFileForamt();
+    void createAudio();
+    void removeAudio();
+    // kind 0 AVC, 1 DV4, 2 DV5; false when the file is refused at once.
+    bool checkTotalChannelsAndSetVideoViewCut(int kind);
+    void getDV4FileVideoCodec();
     void releaseFileWrapper();
     void audioSliderChanged(float volume);
-    void windowDidResize();
 
-    AVCFormatPlayback *handleAVCFmtPlayback() const { return handleAVCFmtPlayback_.get(); }
-    DVFormatPlayback *handleDVFmtPlayback() const { return handleDVFmtPlayback_.get(); }
+    // ---- The video pane (VideoPane) ----
+
+    void checkNeedResizeImageViewOrNot();
+    void clickVideoChannelSwitchBtn(int index);
+    void showOSD();
+    void showAndEnableDeinterlace();
+    void enterFullScreen();
+    void exitFullScreen();
+    QSize windowWillResize(const QSize &proposed);
+    void windowDidResize();
+    void setDVFmtVideoModeString();
+
+    // ---- What the engines deliver, on the GUI thread (EngineSide posts them) ----
+
+    void upadatePlaybackServerTime(const QString &time);
+    void upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress);
+    void upadatePlaybackProgress(float percent);
+    // 16 slots of 64 bytes (slot n for channel n+1), or null: "CH1".."CH16". Any thread.
+    void setDevChannelTitle(const char *titles);
+    void applyDevChannelTitles(const std::array<std::optional<QString>, 16> &titles);
+    bool checkNeedDecodeForMultiCHs(uint8_t channel);
+    void showStopStatusImages();
+
+    // ---- The feature classes ----
+
+    EngineSide *engineSide() const { return engineSide_.get(); }
+    VideoPane *videoPaneLayout() const { return videoPaneLayout_.get(); }
+    FileIntake *fileIntake() const { return fileIntake_.get(); }
+    PlaybackActivation *playbackActivation() const { return playbackActivation_.get(); }
+    AVCFormatPlayback *handleAVCFmtPlayback() const;
+    DVFormatPlayback *handleDVFmtPlayback() const;
     ANAVIFrameBuilder *aviFrameBuilder() const { return aviFrameBuilder_.get(); }
 
-    // ---- EngineDelegate ----
+    // ---- State the engines read or write (any thread) ----
 
-    std::string absoluteFilePath() override;
-    void setICurrentSelectedAudioCH(int channel1Based) override;
-    int iCurrentSelectedAudioCH() override;
-    void setAudioProcessorWithChannel(unsigned channel, int audioFormat) override;
-    bool checkNeedDecodeForMultiCHs(uint8_t channel) override;
-    void setAVCFmtVdoIdxForAVIBuilder(int videoCodec) override;
-    void audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned streamLength, int audioFormat,
-                                   unsigned channel) override;
-    bool videoFlipImageFlag() override;
-    bool videoDeinterlaceFlag() override;
-    void setDeinterlaceEnableBtnEnabled(bool enabled) override;
-    float decoderTargetWidth() override;
-    float decoderTargetHeight() override;
-    void setImageRealWidth(int width) override;
-    void setImageRealHeight(int height) override;
-    int imageRealWidth() override;
-    int imageRealHeight() override;
-    void videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer, unsigned length,
-                                    bool isIFrame, unsigned interval, const _SYSTEMTIME &sysTime) override;
-    void setSys_Time(const _SYSTEMTIME &sysTime) override;
-    void updateProcessingInfoWithServerTime(const std::string &serverTime, float progress) override;
-    void upadatePlaybackProgress(float percent) override;
-    void setDVFmtProcessingInfoAtEndOfProcessing() override;
-    void setAVCFmtProcessingInfoAtEndOfProcessing() override;
-    int enAVCFmtPlaybackStatus() override;
-    void setEnAVCFmtPlaybackStatus(int status) override;
-    void setPlaybackTriState(uint8_t state) override;
-    void setDevChannelTitle(const char *titles) override;
-    void setServerTimeLabelText(const std::string &text) override;
+    std::string absoluteFilePath();
+    void setICurrentSelectedAudioCH(int channel1Based) { iCurrentSelectedAudioCH_.store(channel1Based); }
+    int iCurrentSelectedAudioCH() const { return iCurrentSelectedAudioCH_.load(); }
+    bool videoFlipImageFlag() const { return videoFlipImageFlag_.load(); }
+    bool videoDeinterlaceFlag() const { return videoDeinterlaceFlag_.load(); }
+    float decoderTargetWidth() const { return decoderTargetWidth_.load(); }
+    float decoderTargetHeight() const { return decoderTargetHeight_.load(); }
+    void setImageRealWidth(int width) { imageRealWidth_.store(width); }
+    void setImageRealHeight(int height) { imageRealHeight_.store(height); }
+    int imageRealWidth() const { return imageRealWidth_.load(); }
+    int imageRealHeight() const { return imageRealHeight_.load(); }
+    void setSys_Time(const _SYSTEMTIME &sysTime);
+    int enAVCFmtPlaybackStatus() const { return enAVCFmtPlaybackStatus_.load(); }
+    void setEnAVCFmtPlaybackStatus(int status) { enAVCFmtPlaybackStatus_.store(status); }
+    void setPlaybackTriState(uint8_t state) { playbackTriState_.store(state); }
+    // The index-building progress and the deinterlace button, asked for by engine threads.
+    void setServerTimeLabelText(const std::string &text);
+    void setDeinterlaceEnableBtnEnabled(bool enabled);
+    // The DV engine's frames flow (its keep-running flag is up).
+    bool engineFramesFlowing() const;
+    // The volume slider's value, 0 to 1 (GUI thread).
+    float playbackVolume() const;
+    GridStartIndexes gridStartIndexes() const;
+    void setGridStartIndexes(const GridStartIndexes &starts);
 
     // The same flags, sizes and time as seen from the GUI thread.
     void setVideoFlipImageFlag(bool flip) { videoFlipImageFlag_.store(flip); }
@@ -265,7 +308,6 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
 
     QString fileName, fileNameWithExtension, fileExtension, aviFileLocation, absoluteFileDir;
     QString snapshotSavedFilePath;
-    DIR *pFileDir = nullptr;
     QRect videoPaneFrame;
     QSize windowSizeWhileAVIConversion;
     // PCM of the last audio packet, for the AVI builder (audio thread).
@@ -277,12 +319,13 @@ class VistrelAppDelegate : public QObject, public EngineDelegate {
 
   private:
     void loadInterfaceDocuments();
-    void createAVCFmtPlayback();
-    void stopDVFmtParserThread();
+    // What the interface document's controls do: the actions of this buttons and menus.
+    void connectActions();
 
-    QtMainThreadPoster mainThreadPoster_;
-    std::unique_ptr<AVCFormatPlayback> handleAVCFmtPlayback_;
-    std::unique_ptr<DVFormatPlayback> handleDVFmtPlayback_;
+    std::unique_ptr<EngineSide> engineSide_;
+    std::unique_ptr<VideoPane> videoPaneLayout_;
+    std::unique_ptr<FileIntake> fileIntake_;
+    std::unique_ptr<PlaybackActivation> playbackActivation_;
     std::unique_ptr<ANAVIFrameBuilder> aviFrameBuilder_;
     mutable std::mutex absoluteFilePathMutex_;
     QString absoluteFilePath_;

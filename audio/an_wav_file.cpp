@@ -1,6 +1,8 @@
 #include "audio/an_wav_file.h"
 
+#include "platform/byte_order.h"
 #include "platform/log.h"
+#include "platform/portable.h"
 
 #include <memory>
 #include <sys/stat.h>
@@ -20,13 +22,13 @@ bool readExact(FILE *fp, uint8_t *out, size_t n) {
 int16_t ANWAVFile::nextShort(FILE *fp) {
     uint8_t b[2];
     readExact(fp, b, 2);
-    return static_cast<int16_t>(b[0] | (b[1] << 8));
+    return static_cast<int16_t>(readLE16(b));
 }
 
 uint32_t ANWAVFile::nextInt(FILE *fp) {
     uint8_t b[4];
     readExact(fp, b, 4);
-    return uint32_t(b[0]) | (uint32_t(b[1]) << 8) | (uint32_t(b[2]) << 16) | (uint32_t(b[3]) << 24);
+    return readLE32(b);
 }
 
 std::string ANWAVFile::nextFourBytes(FILE *fp) {
@@ -36,7 +38,7 @@ std::string ANWAVFile::nextFourBytes(FILE *fp) {
 }
 
 bool ANWAVFile::loadFromFile(const std::string &path) {
-    std::unique_ptr<FILE, FileCloser> fp(std::fopen(path.c_str(), "rb"));
+    std::unique_ptr<FILE, FileCloser> fp(file_open_regular(path.c_str()));
     if (!fp) {
         player_log("Cannot open WAVE file %s\n", path.c_str());
         return false;

@@ -8,8 +8,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "recorderfile/audio_format.h"
+#include "platform/byte_order.h"
 #include "platform/log.h"
+#include "recorderfile/audio_format.h"
 
 namespace {
 
@@ -269,9 +270,8 @@ const uint8_t* AudioMgr::convert(const uint8_t* packet, int packetBytes, int64_t
             }
             mScratch.resize(static_cast<size_t>(samples) * 2);
             for (int i = 0; i < samples; i++) {
-                uint16_t s = static_cast<uint16_t>(mScratchSamples[static_cast<size_t>(i)]);
-                mScratch[2 * static_cast<size_t>(i)] = static_cast<uint8_t>(s & 0xFF);
-                mScratch[2 * static_cast<size_t>(i) + 1] = static_cast<uint8_t>(s >> 8);
+                const uint16_t s = static_cast<uint16_t>(mScratchSamples[static_cast<size_t>(i)]);
+                writeLE16(&mScratch[2 * static_cast<size_t>(i)], s);
             }
             return mScratch.data();
         }
@@ -279,9 +279,7 @@ const uint8_t* AudioMgr::convert(const uint8_t* packet, int packetBytes, int64_t
             size_t samples = static_cast<size_t>(pcmBytes / 2);
             mScratch.resize(samples * 2);
             for (size_t i = 0; i < samples; i++) {
-                uint16_t s = static_cast<uint16_t>(ulaw_to_s16(packet[i]));
-                mScratch[2 * i] = static_cast<uint8_t>(s & 0xFF);
-                mScratch[2 * i + 1] = static_cast<uint8_t>(s >> 8);
+                writeLE16(&mScratch[2 * i], static_cast<uint16_t>(ulaw_to_s16(packet[i])));
             }
             return mScratch.data();
         }
@@ -418,10 +416,8 @@ void AudioMgr::applyGain(uint8_t* buffer, uint32_t bytes) const {
         return;
     }
     for (uint32_t i = 0; i + 1 < bytes; i += 2) {
-        int v = static_cast<int16_t>(static_cast<uint16_t>(buffer[i] | (buffer[i + 1] << 8)));
-        uint16_t s = static_cast<uint16_t>(static_cast<int16_t>(std::lrint(v * gain)));
-        buffer[i] = static_cast<uint8_t>(s & 0xFF);
-        buffer[i + 1] = static_cast<uint8_t>(s >> 8);
+        const int v = static_cast<int16_t>(readLE16(buffer + i));
+        writeLE16(buffer + i, static_cast<uint16_t>(static_cast<int16_t>(std::lrint(v * gain))));
     }
 }
 

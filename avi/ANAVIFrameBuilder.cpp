@@ -8,11 +8,13 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include "avi/AudioCommonInfo.h"
+#include "platform/byte_order.h"
 #include "platform/log.h"
 
 const char VDO_FMT[3][8] = {"H264", "MP4V", "MJPG"};
@@ -44,18 +46,6 @@ constexpr uint32_t kWindowMicroseconds = 165000;
 constexpr uint16_t kFramesPerWindow = 5;
 constexpr size_t kCopyBlock = 65536;
 
-void put32(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-void put16(uint8_t *p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 void putCode(uint8_t *p, const char *code) { std::memcpy(p, code, 4); }
 
 // A file we created ourselves (never an existing one), written with unbuffered calls so that
@@ -73,6 +63,10 @@ public:
         created_ = true;
         return true;
     }
+
+    // Holds an exclusive lock on the file while it is open: the mark of a live conversion,
+    // which the system drops when the process ends, however it ends.
+    bool lock() { return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
 
     bool writeAll(const void *data, size_t len) {
         const char *p = static_cast<const char *>(data);
@@ -182,6 +176,67 @@ bool renameNoReplace(const std::string &from, const std::string &to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// The temporaries of a conversion, beside the AVI file. The index rows come first and stay
+// locked while the conversion lives.
+std::string indexPathOf(const std::string &avi) { return avi + ".index"; }
+std::string tmpPathOf(const std::string &avi) { return avi + ".tmp"; }
+std::string subtitleTmpPathOf(const std::string &avi) { return avi + ".srt.tmp"; }
+std::string subtitlePathOf(const std::string &avi) { return avi + ".srt"; }
+
+enum class Leftover { None, Ours, Foreign };
+
+// Whether what lies at path is a temporary that a conversion of ours left there: a regular
+// file (not a link) holding exactly what we write at that name so far. Anything else is
+// someone's file and is never touched.
+Leftover leftoverAt(const std::string &path, const char *kind) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Leftover::None : Leftover::Foreign;
+    if (!S_ISREG(st.st_mode)) return Leftover::Foreign;
+    if (st.st_size == 0) return Leftover::Ours; // killed before its first write: holds nothing
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Leftover::Foreign;
+    uint8_t head[4] = {};
+    const bool read4 = ::pread(fd, head, 4, 0) == 4;
+    ::close(fd);
+    if (!read4) return Leftover::Foreign;
+    const uint64_t size = uint64_t(st.st_size);
+    bool ours = false;
+    if (std::strcmp(kind, "index") == 0) {
+        ours = std::memcmp(head, "idx1", 4) == 0 && size >= 8 && (size - 8) % 16 == 0;
+    } else if (std::strcmp(kind, "avi") == 0) {
+        static const uint8_t zero[4] = {};
+        ours = size >= kHeaderBytes && (std::memcmp(head, zero, 4) == 0 || std::memcmp(head, "RIFF", 4) == 0);
+    } else {
+        static const uint8_t bomLine[4] = {0xEF, 0xBB, 0xBF, '\n'};
+        ours = std::memcmp(head, bomLine, 4) == 0;
+    }
+    return ours ? Leftover::Ours : Leftover::Foreign;
+}
+
+// A conversion killed mid-way (SIGKILL, SIGXFSZ, a crash) leaves its temporaries; they must
+// not keep the name blocked. They are removed when all of them are ours and no live
+// conversion holds their lock. False: something there is not ours, or is in use.
+bool clearLeftovers(const std::string &avi) {
+    const std::string paths[3] = {indexPathOf(avi), tmpPathOf(avi), subtitleTmpPathOf(avi)};
+    const char *kinds[3] = {"index", "avi", "srt"};
+    bool any = false;
+    for (int i = 0; i < 3; ++i) {
+        const Leftover l = leftoverAt(paths[i], kinds[i]);
+        if (l == Leftover::Foreign) return false;
+        any = any || l == Leftover::Ours;
+    }
+    if (!any) return true;
+    const int fd = ::open(paths[0].c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        const bool live = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        ::close(fd);
+        if (live) return false;
+    }
+    for (const std::string &p : paths)
+        if (::unlink(p.c_str()) == 0) player_log("AVI: removed %s, left by an interrupted conversion\n", p.c_str());
+    return true;
+}
+
 } // namespace
 
 struct ANAVIFrameBuilder::Impl {
@@ -195,6 +250,7 @@ struct ANAVIFrameBuilder::Impl {
 
     std::string filePath;
     std::string tmpPath;
+    std::string subtitleTmpPath;
     OwnFile fpAVI; // the file being assembled: reserved header space, then the chunks
     OwnFile fpAVIIndex;
     OwnFile fpAVISubTitle;
@@ -245,9 +301,9 @@ struct ANAVIFrameBuilder::Impl {
     bool appendIndexRow(const char *code, uint32_t flags, uint32_t offset, uint32_t length) {
         uint8_t row[16];
         putCode(row, code);
-        put32(row + 4, flags);
-        put32(row + 8, offset);
-        put32(row + 12, length);
+        writeLE32(row + 4, flags);
+        writeLE32(row + 8, offset);
+        writeLE32(row + 12, length);
         if (!fpAVIIndex.writeAll(row, sizeof row)) {
             fail("writing the index");
             return false;
@@ -261,7 +317,7 @@ struct ANAVIFrameBuilder::Impl {
     bool appendChunk(const char *code, const char *data, uint32_t length) {
         uint8_t head[8];
         putCode(head, code);
-        put32(head + 4, length);
+        writeLE32(head + 4, length);
         static const char pad = 0;
         iovec iov[3];
         int n = 0;
@@ -332,21 +388,27 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     if (aviPath.empty()) return AviResult::IoError;
 
     // Nothing that is already there is ever truncated: the caller picks another name instead.
-    struct stat st;
-    if (::lstat(aviPath.c_str(), &st) == 0) return AviResult::TargetExists;
-    if (errno != ENOENT) {
-        player_log("AVI: cannot check %s: %s\n", aviPath.c_str(), std::strerror(errno));
-        return AviResult::IoError;
+    for (const std::string &finalPath : {aviPath, subtitlePathOf(aviPath)}) {
+        struct stat st;
+        if (::lstat(finalPath.c_str(), &st) == 0) return AviResult::TargetExists;
+        if (errno != ENOENT) {
+            player_log("AVI: cannot check %s: %s\n", finalPath.c_str(), std::strerror(errno));
+            return AviResult::IoError;
+        }
     }
+    if (!clearLeftovers(aviPath)) return AviResult::TargetExists;
     s.ioFailed = false;
     s.limitReached = false;
-    s.tmpPath = aviPath + ".tmp";
-    if (!s.fpAVI.create(s.tmpPath, false) || !s.fpAVIIndex.create(aviPath + ".index", true) ||
-        !s.fpAVISubTitle.create(aviPath + ".srt", false)) {
+    s.tmpPath = tmpPathOf(aviPath);
+    s.subtitleTmpPath = subtitleTmpPathOf(aviPath);
+    // Both finished files appear only through the renames at stop: a conversion killed at any
+    // point leaves nothing at a final name.
+    if (!s.fpAVIIndex.create(indexPathOf(aviPath), true) || !s.fpAVIIndex.lock() ||
+        !s.fpAVI.create(s.tmpPath, false) || !s.fpAVISubTitle.create(s.subtitleTmpPath, false)) {
         int err = errno;
         player_log("AVI: cannot create the files of %s: %s\n", aviPath.c_str(), std::strerror(err));
         s.discardFiles();
-        return err == EEXIST ? AviResult::TargetExists : AviResult::IoError;
+        return err == EEXIST || err == EWOULDBLOCK ? AviResult::TargetExists : AviResult::IoError;
     }
     static const uint8_t reserved[kHeaderBytes] = {};
     static const uint8_t indexHead[8] = {'i', 'd', 'x', '1', 0, 0, 0, 0};
@@ -496,75 +558,75 @@ std::vector<uint8_t> ANAVIFrameBuilder::Impl::buildHeader(bool withAudio, int fm
     const char *fcc = VDO_FMT[fmtIdx];
 
     putCode(b + 0, "RIFF");
-    put32(b + 4, kHeaderBlockBytes + fileSize + 8 + 16 * indexRows);
+    writeLE32(b + 4, kHeaderBlockBytes + fileSize + 8 + 16 * indexRows);
     putCode(b + 8, "AVI ");
     putCode(b + 12, "LIST");
-    put32(b + 16, 2016);
+    writeLE32(b + 16, 2016);
     putCode(b + 20, "hdrl");
     putCode(b + 24, "avih");
-    put32(b + 28, 56);
-    put32(b + 32, 0); // microseconds per frame: left 0, the stream header carries the rate
-    put32(b + 44, 0x130);
-    put32(b + 48, nframes);
-    put32(b + 56, withAudio ? 2 : 1);
-    put32(b + 60, bufSize);
-    put32(b + 64, w);
-    put32(b + 68, ht);
+    writeLE32(b + 28, 56);
+    writeLE32(b + 32, 0); // microseconds per frame: left 0, the stream header carries the rate
+    writeLE32(b + 44, 0x130);
+    writeLE32(b + 48, nframes);
+    writeLE32(b + 56, withAudio ? 2 : 1);
+    writeLE32(b + 60, bufSize);
+    writeLE32(b + 64, w);
+    writeLE32(b + 68, ht);
 
     putCode(b + 88, "LIST");
-    put32(b + 92, 116);
+    writeLE32(b + 92, 116);
     putCode(b + 96, "strl");
     putCode(b + 100, "strh");
-    put32(b + 104, 56);
+    writeLE32(b + 104, 56);
     putCode(b + 108, "vids");
     putCode(b + 112, fcc);
-    put32(b + 128, 1);
-    put32(b + 132, 30);
-    put32(b + 140, nframes);
-    put32(b + 144, bufSize);
-    put32(b + 148, 10000);
-    put16(b + 160, static_cast<uint16_t>(w));
-    put16(b + 162, static_cast<uint16_t>(ht));
+    writeLE32(b + 128, 1);
+    writeLE32(b + 132, 30);
+    writeLE32(b + 140, nframes);
+    writeLE32(b + 144, bufSize);
+    writeLE32(b + 148, 10000);
+    writeLE16(b + 160, static_cast<uint16_t>(w));
+    writeLE16(b + 162, static_cast<uint16_t>(ht));
     putCode(b + 164, "strf");
-    put32(b + 168, 40);
-    put32(b + 172, 40);
-    put32(b + 176, w);
-    put32(b + 180, ht);
-    put16(b + 184, 1);
-    put16(b + 186, 24);
+    writeLE32(b + 168, 40);
+    writeLE32(b + 172, 40);
+    writeLE32(b + 176, w);
+    writeLE32(b + 180, ht);
+    writeLE16(b + 184, 1);
+    writeLE16(b + 186, 24);
     putCode(b + 188, fcc);
-    put32(b + 192, imageSize);
+    writeLE32(b + 192, imageSize);
 
     uint32_t junkAt = 212;
     if (withAudio) {
         AudioCommonInfo audioWavInfo;
         audioWavInfo.setAudioCommonInfoWithFormat(audioFmt);
         putCode(b + 212, "LIST");
-        put32(b + 216, 92);
+        writeLE32(b + 216, 92);
         putCode(b + 220, "strl");
         putCode(b + 224, "strh");
-        put32(b + 228, 56);
+        writeLE32(b + 228, 56);
         putCode(b + 232, "auds");
-        put32(b + 252, audioWavInfo.getAudioScaleValueForAVIHeader());
-        put32(b + 256, uint32_t(audioWavInfo.nAvgBytesPerSec()));
-        put32(b + 264, 1);
-        put32(b + 272, 0xFFFFFFFFu);
-        put32(b + 276, uint32_t(uint16_t(audioWavInfo.wBlockAlign())));
+        writeLE32(b + 252, audioWavInfo.getAudioScaleValueForAVIHeader());
+        writeLE32(b + 256, uint32_t(audioWavInfo.nAvgBytesPerSec()));
+        writeLE32(b + 264, 1);
+        writeLE32(b + 272, 0xFFFFFFFFu);
+        writeLE32(b + 276, uint32_t(uint16_t(audioWavInfo.wBlockAlign())));
         putCode(b + 288, "strf");
-        put32(b + 292, 16);
-        put16(b + 296, uint16_t(audioWavInfo.wFormatTag()));
-        put16(b + 298, uint16_t(audioWavInfo.wChannels()));
-        put32(b + 300, uint32_t(audioWavInfo.nSamplesPerSec()));
-        put32(b + 304, uint32_t(audioWavInfo.nAvgBytesPerSec()));
-        put16(b + 308, uint16_t(audioWavInfo.wBlockAlign()));
-        put16(b + 310, uint16_t(audioWavInfo.wBitsPerSample()));
+        writeLE32(b + 292, 16);
+        writeLE16(b + 296, uint16_t(audioWavInfo.wFormatTag()));
+        writeLE16(b + 298, uint16_t(audioWavInfo.wChannels()));
+        writeLE32(b + 300, uint32_t(audioWavInfo.nSamplesPerSec()));
+        writeLE32(b + 304, uint32_t(audioWavInfo.nAvgBytesPerSec()));
+        writeLE16(b + 308, uint16_t(audioWavInfo.wBlockAlign()));
+        writeLE16(b + 310, uint16_t(audioWavInfo.wBitsPerSample()));
         junkAt = 312;
     }
     putCode(b + junkAt, "JUNK");
-    put32(b + junkAt + 4, 2036 - (junkAt + 8));
+    writeLE32(b + junkAt + 4, 2036 - (junkAt + 8));
 
     putCode(b + 2036, "LIST");
-    put32(b + 2040, fileSize + 4);
+    writeLE32(b + 2040, fileSize + 4);
     putCode(b + 2044, "movi");
     return h;
 }
@@ -576,7 +638,7 @@ AviResult ANAVIFrameBuilder::Impl::finish(bool withAudio, int fmtIdx) {
 
     const uint32_t indexBytes = 8 + 16 * indexRows;
     uint8_t sizeField[4];
-    put32(sizeField, indexBytes - 8);
+    writeLE32(sizeField, indexBytes - 8);
     if (!fpAVIIndex.pwriteAll(sizeField, sizeof sizeField, 4)) return fail("writing the index size"), AviResult::IoError;
     if (!fpAVI.pwriteAll(header.data(), header.size(), 0)) return fail("writing the header"), AviResult::IoError;
 
@@ -592,6 +654,12 @@ AviResult ANAVIFrameBuilder::Impl::finish(bool withAudio, int fmtIdx) {
     if (!fpAVISubTitle.syncAndClose()) return fail("flushing the subtitle file"), AviResult::IoError;
     if (!renameNoReplace(tmpPath, filePath)) return fail("moving the AVI file into place"), AviResult::IoError;
     fpAVI.release();
+    if (!renameNoReplace(subtitleTmpPath, subtitlePathOf(filePath))) {
+        fail("moving the subtitle file into place");
+        // The pair is incomplete: the AVI file we just placed goes again.
+        ::unlink(filePath.c_str());
+        return AviResult::IoError;
+    }
     fpAVISubTitle.release();
     fpAVIIndex.discard();
     return limitReached ? AviResult::SizeLimitReached : AviResult::Ok;

@@ -3,10 +3,12 @@
 // "00dc" chunks, the decoded audio as PCM "01wb" chunks, an "idx1" index, and a subtitle file
 // (path + ".srt") with one entry per change of the recorder second.
 //
-// While recording, the chunks go to path + ".tmp" behind 2048 reserved bytes and the index rows
-// to path + ".index"; the header is written when the recording stops, and the finished file
-// appears at the AVI path only through the final rename, so a failed conversion never leaves
-// a file there.
+// While recording, the chunks go to path + ".tmp" behind 2048 reserved bytes, the index rows
+// to path + ".index" and the subtitles to path + ".srt.tmp"; the header is written when the
+// recording stops, and the finished files appear at their names only through the final
+// renames, so a failed or killed conversion never leaves a file there. Temporaries that a
+// killed conversion left behind (recognised by their content, and by the lock that a live
+// conversion holds on its ".index") are removed by the next conversion to the same name.
 
 #include <atomic>
 #include <cstdint>
@@ -22,7 +24,8 @@ extern const char VDO_FMT[3][8];
 enum class AviResult {
     Ok,
     SizeLimitReached, // the file was finished at the 32-bit size limit; what came later is not in it
-    TargetExists,     // the AVI path or one of its side files already exists; nothing was touched
+    TargetExists,     // the AVI path, its ".srt", or a side file that is not a leftover of ours exists
+                      // (or a live conversion uses the name); nothing was touched
     IoError,          // a file operation failed; nothing is left at the AVI path or beside it
     NotRecording,     // stop without a running recording: nothing done
     AlreadyRecording, // start while recording: nothing done

@@ -1,15 +1,22 @@
-# add_project_test(<name> LABELS <label>... SOURCES <file>... [LIBS <lib>...] [NEEDS_MKREC])
+# add_project_test(<name> LABELS <label>... SOURCES <file>... [LIBS <lib>...] [HELPERS <folder>...]
+#                  [NEEDS_MKREC])
 #
 # One GoogleTest executable whose cases are registered with CTest, labelled with the
 # subsystem folder plus any extra labels ("oracle" for tests checked against FFmpeg's
 # tools, "threaded" for tests that also run under ThreadSanitizer).
 # Tests find the other executables (e.g. tools/mkrec) in PLAYER_BIN_DIR, and the
 # ffmpeg/ffprobe binaries on PATH.
+# Every test links test_common ("common/x.h"). LIBS must name every library whose headers the
+# test includes. The helpers of the test's own folder under tests/ are included as
+# "<folder>/x.h"; HELPERS names other test folders whose helpers it uses.
 function(add_project_test name)
-  cmake_parse_arguments(T "NEEDS_MKREC" "TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "NEEDS_MKREC" "TIMEOUT" "LABELS;SOURCES;LIBS;HELPERS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  find_package(Threads REQUIRED)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} test_common GTest::gtest GTest::gtest_main Threads::Threads)
+  file(RELATIVE_PATH _folder ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REGEX REPLACE "/.*" "" _folder "${_folder}")
+  player_test_helpers(${name} ${_folder} ${T_HELPERS})
   target_compile_definitions(${name} PRIVATE PLAYER_BIN_DIR="${PLAYER_BIN_DIR}"
                                              PLAYER_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   if("threaded" IN_LIST T_LABELS)
@@ -36,6 +43,16 @@ function(add_project_test name)
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_props})
 endfunction()
 
+# player_test_helpers(<target> <folder>...): lets <target> include the test helpers kept in
+# tests/<folder>/ as "<folder>/x.h" (beside the library of that name, which it must still link).
+function(player_test_helpers target)
+  foreach(folder ${ARGN})
+    set(root ${CMAKE_BINARY_DIR}/include/tests_${folder})
+    player_link_folder(${root} ${folder} ${CMAKE_SOURCE_DIR}/tests/${folder})
+    target_include_directories(${target} PRIVATE ${root})
+  endforeach()
+endfunction()
+
 # add_fuzz_target(<name> SOURCES <file>... LIBS <lib>...): a libFuzzer binary fuzz_<name>.
 function(add_fuzz_target name)
   cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
@@ -44,4 +61,3 @@ function(add_fuzz_target name)
   target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
 endfunction()
 
-find_package(Threads REQUIRED)

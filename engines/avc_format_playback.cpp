@@ -16,10 +16,6 @@ bool validChannel(int channel) {
     return channel >= 0 && channel < kEngineChannelCount;
 }
 
-constexpr int kCodeFirstFrame = -3;
-constexpr int kCodeReaderEnded = -2;
-constexpr int kCodeIndexBase = 1000;
-
 } // namespace
 
 int avcChannelTitles(const char *text, size_t length, char *table) {
@@ -321,11 +317,11 @@ int AVCFormatPlayback::checkAVStreamType(uint8_t streamType, int channel) {
 // ---- Parser callbacks ----
 
 void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char *bitstream) {
-    if (code >= kCodeIndexBase) {
+    if (code >= AVC_CODE_INDEX_BASE) {
         updateUIForCreatingAVCIndexFileWithProgress(code);
         return;
     }
-    if (code == kCodeReaderEnded || !header) {
+    if (code == AVC_CODE_END_OF_DATA || !header) {
         // The reader met a record it could not read (a file cut short) and has ended: that is
         // where this file ends.
         readerEnded_ = true;
@@ -408,7 +404,7 @@ void AVCFormatPlayback::updateUIWithInfo(const HEADER_AVC *header, int code) {
     delegate->setSys_Time(t);
     delegate->setPlaybackTriState(kPlaybackTriStateFlowing);
 
-    if (code == 100 || code == kCodeFirstFrame)
+    if (code == 100 || code == AVC_CODE_FIRST_FRAME)
         endOfFile(code == 100 ? kPlaybackTriStateAtEnd : kPlaybackTriStateAtFirstFrame, true);
     if (!setVideoTitleFlag_) {
         setVideoTitleFlag_ = true;
@@ -441,6 +437,6 @@ void AVCFormatPlayback::updateUIForCreatingAVCIndexFileWithProgress(int code) {
     EngineDelegate *delegate = appDelg_;
     if (!delegate) return;
     char text[48];
-    std::snprintf(text, sizeof text, "Creating .idx file %3d%%", code - kCodeIndexBase);
+    std::snprintf(text, sizeof text, "Creating .idx file %3d%%", code - AVC_CODE_INDEX_BASE);
     delegate->setServerTimeLabelText(text);
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/log.h"
+#include "platform/portable.h"
 
 namespace {
 constexpr uint64_t kBuf = kDataFeedBufferSize;
@@ -58,7 +59,8 @@ bool DataFeedController::initDataFeedControllerWith(const std::string &path) {
             return false;
         }
     }
-    fp_ = std::fopen(path.c_str(), "rb");
+    // A FIFO or device would block this thread (and the close that waits for it) forever.
+    fp_ = file_open_regular(path.c_str());
     if (!fp_) {
         player_log("Cannot open \"%s\"\n", path.c_str());
         releaseDataFeedController();

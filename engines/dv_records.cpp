@@ -1,6 +1,6 @@
 #include "engines/dv_records.h"
 
-#include <cstring>
+#include "platform/byte_order.h"
 
 namespace {
 // channel, payload, length, stamp seconds, stamp microseconds, date seconds, field flag, target
@@ -27,9 +27,7 @@ const DVAudioRecordLayout &dvAudioRecordLayout(DVAudioSelector selector) {
 }
 
 uint32_t dvRecordU32(const void *record, int offset) {
-    uint32_t value;
-    std::memcpy(&value, static_cast<const uint8_t *>(record) + offset, sizeof value);
-    return value;
+    return readLE32(static_cast<const uint8_t *>(record) + offset);
 }
 
 int dvVideoRecordChannel(DVVideoSelector selector, const void *record) {

@@ -6,25 +6,17 @@
 #include <cstring>
 #include <new>
 
+#include "decoder/decoder.h"
 #include "engines/engine_controls.h"
+#include "platform/byte_order.h"
 #include "platform/log.h"
 #include "recorderfile/audio_format.h"
 
 namespace {
 
 constexpr uint64_t kBuf = kDataFeedBufferSize;
-
-uint32_t le32(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
-
-void putLe32(uint8_t *p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
+// Bytes scanned without a frame after which the progress is reported anyway.
+constexpr uint64_t kQuietProgressBytes = 64ull << 20;
 
 uint32_t clamp32(uint64_t v) {
     return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
@@ -128,13 +120,21 @@ DVStreamParser::Exit DVStreamParser::run(bool returnAtEnd) {
             // is nothing to wait in, so wait here rather than end the file again and again.
             if (handOffs_ == 0 && !gDVFmtPlaybackKeepRunning.load()) {
                 host_.waitForRequest();
-                if (!gDVFmtPlaybackKeepRunning.load()) continue; // a request: served above
+                // A close sets keep-running with force-exit, and a seek or stop may come with
+                // it: each is served above, and a close is never taken for a new play.
+                if (!gDVFmtPlaybackKeepRunning.load() || gDVFmtPlaybackParserThreadForceExit.load() ||
+                    gDVFmtPlaybackSliderValueChanged.load() || gDVFmtPlaybackStopActionLaunched.load())
+                    continue;
             }
             endOfFile();
             if (returnAtEnd) return Exit::Ended;
             continue;
         }
         scanStep();
+        // A long stretch without units shows no frame: let the progress move all the same.
+        const uint64_t at = window_.absPos();
+        if (at < quietFrom_) quietFrom_ = at;
+        if (at - quietFrom_ >= kQuietProgressBytes) postScanProgress();
     }
 }
 
@@ -146,6 +146,7 @@ void DVStreamParser::restartState() {
     handOffs_ = 0;
     payloadStart_ = 0;
     payloadEnd_ = 0;
+    quietFrom_ = window_.absPos();
 }
 
 void DVStreamParser::clearRecords() {
@@ -179,13 +180,36 @@ void DVStreamParser::countBytes(uint64_t n) {
         audioCount_ += n;
 }
 
-uint64_t DVStreamParser::nonZeroRun() const {
+uint64_t DVStreamParser::bytesBeforeStartCode() const {
     const uint64_t inBuffer = kBuf - window_.bufOffset();
     const uint64_t inFile = window_.fileSize() - std::min(window_.fileSize(), window_.absPos());
     const size_t avail = static_cast<size_t>(std::min(inBuffer, inFile));
+    // DV4 MPEG-4 units start 00 00 01; the others 00 00 00 01.
+    const size_t zeros = variant_ == DVVariant::DV4MPEG4 ? 2 : 3;
+    if (avail <= zeros) return 0;
     const uint8_t *p = window_.curPtr();
-    const void *zero = std::memchr(p, 0, avail);
-    return zero ? static_cast<uint64_t>(static_cast<const uint8_t *>(zero) - p) : avail;
+    const uint8_t *end = p + avail;
+    // Look for the 01 and then at the zeros before it: the 01 is rare in zeros and in
+    // compressed data, so this runs at memchr's speed over bytes that are not units.
+    for (const uint8_t *from = p + zeros; from < end;) {
+        const auto *one = static_cast<const uint8_t *>(std::memchr(from, 1, static_cast<size_t>(end - from)));
+        if (!one) break;
+        bool prefix = true;
+        for (size_t k = 1; k <= zeros; ++k)
+            prefix = prefix && one[-static_cast<ptrdiff_t>(k)] == 0;
+        if (prefix) return static_cast<uint64_t>(one - zeros - p);
+        from = one + 1;
+    }
+    // The last bytes may begin a start code that runs past the buffer: the byte-wise step
+    // looks at them across the seam.
+    return avail - zeros;
+}
+
+void DVStreamParser::postScanProgress() {
+    const uint64_t size = window_.fileSize();
+    lastProgress_ = size ? static_cast<float>(window_.absPos()) / static_cast<float>(size) * 100.0f : 0.0f;
+    host_.postProgress(lastProgress_);
+    quietFrom_ = window_.absPos();
 }
 
 void DVStreamParser::scanStep() {
@@ -197,8 +221,7 @@ void DVStreamParser::scanStep() {
 }
 
 void DVStreamParser::scanStepH264() {
-    if (*window_.curPtr() != 0) {
-        const uint64_t n = nonZeroRun();
+    if (const uint64_t n = bytesBeforeStartCode()) {
         advance(n);
         countBytes(n);
         return;
@@ -230,8 +253,7 @@ void DVStreamParser::scanStepH264() {
 }
 
 void DVStreamParser::scanStepMPEG4() {
-    if (*window_.curPtr() != 0) {
-        const uint64_t n = nonZeroRun();
+    if (const uint64_t n = bytesBeforeStartCode()) {
         advance(n);
         countBytes(n);
         return;
@@ -295,19 +317,19 @@ void DVStreamParser::dv5PayloadStartCode(uint8_t type) {
 // ---- Record fields ----
 
 uint32_t DVStreamParser::videoLen() const {
-    return le32(videoRecord_.get() + videoLayout_.length);
+    return readLE32(videoRecord_.get() + videoLayout_.length);
 }
 
 void DVStreamParser::setVideoLen(uint32_t len) {
-    putLe32(videoRecord_.get() + videoLayout_.length, len);
+    writeLE32(videoRecord_.get() + videoLayout_.length, len);
 }
 
 uint32_t DVStreamParser::audioLen() const {
-    return le32(audioRecord_.get() + audioLayout_.length);
+    return readLE32(audioRecord_.get() + audioLayout_.length);
 }
 
 void DVStreamParser::setAudioLen(uint32_t len) {
-    putLe32(audioRecord_.get() + audioLayout_.length, len);
+    writeLE32(audioRecord_.get() + audioLayout_.length, len);
 }
 
 int DVStreamParser::videoChannel() const {
@@ -340,7 +362,8 @@ bool DVStreamParser::handOffVideo() {
         player_log("Video frame of channel %d dropped: no such channel\n", channel);
         return false;
     }
-    host_.prepareVideoDecoder(channel, variant_ == DVVariant::DV4MPEG4 ? 1 : 2);
+    const int codec = variant_ == DVVariant::DV4MPEG4 ? DECODER_CODEC_MPEG4 : DECODER_CODEC_H264;
+    host_.prepareVideoDecoder(channel, codec);
     if (!window_.getVideoFrameWithLength(videoLen(), videoRecord_.get() + videoLayout_.payload, kDVVideoPayloadRoom))
         return false;
     ++handOffs_;
@@ -375,11 +398,7 @@ void DVStreamParser::reportAfterFrame() {
         gDVFmtPlaybackIFrameStop = 0;
         host_.postProgress(0.0f);
     } else {
-        const uint64_t size = window_.fileSize();
-        const float progress =
-            size ? static_cast<float>(window_.absPos()) / static_cast<float>(size) * 100.0f : 0.0f;
-        lastProgress_ = progress;
-        host_.postProgress(progress);
+        postScanProgress();
     }
     if (!delegate_) return;
     const _SYSTEMTIME t = host_.frameTime();
@@ -425,8 +444,8 @@ void DVStreamParser::dv5VideoHeader() {
     const uint32_t got = peek(header, h + 4);
     const uint64_t at = window_.absPos();
     const bool extension = (header[10] & 0x20) != 0;
-    const uint32_t extLen = extension ? le32(header + h) : 0;
-    const uint32_t len = le32(header + dv5VideoLenOffset(variant_));
+    const uint32_t extLen = extension ? readLE32(header + h) : 0;
+    const uint32_t len = readLE32(header + dv5VideoLenOffset(variant_));
     const uint64_t headerBytes = h + (extension ? 4 + static_cast<uint64_t>(extLen) : 0);
     const bool whole = got >= (extension ? h + 4 : h);
     if (!whole || len > kDVVideoPayloadRoom || extLen > kDV5MaxExtensionLength ||
@@ -529,7 +548,7 @@ void DVStreamParser::dv5AudioHeader() {
     uint8_t header[43];
     const uint32_t got = peek(header, a);
     const uint64_t at = window_.absPos();
-    const uint32_t len = le32(header + 8);
+    const uint32_t len = readLE32(header + 8);
     if (got < a || len > kDVAudioPayloadRoom || at + a + len > window_.fileSize()) {
         player_log("Audio unit at %" PRIu64 " dropped: payload %u bytes, file %" PRIu64 " bytes\n", at, len,
                    window_.fileSize());
@@ -721,11 +740,11 @@ bool DVStreamParser::findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, 
     uint64_t start = o + h;
     if (buf[o + 10] & 0x20) {
         if (start + 4 > payloadAt) return false;
-        const uint32_t extLen = le32(buf + start);
+        const uint32_t extLen = readLE32(buf + start);
         if (extLen > kDV5MaxExtensionLength) return false;
         start += 4 + extLen;
     }
-    const uint32_t len = le32(buf + o + dv5VideoLenOffset(variant_));
+    const uint32_t len = readLE32(buf + o + dv5VideoLenOffset(variant_));
     if (len > kDVVideoPayloadRoom || start > payloadAt || payloadAt >= start + len) return false;
     *headerAt = o;
     return true;

@@ -100,9 +100,11 @@ class DVStreamParser {
     // many of them are file bytes.
     uint32_t peek(uint8_t *dst, uint32_t n);
     void countBytes(uint64_t n);
-    // Ordinary bytes from the read position up to the next zero byte, within the current
-    // buffer and the file (at least 1 when the byte at the read position is not zero).
-    uint64_t nonZeroRun() const;
+    // Bytes from the read position, within the current buffer and the file, that cannot
+    // begin a start code (0 when one begins here or the rest is too short to tell).
+    uint64_t bytesBeforeStartCode() const;
+    // Reports the read position as the progress.
+    void postScanProgress();
 
     void scanStepH264();
     void scanStepMPEG4();
@@ -167,4 +169,6 @@ class DVStreamParser {
     // DV5: where the pending video payload lies; the end is 0 once it has been stepped over.
     uint64_t payloadStart_ = 0;
     uint64_t payloadEnd_ = 0;
+    // Read position when the progress was last reported.
+    uint64_t quietFrom_ = 0;
 };

@@ -4,8 +4,13 @@
 #include "platform/handle_registry.h"
 #include "platform/win_event.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <cstring>
@@ -161,6 +166,41 @@ int file_move_pointer(FILE *stream, int64_t offset, int whence, uint64_t *positi
     const off_t now = ftello(stream);
     if (position && now >= 0) *position = static_cast<uint64_t>(now);
     return result;
+}
+
+namespace {
+
+// Takes over fd when it names a regular file: blocking again, wrapped in a stream.
+FILE *regularStream(int fd, const char *mode) {
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    const int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || flags < 0) {
+        close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE *stream = nullptr;
+    if (fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) stream = fdopen(fd, mode);
+    if (!stream) close(fd);
+    return stream;
+}
+
+} // namespace
+
+FILE *file_open_regular(const char *path) {
+    if (!path) return nullptr;
+    // Non-blocking, so that a FIFO without a writer opens at once and can be refused.
+    return regularStream(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC), "rb");
+}
+
+FILE *file_create_regular(const char *path) {
+    if (!path) return nullptr;
+    return regularStream(open(path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644), "wb");
 }
 
 void *buffer_new(unsigned long n) {

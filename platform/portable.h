@@ -27,11 +27,11 @@ int event_nonsignal(int event);
 // Drops the handle; the event itself goes once no call is using it. Always 0.
 int event_close(int event);
 // A poll: 0 when the event was set (an automatic-reset event is consumed),
-// 258 when not, -1 for 0 or an unknown handle.
+// WAIT_TIMEOUT (258, platform/win_event.h) when not, -1 for 0 or an unknown handle.
 int event_wait(int event);
-// Waits for any of n events (ms = 0xFFFFFFFF: no limit): the index of the set
-// one (the lowest when several are), 258 on time-out; -1 for a NULL array, n
-// outside 1..32, or an unknown handle among them.
+// Waits for any of n events (ms = INFINITE: no limit): the index of the set
+// one (the lowest when several are), WAIT_TIMEOUT on time-out; -1 for a NULL
+// array, n outside 1..MAXIMUM_WAIT_OBJECTS, or an unknown handle among them.
 int event_wait_ex(int *events, int n, unsigned long ms);
 
 // A recursive mutex; 0 when it cannot be made.
@@ -48,6 +48,14 @@ unsigned long file_read(void *buffer, unsigned long n, FILE *stream, unsigned lo
 // Seeks (whence 0 start, 1 current, 2 end) and then stores the stream's
 // position in *position, also after a failed seek; 0 on success.
 int file_move_pointer(FILE *stream, int64_t offset, int whence, uint64_t *position);
+
+// Opens an existing regular file for reading. Anything else (a FIFO, a device, a
+// directory, a socket) is refused at once with errno EINVAL: opening it is never
+// allowed to wait for a writer. NULL on failure.
+FILE *file_open_regular(const char *path);
+// Creates path as a new regular file for writing (O_EXCL: nothing there is
+// replaced), never waiting on whatever sits at the path. NULL on failure.
+FILE *file_create_regular(const char *path);
 
 // n zero bytes, or NULL when memory runs out.
 void *buffer_new(unsigned long n);

@@ -5,33 +5,24 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "platform/log.h"
 #include "streaminfo/h264_stream.h"
 #include "streaminfo/mpeg4_probe.h"
 
 namespace {
 
-uint16_t le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t le32(const uint8_t *p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t le64(const uint8_t *p) { return static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32); }
-
 _SYSTEMTIME decodeSystemTime(const uint8_t *p)
 {
     _SYSTEMTIME st;
-    st.wYear = le16(p);
-    st.wMonth = le16(p + 2);
-    st.wDayOfWeek = le16(p + 4);
-    st.wDay = le16(p + 6);
-    st.wHour = le16(p + 8);
-    st.wMinute = le16(p + 10);
-    st.wSecond = le16(p + 12);
-    st.wMilliseconds = le16(p + 14);
+    st.wYear = readLE16(p);
+    st.wMonth = readLE16(p + 2);
+    st.wDayOfWeek = readLE16(p + 4);
+    st.wDay = readLE16(p + 6);
+    st.wHour = readLE16(p + 8);
+    st.wMinute = readLE16(p + 10);
+    st.wSecond = readLE16(p + 12);
+    st.wMilliseconds = readLE16(p + 14);
     return st;
 }
 
@@ -53,34 +44,20 @@ class FieldReader {
         return true;
     }
     bool u8(uint8_t &v) { return bytes(&v, 1); }
-    bool u16(uint16_t &v)
-    {
-        uint8_t b[2] = {};
-        if (!bytes(b, 2))
-            return false;
-        v = le16(b);
-        return true;
-    }
-    bool u32(uint32_t &v)
-    {
-        uint8_t b[4] = {};
-        if (!bytes(b, 4))
-            return false;
-        v = le32(b);
-        return true;
-    }
-    bool u64(uint64_t &v)
-    {
-        uint8_t b[8] = {};
-        if (!bytes(b, 8))
-            return false;
-        v = le64(b);
-        return true;
-    }
+    bool u16(uint16_t &v) { return littleEndian(v, readLE16); }
+    bool u32(uint32_t &v) { return littleEndian(v, readLE32); }
+    bool u64(uint64_t &v) { return littleEndian(v, readLE64); }
     bool ok() const { return ok_; }
     unsigned long count() const { return count_; }
 
   private:
+    template <typename T> bool littleEndian(T &v, T (*read)(const uint8_t *)) {
+        uint8_t b[sizeof(T)] = {};
+        if (!bytes(b, sizeof b)) return false;
+        v = read(b);
+        return true;
+    }
+
     BUFFER_FILE *reader_;
     unsigned long count_ = 0;
     bool ok_ = true;
@@ -88,20 +65,20 @@ class FieldReader {
 
 void decodeMainFixed(const uint8_t *p, HEADER_MAIN &m)
 {
-    m.wField0 = le16(p + 0);
-    m.wField2 = le16(p + 2);
+    m.wField0 = readLE16(p + 0);
+    m.wField2 = readLE16(p + 2);
     std::memcpy(m.byField4, p + 4, 4);
     m.stTime8 = decodeSystemTime(p + 8);
     m.stTime24 = decodeSystemTime(p + 24);
-    m.dwField40 = le32(p + 40);
-    m.dwField44 = le32(p + 44);
-    m.dwTotalFrames = le32(p + 48);
-    m.dwField52 = le32(p + 52);
-    m.wField56 = le16(p + 56);
+    m.dwField40 = readLE32(p + 40);
+    m.dwField44 = readLE32(p + 44);
+    m.dwTotalFrames = readLE32(p + 48);
+    m.dwField52 = readLE32(p + 52);
+    m.wField56 = readLE16(p + 56);
     m.byVersion = p[58];
     m.byField59 = p[59];
     std::memcpy(m.szField60, p + 60, 16);
-    m.dwFlags = le32(p + 76);
+    m.dwFlags = readLE32(p + 76);
 }
 
 // Whole seconds since 1900-01-01 into a calendar time.
@@ -255,7 +232,7 @@ int parse_frame_header(BUFFER_FILE *reader, HEADER_FRAME *header, unsigned long 
             blk.by2 = b[2];
             blk.by3 = b[3];
             std::memcpy(blk.bytes, b + 4, 16);
-            blk.dwValue = le32(b + 20);
+            blk.dwValue = readLE32(b + 20);
             blk.stTime = decodeSystemTime(b + 24);
         }
     }
@@ -350,7 +327,7 @@ int fix_avc_frame(char *data, unsigned long len, char **out, unsigned long *outL
             if (len < 48)
                 known = false;
             else
-                prefixLen = 48 + static_cast<uint64_t>(le32(p + 44));
+                prefixLen = 48 + static_cast<uint64_t>(readLE32(p + 44));
         } else {
             prefixLen = 44;
         }

@@ -1,27 +1,17 @@
 #include "recorderfile/avc_index.h"
 
 #include <cstdlib>
+#include <new>
+#include <sys/stat.h>
 #include <cstring>
 #include <sys/types.h>
 
+#include "platform/byte_order.h"
 #include "platform/log.h"
+#include "platform/portable.h"
 #include "recorderfile/avc_format.h"
 
 namespace {
-
-uint32_t le32(const unsigned char *p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void putLe32(unsigned char *p, uint32_t v)
-{
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
 
 bool knownEntryType(uint32_t type)
 {
@@ -42,6 +32,10 @@ bool knownEntryType(uint32_t type)
 }
 
 constexpr unsigned long kProbeCapacity = 512; // more than the largest frame header
+constexpr unsigned long kMinRecordSize = 6;    // flags word + trailing u16
+// The smallest record that carries a payload: flags, length, trailing u16, one byte.
+constexpr uint64_t kMinPayloadRecordSize = 11;
+constexpr unsigned long kFirstTableRoom = 4096;
 constexpr unsigned long kLinkSamples = 64;
 
 // Offset just past the record at offset; false when its header is short.
@@ -83,8 +77,8 @@ int get_mapping_table(MAPPING_TABLE **out, FILE *idx, unsigned long *count)
         const size_t got = std::fread(chunk, 1, sizeof chunk, idx);
         const size_t records = got / AVC_IDX_RECORD_SIZE;
         for (size_t r = 0; r < records && n < entries; ++r, ++n) {
-            table[n].qwOffset = le32(chunk + r * AVC_IDX_RECORD_SIZE + 8);
-            table[n].dwType = le32(chunk + r * AVC_IDX_RECORD_SIZE + 12);
+            table[n].qwOffset = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 8);
+            table[n].dwType = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 12);
         }
         if (got < sizeof chunk)
             break;
@@ -151,6 +145,103 @@ int checkTable(const MAPPING_TABLE *table, unsigned long count, unsigned long to
 
 } // namespace
 
+namespace {
+
+// Makes room for at least `need` entries, doubling; false when memory runs out (the table
+// stays as it was).
+bool growTable(MAPPING_TABLE **table, unsigned long *room, unsigned long need, unsigned long limit)
+{
+    if (need <= *room)
+        return true;
+    uint64_t next = *room ? static_cast<uint64_t>(*room) * 2 : kFirstTableRoom;
+    if (next < need)
+        next = need;
+    if (next > limit)
+        next = limit;
+    if (next < need)
+        return false;
+    auto *grown = static_cast<MAPPING_TABLE *>(std::realloc(*table, static_cast<size_t>(next) * sizeof(MAPPING_TABLE)));
+    if (!grown)
+        return false;
+    *table = grown;
+    *room = static_cast<unsigned long>(next);
+    return true;
+}
+
+} // namespace
+
+int load_mapping_table(FILE *idx, unsigned long total, uint64_t firstOffset, uint64_t fileSize, BUFFER_FILE *reader,
+                       MAPPING_TABLE **out, unsigned long *count)
+{
+    if (!idx || !out || !reader || !reader->stream || fileSize <= firstOffset)
+        return 0;
+    struct stat st {};
+    if (fstat(fileno(idx), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+        return 0;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const uint64_t entries = size / AVC_IDX_RECORD_SIZE;
+    uint64_t fits = (fileSize - firstOffset) / kMinRecordSize;
+    if (fits > total)
+        fits = total;
+    if (size % AVC_IDX_RECORD_SIZE != 0 || entries > fits) {
+        player_log("AVC index of %llu bytes cannot describe this recording\n", static_cast<unsigned long long>(size));
+        return 0;
+    }
+    if (fseeko(idx, 0, SEEK_SET) != 0)
+        return 0;
+
+    BUFFER_FILE probe{};
+    if (buffer_file_init(&probe, reader->stream, kProbeCapacity) != 1) {
+        buffer_file_release(&probe);
+        return 0;
+    }
+    MAPPING_TABLE *table = nullptr;
+    unsigned long room = 0;
+    unsigned long n = 0;
+    unsigned long shortRun = 0;
+    bool ok = true;
+    unsigned char chunk[AVC_IDX_RECORD_SIZE * AVC_IDX_LOAD_RECORDS];
+    while (ok && n < entries) {
+        const size_t got = std::fread(chunk, 1, sizeof chunk, idx);
+        const unsigned long records = static_cast<unsigned long>(got / AVC_IDX_RECORD_SIZE);
+        if (records == 0 || !growTable(&table, &room, n + records, static_cast<unsigned long>(entries))) {
+            ok = false;
+            break;
+        }
+        const unsigned long pieceStart = n;
+        for (unsigned long r = 0; ok && r < records && n < entries; ++r, ++n) {
+            MAPPING_TABLE &e = table[n];
+            e.qwOffset = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 8);
+            e.dwType = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 12);
+            if (e.qwOffset >= fileSize || !knownEntryType(e.dwType)) {
+                ok = false;
+            } else if (n == 0) {
+                ok = e.qwOffset == firstOffset;
+            } else if (e.qwOffset <= table[n - 1].qwOffset) {
+                ok = false;
+            } else {
+                shortRun = e.qwOffset - table[n - 1].qwOffset < kMinPayloadRecordSize ? shortRun + 1 : 0;
+                ok = shortRun < AVC_MAX_EMPTY_RECORD_RUN;
+            }
+        }
+        // One link per piece: its first record must end where the next entry starts.
+        const unsigned long from = pieceStart > 0 ? pieceStart - 1 : 0;
+        uint64_t end = 0;
+        if (ok && from + 1 < n && (!recordEnd(&probe, table[from].qwOffset, end) || end != table[from + 1].qwOffset))
+            ok = false;
+    }
+    buffer_file_release(&probe);
+    if (ok && n == entries && check_mapping_table(table, n, total, firstOffset, fileSize, reader) == 1) {
+        *out = table;
+        if (count)
+            *count = n;
+        return 1;
+    }
+    buffer_file_set(reader, firstOffset);
+    std::free(table);
+    return 0;
+}
+
 int check_mapping_table(const MAPPING_TABLE *table, unsigned long count, unsigned long total, uint64_t firstOffset,
                         uint64_t fileSize, BUFFER_FILE *reader)
 {
@@ -209,7 +300,10 @@ int MappingTableWriter::open(const std::string &idxPath)
     tempPath_ = idxPath + ".tmp";
     used_ = 0;
     failed_ = false;
-    file_ = std::fopen(tempPath_.c_str(), "wb");
+    // The temporary name is ours: whatever an interrupted build left there goes (a FIFO
+    // included, which would block the open).
+    std::remove(tempPath_.c_str());
+    file_ = file_create_regular(tempPath_.c_str());
     if (!file_) {
         player_log("Cannot create index file %s\n", tempPath_.c_str());
         return 0;
@@ -240,8 +334,8 @@ int MappingTableWriter::append(uint64_t offset, uint32_t type)
         return 0;
     unsigned char *rec = block_ + used_;
     std::memset(rec, 0, AVC_IDX_RECORD_SIZE);
-    putLe32(rec + 8, static_cast<uint32_t>(offset));
-    putLe32(rec + 12, type);
+    writeLE32(rec + 8, static_cast<uint32_t>(offset));
+    writeLE32(rec + 12, type);
     used_ += AVC_IDX_RECORD_SIZE;
     return 1;
 }
@@ -270,13 +364,43 @@ void MappingTableWriter::abandon()
     std::remove(tempPath_.c_str());
 }
 
-int build_mapping_table(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
-                        char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE *table, unsigned long *built,
-                        const char *idxPath, mapping_build_progress progress, void *user)
+namespace {
+
+// Where the build puts its entries: the caller's array, or a table that grows.
+class EntrySink {
+  public:
+    EntrySink(MAPPING_TABLE *fixed, MAPPING_TABLE **grown, unsigned long total)
+        : fixed_(fixed), grown_(grown), total_(total)
+    {
+    }
+    bool put(unsigned long n, uint64_t offset, uint32_t type)
+    {
+        MAPPING_TABLE *table = fixed_;
+        if (grown_) {
+            if (!growTable(grown_, &room_, n + 1, total_))
+                return false;
+            table = *grown_;
+        }
+        table[n].qwOffset = offset;
+        table[n].dwType = type;
+        return true;
+    }
+    MAPPING_TABLE &at(unsigned long n) { return grown_ ? (*grown_)[n] : fixed_[n]; }
+
+  private:
+    MAPPING_TABLE *fixed_;
+    MAPPING_TABLE **grown_;
+    unsigned long total_;
+    unsigned long room_ = 0;
+};
+
+int buildTable(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version, char *frameBuf,
+               unsigned long frameCapacity, EntrySink &sink, unsigned long *built, const char *idxPath,
+               mapping_build_progress progress, void *user)
 {
     if (built)
         *built = 0;
-    if (!reader || !table || (!frameBuf && frameCapacity > 0))
+    if (!reader || (!frameBuf && frameCapacity > 0))
         return 0;
     if (buffer_file_set(reader, firstOffset) != 1)
         return 0;
@@ -287,7 +411,17 @@ int build_mapping_table(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long
 
     unsigned long pos = static_cast<unsigned long>(firstOffset);
     unsigned long n = 0;
+    // Records without payload since the last one with. Entries are written to the file only
+    // once a record with payload (or the end of the data) shows they are not a run of damage.
+    unsigned long emptyRun = 0;
+    unsigned long written = 0;
+    auto writePending = [&](unsigned long upTo) {
+        for (; written < upTo; ++written)
+            if (writer.isOpen())
+                writer.append(sink.at(written).qwOffset, sink.at(written).dwType);
+    };
     bool stopped = false;
+    bool failed = false;
     while (n < total) {
         const unsigned long offset = pos;
         HEADER_FRAME header;
@@ -302,11 +436,26 @@ int build_mapping_table(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long
         }
         const uint32_t type = check_mapping_table_type(data, len, header.byStreamType);
         // Placed by position in the file, not by the frame number it carries.
-        table[n].qwOffset = offset;
-        table[n].dwType = type;
+        if (!sink.put(n, offset, type)) {
+            player_log("AVC index: no memory for more than %lu entries\n", n);
+            failed = true;
+            break;
+        }
         ++n;
-        if (writer.isOpen())
-            writer.append(offset, type);
+        if (header.dwLength == 0) {
+            if (++emptyRun >= AVC_MAX_EMPTY_RECORD_RUN) {
+                player_log("AVC index: %lu records without payload at %lu: the data ends before them\n", emptyRun,
+                           static_cast<unsigned long>(sink.at(n - emptyRun).qwOffset));
+                n -= emptyRun;
+                emptyRun = 0;
+                if (built)
+                    *built = n;
+                break;
+            }
+        } else {
+            emptyRun = 0;
+            writePending(n);
+        }
         if (built)
             *built = n;
         if (progress && progress(user, n) != 0) {
@@ -314,10 +463,43 @@ int build_mapping_table(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long
             break;
         }
     }
-    if (stopped)
+    if (stopped || failed) {
         writer.abandon();
-    else if (writer.isOpen())
+    } else if (writer.isOpen()) {
+        writePending(n);
         writer.commit();
+    }
     buffer_file_set(reader, firstOffset);
-    return stopped ? 0 : 1;
+    return stopped || failed ? 0 : 1;
+}
+
+} // namespace
+
+int build_mapping_table(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
+                        char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE *table, unsigned long *built,
+                        const char *idxPath, mapping_build_progress progress, void *user)
+{
+    if (!table) {
+        if (built)
+            *built = 0;
+        return 0;
+    }
+    EntrySink sink(table, nullptr, total);
+    return buildTable(reader, firstOffset, total, version, frameBuf, frameCapacity, sink, built, idxPath, progress,
+                      user);
+}
+
+int build_mapping_table_grown(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
+                              char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE **table,
+                              unsigned long *built, const char *idxPath, mapping_build_progress progress,
+                              void *user)
+{
+    if (!table) {
+        if (built)
+            *built = 0;
+        return 0;
+    }
+    EntrySink sink(nullptr, table, total);
+    return buildTable(reader, firstOffset, total, version, frameBuf, frameCapacity, sink, built, idxPath, progress,
+                      user);
 }

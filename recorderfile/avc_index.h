@@ -20,6 +20,12 @@ constexpr unsigned long AVC_IDX_RECORD_SIZE = 36;
 constexpr unsigned long AVC_IDX_BLOCK_RECORDS = 256; // records per write
 constexpr unsigned long AVC_IDX_LOAD_RECORDS = 128; // records per read
 
+// A run of this many consecutive records without payload is damage, not recording: six zero
+// bytes make a legal empty record, so a file of zeros would otherwise index as billions of
+// them. Recorders write a payload with every record; a build ends at such a run (the run
+// itself is not indexed), as it ends at a truncation.
+constexpr unsigned long AVC_MAX_EMPTY_RECORD_RUN = 4096;
+
 // Whether an entry type is a place a seek or a rewind may land on.
 inline bool is_key_entry_type(uint32_t type) { return type == 0x1001 || type == 0; }
 
@@ -28,6 +34,18 @@ inline bool is_key_entry_type(uint32_t type) { return type == 0x1001 || type == 
 // read error, an allocation failure, or a length that is not a whole number
 // of records (an interrupted write).
 int get_mapping_table(MAPPING_TABLE **out, FILE *idx, unsigned long *count);
+
+// Loads the index file of a recording only when it may describe it, never trusting its size:
+// a file longer than the recording's frames (total, and the records the data can hold) is
+// refused before anything is read; the rest is read in bounded pieces into a table that grows
+// with them, each piece checked as it comes (first entry at firstOffset, increasing offsets
+// inside the file, known types, records that end where the next entry starts, no run of
+// AVC_MAX_EMPTY_RECORD_RUN records too short to carry a payload), so a foreign or forged file
+// is refused after its first piece. Last the whole table must pass check_mapping_table.
+// Returns 1 with *out (free with std::free) and *count set; 0, storing nothing, otherwise.
+// The reader is left at firstOffset.
+int load_mapping_table(FILE *idx, unsigned long total, uint64_t firstOffset, uint64_t fileSize, BUFFER_FILE *reader,
+                       MAPPING_TABLE **out, unsigned long *count);
 
 // Decides whether a loaded index describes this recording: at least one entry,
 // the first at firstOffset, offsets strictly increasing and inside the file,
@@ -88,7 +106,8 @@ typedef int (*mapping_build_progress)(void *user, unsigned long built);
 
 // Builds the index by reading every frame record from firstOffset on: entry i
 // is the i-th record read (whatever frame number it carries), up to total
-// entries or the first short read. frameBuf (frameCapacity bytes) receives
+// entries, the first short read, or a run of AVC_MAX_EMPTY_RECORD_RUN records
+// without payload (left out of the index). frameBuf (frameCapacity bytes) receives
 // each payload. When idxPath is given the index file is written beside the
 // recording once the build has finished. Returns 1 when the build finished
 // (total reached or the data ended), 0 when progress stopped it or an argument
@@ -96,3 +115,12 @@ typedef int (*mapping_build_progress)(void *user, unsigned long built);
 int build_mapping_table(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
                         char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE *table, unsigned long *built,
                         const char *idxPath, mapping_build_progress progress, void *user);
+
+// The same build into a table that grows with the records really read (never sized from the
+// header's claim): *table (NULL or a block of std::malloc) is replaced by the grown table, to
+// be freed with std::free also on failure. 0 as well when memory runs out (*built entries
+// are valid).
+int build_mapping_table_grown(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
+                              char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE **table,
+                              unsigned long *built, const char *idxPath, mapping_build_progress progress,
+                              void *user);

@@ -1,6 +1,7 @@
 #include "recorderfile/avc_parse.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include "platform/handle_registry.h"
 #include "platform/log.h"
 #include "platform/portable.h"
+#include "platform/win_event.h"
 #include "recorderfile/avc_index.h"
 
 namespace {
@@ -19,7 +21,6 @@ namespace {
 constexpr unsigned long kFrameBufferSize = 1920 * 1080; // one payload
 constexpr unsigned long kReaderBufferSize = 0x200000;
 constexpr unsigned long kMinRecordSize = 6; // flags word + trailing u16
-constexpr unsigned long kNoLimit = 0xFFFFFFFFUL;
 
 } // namespace
 
@@ -61,6 +62,7 @@ struct AVC_PARSE {
 
     // Reader thread only.
     unsigned long lastNumber = 0; // 1-based position of the record last read; 0 before any
+    unsigned long emptyRun = 0;   // records without payload read one after the other
 
     std::atomic<int> running{1};
     std::atomic<int> paused{0};
@@ -160,7 +162,7 @@ void haltUnlessMoved(AVC_PARSE *p, unsigned seqAtRead) {
 // event (first) or a broken handle ends the thread.
 bool waitFor(AVC_PARSE *p, int event) {
     int events[2] = {p->quit, event};
-    return event_wait_ex(events, 2, kNoLimit) == 1;
+    return event_wait_ex(events, 2, INFINITE) == 1;
 }
 
 void *readerMain(void *arg) {
@@ -204,7 +206,10 @@ void *readerMain(void *arg) {
         const unsigned long number = ++p->nextIndex;
         mutex_unlock(p->readerLock);
 
-        if (read == AVC_READ_SHORT) {
+        // A long run of records without payload is damage (a file of zeros reads as billions
+        // of them): the data ends there, as the index does.
+        p->emptyRun = read != AVC_READ_SHORT && frame.dwLength == 0 ? p->emptyRun + 1 : 0;
+        if (read == AVC_READ_SHORT || p->emptyRun >= AVC_MAX_EMPTY_RECORD_RUN) {
             p->running = 0;
             notify(p, AVC_CODE_END_OF_DATA, nullptr, nullptr);
             return nullptr;
@@ -269,7 +274,8 @@ struct BuildProgress {
 int onIndexed(void *user, unsigned long built) {
     auto *b = static_cast<BuildProgress *>(user);
     AVC_PARSE *p = b->parser;
-    if (event_wait(p->quit) != 258) return 1; // closing (or the event is gone): stop at once
+    // Closing (or the event is gone): stop at once.
+    if (event_wait(p->quit) != static_cast<int>(WAIT_TIMEOUT)) return 1;
     const int code = AVC_CODE_INDEX_BASE + static_cast<int>(100ull * built / p->totalFrames);
     // 1100 is sent once the index can be used.
     if (code != b->lastSent && code < AVC_CODE_INDEX_DONE) {
@@ -283,11 +289,12 @@ void *indexMain(void *arg) {
     auto *p = static_cast<AVC_PARSE *>(arg);
     BuildProgress progress{p, -1};
     unsigned long built = 0;
-    const int finished = build_mapping_table(
+    // The table grows with the records read: the header's count is only a claim.
+    const int finished = build_mapping_table_grown(
         &p->reader, p->firstFrameOffset, p->totalFrames, p->header.mainHeader.main.byVersion, p->frameBuffer,
-        kFrameBufferSize, p->table, &built, p->indexPath.empty() ? nullptr : p->indexPath.c_str(), onIndexed,
+        kFrameBufferSize, &p->table, &built, p->indexPath.empty() ? nullptr : p->indexPath.c_str(), onIndexed,
         &progress);
-    const bool quitting = event_wait(p->quit) != 258;
+    const bool quitting = event_wait(p->quit) != static_cast<int>(WAIT_TIMEOUT);
     if (!quitting) {
         // A recording cut short ends the build at its last whole record; the
         // table then holds fewer entries than the header's total.
@@ -306,16 +313,15 @@ void *indexMain(void *arg) {
 // Loads the existing index file and keeps it when it describes this recording.
 bool loadIndex(AVC_PARSE *p, uint64_t fileSize) {
     if (p->indexPath.empty()) return false;
-    FILE *idx = std::fopen(p->indexPath.c_str(), "rb");
+    // Never a FIFO or device: the open would wait for a writer on the caller's thread.
+    FILE *idx = file_open_regular(p->indexPath.c_str());
     if (!idx) return false;
     MAPPING_TABLE *table = nullptr;
     unsigned long count = 0;
-    const int loaded = get_mapping_table(&table, idx, &count);
+    const int loaded = load_mapping_table(idx, p->totalFrames, p->firstFrameOffset, fileSize, &p->reader, &table, &count);
     std::fclose(idx);
-    if (loaded != 1) return false;
-    if (check_mapping_table(table, count, p->totalFrames, p->firstFrameOffset, fileSize, &p->reader) != 1) {
+    if (loaded != 1) {
         player_log("AVC index %s does not match the recording: rebuilding it\n", p->indexPath.c_str());
-        std::free(table);
         return false;
     }
     std::free(p->table);
@@ -360,8 +366,8 @@ extern "C" int avc_parse_open(const char *path, AVC_PARSE_CALLBACK callback, voi
     p->callback = callback;
     p->user = user;
 
-    p->avcFile = std::fopen(path, "rb");
-    if (!p->avcFile) return openFailed(path, "cannot open the file");
+    p->avcFile = file_open_regular(path);
+    if (!p->avcFile) return openFailed(path, errno == EINVAL ? "not a regular file" : "cannot open the file");
     uint64_t fileSize = 0;
     if (file_move_pointer(p->avcFile, 0, SEEK_END, &fileSize) != 0 ||
         file_move_pointer(p->avcFile, 0, SEEK_SET, nullptr) != 0)
@@ -381,8 +387,6 @@ extern "C" int avc_parse_open(const char *path, AVC_PARSE_CALLBACK callback, voi
     const uint64_t dataBytes = fileSize > headerLength ? fileSize - headerLength : 0;
     if (p->totalFrames > dataBytes / kMinRecordSize)
         return openFailed(path, "more frames than the file can hold");
-    p->table = static_cast<MAPPING_TABLE *>(std::calloc(p->totalFrames, sizeof(MAPPING_TABLE)));
-    if (!p->table) return openFailed(path, "out of memory for the index");
 
     p->quit = event_create(1, 0);
     p->run = event_create(1, 1);

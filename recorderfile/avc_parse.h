@@ -37,7 +37,8 @@ extern "C" {
 typedef int (*AVC_PARSE_CALLBACK)(int code, HEADER_AVC *header, char *bitstream, void *user);
 
 // Opens the recording (read only) and starts the threads. The callback may run
-// before this returns. 0 when the file cannot be opened, its main header is
+// before this returns. 0 when the file cannot be opened or is not a regular
+// file (a FIFO, a device: refused at once, never waited on), its main header is
 // short, its total frame count is 0 or more than the file can hold, or the
 // threads and their events cannot be made.
 int avc_parse_open(const char *path, AVC_PARSE_CALLBACK callback, void *user);

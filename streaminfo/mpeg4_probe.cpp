@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/byte_order.h"
+
 namespace {
 
 // Bit-addressed reader. Bits past the end read as zeros and set `overrun`,
@@ -15,8 +17,7 @@ struct BitCursor {
     uint32_t peek32() const
     {
         if ((pos & 7) == 0 && pos + 32 <= size_bits) {
-            const unsigned char* q = data + (pos >> 3);
-            return (uint32_t(q[0]) << 24) | (uint32_t(q[1]) << 16) | (uint32_t(q[2]) << 8) | q[3];
+            return readBE32(data + (pos >> 3));
         }
         uint32_t v = 0;
         for (int k = 0; k < 32; k++)

@@ -13,16 +13,19 @@ OsdTextLayer::OsdTextLayer(Qt::Alignment alignmentMode, QWidget *parent)
 void OsdTextLayer::setString(const QString &text) {
     if (text == string_) return;
     string_ = text;
+    cache_ = QImage();
     update();
 }
 
 void OsdTextLayer::setFontSize(qreal pixelSize) {
     fontSize_ = pixelSize > 0 ? pixelSize : 1.0;
+    cache_ = QImage();
     update();
 }
 
 void OsdTextLayer::setForegroundColor(const QColor &colour) {
     foregroundColor_ = colour;
+    cache_ = QImage();
     update();
 }
 
@@ -49,7 +52,23 @@ void OsdTextLayer::drawInContext(QPainter &painter) const {
     painter.restore();
 }
 
-void OsdTextLayer::paintEvent(QPaintEvent *) {
-    QPainter painter(this);
+void OsdTextLayer::renderCache() {
+    const qreal ratio = devicePixelRatioF();
+    cache_ = QImage((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+    cache_.setDevicePixelRatio(ratio);
+    cache_.fill(Qt::transparent);
+    cacheDevicePixelRatio_ = ratio;
+    QPainter painter(&cache_);
     drawInContext(painter);
+}
+
+void OsdTextLayer::paintEvent(QPaintEvent *) {
+    if (string_.isEmpty() || width() <= 0 || height() <= 0) return;
+    // Titles sit over tiles that repaint with every picture: the text is outlined only when
+    // it changes, not with every picture under it.
+    if (cache_.isNull() || cache_.size() != (QSizeF(size()) * devicePixelRatioF()).toSize() ||
+        cacheDevicePixelRatio_ != devicePixelRatioF())
+        renderCache();
+    QPainter painter(this);
+    painter.drawImage(QPointF(0, 0), cache_);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QString>
 #include <QWidget>
 
@@ -35,6 +36,11 @@ class OsdTextLayer : public QWidget {
     void paintEvent(QPaintEvent *event) override;
 
   private:
+    // The outlined text drawn once per change of text, size, colour or width; each paint copies it.
+    void renderCache();
+
+    QImage cache_;
+    qreal cacheDevicePixelRatio_ = 0.0;
     Qt::Alignment alignmentMode_;
     QString string_;
     qreal fontSize_ = 36.0;

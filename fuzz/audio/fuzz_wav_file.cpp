@@ -1,19 +1,25 @@
-// Feeds arbitrary bytes to the WAVE loader through a file, as the loader only reads files.
+// Feeds arbitrary bytes to the WAVE loader through a file, as the loader only reads files. The
+// file lives in memory (memfd), reached by its /proc path: nothing is left on disk, however the
+// run ends.
 #include "audio/an_wav_file.h"
 #include "platform/log.h"
 
-#include <cstdio>
-#include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <string>
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    static const std::string path = "/tmp/fuzz_wav_" + std::to_string(getpid()) + ".wav";
+    static const int fd = memfd_create("fuzz_wav", MFD_CLOEXEC);
+    static const std::string path = "/proc/self/fd/" + std::to_string(fd);
     static bool quiet = (player_log_set_sink([](const std::string &) {}), true);
     (void)quiet;
-    FILE *fp = std::fopen(path.c_str(), "wb");
-    if (!fp) return 0;
-    std::fwrite(data, 1, size, fp);
-    std::fclose(fp);
+    if (fd < 0 || ftruncate(fd, 0) != 0) return 0;
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n <= 0) return 0;
+        done += static_cast<size_t>(n);
+    }
     ANWAVFile w;
     if (w.loadFromFile(path)) {
         (void)w.numberOfSamples(1.5f);

@@ -1,8 +1,12 @@
 // Feeds arbitrary bytes to the AVC header and frame readers, the payload tests
 // and the index build and check, as a recording file would reach them.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -78,6 +82,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         build_mapping_table(&reader, headerLen, total, header.main.byVersion, frame.get(), kFrameCapacity,
                             table.data(), &built, nullptr, nullptr, nullptr);
         check_mapping_table(table.data(), built, total, headerLen, size, &reader);
+
+        // The growing build, and the loader on what it built (one byte changed when bit 1 of
+        // the first byte is set), through a file in memory.
+        MAPPING_TABLE *grown = nullptr;
+        unsigned long grownCount = 0;
+        build_mapping_table_grown(&reader, headerLen, header.main.dwTotalFrames, header.main.byVersion, frame.get(),
+                                  kFrameCapacity, &grown, &grownCount, nullptr, nullptr, nullptr);
+        static const int idxFd = memfd_create("fuzz_avc_idx", MFD_CLOEXEC);
+        if (idxFd >= 0 && grownCount > 0 && ftruncate(idxFd, 0) == 0) {
+            std::vector<unsigned char> idx(grownCount * AVC_IDX_RECORD_SIZE, 0);
+            for (unsigned long i = 0; i < grownCount; ++i) {
+                for (int k = 0; k < 4; ++k) {
+                    idx[i * AVC_IDX_RECORD_SIZE + 8 + k] = static_cast<unsigned char>(grown[i].qwOffset >> (8 * k));
+                    idx[i * AVC_IDX_RECORD_SIZE + 12 + k] = static_cast<unsigned char>(grown[i].dwType >> (8 * k));
+                }
+            }
+            if (data[0] & 2)
+                idx[data[2] % idx.size()] ^= static_cast<unsigned char>(data[3] | 1);
+            if (pwrite(idxFd, idx.data(), idx.size(), 0) == static_cast<ssize_t>(idx.size())) {
+                FILE *idxFile = fdopen(dup(idxFd), "rb");
+                if (idxFile) {
+                    MAPPING_TABLE *loaded = nullptr;
+                    unsigned long loadedCount = 0;
+                    if (load_mapping_table(idxFile, header.main.dwTotalFrames, headerLen, size, &reader, &loaded,
+                                           &loadedCount) == 1)
+                        std::free(loaded);
+                    std::fclose(idxFile);
+                }
+            }
+        }
+        std::free(grown);
         unsigned long idx = 0;
         seek_i_index_next(table.data(), built, built / 2, &idx);
         seek_i_index_last(table.data(), built, built + 3, &idx);

@@ -435,3 +435,59 @@ TEST(AviLayout, FullTmpfsGivesFailureAndNoFiles) {
     EXPECT_EQ(r, 0);
     EXPECT_EQ(left, "");
 }
+
+// A conversion killed mid-way (SIGKILL; SIGXFSZ at the file size limit) leaves nothing at a
+// final name, and its leftovers do not keep the name from the next conversion.
+TEST(AviLayout, KilledConversionLeavesNoFinalFileAndDoesNotBlockTheName) {
+    for (int sig : {SIGKILL, SIGXFSZ}) {
+        SCOPED_TRACE(sig);
+        TempDir dir;
+        const std::string path = dir.file("clip.avi");
+        const std::vector<char> frame = pattern(4000, 3);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ANAVIFrameBuilder b;
+            if (b.startRecordingToFile(path) != AviResult::Ok) _exit(1);
+            for (int i = 0; i < 8; ++i)
+                b.videoDataWrappingForAVIConversion(frame.data(), int(frame.size()), 160, 120, true, 0,
+                                                    recorderTime(2024, 1, 1, 0, 0, i), 0);
+            if (sig == SIGKILL) raise(SIGKILL);
+            const rlimit limit{64000, 64000};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            for (int i = 0; i < 100; ++i)
+                b.videoDataWrappingForAVIConversion(frame.data(), int(frame.size()), 160, 120, true, 0,
+                                                    recorderTime(2024, 1, 1, 0, 1, i % 60), 0);
+            _exit(2);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << status;
+        EXPECT_EQ(WTERMSIG(status), sig);
+        EXPECT_FALSE(exists(path));
+        EXPECT_FALSE(exists(path + ".srt"));
+        EXPECT_TRUE(exists(path + ".tmp")) << "the child did not get far enough to test anything";
+
+        ANAVIFrameBuilder b;
+        ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
+        b.videoDataWrappingForAVIConversion(frame.data(), int(frame.size()), 160, 120, true, 0,
+                                            recorderTime(2024, 1, 1, 0, 0, 1), 0);
+        ASSERT_EQ(b.stopRecording(false), AviResult::Ok);
+        EXPECT_EQ(walk(readFile(path)).rows.size(), 1u);
+        EXPECT_EQ(run("ls -A '" + dir.path() + "'"), "clip.avi\nclip.avi.srt\n");
+    }
+}
+
+// The temporaries of a live conversion are in use, not left over: a second conversion to the
+// same name is refused and the first one finishes whole.
+TEST(AviLayout, LiveConversionKeepsItsName) {
+    Builder x;
+    ASSERT_EQ(x.b.startRecordingToFile(x.path), AviResult::Ok);
+    x.video(pattern(100, 1), true);
+    ANAVIFrameBuilder other;
+    EXPECT_EQ(other.startRecordingToFile(x.path), AviResult::TargetExists);
+    x.video(pattern(100, 2), false);
+    ASSERT_EQ(x.b.stopRecording(false), AviResult::Ok);
+    EXPECT_EQ(walk(readFile(x.path)).rows.size(), 2u);
+    EXPECT_EQ(run("ls -A '" + x.dir.path() + "'"), "clip.avi\nclip.avi.srt\n");
+}

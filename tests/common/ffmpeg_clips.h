@@ -1,5 +1,6 @@
 // Short clips made by the installed ffmpeg, split into packets with libavformat, and ffmpeg's
 // own decode of the same streams: the reference the decoder and engine tests compare against.
+// Failures of the ffmpeg tool are reported to GoogleTest.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +9,6 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-
-extern "C" {
-#include <libavformat/avformat.h>
-#include <libavutil/md5.h>
-}
 
 #include "common/run_cmd.h"
 
@@ -26,92 +22,30 @@ struct Packet {
 };
 
 // ffmpeg input arguments: a file path, or arguments already (starting with '-').
-inline std::string inputArgs(const std::string &input) {
-    return input.rfind("-", 0) == 0 ? input : "-i '" + input + "'";
-}
+std::string inputArgs(const std::string &input);
 
 // Runs "ffmpeg -hide_banner -loglevel error -nostdin -y <args>"; fails the test on error.
-inline bool ffmpeg(const std::string &args, std::string *out = nullptr) {
-    const int rc = testutil::runCommand("ffmpeg -hide_banner -loglevel error -nostdin -y " + args, out);
-    EXPECT_EQ(rc, 0) << "ffmpeg " << args;
-    return rc == 0;
-}
+bool ffmpeg(const std::string &args, std::string *out = nullptr);
 
 // Encodes `frames` frames of testsrc2 (w x h, 25 fps, then extraFilters, e.g. ",format=...")
 // with the encoder arguments into `path`.
-inline bool makeClip(const std::string &path, int w, int h, int frames, const std::string &encoder,
-                     const std::string &extraFilters = "") {
-    std::ostringstream a;
-    a << "-f lavfi -i testsrc2=size=" << w << "x" << h << ":rate=25" << extraFilters << " -frames:v " << frames
-      << " " << encoder << " '" << path << "'";
-    return ffmpeg(a.str());
-}
+bool makeClip(const std::string &path, int w, int h, int frames, const std::string &encoder,
+              const std::string &extraFilters = "");
 
 // The packets of a raw elementary stream file in stream order, with their key-frame marks.
-inline std::vector<Packet> readPackets(const std::string &path) {
-    std::vector<Packet> packets;
-    AVFormatContext *fc = nullptr;
-    if (avformat_open_input(&fc, path.c_str(), nullptr, nullptr) < 0) {
-        ADD_FAILURE() << "cannot open " << path;
-        return packets;
-    }
-    AVPacket *pkt = av_packet_alloc();
-    while (av_read_frame(fc, pkt) >= 0) {
-        packets.push_back({Bytes(pkt->data, pkt->data + pkt->size), (pkt->flags & AV_PKT_FLAG_KEY) != 0});
-        av_packet_unref(pkt);
-    }
-    av_packet_free(&pkt);
-    avformat_close_input(&fc);
-    return packets;
-}
+std::vector<Packet> readPackets(const std::string &path);
 
 // ffmpeg's decode of input after the filters, every frame kept, written as `output` (e.g. "-f framemd5 -").
-inline std::string decode(const std::string &input, const std::string &filters, const std::string &output) {
-    std::string out;
-    ffmpeg(inputArgs(input) + " -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") + " " +
-               output,
-           &out);
-    return out;
-}
+std::string decode(const std::string &input, const std::string &filters, const std::string &output);
 
 // ffmpeg's "-f framemd5" hashes of the decoded frames of input after the filters.
-inline std::vector<std::string> frameMd5(const std::string &input, const std::string &filters) {
-    std::istringstream lines(decode(input, filters, "-f framemd5 -"));
-    std::vector<std::string> md5s;
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        const size_t comma = line.rfind(',');
-        if (comma == std::string::npos) continue;
-        size_t start = comma + 1;
-        while (start < line.size() && line[start] == ' ')
-            ++start;
-        md5s.push_back(line.substr(start));
-    }
-    return md5s;
-}
+std::vector<std::string> frameMd5(const std::string &input, const std::string &filters);
 
 // ffmpeg's decoded frames after the filters (and in pixFmt when given), raw, frameBytes each.
-inline std::vector<Bytes> rawFrames(const std::string &input, const std::string &filters, size_t frameBytes,
-                                    const std::string &pixFmt = "") {
-    const std::string out =
-        decode(input, filters, (pixFmt.empty() ? "" : "-pix_fmt " + pixFmt + " ") + "-f rawvideo -");
-    std::vector<Bytes> frames;
-    for (size_t off = 0; frameBytes && off + frameBytes <= out.size(); off += frameBytes)
-        frames.emplace_back(out.begin() + off, out.begin() + off + frameBytes);
-    return frames;
-}
+std::vector<Bytes> rawFrames(const std::string &input, const std::string &filters, size_t frameBytes,
+                             const std::string &pixFmt = "");
 
-inline std::string md5(const uint8_t *p, size_t n) {
-    uint8_t sum[16];
-    av_md5_sum(sum, p, static_cast<int>(n));
-    static const char hex[] = "0123456789abcdef";
-    std::string s;
-    for (uint8_t b : sum) {
-        s += hex[b >> 4];
-        s += hex[b & 15];
-    }
-    return s;
-}
+// MD5 (lower-case hex) of a buffer.
+std::string md5(const uint8_t *p, size_t n);
 
 } // namespace ffclips

@@ -11,32 +11,15 @@
 namespace testutil {
 
 // Runs a shell command; returns its exit status and fills `out` with its standard output.
-inline int runCommand(const std::string &cmd, std::string *out = nullptr) {
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        if (out) out->append(buf, n);
-    int st = pclose(p);
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
+int runCommand(const std::string &cmd, std::string *out = nullptr);
 
-inline bool haveTool(const std::string &name) {
-    return runCommand("command -v " + name + " >/dev/null 2>&1") == 0;
-}
+bool haveTool(const std::string &name);
 
 // A fresh folder under the system temp folder, removed with everything in it.
 class TempDir {
 public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "playertest-XXXXXX").string();
-        if (mkdtemp(tmpl.data())) path_ = tmpl;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
+    TempDir();
+    ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
     const std::string &path() const { return path_; }

@@ -299,3 +299,18 @@ TEST_F(AVCEngine, NoOpenFileIgnoresActionsTargetSizeFieldCodedFramesAndNoTitles)
     ASSERT_EQ(delegate.deinterlaceButton.size(), 5u);
     EXPECT_EQ(std::count(delegate.deinterlaceButton.begin(), delegate.deinterlaceButton.end(), true), 5);
 }
+
+// Names go to channels by line order, so a lone title on channel 5 of six must still land in
+// channel 5's slot and leave the others empty.
+TEST_F(AVCEngine, LoneTitleOnAHighChannelNamesThatChannelOnly) {
+    const auto rec = make("titled.avc", {"--video-mask", "0x3f", "--audio-mask", "0", "--frames", "3", "--title",
+                                         "5=Yard"});
+    ASSERT_TRUE(start(rec.path, kAVCFmtPlaybackFastForward4x));
+    ASSERT_TRUE(waitEnd());
+    poster.drain();
+    std::lock_guard<std::mutex> lock(delegate.mutex);
+    ASSERT_EQ(delegate.titles.size(), 1u);
+    ASSERT_EQ(delegate.titles[0].size(), 16u * 64u);
+    for (int slot = 0; slot < 16; ++slot)
+        EXPECT_STREQ(delegate.titles[0].data() + slot * 64, slot == 4 ? "Yard" : "") << "slot " << slot;
+}

@@ -5,6 +5,11 @@
 #include <algorithm>
 #include <functional>
 
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "common/watchdog.h"
 #include "engines/dv_play_harness.h"
 
 using namespace enginetest;
@@ -169,6 +174,60 @@ TEST_P(DVDamage, NoCrashNoHangOneEndNotice) {
         }
         player.close();
         EXPECT_FALSE(player.engine.isDVFmtParserThreadExecuting());
+        // The close is not taken for another play: no end notice comes with it.
+        EXPECT_EQ(player.delegate.dvEndNotices.load(), rec.manifest.num("bytes") > 0 ? 2 : 1);
+    }
+}
+
+// Files with no unit to hand off, and paths that are not files: the engine says "end" once,
+// stays parked without spinning, and a close is a close (not a second playthrough). A FIFO
+// must not block the parser's open, nor the close that waits for the parser.
+TEST_P(DVDamage, NothingToPlayEndsOnceThroughClose) {
+    const DVKind &kind = GetParam();
+    mkrec::TempDir dir;
+    const mkrec::Recording clean =
+        mkrec::make(dir, "clean", {"--kind", kind.kind, "--size", "96x64", "--frames", "4", "--gop", "2"});
+    ASSERT_TRUE(clean.ok()) << clean.output;
+    const std::vector<uint8_t> bytes = mkrec::readFile(clean.path);
+    const mkrec::Unit *first = clean.manifest.video().front();
+
+    std::vector<uint8_t> junk(1 << 20);
+    uint32_t x = 12345;
+    for (uint8_t &b : junk) {
+        x = x * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(x >> 24);
+    }
+    struct Case {
+        std::string name;
+        std::vector<uint8_t> content;
+        bool fifo;
+    };
+    std::vector<Case> cases{{"one byte", {0x00}, false},
+                            {"zeros", std::vector<uint8_t>(1 << 20, 0), false},
+                            {"junk", junk, false},
+                            {"fifo", {}, true}};
+    std::vector<uint8_t> headed(bytes.begin(), bytes.begin() + static_cast<long>(first->payloadOffset));
+    headed.insert(headed.end(), junk.begin(), junk.end());
+    cases.push_back({"junk behind a header", headed, false});
+
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name + "." + (kind.dv5() ? "dv5" : "dv4"));
+        if (c.fifo) {
+            ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        } else {
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char *>(c.content.data()), static_cast<std::streamsize>(c.content.size()));
+        }
+        testutil::Watchdog dog(20, "playing and closing " + c.name);
+        DVPlayer player;
+        ASSERT_TRUE(player.start(kind, path));
+        ASSERT_TRUE(player.waitForEnd(1, 10000)) << "no end notice: the application would stay playing";
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        player.close();
+        EXPECT_FALSE(player.engine.isDVFmtParserThreadExecuting());
+        EXPECT_EQ(player.delegate.dvEndNotices.load(), 1);
+        EXPECT_EQ(player.videoCount(), 0u);
     }
 }
 

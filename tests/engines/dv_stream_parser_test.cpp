@@ -2,6 +2,9 @@
 // been read, kept as they are, and the places where the scanner must not misbehave.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <fstream>
 
 #include "common/mkrec_fixture.h"
@@ -203,4 +206,32 @@ TEST_F(ScannerTest, SeekBackOffsStayInsideTheFile) {
         EXPECT_LE(window.absPos(), 2u);
         EXPECT_EQ(parser->run(true), DVStreamParser::Exit::Ended);
     }
+}
+
+// 200 MiB of zeros (sparse), then two units: the scanner reports progress while crossing the
+// stretch although no frame shows (its speed is measured by the scan bench), and still finds
+// the units behind it, whole.
+TEST_F(ScannerTest, LongStretchWithoutUnitsIsCrossedFastWithProgress) {
+    const uint64_t stretch = 200ull << 20;
+    Bytes tail = dv4VideoHeader(1000);
+    const Bytes payload{0x11, 0x00, 0x00, 0x01, 0x22, 0x00, 0x00, 0x00, 0x02, 0x33};
+    tail.insert(tail.end(), payload.begin(), payload.end());
+    const Bytes next = dv4VideoHeader(1001);
+    tail.insert(tail.end(), next.begin(), next.end());
+    const std::string path = dir.file("zeros.dv4");
+    ASSERT_EQ(truncate(write("zeros.dv4", {}).c_str(), static_cast<off_t>(stretch)), 0);
+    std::ofstream(path, std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char *>(tail.data()), static_cast<std::streamsize>(tail.size()));
+
+    open(DVVariant::DV4H264, path).run(true);
+    ASSERT_EQ(host.handOffs.size(), 1u);
+    EXPECT_EQ(host.handOffs[0].payload, payload);
+    std::vector<float> before;
+    for (const std::string &e : host.events) {
+        if (e == "V") break;
+        if (e[0] == 'P') before.push_back(std::stof(e.substr(1)));
+    }
+    ASSERT_GE(before.size(), 3u) << "no progress while crossing the zeros";
+    EXPECT_TRUE(std::is_sorted(before.begin(), before.end()));
+    EXPECT_LT(before.back(), 100.0f);
 }

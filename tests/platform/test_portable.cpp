@@ -5,6 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string>
+
+#include "common/run_cmd.h"
+#include "common/watchdog.h"
+
 #include <atomic>
 #include <climits>
 #include <cstdio>
@@ -211,3 +219,30 @@ TEST(BufferFunctions, NewClearCopyFree) {
 }
 
 } // namespace
+
+// Opening must never wait on what sits at a path: only regular files are taken, others are
+// refused at once (a FIFO without a writer would block a plain open forever).
+TEST(FileFunctions, OnlyRegularFilesOpen) {
+    testutil::TempDir dir;
+    const std::string regular = dir.file("rec.dv5"), fifo = dir.file("x.dv5"), folder = dir.file("d.avc");
+    FILE *made = file_create_regular(regular.c_str());
+    ASSERT_NE(made, nullptr);
+    std::fputs("abc", made);
+    ASSERT_EQ(std::fclose(made), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+
+    testutil::Watchdog dog(5, "opening special files");
+    FILE *f = file_open_regular(regular.c_str());
+    ASSERT_NE(f, nullptr);
+    char buf[4] = {};
+    EXPECT_EQ(std::fread(buf, 1, sizeof buf, f), 3u) << "reads as usual (blocking again)";
+    std::fclose(f);
+    for (const std::string &path : {fifo, folder, std::string("/dev/null")}) {
+        errno = 0;
+        EXPECT_EQ(file_open_regular(path.c_str()), nullptr) << path;
+        EXPECT_EQ(errno, EINVAL) << path;
+    }
+    EXPECT_EQ(file_create_regular(regular.c_str()), nullptr) << "never replaces";
+    EXPECT_EQ(file_create_regular(fifo.c_str()), nullptr);
+}

@@ -3,6 +3,7 @@
 // expected ".idx".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <string>
@@ -41,14 +42,21 @@ void expectTime(const _SYSTEMTIME &st, int64_t unixSeconds, const std::string &w
     EXPECT_EQ(st.wMilliseconds, 0) << what;
 }
 
+// One line per channel from 1 to the highest video channel, empty where no title was given.
 std::string titleText(const mkrec::Manifest &m)
 {
-    std::string text;
+    std::map<int, std::string> names;
+    int lines = 0;
     for (const auto &v : m.videoChannels) {
+        const int channel = std::stoi(v.at("ch")) + 1;
+        lines = std::max(lines, channel);
         auto it = v.find("title");
         if (it != v.end())
-            text += "CH" + std::to_string(std::stoi(v.at("ch")) + 1) + ".Title=" + it->second + "\n";
+            names[channel] = it->second;
     }
+    std::string text;
+    for (int channel = 1; channel <= lines; ++channel)
+        text += "CH" + std::to_string(channel) + ".Title=" + names[channel] + "\n";
     return text;
 }
 

@@ -146,7 +146,10 @@ TEST(MkrecAvcLayout, MainHeaderFieldsAndRecords) {
   EXPECT_EQ(w.videoMask, 0x203u);
   EXPECT_EQ(w.audioMask8, 0x5u);
   EXPECT_EQ(w.audioMask32, 0x9u);
-  EXPECT_EQ(w.title, "CH1.Title=Front door\nCH10.Title=Yard\n");
+  // One line per channel up to the highest video channel (10), in channel order.
+  EXPECT_EQ(w.title,
+            "CH1.Title=Front door\nCH2.Title=\nCH3.Title=\nCH4.Title=\nCH5.Title=\nCH6.Title=\nCH7.Title=\n"
+            "CH8.Title=\nCH9.Title=\nCH10.Title=Yard\n");
   EXPECT_EQ(w.total, m.units.size());
   EXPECT_EQ(w.headerLen, static_cast<uint64_t>(m.num("header_len")));
   // Three video channels of 10 frames and two audio channels of 10 packets of 40 ms.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <map>
 
 #include "mkrec.h"
 
@@ -178,16 +179,26 @@ std::string buildLayout(const Options& o, int frames, const std::vector<ChannelS
     return a.channel < b.channel;
   });
 
-  // Channel titles in the AVC header.
-  std::string titleText;
-  for (auto& t : o.titles) titleText += "CH" + std::to_string(t.first) + ".Title=" + t.second + "\n";
-
   uint32_t audioMaskEff = 0;
   for (auto& s : streams)
     if (!s.video) audioMaskEff |= 1u << s.channel;
   uint32_t videoMaskEff = 0;
   for (auto& s : streams)
     if (s.video) videoMaskEff |= 1u << s.channel;
+
+  // Channel titles in the AVC header: readers give names to channels by line order, so there
+  // is one line per channel from 1 to the highest video (or titled) channel, in channel order,
+  // with an empty name where none was given (the last --title for a channel wins).
+  std::string titleText;
+  if (!o.titles.empty()) {
+    int lines = videoMaskEff ? 32 - __builtin_clz(videoMaskEff) : 0;
+    std::map<int, std::string> names;
+    for (auto& t : o.titles) {
+      names[t.first] = t.second;
+      lines = std::max(lines, t.first);
+    }
+    for (int ch = 1; ch <= lines; ++ch) titleText += "CH" + std::to_string(ch) + ".Title=" + names[ch] + "\n";
+  }
 
   const int64_t endUnix = o.startUnix + (frames > 0 ? (static_cast<int64_t>(frames - 1) / o.fps) : 0) +
                           gapUs(frames > 0 ? frames - 1 : 0) / 1000000;

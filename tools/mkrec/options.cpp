@@ -80,7 +80,9 @@ AVC files
   --extend-info N       version 9: set the extend-info flag, N bytes of extend info
   --main-flags HEX      main-header flags (default 0x4, | 0x20 with audio, | 0x8 with titles)
   --audio-mask-word HEX value of the 0x40 audio-mask word (default the audio mask)
-  --title N=TEXT        title of channel N (1-based), written as "CHN.Title=TEXT\n"; repeatable
+  --title N=TEXT        title of channel N (1-based); repeatable. The header then holds one
+                        "CHn.Title=NAME\n" line per channel from 1 to the highest video (or
+                        titled) channel, in order, NAME empty where no title is given
   --vflags HEX          frame-header flags of video records (default 0x31bf)
   --aflags HEX          frame-header flags of audio records (default 0x1b3)
   --mpeg4-type N        stream type of MPEG-4 channels, 1 or 4 (default 1)

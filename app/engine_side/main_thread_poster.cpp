@@ -1,4 +1,4 @@
-#include "app/main_thread_poster.h"
+#include "app/engine_side/main_thread_poster.h"
 
 #include <QMetaObject>
 

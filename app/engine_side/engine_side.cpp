@@ -1,0 +1,467 @@
+#include "app/engine_side/engine_side.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QStringDecoder>
+
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <thread>
+#include <unistd.h>
+
+#include "app/VistrelAppDelegate.h"
+#include "app/controls/CustomizedProgressSlider.h"
+#include "app/video_pane/video_pane.h"
+#include "audio/audio_stream_processor.h"
+#include "avi/ANAVIFrameBuilder.h"
+#include "engines/avc_format_playback.h"
+#include "engines/dv_format_playback.h"
+#include "engines/engine_controls.h"
+#include "platform/log.h"
+
+namespace {
+constexpr int kPlayerStatePlaying = 0;
+constexpr int kPlayerStateConverting = 1;
+constexpr int kPlayerStateIdle = 3;
+constexpr int kChannels = 16;
+constexpr int kTitleSlotSize = 64;
+
+// The AVI video format index of an engine codec (1 MPEG-4 Part 2, 2 H.264, 3 Motion JPEG).
+int aviVideoFormatOfCodec(int codec) {
+    switch (codec) {
+    case 1:
+        return 1;
+    case 2:
+        return 0;
+    case 3:
+        return 2;
+    default:
+        return -1;
+    }
+}
+} // namespace
+
+EngineSide::EngineSide(VistrelAppDelegate &app, QObject *context) : app_(app), poster_(context) {
+    try {
+        avc_.reset(new AVCFormatPlayback());
+    } catch (const std::bad_alloc &) {
+        player_log("Cannot create the AVC engine\n");
+    }
+    if (AVCFormatPlayback *avc = avc_.get()) {
+        avc->setAppDelg(this);
+        avc->setMainThreadPoster(&poster_);
+        avc->setPImageWidthFromStream(app_.iImageWidthFromStreamAddress());
+        avc->setPImageHeightFromStream(app_.iImageHeightFromStreamAddress());
+        avc->setHandleOfImageRectFromStream();
+    }
+    try {
+        dv_.reset(new DVFormatPlayback());
+    } catch (const std::bad_alloc &) {
+        player_log("Cannot create the DV engine\n");
+    }
+    if (DVFormatPlayback *dv = dv_.get()) {
+        dv->setAppDelg(this);
+        dv->setMainThreadPoster(&poster_);
+        dv->setPImageWidthFromStream(app_.iImageWidthFromStreamAddress());
+        dv->setPImageHeightFromStream(app_.iImageHeightFromStreamAddress());
+    }
+}
+
+EngineSide::~EngineSide() {
+    stopEngines();
+    avc_.reset();
+    dv_.reset();
+}
+
+// ---- Starting and stopping ------------------------------------------------------------------
+
+bool EngineSide::startAVCFile(const std::string &path) {
+    AVCFormatPlayback *avc = avc_.get();
+    if (!avc) return false;
+    avc->resetAVStreamType();
+    if (!avc->createAVCFmtVideoPlaybackThread()) return false;
+    if (!avc->createAVCFmtAudioPlaybackThread()) return false;
+    return avc->openAVCFileAndStartParser(path) != 0;
+}
+
+void EngineSide::setDvFmtVideoCodec(int codec) {
+    if (dv_) dv_->setDvFmtVideoCodec(codec);
+}
+
+void EngineSide::setIsDVRType700(bool dvr700) {
+    if (dv_) dv_->setIsDVRType700(dvr700);
+}
+
+bool EngineSide::startDVFile() {
+    DVFormatPlayback *dv = dv_.get();
+    if (!dv) return false;
+    // The new parser must not start under flags the previous file or its teardown left
+    // (a pending seek, a stop, a speed, a forced exit): all of them go back to their start.
+    dvFmtResetControlFlags();
+    dv->resetAVStreamType();
+    if (!dv->createDVFmtVideoPlaybackThread()) return false;
+    if (!dv->createDVFmtAudioPlaybackThread()) return false;
+    if (!dv->createDVFmtParserThread()) return false;
+    gDVFmtPlaybackKeepRunning = 1;
+    gDVFmtPlaybackStopActionLaunched = 0;
+    gDVFmtPlaybackSliderValueChanged = 0;
+    gDVFmtPlaybackIsPauseNow = 0;
+    return true;
+}
+
+void EngineSide::stopDVFmtParserThread() {
+    DVFormatPlayback *dv = dv_.get();
+    if (!dv || !dv->isDVFmtParserThreadExecuting()) return;
+    // Keep-running too, so that a paused parser wakes up and sees the request.
+    gDVFmtPlaybackParserThreadForceExit = 1;
+    gDVFmtPlaybackKeepRunning = 1;
+    player_log("gDVFmtPlaybackParserThreadForceExit == YES\n");
+    // The parser clears the request as it leaves. When this runs on the parser thread itself
+    // (the end of a conversion) the state is already idle and there is nothing to wait for.
+    const auto deadline = std::chrono::steady_clock::now() + kParserLeaveTimeout;
+    while (app_.playerState() != kPlayerStateIdle && gDVFmtPlaybackParserThreadForceExit.load() != 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            player_log("The DV parser did not leave in time; it is cancelled\n");
+            break;
+        }
+        usleep(10);
+    }
+    dv->cancelDVFmtParserThread();
+    gDVFmtPlaybackKeepRunning = 0;
+    player_log("Cancel DVFmt Parser Thread...\n");
+}
+
+void EngineSide::stopEngines() {
+    DVFormatPlayback *dv = dv_.get();
+    AVCFormatPlayback *avc = avc_.get();
+    // The AVC parser first: its reader waits inside hand-offs to the AVC threads below.
+    if (avc) avc->closeAVCFileAndStopParser();
+    stopDVFmtParserThread();
+    for (int channel = 0; channel < kEngineChannelCount; ++channel) {
+        if (dv && dv->isDVFmtVideoPlaybackThreadExecuting(channel)) {
+            dv->cancelDVFmtVideoPlaybackThread(channel);
+            player_log("Cancel DVFmt Video Playback Thread...\n");
+        }
+        if (avc && avc->isAVCFmtVideoPlaybackThreadExecuting(channel)) {
+            avc->cancelAVCFmtVideoPlaybackThread(channel);
+            player_log("Cancel AVCFmt Video Playback Thread...\n");
+        }
+    }
+    if (dv && dv->isDVFmtAudioPlaybackThreadExecuting()) {
+        dv->cancelDVFmtAudioPlaybackThread();
+        player_log("Cancel DVFmt Audio Playback Thread...\n");
+    }
+    if (avc && avc->isAVCFmtAudioPlaybackThreadExecuting()) {
+        avc->cancelAVCFmtAudioPlaybackThread();
+        player_log("Cancel AVCFmt Audio Playback Thread...\n");
+    }
+}
+
+bool EngineSide::dvFramesFlowing() {
+    return gDVFmtPlaybackKeepRunning.load() != 0;
+}
+
+bool EngineSide::anyEngineThreadExecuting() const {
+    if (dv_) {
+        if (dv_->isDVFmtParserThreadExecuting() || dv_->isDVFmtAudioPlaybackThreadExecuting()) return true;
+        for (int channel = 0; channel < kEngineChannelCount; ++channel)
+            if (dv_->isDVFmtVideoPlaybackThreadExecuting(channel)) return true;
+    }
+    if (avc_) {
+        if (avc_->fdAVCFile() != 0 || avc_->isAVCFmtAudioPlaybackThreadExecuting()) return true;
+        for (int channel = 0; channel < kEngineChannelCount; ++channel)
+            if (avc_->isAVCFmtVideoPlaybackThreadExecuting(channel)) return true;
+    }
+    return false;
+}
+
+// ---- Pictures -------------------------------------------------------------------------------
+
+QImage EngineSide::imageOverPicture(const VideoImageRef &picture) {
+    if (!picture || picture->width() <= 0 || picture->height() <= 0 || !picture->pixels()) return QImage();
+    // The image holds its own reference to the engine's picture: the pixels live as long as any
+    // copy of the image does, and the engine never writes a picture it has delivered.
+    auto *keeper = new VideoImageRef(picture);
+    return QImage(
+        picture->pixels(), picture->width(), picture->height(), picture->bytesPerRow(),
+        QImage::Format_RGBX8888, [](void *kept) { delete static_cast<VideoImageRef *>(kept); }, keeper);
+}
+
+void EngineSide::postPicture(int channel, QImage picture) {
+    {
+        std::lock_guard<std::mutex> lock(pendingMutex_);
+        if (!pendingPicture_[channel].isNull()) picturesSuperseded_.fetch_add(1);
+        pendingPicture_[channel] = std::move(picture);
+        if (picturePosted_[channel]) return;
+        picturePosted_[channel] = true;
+    }
+    post([this, channel] {
+        QImage latest;
+        {
+            std::lock_guard<std::mutex> lock(pendingMutex_);
+            latest = std::move(pendingPicture_[channel]);
+            pendingPicture_[channel] = QImage();
+            picturePosted_[channel] = false;
+        }
+        if (latest.isNull()) return;
+        picturesShown_.fetch_add(1);
+        if (VideoPane *pane = app_.videoPaneLayout()) pane->showPicture(channel, latest);
+    });
+}
+
+QImage EngineSide::lastDeliveredPicture(int channel) const {
+    if (channel < 0 || channel >= kChannels) return QImage();
+    std::lock_guard<std::mutex> lock(lastDeliveredMutex_);
+    return lastDelivered_[channel];
+}
+
+void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer,
+                                            unsigned length, bool isIFrame, unsigned interval,
+                                            const _SYSTEMTIME &sysTime) {
+    if (channel >= static_cast<unsigned>(kChannels)) return;
+    picturesDelivered_.fetch_add(1);
+    if (app_.viewCutChangedAndResetDecoder()) {
+        // A click switched between grid and single view: the other channels' decoders go, the
+        // pane is laid out again, and this picture (decoded for the old layout) is not shown.
+        const int selected = app_.iCurrentSelectedVideoCH();
+        if (app_.isAVCPlaybackFlag()) {
+            if (avc_) avc_->resetParamsWithExceptCH(selected);
+        } else if (dv_) {
+            dv_->resetParamsWithExceptCH(selected);
+        }
+        app_.setViewCutChangedAndResetDecoder(false);
+        post([this] { app_.checkNeedResizeImageViewOrNot(); });
+        app_.setIsResizingVideoPane(false);
+        return;
+    }
+    if (app_.isResizingVideoPane()) {
+        post([this] { app_.checkNeedResizeImageViewOrNot(); });
+        app_.setIsResizingVideoPane(false);
+    }
+    QImage picture = imageOverPicture(image);
+    if (keepLastDelivered_.load()) {
+        std::lock_guard<std::mutex> lock(lastDeliveredMutex_);
+        lastDelivered_[channel] = picture;
+    }
+    if (!picture.isNull()) postPicture(static_cast<int>(channel), std::move(picture));
+
+    if (app_.playerState() == kPlayerStateConverting) {
+        ANAVIFrameBuilder *builder = app_.aviFrameBuilder();
+        if (!builder) return;
+        const int r = builder->videoDataWrappingForAVIConversion(
+            reinterpret_cast<const char *>(buffer), static_cast<int>(length), imageRealWidth(),
+            imageRealHeight(), isIFrame, interval, sysTime, channel);
+        if (r != 0) {
+            // The conversion image blinks as frames are written.
+            post([this, r] {
+                if (app_.playbackStatusImageView)
+                    app_.playbackStatusImageView->setPixmap(r == 1 ? app_.aviConvertStatusImg : QPixmap());
+            });
+        }
+    }
+}
+
+bool EngineSide::checkNeedDecodeForMultiCHs(uint8_t channel) {
+    switch (app_.videoPaneCutState()) {
+    case 1:
+        return true;
+    case 0:
+        return channel + 1 == app_.iCurrentSelectedVideoCH();
+    default:
+        return false;
+    }
+}
+
+// ---- Audio ----------------------------------------------------------------------------------
+
+void EngineSide::setAudioProcessorWithChannel(unsigned channel, int audioFormat) {
+    // The processor is made and removed on the GUI thread only while no engine thread runs.
+    if (AudioStreamProcessor *processor = app_.audioStreamProcessor.get()) {
+        processor->setParameterWithChannel(static_cast<int>(channel), audioFormat);
+        player_log("audio channel = %d\n", static_cast<int>(channel));
+        if (!processor->playDeviceAudio(static_cast<int>(channel)))
+            player_log("Play audio manager failed, channel=%d", static_cast<int>(channel));
+        // The volume slider is the GUI thread's: the volume follows a moment later.
+        post([this] {
+            if (AudioStreamProcessor *p = app_.audioStreamProcessor.get())
+                p->setVolumeViaProgramming(app_.playbackVolume());
+        });
+    }
+    app_.setIsContainAudioData(true);
+}
+
+void EngineSide::audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned streamLength, int audioFormat,
+                                           unsigned channel) {
+    const bool copy = app_.playerState() == kPlayerStateConverting && !app_.audioDisabledWhileAVIConversion();
+    // Zeroed before every packet: a packet that copies nothing must not pass on the last one's PCM.
+    int pcmBytes = 0;
+    bool accepted = false;
+    if (AudioStreamProcessor *processor = app_.audioStreamProcessor.get()) {
+        accepted = processor->addAudioDataToDevice(
+            static_cast<int>(channel), buffer, static_cast<int>(streamLength),
+            reinterpret_cast<char *>(app_.audioProcessingBuffer.data()),
+            static_cast<int>(app_.audioProcessingBuffer.size()), &pcmBytes, copy);
+    }
+    app_.setAudioProcessingDataSize(pcmBytes);
+    if (!accepted) {
+        player_log("Audio data length: %d\n", static_cast<int>(streamLength));
+        player_log("updateAudioStream return 0: update failed...\n");
+    }
+    if (copy && pcmBytes > 0) {
+        if (ANAVIFrameBuilder *builder = app_.aviFrameBuilder())
+            builder->audioDataWrappingForAVIConversion(
+                reinterpret_cast<const char *>(app_.audioProcessingBuffer.data()), pcmBytes, 1, audioFormat);
+    }
+}
+
+// ---- Time, progress, titles and the end -----------------------------------------------------
+
+void EngineSide::updateProcessingInfoWithServerTime(const std::string &serverTime, float progress) {
+    const QString time = QString::fromStdString(serverTime);
+    switch (app_.playerState()) {
+    case kPlayerStatePlaying:
+        post([this, time] { app_.upadatePlaybackServerTime(time); });
+        break;
+    case kPlayerStateConverting:
+        post([this, time, progress] {
+            app_.upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
+        });
+        break;
+    default:
+        break;
+    }
+}
+
+// Posted by the engines: already on the GUI thread.
+void EngineSide::upadatePlaybackProgress(float percent) {
+    app_.upadatePlaybackProgress(percent);
+}
+
+void EngineSide::setDevChannelTitle(const char *titles) {
+    std::array<std::optional<QString>, 16> texts;
+    for (int n = 0; n < kChannels; ++n) {
+        if (!titles) {
+            texts[n] = QStringLiteral("CH%1").arg(n + 1);
+            continue;
+        }
+        const char *slot = titles + n * kTitleSlotSize;
+        if (slot[0] == 0) continue;
+        const size_t length = strnlen(slot, kTitleSlotSize);
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        QString text = utf8(QByteArrayView(slot, static_cast<qsizetype>(length)));
+        // A title that is not valid UTF-8 shows nothing rather than replacement marks.
+        texts[n] = utf8.hasError() ? QString() : text;
+    }
+    post([this, texts] { app_.applyDevChannelTitles(texts); });
+}
+
+void EngineSide::setDVFmtProcessingInfoAtEndOfProcessing() {
+    app_.setIsPlaybackNow(false);
+    switch (app_.playerState()) {
+    case kPlayerStateConverting:
+        // The conversion flow finishes the file from here.
+        post([this] {
+            if (app_.aviProgressLabel) app_.aviProgressLabel->setText(QStringLiteral("100%"));
+        });
+        break;
+    case kPlayerStatePlaying:
+        post([this] {
+            CustomizedProgressSlider *slider = app_.playbackProgressSlider;
+            // A value that is not a number is not 100 either.
+            if (slider && !(slider->floatValue() == 100.0f)) {
+                app_.upadatePlaybackProgress(100.0f);
+                if (CustomizedProgressSliderCell *cell = slider->progressSliderCell())
+                    cell->redrawBarInside();
+            }
+            app_.showStopStatusImages();
+        });
+        break;
+    default:
+        break;
+    }
+}
+
+// Posted by the AVC engine: already on the GUI thread.
+void EngineSide::setAVCFmtProcessingInfoAtEndOfProcessing() {
+    app_.setIsPlaybackNow(false);
+    switch (app_.playerState()) {
+    case kPlayerStateConverting:
+        if (app_.aviProgressLabel) app_.aviProgressLabel->setText(QStringLiteral("100%"));
+        break;
+    case kPlayerStatePlaying:
+        app_.showStopStatusImages();
+        break;
+    default:
+        break;
+    }
+}
+
+void EngineSide::setAVCFmtVdoIdxForAVIBuilder(int videoCodec) {
+    if (app_.playerState() != kPlayerStateConverting) return;
+    const int index = aviVideoFormatOfCodec(videoCodec);
+    if (index < 0) return;
+    if (ANAVIFrameBuilder *builder = app_.aviFrameBuilder()) builder->setVdoFmtIdx(index);
+}
+
+void EngineSide::setServerTimeLabelText(const std::string &text) {
+    const QString label = QString::fromStdString(text);
+    post([this, label] {
+        if (app_.serverTimeLabel) app_.serverTimeLabel->setText(label);
+    });
+}
+
+void EngineSide::setDeinterlaceEnableBtnEnabled(bool enabled) {
+    post([this, enabled] {
+        if (app_.deinterlaceEnableBtn) app_.deinterlaceEnableBtn->setEnabled(enabled);
+    });
+}
+
+// ---- State the engines read or write --------------------------------------------------------
+
+std::string EngineSide::absoluteFilePath() {
+    return app_.absoluteFilePath();
+}
+void EngineSide::setICurrentSelectedAudioCH(int channel1Based) {
+    app_.setICurrentSelectedAudioCH(channel1Based);
+}
+int EngineSide::iCurrentSelectedAudioCH() {
+    return app_.iCurrentSelectedAudioCH();
+}
+bool EngineSide::videoFlipImageFlag() {
+    return app_.videoFlipImageFlag();
+}
+bool EngineSide::videoDeinterlaceFlag() {
+    return app_.videoDeinterlaceFlag();
+}
+float EngineSide::decoderTargetWidth() {
+    return app_.decoderTargetWidth();
+}
+float EngineSide::decoderTargetHeight() {
+    return app_.decoderTargetHeight();
+}
+void EngineSide::setImageRealWidth(int width) {
+    app_.setImageRealWidth(width);
+}
+void EngineSide::setImageRealHeight(int height) {
+    app_.setImageRealHeight(height);
+}
+int EngineSide::imageRealWidth() {
+    return app_.imageRealWidth();
+}
+int EngineSide::imageRealHeight() {
+    return app_.imageRealHeight();
+}
+void EngineSide::setSys_Time(const _SYSTEMTIME &sysTime) {
+    app_.setSys_Time(sysTime);
+}
+int EngineSide::enAVCFmtPlaybackStatus() {
+    return app_.enAVCFmtPlaybackStatus();
+}
+void EngineSide::setEnAVCFmtPlaybackStatus(int status) {
+    app_.setEnAVCFmtPlaybackStatus(status);
+}
+void EngineSide::setPlaybackTriState(uint8_t state) {
+    app_.setPlaybackTriState(state);
+}

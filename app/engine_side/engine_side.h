@@ -1,0 +1,134 @@
+// The engines as the application sees them: the one place that talks to the playback engines.
+// It owns both engines for the life of the process, starts and stops them for each file, and
+// receives everything they deliver from their own threads.
+//
+// Threads: the start and stop operations run on the GUI thread. The EngineDelegate operations
+// run on the engine threads: they read only atomics of the delegate and post whatever changes a
+// widget to the GUI thread, never waiting for it.
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/engine_side/main_thread_poster.h"
+#include "engines/engine_delegate.h"
+
+class AVCFormatPlayback;
+class DVFormatPlayback;
+class VistrelAppDelegate;
+
+class EngineSide : public EngineDelegate {
+  public:
+    // The engines post to the GUI thread through `context` (the delegate).
+    EngineSide(VistrelAppDelegate &app, QObject *context);
+    // Stops both engines and joins their threads.
+    ~EngineSide() override;
+    EngineSide(const EngineSide &) = delete;
+    EngineSide &operator=(const EngineSide &) = delete;
+
+    AVCFormatPlayback *avc() const { return avc_.get(); }
+    DVFormatPlayback *dv() const { return dv_.get(); }
+    MainThreadPoster &poster() { return poster_; }
+
+    // ---- Starting and stopping (GUI thread) ----
+
+    // Starts the AVC engine on `path`: video threads, audio thread, then the parser. False at the
+    // first step that fails (a missing engine fails at once); the caller then tears down.
+    bool startAVCFile(const std::string &path);
+    // The DV engine's codec (0 DV4 H.264, 1 DV4 MPEG-4, 2 DV5) and recorder variant; ignored
+    // without an engine.
+    void setDvFmtVideoCodec(int codec);
+    void setIsDVRType700(bool dvr700);
+    // Starts the DV engine on the delegate's file with every control flag at its start value.
+    bool startDVFile();
+    // Stops both engines: the AVC parser is closed, the DV parser is asked to leave and waited
+    // for (bounded, logged once), every per-channel and audio thread ends and its slot empties.
+    // Callable on the DV parser thread itself (the end of a conversion): it does not wait then.
+    void stopEngines();
+    // True while any thread of either engine still runs.
+    bool anyEngineThreadExecuting() const;
+    // The DV engine's frames flow (its keep-running flag is up).
+    static bool dvFramesFlowing();
+
+    // How long the teardown waits for the DV parser to leave before it goes on without it.
+    static constexpr std::chrono::milliseconds kParserLeaveTimeout{5000};
+
+    // ---- Counters for benchmarks and tests (any thread) ----
+
+    // Pictures delivered by the engines, pictures handed to a tile on the GUI thread, and
+    // pictures replaced by a newer one of their channel before the GUI thread got to them.
+    uint64_t picturesDelivered() const { return picturesDelivered_.load(); }
+    uint64_t picturesShown() const { return picturesShown_.load(); }
+    uint64_t picturesSuperseded() const { return picturesSuperseded_.load(); }
+    // The last picture an engine delivered for a channel (0-based), as a picture over the
+    // engine's own pixels; null before the first.
+    QImage lastDeliveredPicture(int channel) const;
+    void setKeepLastDelivered(bool keep) { keepLastDelivered_.store(keep); }
+
+    // Wraps an engine picture without copying: the image keeps the engine's buffer alive.
+    static QImage imageOverPicture(const VideoImageRef &picture);
+
+    // ---- EngineDelegate ----
+
+    std::string absoluteFilePath() override;
+    void setICurrentSelectedAudioCH(int channel1Based) override;
+    int iCurrentSelectedAudioCH() override;
+    void setAudioProcessorWithChannel(unsigned channel, int audioFormat) override;
+    bool checkNeedDecodeForMultiCHs(uint8_t channel) override;
+    void setAVCFmtVdoIdxForAVIBuilder(int videoCodec) override;
+    void audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned streamLength, int audioFormat,
+                                   unsigned channel) override;
+    bool videoFlipImageFlag() override;
+    bool videoDeinterlaceFlag() override;
+    void setDeinterlaceEnableBtnEnabled(bool enabled) override;
+    float decoderTargetWidth() override;
+    float decoderTargetHeight() override;
+    void setImageRealWidth(int width) override;
+    void setImageRealHeight(int height) override;
+    int imageRealWidth() override;
+    int imageRealHeight() override;
+    void videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer,
+                                    unsigned length, bool isIFrame, unsigned interval,
+                                    const _SYSTEMTIME &sysTime) override;
+    void setSys_Time(const _SYSTEMTIME &sysTime) override;
+    void updateProcessingInfoWithServerTime(const std::string &serverTime, float progress) override;
+    void upadatePlaybackProgress(float percent) override;
+    void setDVFmtProcessingInfoAtEndOfProcessing() override;
+    void setAVCFmtProcessingInfoAtEndOfProcessing() override;
+    int enAVCFmtPlaybackStatus() override;
+    void setEnAVCFmtPlaybackStatus(int status) override;
+    void setPlaybackTriState(uint8_t state) override;
+    void setDevChannelTitle(const char *titles) override;
+    void setServerTimeLabelText(const std::string &text) override;
+
+  private:
+    void post(std::function<void()> task) { poster_.postToMainThread(std::move(task)); }
+    void stopDVFmtParserThread();
+    // Hands a picture to the GUI thread. At most one picture per channel waits there: a newer
+    // one takes the place of one not yet shown, so a busy GUI thread never piles pictures up.
+    void postPicture(int channel, QImage picture);
+
+    VistrelAppDelegate &app_;
+    QtMainThreadPoster poster_;
+    std::unique_ptr<AVCFormatPlayback> avc_;
+    std::unique_ptr<DVFormatPlayback> dv_;
+    std::atomic<uint64_t> picturesDelivered_{0};
+    std::atomic<uint64_t> picturesShown_{0};
+    std::atomic<uint64_t> picturesSuperseded_{0};
+    std::mutex pendingMutex_;
+    std::array<QImage, 16> pendingPicture_;
+    std::array<bool, 16> picturePosted_{};
+    std::atomic<bool> keepLastDelivered_{false};
+    mutable std::mutex lastDeliveredMutex_;
+    std::array<QImage, 16> lastDelivered_;
+};

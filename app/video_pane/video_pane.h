@@ -1,0 +1,65 @@
+// The video pane: sixteen channel tiles with their titles, laid out as one picture or as a
+// grid of 4, 6, 9, 12 or 16 tiles, the three on-screen text layers (recorder time, picture mode,
+// percentage), paging through the channels, window resizing and full-screen mode, and the
+// picture path from the engines to the tiles.
+//
+// GUI thread only. The geometry comes from the pure layout functions (app/logic); this class
+// keeps the delegate's layout fields up to date and applies the results to the widgets.
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <array>
+#include <optional>
+
+class VistrelAppDelegate;
+
+class VideoPane {
+  public:
+    explicit VideoPane(VistrelAppDelegate &app);
+    VideoPane(const VideoPane &) = delete;
+    VideoPane &operator=(const VideoPane &) = delete;
+
+    // Builds the 16 tiles, their title layers and the three on-screen text layers; once.
+    void initVideoPane();
+    // The layout: picture rectangle, text frames, tiles and the decoders' target size.
+    void checkNeedResizeImageViewOrNot();
+    // The grid menu's item `index` was chosen: that grid, paged on when it is already in use.
+    void clickVideoChannelSwitchBtn(int index);
+    void showOSD();
+    void showAndEnableDeinterlace();
+    void enterFullScreen();
+    void exitFullScreen();
+    QSize windowWillResize(const QSize &proposed) const;
+    void windowDidResize();
+    // The picture-mode text of the stream's size, written for the first 30 time updates after
+    // each single-view layout.
+    void setDVFmtVideoModeString();
+
+    // The one way a picture reaches a tile (GUI thread). `channel` is 0-based.
+    void showPicture(int channel, const QImage &picture);
+    // Titles per channel (0-based); an empty optional leaves that title as it is.
+    void setChannelTitles(const std::array<std::optional<QString>, 16> &titles);
+    // Shows or hides the three on-screen text layers and the 16 titles together.
+    void setOnScreenTextVisible(bool visible);
+    // Every tile loses its picture.
+    void clearPictures();
+    // Recorder time, on screen.
+    void setOnScreenServerTime(const QString &text);
+    void setOnScreenPercentage(const QString &text);
+
+    // How many times the picture-mode text was written since its last reset (at most 30).
+    int videoModeFrameCount() const { return videoModeFrameCount_; }
+
+    static constexpr int kVideoModeWrites = 30;
+    // How long full-screen mode waits for the window manager before laying the pane out.
+    static constexpr int kFullScreenSettleMicroseconds = 30000;
+
+  private:
+    bool onScreenTextOn() const;
+
+    VistrelAppDelegate &app_;
+    int videoModeFrameCount_ = 0;
+};

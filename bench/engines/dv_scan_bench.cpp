@@ -1,0 +1,144 @@
+// The DV unit scanner over bytes that are not units (zeros, random bytes) and over a real
+// recording, against `cat` of the same warm file in the same run, in MB/s.
+// Usage: dv_scan_bench [MiB per junk file]   (default 256)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/mkrec_fixture.h"
+#include "common/run_cmd.h"
+#include "engines/dv_stream_parser.h"
+#include "engines/engine_controls.h"
+#include "engines/headless_delegate.h"
+#include "platform/log.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+// Hand-offs are accepted and dropped; the end of the file ends the run.
+class NullHost : public DVParserHost {
+  public:
+    void setKeyFrameMark(bool k) override { key_ = k; }
+    bool keyFrameMark() const override { return key_; }
+    void prepareVideoDecoder(int, int) override {}
+    bool audioFormatAnnounced(int) const override { return true; }
+    void setAudioFormat(int, int) override {}
+    bool handOffVideo(DVVideoSelector, const void *) override { return true; }
+    bool handOffAudio(DVAudioSelector, const void *) override { return true; }
+    _SYSTEMTIME frameTime() const override { return {}; }
+    void resetStreams() override {}
+    void postProgress(float) override { ++progressReports; }
+    void pause(std::chrono::microseconds) override {}
+    void waitForRequest() override { gDVFmtPlaybackKeepRunning = 1; }
+    unsigned progressReports = 0;
+
+  private:
+    bool key_ = false;
+};
+
+uint64_t fileSize(const std::string &path) {
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    std::fseek(f, 0, SEEK_END);
+    const long n = std::ftell(f);
+    std::fclose(f);
+    return n > 0 ? static_cast<uint64_t>(n) : 0;
+}
+
+// Best of three, MB/s; *reports gets the progress reports of one scan.
+double scan(const std::string &path, DVVariant variant, unsigned *reports) {
+    double best = 0;
+    for (int rep = 0; rep < 3; ++rep) {
+        dvFmtResetControlFlags();
+        enginetest::HeadlessDelegate delegate;
+        NullHost host;
+        DataFeedController window;
+        if (!window.initDataFeedControllerWith(path)) return 0;
+        const uint64_t size = window.fileSize();
+        DVStreamParser parser(variant, window, host, &delegate);
+        const auto t0 = Clock::now();
+        parser.run(true);
+        best = std::max(best, static_cast<double>(size) / 1e6 / secondsSince(t0));
+        *reports = host.progressReports;
+    }
+    dvFmtResetControlFlags();
+    return best;
+}
+
+// `cat` of the same file to /dev/null, best of three, MB/s.
+double catSpeed(const std::string &path) {
+    double best = 0;
+    const double mb = static_cast<double>(fileSize(path)) / 1e6;
+    for (int rep = 0; rep < 3; ++rep) {
+        const auto t0 = Clock::now();
+        if (testutil::runCommand("cat '" + path + "' > /dev/null") != 0) return 0;
+        best = std::max(best, mb / secondsSince(t0));
+    }
+    return best;
+}
+
+bool writeFile(const std::string &path, uint64_t bytes, bool random) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    std::vector<uint8_t> block(1 << 20, 0);
+    std::mt19937 gen(7);
+    for (uint64_t done = 0; done < bytes; done += block.size()) {
+        if (random)
+            for (uint8_t &b : block)
+                b = static_cast<uint8_t>(gen());
+        std::fwrite(block.data(), 1, static_cast<size_t>(std::min<uint64_t>(block.size(), bytes - done)), f);
+    }
+    return std::fclose(f) == 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 256;
+    player_log_set_sink([](const std::string &) {});
+    mkrec::TempDir dir;
+    const std::string zeros = dir.file("zeros.dv4"), random = dir.file("random.dv4");
+    if (!writeFile(zeros, mib << 20, false) || !writeFile(random, mib << 20, true)) {
+        std::printf("cannot write the files\n");
+        return 1;
+    }
+    const mkrec::Recording rec =
+        mkrec::make(dir, "rec.dv4", {"--kind", "dv4-h264", "--size", "1920x1080", "--frames", "40", "--noise",
+                                     "--video-mask", "0x1", "--audio-mask", "0x1"});
+    if (!rec.ok()) {
+        std::printf("mkrec failed: %s\n", rec.output.c_str());
+        return 1;
+    }
+    struct Case {
+        const char *name;
+        std::string path;
+        DVVariant variant;
+    } cases[] = {
+        {"zeros, DV4 H.264", zeros, DVVariant::DV4H264},
+        {"zeros, DV4 MPEG-4", zeros, DVVariant::DV4MPEG4},
+        {"zeros, DV5 NVR", zeros, DVVariant::DV5NVR},
+        {"random bytes, DV4 H.264", random, DVVariant::DV4H264},
+        {"random bytes, DV4 MPEG-4", random, DVVariant::DV4MPEG4},
+        {"random bytes, DV5 NVR", random, DVVariant::DV5NVR},
+        {"recording, DV4 H.264 1080p", rec.path, DVVariant::DV4H264},
+    };
+    std::printf("%-28s %8s %12s %12s %7s %9s\n", "file", "MB", "scan MB/s", "cat MB/s", "ratio", "progress");
+    for (const Case &c : cases) {
+        catSpeed(c.path); // warm
+        const double theirs = catSpeed(c.path);
+        unsigned reports = 0;
+        const double ours = scan(c.path, c.variant, &reports);
+        std::printf("%-28s %8.1f %12.1f %12.1f %7.2f %9u\n", c.name, static_cast<double>(fileSize(c.path)) / 1e6,
+                    ours, theirs, theirs > 0 ? ours / theirs : 0.0, reports);
+    }
+    return 0;
+}

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The player under a virtual X server, playing generated recordings: a 4-channel AVC file with
+# titles (4-pane grid), a 9-channel and a 16-channel DV5 file (9- and 16-pane grids) and a
+# one-channel DV4 file (single view with the on-screen text). For each it keeps a screenshot in
+# OUTDIR and fails unless the video area is not flat and changes between two grabs a second
+# apart (the pictures move).
+#   playback_screenshots.sh PLAYER MKREC OUTDIR
+set -uo pipefail
+player=$1
+mkrec=$2
+outdir=$3
+mkdir -p "$outdir"
+
+for tool in xvfb-run ffmpeg; do
+  command -v "$tool" > /dev/null || { echo "screenshots: $tool is missing"; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+make_rec() { # name, mkrec args...
+  local name=$1; shift
+  "$mkrec" --out "$work/$name" --duration 12 "$@" > "$work/$name.log" 2>&1 || { cat "$work/$name.log"; exit 1; }
+}
+make_rec grid4.avc --kind avc --size 352x288 --video-mask 0xf --audio-mask 0x1 --audio g723 \
+  --title 1=Entrance --title 2=Parking --title 3=Warehouse --title 4=Office
+make_rec grid9.dv5 --kind dv5-nvr --video-mask 0x1ff
+make_rec grid16.dv5 --kind dv5-nvr --video-mask 0xffff --audio-mask 0
+make_rec single.dv4 --kind dv4-h264 --size 352x288
+
+inner="$work/inner.sh"
+cat > "$inner" <<'INNER'
+#!/usr/bin/env bash
+# Inside the virtual display: play FILE, grab the screen twice, a second apart.
+player=$1; file=$2; first=$3; second=$4
+"$player" "$file" < /dev/null > "$first.log" 2>&1 &
+pid=$!
+sleep 4
+kill -0 "$pid" 2> /dev/null || { echo "screenshots: the player ended early"; cat "$first.log"; exit 1; }
+grab() { ffmpeg -nostdin -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$1"; }
+grab "$first" && sleep 1 && grab "$second"
+status=$?
+# A terminate request may be blocked in what the player inherited: kill it if it stays.
+kill "$pid" 2> /dev/null
+for _ in $(seq 1 20); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done
+kill -9 "$pid" 2> /dev/null
+wait "$pid" 2> /dev/null
+exit $status
+INNER
+chmod +x "$inner"
+
+# The luma range of the video area of a screenshot (the window sits at the top left).
+crop="crop=600:300:30:40"
+luma_range() {
+  local stats ymin ymax
+  stats=$(ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$crop,signalstats,metadata=print:file=-" -f null - 2>&1)
+  ymin=$(printf '%s\n' "$stats" | sed -n 's/.*YMIN=\([0-9.]*\).*/\1/p' | head -1)
+  ymax=$(printf '%s\n' "$stats" | sed -n 's/.*YMAX=\([0-9.]*\).*/\1/p' | head -1)
+  [ -n "$ymin" ] && [ -n "$ymax" ] || { echo 0; return; }
+  echo $(( ${ymax%.*} - ${ymin%.*} ))
+}
+area_md5() { ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$crop" -f md5 - 2>/dev/null; }
+
+status=0
+for name in grid4.avc grid9.dv5 grid16.dv5 single.dv4; do
+  shot="$outdir/${name%.*}.png"
+  later="$work/${name%.*}-later.png"
+  rm -f "$shot"
+  # A display number of its own (other tests start virtual servers at the same time), and a
+  # time limit, as xvfb-run waits forever for a server that could not start.
+  XDG_RUNTIME_DIR=$(mktemp -d -p "$work") QT_QPA_PLATFORM=xcb \
+    timeout 90 xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1024x768x24" \
+    "$inner" "$player" "$work/$name" "$shot" "$later" < /dev/null \
+    || { echo "screenshots: $name: no screenshot"; status=1; continue; }
+  range=$(luma_range "$shot")
+  if [ "$range" -lt 64 ]; then
+    echo "screenshots: $name: the video area is flat (luma range $range)"; status=1; continue
+  fi
+  if [ "$(area_md5 "$shot")" = "$(area_md5 "$later")" ]; then
+    echo "screenshots: $name: the pictures did not move between two grabs"; status=1; continue
+  fi
+  echo "screenshots: $shot (luma range $range, moving)"
+done
+exit $status

@@ -1,0 +1,541 @@
+// Opening recordings and watching them, through the real delegate and the real engines on
+// recordings generated at test time: the layout, titles, time and progress each kind of file
+// calls for, the pictures on the tiles, the grid and single-view flow, files that cannot be
+// played, one file replacing another, and quitting while a file plays.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QTest>
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "app/VistrelAppDelegate.h"
+#include "app/controls/CustomizedProgressSlider.h"
+#include "app/controls/CustomizedVideoView.h"
+#include "app/controls/OsdTextLayer.h"
+#include "app/engine_side/engine_side.h"
+#include "app/file_intake/file_intake.h"
+#include "app/main_window.h"
+#include "common/mkrec_fixture.h"
+#include "engines/avc_format_playback.h"
+#include "engines/dv_format_playback.h"
+#include "engines/engine_controls.h"
+#include "qt_test_app.h"
+
+namespace {
+
+using ChannelSet = std::set<int>;
+
+ChannelSet range(int first, int last) {
+    ChannelSet s;
+    for (int c = first; c <= last; ++c)
+        s.insert(c);
+    return s;
+}
+
+// A launched player whose window is shown, as a user sees it.
+struct Player {
+    Player() {
+        testApp();
+        dvFmtResetControlFlags();
+        delegate = std::make_unique<VistrelAppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        delegate->makeWindowKeyAndOrderFront();
+        delegate->engineSide()->setKeepLastDelivered(true);
+        serveEvents();
+    }
+    ~Player() {
+        delegate.reset();
+        dvFmtResetControlFlags();
+    }
+    VistrelAppDelegate &d() { return *delegate; }
+
+    ChannelSet shownTiles() const {
+        ChannelSet s;
+        for (int c = 0; c < 16; ++c)
+            if (delegate->videoView[c] && !delegate->videoView[c]->isHidden()) s.insert(c);
+        return s;
+    }
+    bool tilesHavePictures(const ChannelSet &channels) const {
+        for (int c : channels)
+            if (delegate->videoView[c]->contents().isNull()) return false;
+        return true;
+    }
+    bool waitForTiles(const ChannelSet &shown, const ChannelSet &withPictures, int timeoutMs = 8000) {
+        return serveEventsUntil([&] { return shownTiles() == shown && tilesHavePictures(withPictures); },
+                                timeoutMs);
+    }
+    bool noEngineThread() const { return !delegate->engineSide()->anyEngineThreadExecuting(); }
+
+    std::unique_ptr<VistrelAppDelegate> delegate;
+};
+
+// The recorder times of a recording's frames as the player writes them, in UTC and local time.
+std::set<QString> frameTimes(const mkrec::Manifest &manifest) {
+    std::set<QString> times;
+    for (const mkrec::Unit *u : manifest.video()) {
+        const time_t seconds = static_cast<time_t>(u->tUs / 1000000);
+        struct tm parts[2];
+        gmtime_r(&seconds, &parts[0]);
+        localtime_r(&seconds, &parts[1]);
+        for (const struct tm &t : parts)
+            times.insert(QString::asprintf("%04d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
+                                           t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec));
+    }
+    return times;
+}
+
+struct OpenCase {
+    const char *name;
+    const char *file;
+    std::vector<std::string> args;
+    int gridKind;        // miscellaneousBtnState
+    int cutState;        // 0 single view, 1 grid
+    ChannelSet shown;    // tiles laid out
+    ChannelSet channels; // tiles that get pictures
+    std::vector<std::pair<int, QString>> titles;
+};
+
+TEST(OpenRecording, LayoutTitlesTimeProgressAndPicturesFollowTheFile) {
+    const std::vector<OpenCase> cases = {
+        {"DV4 H.264", "a.dv4", {"--kind", "dv4-h264"}, 0, 0, {0}, {0}, {{0, "CH1"}, {15, "CH16"}}},
+        {"DV4 MPEG-4", "b.DV4", {"--kind", "dv4-mpeg4"}, 0, 0, {0}, {0}, {{0, "CH1"}}},
+        {"DV5 NVR one channel",
+         "c.dv5",
+         {"--kind", "dv5-nvr", "--video-mask", "0x4"},
+         0,
+         0,
+         {2},
+         {2},
+         {{2, "CH3"}}},
+        {"DV5 NVR four channels",
+         "d.dv5",
+         {"--kind", "dv5-nvr", "--video-mask", "0xf"},
+         1,
+         1,
+         range(0, 3),
+         range(0, 3),
+         {{3, "CH4"}}},
+        {"DV5 NVR sixteen channels",
+         "e.dv5",
+         {"--kind", "dv5-nvr", "--video-mask", "0xffff", "--audio-mask", "0"},
+         5,
+         1,
+         range(0, 15),
+         range(0, 15),
+         {{15, "CH16"}}},
+        {"DV5 DVR 700",
+         "f.Dv5",
+         {"--kind", "dv5-dvr700", "--video-mask", "0x3f"},
+         2,
+         1,
+         range(0, 5),
+         range(0, 5),
+         {{5, "CH6"}}},
+        {"AVC titles and audio",
+         "g.avc",
+         {"--kind", "avc", "--video-mask", "0x3", "--audio-mask", "0x3", "--audio", "g723,ulaw", "--title",
+          "1=Front door", "--title", "2=Yard"},
+         1,
+         1,
+         range(0, 3),
+         {0, 1},
+         {{0, "Front door"}, {1, "Yard"}}},
+    };
+    mkrec::TempDir dir;
+    for (const OpenCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--duration", "2"});
+        const mkrec::Recording rec = mkrec::make(dir, c.file, args);
+        ASSERT_TRUE(rec.ok()) << rec.output;
+
+        Player p;
+        p.d().openFileDirectly(QString::fromStdString(rec.path));
+        EXPECT_TRUE(p.d().isPlaybackNow());
+        EXPECT_EQ(p.d().playerState(), 0);
+        EXPECT_EQ(p.d().window->height(), 540);
+        EXPECT_EQ(p.d().window->windowTitle(), QString(c.file));
+        EXPECT_EQ(p.d().miscellaneousBtnState(), c.gridKind);
+        EXPECT_EQ(p.d().videoPaneCutState(), c.cutState);
+        ASSERT_TRUE(p.waitForTiles(c.shown, c.channels)) << "tiles shown: " << p.shownTiles().size();
+
+        // Recorder time and progress, in the labels and on screen.
+        const std::set<QString> times = frameTimes(rec.manifest);
+        ASSERT_TRUE(serveEventsUntil([&] { return p.d().playbackProgressSlider->floatValue() > 0.0f; }));
+        EXPECT_EQ(times.count(p.d().serverTimeLabel->text()), 1u)
+            << p.d().serverTimeLabel->text().toStdString();
+        EXPECT_EQ(p.d().osdServerTime->string(), p.d().serverTimeLabel->text());
+        for (const auto &[channel, title] : c.titles)
+            EXPECT_EQ(p.d().videoViewTitle[channel]->string(), title);
+        if (c.cutState == 1) {
+            // Grid tiles are decoded at the size of one tile.
+            EXPECT_GT(p.d().decoderTargetWidth(), 16.0f);
+            EXPECT_EQ(p.d().videoModeLabel->isHidden(), true);
+        } else {
+            EXPECT_FALSE(p.d().videoModeLabel->text().isEmpty());
+        }
+
+        // The end of the file: progress at 100, the stop picture.
+        ASSERT_TRUE(serveEventsUntil([&] { return !p.d().isPlaybackNow(); }, 8000));
+        serveEventsUntil([&] { return p.d().playbackProgressSlider->floatValue() == 100.0f; }, 2000);
+        EXPECT_EQ(p.d().playbackProgressSlider->floatValue(), 100.0f);
+        EXPECT_EQ(p.d().osdPercentage->string(), QString("100%"));
+        EXPECT_EQ(p.d().playbackStatusImageView->pixmap().cacheKey(), p.d().stopStatusImg.cacheKey());
+
+        // Every shown tile holds the engine's last picture of its channel, its very pixels.
+        p.d().resetPlaybackHandle();
+        serveEvents();
+        for (int channel : c.channels) {
+            SCOPED_TRACE(channel);
+            const QImage delivered = p.d().engineSide()->lastDeliveredPicture(channel);
+            const QImage &shown = p.d().videoView[channel]->contents();
+            ASSERT_FALSE(delivered.isNull());
+            EXPECT_EQ(shown, delivered);
+            EXPECT_EQ(shown.constBits(), delivered.constBits()) << "the picture was copied on its way";
+        }
+        EXPECT_GE(p.d().engineSide()->picturesDelivered(), p.d().engineSide()->picturesShown());
+        EXPECT_TRUE(p.noEngineThread());
+    }
+}
+
+// Choosing each grid, paging, a tile to single view and back, on-screen text and deinterlacing.
+TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
+    mkrec::TempDir dir;
+    const mkrec::Recording rec = mkrec::make(dir, "ten.dv5",
+                                             {"--kind", "dv5-nvr", "--video-mask", "0x3ff", "--fields",
+                                              "stacked", "--duration", "14", "--fps", "10"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    Player p;
+    VistrelAppDelegate &d = p.d();
+    d.openFileDirectly(QString::fromStdString(rec.path));
+    ASSERT_TRUE(p.waitForTiles(range(0, 11), range(0, 9)));
+    EXPECT_EQ(d.miscellaneousBtnState(), 4);
+    serveEvents();
+    EXPECT_EQ(d.videoChannelSwitchBtn->currentIndex(), 3);
+
+    QComboBox *grid = d.videoChannelSwitchBtn;
+    // The 4-grid pages 0, 4, 6 (the last page ends at channel 10) and back to 0.
+    const std::vector<std::pair<int, ChannelSet>> steps = {
+        {0, range(0, 3)}, {0, range(4, 7)}, {0, range(6, 9)},  {0, range(0, 3)},
+        {1, range(0, 5)}, {2, range(0, 8)}, {3, range(0, 11)}, {4, range(0, 15)},
+    };
+    for (const auto &[item, tiles] : steps) {
+        SCOPED_TRACE(item);
+        emit grid->activated(item);
+        ChannelSet withPictures;
+        for (int c : tiles)
+            if (c < 10) withPictures.insert(c);
+        ASSERT_TRUE(p.waitForTiles(tiles, withPictures)) << p.shownTiles().size();
+        EXPECT_EQ(d.videoPaneCutState(), 1);
+    }
+    const QRect cell = d.videoView[0]->geometry();
+    EXPECT_NEAR(d.decoderTargetWidth(), cell.width(), 1.0);
+    EXPECT_NEAR(d.decoderTargetHeight(), cell.height(), 1.0);
+
+    // A click on channel 4's tile: its single view, only its frames decoded.
+    QTest::mouseClick(d.videoView[3], Qt::LeftButton);
+    ASSERT_TRUE(p.waitForTiles({3}, {3}));
+    EXPECT_EQ(d.iCurrentSelectedVideoCH(), 4);
+    EXPECT_TRUE(d.checkNeedDecodeForMultiCHs(3));
+    EXPECT_FALSE(d.checkNeedDecodeForMultiCHs(2));
+    ASSERT_TRUE(serveEventsUntil([&] { return d.videoView[3]->width() > 2 * cell.width(); }));
+    EXPECT_FALSE(d.osdVideoMode->isHidden()) << "the picture mode shows in single view";
+    ASSERT_TRUE(serveEventsUntil([&] { return !d.videoModeLabel->text().isEmpty(); }));
+    EXPECT_EQ(d.videoModeLabel->text(), QString("QCIF"));
+    // A click on a channel the file lacks does nothing; back to the grid with a click.
+    QTest::mouseClick(d.videoView[3], Qt::LeftButton);
+    ASSERT_TRUE(p.waitForTiles(range(0, 15), range(0, 9)));
+    QTest::mouseClick(d.videoView[12], Qt::LeftButton);
+    serveEvents();
+    EXPECT_EQ(d.videoPaneCutState(), 1);
+
+    // On-screen text off and on; the picture mode stays hidden in a grid.
+    ASSERT_TRUE(d.osdEnableBtn->isChecked());
+    QTest::mouseClick(d.osdEnableBtn, Qt::LeftButton);
+    EXPECT_TRUE(d.osdServerTime->isHidden());
+    EXPECT_TRUE(d.osdPercentage->isHidden());
+    EXPECT_TRUE(d.videoViewTitle[0]->isHidden());
+    QTest::mouseClick(d.osdEnableBtn, Qt::LeftButton);
+    EXPECT_FALSE(d.osdServerTime->isHidden());
+    EXPECT_FALSE(d.osdPercentage->isHidden());
+    EXPECT_FALSE(d.videoViewTitle[0]->isHidden());
+    EXPECT_TRUE(d.osdVideoMode->isHidden());
+
+    // Field-coded pictures enable the deinterlace switch; it turns the engines' flag on and off.
+    ASSERT_TRUE(serveEventsUntil([&] { return d.deinterlaceEnableBtn->isEnabled(); }));
+    QTest::mouseClick(d.deinterlaceEnableBtn, Qt::LeftButton);
+    EXPECT_TRUE(d.videoDeinterlaceFlag());
+    EXPECT_FALSE(d.deinterlaceStatusImageView->isHidden());
+    QTest::mouseClick(d.deinterlaceEnableBtn, Qt::LeftButton);
+    EXPECT_FALSE(d.videoDeinterlaceFlag());
+    EXPECT_TRUE(d.deinterlaceStatusImageView->isHidden());
+
+    // Resizing the window relays the pane at the next picture.
+    d.window->resize(900, 600);
+    ASSERT_TRUE(serveEventsUntil([&] { return d.videoView[0]->geometry().width() > cell.width(); }));
+
+    // Full screen: the pane alone fills the window, and back.
+    const QRect paneBefore = d.videoPane->geometry();
+    QTest::mouseClick(d.fullScreenBtn, Qt::LeftButton);
+    EXPECT_TRUE(d.isInFullScreenMode());
+    EXPECT_TRUE(d.window->isFullScreen());
+    EXPECT_TRUE(d.window->ui.controlRow->isHidden());
+    EXPECT_FALSE(d.fullScreenControlPanel->isHidden());
+    QTest::mouseClick(d.window->ui.exitFullScreenBtn, Qt::LeftButton);
+    EXPECT_FALSE(d.isInFullScreenMode());
+    EXPECT_FALSE(d.window->isFullScreen());
+    EXPECT_TRUE(d.fullScreenControlPanel->isHidden());
+    ASSERT_TRUE(serveEventsUntil([&] { return d.videoPane->geometry() == paneBefore; }));
+}
+
+TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {
+    mkrec::TempDir dir;
+    const mkrec::Recording good = mkrec::make(dir, "good.avc", {"--kind", "avc"});
+    ASSERT_TRUE(good.ok()) << good.output;
+    std::vector<uint8_t> bytes = mkrec::readFile(good.path);
+    auto write = [&](const std::string &name, const std::vector<uint8_t> &content) {
+        std::ofstream(dir.file(name), std::ios::binary)
+            .write(reinterpret_cast<const char *>(content.data()),
+                   static_cast<std::streamsize>(content.size()));
+        return dir.file(name);
+    };
+    const std::string text = "Minutes of the meeting\nnothing recorded here\n";
+    std::vector<uint8_t> damaged = bytes;
+    for (size_t i = 0; i < 64 && i < damaged.size(); ++i)
+        damaged[i] ^= 0xA5;
+    ASSERT_EQ(mkdir(dir.file("folder.dv5").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(dir.file("pipe.dv4").c_str(), 0644), 0);
+    const std::vector<std::string> paths = {
+        write("notes.avc", std::vector<uint8_t>(text.begin(), text.end())),
+        write("damaged.avc", damaged),
+        write("short.avc", std::vector<uint8_t>(bytes.begin(), bytes.begin() + 40)),
+        write("empty.AVC", {}),
+        dir.file("folder.dv5"),
+        dir.file("pipe.dv4"),
+        write("noextension", bytes),
+        write("clip.mp4", bytes),
+        dir.file("missing.dv5"),
+    };
+    Player p;
+    for (const std::string &path : paths) {
+        SCOPED_TRACE(path);
+        // A good file first, so that the failure has something to stop.
+        p.d().openFileDirectly(QString::fromStdString(good.path));
+        ASSERT_TRUE(p.waitForTiles({0}, {0}));
+        p.d().openFileDirectly(QString::fromStdString(path));
+        EXPECT_TRUE(p.noEngineThread());
+        ASSERT_TRUE(
+            serveEventsUntil([&] { return p.d().serverTimeLabel->text() == "Unsupported format!"; }, 3000));
+        EXPECT_EQ(p.d().playbackStatusImageView->pixmap().cacheKey(), p.d().stopStatusImg.cacheKey());
+        EXPECT_EQ(p.d().window->size(), p.d().window->minimumSize());
+        EXPECT_TRUE(p.d().playbackIsActivated()) << "an earlier good file keeps the transport active";
+    }
+}
+
+// Another file while one plays: nothing of the first is left, neither a thread nor a picture.
+TEST(OpenRecording, SecondFileStopsTheFirstCompletely) {
+    mkrec::TempDir dir;
+    const mkrec::Recording dv5 =
+        mkrec::make(dir, "four.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf", "--duration", "6"});
+    const mkrec::Recording avc = mkrec::make(dir, "one.avc", {"--kind", "avc", "--duration", "6"});
+    ASSERT_TRUE(dv5.ok() && avc.ok()) << dv5.output << avc.output;
+    Player p;
+    VistrelAppDelegate &d = p.d();
+    d.openFileDirectly(QString::fromStdString(dv5.path));
+    ASSERT_TRUE(p.waitForTiles(range(0, 3), range(0, 3)));
+
+    d.openFileDirectly(QString::fromStdString(avc.path));
+    DVFormatPlayback *dv = d.handleDVFmtPlayback();
+    EXPECT_FALSE(dv->isDVFmtParserThreadExecuting());
+    EXPECT_FALSE(dv->isDVFmtAudioPlaybackThreadExecuting());
+    for (int c = 0; c < 16; ++c)
+        EXPECT_FALSE(dv->isDVFmtVideoPlaybackThreadExecuting(c)) << c;
+    ASSERT_TRUE(p.waitForTiles({0}, {0}));
+    for (int c = 1; c < 4; ++c)
+        EXPECT_TRUE(d.videoView[c]->contents().isNull()) << "channel " << c << " of the first file";
+
+    d.openFileDirectly(QString::fromStdString(dv5.path));
+    AVCFormatPlayback *avcEngine = d.handleAVCFmtPlayback();
+    EXPECT_EQ(avcEngine->fdAVCFile(), 0);
+    EXPECT_FALSE(avcEngine->isAVCFmtAudioPlaybackThreadExecuting());
+    for (int c = 0; c < 16; ++c)
+        EXPECT_FALSE(avcEngine->isAVCFmtVideoPlaybackThreadExecuting(c)) << c;
+    ASSERT_TRUE(p.waitForTiles(range(0, 3), range(0, 3)));
+}
+
+// A picture as an engine delivers it.
+class TestPicture : public VideoImage {
+  public:
+    TestPicture(int w, int h, uint8_t value) : w_(w), h_(h), pixels_(static_cast<size_t>(w) * h * 4, value) {}
+    int width() const override { return w_; }
+    int height() const override { return h_; }
+    const uint8_t *pixels() const override { return pixels_.data(); }
+
+  private:
+    int w_, h_;
+    std::vector<uint8_t> pixels_;
+};
+
+// What the engines hand over, at its edges: channels past 16, progress that is not a number,
+// titles that fill their slot or are not UTF-8, and pictures while a click changes the layout.
+TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
+    Player p;
+    VistrelAppDelegate &d = p.d();
+    EngineSide &engines = *d.engineSide();
+    const _SYSTEMTIME time{};
+    d.setVideoPaneCutState(1);
+    engines.videoUpdateTaskWithChannel(16, std::make_shared<TestPicture>(8, 8, 0x40), nullptr, 0, true, 0,
+                                       time);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0x80), nullptr, 0, true, 0,
+                                       time);
+    serveEvents();
+    EXPECT_EQ(engines.picturesDelivered(), 1u) << "channel 17 is no channel";
+    EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
+
+    // The first picture after a click that switched the cut only relays the pane.
+    d.setViewCutChangedAndResetDecoder(true);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
+                                       time);
+    serveEvents();
+    EXPECT_FALSE(d.viewCutChangedAndResetDecoder());
+    EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
+                                       time);
+    serveEvents();
+    EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0xC0);
+
+    for (float bad : {std::nanf(""), std::numeric_limits<float>::infinity()}) {
+        d.upadatePlaybackProgress(37.9f);
+        EXPECT_EQ(d.osdPercentage->string(), QString("37%"));
+        d.upadatePlaybackProgress(bad);
+        EXPECT_EQ(d.osdPercentage->string(), QString("0%"));
+        EXPECT_EQ(d.playbackProgressSlider->floatValue(), 0.0f);
+    }
+
+    std::vector<char> titles(16 * 64, 0);
+    std::fill(titles.begin(), titles.begin() + 64, 'A'); // a full slot, no terminator
+    std::memcpy(&titles[64], "Hof \xc3\xbc", 7);         // UTF-8
+    std::memcpy(&titles[128], "\xff\xfe bad", 6);        // not UTF-8
+    std::thread parser([&] { engines.setDevChannelTitle(titles.data()); });
+    parser.join();
+    serveEvents();
+    EXPECT_EQ(d.videoViewTitle[0]->string(), QString(64, QChar('A')));
+    EXPECT_EQ(d.videoViewTitle[1]->string(), QString::fromUtf8("Hof \xc3\xbc"));
+    EXPECT_TRUE(d.videoViewTitle[2]->string().isEmpty());
+    EXPECT_EQ(d.videoViewTitle[3]->string(), QString()) << "an empty slot keeps the title it had";
+    d.setDevChannelTitle(nullptr);
+    serveEvents();
+    EXPECT_EQ(d.videoViewTitle[2]->string(), QString("CH3"));
+    EXPECT_EQ(d.videoViewTitle[15]->string(), QString("CH16"));
+}
+
+// The process's threads, without the toolkit's pool of image workers (they idle for a while
+// after drawing and are not the player's).
+std::vector<std::string> threadNames() {
+    std::vector<std::string> names;
+    QDir tasks("/proc/self/task");
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        std::ifstream comm(("/proc/self/task/" + task + "/comm").toStdString());
+        std::string name;
+        std::getline(comm, name);
+        if (name.find("pooled") == std::string::npos) names.push_back(name);
+    }
+    return names;
+}
+
+int threadCount() {
+    return static_cast<int>(threadNames().size());
+}
+
+std::string joined(const std::vector<std::string> &names) {
+    std::string all;
+    for (const std::string &n : names)
+        all += n + " ";
+    return all;
+}
+
+TEST(OpenRecording, QuittingWhilePlayingLeavesNoThread) {
+    mkrec::TempDir dir;
+    const mkrec::Recording rec =
+        mkrec::make(dir, "all.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xffff", "--duration", "6"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    // The threads the toolkit keeps once a window has been shown are there before the count.
+    { Player warmUp; }
+    serveEvents();
+    const int before = threadCount();
+    {
+        Player p;
+        p.d().openFileDirectly(QString::fromStdString(rec.path));
+        ASSERT_TRUE(p.waitForTiles(range(0, 15), range(0, 15)));
+        EXPECT_GT(threadCount(), before + 16);
+    }
+    serveEvents();
+    EXPECT_EQ(VistrelAppDelegate::GetAppDelg(), nullptr);
+    EXPECT_TRUE(serveEventsUntil([&] { return threadCount() <= before; }, 3000)) << joined(threadNames());
+}
+
+// The open panel, then previous and next through a folder of three recorder files among others.
+TEST(OpenRecording, OpenPanelAndFolderStepping) {
+    mkrec::TempDir dir;
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"one.AVC", "avc"}, {"two%41.dv4", "dv4-h264"}, {"three.Dv5", "dv5-nvr"}};
+    for (const auto &[name, kind] : files) {
+        const mkrec::Recording rec = mkrec::make(dir, name, {"--kind", kind, "--duration", "6"});
+        ASSERT_TRUE(rec.ok()) << rec.output;
+        std::remove(rec.manifestPath.c_str());
+        std::remove((rec.path + ".log").c_str());
+        std::remove(rec.expectedIdxPath.c_str());
+    }
+    std::ofstream(dir.file("notes.txt")) << "not a recording\n";
+    Player p;
+    VistrelAppDelegate &d = p.d();
+    QTest::mouseClick(d.openFileBtn, Qt::LeftButton);
+    QFileDialog *panel = d.fileIntake()->openPanel();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->fileMode(), QFileDialog::ExistingFile);
+    EXPECT_TRUE(d.absoluteFilePathString().isEmpty()) << "the panel does not block";
+    // The name holds a percent sign: the panel's path is taken as it stands, never decoded again.
+    const QString first = QString::fromStdString(dir.file("two%41.dv4"));
+    panel->selectFile(first);
+    QMetaObject::invokeMethod(panel, "accept");
+    serveEvents();
+    ASSERT_EQ(d.absoluteFilePathString(), first);
+    EXPECT_TRUE(d.isPlaybackNow());
+
+    // Next three times visits each recorder file once and comes back; previous goes the other way.
+    std::vector<QString> forward, backward;
+    for (int i = 0; i < 3; ++i) {
+        QTest::mouseClick(d.nextFileSelectionBtn, Qt::LeftButton);
+        forward.push_back(d.fileNameWithExtension);
+        EXPECT_TRUE(d.isPlaybackNow()) << d.fileNameWithExtension.toStdString();
+    }
+    EXPECT_EQ(forward.back(), QString("two%41.dv4"));
+    EXPECT_EQ(std::set<QString>(forward.begin(), forward.end()),
+              (std::set<QString>{"one.AVC", "two%41.dv4", "three.Dv5"}));
+    for (int i = 0; i < 3; ++i) {
+        QTest::mouseClick(d.prevFileSelectionBtn, Qt::LeftButton);
+        backward.push_back(d.fileNameWithExtension);
+    }
+    EXPECT_EQ(backward, (std::vector<QString>{forward[1], forward[0], forward[2]}));
+    // The file stepped to plays.
+    ASSERT_TRUE(p.waitForTiles({0}, {0}));
+}
+
+} // namespace

@@ -1,0 +1,1 @@
+#include "streaminfo/bs.h"

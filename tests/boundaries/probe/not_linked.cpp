@@ -1,0 +1,2 @@
+// streaminfo does not depend on the platform library, so its users do not see its headers.
+#include "platform/log.h"
