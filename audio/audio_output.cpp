@@ -63,6 +63,9 @@ public:
             uninitialize();
         }
         std::lock_guard<std::mutex> lock(sdlMutex());
+        // SDL would otherwise take over SIGINT and SIGTERM and turn them into events nobody
+        // reads here, so the player could no longer be stopped by them.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             error_ = SDL_GetError();
             return kAudioOutputErrDevice;

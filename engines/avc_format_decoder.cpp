@@ -58,6 +58,7 @@ bool AVCFormatDecoder::initVideoDecoderWithThreadIndex(int channel, int videoCod
     if (channel < 0 || channel >= kEngineChannelCount) return false;
     zeroTimeSlots(channel);
     engineCloseVideoDecoder(pFFMpegDecoderHandle_[channel]);
+    lastPicture_[channel] = EnginePictureSize{};
     pFFMpegDecoderHandle_[channel] = engineOpenVideoDecoder(channel, videoCodec);
     return pFFMpegDecoderHandle_[channel] != nullptr;
 }
@@ -67,6 +68,7 @@ void AVCFormatDecoder::deinitVideoDecoderWithExceptCH(unsigned channel1Based) {
         if (channel1Based != 0 && static_cast<unsigned>(ch) == channel1Based - 1) continue;
         zeroTimeSlots(ch);
         engineCloseVideoDecoder(pFFMpegDecoderHandle_[ch]);
+        lastPicture_[ch] = EnginePictureSize{};
     }
 }
 
@@ -124,29 +126,21 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
         player_log("No decoder for channel %d: frame dropped\n", ch);
         return;
     }
-    if (pRawImageBuffer_.empty()) {
-        allocRawImageBuffer();
-        if (pRawImageBuffer_.empty()) return;
-    }
-
     const EngineDecodedFrame decoded = engineDecodeVideoFrame(
         decoder, payload, length, isI, flags,
         [delegate](int &w, int &h) {
             w = static_cast<int>(delegate->decoderTargetWidth());
             h = static_cast<int>(delegate->decoderTargetHeight());
         },
-        pRawImageBuffer_.data(), pRawImageBuffer_.size());
+        picturePool_, pRawImageBuffer_, lastPicture_[ch]);
     if (decoded.result < 1) {
         player_log("isIFrame = %d\n", isI ? 1 : 0);
         player_log("iRet2 = %d\n", decoded.result);
         return;
     }
-    engineLabelDecodedPicture(*delegate, decoded, pImageWidthFromStream_, pImageHeightFromStream_);
-    VideoImageRef image = picturePool_.pictureFromWorkBuffer(pRawImageBuffer_, decoded.outW, decoded.outH);
-    if (!image) {
-        player_log("Video context nil value...\n\n");
-        return;
-    }
+    VideoImageRef image = engineDeliverablePicture(*delegate, picturePool_, decoded, pRawImageBuffer_,
+                                                   pImageWidthFromStream_, pImageHeightFromStream_);
+    if (!image) return;
 
     // Pacing: the time-stamp step to this frame (either way: rewinding goes back in time), less
     // the time spent since the channel's previous frame was shown, divided by the speed.

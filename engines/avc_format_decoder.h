@@ -1,6 +1,6 @@
 // The per-frame work of the AVC engine, done on its playback threads: one decoder per channel,
-// the decode of a video frame into the shared working picture, delivery of the picture (a copy
-// that owns its pixels) and of audio payloads to the EngineDelegate, and the pacing sleep that
+// the decode of a video frame into the working picture, delivery of the picture (which owns its
+// pixels) and of audio payloads to the EngineDelegate, and the pacing sleep that
 // follows each delivery. The parser's reader waits for every hand-off, so these sleeps are what
 // pace the file: each channel follows its frames' millisecond time stamps, divided at the fast
 // forward and rewind speeds.
@@ -93,10 +93,11 @@ class AVCFormatDecoder {
     std::array<uint64_t, kEngineChannelCount> prevAudioDataTimeSubCH_{}, currAudioDataTimeSubCH_{};
     std::array<uint64_t, kEngineChannelCount> prevAudioDataAbsoluteTimeSubCH_{}, currAudioDataAbsoluteTimeSubCH_{};
     _SYSTEMTIME sysTime_{};
-    // The decoder's working picture (kEngineRawImageBufferSize bytes). A delivered picture that
-    // fills most of it takes it over and a fresh one comes from the pool; smaller pictures are
-    // copies. Either way the application owns what it gets.
+    // The decoder's working picture: kEngineRawImageBufferSize bytes at open, then sized before
+    // every decode to the coming picture, which takes it over; the next comes from the pool.
+    // Either way the application owns what it gets.
     std::vector<uint8_t> pRawImageBuffer_;
+    std::array<EnginePictureSize, kEngineChannelCount> lastPicture_{};
     PictureBufferPool picturePool_;
     std::atomic<bool> pacingInterrupted_{false};
 };

@@ -292,6 +292,7 @@ void DVFormatPlayback::zeroTimeSlots(int channel) {
 
 void DVFormatPlayback::releaseDecoder(int channel) {
     engineCloseVideoDecoder(pFFMpegDecoderHandle[channel]);
+    lastPicture_[channel] = EnginePictureSize{};
 }
 
 void DVFormatPlayback::deinitVideoDecoder() {

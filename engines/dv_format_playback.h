@@ -164,8 +164,9 @@ class DVFormatPlayback : private DVParserHost {
     std::array<uint64_t, kEngineChannelCount> prevAudioDataTimeSubCH{}, currAudioDataTimeSubCH{};
     std::array<uint64_t, kEngineChannelCount> prevAudioDataAbsoluteTimeSubCH{},
         currAudioDataAbsoluteTimeSubCH{};
-    // The decoder's working picture (kDVRawImageBufferSize bytes). A delivered picture is a copy
-    // of it, or takes it over when large (a new one then comes from the picture pool).
+    // The decoder's working picture: kDVRawImageBufferSize bytes at the parser's start, then
+    // sized before every decode to the coming picture, which takes it over (the next comes
+    // from the picture pool).
     std::vector<uint8_t> pRawImageBuffer;
 
   private:
@@ -213,6 +214,8 @@ class DVFormatPlayback : private DVParserHost {
     std::atomic<int> *pImageHeightFromStream_ = nullptr;
     std::unique_ptr<DataFeedController> dataFeedController_;
     PictureBufferPool picturePool_;
+    // Per channel: the size of the picture its decoder produced last (sizes the working picture).
+    std::array<EnginePictureSize, kEngineChannelCount> lastPicture_{};
     Pacer pacer_;
 
     mutable std::mutex threadsMutex_;

@@ -91,11 +91,6 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
         player_log("No decoder for channel %d: frame dropped\n", ch);
         return;
     }
-    if (pRawImageBuffer.empty()) {
-        reallocateRawImageBuffer();
-        if (pRawImageBuffer.empty()) return;
-    }
-
     // A key frame that fails is tried again a few times; any other frame is dropped at once.
     std::function<void(int &, int &)> targetSize;
     if (layout.targetSize) {
@@ -105,20 +100,15 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
         };
     }
     const EngineDecodedFrame decoded = engineDecodeVideoFrame(decoder, payload, length, isIFrame != 0, flags,
-                                                              targetSize, pRawImageBuffer.data(),
-                                                              pRawImageBuffer.size());
+                                                              targetSize, picturePool_, pRawImageBuffer,
+                                                              lastPicture_[ch]);
     if (decoded.result <= 0) {
         logDecodeFailure(selector, decoded.result, payload, length);
         return;
     }
-    // A large picture takes the working buffer over rather than being copied; the next frame
-    // then gets a fresh one from the pool.
-    engineLabelDecodedPicture(*delegate, decoded, pImageWidthFromStream_, pImageHeightFromStream_);
-    VideoImageRef image = picturePool_.pictureFromWorkBuffer(pRawImageBuffer, decoded.outW, decoded.outH);
-    if (!image) {
-        player_log("Video context nil value...\n\n");
-        return;
-    }
+    VideoImageRef image = engineDeliverablePicture(*delegate, picturePool_, decoded, pRawImageBuffer,
+                                                   pImageWidthFromStream_, pImageHeightFromStream_);
+    if (!image) return;
 
     // Pacing: the time-stamp step to this frame, less the time spent since the previous one
     // was shown, divided by the speed.

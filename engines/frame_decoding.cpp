@@ -31,16 +31,49 @@ void engineCloseVideoDecoder(_Decoder *&decoder) {
     decoder = nullptr;
 }
 
+size_t engineExpectedPictureBytes(int targetW, int targetH, const EnginePictureSize &last) {
+    int w = 0, h = 0;
+    if (targetW >= 1 && targetH >= 1) {
+        w = targetW;
+        h = targetH;
+    } else if (targetW == 0 || targetH == 0) {
+        w = last.width;
+        h = last.height;
+    }
+    if (w <= 0 || h <= 0) return 0;
+    return static_cast<size_t>(w) * static_cast<size_t>(h) * 4u;
+}
+
 EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payload, uint32_t length,
                                           bool keyFrame, int flags,
-                                          const std::function<void(int &w, int &h)> &targetSize, uint8_t *out,
-                                          size_t capacity) {
+                                          const std::function<void(int &w, int &h)> &targetSize,
+                                          PictureBufferPool &pool, std::vector<uint8_t> &work,
+                                          EnginePictureSize &last) {
     EngineDecodedFrame f;
     for (int attempt = 1;; ++attempt) {
         int targetW = 0, targetH = 0;
         if (targetSize) targetSize(targetW, targetH);
-        f.result = Decoder_Decode(decoder, payload, static_cast<int>(length), targetW, targetH, flags, &f.streamW,
-                                  &f.streamH, out, capacity, &f.outW, &f.outH);
+        // A picture beyond the largest size is refused by the decoder, as it always was.
+        size_t bytes = engineExpectedPictureBytes(targetW, targetH, last);
+        if (bytes == 0 || bytes > kEngineRawImageBufferSize) bytes = kEngineRawImageBufferSize;
+        if (work.size() != bytes) {
+            pool.giveBack(std::move(work));
+            work = pool.takeStorage(bytes);
+        }
+        if (work.empty()) {
+            player_log("No memory for a picture of %zu bytes\n", bytes);
+            f.result = -1;
+        } else {
+            f.result = Decoder_Decode(decoder, payload, static_cast<int>(length), targetW, targetH, flags, &f.streamW,
+                                      &f.streamH, work.data(), work.size(), &f.outW, &f.outH);
+        }
+        if (f.result > 0) {
+            last.width = f.outW;
+            last.height = f.outH;
+        } else if (f.result == -1) {
+            // Perhaps a larger picture than the last one: the next attempt or frame gets the full size.
+            last = EnginePictureSize{};
+        }
         if (f.result > 0 || !keyFrame || attempt >= kEngineKeyFrameDecodeAttempts) break;
     }
     return f;
@@ -55,10 +88,10 @@ void engineLabelDecodedPicture(EngineDelegate &delegate, const EngineDecodedFram
 }
 
 VideoImageRef engineDeliverablePicture(EngineDelegate &delegate, PictureBufferPool &pool,
-                                       const EngineDecodedFrame &frame, const uint8_t *pixels,
+                                       const EngineDecodedFrame &frame, std::vector<uint8_t> &work,
                                        std::atomic<int> *streamWidth, std::atomic<int> *streamHeight) {
     engineLabelDecodedPicture(delegate, frame, streamWidth, streamHeight);
-    VideoImageRef image = pool.makePicture(pixels, frame.outW, frame.outH);
+    VideoImageRef image = pool.pictureFromWorkBuffer(work, frame.outW, frame.outH);
     if (!image) player_log("Video context nil value...\n\n");
     return image;
 }

@@ -1,18 +1,20 @@
 // What both playback engines do with one compressed video frame on a channel's video thread:
-// the channel's decoder, the decode with its bounded key-frame retry, the picture that the
-// application gets (a copy that owns its pixels), and the pacing sleep.
+// the channel's decoder, the decode with its bounded key-frame retry into storage sized to the
+// coming picture, the picture that the application gets (it owns its pixels), and the pacing
+// sleep.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "decoder/decoder.h"
 #include "engines/engine_delegate.h"
 #include "engines/picture_pool.h"
 
-// Size of an engine's working picture: one 1920 x 1080 picture, 4 bytes per pixel.
+// The largest picture an engine decodes: 1920 x 1080, 4 bytes per pixel.
 constexpr size_t kEngineRawImageBufferSize = 1920u * 1080u * 4u;
 // A key frame the decoder refuses is tried this many times in all.
 constexpr int kEngineKeyFrameDecodeAttempts = 3;
@@ -33,23 +35,39 @@ struct EngineDecodedFrame {
     int streamW = 0, streamH = 0, outW = 0, outH = 0;
 };
 
-// Decodes one frame into out (capacity bytes). The target size is asked for before every
+// The size of the picture a channel's decoder produced last; 0 x 0 before its first picture.
+// Reset whenever the channel's decoder is made or released.
+struct EnginePictureSize {
+    int width = 0;
+    int height = 0;
+};
+
+// Bytes of the picture the decoder will produce with this target size: the target when both
+// sides are 1 or more; with no target (0 x 0) the channel's last picture, which the decoder
+// keeps while the stream does not change. 0 when that cannot be known beforehand.
+size_t engineExpectedPictureBytes(int targetW, int targetH, const EnginePictureSize &last);
+
+// Decodes one frame into `work`, which is sized before every attempt to the picture the decoder
+// will produce (storage from `pool`; kEngineRawImageBufferSize bytes when the size cannot be
+// known), so that the picture can take it over. The target size is asked for before every
 // attempt (0 x 0 = the stream's size). A key frame that gives no picture is decoded again with
 // the same data, kEngineKeyFrameDecodeAttempts times in all (the decoder may need it more than
-// once); any other frame is tried once.
+// once, and a picture that outgrew its storage gets the full size on the next attempt); any
+// other frame is tried once. `last` follows the pictures produced.
 EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payload, uint32_t length,
                                           bool keyFrame, int flags,
-                                          const std::function<void(int &w, int &h)> &targetSize, uint8_t *out,
-                                          size_t capacity);
+                                          const std::function<void(int &w, int &h)> &targetSize,
+                                          PictureBufferPool &pool, std::vector<uint8_t> &work,
+                                          EnginePictureSize &last);
 
 // After a successful decode: stores the stream size where the application wants it and labels
 // the picture with the size the decoder produced for this very frame.
 void engineLabelDecodedPicture(EngineDelegate &delegate, const EngineDecodedFrame &frame,
                                std::atomic<int> *streamWidth, std::atomic<int> *streamHeight);
-// engineLabelDecodedPicture, then a copy of the working picture that owns its pixels. Null
+// engineLabelDecodedPicture, then the picture of `work` (see pictureFromWorkBuffer). Null
 // (logged) when no picture could be made.
 VideoImageRef engineDeliverablePicture(EngineDelegate &delegate, PictureBufferPool &pool,
-                                       const EngineDecodedFrame &frame, const uint8_t *pixels,
+                                       const EngineDecodedFrame &frame, std::vector<uint8_t> &work,
                                        std::atomic<int> *streamWidth, std::atomic<int> *streamHeight);
 
 // Sleeps the pacing delay on the calling thread; ends early when `interrupt` answers true or the

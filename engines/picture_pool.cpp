@@ -8,13 +8,7 @@ class PictureBufferPool::PooledImage final : public VideoImage {
     PooledImage(std::vector<uint8_t> storage, int width, int height, std::weak_ptr<State> pool)
         : storage_(std::move(storage)), width_(width), height_(height), pool_(std::move(pool)) {}
     ~PooledImage() override {
-        if (std::shared_ptr<State> pool = pool_.lock()) {
-            std::lock_guard<std::mutex> lock(pool->mutex);
-            if (pool->maxFree == 0) return;
-            // The most recently released buffers are the likeliest to fit the next pictures.
-            if (pool->free.size() >= pool->maxFree) pool->free.erase(pool->free.begin());
-            pool->free.push_back(std::move(storage_));
-        }
+        if (std::shared_ptr<State> pool = pool_.lock()) pool->keep(std::move(storage_));
     }
     int width() const override { return width_; }
     int height() const override { return height_; }
@@ -32,12 +26,23 @@ PictureBufferPool::PictureBufferPool(size_t maxFree) : state_(std::make_shared<S
     state_->maxFree = maxFree;
 }
 
+void PictureBufferPool::State::keep(std::vector<uint8_t> storage) {
+    if (storage.capacity() == 0) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (maxFree == 0) return;
+    // The most recently released buffers are the likeliest to fit the next pictures.
+    if (free.size() >= maxFree) free.erase(free.begin());
+    free.push_back(std::move(storage));
+}
+
 std::vector<uint8_t> PictureBufferPool::State::reuse(size_t bytes) {
     std::lock_guard<std::mutex> lock(mutex);
+    // Among equal fits the most recently released, whose pixels are likeliest still in the cache.
     size_t best = free.size();
-    for (size_t i = 0; i < free.size(); ++i) {
+    for (size_t i = free.size(); i-- > 0;) {
         const size_t cap = free[i].capacity();
-        if (cap >= bytes && cap / 2 <= bytes && (best == free.size() || cap < free[best].capacity())) best = i;
+        if (cap >= bytes && cap - bytes <= bytes / 4 && (best == free.size() || cap < free[best].capacity()))
+            best = i;
     }
     if (best == free.size()) return {};
     std::vector<uint8_t> storage = std::move(free[best]);
@@ -53,6 +58,10 @@ std::vector<uint8_t> PictureBufferPool::takeStorage(size_t bytes) {
         return {};
     }
     return storage;
+}
+
+void PictureBufferPool::giveBack(std::vector<uint8_t> storage) {
+    state_->keep(std::move(storage));
 }
 
 VideoImageRef PictureBufferPool::makePicture(const uint8_t *rgba, int width, int height) {
@@ -73,7 +82,7 @@ VideoImageRef PictureBufferPool::pictureFromWorkBuffer(std::vector<uint8_t> &wor
     if (width <= 0 || height <= 0) return nullptr;
     const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4u;
     if (bytes > work.size()) return nullptr;
-    if (bytes * 2 < work.size()) return makePicture(work.data(), width, height);
+    if (bytes != work.size()) return makePicture(work.data(), width, height);
     try {
         auto image = std::make_shared<PooledImage>(std::move(work), width, height, state_);
         work = std::vector<uint8_t>();

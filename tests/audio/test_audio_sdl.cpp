@@ -6,6 +6,10 @@
 
 #include <SDL.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -129,4 +133,24 @@ TEST(SdlDevices, OpenOnlyWhilePlayingAndNoneLeftAfterRemoval) {
         }
         EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u) << "a device is still open";
     }
+}
+
+// A playing device must leave SIGTERM to the process: the player has to stay stoppable by it.
+TEST(SdlSignals, TermStillEndsAProcessWithAudioPlaying) {
+    EnvSetting driver("SDL_AUDIODRIVER", "dummy");
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        AudioStreamProcessor proc;
+        if (!proc.createDeviceAudio(0)) _exit(2);
+        proc.setParameterWithChannel(0, enAudioFormat_PCM16);
+        proc.changeActiveChannel(0);
+        if (!proc.playDeviceAudio(0)) _exit(3);
+        raise(SIGTERM);
+        _exit(4);  // only reached when SIGTERM was taken over
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "child exited with " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }

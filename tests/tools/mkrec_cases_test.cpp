@@ -186,3 +186,35 @@ TEST(MkrecCases, AvcTimesWithGapsAndDisplayOffset) {
 }
 
 }  // namespace
+
+// Streams as recorders write them: the average bit rate asked for (within a quarter, over the
+// whole clip), each frame one slice; without grain to spend it on, a rate is not reached.
+TEST(MkrecCases, RecorderBitRateWithGrainAndOneSlicePerFrame) {
+  mkrec::TempDir dir;
+  auto kbps = [](const mkrec::Recording& r, const std::vector<uint8_t>& bytes, int* slices) {
+    uint64_t total = 0;
+    *slices = 0;
+    for (const mkrec::Unit* u : r.manifest.video()) {
+      const std::vector<uint8_t> p = mkrec::payload(bytes, *u, true);
+      total += p.size();
+      for (size_t i = 0; i + 4 < p.size(); ++i)
+        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && ((p[i + 3] & 0x1F) == 1 || (p[i + 3] & 0x1F) == 5))
+          ++*slices;
+    }
+    return static_cast<double>(total) * 8 / 1000 / (static_cast<double>(r.manifest.video().size()) / 25);
+  };
+  const std::vector<std::string> base{"--kind", "avc", "--size", "704x576", "--frames", "75", "--audio-mask", "0",
+                                      "--preset", "veryfast", "--bitrate", "1500"};
+  std::vector<std::string> args = base;
+  args.insert(args.end(), {"--grain", "3"});
+  const mkrec::Recording r = mkrec::make(dir, "rate.avc", args);
+  ASSERT_TRUE(r.ok()) << r.output;
+  int slices = 0;
+  const double rate = kbps(r, mkrec::readFile(r.path), &slices);
+  EXPECT_NEAR(rate, 1500, 375);
+  EXPECT_EQ(slices, 75);
+  const mkrec::Recording plain = mkrec::make(dir, "plain.avc", base);
+  ASSERT_TRUE(plain.ok()) << plain.output;
+  EXPECT_LT(kbps(plain, mkrec::readFile(plain.path), &slices), rate / 2);
+  EXPECT_NE(mkrec::make(dir, "bad.avc", {"--kind", "avc", "--grain", "32"}).status, 0);
+}

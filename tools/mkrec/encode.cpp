@@ -59,6 +59,11 @@ std::string openVideo(const Options& o, VCodec vc, int w, int h, CodecCtx& cc) {
     if (o.fields == Fields::Split) params += ":cabac=0:ref=1";
     av_opt_set(c->priv_data, "x264-params", params.c_str(), 0);
     if (o.qp >= 0) av_opt_set_int(c->priv_data, "qp", o.qp, 0);
+    if (o.bitrateKbps > 0) {
+      c->bit_rate = static_cast<int64_t>(o.bitrateKbps) * 1000;
+      c->rc_max_rate = c->bit_rate;
+      c->rc_buffer_size = static_cast<int>(c->bit_rate);
+    }
   } else {
     // A fixed quantiser: no rate control state, and no user data (bit-exact mode).
     c->flags |= AV_CODEC_FLAG_QSCALE;
@@ -141,11 +146,11 @@ std::string encodeVideo(const Options& o, int frames, ChannelStream& s) {
     int ys = fr.f->linesize[0], cs = fr.f->linesize[1];
     if (stacked) {
       // Top field in the upper half, bottom field (half a frame later) in the lower half.
-      drawPicture(ch, i, i, w, h / 2, o.noise, o.seed, Y, U, V, ys, cs);
-      drawPicture(ch, i + 0.5, i, w, h / 2, o.noise, o.seed, Y + static_cast<size_t>(ys) * (h / 2),
+      drawPicture(ch, i, i, w, h / 2, o.noise, o.grain, o.seed, Y, U, V, ys, cs);
+      drawPicture(ch, i + 0.5, i, w, h / 2, o.noise, o.grain, o.seed, Y + static_cast<size_t>(ys) * (h / 2),
                   U + static_cast<size_t>(cs) * (h / 4), V + static_cast<size_t>(cs) * (h / 4), ys, cs);
     } else {
-      drawPicture(ch, i, i, w, eh, o.noise, o.seed, Y, U, V, ys, cs);
+      drawPicture(ch, i, i, w, eh, o.noise, o.grain, o.seed, Y, U, V, ys, cs);
     }
     fr.f->pts = i;
     fr.f->pict_type = AV_PICTURE_TYPE_NONE;

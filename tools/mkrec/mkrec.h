@@ -38,7 +38,9 @@ struct Options {
   std::string preset = "ultrafast";
   int qp = -1;      // x264 constant quantiser; -1 = encoder default rate control
   int qscale = 4;   // mpeg4 / mjpeg quantiser
+  int bitrateKbps = 0;  // libx264 average bit rate; 0 = encoder default rate control
   bool noise = false;
+  int grain = 0;    // per-frame grain amplitude in levels
   int threads = 0;  // 0 = hardware concurrency
   Fields fields = Fields::None;
   std::vector<std::pair<int, double>> gaps;  // from video frame index: shift in seconds
@@ -128,7 +130,7 @@ struct Layout {
 };
 
 // synth
-void drawPicture(int ch, double frameTime, int frameNo, int w, int h, bool noise, uint64_t seed,
+void drawPicture(int ch, double frameTime, int frameNo, int w, int h, bool noise, int grain, uint64_t seed,
                  uint8_t* y, uint8_t* u, uint8_t* v, int ys, int cs);
 int toneFrequency(int ch);
 void toneSamples(int ch, int64_t first, int count, int16_t* out);

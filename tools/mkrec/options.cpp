@@ -59,6 +59,10 @@ General
   --audio-samples N     samples per audio packet, 8000 Hz mono (default 320 = 40 ms)
   --preset NAME         libx264 preset (default ultrafast)
   --qp N                libx264 constant quantiser (default: libx264 rate control)
+  --bitrate KBPS        libx264 average bit rate in kbit/s, with a one-second buffer, as
+                        recorders encode (default: libx264 rate control)
+  --grain N             per-frame sensor-like grain of +-N levels over the picture (0..31,
+                        default 0), so that a bit rate is actually spent
   --qscale N            mpeg4 and mjpeg quantiser (default 4)
   --noise               per-frame noise over the picture: large frames, for long GOPs
   --fields MODE         none | stacked: each picture holds its two fields one above the other
@@ -272,6 +276,12 @@ std::string parseOptions(int argc, char** argv, Options& o, bool& help) {
     } else if (a == "--qp") {
       if (!intIn(0, 51)) return bad;
       o.qp = static_cast<int>(n);
+    } else if (a == "--bitrate") {
+      if (!intIn(10, 200000)) return bad;
+      o.bitrateKbps = static_cast<int>(n);
+    } else if (a == "--grain") {
+      if (!intIn(0, 31)) return bad;
+      o.grain = static_cast<int>(n);
     } else if (a == "--qscale") {
       if (!intIn(1, 31)) return bad;
       o.qscale = static_cast<int>(n);

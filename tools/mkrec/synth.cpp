@@ -61,7 +61,7 @@ uint64_t splitmix(uint64_t& s) {
 
 // frameTime is the picture's time in frame units (a bottom field is half a frame later);
 // frameNo is the number shown.
-void drawPicture(int ch, double frameTime, int frameNo, int w, int h, bool noise, uint64_t seed,
+void drawPicture(int ch, double frameTime, int frameNo, int w, int h, bool noise, int grain, uint64_t seed,
                  uint8_t* y, uint8_t* u, uint8_t* v, int ys, int cs) {
   // Background: a gradient, darker for higher channels, with a per-channel tint. It is the
   // same for every frame of a channel, so it is drawn once and copied.
@@ -93,6 +93,22 @@ void drawPicture(int ch, double frameTime, int frameNo, int w, int h, bool noise
       for (int c = 0; c + 8 <= w; c += 8) {
         uint64_t z = splitmix(s);
         for (int k = 0; k < 8; ++k) row[c + k] = static_cast<uint8_t>(row[c + k] + ((z >> (8 * k)) & 0x3F) - 32);
+      }
+    }
+  }
+  if (grain > 0) {
+    // Low-level grain that changes every frame, as a camera sensor gives.
+    uint64_t s = seed * 7000003ULL + static_cast<uint64_t>(ch) * 104729ULL + static_cast<uint64_t>(frameTime * 2.0);
+    const unsigned span = 2u * static_cast<unsigned>(grain) + 1u;
+    for (int r = 0; r < h; ++r) {
+      uint8_t* row = y + static_cast<size_t>(r) * ys;
+      for (int c = 0; c + 8 <= w; c += 8) {
+        uint64_t z = splitmix(s);
+        for (int k = 0; k < 8; ++k) {
+          const int d = static_cast<int>(((z >> (8 * k)) & 0xFF) % span) - grain;
+          const int val = row[c + k] + d;
+          row[c + k] = static_cast<uint8_t>(val < 0 ? 0 : val > 255 ? 255 : val);
+        }
       }
     }
   }

@@ -28,7 +28,10 @@ TEST(PictureBufferPool, PicturesOwnTheirPixelsAndStorageIsReused) {
     const uint8_t *storageOfA = a->pixels();
     a.reset();
     EXPECT_EQ(pool.freeCount(), 1u);
-    VideoImageRef c = pool.makePicture(work.data(), 4, 4); // smaller: reuses the released storage
+    VideoImageRef half = pool.makePicture(work.data(), 4, 4); // would hold twice its size: not reused
+    EXPECT_NE(half->pixels(), storageOfA);
+    EXPECT_EQ(pool.freeCount(), 1u);
+    VideoImageRef c = pool.makePicture(work.data(), 7, 4); // a little smaller: reuses the released storage
     EXPECT_EQ(c->pixels(), storageOfA);
     EXPECT_EQ(pool.freeCount(), 0u);
 
@@ -44,22 +47,30 @@ TEST(PictureBufferPool, PicturesOwnTheirPixelsAndStorageIsReused) {
     EXPECT_FALSE(pool.makePicture(nullptr, 8, 4));
 }
 
-TEST(PictureBufferPool, LargePicturesTakeTheWorkBufferOverSmallOnesAreCopied) {
+TEST(PictureBufferPool, PicturesOfTheWorkBuffersSizeTakeItOverOthersAreCopied) {
     PictureBufferPool pool(2);
     std::vector<uint8_t> work = pool.takeStorage(16 * 16 * 4);
     ASSERT_EQ(work.size(), 1024u);
     work[0] = 42;
     const uint8_t *buffer = work.data();
-    VideoImageRef small = pool.pictureFromWorkBuffer(work, 8, 8); // a quarter: copied
+    VideoImageRef small = pool.pictureFromWorkBuffer(work, 16, 15); // smaller: copied
     EXPECT_NE(small->pixels(), buffer);
     EXPECT_EQ(small->pixels()[0], 42);
     ASSERT_EQ(work.data(), buffer);
-    VideoImageRef large = pool.pictureFromWorkBuffer(work, 16, 8); // half: taken over
-    EXPECT_EQ(large->pixels(), buffer);
+    EXPECT_FALSE(pool.pictureFromWorkBuffer(work, 16, 17)) << "larger than what was decoded";
+    VideoImageRef whole = pool.pictureFromWorkBuffer(work, 16, 16); // its size: taken over
+    EXPECT_EQ(whole->pixels(), buffer);
     EXPECT_TRUE(work.empty());
     EXPECT_FALSE(pool.pictureFromWorkBuffer(work, 1, 1)) << "nothing left to read from";
-    large.reset();
+    whole.reset();
     EXPECT_EQ(pool.takeStorage(1000).data(), buffer) << "released, then handed out again";
+
+    // Storage given back is handed out again for a close size only.
+    std::vector<uint8_t> spare(4000);
+    const uint8_t *spareData = spare.data();
+    pool.giveBack(std::move(spare));
+    EXPECT_NE(pool.takeStorage(1000).data(), spareData);
+    EXPECT_EQ(pool.takeStorage(3500).data(), spareData);
 }
 
 TEST(PictureBufferPool, PicturesOutliveThePoolAndMayBeReleasedOnAnyThread) {
