@@ -44,30 +44,18 @@ class PanelsTest : public ::testing::Test {
         stop();
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
-        // The pane's layers, as the video pane makes them.
-        for (int i = 0; i < 16; ++i) {
-            delegate->videoViewTitle[i] = new OsdTextLayer(Qt::AlignLeft);
-            delegate->colorSettingPanel->deliverVideoViewTitle(delegate->videoViewTitle[i], i);
-            delegate->videoView[i] = new CustomizedVideoView();
-        }
-        for (auto *layer : {&osdServerTime, &osdVideoMode, &osdPercentage})
-            *layer = std::make_unique<OsdTextLayer>(Qt::AlignLeft);
-        osdPercentage->setForegroundColor(Qt::yellow);
-        delegate->osdServerTime = osdServerTime.get();
-        delegate->osdVideoMode = osdVideoMode.get();
-        delegate->osdPercentage = osdPercentage.get();
+        osdServerTime = delegate->osdServerTime;
+        osdVideoMode = delegate->osdVideoMode;
+        osdPercentage = delegate->osdPercentage;
     }
-    void stop() {
-        if (delegate) delegate->osdServerTime = delegate->osdVideoMode = delegate->osdPercentage = nullptr;
-        delegate.reset();
-    }
+    void stop() { delegate.reset(); }
     ConfigSettingPanel &config() { return *delegate->configSettingPanel; }
     ColorSettingPanel &colour() { return *delegate->colorSettingPanel; }
 
     testutil::TempDir dir;
     std::unique_ptr<snapshotfixture::SettingsScope> scope;
     std::unique_ptr<VistrelAppDelegate> delegate;
-    std::unique_ptr<OsdTextLayer> osdServerTime, osdVideoMode, osdPercentage;
+    OsdTextLayer *osdServerTime = nullptr, *osdVideoMode = nullptr, *osdPercentage = nullptr;
 };
 
 TEST_F(PanelsTest, FirstStartDefaults) {
@@ -178,7 +166,8 @@ TEST_F(PanelsTest, TextAndProgressColoursAndReset) {
     const QColor red = QColor::fromRgbF(1, 0, 0, 1), blue = QColor::fromRgbF(0, 0, 1, 1);
     colour().textColorWell()->setColor(red);
     colour().takeOSDTextColorFrom(colour().textColorWell());
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(delegate->videoViewTitle[i]->foregroundColor(), red) << i;
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(delegate->videoViewTitle[i]->foregroundColor(), red) << i;
     EXPECT_EQ(osdServerTime->foregroundColor(), red);
     EXPECT_EQ(osdVideoMode->foregroundColor(), red);
     EXPECT_EQ(osdPercentage->foregroundColor(), QColor(Qt::yellow));
@@ -188,7 +177,8 @@ TEST_F(PanelsTest, TextAndProgressColoursAndReset) {
     emit colour().progressColorWell()->colorChosen();
     EXPECT_EQ(osdPercentage->foregroundColor(), blue);
     EXPECT_EQ(osdServerTime->foregroundColor(), red);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(delegate->videoViewTitle[i]->foregroundColor(), red) << i;
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(delegate->videoViewTitle[i]->foregroundColor(), red) << i;
 
     colour().ui.brightnessSlider->setValue(30);
     colour().ui.saturationSlider->setValue(150);
@@ -201,7 +191,8 @@ TEST_F(PanelsTest, TextAndProgressColoursAndReset) {
     EXPECT_EQ(colour().ui.contrastSlider->value(), 100);
     EXPECT_EQ(colour().textColorWell()->color(), QColor(Qt::white));
     EXPECT_EQ(colour().progressColorWell()->color(), QColor(Qt::yellow));
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(delegate->videoViewTitle[i]->foregroundColor(), QColor(Qt::white)) << i;
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(delegate->videoViewTitle[i]->foregroundColor(), QColor(Qt::white)) << i;
     EXPECT_EQ(osdServerTime->foregroundColor(), QColor(Qt::white));
     EXPECT_EQ(osdVideoMode->foregroundColor(), QColor(Qt::white));
     EXPECT_EQ(osdPercentage->foregroundColor(), QColor(Qt::yellow));
@@ -242,7 +233,8 @@ TEST_F(PanelsTest, TilesFollowThePanelWhileOpenAndPausedAndKeepItsValues) {
     EXPECT_EQ(delegate->colourFilteredPicture(0, picture), ColourFilter::apply(picture, third));
     delegate->showColorSettingPanel();
     EXPECT_EQ(colour().colourControls(), (ColourControls{-0.5f, 0.4f, 1.5f}));
-    EXPECT_EQ(delegate->colourFilteredPicture(0, picture), ColourFilter::apply(picture, colour().colourControls()));
+    EXPECT_EQ(delegate->colourFilteredPicture(0, picture),
+              ColourFilter::apply(picture, colour().colourControls()));
 }
 
 } // namespace
