@@ -41,6 +41,8 @@ void VistrelAppDelegate::showColorSettingPanel() {
     if (!colorSettingPanel) return;
     unfoldPanel(colorSettingPanel.get(), window);
     colorSettingPanel->setColorSettingPanelOpenedNow(true);
+    // Values moved while the panel was closed reach the still pictures as it opens.
+    windowDidUpdate();
 }
 
 void VistrelAppDelegate::snapshotAction() { snapshotTaker.request(); }

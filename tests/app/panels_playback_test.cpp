@@ -289,8 +289,15 @@ TEST(PanelsOnPlayback, ColourControlsOnEveryTileWhilePlayingAndPaused) {
     for (int c : tiles)
         EXPECT_TRUE(isGrey(p.d().videoView[c]->contents())) << c;
 
-    // Reset while paused: the tiles show the engine's pictures again, and go on doing so.
+    // Moved while closed: the still tiles change only as the panel opens again.
+    panel.ui.brightnessSlider->setValue(100);
+    for (int c : tiles)
+        EXPECT_FALSE(isAll(p.d().videoView[c]->contents(), 255)) << c;
     p.d().colorAdjustBtn->click();
+    for (int c : tiles)
+        EXPECT_TRUE(isAll(p.d().videoView[c]->contents(), 255)) << c;
+
+    // Reset while paused: the tiles show the engine's pictures again, and go on doing so.
     panel.ui.resetDefaultBtn->click();
     for (int c : tiles)
         EXPECT_EQ(p.d().videoView[c]->contents().constBits(), p.engines().lastDeliveredPicture(c).constBits())
