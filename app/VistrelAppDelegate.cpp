@@ -19,9 +19,11 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/OsdTextLayer.h"
 #include "app/engine_side/engine_side.h"
+#include "app/engine_side/engine_transport_target.h"
 #include "app/file_intake/file_intake.h"
 #include "app/main_window.h"
 #include "app/playback/playback_activation.h"
+#include "app/transport/transport_controller.h"
 #include "app/video_pane/video_pane.h"
 #include "audio/audio_stream_processor.h"
 #include "avi/ANAVIFrameBuilder.h"
@@ -43,6 +45,7 @@ VistrelAppDelegate::VistrelAppDelegate() {
     playbackActivation_ = std::make_unique<PlaybackActivation>(*this);
     loadInterfaceDocuments();
     connectActions();
+    initTransportControls();
 }
 
 void VistrelAppDelegate::loadInterfaceDocuments() {
@@ -171,9 +174,6 @@ void VistrelAppDelegate::makeWindowKeyAndOrderFront() {
 
 void VistrelAppDelegate::initVideoPane() { videoPaneLayout_->initVideoPane(); }
 
-// The repeating button-watch timer that turns a held forward or rewind button into steps.
-void VistrelAppDelegate::initCheckButtonIsPressedCallback() {}
-
 // The conversion spinner: a spinner cell in the control strip, hidden until a conversion runs.
 void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
     if (!aviConvertingIndicator) return;
@@ -182,9 +182,6 @@ void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
     aviConvertingIndicator->setCell(std::move(cell));
     aviConvertingIndicator->setVisible(false);
 }
-
-// The volume of the channel being heard; there is nothing to hear before a file is open.
-void VistrelAppDelegate::audioSliderChanged(float) {}
 
 void VistrelAppDelegate::initFileWrapper() {
     try {
@@ -265,8 +262,9 @@ void VistrelAppDelegate::upadatePlaybackServerTimeAndProgressForFileConversion(c
 void VistrelAppDelegate::upadatePlaybackProgress(float percent) {
     // A progress that is not a number shows as 0.
     const float value = std::isfinite(percent) ? percent : 0.0f;
+    // A slider the user is dragging stays under the mouse: the seek its release asks for decides.
     for (CustomizedProgressSlider *slider : {playbackProgressSlider, fullScreenPlaybackProgressSlider})
-        if (slider) slider->setFloatValue(value);
+        if (slider && !slider->isSliderDown()) slider->setFloatValue(value);
     videoPaneLayout_->setOnScreenPercentage(QString::asprintf("%i%%", static_cast<int>(value)));
 }
 

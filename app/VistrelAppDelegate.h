@@ -46,6 +46,8 @@ class CustomizedView;
 class AVCFormatPlayback;
 class DVFormatPlayback;
 class EngineSide;
+class EngineTransportTarget;
+class TransportController;
 class FileIntake;
 class LayerView;
 class MainWindow;
@@ -138,6 +140,25 @@ class VistrelAppDelegate : public QObject {
     void getDV4FileVideoCodec();
     void releaseFileWrapper();
     void audioSliderChanged(float volume);
+
+    // ---- Transport controls (the work is TransportController's) ----
+
+    void playAction();
+    void pauseAction();
+    void stopAction();
+    void fastForwardAction();
+    void fastRewindAction();
+    void progressSliderValueChanged(int percent);
+    void clickAudioChannelSwitchBtn();
+    void flipImageAction(bool on);
+    void checkPlaybackBtnIsPressed();
+    void doForwardAndRewindStepPlayback();
+    void notSupportFastRewindActionAlert();
+    // Makes the transport controller over the engines and connects the transport controls.
+    void initTransportControls();
+    TransportController *transport() const { return transport_.get(); }
+    EngineTransportTarget *transportTarget() const { return transportTarget_.get(); }
+
 
     // ---- The video pane (VideoPane) ----
 
@@ -327,6 +348,8 @@ class VistrelAppDelegate : public QObject {
     std::unique_ptr<FileIntake> fileIntake_;
     std::unique_ptr<PlaybackActivation> playbackActivation_;
     std::unique_ptr<ANAVIFrameBuilder> aviFrameBuilder_;
+    std::unique_ptr<EngineTransportTarget> transportTarget_;
+    std::unique_ptr<TransportController> transport_;
     mutable std::mutex absoluteFilePathMutex_;
     QString absoluteFilePath_;
     mutable std::mutex sysTimeMutex_;

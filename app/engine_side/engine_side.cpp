@@ -189,25 +189,35 @@ QImage EngineSide::imageOverPicture(const VideoImageRef &picture) {
         QImage::Format_RGBX8888, [](void *kept) { delete static_cast<VideoImageRef *>(kept); }, keeper);
 }
 
-void EngineSide::postPicture(int channel, QImage picture) {
+void EngineSide::setShownPictureObserver(std::function<void(const ShownPicture &)> observer) {
+    shownObserver_ = std::move(observer);
+    observingShown_.store(static_cast<bool>(shownObserver_));
+}
+
+void EngineSide::postPicture(int channel, QImage picture, QByteArray frame) {
     {
         std::lock_guard<std::mutex> lock(pendingMutex_);
         if (!pendingPicture_[channel].isNull()) picturesSuperseded_.fetch_add(1);
         pendingPicture_[channel] = std::move(picture);
+        pendingFrame_[channel] = std::move(frame);
         if (picturePosted_[channel]) return;
         picturePosted_[channel] = true;
     }
     post([this, channel] {
         QImage latest;
+        QByteArray frame;
         {
             std::lock_guard<std::mutex> lock(pendingMutex_);
             latest = std::move(pendingPicture_[channel]);
             pendingPicture_[channel] = QImage();
+            frame = std::move(pendingFrame_[channel]);
+            pendingFrame_[channel] = QByteArray();
             picturePosted_[channel] = false;
         }
         if (latest.isNull()) return;
         picturesShown_.fetch_add(1);
         if (VideoPane *pane = app_.videoPaneLayout()) pane->showPicture(channel, latest);
+        if (shownObserver_) shownObserver_(ShownPicture{channel, latest, frame});
     });
 }
 
@@ -245,7 +255,12 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
         std::lock_guard<std::mutex> lock(lastDeliveredMutex_);
         lastDelivered_[channel] = picture;
     }
-    if (!picture.isNull()) postPicture(static_cast<int>(channel), std::move(picture));
+    if (!picture.isNull()) {
+        QByteArray frame;
+        if (observingShown_.load() && buffer)
+            frame = QByteArray(reinterpret_cast<const char *>(buffer), static_cast<qsizetype>(length));
+        postPicture(static_cast<int>(channel), std::move(picture), std::move(frame));
+    }
 
     if (app_.playerState() == kPlayerStateConverting) {
         ANAVIFrameBuilder *builder = app_.aviFrameBuilder();

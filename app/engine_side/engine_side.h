@@ -7,6 +7,7 @@
 // widget to the GUI thread, never waiting for it.
 #pragma once
 
+#include <QByteArray>
 #include <QImage>
 #include <QString>
 
@@ -75,6 +76,15 @@ class EngineSide : public EngineDelegate {
     QImage lastDeliveredPicture(int channel) const;
     void setKeepLastDelivered(bool keep) { keepLastDelivered_.store(keep); }
 
+    // Told on the GUI thread of every picture handed to a tile, with the compressed frame it
+    // was decoded from (tests measure what plays by it). Set on the GUI thread; null stops it.
+    struct ShownPicture {
+        int channel = 0;
+        QImage picture;
+        QByteArray frame;
+    };
+    void setShownPictureObserver(std::function<void(const ShownPicture &)> observer);
+
     // Wraps an engine picture without copying: the image keeps the engine's buffer alive.
     static QImage imageOverPicture(const VideoImageRef &picture);
 
@@ -116,7 +126,7 @@ class EngineSide : public EngineDelegate {
     void stopDVFmtParserThread();
     // Hands a picture to the GUI thread. At most one picture per channel waits there: a newer
     // one takes the place of one not yet shown, so a busy GUI thread never piles pictures up.
-    void postPicture(int channel, QImage picture);
+    void postPicture(int channel, QImage picture, QByteArray frame);
 
     VistrelAppDelegate &app_;
     QtMainThreadPoster poster_;
@@ -127,6 +137,9 @@ class EngineSide : public EngineDelegate {
     std::atomic<uint64_t> picturesSuperseded_{0};
     std::mutex pendingMutex_;
     std::array<QImage, 16> pendingPicture_;
+    std::array<QByteArray, 16> pendingFrame_;
+    std::atomic<bool> observingShown_{false};
+    std::function<void(const ShownPicture &)> shownObserver_;
     std::array<bool, 16> picturePosted_{};
     std::atomic<bool> keepLastDelivered_{false};
     mutable std::mutex lastDeliveredMutex_;

@@ -1,9 +1,11 @@
 // The sound of a played recording: the selected audio channel reaches SDL's disk driver and is
-// the file's own audio of that channel as FFmpeg decodes it.
+// the file's own audio of that channel as FFmpeg decodes it, also across a switch of channel.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QSlider>
+
+#include <algorithm>
 
 #include <cstdlib>
 #include <memory>
@@ -23,7 +25,7 @@ class EnvSetting {
         const char *old = std::getenv(name);
         had_ = old != nullptr;
         old_ = had_ ? old : "";
-        setenv(name, value.c_str(), 1);
+        set(value);
     }
     ~EnvSetting() {
         if (had_)
@@ -31,6 +33,8 @@ class EnvSetting {
         else
             unsetenv(name_.c_str());
     }
+
+    void set(const std::string &value) { setenv(name_.c_str(), value.c_str(), 1); }
 
   private:
     std::string name_, old_;
@@ -101,6 +105,81 @@ TEST(PlaybackAudio, SelectedChannelIsHeardAsTheFileHoldsIt) {
     for (size_t i = 0; i < heard.size(); ++i)
         mismatches += heard[i] != expected[i];
     EXPECT_EQ(mismatches, 0u) << "of " << heard.size() << " samples";
+}
+
+// Where `part` lies in `whole` as one unbroken stretch, or -1.
+long stretchAt(const std::vector<int16_t> &part, const std::vector<int16_t> &whole) {
+    if (part.empty() || part.size() > whole.size()) return -1;
+    for (size_t at = 0; at + part.size() <= whole.size(); ++at)
+        if (std::equal(part.begin(), part.end(), whole.begin() + static_cast<long>(at)))
+            return static_cast<long>(at);
+    return -1;
+}
+
+// The audio pop-up switches what is heard: the first channel's sound up to the switch, the
+// second channel's from then on. Each output is caught in a file of its own (SDL's disk driver
+// names its file when the output opens) and compared with FFmpeg's decoding of the channel.
+TEST(TransportAudio, SwitchingTheChannelChangesWhatIsHeard) {
+    testApp();
+    if (!testutil::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing";
+    const struct {
+        const char *name, *file, *kind;
+    } kinds[] = {{"DV5", "two.dv5", "dv5-nvr"}, {"AVC", "two.avc", "avc"}};
+    mkrec::TempDir dir;
+    for (const auto &k : kinds) {
+        SCOPED_TRACE(k.name);
+        const std::string es = dir.file(std::string(k.file) + ".es");
+        const mkrec::Recording rec =
+            mkrec::make(dir, k.file,
+                        {"--kind", k.kind, "--video-mask", "0x1", "--audio-mask", "0x3", "--audio",
+                         "ulaw,ulaw", "--duration", "4", "--es-dir", es});
+        ASSERT_TRUE(rec.ok()) << rec.output;
+        std::vector<int16_t> expected[2];
+        for (int ch = 0; ch < 2; ++ch) {
+            const std::string out = dir.file(std::string(k.file) + std::to_string(ch) + ".s16");
+            ASSERT_EQ(testutil::runCommand("ffmpeg -nostdin -loglevel error -y -f mulaw -ar 8000 -ac 1 -i '" +
+                                           es + "/audio-ch" + std::to_string(ch) + ".ulaw' -f s16le '" + out +
+                                           "'"),
+                      0);
+            expected[ch] = withoutSilence(samples(mkrec::readFile(out)));
+        }
+        ASSERT_NE(expected[0], expected[1]) << "the two channels must sound different";
+
+        const std::string heardFirst = dir.file(std::string(k.file) + ".first.raw");
+        const std::string heardSecond = dir.file(std::string(k.file) + ".second.raw");
+        {
+            EnvSetting driver("SDL_AUDIODRIVER", "disk");
+            EnvSetting file("SDL_DISKAUDIOFILE", heardFirst);
+            dvFmtResetControlFlags();
+            auto d = std::make_unique<VistrelAppDelegate>();
+            d->applicationDidFinishLaunching();
+            d->makeWindowKeyAndOrderFront();
+            d->playbackVolumeSlider->setValue(d->playbackVolumeSlider->maximum());
+            d->openFileDirectly(QString::fromStdString(rec.path));
+            EXPECT_EQ(d->iCurrentSelectedAudioCH(), 1);
+            serveEventsUntil([] { return false; }, 1500);
+            // The second channel's output opens on its first packet, into a file of its own.
+            file.set(heardSecond);
+            QComboBox *menu = d->audioChannelSwitchBtn;
+            ASSERT_EQ(menu->count(), 2);
+            menu->setCurrentIndex(1);
+            emit menu->activated(1);
+            EXPECT_EQ(d->iCurrentSelectedAudioCH(), 2);
+            ASSERT_TRUE(serveEventsUntil([&] { return !d->isPlaybackNow(); }, 10000));
+            serveEventsUntil([] { return false; }, 800);
+            d.reset();
+            dvFmtResetControlFlags();
+        }
+        const std::vector<int16_t> first = withoutSilence(samples(mkrec::readFile(heardFirst)));
+        const std::vector<int16_t> second = withoutSilence(samples(mkrec::readFile(heardSecond)));
+        ASSERT_GT(first.size(), 4000u) << "too little of the first channel was heard";
+        ASSERT_GT(second.size(), 4000u) << "too little of the second channel was heard";
+        EXPECT_EQ(stretchAt(first, expected[0]), 0) << "the first channel from its start";
+        const long at = stretchAt(second, expected[1]);
+        EXPECT_GE(at, 0) << "the second channel's own sound";
+        EXPECT_EQ(stretchAt(std::vector<int16_t>(second.begin(), second.begin() + 400), expected[0]), -1)
+            << "nothing of the first channel after the switch";
+    }
 }
 
 } // namespace

@@ -1,0 +1,33 @@
+// The transport's way into the engines: the DV control flags, the AVC engine's actions and seek,
+// the delegate fields the engines read (playing flag, AVC status) and the audio channels of the
+// open file. It lives with the engine side, the one part of the application that includes the
+// engines.
+#pragma once
+
+#include <functional>
+
+#include "app/logic/transport_target.h"
+
+class VistrelAppDelegate;
+
+class EngineTransportTarget : public transport::TransportTarget {
+  public:
+    explicit EngineTransportTarget(VistrelAppDelegate &delegate) : delegate_(delegate) {}
+
+    // Ends a running conversion (Stop while converting); until set, Stop only logs it.
+    void setFinishConversion(std::function<void()> finish) { finishConversion_ = std::move(finish); }
+
+    transport::TransportState transportState() const override;
+    bool apply(const transport::TransportCommand &command) override;
+    void selectAudioChannel(int channel1Based) override;
+    void setAudioVolume(float volume) override;
+    void setFlipImage(bool flip) override;
+
+    // Which engine runs a file now: the delegate's choice, if that engine has the file open
+    // (a failed or torn-down start leaves none).
+    transport::FileKind runningFile() const;
+
+  private:
+    VistrelAppDelegate &delegate_;
+    std::function<void()> finishConversion_;
+};

@@ -1,0 +1,358 @@
+// The transport controls driving the real engines on generated DV4, DV5 and AVC recordings,
+// through the window's own controls: what plays is measured from the recorder times of the
+// pictures that reach a tile (each picture is traced back to its frame in the recording's
+// manifest) against the wall clock.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/VistrelAppDelegate.h"
+#include "app/alerts.h"
+#include "app/controls/CustomizedButton.h"
+#include "app/controls/CustomizedProgressSlider.h"
+#include "app/controls/CustomizedVideoView.h"
+#include "app/engine_side/engine_side.h"
+#include "app/main_window.h"
+#include "common/mkrec_fixture.h"
+#include "engines/engine_controls.h"
+#include "qt_test_app.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// One picture that reached a tile: when, and which frame of the recording it shows.
+struct Seen {
+    double wallMs;
+    const mkrec::Unit *unit;
+    QImage picture;
+};
+
+// Answers the alert sheets itself; keeps what it was shown.
+class KeptAlerts : public AlertPresenter {
+  public:
+    KeptAlerts() { previous_ = setAlertPresenter(this); }
+    ~KeptAlerts() override { setAlertPresenter(previous_); }
+    void present(QWidget *, const Alert &alert, AlertCompletion completion) override {
+        shown.push_back(alert);
+        if (completion) completion(kAlertFirstButtonReturn);
+    }
+    std::vector<Alert> shown;
+
+  private:
+    AlertPresenter *previous_ = nullptr;
+};
+
+// A launched player with one recording open, tracing every picture shown to its frame.
+class Watched {
+  public:
+    explicit Watched(const mkrec::Recording &rec) : rec_(rec) {
+        testApp();
+        dvFmtResetControlFlags();
+        for (const mkrec::Unit *u : rec.manifest.video()) {
+            byMd5_[u->md5] = u;
+            byMd5_[u->esMd5] = u;
+        }
+        start_ = Clock::now();
+        d_ = std::make_unique<VistrelAppDelegate>();
+        d_->applicationDidFinishLaunching();
+        d_->makeWindowKeyAndOrderFront();
+        d_->engineSide()->setShownPictureObserver([this](const EngineSide::ShownPicture &p) {
+            const auto it =
+                byMd5_.find(mkrec::md5Hex(p.frame.constData(), static_cast<size_t>(p.frame.size())));
+            if (it == byMd5_.end()) {
+                ++unknown;
+                return;
+            }
+            seen.push_back({nowMs(), it->second, p.picture});
+        });
+        serveEvents();
+        d_->openFileDirectly(QString::fromStdString(rec.path));
+    }
+    ~Watched() {
+        d_->engineSide()->setShownPictureObserver({});
+        d_.reset();
+        dvFmtResetControlFlags();
+    }
+    VistrelAppDelegate &d() { return *d_; }
+    Ui::MainWindow &ui() { return d_->window->ui; }
+
+    double nowMs() const { return std::chrono::duration<double, std::milli>(Clock::now() - start_).count(); }
+    void serveFor(int ms) {
+        serveEventsUntil([] { return false; }, ms);
+    }
+    bool waitForPictures(size_t n, int timeoutMs = 5000) {
+        return serveEventsUntil([&] { return seen.size() >= n; }, timeoutMs);
+    }
+    bool shows(const QPixmap &window, const QPixmap &fullScreen) const {
+        return d_->playbackStatusImageView->pixmap().cacheKey() == window.cacheKey() &&
+               d_->fullScreenPlaybackStatusImageView->pixmap().cacheKey() == fullScreen.cacheKey();
+    }
+
+    // Recorder seconds per wall second over the pictures shown from `fromMs` on (least squares).
+    double speedSince(double fromMs, size_t *count) const {
+        double sw = 0, st = 0, sww = 0, swt = 0;
+        size_t n = 0;
+        for (const Seen &s : seen) {
+            if (s.wallMs < fromMs) continue;
+            const double w = s.wallMs / 1000.0, t = static_cast<double>(s.unit->tUs) / 1e6;
+            sw += w, st += t, sww += w * w, swt += w * t;
+            ++n;
+        }
+        *count = n;
+        const double den = static_cast<double>(n) * sww - sw * sw;
+        return n >= 2 && den > 0 ? (static_cast<double>(n) * swt - sw * st) / den : 0.0;
+    }
+    // Plays on for `ms` (after `settleMs` for the new speed to take hold) and checks the speed
+    // against the pacing the engines hold to: each gap between shown frames between 0.8 times
+    // and 1.3 times plus 8 ms of the recording's gap divided by the speed.
+    void expectSpeed(double speed, double recorderGapMs, int ms, const char *what, int settleMs = 150) {
+        serveFor(settleMs);
+        const double from = nowMs();
+        serveFor(ms);
+        size_t n = 0;
+        const double measured = speedSince(from, &n);
+        const double gap = recorderGapMs / std::abs(speed);
+        const double lo = std::abs(speed) * gap / (1.3 * gap + 8.0), hi = std::abs(speed) / 0.8;
+        EXPECT_GE(n, 3u) << what;
+        EXPECT_GE(measured * (speed < 0 ? -1 : 1), lo) << what << ": " << measured << "x";
+        EXPECT_LE(measured * (speed < 0 ? -1 : 1), hi) << what << ": " << measured << "x";
+    }
+    // Nothing new reaches a tile for `ms` (after `settleMs` for pictures already on their way).
+    void expectHeld(int ms, const char *what, int settleMs = 200) {
+        serveFor(settleMs);
+        const size_t count = seen.size();
+        const uint64_t delivered = d_->engineSide()->picturesDelivered();
+        const QImage onTile = d_->videoView[0]->contents();
+        serveFor(ms);
+        EXPECT_EQ(seen.size(), count) << what;
+        EXPECT_EQ(d_->engineSide()->picturesDelivered(), delivered) << what;
+        EXPECT_EQ(d_->videoView[0]->contents().cacheKey(), onTile.cacheKey()) << what;
+    }
+    // The progress slider's seek: a drag to `percent` and its release.
+    void seekTo(int percent) {
+        CustomizedProgressSlider *slider = d_->playbackProgressSlider;
+        slider->setSliderDown(true);
+        slider->setFloatValue(static_cast<float>(percent));
+        slider->setSliderDown(false);
+    }
+
+    std::vector<Seen> seen;
+    int unknown = 0;
+
+  private:
+    const mkrec::Recording &rec_;
+    std::map<std::string, const mkrec::Unit *> byMd5_;
+    Clock::time_point start_;
+    std::unique_ptr<VistrelAppDelegate> d_;
+};
+
+std::string framesSeen(const std::vector<Seen> &seen, size_t from) {
+    std::string out = "frames shown:";
+    for (size_t i = from; i < seen.size(); ++i)
+        out += " " + std::to_string(seen[i].unit->frame);
+    return out;
+}
+
+struct FlowCase {
+    const char *name;
+    const char *file;
+    std::vector<std::string> args;
+    bool avc;
+    int gop; // a paused AVC file steps through its key frames only
+};
+
+// The frame a seek to `percent` starts from, as the engine finds it: DV files by the byte
+// offset (the last key frame before it; one earlier when the offset falls in a key frame's
+// header), AVC files by the index (the last key frame at or before that share of its records).
+std::vector<const mkrec::Unit *> seekLandings(const mkrec::Recording &rec, bool avc, int percent) {
+    const std::vector<const mkrec::Unit *> video = rec.manifest.video(0);
+    if (percent == 0) return {video.front()};
+    std::vector<const mkrec::Unit *> keys;
+    if (avc) {
+        size_t k = video.size() * static_cast<size_t>(percent) / 100;
+        for (size_t i = 0; i < video.size() && i < k; ++i)
+            if (video[i]->key) keys = {video[i]};
+        return keys;
+    }
+    const uint64_t target =
+        static_cast<uint64_t>(static_cast<double>(rec.manifest.num("bytes")) * 0.01 * percent);
+    for (const mkrec::Unit *u : video)
+        if (u->key && u->offset <= target) keys.push_back(u);
+    if (keys.size() > 2) keys.erase(keys.begin(), keys.end() - 2);
+    return keys;
+}
+
+// Every control of the transport, in the order a user might press them, on each kind of file.
+TEST(TransportFlow, EachControlChangesWhatPlays) {
+    const std::vector<FlowCase> cases = {
+        {"DV4", "flow.dv4", {"--kind", "dv4-h264"}, false, 5},
+        {"DV5", "flow.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x1"}, false, 5},
+        {"AVC", "flow.avc", {"--kind", "avc", "--video-mask", "0x1", "--audio-mask", "0"}, true, 2},
+    };
+    mkrec::TempDir dir;
+    for (const FlowCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--duration", "10", "--gop", std::to_string(c.gop)});
+        const mkrec::Recording rec = mkrec::make(dir, c.file, args);
+        ASSERT_TRUE(rec.ok()) << rec.output;
+        const std::vector<const mkrec::Unit *> video = rec.manifest.video(0);
+        KeptAlerts alerts;
+        Watched w(rec);
+        VistrelAppDelegate &d = w.d();
+        ASSERT_TRUE(w.waitForPictures(1));
+        EXPECT_TRUE(w.shows(d.playStatusImg, d.playStatusImgInFullScreen));
+
+        // 1x, then fast forward 2x and 4x.
+        w.expectSpeed(1, 40, 700, "1x", 0);
+        w.ui().fastForwardBtn->click();
+        EXPECT_TRUE(w.shows(d.fastFwd2xStatusImg, d.fastFwd2xStatusImgInFullScreen));
+        w.expectSpeed(2, 40, 600, "2x");
+        w.ui().fastForwardFullScreenBtn->click();
+        EXPECT_TRUE(w.shows(d.fastFwd4xStatusImg, d.fastFwd4xStatusImgInFullScreen));
+        w.expectSpeed(4, 40, 500, "4x");
+        w.ui().playActionBtn->click();
+        EXPECT_TRUE(w.shows(d.playStatusImg, d.playStatusImgInFullScreen));
+
+        // Fast rewind: AVC files go back through their key frames; DV files say they cannot.
+        if (c.avc) {
+            w.ui().fastRewindBtn->click();
+            EXPECT_TRUE(w.shows(d.fastRwd1xStatusImg, d.fastRwd1xStatusImgInFullScreen));
+            w.expectSpeed(-1, 40.0 * c.gop, 800, "rewind 1x", 250);
+            w.ui().fastRewindFullScreenBtn->click();
+            EXPECT_TRUE(w.shows(d.fastRwd2xStatusImg, d.fastRwd2xStatusImgInFullScreen));
+            w.expectSpeed(-2, 40.0 * c.gop, 500, "rewind 2x", 250);
+            w.ui().playActionBtn->click();
+        } else {
+            w.ui().fastRewindBtn->click();
+            serveEvents();
+            ASSERT_EQ(alerts.shown.size(), 1u);
+            EXPECT_EQ(alerts.shown[0].messageText, QString("Action Unsupported"));
+            EXPECT_TRUE(w.shows(d.playStatusImg, d.playStatusImgInFullScreen));
+            w.expectSpeed(1, 40, 400, "1x after the refused rewind", 0);
+        }
+        EXPECT_TRUE(alerts.shown.size() == (c.avc ? 0u : 1u));
+
+        // Pause holds the picture; holding fast forward steps on, letting go stops again.
+        w.ui().pauseActionBtn->click();
+        EXPECT_TRUE(w.shows(d.pauseStatusImg, d.pauseStatusImgInFullScreen));
+        EXPECT_FALSE(d.isPlaybackNow());
+        w.expectHeld(400, "paused");
+        const size_t beforeSteps = w.seen.size();
+        const int64_t pausedAt = w.seen.back().unit->tUs;
+        QTest::mousePress(w.ui().fastForwardBtn, Qt::LeftButton);
+        w.serveFor(900);
+        QTest::mouseRelease(w.ui().fastForwardBtn, Qt::LeftButton);
+        ASSERT_GE(w.seen.size(), beforeSteps + 2) << "holding fast forward while paused steps frames";
+        for (size_t i = beforeSteps; i < w.seen.size(); ++i)
+            EXPECT_GT(w.seen[i].unit->tUs, i == beforeSteps ? pausedAt : w.seen[i - 1].unit->tUs);
+        EXPECT_TRUE(w.shows(d.pauseStatusImg, d.pauseStatusImgInFullScreen))
+            << "a step keeps the pause image";
+        EXPECT_EQ(gDVFmtPlaybackSpeed.load(), 0);
+        w.expectHeld(400, "released");
+
+        // Flip: the first frames played again upright and then flipped; from the flip on, every
+        // picture is the upright one turned by 180 degrees.
+        w.ui().playActionBtn->click();
+        std::map<const mkrec::Unit *, QImage> upright;
+        size_t compared = 0;
+        for (bool flipped : {false, true}) {
+            if (flipped) w.ui().flipImageBtn->click();
+            ASSERT_EQ(d.videoFlipImageFlag(), flipped);
+            const size_t from = w.seen.size();
+            w.seekTo(0);
+            // The first frames come back to back after the seek: the tile may get the second.
+            ASSERT_TRUE(serveEventsUntil([&] {
+                for (size_t i = from; i < w.seen.size(); ++i)
+                    if (w.seen[i].unit->frame < 12 && w.seen.size() >= i + 6) return true;
+                return false;
+            })) << framesSeen(w.seen, from);
+            bool fromStart = false;
+            for (size_t i = from; i < w.seen.size(); ++i) {
+                fromStart = fromStart || w.seen[i].unit->frame < 12;
+                if (!fromStart) continue;
+                if (!flipped) {
+                    upright[w.seen[i].unit] = w.seen[i].picture;
+                    continue;
+                }
+                const auto before = upright.find(w.seen[i].unit);
+                if (before == upright.end()) continue;
+                EXPECT_EQ(comparable(w.seen[i].picture), comparable(before->second.mirrored(true, true)))
+                    << "frame " << w.seen[i].unit->frame;
+                ++compared;
+            }
+        }
+        EXPECT_GE(compared, 3u);
+        EXPECT_EQ(comparable(d.videoView[0]->contents()), comparable(w.seen.back().picture));
+        w.ui().flipImageBtn->click();
+        EXPECT_FALSE(d.videoFlipImageFlag());
+
+        // Seeks, made while paused: the first picture after Play is where the engine landed; the
+        // progress shows the share asked for. From 99 % the file plays to its end.
+        for (int percent : {50, 0, 99}) {
+            SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
+            w.ui().pauseActionBtn->click();
+            w.serveFor(250);
+            w.seekTo(percent);
+            EXPECT_TRUE(w.shows(d.pauseStatusImg, d.pauseStatusImgInFullScreen));
+            // A paused DV parser lets the frame it was holding go before it seeks; a paused AVC
+            // file shows the landing frame at once.
+            EXPECT_TRUE(serveEventsUntil(
+                [&] { return std::abs(d.playbackProgressSlider->floatValue() - percent) <= 1.0f; }, 2000))
+                << "progress " << d.playbackProgressSlider->floatValue();
+            w.serveFor(150);
+            const size_t before = w.seen.size() - (c.avc && w.seen.size() > 0 ? 1 : 0);
+            w.ui().playActionBtn->click();
+            ASSERT_TRUE(w.waitForPictures(before + 1));
+            const std::vector<const mkrec::Unit *> landings = seekLandings(rec, c.avc, percent);
+            ASSERT_FALSE(landings.empty());
+            // The landing frame and the next may reach the engine's output back to back, and the
+            // tile then shows only the later one.
+            const mkrec::Unit *landed = w.seen[before].unit;
+            const bool onLanding = std::any_of(landings.begin(), landings.end(), [&](const mkrec::Unit *u) {
+                return landed->frame >= u->frame && landed->frame <= u->frame + 2;
+            });
+            EXPECT_TRUE(onLanding) << "landed on frame " << landed->frame << ", expected frame "
+                                   << landings.back()->frame;
+            if (percent != 99) w.serveFor(200);
+        }
+        ASSERT_TRUE(serveEventsUntil([&] { return !d.isPlaybackNow(); }, 5000)) << "the end of the file";
+        ASSERT_TRUE(
+            serveEventsUntil([&] { return w.shows(d.stopStatusImg, d.stopStatusImgInFullScreen); }, 2000));
+        EXPECT_EQ(w.seen.back().unit, video.back());
+        EXPECT_EQ(d.playbackProgressSlider->floatValue(), 100.0f);
+
+        // Play after the end starts again from the first frame; Stop ends playing and holds.
+        const size_t beforeReplay = w.seen.size();
+        w.ui().playActionBtn->click();
+        ASSERT_TRUE(w.waitForPictures(beforeReplay + 3));
+        EXPECT_LE(w.seen[beforeReplay].unit->frame, 2);
+        EXPECT_TRUE(w.shows(d.playStatusImg, d.playStatusImgInFullScreen));
+        // Stop from pause: a paused DV parser must run to carry the stop out.
+        w.serveFor(300);
+        w.ui().pauseActionBtn->click();
+        w.serveFor(150);
+        w.ui().stopBtn->click();
+        EXPECT_TRUE(w.shows(d.stopStatusImg, d.stopStatusImgInFullScreen));
+        EXPECT_FALSE(d.isPlaybackNow());
+        w.expectHeld(500, "stopped", 300);
+        if (!c.avc) {
+            EXPECT_EQ(w.seen.back().unit, video.front()) << "the DV parser went back to the start";
+        }
+        EXPECT_EQ(d.playbackProgressSlider->floatValue(), 0.0f);
+        EXPECT_EQ(w.unknown, 0) << "pictures not traced to a frame of the recording";
+    }
+}
+
+} // namespace

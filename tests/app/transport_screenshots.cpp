@@ -1,0 +1,124 @@
+// The transport's status images as a user sees them, on a real X display (run under a virtual
+// X server by transport_screenshots.sh): screenshots of the window playing at 4x fast forward
+// and paused, and of the full-screen control panel, kept in $SCREENSHOT_DIR. Each screenshot
+// must show the status image of its state where the status view is, and pictures in the pane.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/VistrelAppDelegate.h"
+#include "app/controls/CustomizedVideoView.h"
+#include "app/controls/CustomizedView.h"
+#include "app/controls/LayerView.h"
+#include "app/engine_side/engine_side.h"
+#include "app/main_window.h"
+#include "common/mkrec_fixture.h"
+#include "engines/engine_controls.h"
+#include "qt_test_app.h"
+
+namespace {
+
+QImage grabScreen() {
+    QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32) : QImage();
+}
+
+// The part of a screenshot under a widget.
+QImage under(const QImage &shot, const QWidget *widget) {
+    const QRect r(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    return shot.copy(r);
+}
+
+// How many distinct grey levels an area holds (a flat area holds one or two).
+int levels(const QImage &area) {
+    bool seen[256] = {};
+    int n = 0;
+    for (int y = 0; y < area.height(); ++y)
+        for (int x = 0; x < area.width(); ++x) {
+            const int g = qGray(area.pixel(x, y));
+            if (!seen[g]) seen[g] = true, ++n;
+        }
+    return n;
+}
+
+// The status view `view` holds `image`, and the screen shows the view as its window draws it.
+QImage expectShown(const QImage &shot, QWidget *window, QLabel *view, const QPixmap &image,
+                   const char *what) {
+    EXPECT_EQ(view->pixmap().cacheKey(), image.cacheKey()) << what;
+    const QImage drawn = window->grab(QRect(view->mapTo(window, QPoint(0, 0)), view->size()))
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
+    const QImage onScreen = under(shot, view);
+    EXPECT_EQ(onScreen, drawn) << what << ": the screen does not show the status view";
+    EXPECT_GT(levels(onScreen), 2) << what;
+    return onScreen;
+}
+
+void keep(const QImage &shot, const std::string &name) {
+    const char *dir = std::getenv("SCREENSHOT_DIR");
+    ASSERT_NE(dir, nullptr);
+    const std::string path = std::string(dir) + "/" + name;
+    ASSERT_TRUE(shot.save(QString::fromStdString(path))) << path;
+    std::printf("screenshot: %s\n", path.c_str());
+}
+
+TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
+    testApp();
+    ASSERT_EQ(QGuiApplication::platformName(), QString("xcb")) << "run under an X server";
+    mkrec::TempDir dir;
+    const mkrec::Recording rec =
+        mkrec::make(dir, "shots.avc",
+                    {"--kind", "avc", "--size", "352x288", "--video-mask", "0xf", "--audio-mask", "0x1",
+                     "--title", "1=Entrance", "--title", "2=Parking", "--duration", "30"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    dvFmtResetControlFlags();
+    auto d = std::make_unique<VistrelAppDelegate>();
+    d->applicationDidFinishLaunching();
+    d->makeWindowKeyAndOrderFront();
+    d->openFileDirectly(QString::fromStdString(rec.path));
+    ASSERT_TRUE(serveEventsUntil([&] { return !d->videoView[3]->contents().isNull(); }, 8000));
+    Ui::MainWindow &ui = d->window->ui;
+
+    ui.fastForwardBtn->click();
+    ui.fastForwardBtn->click();
+    serveEventsUntil([] { return false; }, 1000);
+    QImage shot = grabScreen();
+    const QImage at4x = expectShown(shot, d->window, d->playbackStatusImageView, d->fastFwd4xStatusImg, "4x");
+    EXPECT_GT(levels(under(shot, d->videoPane)), 32) << "pictures in the pane";
+    keep(shot, "transport_fast_forward_4x.png");
+
+    ui.pauseActionBtn->click();
+    serveEventsUntil([] { return false; }, 800);
+    shot = grabScreen();
+    const QImage paused =
+        expectShown(shot, d->window, d->playbackStatusImageView, d->pauseStatusImg, "paused");
+    EXPECT_NE(paused, at4x) << "the status view changed with the state";
+    keep(shot, "transport_paused.png");
+
+    d->enterFullScreen();
+    ASSERT_TRUE(serveEventsUntil(
+        [&] { return d->window->isFullScreen() && d->fullScreenControlPanel->isVisible(); }));
+    ui.fullScreenPlayBtn->click();
+    ui.fastForwardFullScreenBtn->click();
+    d->videoPane->showFullScreenControlPanel();
+    serveEventsUntil([] { return false; }, 1000);
+    shot = grabScreen();
+    ASSERT_TRUE(d->fullScreenControlPanel->isVisible());
+    expectShown(shot, d->window, d->fullScreenPlaybackStatusImageView, d->fastFwd2xStatusImgInFullScreen,
+                "full screen 2x");
+    EXPECT_GT(levels(under(shot, d->fullScreenControlPanel)), 8) << "the panel is drawn";
+    keep(shot, "transport_full_screen_panel.png");
+
+    d->exitFullScreen();
+    d.reset();
+    dvFmtResetControlFlags();
+}
+
+} // namespace
