@@ -53,17 +53,8 @@ struct Player {
     VistrelAppDelegate &d() { return *delegate; }
     EngineSide &engines() { return *delegate->engineSide(); }
 
-    // The DV transport as the play and pause buttons drive it.
-    void pause() {
-        gDVFmtPlaybackKeepRunning = 0;
-        d().setIsPlaybackNow(false);
-        gDVFmtPlaybackIsPauseNow = 1;
-    }
-    void play() {
-        gDVFmtPlaybackKeepRunning = 1;
-        d().setIsPlaybackNow(true);
-        gDVFmtPlaybackIsPauseNow = 0;
-    }
+    void pause() { d().pauseActionBtn->click(); }
+    void play() { d().playActionBtn->click(); }
     // Waits, without serving the GUI thread, until the engine has delivered nothing for a while.
     bool waitForEngineToHold() {
         uint64_t seen = engines().picturesDelivered();
