@@ -415,11 +415,13 @@ void AVCFormatPlayback::updateUIWithInfo(const HEADER_AVC *header, int code) {
 void AVCFormatPlayback::endOfFile(uint8_t triState, bool stopParser) {
     EngineDelegate *delegate = appDelg_;
     if (!delegate) return;
-    post([delegate] { delegate->setAVCFmtProcessingInfoAtEndOfProcessing(); });
     delegate->setEnAVCFmtPlaybackStatus(kAVCFmtPlaybackStop);
     // The parser halts and goes back to the first frame (a stop from inside its callback).
     if (stopParser) doPlaybackAction(kAVCFmtPlaybackStop);
     delegate->setPlaybackTriState(triState);
+    // Posted last: whoever handles the notice finds the status, the tri-state and the halted
+    // parser of this end, and a play it starts is not undone by the stop above.
+    post([delegate] { delegate->setAVCFmtProcessingInfoAtEndOfProcessing(); });
 }
 
 void AVCFormatPlayback::sendChannelTitles(const HEADER_AVC *header) {

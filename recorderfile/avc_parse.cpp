@@ -66,7 +66,10 @@ struct AVC_PARSE {
 
     std::atomic<int> running{1};
     std::atomic<int> paused{0};
+    // While paused: records the reader may still finish before it stops.
     std::atomic<int> stepPending{0};
+    // Under the gate lock: the reader is on a record that will end with a gate check.
+    bool inRecord = false;
     std::atomic<long> passes{0};
 
     char *frameBuffer = nullptr;
@@ -152,10 +155,19 @@ void moveToFirstFrame(AVC_PARSE *p) {
 // moved it since it read (a seek or a play that it must not undo).
 void haltUnlessMoved(AVC_PARSE *p, unsigned seqAtRead) {
     Locked lock(p->gateLock);
+    p->inRecord = false;
     if (p->moveSeq.load() == seqAtRead) {
         event_nonsignal(p->run);
         p->running = 0;
     }
+}
+
+// Under the gate lock, while paused: one more record, then a stop again. A record the reader
+// is still on uses up what was allowed before, so this one is added after it: a step or seek
+// asked for just then is not lost.
+void allowOneMoreRecord(AVC_PARSE *p) {
+    p->stepPending = p->inRecord ? p->stepPending + 1 : 1;
+    event_signal(p->gate);
 }
 
 // Wait for any of the two events; true when the second one was set. The quit
@@ -172,6 +184,10 @@ void *readerMain(void *arg) {
     const unsigned char version = p->header.mainHeader.main.byVersion;
     for (;;) {
         if (!waitFor(p, p->run)) return nullptr;
+        {
+            Locked lock(p->gateLock);
+            p->inRecord = true;
+        }
         const int status = readStatus(p);
         const bool backwards = isRewind(status) || status == AVC_STATUS_STEP_BACK;
 
@@ -256,10 +272,8 @@ void *readerMain(void *arg) {
 
         {
             Locked lock(p->gateLock);
-            if (p->stepPending) {
-                p->stepPending = 0;
-                event_nonsignal(p->gate);
-            }
+            p->inRecord = false;
+            if (p->stepPending > 0 && --p->stepPending == 0) event_nonsignal(p->gate);
         }
         p->passes.fetch_add(1);
         if (!waitFor(p, p->gate)) return nullptr;
@@ -453,8 +467,7 @@ extern "C" int avc_playback_progress(int handle, int percent) {
     p->running = 1;
     if (p->paused) {
         // One frame from the new place is shown, then the reader stops again.
-        p->stepPending = 1;
-        event_signal(p->gate);
+        allowOneMoreRecord(p.get());
     }
     event_signal(p->run);
     return 0;
@@ -534,10 +547,7 @@ extern "C" void avc_playback_status(int handle, int action) {
     case AVC_ACTION_STEP_BACK: {
         setStatus(action);
         Locked lock(p->gateLock);
-        if (p->paused) {
-            p->stepPending = 1;
-            event_signal(p->gate);
-        }
+        if (p->paused) allowOneMoreRecord(p.get());
         break;
     }
     default:

@@ -140,12 +140,8 @@ TEST_F(AVCEngine, FastForwardAndRewindPaceByStatus) {
     // Rewind from the end: key frames backwards, 200 ms apart at 1x and 12.5 ms at 16x, ending
     // at the first frame with tri-state 255.
     for (const auto &r : {std::pair<int, double>{5, 200}, {9, 12.5}}) {
-        ASSERT_TRUE(start(rec.path));
-        engine.doPlaybackAction(kAVCFmtPlaybackPause);
-        ASSERT_TRUE(waitFor([&] { return delegate.videoCount() > 0; }));
-        settle();
-        ASSERT_EQ(engine.changePlaybackProgress(100), 0);
-        settle();
+        ASSERT_TRUE(startPaused(rec.path));
+        ASSERT_EQ(seekPaused(100), 0);
         const size_t from = delegate.videoCount();
         const int ends = delegate.avcEndNotices;
         act(r.first);
@@ -166,9 +162,7 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
     const auto rec = make("seek.avc", {"--duration", "2", "--gop", "10", "--audio-mask", "0"});
     const auto ref = frameMd5(dir.file("seek.avc.es") + "/video-ch0.h264", kRgbaFilter);
     ASSERT_EQ(ref.size(), 50u);
-    ASSERT_TRUE(start(rec.path));
-    engine.doPlaybackAction(kAVCFmtPlaybackPause);
-    settle();
+    ASSERT_TRUE(startPaused(rec.path));
 
     // Paused: a seek shows its landing key frame, a step back the key frame before it, and
     // steps forward read one record each, showing key frames only.
@@ -180,19 +174,16 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
         engine.doPlaybackAction(action);
         ASSERT_TRUE(waitFor([&] { return avc_parse_passes(engine.fdAVCFile()) > passes; }));
     };
-    ASSERT_EQ(engine.changePlaybackProgress(30), 0); // frame 15: key frame 10
-    settle();
+    ASSERT_EQ(seekPaused(30), 0); // frame 15: key frame 10
     step(kAVCFmtPlaybackStepBack);
     for (int i = 0; i < 10; ++i)
         step(kAVCFmtPlaybackStepForward);
-    settle();
     auto idx = frameIndexes(rec, seen.size());
     EXPECT_EQ(idx, (std::vector<int>{10, 0, 10}));
 
     // A seek lands on a key frame; every picture from there on equals ffmpeg's, none lost.
     const size_t from = delegate.videoCount();
-    EXPECT_EQ(engine.changePlaybackProgress(50), 0);
-    settle();
+    EXPECT_EQ(seekPaused(50), 0);
     act(kAVCFmtPlaybackFastForward4x);
     engine.doPlaybackAction(kAVCFmtPlaybackPause); // resume
     ASSERT_TRUE(waitEnd());
@@ -213,6 +204,38 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
     act(kAVCFmtPlaybackPlay);
     ASSERT_TRUE(waitFor([&] { return delegate.videoCount() > replay; }));
     EXPECT_EQ(frameIndexes(rec, replay).front(), 0);
+}
+
+// The end notice reaches the main thread after the end it announces: the stop status, the
+// tri-state and the halted reader are in place, so a play started on it is not undone. A
+// delegate slow to take the stop status holds the reader between the two.
+TEST_F(AVCEngine, EndNoticeFollowsTheEndItAnnounces) {
+    const auto rec = make("end.avc", {"--frames", "10", "--gop", "5", "--audio-mask", "0"});
+    std::mutex mutex;
+    std::vector<std::pair<int, int>> atNotice; // tri-state and status as each notice ran
+    delegate.onAVCStatus = [](int status) {
+        if (status == kAVCFmtPlaybackStop) std::this_thread::sleep_for(50ms);
+    };
+    delegate.onAVCEnd = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        atNotice.emplace_back(delegate.triState.load(), delegate.avcStatus.load());
+    };
+    ASSERT_TRUE(start(rec.path, kAVCFmtPlaybackFastForward4x));
+    engine.doPlaybackAction(kAVCFmtPlaybackFastForward4x);
+    ASSERT_TRUE(waitEnd());
+    const size_t first = delegate.videoCount();
+    ASSERT_EQ(first, 10u);
+    act(kAVCFmtPlaybackPlay);
+    ASSERT_TRUE(waitEnd(2)) << "the play after the end was undone";
+    EXPECT_EQ(delegate.videoCount(), 2 * first);
+    EXPECT_EQ(frameIndexes(rec, first).front(), 0);
+    engine.closeAVCFileAndStopParser();
+    poster.drain();
+    delegate.onAVCEnd = nullptr;
+    delegate.onAVCStatus = nullptr;
+    std::lock_guard<std::mutex> lock(mutex);
+    const std::pair<int, int> end{kPlaybackTriStateAtEnd, kAVCFmtPlaybackStop};
+    EXPECT_EQ(atNotice, (std::vector<std::pair<int, int>>{end, end}));
 }
 
 TEST_F(AVCEngine, DamagedRecordingsEndAndTruncatedOnesPlayAgain) {

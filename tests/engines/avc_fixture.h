@@ -11,6 +11,7 @@
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
 #include "headless_delegate.h"
+#include "recorderfile/avc_parse.h"
 #include "stream_clips.h"
 
 namespace enginetest {
@@ -25,6 +26,13 @@ class AVCEngineFixture : public ::testing::Test {
         engine.setPImageWidthFromStream(&streamW);
         engine.setPImageHeightFromStream(&streamH);
         engine.setHandleOfImageRectFromStream();
+        // Pauses from inside a picture's hand-off: the reader stops right after that record.
+        delegate.onVideo = [this](const VideoEvent &) {
+            const int fd = engine.fdAVCFile();
+            if (fd == 0 || !pauseOnPicture_.exchange(false)) return;
+            pausedAtPass_ = avc_parse_passes(fd); // this record's pass is still to come
+            engine.doPlaybackAction(kAVCFmtPlaybackPause);
+        };
     }
     void TearDown() override {
         engine.closeAVCFileAndStopParser();
@@ -60,13 +68,23 @@ class AVCEngineFixture : public ::testing::Test {
     bool waitEnd(int notices = 1) {
         return waitFor([&] { return delegate.avcEndNotices >= notices; });
     }
-    // Waits until no frame has arrived for a while (a paused or halted reader).
-    void settle() {
-        size_t n = delegate.videoCount();
-        do {
-            n = delegate.videoCount();
-            std::this_thread::sleep_for(150ms);
-        } while (delegate.videoCount() != n);
+    // Starts at 1x and pauses on a picture; true once the reader has stopped after it.
+    bool startPaused(const std::string &path) {
+        pausedAtPass_ = -1;
+        pauseOnPicture_ = true;
+        if (!start(path)) return false;
+        return waitFor([&] {
+            const long at = pausedAtPass_.load();
+            return at >= 0 && avc_parse_passes(engine.fdAVCFile()) > at;
+        });
+    }
+    // Seeks while paused and waits until the reader has handled the landing record and
+    // stopped again; the seek's result, or -2 when the reader did not get there in time.
+    int seekPaused(int percent) {
+        const long passes = avc_parse_passes(engine.fdAVCFile());
+        const int result = engine.changePlaybackProgress(percent);
+        if (result == 0 && !waitFor([&] { return avc_parse_passes(engine.fdAVCFile()) > passes; })) return -2;
+        return result;
     }
     // Frame index within its channel of each delivered video frame, found by its bytes.
     std::vector<int> frameIndexes(const mkrec::Recording &r, size_t from = 0) {
@@ -101,6 +119,8 @@ class AVCEngineFixture : public ::testing::Test {
     QueuePoster poster;
     std::atomic<int> streamW{0}, streamH{0};
     AVCFormatPlayback engine;
+    std::atomic<bool> pauseOnPicture_{false};
+    std::atomic<long> pausedAtPass_{-1};
 };
 
 

@@ -115,6 +115,11 @@ class HeadlessDelegate : public EngineDelegate {
     std::function<void(const VideoEvent &)> onVideo;
     // Called on the parser thread by setDVFmtProcessingInfoAtEndOfProcessing.
     std::function<void()> onDVEnd;
+    // Called on the stand-in main thread by setAVCFmtProcessingInfoAtEndOfProcessing, before
+    // the notice is counted.
+    std::function<void()> onAVCEnd;
+    // Called by setEnAVCFmtPlaybackStatus before the status is stored (a slow delegate).
+    std::function<void(int)> onAVCStatus;
 
     // ---- Records ----
     mutable std::mutex mutex;
@@ -217,9 +222,15 @@ class HeadlessDelegate : public EngineDelegate {
         ++dvEndNotices;
         if (onDVEnd) onDVEnd();
     }
-    void setAVCFmtProcessingInfoAtEndOfProcessing() override { ++avcEndNotices; }
+    void setAVCFmtProcessingInfoAtEndOfProcessing() override {
+        if (onAVCEnd) onAVCEnd();
+        ++avcEndNotices;
+    }
     int enAVCFmtPlaybackStatus() override { return avcStatus; }
-    void setEnAVCFmtPlaybackStatus(int status) override { avcStatus = status; }
+    void setEnAVCFmtPlaybackStatus(int status) override {
+        if (onAVCStatus) onAVCStatus(status);
+        avcStatus = status;
+    }
     void setPlaybackTriState(uint8_t state) override { triState = state; }
     void setDevChannelTitle(const char *t) override {
         std::lock_guard<std::mutex> lock(mutex);

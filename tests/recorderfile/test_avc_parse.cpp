@@ -459,6 +459,28 @@ TEST(AvcParserControl, StepsForwardOverAudioAndBackByKeyFrames) {
     EXPECT_EQ(back[2].md5, m.units[0].esMd5); // the frame last read comes with it
 }
 
+// What is asked for while the reader is still on a record comes after that record, not in
+// its place: a pause and a seek from inside frame 5's callback show frame 5 and then the
+// seek's key frame 41; steps back asked from inside the callbacks of 41 and 21 each take one.
+TEST(AvcParserControl, StepsAndSeeksAskedDuringARecordAreNotLost) {
+    mkrec::TempDir dir;
+    const mkrec::Recording r = makeRec(dir, "a.avc", kStandard);
+    Session s([](Session &self, const Event &e) {
+        if (!e.isFrame() || self.frames().size() > 8) return;
+        if (e.frameNo == 5) {
+            self.status(AVC_ACTION_PAUSE);
+            EXPECT_EQ(self.seek(70), 0);
+        } else if (e.frameNo == 41 || e.frameNo == 21) {
+            self.status(AVC_ACTION_STEP_BACK);
+        }
+    });
+    ASSERT_NE(s.open(r.path), 0);
+    ASSERT_TRUE(s.waitPasses(7)) << "a record's allowance went to the one before it";
+    settle();
+    EXPECT_EQ(parsetest::numbers(s.frames()), (std::vector<long>{1, 2, 3, 4, 5, 41, 21, 1}));
+    EXPECT_EQ(s.passes(), 8);
+}
+
 TEST(AvcParserControl, FastForwardDeliversEveryFrameUpTo4xAndKeyFramesAbove) {
     mkrec::TempDir dir;
     const mkrec::Recording r = makeRec(dir, "a.avc", kStandard);
