@@ -13,6 +13,7 @@
 // window is posted to the GUI thread.
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QPixmap>
 #include <QRect>
@@ -27,7 +28,9 @@
 #include <optional>
 #include <string>
 
+#include "app/colour/colour_image_filter.h"
 #include "app/logic/video_pane_layout.h"
+#include "app/snapshot/snapshot_taker.h"
 #include "recorderfile/recorder_time.h"
 
 class ANAVIFrameBuilder;
@@ -257,6 +260,32 @@ class VistrelAppDelegate : public QObject {
     int iImageWidthFromStream() const { return iImageWidthFromStream_.load(); }
     int iImageHeightFromStream() const { return iImageHeightFromStream_.load(); }
 
+    // ---- Snapshots, colour and settings panels (VistrelAppDelegatePanels.cpp) ----
+
+    void showConfigSettingPanel();
+    void showColorSettingPanel();
+    // The snapshot button: the next picture of the shown channel is saved.
+    void snapshotAction();
+    bool saveSnapshotImageFlag() const { return snapshotTaker.pending(); }
+    void setSaveSnapshotImageFlag(bool pending) { pending ? snapshotTaker.request() : snapshotTaker.cancel(); }
+    // At every playback start: drops a pending snapshot; the open file's snapshot folder.
+    void setSnapshotFileLocation();
+    // The picture path, GUI thread, for every picture of the shown channel before any colour
+    // adjustment: saves it when a snapshot is pending. Returns the path written or "".
+    QString saveSnapshotImage(const QImage &picture);
+    // The picture path, GUI thread, for every picture of tile `tileIndex` (channel - 1): the
+    // picture to show, adjusted with the tiles' colour controls (the picture itself when they
+    // change nothing). While the colour panel is open the controls follow its values.
+    QImage colourFilteredPicture(int tileIndex, const QImage &picture);
+    // The tiles take the colour panel's current values.
+    void applyColorFilterToImageView(const QImage &picture);
+    // With the colour panel open and nothing playing, the shown pictures are adjusted again.
+    void windowDidUpdate();
+
+    SnapshotTaker snapshotTaker;
+    // The colour controls the tiles hold.
+    ColourFilter colorFilter;
+
     // ---- Windows, views and controls (GUI thread only) ----
 
     MainWindow *window = nullptr;
@@ -380,7 +409,6 @@ class VistrelAppDelegate : public QObject {
     APP_SHARED_STATE(bool, isIndependentFlag, setIsIndependentFlag, false)
     APP_SHARED_STATE(bool, isPlaybackNow, setIsPlaybackNow, false)
     APP_SHARED_STATE(bool, playbackIsActivated, setPlaybackIsActivated, false)
-    APP_SHARED_STATE(bool, saveSnapshotImageFlag, setSaveSnapshotImageFlag, false)
     APP_SHARED_STATE(bool, isContainAudioData, setIsContainAudioData, false)
     APP_SHARED_STATE(bool, audioDisabledWhileAVIConversion, setAudioDisabledWhileAVIConversion, false)
     // 2 forces a new layout.

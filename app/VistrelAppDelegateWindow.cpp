@@ -147,10 +147,6 @@ void VistrelAppDelegate::initChannelSelectionPanel() {
     if (channelSelectionPanel) channelSelectionPanel->setContentBorderThickness(23.0, Qt::BottomEdge);
 }
 
-void VistrelAppDelegate::initColorSettingPanel() { colorSettingPanel = std::make_unique<ColorSettingPanel>(); }
-
-void VistrelAppDelegate::initConfigSettingPanel() { configSettingPanel = std::make_unique<ConfigSettingPanel>(); }
-
 void VistrelAppDelegate::initCustomizedProgressSlider() {
     const qreal knobHeight = imageNamed(QString::fromLatin1(kKnobImageName)).height();
 

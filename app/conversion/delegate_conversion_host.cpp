@@ -4,9 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QDir>
-#include <QSettings>
-#include <QStandardPaths>
+#include <QLineEdit>
 
 #include "app/ColorSettingPanel.h"
 #include "app/ConfigSettingPanel.h"
@@ -38,17 +36,14 @@ RecorderFileKind kindOf(const QString &extension) {
 } // namespace
 
 ConversionSettings DelegateConversionHost::conversionSettings() {
-    // The AVI folder and the audio switch as the settings panel stored them; the frame rate
-    // field starts empty (30 per second).
-    QSettings stored;
+    // The settings panel's controls are the live settings, open or not.
     ConversionSettings s;
-    s.aviFolder = stored.value(QStringLiteral("keyFilePathFieldStringValue")).toString();
-    if (s.aviFolder.isEmpty()) {
-        QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        if (documents.isEmpty()) documents = QDir::homePath();
-        s.aviFolder = documents + QStringLiteral("/Vistrel/AVI/");
+    if (const ConfigSettingPanel *panel = d_.configSettingPanel.get()) {
+        s.aviFolder = panel->filePathField()->text();
+        s.frameRateText = panel->frameRateField()->text();
+        s.frameRate = panel->frameRate();
+        s.audioDisabled = panel->audioDisabledWhileAVIConversion();
     }
-    s.audioDisabled = stored.value(QStringLiteral("keyAVIConversionAudioDisabled")).toInt() != 0;
     return s;
 }
 

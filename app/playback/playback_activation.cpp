@@ -32,6 +32,7 @@ void PlaybackActivation::activateFilePlayback() {
     app_.setPlayerState(0);
     app_.setPrevVideoPaneCutState(2);
     resetPlaybackHandle();
+    app_.setSnapshotFileLocation();
     setFilePlaybackStartingUI();
     app_.setEnAVCFmtPlaybackStatus(kAVCFmtPlaybackPlay);
 

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include "app/ColorSettingPanel.h"
 #include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/CustomizedView.h"
@@ -18,6 +19,7 @@
 
 namespace {
 constexpr int kChannels = 16;
+constexpr int kPlayerStateConverting = 1;
 constexpr qreal kTextSize = 15.0;
 const QRectF kTitleFrame(6.0, 0.0, 150.0, 30.0);
 
@@ -47,6 +49,8 @@ void VideoPane::initVideoPane() {
         app_.videoView[i] = tile;
         OsdTextLayer *title = makeTextLayer(Qt::AlignLeft, Qt::white, tile);
         app_.videoViewTitle[i] = title;
+        // The colour panel recolours the titles.
+        if (app_.colorSettingPanel) app_.colorSettingPanel->deliverVideoViewTitle(title, i);
         tile->setBorderColor(Qt::white);
         tile->setBorderWidth(1.25);
         tile->setChannelID(i + 1);
@@ -229,8 +233,14 @@ void VideoPane::setDVFmtVideoModeString() {
 
 void VideoPane::showPicture(int channel, const QImage &picture) {
     if (channel < 0 || channel >= kChannels) return;
-    // Here a colour filter and a pending snapshot take the picture on its way to the tile.
-    if (CustomizedVideoView *tile = app_.videoView[channel]) tile->setContents(picture);
+    // A pending snapshot takes the shown channel's picture as the engine made it, before the
+    // colour controls; a conversion takes none.
+    if (app_.playerState() != kPlayerStateConverting && app_.videoPaneCutState() == 0 &&
+        channel + 1 == app_.iCurrentSelectedVideoCH())
+        app_.saveSnapshotImage(picture);
+    // The colour controls make a new image: the engine's picture is never written.
+    if (CustomizedVideoView *tile = app_.videoView[channel])
+        tile->setContents(app_.colourFilteredPicture(channel, picture));
 }
 
 void VideoPane::setChannelTitles(const std::array<std::optional<QString>, 16> &titles) {
@@ -248,6 +258,7 @@ void VideoPane::setOnScreenTextVisible(bool visible) {
 void VideoPane::clearPictures() {
     for (CustomizedVideoView *tile : app_.videoView)
         if (tile) tile->setContents(QImage());
+    app_.colorFilter.clearTilePictures();
 }
 
 void VideoPane::setOnScreenServerTime(const QString &text) {

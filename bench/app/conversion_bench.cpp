@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 
@@ -26,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/ConfigSettingPanel.h"
 #include "app/VistrelAppDelegate.h"
 #include "app/alerts.h"
 #include "app/channel_selection_panel.h"
@@ -65,10 +67,9 @@ struct Converted {
 // Converts `path` (channel `channel` when the panel asks) into `folder` through the application.
 Converted convert(const std::string &path, const std::string &folder, int channel) {
     Converted c;
-    QSettings().setValue(QStringLiteral("keyFilePathFieldStringValue"), QString::fromStdString(folder));
-    QSettings().sync();
     auto d = std::make_unique<VistrelAppDelegate>();
     d->applicationDidFinishLaunching();
+    d->configSettingPanel->filePathField()->setText(QString::fromStdString(folder));
     AnsweringSheets sheets;
     AVIConversion *conversion = d->aviConversion();
     AlertPresenter *previous = setAlertPresenter(&sheets);

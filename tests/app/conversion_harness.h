@@ -9,7 +9,9 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSettings>
 
 #include <map>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ConfigSettingPanel.h"
 #include "app/VistrelAppDelegate.h"
 #include "app/alerts.h"
 #include "app/channel_selection_panel.h"
@@ -68,7 +71,7 @@ struct Rig {
     // realSheets: the window shows its sheets (default: the test answers them).
     explicit Rig(bool realSheets = false) {
         testApp();
-        // The settings panel's values live in a store of this rig's own.
+        // The settings the panel loads and stores live in a store of this rig's own.
         QCoreApplication::setOrganizationName(QStringLiteral("vistrel-tests"));
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(settingsDir.path()));
         QSettings().clear();
@@ -93,12 +96,13 @@ struct Rig {
         delegate.reset();
         setAlertPresenter(previousSheets);
     }
-    // The settings panel's AVI folder and audio switch.
-    void setSettings(const std::string &aviFolder, bool audioOff = false) {
-        QSettings s;
-        s.setValue(QStringLiteral("keyFilePathFieldStringValue"), QString::fromStdString(aviFolder));
-        s.setValue(QStringLiteral("keyAVIConversionAudioDisabled"), audioOff ? 1 : 0);
-        s.sync();
+    // The settings panel's AVI folder, frame rate field and audio switch.
+    void setSettings(const std::string &aviFolder, bool audioOff = false, const QString &frameRate = "30") {
+        ConfigSettingPanel *panel = delegate->configSettingPanel.get();
+        ASSERT_NE(panel, nullptr);
+        panel->filePathField()->setText(QString::fromStdString(aviFolder));
+        panel->frameRateField()->setText(frameRate);
+        panel->audioDisabledCheckBtnForAVIConversion()->setChecked(audioOff);
     }
     int state() const { return delegate->playerState(); }
     // An engine was started for the conversion.

@@ -212,9 +212,10 @@ TEST(ConversionQuit, LeavesACompleteFileOrNone) {
     const std::string avi = dir.file("long.avi");
     {
         Rig rig;
-        rig.setSettings(dir.path());
+        rig.setSettings(dir.path(), false, "25");
         rig.conversion->openPlaybackFileAndConvertToAVI();
         ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
+        EXPECT_EQ(rig.delegate->aviFrameRateLabel->text(), QString("FPS:25.00"));
         ASSERT_TRUE(serveEventsUntil([&] {
             std::lock_guard<std::mutex> lock(rig.mutex);
             return rig.delivered.video.size() > 30;

@@ -1,0 +1,107 @@
+#include "app/panel_fold.h"
+
+#include <QPointer>
+#include <QPropertyAnimation>
+#include <QSequentialAnimationGroup>
+#include <QWidget>
+
+#include <atomic>
+
+namespace {
+std::atomic<int> gStepDuration{150};
+constexpr int kStripWidth = 6;
+const char kRunningFold[] = "panelFoldAnimation";
+const char kFullSize[] = "panelFullSize";
+
+// The panel's full size: its size when it first unfolds or folds (the panels are not
+// resizable), kept so that a fold or unfold part-way, or a late report of a folded frame,
+// never changes it.
+QSize fullSizeOf(QWidget *panel) {
+    const QVariant stored = panel->property(kFullSize);
+    return stored.isValid() ? stored.toSize() : panel->size();
+}
+
+void stopRunningFold(QWidget *panel) {
+    auto *running = panel->property(kRunningFold).value<QObject *>();
+    if (running) {
+        running->setProperty("cancelled", true);
+        delete running;
+    }
+    panel->setProperty(kRunningFold, QVariant());
+}
+
+// Anchor: bottom edge on the main window's bottom edge, centred across it.
+QRect frameAt(const QRect &main, const QSize &full, int width, int height) {
+    const int x0 = main.x() + (main.width() - full.width()) / 2;
+    const int bottom = main.y() + main.height();
+    return QRect(x0, bottom - height, width, height);
+}
+
+// Runs the steps from the panel's current geometry; without animations only `done` runs.
+void run(QWidget *panel, const std::vector<QRect> &steps, std::function<void()> done) {
+    stopRunningFold(panel);
+    if (gStepDuration.load() <= 0) {
+        if (done) done();
+        return;
+    }
+    auto *group = new QSequentialAnimationGroup(panel);
+    for (const QRect &step : steps) {
+        auto *animation = new QPropertyAnimation(panel, "geometry", group);
+        animation->setDuration(gStepDuration.load());
+        animation->setEndValue(step);
+        group->addAnimation(animation);
+    }
+    panel->setProperty(kRunningFold, QVariant::fromValue<QObject *>(group));
+    QPointer<QWidget> guard(panel);
+    QPointer<QSequentialAnimationGroup> self(group);
+    // Queued: the group reports its end before its last step has set its last frame.
+    auto finish = [guard, self, done] {
+        if (!self || self->property("cancelled").toBool()) return;
+        if (guard) guard->setProperty(kRunningFold, QVariant());
+        self->deleteLater();
+        if (done) done();
+    };
+    QObject::connect(group, &QAbstractAnimation::finished, panel, finish, Qt::QueuedConnection);
+    group->start();
+}
+} // namespace
+
+void setPanelFoldStepDuration(int milliseconds) { gStepDuration.store(milliseconds); }
+int panelFoldStepDuration() { return gStepDuration.load(); }
+
+void unfoldPanel(QWidget *panel, const QWidget *mainWindow) {
+    if (!panel) return;
+    const QSize full = fullSizeOf(panel);
+    panel->setProperty(kFullSize, full);
+    const QRect main = mainWindow ? mainWindow->frameGeometry() : QRect(panel->pos(), full);
+    stopRunningFold(panel);
+    const QRect strip = frameAt(main, full, kStripWidth, full.height());
+    const QRect whole = frameAt(main, full, full.width(), full.height());
+    // A window cannot be 0 x 0: an animated unfold starts from one pixel; without animation
+    // the panel appears at its full frame.
+    panel->setGeometry(gStepDuration.load() > 0 ? frameAt(main, full, 1, 1) : whole);
+    panel->show();
+    panel->raise();
+    panel->activateWindow();
+    run(panel, {strip, whole}, {});
+}
+
+void foldPanel(QWidget *panel, QWidget *mainWindow, std::function<void()> done) {
+    if (!panel) return;
+    const QSize full = fullSizeOf(panel);
+    panel->setProperty(kFullSize, full);
+    const QRect main = mainWindow ? mainWindow->frameGeometry() : panel->frameGeometry();
+    QPointer<QWidget> guard(panel);
+    QPointer<QWidget> mainGuard(mainWindow);
+    run(panel, {frameAt(main, full, kStripWidth, full.height()), frameAt(main, full, 1, 1)},
+        [guard, mainGuard, main, full, done] {
+            if (guard) {
+                guard->hide();
+                // The next unfold takes the full size from here too: the window system may still
+                // report the last folded frame after this.
+                guard->setGeometry(frameAt(main, full, full.width(), full.height()));
+            }
+            if (mainGuard) mainGuard->activateWindow();
+            if (done) done();
+        });
+}

@@ -1,0 +1,34 @@
+#include "app/settings/user_settings.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+#include "app/logic/settings_defaults.h"
+
+namespace sd = settings_defaults;
+
+QString documentsFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return documents.isEmpty() ? QDir::homePath() : documents;
+}
+
+namespace {
+std::optional<QString> stored(QSettings &settings, const char *key) {
+    const QVariant value = settings.value(QString::fromLatin1(key));
+    if (!value.isValid()) return std::nullopt;
+    return value.toString();
+}
+} // namespace
+
+StoredConfigSettings readConfigSettings(QSettings &settings) {
+    return {stored(settings, sd::kKeyFilePathFieldStringValue), stored(settings, sd::kKeySnapshotFilePathFieldStringValue),
+            stored(settings, sd::kKeyAVIConversionAudioDisabled)};
+}
+
+void writeConfigSettings(QSettings &settings, const QString &aviFolder, const QString &snapshotFolder,
+                         int audioDisabledState) {
+    settings.setValue(QString::fromLatin1(sd::kKeyAVIConversionAudioDisabled), audioDisabledState);
+    settings.setValue(QString::fromLatin1(sd::kKeyFilePathFieldStringValue), aviFolder);
+    settings.setValue(QString::fromLatin1(sd::kKeySnapshotFilePathFieldStringValue), snapshotFolder);
+    settings.sync();
+}

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The colour panel and then the settings panel open over a 4-channel grid that plays, under a
+# virtual X server. Keeps one screenshot per panel in OUTDIR and fails unless the panel's area
+# is not flat, the grid beside it moves between two grabs, and, with the colour panel's
+# saturation at 0, the first tile is grey.
+#   panels_screenshots.sh DRIVER MKREC OUTDIR
+set -uo pipefail
+driver=$1
+mkrec=$2
+outdir=$3
+mkdir -p "$outdir"
+
+for tool in xvfb-run ffmpeg; do
+  command -v "$tool" > /dev/null || { echo "screenshots: $tool is missing"; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+"$mkrec" --out "$work/grid.dv5" --kind dv5-nvr --size 352x288 --video-mask 0xf --audio-mask 0 \
+  --duration 30 > "$work/mkrec.log" 2>&1 || { cat "$work/mkrec.log"; exit 1; }
+
+inner="$work/inner.sh"
+cat > "$inner" <<'INNER'
+#!/usr/bin/env bash
+# Inside the virtual display: start the driver, grab twice (a second apart) whenever it says a
+# panel is ready, then tell it the grab is done.
+driver=$1; file=$2; work=$3
+"$driver" "$file" "$work" < /dev/null > "$work/driver.log" 2>&1 &
+pid=$!
+grab() { ffmpeg -nostdin -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$1"; }
+status=0
+for name in colour settings; do
+  for _ in $(seq 1 300); do
+    [ -e "$work/$name.ready" ] && break
+    kill -0 "$pid" 2> /dev/null || break
+    sleep 0.1
+  done
+  [ -e "$work/$name.ready" ] || { echo "screenshots: the driver never showed the $name panel"; cat "$work/driver.log"; status=1; break; }
+  grab "$work/$name.png" && sleep 1 && grab "$work/$name-later.png" || status=1
+  touch "$work/$name.grabbed"
+done
+for _ in $(seq 1 50); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done
+kill -9 "$pid" 2> /dev/null
+wait "$pid" 2> /dev/null
+exit $status
+INNER
+chmod +x "$inner"
+
+# stats FILE CROP KEY: the first value of KEY (e.g. YMIN) that signalstats gives for the crop.
+stat_of() {
+  ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$2,signalstats,metadata=print:file=-" -f null - 2>&1 \
+    | sed -n "s/.*lavfi.signalstats.$3=\([0-9.]*\).*/\1/p" | head -1
+}
+luma_range() {
+  local lo hi
+  lo=$(stat_of "$1" "$2" YMIN); hi=$(stat_of "$1" "$2" YMAX)
+  [ -n "$lo" ] && [ -n "$hi" ] || { echo 0; return; }
+  echo $(( ${hi%.*} - ${lo%.*} ))
+}
+crop_md5() { ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$2" -f md5 - 2>/dev/null; }
+crop_of() { read -r x y w h; echo "crop=$w:$h:$x:$y"; } # from "x y w h"
+
+# Settings of its own: the user's stored settings are neither read nor changed.
+XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR=$(mktemp -d -p "$work") QT_QPA_PLATFORM=xcb \
+  timeout 120 xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1024x768x24" \
+  "$inner" "$driver" "$work/grid.dv5" "$work" < /dev/null || { echo "screenshots: no screenshots"; exit 1; }
+
+status=0
+for name in colour settings; do
+  shot="$outdir/panel-$name.png"
+  cp "$work/$name.png" "$shot"
+  panel=$(sed -n 1p "$work/$name.geometry" | crop_of)
+  # The tile's lower half, below its title.
+  tile=$(sed -n 2p "$work/$name.geometry" | { read -r x y w h; echo "$x $((y + h / 2)) $w $((h / 2 - 2))"; } | crop_of)
+  range=$(luma_range "$shot" "$panel")
+  if [ "$range" -lt 64 ]; then
+    echo "screenshots: $name: the panel's area is flat (luma range $range)"; status=1; continue
+  fi
+  if [ "$(crop_md5 "$shot" "$tile")" = "$(crop_md5 "$work/$name-later.png" "$tile")" ]; then
+    echo "screenshots: $name: the grid did not move between two grabs"; status=1; continue
+  fi
+  satmax=$(stat_of "$shot" "$tile" SATMAX)
+  if [ "$name" = colour ] && [ "${satmax%.*}" -gt 2 ]; then
+    echo "screenshots: colour: the first tile is not grey (saturation up to $satmax)"; status=1; continue
+  fi
+  echo "screenshots: $shot (panel luma range $range, grid moving, tile saturation up to $satmax)"
+done
+exit $status
