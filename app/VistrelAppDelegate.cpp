@@ -18,6 +18,8 @@
 #include "app/controls/CustomizedProgressSlider.h"
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/conversion/avi_conversion.h"
+#include "app/conversion/delegate_conversion_host.h"
 #include "app/engine_side/engine_side.h"
 #include "app/engine_side/engine_transport_target.h"
 #include "app/file_intake/file_intake.h"
@@ -44,6 +46,7 @@ VistrelAppDelegate::VistrelAppDelegate() {
     fileIntake_ = std::make_unique<FileIntake>(*this);
     playbackActivation_ = std::make_unique<PlaybackActivation>(*this);
     loadInterfaceDocuments();
+    initAVIConversion();
     connectActions();
     initTransportControls();
 }
@@ -95,6 +98,8 @@ void VistrelAppDelegate::loadInterfaceDocuments() {
 }
 
 VistrelAppDelegate::~VistrelAppDelegate() {
+    // A conversion that runs is finished into a complete file before anything stops.
+    if (aviConversion_) aviConversion_->applicationWillTerminate();
     // The engines go first: their threads call back into the delegate, its views and its
     // builder, so every one of them has ended before any of those is released.
     resetPlaybackHandle();
@@ -120,6 +125,7 @@ VistrelAppDelegate::~VistrelAppDelegate() {
     snapshotSavedFilePath.clear();
     releaseNSImageIcon();
     releaseFilePathObject();
+    aviConversion_.reset();
     // The window takes its views and the channel-selection panel with it.
     delete window;
     window = nullptr;
@@ -181,17 +187,16 @@ void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
     cell->setSpinning(false);
     aviConvertingIndicator->setCell(std::move(cell));
     aviConvertingIndicator->setVisible(false);
+    if (aviConversion_) aviConversion_->initAVIConvertingFakeIndicator();
 }
 
 void VistrelAppDelegate::initFileWrapper() {
-    try {
-        aviFrameBuilder_.reset(new ANAVIFrameBuilder());
-    } catch (const std::bad_alloc &) {
-        player_log("Cannot create the AVI builder\n");
-    }
+    if (aviConversion_) aviConversion_->initFileWrapper();
 }
 
-void VistrelAppDelegate::releaseFileWrapper() { aviFrameBuilder_.reset(); }
+void VistrelAppDelegate::releaseFileWrapper() {
+    if (aviConversion_) aviConversion_->releaseFileWrapper();
+}
 
 // ---- Files, activation and the pane: forwards to the feature classes ------------------------
 
@@ -254,9 +259,7 @@ void VistrelAppDelegate::upadatePlaybackServerTime(const QString &time) {
 
 void VistrelAppDelegate::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress) {
     setDVFmtVideoModeString();
-    if (serverTimeLabel) serverTimeLabel->setText(time);
-    const int percent = std::isfinite(progress) ? static_cast<int>(progress) : 0;
-    if (aviProgressLabel) aviProgressLabel->setText(QString::asprintf("%3d%%", percent));
+    if (aviConversion_) aviConversion_->upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
 }
 
 void VistrelAppDelegate::upadatePlaybackProgress(float percent) {

@@ -34,6 +34,7 @@
 #include "recorderfile/recorder_time.h"
 
 class ANAVIFrameBuilder;
+class AVIConversion;
 class AudioStreamProcessor;
 class ChannelSelectionPanel;
 class ColorSettingPanel;
@@ -44,6 +45,7 @@ class CustomizedProgressSlider;
 class CustomizedVideoView;
 class CustomizedView;
 class AVCFormatPlayback;
+class DelegateConversionHost;
 class DVFormatPlayback;
 class EngineSide;
 class EngineTransportTarget;
@@ -191,7 +193,29 @@ class VistrelAppDelegate : public QObject {
     PlaybackActivation *playbackActivation() const { return playbackActivation_.get(); }
     AVCFormatPlayback *handleAVCFmtPlayback() const;
     DVFormatPlayback *handleDVFmtPlayback() const;
-    ANAVIFrameBuilder *aviFrameBuilder() const { return aviFrameBuilder_.get(); }
+    // The running conversion's builder; null when none.
+    ANAVIFrameBuilder *aviFrameBuilder() const;
+
+    // ---- AVI conversion (AVIConversion does the work; GUI thread) ----
+
+    void initAVIConversion();
+    AVIConversion *aviConversion() const { return aviConversion_.get(); }
+    void openPlaybackFileAndConvertToAVI();
+    void openCurrentPlaybackFileAndConvertToAVI();
+    void activateAVIConversion();
+    void setAVIFileLocationAndConfig();
+    void setAVIConversionStartingUI();
+    void setChannelSelectionBtnWithVideoChannels(uint32_t videoMask, uint32_t audioMask);
+    void showChannelSelectionPanel();
+    void closeChannelSelectionPanel();
+    void doAVIConversionTask();
+    // Stop and the end of a recording while converting; cancels a conversion that waits for
+    // its channel.
+    void finishAVIConversionTask();
+    void disablePlaybackButton();
+    void revertPlaybackButton();
+    void animateAVIConvertingIndicator();
+    void upadateUIWhileFinishingFileConversion();
 
     // ---- State the engines read or write (any thread) ----
 
@@ -347,7 +371,8 @@ class VistrelAppDelegate : public QObject {
     std::unique_ptr<VideoPane> videoPaneLayout_;
     std::unique_ptr<FileIntake> fileIntake_;
     std::unique_ptr<PlaybackActivation> playbackActivation_;
-    std::unique_ptr<ANAVIFrameBuilder> aviFrameBuilder_;
+    std::unique_ptr<DelegateConversionHost> conversionHost_;
+    std::unique_ptr<AVIConversion> aviConversion_;
     std::unique_ptr<EngineTransportTarget> transportTarget_;
     std::unique_ptr<TransportController> transport_;
     mutable std::mutex absoluteFilePathMutex_;

@@ -15,6 +15,7 @@
 void VistrelAppDelegate::initTransportControls() {
     using transport::StatusImage;
     transportTarget_ = std::make_unique<EngineTransportTarget>(*this);
+    transportTarget_->setFinishConversion([this] { finishAVIConversionTask(); });
 
     TransportViews views;
     views.playbackStatusImageView = playbackStatusImageView;

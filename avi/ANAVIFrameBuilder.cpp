@@ -246,6 +246,9 @@ struct ANAVIFrameBuilder::Impl {
     State state = State::Idle;
     bool ioFailed = false;
     bool limitReached = false;
+    // Mirrors of the two above for readers that do not take the lock.
+    std::atomic<int> lastErrno{0};
+    std::atomic<bool> limitSeen{false};
     uint32_t maxRiffSize = kDefaultMaxRiffSize;
 
     std::string filePath;
@@ -285,10 +288,15 @@ struct ANAVIFrameBuilder::Impl {
         if (!limitReached)
             player_log("AVI: size limit reached at %" PRIu32 " payload bytes, the file ends here\n", fileSize);
         limitReached = true;
+        limitSeen.store(true);
     }
 
     void fail(const char *what) {
-        if (!ioFailed) player_log("AVI: %s failed: %s\n", what, std::strerror(errno));
+        const int err = errno;
+        if (!ioFailed) {
+            player_log("AVI: %s failed: %s\n", what, std::strerror(err));
+            lastErrno.store(err != 0 ? err : EIO);
+        }
         ioFailed = true;
     }
 
@@ -376,6 +384,9 @@ bool ANAVIFrameBuilder::setVdoFmtIdx(int idx) {
 }
 int ANAVIFrameBuilder::vdoFmtIdx() const { return vdoFmtIdx_.load(); }
 
+int ANAVIFrameBuilder::lastErrno() const { return d_->lastErrno.load(); }
+bool ANAVIFrameBuilder::sizeLimitReached() const { return d_->limitSeen.load(); }
+
 void ANAVIFrameBuilder::setMaxRiffSize(uint32_t bytes) {
     std::lock_guard<std::mutex> lock(d_->mu);
     d_->maxRiffSize = bytes;
@@ -399,6 +410,8 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     if (!clearLeftovers(aviPath)) return AviResult::TargetExists;
     s.ioFailed = false;
     s.limitReached = false;
+    s.lastErrno.store(0);
+    s.limitSeen.store(false);
     s.tmpPath = tmpPathOf(aviPath);
     s.subtitleTmpPath = subtitleTmpPathOf(aviPath);
     // Both finished files appear only through the renames at stop: a conversion killed at any
@@ -406,6 +419,7 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     if (!s.fpAVIIndex.create(indexPathOf(aviPath), true) || !s.fpAVIIndex.lock() ||
         !s.fpAVI.create(s.tmpPath, false) || !s.fpAVISubTitle.create(s.subtitleTmpPath, false)) {
         int err = errno;
+        s.lastErrno.store(err);
         player_log("AVI: cannot create the files of %s: %s\n", aviPath.c_str(), std::strerror(err));
         s.discardFiles();
         return err == EEXIST || err == EWOULDBLOCK ? AviResult::TargetExists : AviResult::IoError;
@@ -415,6 +429,7 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     static const uint8_t srtHead[4] = {0xEF, 0xBB, 0xBF, '\n'};
     if (!s.fpAVI.writeAll(reserved, sizeof reserved) || !s.fpAVIIndex.writeAll(indexHead, sizeof indexHead) ||
         !s.fpAVISubTitle.writeAll(srtHead, sizeof srtHead)) {
+        s.lastErrno.store(errno != 0 ? errno : EIO);
         player_log("AVI: cannot write the files of %s: %s\n", aviPath.c_str(), std::strerror(errno));
         s.discardFiles();
         return AviResult::IoError;

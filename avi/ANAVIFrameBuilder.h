@@ -73,6 +73,11 @@ public:
     // Finishes the file. Ok or SizeLimitReached: the AVI file and its ".srt" are complete.
     AviResult stopRecording(bool withAudio);
 
+    // Any thread, while recording: the errno of the first failed file operation (0 while all is
+    // well), and whether the size limit has ended what the file takes.
+    int lastErrno() const;
+    bool sizeLimitReached() const;
+
     // Looks for the first separator 00 00 00 01 01 lying wholly inside the frame; when found its
     // position is stored in *part1DataLen, else *part1DataLen is left as it was.
     static void handleSpecialCaseSeperatorWithBuf(const uint8_t *frame, uint32_t *part1DataLen, uint32_t dataLen);

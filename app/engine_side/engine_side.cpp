@@ -13,9 +13,9 @@
 
 #include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedProgressSlider.h"
+#include "app/conversion/avi_conversion.h"
 #include "app/video_pane/video_pane.h"
 #include "audio/audio_stream_processor.h"
-#include "avi/ANAVIFrameBuilder.h"
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
 #include "engines/engine_controls.h"
@@ -28,19 +28,6 @@ constexpr int kPlayerStateIdle = 3;
 constexpr int kChannels = 16;
 constexpr int kTitleSlotSize = 64;
 
-// The AVI video format index of an engine codec (1 MPEG-4 Part 2, 2 H.264, 3 Motion JPEG).
-int aviVideoFormatOfCodec(int codec) {
-    switch (codec) {
-    case 1:
-        return 1;
-    case 2:
-        return 0;
-    case 3:
-        return 2;
-    default:
-        return -1;
-    }
-}
 } // namespace
 
 EngineSide::EngineSide(VistrelAppDelegate &app, QObject *context) : app_(app), poster_(context) {
@@ -263,18 +250,10 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
     }
 
     if (app_.playerState() == kPlayerStateConverting) {
-        ANAVIFrameBuilder *builder = app_.aviFrameBuilder();
-        if (!builder) return;
-        const int r = builder->videoDataWrappingForAVIConversion(
-            reinterpret_cast<const char *>(buffer), static_cast<int>(length), imageRealWidth(),
-            imageRealHeight(), isIFrame, interval, sysTime, channel);
-        if (r != 0) {
-            // The conversion image blinks as frames are written.
-            post([this, r] {
-                if (app_.playbackStatusImageView)
-                    app_.playbackStatusImageView->setPixmap(r == 1 ? app_.aviConvertStatusImg : QPixmap());
-            });
-        }
+        // The conversion takes the compressed frame and blinks its status image.
+        if (AVIConversion *conversion = app_.aviConversion())
+            conversion->videoDataWrapping(channel, buffer, length, imageRealWidth(), imageRealHeight(), isIFrame,
+                                          interval, sysTime);
     }
 }
 
@@ -305,11 +284,13 @@ void EngineSide::setAudioProcessorWithChannel(unsigned channel, int audioFormat)
         });
     }
     app_.setIsContainAudioData(true);
+    if (AVIConversion *conversion = app_.aviConversion()) conversion->setContainsAudioData();
 }
 
 void EngineSide::audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned streamLength, int audioFormat,
                                            unsigned channel) {
-    const bool copy = app_.playerState() == kPlayerStateConverting && !app_.audioDisabledWhileAVIConversion();
+    AVIConversion *conversion = app_.playerState() == kPlayerStateConverting ? app_.aviConversion() : nullptr;
+    const bool copy = conversion && conversion->needCopyPCM();
     // Zeroed before every packet: a packet that copies nothing must not pass on the last one's PCM.
     int pcmBytes = 0;
     bool accepted = false;
@@ -324,11 +305,9 @@ void EngineSide::audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned strea
         player_log("Audio data length: %d\n", static_cast<int>(streamLength));
         player_log("updateAudioStream return 0: update failed...\n");
     }
-    if (copy && pcmBytes > 0) {
-        if (ANAVIFrameBuilder *builder = app_.aviFrameBuilder())
-            builder->audioDataWrappingForAVIConversion(
-                reinterpret_cast<const char *>(app_.audioProcessingBuffer.data()), pcmBytes, 1, audioFormat);
-    }
+    if (copy && pcmBytes > 0)
+        conversion->audioDataWrapping(reinterpret_cast<const char *>(app_.audioProcessingBuffer.data()), pcmBytes,
+                                      audioFormat);
 }
 
 // ---- Time, progress, titles and the end -----------------------------------------------------
@@ -376,10 +355,8 @@ void EngineSide::setDVFmtProcessingInfoAtEndOfProcessing() {
     app_.setIsPlaybackNow(false);
     switch (app_.playerState()) {
     case kPlayerStateConverting:
-        // The conversion flow finishes the file from here.
-        post([this] {
-            if (app_.aviProgressLabel) app_.aviProgressLabel->setText(QStringLiteral("100%"));
-        });
+        // "100%", then the conversion finishes on the GUI thread.
+        if (AVIConversion *conversion = app_.aviConversion()) conversion->endOfRecording();
         break;
     case kPlayerStatePlaying:
         post([this] {
@@ -403,7 +380,7 @@ void EngineSide::setAVCFmtProcessingInfoAtEndOfProcessing() {
     app_.setIsPlaybackNow(false);
     switch (app_.playerState()) {
     case kPlayerStateConverting:
-        if (app_.aviProgressLabel) app_.aviProgressLabel->setText(QStringLiteral("100%"));
+        if (AVIConversion *conversion = app_.aviConversion()) conversion->endOfRecording();
         break;
     case kPlayerStatePlaying:
         app_.showStopStatusImages();
@@ -415,9 +392,7 @@ void EngineSide::setAVCFmtProcessingInfoAtEndOfProcessing() {
 
 void EngineSide::setAVCFmtVdoIdxForAVIBuilder(int videoCodec) {
     if (app_.playerState() != kPlayerStateConverting) return;
-    const int index = aviVideoFormatOfCodec(videoCodec);
-    if (index < 0) return;
-    if (ANAVIFrameBuilder *builder = app_.aviFrameBuilder()) builder->setVdoFmtIdx(index);
+    if (AVIConversion *conversion = app_.aviConversion()) conversion->setAVCFmtVdoIdxForAVIBuilder(videoCodec);
 }
 
 void EngineSide::setServerTimeLabelText(const std::string &text) {

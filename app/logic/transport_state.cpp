@@ -212,6 +212,8 @@ TransportResult transportStep(const TransportState &state, const TransportInput 
         return b.result();
     }
     if (state.file == FileKind::None) {
+        // A conversion that waits for its channel runs no file yet: Stop cancels it.
+        if (input.input == Input::Stop && state.playerState == kPlayerConverting) b.command(Command::FinishConversion);
         // Nothing runs: nothing to steer. A dragged slider goes back.
         if (input.input == Input::Seek || input.input == Input::SeekRefused) b.result().restoreProgressSlider = true;
         return b.result();

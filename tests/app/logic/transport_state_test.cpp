@@ -113,6 +113,8 @@ TEST(TransportState, EveryInputInEveryStateThatMatters) {
          {{C::SetAVCStatus, 11}, {C::AVCAction, 11}, {C::FinishConversion, 0}}, kKeep, kKeep},
         {"stop while converting DV", S(DV).player(kPlayerConverting), in(Input::Stop), {{C::FinishConversion, 0}},
          kKeep, kKeep},
+        {"stop while a conversion waits for its channel", S(None).player(kPlayerConverting), in(Input::Stop),
+         {{C::FinishConversion, 0}}, kKeep, kKeep},
         {"stop with the player idle", S(AVC).player(kPlayerIdle), in(Input::Stop),
          {{C::SetAVCStatus, 11}, {C::AVCAction, 11}}, kKeep, kKeep},
 

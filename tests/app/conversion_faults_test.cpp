@@ -1,0 +1,288 @@
+// Conversions that cannot write their file or cannot start, and the ways out of the flow
+// before anything starts: each ends in a usable window, with no file left behind.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <set>
+
+#include "conversion_harness.h"
+#include "common/run_cmd.h"
+
+using namespace convtest;
+
+namespace {
+
+std::set<std::string> listing(const std::string &folder) {
+    std::set<std::string> names;
+    if (DIR *d = opendir(folder.c_str())) {
+        while (dirent *e = readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// After the result sheet is answered the window is as before the conversion.
+void expectUsable(Rig &rig) {
+    EXPECT_EQ(rig.enabledButtons(), 5);
+    EXPECT_EQ(rig.state(), 3);
+    EXPECT_EQ(rig.conversion->phase(), avitarget::ConversionPhase::Idle);
+    EXPECT_TRUE(rig.delegate->aviConvertingIndicator->isHidden());
+    EXPECT_FALSE(rig.conversion->isConverting());
+}
+
+class ConversionFaults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.valid());
+        folder = dir.file("AVI");
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    }
+    mkrec::Recording make(const std::string &name, std::vector<std::string> args) {
+        mkrec::Recording r = mkrec::make(dir, name, args);
+        EXPECT_TRUE(r.ok()) << r.output;
+        return r;
+    }
+    void convert(Rig &rig, const std::string &path, const std::string &aviFolder) {
+        rig.setSettings(aviFolder);
+        rig.conversion->openPlaybackFileAndConvertToAVI();
+        ASSERT_TRUE(rig.choose(QString::fromStdString(path)));
+    }
+    mkrec::TempDir dir;
+    std::string folder;
+};
+
+TEST_F(ConversionFaults, FolderPathIsAFile) {
+    mkrec::Recording rec = make("a.dv4", {"--kind", "dv4-h264"});
+    const std::string file = dir.file("not-a-folder");
+    std::ofstream(file) << "data";
+    Rig rig;
+    convert(rig, rec.path, file);
+    ASSERT_EQ(rig.sheets.sheets.size(), 1u);
+    EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Failed"));
+    EXPECT_EQ(rig.sheets.sheets[0].informative,
+              QString::fromStdString("The AVI folder is a file, not a folder: " + file));
+    EXPECT_FALSE(rig.started());
+    rig.sheets.answer(1000);
+    expectUsable(rig);
+    EXPECT_EQ(mkrec::readText(file), "data");
+}
+
+TEST_F(ConversionFaults, EngineThatCannotStartLeavesNoFile) {
+    const std::string path = dir.file("damaged.avc");
+    std::ofstream(path) << "this is no recording, only text that claims the extension";
+    Rig rig;
+    convert(rig, path, folder);
+    ASSERT_TRUE(rig.waitForSheet(1));
+    EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Failed"));
+    EXPECT_EQ(rig.sheets.sheets[0].informative,
+              QString::fromStdString("The recording could not be read for conversion: " + path));
+    EXPECT_EQ(listing(folder), std::set<std::string>()) << "partial files left";
+    EXPECT_EQ(rig.enabledButtons(), 0);
+    rig.sheets.answer(1000);
+    expectUsable(rig);
+    // Stop now has nothing to finish.
+    rig.conversion->finishAVIConversionTask();
+    EXPECT_EQ(rig.sheets.sheets.size(), 1u);
+}
+
+// A file that reaches the AVI size limit ends the conversion at once; what it holds is kept
+// and plays, and the sheet says that the rest is missing.
+TEST_F(ConversionFaults, SizeLimitKeepsAPlayableBeginning) {
+    mkrec::Recording rec = make("long.dv4", {"--kind", "dv4-h264", "--duration", "20"});
+    Rig rig;
+    rig.conversion->maxAviSize = 20000;
+    convert(rig, rec.path, folder);
+    ASSERT_TRUE(rig.waitForSheet(1, 5000)) << "the conversion went on after the limit";
+    const std::string avi = folder + "/long.avi";
+    EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Incomplete"));
+    EXPECT_EQ(rig.sheets.sheets[0].informative,
+              QString::fromStdString(
+                  "The AVI file reached its size limit of 4 GB; the rest of the recording is not in it: " + avi));
+    rig.sheets.answer(1000);
+    expectUsable(rig);
+    EXPECT_EQ(listing(folder), (std::set<std::string>{"long.avi", "long.avi.srt"}));
+    std::string err;
+    testutil::runCommand("ffmpeg -nostdin -v error -xerror -i '" + avi + "' -f null - 2>&1", &err);
+    EXPECT_EQ(err, "");
+}
+
+TEST_F(ConversionFaults, StopWhileTheChannelPanelWaitsCancels) {
+    mkrec::Recording rec = make("multi.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x3"});
+    Rig rig;
+    convert(rig, rec.path, folder);
+    ASSERT_TRUE(rig.delegate->channelSelectionPanel->isVisible());
+    EXPECT_EQ(rig.enabledButtons(), 0);
+    rig.delegate->window->ui.stopBtn->click();
+    EXPECT_FALSE(rig.delegate->channelSelectionPanel->isVisible());
+    EXPECT_EQ(rig.sheets.sheets.size(), 0u) << "no result for a conversion that never started";
+    EXPECT_FALSE(rig.started());
+    expectUsable(rig);
+    EXPECT_EQ(listing(folder), std::set<std::string>());
+    // A late click on the panel's button starts nothing.
+    rig.delegate->channelSelectionPanel->ui.channelSelectionOkBtn->click();
+    EXPECT_FALSE(rig.started());
+}
+
+TEST_F(ConversionFaults, OtherFileThenCancelKeepsPlaying) {
+    Rig rig;
+    rig.delegate->setPlayerState(0);
+    rig.delegate->setAbsoluteFilePath("/recordings/playing.avc");
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    rig.sheets.answer(1001);
+    ASSERT_TRUE(serveEventsUntil([&] { return rig.conversion->conversionOpenPanel() != nullptr; }));
+    rig.conversion->conversionOpenPanel()->reject();
+    serveEvents();
+    EXPECT_EQ(rig.conversion->phase(), avitarget::ConversionPhase::Idle);
+    EXPECT_EQ(rig.state(), 0) << "the file plays on, and Stop can end it";
+    EXPECT_EQ(rig.enabledButtons(), 5);
+    // "Cancel." changes nothing either; the button asks again.
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    rig.sheets.answer(1002);
+    EXPECT_EQ(rig.conversion->phase(), avitarget::ConversionPhase::Idle);
+    EXPECT_EQ(rig.state(), 0);
+    EXPECT_EQ(rig.sheets.sheets.size(), 2u);
+}
+
+TEST_F(ConversionFaults, UnsupportedExtensionLeavesThePlayerIdle) {
+    const std::string path = dir.file("notes.txt");
+    std::ofstream(path) << "text";
+    Rig rig;
+    convert(rig, path, folder);
+    serveEvents();
+    EXPECT_EQ(rig.delegate->serverTimeLabel->text(), QString("Unsupported format!"));
+    EXPECT_FALSE(rig.started());
+    EXPECT_EQ(rig.sheets.sheets.size(), 0u);
+    expectUsable(rig);
+    EXPECT_EQ(listing(folder), std::set<std::string>());
+}
+
+// The application's own wiring: the conversion button of an idle window opens the panel; a
+// file of no recording kind ends as "Unsupported format!" with the window usable.
+TEST_F(ConversionFaults, DelegateButtonAndUnsupportedFile) {
+    testApp();
+    const std::string path = dir.file("notes.txt");
+    std::ofstream(path) << "text";
+    // The AVI folder by default lies in the user's documents: here, in the test's folder.
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("HOME", dir.path().c_str(), 1);
+    VistrelAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    delegate.setPlayerState(3);
+    delegate.aviConversionBtn->click();
+    AVIConversion *conversion = delegate.aviConversion();
+    ASSERT_TRUE(serveEventsUntil([&] { return conversion->conversionOpenPanel() != nullptr; }));
+    emit conversion->conversionOpenPanel()->fileSelected(QString::fromStdString(path));
+    serveEvents();
+    EXPECT_EQ(delegate.serverTimeLabel->text(), QString("Unsupported format!"));
+    EXPECT_EQ(delegate.playerState(), 3);
+    EXPECT_TRUE(delegate.aviConversionBtn->isEnabled());
+    EXPECT_TRUE(delegate.openFileBtn->isEnabled());
+    EXPECT_EQ(delegate.fileNameWithExtension, QString("notes.txt"));
+    EXPECT_EQ(delegate.aviFrameBuilder(), nullptr);
+    EXPECT_TRUE(listing(dir.file("Documents/Vistrel/AVI")).empty());
+    setenv("HOME", home.c_str(), 1);
+}
+
+// The converting indicator moves one spoke per tick, only while it is shown.
+TEST(ConversionIndicator, AdvancesOnlyWhileShown) {
+    testApp();
+    VistrelAppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    AMIndeterminateProgressIndicatorCell *cell = delegate.aviConvertingIndicator->cell();
+    ASSERT_NE(cell, nullptr);
+    delegate.animateAVIConvertingIndicator();
+    EXPECT_EQ(cell->doubleValue(), 0.0) << "hidden";
+    delegate.aviConvertingIndicator->setVisible(true);
+    for (int i = 0; i < 11; ++i) delegate.animateAVIConvertingIndicator();
+    EXPECT_NEAR(cell->doubleValue(), 11.0 / 12.0, 1e-9);
+    delegate.animateAVIConvertingIndicator();
+    EXPECT_NEAR(cell->doubleValue(), 0.0, 1e-9) << "a full turn starts again";
+}
+
+// ---- Faults that need a process of their own: a folder the user cannot write, a full disk.
+
+// Runs in a child: converts CONV_REC into CONV_FOLDER under the limits of CONV_MODE and
+// prints what the user saw.
+TEST(ConversionFaultChild, DISABLED_Run) {
+    const char *mode = std::getenv("CONV_MODE");
+    const char *recording = std::getenv("CONV_REC");
+    const char *aviFolder = std::getenv("CONV_FOLDER");
+    ASSERT_TRUE(mode && recording && aviFolder);
+    if (std::string(mode) == "unwritable" && geteuid() == 0) {
+        // The folder's permissions bind only a user without root's override.
+        ASSERT_EQ(setgroups(0, nullptr), 0);
+        ASSERT_EQ(setgid(65534), 0);
+        ASSERT_EQ(setuid(65534), 0);
+    }
+    if (std::string(mode) == "full") {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {16384, 16384};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    Rig rig;
+    rig.setSettings(aviFolder);
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    ASSERT_TRUE(rig.choose(QString::fromLocal8Bit(recording)));
+    ASSERT_TRUE(rig.waitForSheet(1));
+    const Sheet sheet = rig.sheets.sheets[0];
+    rig.sheets.answer(1000);
+    std::printf("RESULT message=%s\nRESULT informative=%s\nRESULT buttons=%d state=%d started=%d\n",
+                qPrintable(sheet.message), qPrintable(sheet.informative), rig.enabledButtons(),
+                rig.state(), int(rig.started()));
+    std::fflush(stdout);
+}
+
+std::map<std::string, std::string> runChild(const std::string &mode, const std::string &rec,
+                                            const std::string &aviFolder) {
+    std::string out;
+    testutil::runCommand("CONV_MODE=" + mode + " CONV_REC='" + rec + "' CONV_FOLDER='" + aviFolder +
+                             "' /proc/" + std::to_string(getpid()) +
+                             "/exe --gtest_also_run_disabled_tests --gtest_filter=ConversionFaultChild.DISABLED_Run 2>&1",
+                         &out);
+    std::map<std::string, std::string> result;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("RESULT ", 0) != 0) continue;
+        const size_t eq = line.find('=');
+        result[line.substr(7, eq - 7)] = line.substr(eq + 1);
+    }
+    if (result.empty()) ADD_FAILURE() << out;
+    return result;
+}
+
+TEST_F(ConversionFaults, FolderTheUserCannotWrite) {
+    mkrec::Recording rec = make("a.dv4", {"--kind", "dv4-h264"});
+    // The child may run as another user: it must reach the recording.
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(rec.path.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    auto r = runChild("unwritable", rec.path, folder);
+    EXPECT_EQ(r["message"], "AVI Conversion Failed");
+    EXPECT_EQ(r["informative"], "The AVI folder cannot be written to: " + folder);
+    EXPECT_EQ(r["buttons"], "5 state=3 started=0");
+    EXPECT_EQ(listing(folder), std::set<std::string>());
+}
+
+TEST_F(ConversionFaults, FullDiskRemovesThePartialFiles) {
+    // Larger than the child's 16 KiB file size limit.
+    mkrec::Recording rec = make("big.avc", {"--kind", "avc", "--size", "352x288"});
+    auto r = runChild("full", rec.path, folder);
+    EXPECT_EQ(r["message"], "AVI Conversion Failed");
+    EXPECT_EQ(r["informative"],
+              "The disk is full: the AVI file could not be written and was removed: " + folder + "/big.avi");
+    EXPECT_EQ(r["buttons"], "5 state=3 started=1");
+    EXPECT_EQ(listing(folder), std::set<std::string>()) << "partial files left";
+}
+
+} // namespace

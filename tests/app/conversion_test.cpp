@@ -1,0 +1,276 @@
+// Recordings of every kind converted through the sheet, the open panel and the channel panel,
+// with the real engines feeding the conversion; FFmpeg's tools read what came out.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "conversion_harness.h"
+#include "common/run_cmd.h"
+
+using namespace convtest;
+
+namespace {
+
+std::string run(const std::string &cmd) {
+    std::string out;
+    testutil::runCommand(cmd, &out);
+    return out;
+}
+
+std::map<std::string, std::string> probe(const std::string &file, const char *stream) {
+    std::map<std::string, std::string> m;
+    std::istringstream in(run(std::string("ffprobe -v error -select_streams ") + stream +
+                              " -show_entries stream=codec_name,codec_tag_string,r_frame_rate,time_base,nb_frames,"
+                              "sample_rate,width,height -of default=noprint_wrappers=1 '" +
+                              file + "'"));
+    for (std::string l; std::getline(in, l);) {
+        const size_t eq = l.find('=');
+        if (eq != std::string::npos) m[l.substr(0, eq)] = l.substr(eq + 1);
+    }
+    return m;
+}
+
+// The MD5 of every video packet of the AVI, copied without decoding (empty chunks have none).
+std::vector<std::string> packetMd5s(const std::string &avi) {
+    std::vector<std::string> out;
+    std::istringstream in(run("ffmpeg -nostdin -v error -i '" + avi + "' -map 0:v -c copy -f framemd5 - 2>/dev/null"));
+    for (std::string l; std::getline(in, l);) {
+        if (l.empty() || l[0] == '#') continue;
+        const size_t comma = l.rfind(',');
+        size_t start = comma + 1;
+        while (start < l.size() && l[start] == ' ') ++start;
+        out.push_back(l.substr(start));
+    }
+    return out;
+}
+
+bool exists(const std::string &p) {
+    struct stat st;
+    return lstat(p.c_str(), &st) == 0;
+}
+
+struct Kind {
+    const char *name;
+    std::vector<std::string> mkrec; // options after --kind
+    const char *ext;
+    uint32_t videoMask, audioMask;
+    int channel;     // channel chosen on the panel (1-based), 0 = none shown
+    int audioOnPanel; // audio channel chosen on the panel
+    const char *tag;  // codec tag in the AVI
+    bool audioOff;    // the settings leave the audio out
+    bool mpeg4, dvr700;
+};
+
+void PrintTo(const Kind &k, std::ostream *os) { *os << k.name; }
+
+class ConversionEndToEnd : public ::testing::TestWithParam<Kind> {};
+
+TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
+    const Kind &k = GetParam();
+    mkrec::TempDir dir;
+    std::vector<std::string> args = k.mkrec;
+    mkrec::Recording rec = mkrec::make(dir, std::string("rec.") + k.ext, args);
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    const std::string folder = dir.file("AVI/out");
+    // An earlier conversion of the same name is never touched.
+    const std::string baseName = k.channel ? "rec_CH" + std::to_string(k.channel) : "rec";
+    ASSERT_EQ(mkdir(dir.file("AVI").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    { std::ofstream(folder + "/" + baseName + ".avi.srt") << "earlier subtitles"; }
+
+    Rig rig;
+    rig.setSettings(folder, k.audioOff);
+    // Something else plays: the sheet asks first, "NO, select the other file." opens the panel.
+    rig.delegate->setAbsoluteFilePath("/elsewhere/playing.dv5");
+    rig.delegate->setPlayerState(0);
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    ASSERT_EQ(rig.sheets.sheets.size(), 1u);
+    EXPECT_EQ(rig.sheets.sheets[0].message, QString("Convert current file to AVI?"));
+    EXPECT_EQ(rig.sheets.sheets[0].buttons,
+              QStringList({"YES.", "NO, select the other file.", "Cancel."}));
+    rig.sheets.answer(1001);
+    ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
+
+    if (k.channel) {
+        ASSERT_TRUE(serveEventsUntil([&] { return rig.delegate->channelSelectionPanel->isVisible(); }));
+        EXPECT_FALSE(rig.started()) << "nothing starts before the channel is chosen";
+        QComboBox *video = rig.delegate->videoChannelSelectionBtn;
+        QComboBox *audio = rig.delegate->audioChannelSelectionBtn;
+        EXPECT_EQ(video->count(), __builtin_popcount(k.videoMask));
+        video->setCurrentText(QString::number(k.channel));
+        if (k.audioOnPanel) audio->setCurrentText(QString::number(k.audioOnPanel));
+        rig.delegate->channelSelectionPanel->ui.channelSelectionOkBtn->click();
+        EXPECT_FALSE(rig.delegate->channelSelectionPanel->isVisible());
+    }
+    EXPECT_TRUE(rig.started());
+    EXPECT_EQ(rig.state(), 1);
+    EXPECT_EQ(rig.enabledButtons(), 0) << "buttons are locked while converting";
+    EXPECT_FALSE(rig.delegate->aviConvertingIndicator->isHidden());
+    EXPECT_EQ(rig.delegate->aviFrameRateLabel->text(), QString("FPS:30.00"));
+
+    ASSERT_TRUE(rig.waitForSheet(2)) << "no result sheet";
+    const std::string avi = folder + "/" + baseName + "_2.avi";
+    EXPECT_EQ(rig.sheets.sheets[1].message, QString("AVI Conversion Complete"));
+    EXPECT_EQ(rig.sheets.sheets[1].informative, QString::fromStdString("File directory: " + avi));
+    EXPECT_EQ(rig.enabledButtons(), 0) << "buttons stay locked until the sheet is answered";
+    EXPECT_EQ(rig.state(), 3);
+    rig.sheets.answer(1000);
+    EXPECT_EQ(rig.enabledButtons(), 5);
+    EXPECT_TRUE(rig.delegate->aviConvertingIndicator->isHidden());
+    EXPECT_EQ(mkrec::readText(folder + "/" + baseName + ".avi.srt"), "earlier subtitles");
+    EXPECT_TRUE(exists(avi + ".srt"));
+    EXPECT_FALSE(exists(avi + ".index"));
+    EXPECT_FALSE(exists(avi + ".tmp"));
+
+    // Video: the channel's frames, byte for byte, from its first key frame.
+    const int channel0 = (k.channel ? k.channel : __builtin_ffs(int(k.videoMask))) - 1;
+    std::vector<std::string> want;
+    for (const mkrec::Unit *u : rec.manifest.video(channel0))
+        if (!want.empty() || u->key) want.push_back(u->esMd5);
+    ASSERT_FALSE(want.empty());
+    EXPECT_EQ(packetMd5s(avi), want);
+    auto v = probe(avi, "v:0");
+    EXPECT_EQ(v["codec_tag_string"], k.tag);
+    // The container's rate (an MPEG-4 stream's own header tells its encoder's rate instead).
+    EXPECT_EQ(v["time_base"], "1/30");
+    if (std::string(k.tag) == "H264") {
+        EXPECT_EQ(v["r_frame_rate"], "30/1");
+    }
+    // Stated at 30 per second, padded with empty frames where the recording has fewer: the
+    // AVI lasts about as long as the recording.
+    const double seconds = double(rec.manifest.num("fps") > 0 ? want.size() : 0) / double(rec.manifest.num("fps"));
+    const long frames = std::stol(v["nb_frames"].empty() ? "0" : v["nb_frames"]);
+    EXPECT_GE(frames, long(want.size()));
+    EXPECT_NEAR(frames / 30.0, seconds, 0.25) << frames << " frames";
+
+    // Subtitles: one entry per recorder second, the channel and the recorder's date and time.
+    const std::string srt = run("ffmpeg -nostdin -v error -i '" + avi + ".srt' -f srt - 2>&1");
+    std::set<int> secondsSeen;
+    {
+        std::lock_guard<std::mutex> lock(rig.mutex);
+        for (const Delivered::Video &d : rig.delivered.video)
+            if (int(d.channel) == channel0) secondsSeen.insert(d.time.wSecond);
+    }
+    EXPECT_EQ(run("ffprobe -v error -show_entries packet=pts_time -of csv=p=0 '" + avi + ".srt' | wc -l"),
+              std::to_string(secondsSeen.size()) + "\n");
+    EXPECT_EQ(srt.substr(0, srt.find("\n\n") + 2),
+              "1\n00:00:00,000 --> 00:00:01,000\n2024/01/02 03:04:05 CH" + std::to_string(channel0 + 1) + "\n\n");
+
+    // Audio: present unless switched off, and exactly the PCM the engine delivered, from the
+    // packet that followed the first stored frame on.
+    const bool audioExpected = !k.audioOff && k.audioMask != 0;
+    const std::string audioStreams =
+        run("ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate -of csv=p=0 '" + avi + "'");
+    if (!audioExpected) {
+        EXPECT_EQ(audioStreams, "");
+        return;
+    }
+    EXPECT_EQ(audioStreams, "pcm_s16le,8000\n");
+    const std::string pcm = run("ffmpeg -nostdin -v error -i '" + avi + "' -map 0:a -f s16le - 2>/dev/null");
+    std::string all;
+    std::vector<size_t> starts;
+    {
+        std::lock_guard<std::mutex> lock(rig.mutex);
+        for (const std::vector<char> &p : rig.delivered.pcm) {
+            starts.push_back(all.size());
+            all.append(p.begin(), p.end());
+        }
+    }
+    ASSERT_FALSE(pcm.empty());
+    EXPECT_GE(pcm.size(), all.size() * 8 / 10);
+    const size_t from = all.size() - std::min(all.size(), pcm.size());
+    EXPECT_TRUE(std::find(starts.begin(), starts.end(), from) != starts.end()) << "not a packet boundary";
+    EXPECT_TRUE(all.compare(from, std::string::npos, pcm) == 0) << "the AVI's audio differs from what was delivered";
+}
+
+const Kind kKinds[] = {
+    {"Dv4H264", {"--kind", "dv4-h264"}, "dv4", 1, 1, 0, 0, "H264", false, false, false},
+    {"Dv4Mpeg4NoAudioSetting", {"--kind", "dv4-mpeg4"}, "dv4", 1, 1, 0, 0, "MP4V", true, true, false},
+    {"Dv5NvrChannel3",
+     {"--kind", "dv5-nvr", "--video-mask", "0xf", "--audio-mask", "0x5", "--audio", "g723"},
+     "DV5", 0xf, 0x5, 3, 3, "H264", false, false, false},
+    {"Dv5Dvr700", {"--kind", "dv5-dvr700"}, "dv5", 1, 1, 0, 0, "H264", false, false, true},
+    {"AvcPcm16", {"--kind", "avc", "--audio", "pcm16"}, "avc", 1, 1, 0, 0, "H264", false, false, false},
+    {"AvcMpeg4Channel2",
+     {"--kind", "avc", "--video-mask", "0x3", "--codec", "h264,mpeg4", "--audio-mask", "0"},
+     "AVC", 0x3, 0, 2, 0, "MP4V", false, false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ConversionEndToEnd, ::testing::ValuesIn(kKinds),
+                         [](const ::testing::TestParamInfo<Kind> &info) { return std::string(info.param.name); });
+
+// Quitting while converting: the AVI under the target name is complete (FFmpeg reads it to
+// its last frame), with nothing left beside it but its subtitles.
+TEST(ConversionQuit, LeavesACompleteFileOrNone) {
+    mkrec::TempDir dir;
+    mkrec::Recording rec = mkrec::make(dir, "long.avc", {"--kind", "avc", "--duration", "6"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    const std::string avi = dir.file("long.avi");
+    {
+        Rig rig;
+        rig.setSettings(dir.path(), false, "25");
+        rig.conversion->openPlaybackFileAndConvertToAVI();
+        ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
+        EXPECT_EQ(rig.delegate->aviFrameRateLabel->text(), QString("FPS:25.00"));
+        ASSERT_TRUE(serveEventsUntil([&] {
+            std::lock_guard<std::mutex> lock(rig.mutex);
+            return rig.delivered.video.size() > 30;
+        }));
+        EXPECT_FALSE(exists(avi)) << "the AVI appears only when finished";
+    } // the rig goes as the application does when it quits
+    ASSERT_TRUE(exists(avi));
+    EXPECT_FALSE(exists(avi + ".tmp"));
+    EXPECT_FALSE(exists(avi + ".index"));
+    const std::vector<std::string> got = packetMd5s(avi);
+    ASSERT_GT(got.size(), 30u);
+    std::vector<std::string> want;
+    for (const mkrec::Unit *u : rec.manifest.video(0)) want.push_back(u->esMd5);
+    ASSERT_LT(got.size(), want.size()) << "the conversion was meant to be cut short";
+    want.resize(got.size());
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(run("ffmpeg -nostdin -v error -xerror -i '" + avi + "' -f null - 2>&1"), "");
+}
+
+} // namespace
+
+namespace {
+
+// Stop while converting: the conversion ends at once with a complete, shorter file and the
+// completion sheet; answering it gives the window back.
+TEST(ConversionStop, EndsEarlyWithACompleteFile) {
+    mkrec::TempDir dir;
+    mkrec::Recording rec = mkrec::make(dir, "long.dv5", {"--kind", "dv5-nvr", "--duration", "8"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    const std::string avi = dir.file("long.avi");
+    Rig rig;
+    rig.setSettings(dir.path());
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
+    ASSERT_TRUE(serveEventsUntil([&] {
+        std::lock_guard<std::mutex> lock(rig.mutex);
+        return rig.delivered.video.size() > 30;
+    }));
+    EXPECT_TRUE(rig.delegate->window->ui.stopBtn->isEnabled());
+    rig.delegate->window->ui.stopBtn->click();
+    ASSERT_TRUE(rig.waitForSheet(1, 3000));
+    EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Complete"));
+    EXPECT_EQ(rig.state(), 3);
+    rig.sheets.answer(1000);
+    EXPECT_EQ(rig.enabledButtons(), 5);
+    const std::vector<std::string> got = packetMd5s(avi);
+    std::vector<std::string> want;
+    for (const mkrec::Unit *u : rec.manifest.video(0)) want.push_back(u->esMd5);
+    ASSERT_GT(got.size(), 30u);
+    ASSERT_LT(got.size(), want.size()) << "Stop did not end the conversion early";
+    want.resize(got.size());
+    EXPECT_EQ(got, want);
+    // Stop again has nothing to end.
+    rig.delegate->window->ui.stopBtn->click();
+    EXPECT_EQ(rig.sheets.sheets.size(), 1u);
+}
+
+} // namespace
