@@ -18,6 +18,7 @@
 
 #include <sys/resource.h>
 
+#include "bench_common/bench_delegates.h"
 #include "common/mkrec_fixture.h"
 #include "engines/dv_format_playback.h"
 #include "engines/dv_stream_parser.h"
@@ -32,48 +33,8 @@ double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-// Counts what arrives; everything else is answered and forgotten.
-class CountingDelegate : public enginetest::HeadlessDelegate {
-  public:
-    std::atomic<uint64_t> frames{0};
-    void videoUpdateTaskWithChannel(unsigned, VideoImageRef, const uint8_t *, unsigned, bool, unsigned,
-                                    const _SYSTEMTIME &) override {
-        ++frames;
-    }
-    void audioUpdateTaskWithBuffer(const uint8_t *, unsigned, int, unsigned) override {}
-    void updateProcessingInfoWithServerTime(const std::string &, float) override {}
-    void upadatePlaybackProgress(float) override {}
-    void setDeinterlaceEnableBtnEnabled(bool) override {}
-    void setImageRealWidth(int) override {}
-    void setImageRealHeight(int) override {}
-};
-
-// A host for the scanner alone: hand-offs are accepted and dropped.
-class NullHost : public DVParserHost {
-  public:
-    uint64_t handOffs = 0;
-    void setKeyFrameMark(bool k) override { key_ = k; }
-    bool keyFrameMark() const override { return key_; }
-    void prepareVideoDecoder(int, int) override {}
-    bool audioFormatAnnounced(int) const override { return true; }
-    void setAudioFormat(int, int) override {}
-    bool handOffVideo(DVVideoSelector, const void *) override {
-        ++handOffs;
-        return true;
-    }
-    bool handOffAudio(DVAudioSelector, const void *) override {
-        ++handOffs;
-        return true;
-    }
-    _SYSTEMTIME frameTime() const override { return {}; }
-    void resetStreams() override {}
-    void postProgress(float) override {}
-    void pause(std::chrono::microseconds) override {}
-    void waitForRequest() override { gDVFmtPlaybackKeepRunning = 1; }
-
-  private:
-    bool key_ = false;
-};
+using benchutil::CountingDelegate;
+using benchutil::NullHost;
 
 // Wall-clock and processor seconds (all threads) of one run.
 struct Timing {
@@ -120,7 +81,7 @@ Timing runEngine(const std::string &path, int codec, bool dvr700, uint64_t *fram
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         t.wall = std::chrono::duration<double>(endedAt - t0).count();
         t.cpu = cpuAtEnd - cpu0;
-        *frames = delegate.frames.load();
+        *frames = delegate.pictures.load();
         gDVFmtPlaybackParserThreadForceExit = 1;
         gDVFmtPlaybackKeepRunning = 1;
         while (gDVFmtPlaybackParserThreadForceExit.load())

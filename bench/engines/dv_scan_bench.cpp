@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common/bench_delegates.h"
 #include "common/mkrec_fixture.h"
 #include "common/run_cmd.h"
 #include "engines/dv_stream_parser.h"
@@ -24,26 +25,7 @@ double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-// Hand-offs are accepted and dropped; the end of the file ends the run.
-class NullHost : public DVParserHost {
-  public:
-    void setKeyFrameMark(bool k) override { key_ = k; }
-    bool keyFrameMark() const override { return key_; }
-    void prepareVideoDecoder(int, int) override {}
-    bool audioFormatAnnounced(int) const override { return true; }
-    void setAudioFormat(int, int) override {}
-    bool handOffVideo(DVVideoSelector, const void *) override { return true; }
-    bool handOffAudio(DVAudioSelector, const void *) override { return true; }
-    _SYSTEMTIME frameTime() const override { return {}; }
-    void resetStreams() override {}
-    void postProgress(float) override { ++progressReports; }
-    void pause(std::chrono::microseconds) override {}
-    void waitForRequest() override { gDVFmtPlaybackKeepRunning = 1; }
-    unsigned progressReports = 0;
-
-  private:
-    bool key_ = false;
-};
+using benchutil::NullHost;
 
 uint64_t fileSize(const std::string &path) {
     FILE *f = std::fopen(path.c_str(), "rb");
