@@ -36,6 +36,7 @@
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
 #include "engines/engine_controls.h"
+#include "launched_player.h"
 #include "qt_test_app.h"
 
 namespace {
@@ -50,22 +51,7 @@ ChannelSet range(int first, int last) {
 }
 
 // A launched player whose window is shown, as a user sees it.
-struct Player {
-    Player() {
-        testApp();
-        dvFmtResetControlFlags();
-        delegate = std::make_unique<VistrelAppDelegate>();
-        delegate->applicationDidFinishLaunching();
-        delegate->makeWindowKeyAndOrderFront();
-        delegate->engineSide()->setKeepLastDelivered(true);
-        serveEvents();
-    }
-    ~Player() {
-        delegate.reset();
-        dvFmtResetControlFlags();
-    }
-    VistrelAppDelegate &d() { return *delegate; }
-
+struct Player : LaunchedPlayer {
     ChannelSet shownTiles() const {
         ChannelSet s;
         for (int c = 0; c < 16; ++c)
@@ -82,23 +68,11 @@ struct Player {
                                 timeoutMs);
     }
     bool noEngineThread() const { return !delegate->engineSide()->anyEngineThreadExecuting(); }
-
-    std::unique_ptr<VistrelAppDelegate> delegate;
 };
 
 // The recorder times of a recording's frames as the player writes them, in UTC and local time.
 std::set<QString> frameTimes(const mkrec::Manifest &manifest) {
-    std::set<QString> times;
-    for (const mkrec::Unit *u : manifest.video()) {
-        const time_t seconds = static_cast<time_t>(u->tUs / 1000000);
-        struct tm parts[2];
-        gmtime_r(&seconds, &parts[0]);
-        localtime_r(&seconds, &parts[1]);
-        for (const struct tm &t : parts)
-            times.insert(QString::asprintf("%04d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
-                                           t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec));
-    }
-    return times;
+    return manifestFrameTimes(manifest, "%04d/%02d/%02d %02d:%02d:%02d");
 }
 
 struct OpenCase {
