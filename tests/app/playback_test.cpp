@@ -36,6 +36,7 @@
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
 #include "engines/engine_controls.h"
+#include "engine_picture.h"
 #include "launched_player.h"
 #include "qt_test_app.h"
 
@@ -354,19 +355,6 @@ TEST(OpenRecording, SecondFileStopsTheFirstCompletely) {
     ASSERT_TRUE(p.waitForTiles(range(0, 3), range(0, 3)));
 }
 
-// A picture as an engine delivers it.
-class TestPicture : public VideoImage {
-  public:
-    TestPicture(int w, int h, uint8_t value) : w_(w), h_(h), pixels_(static_cast<size_t>(w) * h * 4, value) {}
-    int width() const override { return w_; }
-    int height() const override { return h_; }
-    const uint8_t *pixels() const override { return pixels_.data(); }
-
-  private:
-    int w_, h_;
-    std::vector<uint8_t> pixels_;
-};
-
 // What the engines hand over, at its edges: channels past 16, progress that is not a number,
 // titles that fill their slot or are not UTF-8, and pictures while a click changes the layout.
 TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
@@ -375,9 +363,9 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
     EngineSide &engines = *d.engineSide();
     const _SYSTEMTIME time{};
     d.setVideoPaneCutState(1);
-    engines.videoUpdateTaskWithChannel(16, std::make_shared<TestPicture>(8, 8, 0x40), nullptr, 0, true, 0,
+    engines.videoUpdateTaskWithChannel(16, std::make_shared<FlatPicture>(8, 8, 0x40), nullptr, 0, true, 0,
                                        time);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0x80), nullptr, 0, true, 0,
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0x80), nullptr, 0, true, 0,
                                        time);
     serveEvents();
     EXPECT_EQ(engines.picturesDelivered(), 1u) << "channel 17 is no channel";
@@ -385,12 +373,12 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
 
     // The first picture after a click that switched the cut only relays the pane.
     d.setViewCutChangedAndResetDecoder(true);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
                                        time);
     serveEvents();
     EXPECT_FALSE(d.viewCutChangedAndResetDecoder());
     EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
                                        time);
     serveEvents();
     EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0xC0);

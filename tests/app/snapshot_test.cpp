@@ -21,6 +21,7 @@
 #include "app/engine_side/engine_side.h"
 #include "app/snapshot/snapshot_taker.h"
 #include "common/run_cmd.h"
+#include "engine_picture.h"
 #include "qt_test_app.h"
 #include "snapshot_fixtures.h"
 
@@ -140,15 +141,25 @@ TEST(SnapshotFiles, FailedWritesLeaveNothingAndAreLogged) {
     EXPECT_TRUE(writeLogged);
 }
 
+// A launched delegate with settings of its own, its snapshot folder "snaps" in `dir`.
+struct LaunchedForSnapshots {
+    LaunchedForSnapshots() : scope(dir.path()) {
+        delegate = std::make_unique<VistrelAppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        delegate->configSettingPanel->snapshotFilePathField()->setText(QString::fromStdString(dir.path() + "/snaps"));
+    }
+    bool appReady = (testApp(), true);
+    testutil::TempDir dir;
+    snapshotfixture::SettingsScope scope;
+    std::unique_ptr<VistrelAppDelegate> delegate;
+};
+
 // The delegate's path: the folder of the open file inside the chosen folder, the shown
 // channel and the recorder time.
 TEST(SnapshotFiles, DelegateSavesTheShownChannelOnce) {
-    testApp();
-    testutil::TempDir dir;
-    snapshotfixture::SettingsScope scope(dir.path());
-    auto delegate = std::make_unique<VistrelAppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    delegate->configSettingPanel->snapshotFilePathField()->setText(QString::fromStdString(dir.path() + "/snaps"));
+    LaunchedForSnapshots f;
+    testutil::TempDir &dir = f.dir;
+    std::unique_ptr<VistrelAppDelegate> &delegate = f.delegate;
     delegate->fileName = QStringLiteral("..");
     delegate->setICurrentSelectedVideoCH(3);
     _SYSTEMTIME t{};
@@ -168,28 +179,12 @@ TEST(SnapshotFiles, DelegateSavesTheShownChannelOnce) {
     delegate.reset();
 }
 
-// A grey picture as an engine delivers it.
-class GreyPicture : public VideoImage {
-  public:
-    GreyPicture(int w, int h, uint8_t value) : w_(w), h_(h), pixels_(static_cast<size_t>(w) * h * 4, value) {}
-    int width() const override { return w_; }
-    int height() const override { return h_; }
-    const uint8_t *pixels() const override { return pixels_.data(); }
-
-  private:
-    int w_, h_;
-    std::vector<uint8_t> pixels_;
-};
-
 // The engine moves the shared recorder time on to the next second before the GUI thread shows
 // the picture it delivered: the snapshot still names the second of the picture in the file.
 TEST(SnapshotFiles, NameCarriesTheTimeOfThePictureInTheFile) {
-    testApp();
-    testutil::TempDir dir;
-    snapshotfixture::SettingsScope scope(dir.path());
-    auto delegate = std::make_unique<VistrelAppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    delegate->configSettingPanel->snapshotFilePathField()->setText(QString::fromStdString(dir.path() + "/snaps"));
+    LaunchedForSnapshots f;
+    testutil::TempDir &dir = f.dir;
+    std::unique_ptr<VistrelAppDelegate> &delegate = f.delegate;
     delegate->configSettingPanel->snapshotFileTypeBtn()->setCurrentIndex(1); // PNG: the pixels come back as they were
     delegate->fileName = QStringLiteral("cam");
     delegate->setSnapshotFileLocation();
@@ -201,7 +196,7 @@ TEST(SnapshotFiles, NameCarriesTheTimeOfThePictureInTheFile) {
     own.wYear = 2012, own.wMonth = 5, own.wDay = 3, own.wHour = 14, own.wMinute = 7, own.wSecond = 59;
     _SYSTEMTIME next = own;
     next.wMinute = 8, next.wSecond = 0;
-    delegate->engineSide()->videoUpdateTaskWithChannel(2, std::make_shared<GreyPicture>(16, 16, 0x60), nullptr, 0,
+    delegate->engineSide()->videoUpdateTaskWithChannel(2, std::make_shared<FlatPicture>(16, 16, 0x60), nullptr, 0,
                                                        true, 0, own);
     delegate->setSys_Time(next);
     serveEvents();
