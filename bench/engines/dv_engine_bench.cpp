@@ -29,10 +29,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
 using benchutil::CountingDelegate;
 using benchutil::NullHost;
 
@@ -145,27 +141,6 @@ void keepBest(Timing &best, const Timing &t) {
     if (t.cpu > 0 && (best.cpu == 0 || t.cpu < best.cpu)) best.cpu = t.cpu;
 }
 
-// The scanner over the whole file, hand-offs dropped. Best of three, in MB/s.
-double parseOnly(const std::string &path, DVVariant variant, uint64_t *handOffs) {
-    double best = 0;
-    for (int rep = 0; rep < 3; ++rep) {
-        dvFmtResetControlFlags();
-        enginetest::HeadlessDelegate delegate;
-        NullHost host;
-        DataFeedController window;
-        if (!window.initDataFeedControllerWith(path)) return 0;
-        const uint64_t size = window.fileSize();
-        DVStreamParser parser(variant, window, host, &delegate);
-        const auto t0 = Clock::now();
-        parser.run(true);
-        const double s = secondsSince(t0);
-        best = std::max(best, static_cast<double>(size) / 1e6 / s);
-        *handOffs = host.handOffs;
-    }
-    dvFmtResetControlFlags();
-    return best;
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -248,8 +223,9 @@ int main(int argc, char **argv) {
             std::printf("%-30s mkrec failed: %s\n", p.name, rec.output.c_str());
             continue;
         }
-        uint64_t handOffs = 0;
-        const double mbs = parseOnly(rec.path, p.variant, &handOffs);
+        NullHost host;
+        const double mbs = benchutil::bestScanSpeed(rec.path, p.variant, &host);
+        const uint64_t handOffs = host.handOffs;
         std::printf("parse only, %-28s %6.1f MB  %8.1f MB/s  (%llu units handed off)\n", p.name,
                     static_cast<double>(rec.manifest.num("bytes")) / 1e6, mbs,
                     static_cast<unsigned long long>(handOffs));
