@@ -271,8 +271,9 @@ class VistrelAppDelegate : public QObject {
     // At every playback start: drops a pending snapshot; the open file's snapshot folder.
     void setSnapshotFileLocation();
     // The picture path, GUI thread, for every picture of the shown channel before any colour
-    // adjustment: saves it when a snapshot is pending. Returns the path written or "".
-    QString saveSnapshotImage(const QImage &picture);
+    // adjustment: saves it when a snapshot is pending, named with the picture's own recorder
+    // `time`. Returns the path written or "".
+    QString saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &time);
     // The picture path, GUI thread, for every picture of tile `tileIndex` (channel - 1): the
     // picture to show, adjusted with the tiles' colour controls (the picture itself when they
     // change nothing). While the colour panel is open the controls follow its values.

@@ -53,9 +53,8 @@ void VistrelAppDelegate::setSnapshotFileLocation() {
     snapshotSavedFilePath = QString::fromStdString(snapshotFolderPath(folder.toStdString(), fileName.toStdString()));
 }
 
-QString VistrelAppDelegate::saveSnapshotImage(const QImage &picture) {
+QString VistrelAppDelegate::saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &t) {
     if (!snapshotTaker.pending()) return QString();
-    const _SYSTEMTIME t = sys_Time();
     const SnapshotTime time{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
     const int type = configSettingPanel ? configSettingPanel->snapshotFileTypeIndex() : 0;
     return snapshotTaker.takePendingSnapshot(iCurrentSelectedVideoCH(), picture, time, fileName, snapshotSavedFilePath,

@@ -181,29 +181,32 @@ void EngineSide::setShownPictureObserver(std::function<void(const ShownPicture &
     observingShown_.store(static_cast<bool>(shownObserver_));
 }
 
-void EngineSide::postPicture(int channel, QImage picture, QByteArray frame) {
+void EngineSide::postPicture(int channel, QImage picture, QByteArray frame, const _SYSTEMTIME &time) {
     {
         std::lock_guard<std::mutex> lock(pendingMutex_);
         if (!pendingPicture_[channel].isNull()) picturesSuperseded_.fetch_add(1);
         pendingPicture_[channel] = std::move(picture);
         pendingFrame_[channel] = std::move(frame);
+        pendingTime_[channel] = time;
         if (picturePosted_[channel]) return;
         picturePosted_[channel] = true;
     }
     post([this, channel] {
         QImage latest;
         QByteArray frame;
+        _SYSTEMTIME time{};
         {
             std::lock_guard<std::mutex> lock(pendingMutex_);
             latest = std::move(pendingPicture_[channel]);
             pendingPicture_[channel] = QImage();
             frame = std::move(pendingFrame_[channel]);
             pendingFrame_[channel] = QByteArray();
+            time = pendingTime_[channel];
             picturePosted_[channel] = false;
         }
         if (latest.isNull()) return;
         picturesShown_.fetch_add(1);
-        if (VideoPane *pane = app_.videoPaneLayout()) pane->showPicture(channel, latest);
+        if (VideoPane *pane = app_.videoPaneLayout()) pane->showPicture(channel, latest, time);
         if (shownObserver_) shownObserver_(ShownPicture{channel, latest, frame});
     });
 }
@@ -246,7 +249,7 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
         QByteArray frame;
         if (observingShown_.load() && buffer)
             frame = QByteArray(reinterpret_cast<const char *>(buffer), static_cast<qsizetype>(length));
-        postPicture(static_cast<int>(channel), std::move(picture), std::move(frame));
+        postPicture(static_cast<int>(channel), std::move(picture), std::move(frame), sysTime);
     }
 
     if (app_.playerState() == kPlayerStateConverting) {

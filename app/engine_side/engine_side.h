@@ -126,7 +126,8 @@ class EngineSide : public EngineDelegate {
     void stopDVFmtParserThread();
     // Hands a picture to the GUI thread. At most one picture per channel waits there: a newer
     // one takes the place of one not yet shown, so a busy GUI thread never piles pictures up.
-    void postPicture(int channel, QImage picture, QByteArray frame);
+    // The picture travels with its own recorder time: the shared time may already be a later frame's.
+    void postPicture(int channel, QImage picture, QByteArray frame, const _SYSTEMTIME &time);
 
     VistrelAppDelegate &app_;
     QtMainThreadPoster poster_;
@@ -138,6 +139,7 @@ class EngineSide : public EngineDelegate {
     std::mutex pendingMutex_;
     std::array<QImage, 16> pendingPicture_;
     std::array<QByteArray, 16> pendingFrame_;
+    std::array<_SYSTEMTIME, 16> pendingTime_{};
     std::atomic<bool> observingShown_{false};
     std::function<void(const ShownPicture &)> shownObserver_;
     std::array<bool, 16> picturePosted_{};

@@ -91,7 +91,7 @@ void PlaybackActivation::resetPlaybackHandle() {
     app_.releaseFileWrapper();
 }
 
-void PlaybackActivation::setFilePlaybackStartingUI() {
+void PlaybackActivation::resetPictureSizesProgressAndTitle() {
     app_.setPreviousImageRealWidth(0);
     app_.setPreviousImageRealHeight(0);
     app_.setDecoderTargetWidth(0.0f);
@@ -101,6 +101,10 @@ void PlaybackActivation::setFilePlaybackStartingUI() {
          {app_.playbackProgressSlider, app_.fullScreenPlaybackProgressSlider})
         if (slider) slider->setFloatValue(0.0f);
     if (app_.window) app_.window->setWindowTitle(app_.fileNameWithExtension);
+}
+
+void PlaybackActivation::setFilePlaybackStartingUI() {
+    resetPictureSizesProgressAndTitle();
     if (app_.playbackStatusImageView) app_.playbackStatusImageView->setPixmap(app_.playStatusImg);
     if (app_.fullScreenPlaybackStatusImageView)
         app_.fullScreenPlaybackStatusImageView->setPixmap(app_.playStatusImgInFullScreen);
@@ -120,15 +124,7 @@ void PlaybackActivation::setFilePlaybackStartingUI() {
 }
 
 void PlaybackActivation::setUIInCaseOfUnsupportedFileForamt() {
-    app_.setPreviousImageRealWidth(0);
-    app_.setPreviousImageRealHeight(0);
-    app_.setDecoderTargetWidth(0.0f);
-    app_.setDecoderTargetHeight(0.0f);
-    app_.setIsResizingVideoPane(true);
-    for (CustomizedProgressSlider *slider :
-         {app_.playbackProgressSlider, app_.fullScreenPlaybackProgressSlider})
-        if (slider) slider->setFloatValue(0.0f);
-    if (app_.window) app_.window->setWindowTitle(app_.fileNameWithExtension);
+    resetPictureSizesProgressAndTitle();
     app_.showStopStatusImages();
     if (VideoPane *pane = app_.videoPaneLayout())
         pane->setOnScreenTextVisible(app_.osdEnableBtn && app_.osdEnableBtn->isChecked());

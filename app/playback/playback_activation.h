@@ -31,6 +31,9 @@ class PlaybackActivation {
     static constexpr int kPlayingWindowHeight = 540;
 
   private:
+    // What both a new file and a refused one start from: no picture size yet (the pane is laid
+    // out again at the first picture), the progress at 0 and the file's name as the title.
+    void resetPictureSizesProgressAndTitle();
     void applyLayout(const RecorderFileProbe &probe);
     void failActivation();
 

@@ -231,13 +231,13 @@ void VideoPane::setDVFmtVideoModeString() {
     if (app_.osdVideoMode) app_.osdVideoMode->setString(text);
 }
 
-void VideoPane::showPicture(int channel, const QImage &picture) {
+void VideoPane::showPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) {
     if (channel < 0 || channel >= kChannels) return;
     // A pending snapshot takes the shown channel's picture as the engine made it, before the
     // colour controls; a conversion takes none.
     if (app_.playerState() != kPlayerStateConverting && app_.videoPaneCutState() == 0 &&
         channel + 1 == app_.iCurrentSelectedVideoCH())
-        app_.saveSnapshotImage(picture);
+        app_.saveSnapshotImage(picture, time);
     // The colour controls make a new image: the engine's picture is never written.
     if (CustomizedVideoView *tile = app_.videoView[channel])
         tile->setContents(app_.colourFilteredPicture(channel, picture));

@@ -14,6 +14,8 @@
 #include <array>
 #include <optional>
 
+#include "recorderfile/recorder_time.h"
+
 class VistrelAppDelegate;
 
 class VideoPane {
@@ -38,8 +40,9 @@ class VideoPane {
     // each single-view layout.
     void setDVFmtVideoModeString();
 
-    // The one way a picture reaches a tile (GUI thread). `channel` is 0-based.
-    void showPicture(int channel, const QImage &picture);
+    // The one way a picture reaches a tile (GUI thread). `channel` is 0-based; `time` is the
+    // recorder time the engine delivered with this picture.
+    void showPicture(int channel, const QImage &picture, const _SYSTEMTIME &time);
     // Titles per channel (0-based); an empty optional leaves that title as it is.
     void setChannelTitles(const std::array<std::optional<QString>, 16> &titles);
     // Shows or hides the three on-screen text layers and the 16 titles together.

@@ -25,6 +25,7 @@
 #include "app/VistrelAppDelegate.h"
 #include "app/engine_side/engine_side.h"
 #include "app/main_window.h"
+#include "bench_common/bench_delegates.h"
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
@@ -86,24 +87,7 @@ Run runDelegate(const std::string &path, bool paced, double seconds) {
     return r;
 }
 
-// Counts pictures; everything else is answered and dropped.
-class CountingDelegate : public enginetest::HeadlessDelegate {
-  public:
-    std::atomic<uint64_t> pictures{0};
-    std::atomic<bool> ended{false};
-    void videoUpdateTaskWithChannel(unsigned, VideoImageRef, const uint8_t *, unsigned, bool, unsigned,
-                                    const _SYSTEMTIME &) override {
-        ++pictures;
-    }
-    void audioUpdateTaskWithBuffer(const uint8_t *, unsigned, int, unsigned) override {}
-    void updateProcessingInfoWithServerTime(const std::string &, float) override {}
-    void upadatePlaybackProgress(float) override {}
-    void setDeinterlaceEnableBtnEnabled(bool) override {}
-    void setImageRealWidth(int) override {}
-    void setImageRealHeight(int) override {}
-    void setDVFmtProcessingInfoAtEndOfProcessing() override { ended = true; }
-    void setAVCFmtProcessingInfoAtEndOfProcessing() override { ended = true; }
-};
+using benchutil::CountingDelegate;
 
 // The engine alone, unpaced, to the end of the file: pictures and seconds.
 Run runEngineOnly(const std::string &path, bool dv, float targetWidth, float targetHeight) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common/bench_delegates.h"
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
 
@@ -19,45 +20,19 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Counts pictures and waits for the end; everything else is accepted and dropped.
-class CountingDelegate : public EngineDelegate {
+class CountingDelegate : public benchutil::QuietDelegate {
   public:
-    std::string absoluteFilePath() override { return {}; }
-    void setICurrentSelectedAudioCH(int) override {}
-    int iCurrentSelectedAudioCH() override { return 0; }
-    void setAudioProcessorWithChannel(unsigned, int) override {}
-    bool checkNeedDecodeForMultiCHs(uint8_t) override { return true; }
-    void setAVCFmtVdoIdxForAVIBuilder(int) override {}
-    void audioUpdateTaskWithBuffer(const uint8_t *, unsigned, int, unsigned) override {}
-    bool videoFlipImageFlag() override { return false; }
-    bool videoDeinterlaceFlag() override { return false; }
-    void setDeinterlaceEnableBtnEnabled(bool) override {}
-    float decoderTargetWidth() override { return 0; }
-    float decoderTargetHeight() override { return 0; }
-    void setImageRealWidth(int) override {}
-    void setImageRealHeight(int) override {}
-    int imageRealWidth() override { return 0; }
-    int imageRealHeight() override { return 0; }
     void videoUpdateTaskWithChannel(unsigned, VideoImageRef, const uint8_t *, unsigned, bool, unsigned,
                                     const _SYSTEMTIME &) override {
         ++pictures;
     }
-    void setSys_Time(const _SYSTEMTIME &) override {}
-    void updateProcessingInfoWithServerTime(const std::string &, float) override {}
-    void upadatePlaybackProgress(float) override {}
-    void setDVFmtProcessingInfoAtEndOfProcessing() override {}
     void setAVCFmtProcessingInfoAtEndOfProcessing() override {
         std::lock_guard<std::mutex> lock(mutex);
         ended = true;
         cv.notify_all();
     }
-    int enAVCFmtPlaybackStatus() override { return status; }
-    void setEnAVCFmtPlaybackStatus(int s) override { status = s; }
-    void setPlaybackTriState(uint8_t) override {}
-    void setDevChannelTitle(const char *) override {}
-    void setServerTimeLabelText(const std::string &) override {}
 
     std::atomic<int> pictures{0};
-    std::atomic<int> status{kAVCFmtPlaybackPlay};
     std::mutex mutex;
     std::condition_variable cv;
     bool ended = false;

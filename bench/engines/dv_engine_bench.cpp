@@ -18,6 +18,7 @@
 
 #include <sys/resource.h>
 
+#include "bench_common/bench_delegates.h"
 #include "common/mkrec_fixture.h"
 #include "engines/dv_format_playback.h"
 #include "engines/dv_stream_parser.h"
@@ -28,52 +29,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-// Counts what arrives; everything else is answered and forgotten.
-class CountingDelegate : public enginetest::HeadlessDelegate {
-  public:
-    std::atomic<uint64_t> frames{0};
-    void videoUpdateTaskWithChannel(unsigned, VideoImageRef, const uint8_t *, unsigned, bool, unsigned,
-                                    const _SYSTEMTIME &) override {
-        ++frames;
-    }
-    void audioUpdateTaskWithBuffer(const uint8_t *, unsigned, int, unsigned) override {}
-    void updateProcessingInfoWithServerTime(const std::string &, float) override {}
-    void upadatePlaybackProgress(float) override {}
-    void setDeinterlaceEnableBtnEnabled(bool) override {}
-    void setImageRealWidth(int) override {}
-    void setImageRealHeight(int) override {}
-};
-
-// A host for the scanner alone: hand-offs are accepted and dropped.
-class NullHost : public DVParserHost {
-  public:
-    uint64_t handOffs = 0;
-    void setKeyFrameMark(bool k) override { key_ = k; }
-    bool keyFrameMark() const override { return key_; }
-    void prepareVideoDecoder(int, int) override {}
-    bool audioFormatAnnounced(int) const override { return true; }
-    void setAudioFormat(int, int) override {}
-    bool handOffVideo(DVVideoSelector, const void *) override {
-        ++handOffs;
-        return true;
-    }
-    bool handOffAudio(DVAudioSelector, const void *) override {
-        ++handOffs;
-        return true;
-    }
-    _SYSTEMTIME frameTime() const override { return {}; }
-    void resetStreams() override {}
-    void postProgress(float) override {}
-    void pause(std::chrono::microseconds) override {}
-    void waitForRequest() override { gDVFmtPlaybackKeepRunning = 1; }
-
-  private:
-    bool key_ = false;
-};
+using benchutil::CountingDelegate;
+using benchutil::NullHost;
 
 // Wall-clock and processor seconds (all threads) of one run.
 struct Timing {
@@ -120,7 +77,7 @@ Timing runEngine(const std::string &path, int codec, bool dvr700, uint64_t *fram
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         t.wall = std::chrono::duration<double>(endedAt - t0).count();
         t.cpu = cpuAtEnd - cpu0;
-        *frames = delegate.frames.load();
+        *frames = delegate.pictures.load();
         gDVFmtPlaybackParserThreadForceExit = 1;
         gDVFmtPlaybackKeepRunning = 1;
         while (gDVFmtPlaybackParserThreadForceExit.load())
@@ -182,27 +139,6 @@ Timing runFfmpegTogether(const std::vector<std::string> &streams, const std::str
 void keepBest(Timing &best, const Timing &t) {
     if (t.wall > 0 && (best.wall == 0 || t.wall < best.wall)) best.wall = t.wall;
     if (t.cpu > 0 && (best.cpu == 0 || t.cpu < best.cpu)) best.cpu = t.cpu;
-}
-
-// The scanner over the whole file, hand-offs dropped. Best of three, in MB/s.
-double parseOnly(const std::string &path, DVVariant variant, uint64_t *handOffs) {
-    double best = 0;
-    for (int rep = 0; rep < 3; ++rep) {
-        dvFmtResetControlFlags();
-        enginetest::HeadlessDelegate delegate;
-        NullHost host;
-        DataFeedController window;
-        if (!window.initDataFeedControllerWith(path)) return 0;
-        const uint64_t size = window.fileSize();
-        DVStreamParser parser(variant, window, host, &delegate);
-        const auto t0 = Clock::now();
-        parser.run(true);
-        const double s = secondsSince(t0);
-        best = std::max(best, static_cast<double>(size) / 1e6 / s);
-        *handOffs = host.handOffs;
-    }
-    dvFmtResetControlFlags();
-    return best;
 }
 
 } // namespace
@@ -287,8 +223,9 @@ int main(int argc, char **argv) {
             std::printf("%-30s mkrec failed: %s\n", p.name, rec.output.c_str());
             continue;
         }
-        uint64_t handOffs = 0;
-        const double mbs = parseOnly(rec.path, p.variant, &handOffs);
+        NullHost host;
+        const double mbs = benchutil::bestScanSpeed(rec.path, p.variant, &host);
+        const uint64_t handOffs = host.handOffs;
         std::printf("parse only, %-28s %6.1f MB  %8.1f MB/s  (%llu units handed off)\n", p.name,
                     static_cast<double>(rec.manifest.num("bytes")) / 1e6, mbs,
                     static_cast<unsigned long long>(handOffs));

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_common/bench_delegates.h"
 #include "common/mkrec_fixture.h"
 #include "common/run_cmd.h"
 #include "engines/dv_stream_parser.h"
@@ -24,26 +25,7 @@ double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
-// Hand-offs are accepted and dropped; the end of the file ends the run.
-class NullHost : public DVParserHost {
-  public:
-    void setKeyFrameMark(bool k) override { key_ = k; }
-    bool keyFrameMark() const override { return key_; }
-    void prepareVideoDecoder(int, int) override {}
-    bool audioFormatAnnounced(int) const override { return true; }
-    void setAudioFormat(int, int) override {}
-    bool handOffVideo(DVVideoSelector, const void *) override { return true; }
-    bool handOffAudio(DVAudioSelector, const void *) override { return true; }
-    _SYSTEMTIME frameTime() const override { return {}; }
-    void resetStreams() override {}
-    void postProgress(float) override { ++progressReports; }
-    void pause(std::chrono::microseconds) override {}
-    void waitForRequest() override { gDVFmtPlaybackKeepRunning = 1; }
-    unsigned progressReports = 0;
-
-  private:
-    bool key_ = false;
-};
+using benchutil::NullHost;
 
 uint64_t fileSize(const std::string &path) {
     FILE *f = std::fopen(path.c_str(), "rb");
@@ -52,26 +34,6 @@ uint64_t fileSize(const std::string &path) {
     const long n = std::ftell(f);
     std::fclose(f);
     return n > 0 ? static_cast<uint64_t>(n) : 0;
-}
-
-// Best of three, MB/s; *reports gets the progress reports of one scan.
-double scan(const std::string &path, DVVariant variant, unsigned *reports) {
-    double best = 0;
-    for (int rep = 0; rep < 3; ++rep) {
-        dvFmtResetControlFlags();
-        enginetest::HeadlessDelegate delegate;
-        NullHost host;
-        DataFeedController window;
-        if (!window.initDataFeedControllerWith(path)) return 0;
-        const uint64_t size = window.fileSize();
-        DVStreamParser parser(variant, window, host, &delegate);
-        const auto t0 = Clock::now();
-        parser.run(true);
-        best = std::max(best, static_cast<double>(size) / 1e6 / secondsSince(t0));
-        *reports = host.progressReports;
-    }
-    dvFmtResetControlFlags();
-    return best;
 }
 
 // `cat` of the same file to /dev/null, best of three, MB/s.
@@ -135,8 +97,9 @@ int main(int argc, char **argv) {
     for (const Case &c : cases) {
         catSpeed(c.path); // warm
         const double theirs = catSpeed(c.path);
-        unsigned reports = 0;
-        const double ours = scan(c.path, c.variant, &reports);
+        NullHost host;
+        const double ours = benchutil::bestScanSpeed(c.path, c.variant, &host);
+        const unsigned reports = host.progressReports;
         std::printf("%-28s %8.1f %12.1f %12.1f %7.2f %9u\n", c.name, static_cast<double>(fileSize(c.path)) / 1e6,
                     ours, theirs, theirs > 0 ? ours / theirs : 0.0, reports);
     }

@@ -35,6 +35,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "bench_common/bench_delegates.h"
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
 #include "platform/log.h"
@@ -57,49 +58,25 @@ double processSeconds() {
 }
 
 // Keeps each channel's last picture, as a pane does, and the delivery time of every picture.
-class TimingDelegate : public EngineDelegate {
+class TimingDelegate : public benchutil::QuietDelegate {
   public:
     explicit TimingDelegate(int channels) : channels_(channels), last_(16), times_(16) {
         for (auto &t : times_)
             t.reserve(4096);
     }
-    std::string absoluteFilePath() override { return {}; }
-    void setICurrentSelectedAudioCH(int) override {}
-    int iCurrentSelectedAudioCH() override { return 0; }
-    void setAudioProcessorWithChannel(unsigned, int) override {}
     bool checkNeedDecodeForMultiCHs(uint8_t ch) override { return ch < channels_; }
-    void setAVCFmtVdoIdxForAVIBuilder(int) override {}
-    void audioUpdateTaskWithBuffer(const uint8_t *, unsigned, int, unsigned) override {}
-    bool videoFlipImageFlag() override { return false; }
-    bool videoDeinterlaceFlag() override { return false; }
-    void setDeinterlaceEnableBtnEnabled(bool) override {}
-    float decoderTargetWidth() override { return 0; }
-    float decoderTargetHeight() override { return 0; }
-    void setImageRealWidth(int) override {}
-    void setImageRealHeight(int) override {}
-    int imageRealWidth() override { return 0; }
-    int imageRealHeight() override { return 0; }
     void videoUpdateTaskWithChannel(unsigned ch, VideoImageRef image, const uint8_t *, unsigned, bool, unsigned,
                                     const _SYSTEMTIME &) override {
         if (ch >= 16) return;
         times_[ch].push_back(Clock::now()); // one channel thread at a time: the hand-off is synchronous
         last_[ch] = std::move(image);
     }
-    void setSys_Time(const _SYSTEMTIME &) override {}
-    void updateProcessingInfoWithServerTime(const std::string &, float) override {}
-    void upadatePlaybackProgress(float) override {}
-    void setDVFmtProcessingInfoAtEndOfProcessing() override {}
     void setAVCFmtProcessingInfoAtEndOfProcessing() override {
         std::lock_guard<std::mutex> lock(mutex_);
         endedAt_ = Clock::now();
         ended_ = true;
         cv_.notify_all();
     }
-    int enAVCFmtPlaybackStatus() override { return status_; }
-    void setEnAVCFmtPlaybackStatus(int s) override { status_ = s; }
-    void setPlaybackTriState(uint8_t) override {}
-    void setDevChannelTitle(const char *) override {}
-    void setServerTimeLabelText(const std::string &) override {}
 
     Clock::time_point waitForEnd() {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -118,7 +95,6 @@ class TimingDelegate : public EngineDelegate {
     const int channels_;
     std::vector<VideoImageRef> last_;
     std::vector<std::vector<Clock::time_point>> times_;
-    std::atomic<int> status_{kAVCFmtPlaybackPlay};
     std::mutex mutex_;
     std::condition_variable cv_;
     bool ended_ = false;

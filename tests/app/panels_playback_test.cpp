@@ -29,28 +29,15 @@
 #include "app/panel_fold.h"
 #include "common/mkrec_fixture.h"
 #include "engines/engine_controls.h"
+#include "launched_player.h"
 #include "qt_test_app.h"
 #include "snapshot_fixtures.h"
 
 namespace {
 
 // A launched player, its window shown.
-struct Player {
-    Player() {
-        testApp();
-        setPanelFoldStepDuration(0);
-        dvFmtResetControlFlags();
-        delegate = std::make_unique<VistrelAppDelegate>();
-        delegate->applicationDidFinishLaunching();
-        delegate->makeWindowKeyAndOrderFront();
-        delegate->engineSide()->setKeepLastDelivered(true);
-        serveEvents();
-    }
-    ~Player() {
-        delegate.reset();
-        dvFmtResetControlFlags();
-    }
-    VistrelAppDelegate &d() { return *delegate; }
+struct Player : LaunchedPlayer {
+    Player() : LaunchedPlayer(true) {}
     EngineSide &engines() { return *delegate->engineSide(); }
 
     void pause() { d().pauseActionBtn->click(); }
@@ -95,8 +82,6 @@ struct Player {
             },
             8000);
     }
-
-    std::unique_ptr<VistrelAppDelegate> delegate;
 };
 
 bool isGrey(const QImage &image) {
@@ -121,18 +106,7 @@ bool isAll(const QImage &image, int value) {
 
 // The recorder times of the recording's frames as a snapshot name writes them, UTC and local.
 std::set<QString> snapshotTimes(const mkrec::Manifest &manifest) {
-    std::set<QString> times;
-    for (const mkrec::Unit *u : manifest.video()) {
-        const time_t seconds = static_cast<time_t>(u->tUs / 1000000);
-        struct tm parts[2];
-        gmtime_r(&seconds, &parts[0]);
-        localtime_r(&seconds, &parts[1]);
-        for (const struct tm &t : parts)
-            times.insert(QString::asprintf("%04d\uFF0F%02d\uFF0F%02d_%02d\uFF1A%02d\uFF1A%02d",
-                                           t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                                           t.tm_sec));
-    }
-    return times;
+    return manifestFrameTimes(manifest, "%04d\uFF0F%02d\uFF0F%02d_%02d\uFF1A%02d\uFF1A%02d");
 }
 
 TEST(PanelsOnPlayback, SnapshotsOfThePlayingChannelInTheFolderKeptAcrossARestart) {

@@ -9,13 +9,10 @@ driver=$1
 mkrec=$2
 outdir=$3
 mkdir -p "$outdir"
+source "$(dirname "$0")/screenshot_lib.sh"
 
-for tool in xvfb-run ffmpeg; do
-  command -v "$tool" > /dev/null || { echo "screenshots: $tool is missing"; exit 1; }
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+need_tools xvfb-run ffmpeg
+make_work
 
 "$mkrec" --out "$work/grid.dv5" --kind dv5-nvr --size 352x288 --video-mask 0xf --audio-mask 0 \
   --duration 30 > "$work/mkrec.log" 2>&1 || { cat "$work/mkrec.log"; exit 1; }
@@ -47,24 +44,11 @@ exit $status
 INNER
 chmod +x "$inner"
 
-# stats FILE CROP KEY: the first value of KEY (e.g. YMIN) that signalstats gives for the crop.
-stat_of() {
-  ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$2,signalstats,metadata=print:file=-" -f null - 2>&1 \
-    | sed -n "s/.*lavfi.signalstats.$3=\([0-9.]*\).*/\1/p" | head -1
-}
-luma_range() {
-  local lo hi
-  lo=$(stat_of "$1" "$2" YMIN); hi=$(stat_of "$1" "$2" YMAX)
-  [ -n "$lo" ] && [ -n "$hi" ] || { echo 0; return; }
-  echo $(( ${hi%.*} - ${lo%.*} ))
-}
-crop_md5() { ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$2" -f md5 - 2>/dev/null; }
 crop_of() { read -r x y w h; echo "crop=$w:$h:$x:$y"; } # from "x y w h"
 
 # Settings of its own: the user's stored settings are neither read nor changed.
-XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR=$(mktemp -d -p "$work") QT_QPA_PLATFORM=xcb \
-  timeout 120 xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1024x768x24" \
-  "$inner" "$driver" "$work/grid.dv5" "$work" < /dev/null || { echo "screenshots: no screenshots"; exit 1; }
+XDG_CONFIG_HOME="$work/config" in_virtual_display 120 "$inner" "$driver" "$work/grid.dv5" "$work" \
+  || { echo "screenshots: no screenshots"; exit 1; }
 
 status=0
 for name in colour settings; do

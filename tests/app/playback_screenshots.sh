@@ -10,13 +10,10 @@ player=$1
 mkrec=$2
 outdir=$3
 mkdir -p "$outdir"
+source "$(dirname "$0")/screenshot_lib.sh"
 
-for tool in xvfb-run ffmpeg; do
-  command -v "$tool" > /dev/null || { echo "screenshots: $tool is missing"; exit 1; }
-done
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+need_tools xvfb-run ffmpeg
+make_work
 
 make_rec() { # name, mkrec args...
   local name=$1; shift
@@ -49,34 +46,21 @@ exit $status
 INNER
 chmod +x "$inner"
 
-# The luma range of the video area of a screenshot (the window sits at the top left).
+# The video area of a screenshot (the window sits at the top left).
 crop="crop=600:300:30:40"
-luma_range() {
-  local stats ymin ymax
-  stats=$(ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$crop,signalstats,metadata=print:file=-" -f null - 2>&1)
-  ymin=$(printf '%s\n' "$stats" | sed -n 's/.*YMIN=\([0-9.]*\).*/\1/p' | head -1)
-  ymax=$(printf '%s\n' "$stats" | sed -n 's/.*YMAX=\([0-9.]*\).*/\1/p' | head -1)
-  [ -n "$ymin" ] && [ -n "$ymax" ] || { echo 0; return; }
-  echo $(( ${ymax%.*} - ${ymin%.*} ))
-}
-area_md5() { ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$crop" -f md5 - 2>/dev/null; }
 
 status=0
 for name in grid4.avc grid9.dv5 grid16.dv5 single.dv4; do
   shot="$outdir/${name%.*}.png"
   later="$work/${name%.*}-later.png"
   rm -f "$shot"
-  # A display number of its own (other tests start virtual servers at the same time), and a
-  # time limit, as xvfb-run waits forever for a server that could not start.
-  XDG_RUNTIME_DIR=$(mktemp -d -p "$work") QT_QPA_PLATFORM=xcb \
-    timeout 90 xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1024x768x24" \
-    "$inner" "$player" "$work/$name" "$shot" "$later" < /dev/null \
+  in_virtual_display 90 "$inner" "$player" "$work/$name" "$shot" "$later" \
     || { echo "screenshots: $name: no screenshot"; status=1; continue; }
-  range=$(luma_range "$shot")
+  range=$(luma_range "$shot" "$crop")
   if [ "$range" -lt 64 ]; then
     echo "screenshots: $name: the video area is flat (luma range $range)"; status=1; continue
   fi
-  if [ "$(area_md5 "$shot")" = "$(area_md5 "$later")" ]; then
+  if [ "$(crop_md5 "$shot" "$crop")" = "$(crop_md5 "$later" "$crop")" ]; then
     echo "screenshots: $name: the pictures did not move between two grabs"; status=1; continue
   fi
   echo "screenshots: $shot (luma range $range, moving)"

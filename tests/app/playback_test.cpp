@@ -36,6 +36,8 @@
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
 #include "engines/engine_controls.h"
+#include "engine_picture.h"
+#include "launched_player.h"
 #include "qt_test_app.h"
 
 namespace {
@@ -50,22 +52,7 @@ ChannelSet range(int first, int last) {
 }
 
 // A launched player whose window is shown, as a user sees it.
-struct Player {
-    Player() {
-        testApp();
-        dvFmtResetControlFlags();
-        delegate = std::make_unique<VistrelAppDelegate>();
-        delegate->applicationDidFinishLaunching();
-        delegate->makeWindowKeyAndOrderFront();
-        delegate->engineSide()->setKeepLastDelivered(true);
-        serveEvents();
-    }
-    ~Player() {
-        delegate.reset();
-        dvFmtResetControlFlags();
-    }
-    VistrelAppDelegate &d() { return *delegate; }
-
+struct Player : LaunchedPlayer {
     ChannelSet shownTiles() const {
         ChannelSet s;
         for (int c = 0; c < 16; ++c)
@@ -82,23 +69,11 @@ struct Player {
                                 timeoutMs);
     }
     bool noEngineThread() const { return !delegate->engineSide()->anyEngineThreadExecuting(); }
-
-    std::unique_ptr<VistrelAppDelegate> delegate;
 };
 
 // The recorder times of a recording's frames as the player writes them, in UTC and local time.
 std::set<QString> frameTimes(const mkrec::Manifest &manifest) {
-    std::set<QString> times;
-    for (const mkrec::Unit *u : manifest.video()) {
-        const time_t seconds = static_cast<time_t>(u->tUs / 1000000);
-        struct tm parts[2];
-        gmtime_r(&seconds, &parts[0]);
-        localtime_r(&seconds, &parts[1]);
-        for (const struct tm &t : parts)
-            times.insert(QString::asprintf("%04d/%02d/%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
-                                           t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec));
-    }
-    return times;
+    return manifestFrameTimes(manifest, "%04d/%02d/%02d %02d:%02d:%02d");
 }
 
 struct OpenCase {
@@ -380,19 +355,6 @@ TEST(OpenRecording, SecondFileStopsTheFirstCompletely) {
     ASSERT_TRUE(p.waitForTiles(range(0, 3), range(0, 3)));
 }
 
-// A picture as an engine delivers it.
-class TestPicture : public VideoImage {
-  public:
-    TestPicture(int w, int h, uint8_t value) : w_(w), h_(h), pixels_(static_cast<size_t>(w) * h * 4, value) {}
-    int width() const override { return w_; }
-    int height() const override { return h_; }
-    const uint8_t *pixels() const override { return pixels_.data(); }
-
-  private:
-    int w_, h_;
-    std::vector<uint8_t> pixels_;
-};
-
 // What the engines hand over, at its edges: channels past 16, progress that is not a number,
 // titles that fill their slot or are not UTF-8, and pictures while a click changes the layout.
 TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
@@ -401,9 +363,9 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
     EngineSide &engines = *d.engineSide();
     const _SYSTEMTIME time{};
     d.setVideoPaneCutState(1);
-    engines.videoUpdateTaskWithChannel(16, std::make_shared<TestPicture>(8, 8, 0x40), nullptr, 0, true, 0,
+    engines.videoUpdateTaskWithChannel(16, std::make_shared<FlatPicture>(8, 8, 0x40), nullptr, 0, true, 0,
                                        time);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0x80), nullptr, 0, true, 0,
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0x80), nullptr, 0, true, 0,
                                        time);
     serveEvents();
     EXPECT_EQ(engines.picturesDelivered(), 1u) << "channel 17 is no channel";
@@ -411,12 +373,12 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
 
     // The first picture after a click that switched the cut only relays the pane.
     d.setViewCutChangedAndResetDecoder(true);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
                                        time);
     serveEvents();
     EXPECT_FALSE(d.viewCutChangedAndResetDecoder());
     EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<TestPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
                                        time);
     serveEvents();
     EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0xC0);

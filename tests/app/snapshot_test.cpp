@@ -18,8 +18,10 @@
 
 #include "app/ConfigSettingPanel.h"
 #include "app/VistrelAppDelegate.h"
+#include "app/engine_side/engine_side.h"
 #include "app/snapshot/snapshot_taker.h"
 #include "common/run_cmd.h"
+#include "engine_picture.h"
 #include "qt_test_app.h"
 #include "snapshot_fixtures.h"
 
@@ -139,32 +141,71 @@ TEST(SnapshotFiles, FailedWritesLeaveNothingAndAreLogged) {
     EXPECT_TRUE(writeLogged);
 }
 
+// A launched delegate with settings of its own, its snapshot folder "snaps" in `dir`.
+struct LaunchedForSnapshots {
+    LaunchedForSnapshots() : scope(dir.path()) {
+        delegate = std::make_unique<VistrelAppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        delegate->configSettingPanel->snapshotFilePathField()->setText(QString::fromStdString(dir.path() + "/snaps"));
+    }
+    bool appReady = (testApp(), true);
+    testutil::TempDir dir;
+    snapshotfixture::SettingsScope scope;
+    std::unique_ptr<VistrelAppDelegate> delegate;
+};
+
 // The delegate's path: the folder of the open file inside the chosen folder, the shown
 // channel and the recorder time.
 TEST(SnapshotFiles, DelegateSavesTheShownChannelOnce) {
-    testApp();
-    testutil::TempDir dir;
-    snapshotfixture::SettingsScope scope(dir.path());
-    auto delegate = std::make_unique<VistrelAppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    delegate->configSettingPanel->snapshotFilePathField()->setText(QString::fromStdString(dir.path() + "/snaps"));
+    LaunchedForSnapshots f;
+    testutil::TempDir &dir = f.dir;
+    std::unique_ptr<VistrelAppDelegate> &delegate = f.delegate;
     delegate->fileName = QStringLiteral("..");
     delegate->setICurrentSelectedVideoCH(3);
     _SYSTEMTIME t{};
     t.wYear = 2012, t.wMonth = 5, t.wDay = 3, t.wHour = 14, t.wMinute = 7, t.wSecond = 9;
-    delegate->setSys_Time(t);
     delegate->snapshotAction();
     delegate->setSnapshotFileLocation(); // a new file drops the pending request
     EXPECT_FALSE(delegate->saveSnapshotImageFlag());
-    EXPECT_TRUE(delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32)).isEmpty());
+    EXPECT_TRUE(delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32), t).isEmpty());
 
     delegate->snapShotBtn->click();
     EXPECT_TRUE(delegate->saveSnapshotImageFlag());
-    const QString path = delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32));
+    const QString path = delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32), t);
     EXPECT_EQ(QFile::encodeName(path).toStdString(), dir.path() + "/snaps/__/.._CH3_2012\xEF\xBC\x8F" "05\xEF\xBC\x8F"
                                                                    "03_14\xEF\xBC\x9A" "07\xEF\xBC\x9A" "09.jpg");
-    EXPECT_TRUE(delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32)).isEmpty());
+    EXPECT_TRUE(delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32), t).isEmpty());
     EXPECT_EQ(snapshotfixture::listFolder(dir.path() + "/snaps/__").size(), 1u);
+    delegate.reset();
+}
+
+// The engine moves the shared recorder time on to the next second before the GUI thread shows
+// the picture it delivered: the snapshot still names the second of the picture in the file.
+TEST(SnapshotFiles, NameCarriesTheTimeOfThePictureInTheFile) {
+    LaunchedForSnapshots f;
+    testutil::TempDir &dir = f.dir;
+    std::unique_ptr<VistrelAppDelegate> &delegate = f.delegate;
+    delegate->configSettingPanel->snapshotFileTypeBtn()->setCurrentIndex(1); // PNG: the pixels come back as they were
+    delegate->fileName = QStringLiteral("cam");
+    delegate->setSnapshotFileLocation();
+    delegate->setVideoPaneCutState(0);
+    delegate->setICurrentSelectedVideoCH(3);
+    delegate->snapShotBtn->click();
+
+    _SYSTEMTIME own{};
+    own.wYear = 2012, own.wMonth = 5, own.wDay = 3, own.wHour = 14, own.wMinute = 7, own.wSecond = 59;
+    _SYSTEMTIME next = own;
+    next.wMinute = 8, next.wSecond = 0;
+    delegate->engineSide()->videoUpdateTaskWithChannel(2, std::make_shared<FlatPicture>(16, 16, 0x60), nullptr, 0,
+                                                       true, 0, own);
+    delegate->setSys_Time(next);
+    serveEvents();
+
+    const std::set<std::string> files = snapshotfixture::listFolder(dir.path() + "/snaps/cam");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(*files.begin(), "PlaybackTime_2012\xEF\xBC\x8F" "05\xEF\xBC\x8F" "03_14\xEF\xBC\x9A" "07\xEF\xBC\x9A" "59.png");
+    const QImage written(QString::fromStdString(dir.path() + "/snaps/cam/" + *files.begin()));
+    EXPECT_EQ(written.pixelColor(0, 0).red(), 0x60);
     delegate.reset();
 }
 

@@ -5,10 +5,7 @@ set -uo pipefail
 test=$1
 outdir=$2
 mkdir -p "$outdir"
-command -v xvfb-run > /dev/null || { echo "screenshots: xvfb-run is missing"; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-# A display number of its own, and a time limit, as xvfb-run waits forever for a server that
-# could not start.
-SCREENSHOT_DIR=$outdir XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy \
-  timeout 120 xvfb-run -a -n $((200 + RANDOM % 700)) -s "-screen 0 1024x768x24" "$test" < /dev/null
+source "$(dirname "$0")/screenshot_lib.sh"
+need_tools xvfb-run
+make_work
+SCREENSHOT_DIR=$outdir SDL_AUDIODRIVER=dummy in_virtual_display 120 "$test"
