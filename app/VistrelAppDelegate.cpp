@@ -1,4 +1,5 @@
 #include "app/VistrelAppDelegate.h"
+#include "app/logic/player_state.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -40,7 +41,7 @@ std::atomic<VistrelAppDelegate *> gAppDelg{nullptr};
 
 VistrelAppDelegate::VistrelAppDelegate() {
     gAppDelg.store(this);
-    setPlayerState(3);
+    setPlayerState(kPlayerStateIdle);
     engineSide_ = std::make_unique<EngineSide>(*this, this);
     videoPaneLayout_ = std::make_unique<VideoPane>(*this);
     fileIntake_ = std::make_unique<FileIntake>(*this);

@@ -394,7 +394,7 @@ class VistrelAppDelegate : public QObject {
 
     // ---- Shared state: read and written by several parts of the application and the engines ----
 
-    // 3 idle, 0 playing a file, 1 converting a file to AVI.
+    // kPlayerStateIdle, kPlayerStatePlaying or kPlayerStateConverting (app/logic/player_state.h).
     APP_SHARED_STATE(int, playerState, setPlayerState, 0)
     APP_SHARED_STATE(int, previousImageRealWidth, setPreviousImageRealWidth, 0)
     APP_SHARED_STATE(int, previousImageRealHeight, setPreviousImageRealHeight, 0)

@@ -3,6 +3,7 @@
 #include <QPushButton>
 
 #include "app/ColorSettingPanel.h"
+#include "app/logic/player_state.h"
 #include "app/ConfigSettingPanel.h"
 #include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedVideoView.h"
@@ -13,7 +14,6 @@
 #include "app/panel_fold.h"
 
 namespace {
-constexpr int kPlayerStateConverting = 1;
 } // namespace
 
 void VistrelAppDelegate::initColorSettingPanel() {

@@ -1,4 +1,5 @@
 #include "app/conversion/avi_conversion.h"
+#include "app/logic/player_state.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -27,9 +28,6 @@ using avitarget::ConversionPhase;
 
 namespace {
 
-constexpr int kPlayerStatePlaying = 0;
-constexpr int kPlayerStateConverting = 1;
-constexpr int kPlayerStateIdle = 3;
 constexpr int kIndicatorIntervalMs = 60000;
 constexpr double kConversionWindowHeight = 320.0;
 

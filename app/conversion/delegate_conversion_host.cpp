@@ -1,4 +1,5 @@
 #include "app/conversion/delegate_conversion_host.h"
+#include "app/logic/player_state.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -116,7 +117,7 @@ int DelegateConversionHost::checkTotalChannelsForAVIConversion() {
     d_.setISubAudioChannelEnabledValue(0);
     d_.setChannelIndex(1);
     // Single view: only the converted channel is decoded.
-    d_.setVideoPaneCutState(0);
+    d_.setVideoPaneCutState(kCutStateSingle);
     d_.setVideoPaneLockCutStateFlag(true);
     d_.setMiscellaneousBtnState(0);
     d_.setAviConversionDesignateChannel(false);

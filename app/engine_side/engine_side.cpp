@@ -1,4 +1,5 @@
 #include "app/engine_side/engine_side.h"
+#include "app/logic/player_state.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -22,9 +23,6 @@
 #include "platform/log.h"
 
 namespace {
-constexpr int kPlayerStatePlaying = 0;
-constexpr int kPlayerStateConverting = 1;
-constexpr int kPlayerStateIdle = 3;
 constexpr int kChannels = 16;
 constexpr int kTitleSlotSize = 64;
 
@@ -262,9 +260,9 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
 
 bool EngineSide::checkNeedDecodeForMultiCHs(uint8_t channel) {
     switch (app_.videoPaneCutState()) {
-    case 1:
+    case kCutStateGrid:
         return true;
-    case 0:
+    case kCutStateSingle:
         return channel + 1 == app_.iCurrentSelectedVideoCH();
     default:
         return false;

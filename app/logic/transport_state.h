@@ -1,3 +1,4 @@
+#include "app/logic/player_state.h"
 // The transport state machine: what Play, Pause, Stop, fast forward, fast rewind, a seek and a
 // tick of the button watch do, for the file kind that is open.
 //
@@ -25,9 +26,9 @@ namespace transport {
 enum class FileKind { None, DV, AVC };
 
 // The player states of the delegate.
-constexpr int kPlayerPlaying = 0;
-constexpr int kPlayerConverting = 1;
-constexpr int kPlayerIdle = 3;
+constexpr int kPlayerPlaying = kPlayerStatePlaying;
+constexpr int kPlayerConverting = kPlayerStateConverting;
+constexpr int kPlayerIdle = kPlayerStateIdle;
 
 // The DV engine's speed steps run 0 (1x) to 4 (16x).
 constexpr int kMaxSpeedStep = 4;

@@ -1,4 +1,5 @@
 #include "app/playback/playback_activation.h"
+#include "app/logic/player_state.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -29,7 +30,7 @@ PlaybackActivation::PlaybackActivation(VistrelAppDelegate &app) : app_(app) {}
 void PlaybackActivation::activateFilePlayback() {
     app_.setIsIndependentFlag(false);
     app_.setIsAVCPlaybackFlag(false);
-    app_.setPlayerState(0);
+    app_.setPlayerState(kPlayerStatePlaying);
     app_.setPrevVideoPaneCutState(2);
     resetPlaybackHandle();
     app_.setSnapshotFileLocation();

@@ -1,4 +1,5 @@
 #include "app/video_pane/video_pane.h"
+#include "app/logic/player_state.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -19,7 +20,6 @@
 
 namespace {
 constexpr int kChannels = 16;
-constexpr int kPlayerStateConverting = 1;
 constexpr qreal kTextSize = 15.0;
 const QRectF kTitleFrame(6.0, 0.0, 150.0, 30.0);
 
@@ -80,7 +80,7 @@ void VideoPane::checkNeedResizeImageViewOrNot() {
     in.isIndependentFlag = app_.isIndependentFlag();
     in.starts = app_.gridStartIndexes();
     in.iCurrentSelectedVideoCH = app_.iCurrentSelectedVideoCH();
-    in.converting = app_.playerState() == 1;
+    in.converting = app_.playerState() == kPlayerStateConverting;
 
     VideoPaneLayoutMemory memory;
     memory.previousVideoPaneWidth = app_.previousVideoPaneWidth();
@@ -121,7 +121,7 @@ void VideoPane::checkNeedResizeImageViewOrNot() {
         if (tile) tile->hide();
     const int cut = app_.videoPaneCutState();
     if (cut == 0) {
-        if (app_.playerState() == 0 && app_.snapShotBtn) app_.snapShotBtn->setEnabled(true);
+        if (app_.playerState() == kPlayerStatePlaying && app_.snapShotBtn) app_.snapShotBtn->setEnabled(true);
         if (app_.engineFramesFlowing()) videoModeFrameCount_ = 0;
         if (app_.channelIndex() != 1) {
             if (app_.videoModeLabel) app_.videoModeLabel->show();
@@ -157,7 +157,7 @@ void VideoPane::clickVideoChannelSwitchBtn(int index) {
     if (!::clickVideoChannelSwitchBtn(index, app_.channelIndex(), kind, starts)) return;
     app_.setMiscellaneousBtnState(kind);
     app_.setGridStartIndexes(starts);
-    app_.setVideoPaneCutState(1);
+    app_.setVideoPaneCutState(kCutStateGrid);
     app_.setPreviousVideoPaneWidth(0.0f);
 }
 
@@ -165,7 +165,7 @@ void VideoPane::showOSD() {
     const bool on = onScreenTextOn();
     if (app_.osdServerTime) app_.osdServerTime->setVisible(on);
     if (app_.osdPercentage) app_.osdPercentage->setVisible(on);
-    if (app_.osdVideoMode) app_.osdVideoMode->setVisible(on && app_.videoPaneCutState() == 0);
+    if (app_.osdVideoMode) app_.osdVideoMode->setVisible(on && app_.videoPaneCutState() == kCutStateSingle);
     for (OsdTextLayer *title : app_.videoViewTitle)
         if (title) title->setVisible(on);
 }
@@ -178,7 +178,7 @@ void VideoPane::showAndEnableDeinterlace() {
 }
 
 void VideoPane::enterFullScreen() {
-    if (!app_.playbackIsActivated() || app_.playerState() != 0 || app_.isInFullScreenMode()) return;
+    if (!app_.playbackIsActivated() || app_.playerState() != kPlayerStatePlaying || app_.isInFullScreenMode()) return;
     MainWindow *window = app_.window;
     if (!window || !app_.videoPane) return;
     app_.videoPaneFrame = app_.videoPane->geometry();
@@ -212,7 +212,7 @@ void VideoPane::exitFullScreen() {
 }
 
 QSize VideoPane::windowWillResize(const QSize &proposed) const {
-    return app_.playerState() == 1 ? app_.windowSizeWhileAVIConversion : proposed;
+    return app_.playerState() == kPlayerStateConverting ? app_.windowSizeWhileAVIConversion : proposed;
 }
 
 void VideoPane::windowDidResize() {
@@ -235,7 +235,7 @@ void VideoPane::showPicture(int channel, const QImage &picture, const _SYSTEMTIM
     if (channel < 0 || channel >= kChannels) return;
     // A pending snapshot takes the shown channel's picture as the engine made it, before the
     // colour controls; a conversion takes none.
-    if (app_.playerState() != kPlayerStateConverting && app_.videoPaneCutState() == 0 &&
+    if (app_.playerState() != kPlayerStateConverting && app_.videoPaneCutState() == kCutStateSingle &&
         channel + 1 == app_.iCurrentSelectedVideoCH())
         app_.saveSnapshotImage(picture, time);
     // The colour controls make a new image: the engine's picture is never written.
