@@ -21,7 +21,8 @@ void moveSlider(QSlider *slider, float value) {
 }
 } // namespace
 
-ColorSettingPanel::ColorSettingPanel(QWidget *parent) : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint) {
+ColorSettingPanel::ColorSettingPanel(QWidget *parent)
+    : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint) {
     ui.setupUi(this);
     awakeFromNib();
     // The labels stand on the dark background picture.
@@ -37,14 +38,17 @@ ColorSettingPanel::ColorSettingPanel(QWidget *parent) : ContentBorderWindow(pare
     follow(ui.brightnessSlider, &ColorSettingPanel::setColorBrightnessValue);
     follow(ui.saturationSlider, &ColorSettingPanel::setColorSaturationValue);
     follow(ui.contrastSlider, &ColorSettingPanel::setColorContrastValue);
-    connect(ui.textColorWell, &ColourWell::colorChosen, this, [this] { takeOSDTextColorFrom(ui.textColorWell); });
+    connect(ui.textColorWell, &ColourWell::colorChosen, this,
+            [this] { takeOSDTextColorFrom(ui.textColorWell); });
     connect(ui.progressColorWell, &ColourWell::colorChosen, this,
             [this] { takeOSDProgressColorFrom(ui.progressColorWell); });
     connect(ui.resetDefaultBtn, &QPushButton::clicked, this, &ColorSettingPanel::resetDefault);
     connect(ui.closeBtn, &QPushButton::clicked, this, &QWidget::close);
 }
 
-void ColorSettingPanel::awakeFromNib() { setContentBorderThickness(26.0, Qt::BottomEdge); }
+void ColorSettingPanel::awakeFromNib() {
+    setContentBorderThickness(26.0, Qt::BottomEdge);
+}
 
 void ColorSettingPanel::setColorBrightnessValue(float value) {
     brightness_.store(value);

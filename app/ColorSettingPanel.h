@@ -45,7 +45,9 @@ class ColorSettingPanel : public ContentBorderWindow {
     void setColorBrightnessValue(float value);
     void setColorSaturationValue(float value);
     void setColorContrastValue(float value);
-    ColourControls colourControls() const { return {colorBrightnessValue(), colorSaturationValue(), colorContrastValue()}; }
+    ColourControls colourControls() const {
+        return {colorBrightnessValue(), colorSaturationValue(), colorContrastValue()};
+    }
     bool colorSettingPanelOpenedNow() const { return opened_.load(); }
     void setColorSettingPanelOpenedNow(bool opened) { opened_.store(opened); }
 

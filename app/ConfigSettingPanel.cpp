@@ -24,13 +24,15 @@ ConfigSettingPanel::ConfigSettingPanel(QWidget *parent)
     QSettings settings;
     const StoredConfigSettings stored = readConfigSettings(settings);
     const bool audioDisabled = sd::audioDisabledFromStored(
-        stored.audioDisabled ? std::optional<std::string>(stored.audioDisabled->toStdString()) : std::nullopt);
+        stored.audioDisabled ? std::optional<std::string>(stored.audioDisabled->toStdString())
+                             : std::nullopt);
     ui.audioDisabledCheckBtnForAVIConversion->setChecked(audioDisabled);
     setAudioDisabledWhileAVIConversion(audioDisabled);
 
     const std::string documents = documentsFolder().toStdString();
     auto startFolder = [](const std::optional<QString> &value, QLineEdit *field, const std::string &def) {
-        const std::optional<std::string> text = value ? std::optional<std::string>(value->toStdString()) : std::nullopt;
+        const std::optional<std::string> text =
+            value ? std::optional<std::string>(value->toStdString()) : std::nullopt;
         field->setText(QString::fromStdString(sd::folderAtStart(text, field->text().toStdString(), def)));
     };
     startFolder(stored.aviFolder, ui.filePathField, sd::defaultAviFolder(documents));
@@ -40,8 +42,9 @@ ConfigSettingPanel::ConfigSettingPanel(QWidget *parent)
 
     // The typed frame rate is the rate; text that is no number reads as 0, which a conversion
     // takes as 30.
-    connect(ui.frameRateField, &QLineEdit::textChanged, this,
-            [this](const QString &text) { setFrameRate(static_cast<float>(sd::leadingNumber(text.toStdString()))); });
+    connect(ui.frameRateField, &QLineEdit::textChanged, this, [this](const QString &text) {
+        setFrameRate(static_cast<float>(sd::leadingNumber(text.toStdString())));
+    });
     connect(ui.audioDisabledCheckBtnForAVIConversion, &QCheckBox::toggled, this,
             &ConfigSettingPanel::aviAudioOptionChecked);
     connect(ui.snapshotFileTypeBtn, qOverload<int>(&QComboBox::currentIndexChanged), this,
@@ -51,7 +54,9 @@ ConfigSettingPanel::ConfigSettingPanel(QWidget *parent)
     connect(ui.closeBtn, &QPushButton::clicked, this, &ConfigSettingPanel::closeConfigSettingPanel);
 }
 
-void ConfigSettingPanel::awakeFromNib() { setContentBorderThickness(26.0, Qt::BottomEdge); }
+void ConfigSettingPanel::awakeFromNib() {
+    setContentBorderThickness(26.0, Qt::BottomEdge);
+}
 
 void ConfigSettingPanel::initSnapshotFileTypeSetting() {
     ui.snapshotFileTypeBtn->clear();
@@ -66,8 +71,8 @@ void ConfigSettingPanel::insertSnapshotFileTypeItem(int index, const QString &it
     try {
         ui.snapshotFileTypeBtn->insertItem(index < 0 ? ui.snapshotFileTypeBtn->count() : index, itemName);
     } catch (const std::exception &e) {
-        player_log("Exception, Failed to insert quality item, name=%s, reason=%s\n", itemName.toUtf8().constData(),
-                   e.what());
+        player_log("Exception, Failed to insert quality item, name=%s, reason=%s\n",
+                   itemName.toUtf8().constData(), e.what());
     }
 }
 
@@ -85,10 +90,16 @@ void ConfigSettingPanel::chooseFolderInto(QLineEdit *field) {
     dialog->open();
 }
 
-void ConfigSettingPanel::setFilePath() { chooseFolderInto(ui.filePathField); }
-void ConfigSettingPanel::setSnapshotFilePath() { chooseFolderInto(ui.snapshotFilePathField); }
+void ConfigSettingPanel::setFilePath() {
+    chooseFolderInto(ui.filePathField);
+}
+void ConfigSettingPanel::setSnapshotFilePath() {
+    chooseFolderInto(ui.snapshotFilePathField);
+}
 
-void ConfigSettingPanel::aviAudioOptionChecked(bool checked) { setAudioDisabledWhileAVIConversion(checked); }
+void ConfigSettingPanel::aviAudioOptionChecked(bool checked) {
+    setAudioDisabledWhileAVIConversion(checked);
+}
 
 void ConfigSettingPanel::closeConfigSettingPanel() {
     VistrelAppDelegate *delegate = VistrelAppDelegate::GetAppDelg();
@@ -98,7 +109,8 @@ void ConfigSettingPanel::closeConfigSettingPanel() {
     writeConfigSettings(settings, ui.filePathField->text(), ui.snapshotFilePathField->text(),
                         ui.audioDisabledCheckBtnForAVIConversion->isChecked() ? 1 : 0);
 
-    const sd::FrameRateSetting capped = sd::capFrameRate(frameRate(), ui.frameRateField->text().toStdString());
+    const sd::FrameRateSetting capped =
+        sd::capFrameRate(frameRate(), ui.frameRateField->text().toStdString());
     if (capped.frameRate != frameRate() || capped.fieldText != ui.frameRateField->text().toStdString()) {
         ui.frameRateField->setText(QString::fromStdString(capped.fieldText));
         setFrameRate(capped.frameRate);

@@ -33,11 +33,15 @@ class ConfigSettingPanel : public ContentBorderWindow {
     QLineEdit *filePathField() const { return ui.filePathField; }
     QLineEdit *frameRateField() const { return ui.frameRateField; }
     QLineEdit *snapshotFilePathField() const { return ui.snapshotFilePathField; }
-    QCheckBox *audioDisabledCheckBtnForAVIConversion() const { return ui.audioDisabledCheckBtnForAVIConversion; }
+    QCheckBox *audioDisabledCheckBtnForAVIConversion() const {
+        return ui.audioDisabledCheckBtnForAVIConversion;
+    }
     QComboBox *snapshotFileTypeBtn() const { return ui.snapshotFileTypeBtn; }
     // Readable from any thread.
     bool audioDisabledWhileAVIConversion() const { return audioDisabledWhileAVIConversion_.load(); }
-    void setAudioDisabledWhileAVIConversion(bool disabled) { audioDisabledWhileAVIConversion_.store(disabled); }
+    void setAudioDisabledWhileAVIConversion(bool disabled) {
+        audioDisabledWhileAVIConversion_.store(disabled);
+    }
     float frameRate() const { return frameRate_.load(); }
     void setFrameRate(float rate) { frameRate_.store(rate); }
     // The index of the chosen snapshot type (0 JPEG, 1 PNG, 2 TIFF).

@@ -133,7 +133,9 @@ VistrelAppDelegate::~VistrelAppDelegate() {
     channelSelectionPanel = nullptr;
 }
 
-VistrelAppDelegate *VistrelAppDelegate::GetAppDelg() { return gAppDelg.load(); }
+VistrelAppDelegate *VistrelAppDelegate::GetAppDelg() {
+    return gAppDelg.load();
+}
 
 // ---- Requests from the desktop ----------------------------------------------------------------
 
@@ -156,7 +158,8 @@ void VistrelAppDelegate::applicationDidFinishLaunching() {
 
 bool VistrelAppDelegate::applicationOpenFile(const QString &path) {
     // Queued, so that a request made while launching waits for the finished interface.
-    QMetaObject::invokeMethod(this, [this, path] { openFileDirectly(path); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, path] { openFileDirectly(path); }, Qt::QueuedConnection);
     makeWindowKeyAndOrderFront();
     return true;
 }
@@ -179,7 +182,9 @@ void VistrelAppDelegate::makeWindowKeyAndOrderFront() {
 // ---- Operations whose work belongs to the pane grid, the transport controls, the conversion
 // ---- flow and file opening; launching calls them in its fixed order.
 
-void VistrelAppDelegate::initVideoPane() { videoPaneLayout_->initVideoPane(); }
+void VistrelAppDelegate::initVideoPane() {
+    videoPaneLayout_->initVideoPane();
+}
 
 // The conversion spinner: a spinner cell in the control strip, hidden until a conversion runs.
 void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
@@ -201,40 +206,84 @@ void VistrelAppDelegate::releaseFileWrapper() {
 
 // ---- Files, activation and the pane: forwards to the feature classes ------------------------
 
-void VistrelAppDelegate::openPlaybackFile() { fileIntake_->openPlaybackFile(); }
-void VistrelAppDelegate::openFileDirectly(const QString &path) { fileIntake_->openFileDirectly(path); }
-void VistrelAppDelegate::recordFileLocationInFolder() { fileIntake_->recordFileLocationInFolder(); }
-void VistrelAppDelegate::openPreviousFile() { fileIntake_->openPreviousFile(); }
-void VistrelAppDelegate::openNextFile() { fileIntake_->openNextFile(); }
+void VistrelAppDelegate::openPlaybackFile() {
+    fileIntake_->openPlaybackFile();
+}
+void VistrelAppDelegate::openFileDirectly(const QString &path) {
+    fileIntake_->openFileDirectly(path);
+}
+void VistrelAppDelegate::recordFileLocationInFolder() {
+    fileIntake_->recordFileLocationInFolder();
+}
+void VistrelAppDelegate::openPreviousFile() {
+    fileIntake_->openPreviousFile();
+}
+void VistrelAppDelegate::openNextFile() {
+    fileIntake_->openNextFile();
+}
 
-void VistrelAppDelegate::activateFilePlayback() { playbackActivation_->activateFilePlayback(); }
+void VistrelAppDelegate::activateFilePlayback() {
+    playbackActivation_->activateFilePlayback();
+}
 void VistrelAppDelegate::resetPlaybackHandle() {
     if (playbackActivation_) playbackActivation_->resetPlaybackHandle();
 }
-void VistrelAppDelegate::setFilePlaybackStartingUI() { playbackActivation_->setFilePlaybackStartingUI(); }
+void VistrelAppDelegate::setFilePlaybackStartingUI() {
+    playbackActivation_->setFilePlaybackStartingUI();
+}
 void VistrelAppDelegate::setUIInCaseOfUnsupportedFileForamt() {
     playbackActivation_->setUIInCaseOfUnsupportedFileForamt();
 }
-void VistrelAppDelegate::createAudio() { playbackActivation_->createAudio(); }
-void VistrelAppDelegate::removeAudio() { playbackActivation_->removeAudio(); }
+void VistrelAppDelegate::createAudio() {
+    playbackActivation_->createAudio();
+}
+void VistrelAppDelegate::removeAudio() {
+    playbackActivation_->removeAudio();
+}
 bool VistrelAppDelegate::checkTotalChannelsAndSetVideoViewCut(int kind) {
     return playbackActivation_->checkTotalChannelsAndSetVideoViewCut(kind);
 }
-void VistrelAppDelegate::getDV4FileVideoCodec() { playbackActivation_->getDV4FileVideoCodec(); }
+void VistrelAppDelegate::getDV4FileVideoCodec() {
+    playbackActivation_->getDV4FileVideoCodec();
+}
 
-void VistrelAppDelegate::checkNeedResizeImageViewOrNot() { videoPaneLayout_->checkNeedResizeImageViewOrNot(); }
-void VistrelAppDelegate::clickVideoChannelSwitchBtn(int index) { videoPaneLayout_->clickVideoChannelSwitchBtn(index); }
-void VistrelAppDelegate::showOSD() { videoPaneLayout_->showOSD(); }
-void VistrelAppDelegate::showAndEnableDeinterlace() { videoPaneLayout_->showAndEnableDeinterlace(); }
-void VistrelAppDelegate::enterFullScreen() { videoPaneLayout_->enterFullScreen(); }
-void VistrelAppDelegate::exitFullScreen() { videoPaneLayout_->exitFullScreen(); }
-QSize VistrelAppDelegate::windowWillResize(const QSize &proposed) { return videoPaneLayout_->windowWillResize(proposed); }
-void VistrelAppDelegate::windowDidResize() { videoPaneLayout_->windowDidResize(); }
-void VistrelAppDelegate::setDVFmtVideoModeString() { videoPaneLayout_->setDVFmtVideoModeString(); }
+void VistrelAppDelegate::checkNeedResizeImageViewOrNot() {
+    videoPaneLayout_->checkNeedResizeImageViewOrNot();
+}
+void VistrelAppDelegate::clickVideoChannelSwitchBtn(int index) {
+    videoPaneLayout_->clickVideoChannelSwitchBtn(index);
+}
+void VistrelAppDelegate::showOSD() {
+    videoPaneLayout_->showOSD();
+}
+void VistrelAppDelegate::showAndEnableDeinterlace() {
+    videoPaneLayout_->showAndEnableDeinterlace();
+}
+void VistrelAppDelegate::enterFullScreen() {
+    videoPaneLayout_->enterFullScreen();
+}
+void VistrelAppDelegate::exitFullScreen() {
+    videoPaneLayout_->exitFullScreen();
+}
+QSize VistrelAppDelegate::windowWillResize(const QSize &proposed) {
+    return videoPaneLayout_->windowWillResize(proposed);
+}
+void VistrelAppDelegate::windowDidResize() {
+    videoPaneLayout_->windowDidResize();
+}
+void VistrelAppDelegate::setDVFmtVideoModeString() {
+    videoPaneLayout_->setDVFmtVideoModeString();
+}
 
-AVCFormatPlayback *VistrelAppDelegate::handleAVCFmtPlayback() const { return engineSide_ ? engineSide_->avc() : nullptr; }
-DVFormatPlayback *VistrelAppDelegate::handleDVFmtPlayback() const { return engineSide_ ? engineSide_->dv() : nullptr; }
-bool VistrelAppDelegate::engineFramesFlowing() const { return EngineSide::dvFramesFlowing(); }
+AVCFormatPlayback *VistrelAppDelegate::handleAVCFmtPlayback() const {
+    return engineSide_ ? engineSide_->avc() : nullptr;
+}
+DVFormatPlayback *VistrelAppDelegate::handleDVFmtPlayback() const {
+    return engineSide_ ? engineSide_->dv() : nullptr;
+}
+bool VistrelAppDelegate::engineFramesFlowing() const {
+    return EngineSide::dvFramesFlowing();
+}
 
 void VistrelAppDelegate::connectActions() {
     if (!window) return;
@@ -243,7 +292,8 @@ void VistrelAppDelegate::connectActions() {
     connect(ui.prevFileSelectionBtn, &QPushButton::clicked, this, [this] { openPreviousFile(); });
     connect(ui.nextFileSelectionBtn, &QPushButton::clicked, this, [this] { openNextFile(); });
     // Only the user's choice pages the grid; the probe's own selection does not.
-    connect(ui.videoChannelSwitchBtn, &QComboBox::activated, this, [this](int index) { clickVideoChannelSwitchBtn(index); });
+    connect(ui.videoChannelSwitchBtn, &QComboBox::activated, this,
+            [this](int index) { clickVideoChannelSwitchBtn(index); });
     connect(ui.osdEnableBtn, &QPushButton::clicked, this, [this] { showOSD(); });
     connect(ui.deinterlaceEnableBtn, &QPushButton::clicked, this, [this] { showAndEnableDeinterlace(); });
     connect(ui.fullScreenBtn, &QPushButton::clicked, this, [this] { enterFullScreen(); });
@@ -258,7 +308,8 @@ void VistrelAppDelegate::upadatePlaybackServerTime(const QString &time) {
     videoPaneLayout_->setOnScreenServerTime(time);
 }
 
-void VistrelAppDelegate::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress) {
+void VistrelAppDelegate::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time,
+                                                                               float progress) {
     setDVFmtVideoModeString();
     if (aviConversion_) aviConversion_->upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
 }
@@ -272,7 +323,9 @@ void VistrelAppDelegate::upadatePlaybackProgress(float percent) {
     videoPaneLayout_->setOnScreenPercentage(QString::asprintf("%i%%", static_cast<int>(value)));
 }
 
-void VistrelAppDelegate::setDevChannelTitle(const char *titles) { engineSide_->setDevChannelTitle(titles); }
+void VistrelAppDelegate::setDevChannelTitle(const char *titles) {
+    engineSide_->setDevChannelTitle(titles);
+}
 
 void VistrelAppDelegate::applyDevChannelTitles(const std::array<std::optional<QString>, 16> &titles) {
     videoPaneLayout_->setChannelTitles(titles);
@@ -284,7 +337,8 @@ bool VistrelAppDelegate::checkNeedDecodeForMultiCHs(uint8_t channel) {
 
 void VistrelAppDelegate::showStopStatusImages() {
     if (playbackStatusImageView) playbackStatusImageView->setPixmap(stopStatusImg);
-    if (fullScreenPlaybackStatusImageView) fullScreenPlaybackStatusImageView->setPixmap(stopStatusImgInFullScreen);
+    if (fullScreenPlaybackStatusImageView)
+        fullScreenPlaybackStatusImageView->setPixmap(stopStatusImgInFullScreen);
 }
 
 float VistrelAppDelegate::playbackVolume() const {
@@ -341,4 +395,6 @@ void VistrelAppDelegate::setDeinterlaceEnableBtnEnabled(bool enabled) {
     engineSide_->setDeinterlaceEnableBtnEnabled(enabled);
 }
 
-void VistrelAppDelegate::setServerTimeLabelText(const std::string &text) { engineSide_->setServerTimeLabelText(text); }
+void VistrelAppDelegate::setServerTimeLabelText(const std::string &text) {
+    engineSide_->setServerTimeLabelText(text);
+}

@@ -64,12 +64,16 @@ class VideoPane;
 
 // A scalar shared between the GUI thread and the engine threads: a getter of its own name and
 // a setter, both plain atomic loads and stores.
-#define APP_SHARED_STATE(Type, name, Setter, initial)                                                                  \
-  public:                                                                                                              \
-    Type name() const { return name##_.load(); }                                                                       \
-    void Setter(Type value) { name##_.store(value); }                                                                  \
-                                                                                                                       \
-  private:                                                                                                             \
+#define APP_SHARED_STATE(Type, name, Setter, initial)                                                        \
+  public:                                                                                                    \
+    Type name() const {                                                                                      \
+        return name##_.load();                                                                               \
+    }                                                                                                        \
+    void Setter(Type value) {                                                                                \
+        name##_.store(value);                                                                                \
+    }                                                                                                        \
+                                                                                                             \
+  private:                                                                                                   \
     std::atomic<Type> name##_{initial};
 
 class VistrelAppDelegate : public QObject {
@@ -160,7 +164,6 @@ class VistrelAppDelegate : public QObject {
     void initTransportControls();
     TransportController *transport() const { return transport_.get(); }
     EngineTransportTarget *transportTarget() const { return transportTarget_.get(); }
-
 
     // ---- The video pane (VideoPane) ----
 
@@ -267,7 +270,9 @@ class VistrelAppDelegate : public QObject {
     // The snapshot button: the next picture of the shown channel is saved.
     void snapshotAction();
     bool saveSnapshotImageFlag() const { return snapshotTaker.pending(); }
-    void setSaveSnapshotImageFlag(bool pending) { pending ? snapshotTaker.request() : snapshotTaker.cancel(); }
+    void setSaveSnapshotImageFlag(bool pending) {
+        pending ? snapshotTaker.request() : snapshotTaker.cancel();
+    }
     // At every playback start: drops a pending snapshot; the open file's snapshot folder.
     void setSnapshotFileLocation();
     // The picture path, GUI thread, for every picture of the shown channel before any colour
@@ -343,7 +348,8 @@ class VistrelAppDelegate : public QObject {
     // The transport status images; a status view shows a state when it holds that very image
     // (QPixmap::cacheKey identifies it).
     QPixmap aviConvertStatusImg, playStatusImg, pauseStatusImg, stopStatusImg;
-    QPixmap fastRwd1xStatusImg, fastFwd2xStatusImg, fastRwd2xStatusImg, fastFwd4xStatusImg, fastRwd4xStatusImg;
+    QPixmap fastRwd1xStatusImg, fastFwd2xStatusImg, fastRwd2xStatusImg, fastFwd4xStatusImg,
+        fastRwd4xStatusImg;
     QPixmap fastFwd8xStatusImg, fastRwd8xStatusImg, fastFwd16xStatusImg, fastRwd16xStatusImg;
     QPixmap playStatusImgInFullScreen, pauseStatusImgInFullScreen, stopStatusImgInFullScreen;
     QPixmap fastRwd1xStatusImgInFullScreen, fastFwd2xStatusImgInFullScreen, fastRwd2xStatusImgInFullScreen;

@@ -3,18 +3,17 @@
 #include <QPushButton>
 
 #include "app/ColorSettingPanel.h"
-#include "app/logic/player_state.h"
 #include "app/ConfigSettingPanel.h"
 #include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/LayerView.h"
 #include "app/image_named.h"
+#include "app/logic/player_state.h"
 #include "app/logic/snapshot_name.h"
 #include "app/main_window.h"
 #include "app/panel_fold.h"
 
-namespace {
-} // namespace
+namespace {} // namespace
 
 void VistrelAppDelegate::initColorSettingPanel() {
     colorSettingPanel = std::make_unique<ColorSettingPanel>();
@@ -23,14 +22,17 @@ void VistrelAppDelegate::initColorSettingPanel() {
     colorSettingPanel->setColorSaturationValue(1.0f);
     colorSettingPanel->setColorContrastValue(1.0f);
     // Moving a control while nothing plays adjusts the shown pictures again.
-    connect(colorSettingPanel.get(), &ColorSettingPanel::colourValuesChanged, this, [this] { windowDidUpdate(); });
-    if (colorAdjustBtn) connect(colorAdjustBtn, &QPushButton::clicked, this, [this] { showColorSettingPanel(); });
+    connect(colorSettingPanel.get(), &ColorSettingPanel::colourValuesChanged, this,
+            [this] { windowDidUpdate(); });
+    if (colorAdjustBtn)
+        connect(colorAdjustBtn, &QPushButton::clicked, this, [this] { showColorSettingPanel(); });
     if (snapShotBtn) connect(snapShotBtn, &QPushButton::clicked, this, [this] { snapshotAction(); });
 }
 
 void VistrelAppDelegate::initConfigSettingPanel() {
     configSettingPanel = std::make_unique<ConfigSettingPanel>();
-    if (configSettingBtn) connect(configSettingBtn, &QPushButton::clicked, this, [this] { showConfigSettingPanel(); });
+    if (configSettingBtn)
+        connect(configSettingBtn, &QPushButton::clicked, this, [this] { showConfigSettingPanel(); });
 }
 
 void VistrelAppDelegate::showConfigSettingPanel() {
@@ -45,24 +47,29 @@ void VistrelAppDelegate::showColorSettingPanel() {
     windowDidUpdate();
 }
 
-void VistrelAppDelegate::snapshotAction() { snapshotTaker.request(); }
+void VistrelAppDelegate::snapshotAction() {
+    snapshotTaker.request();
+}
 
 void VistrelAppDelegate::setSnapshotFileLocation() {
     snapshotTaker.cancel();
-    const QString folder = configSettingPanel ? configSettingPanel->snapshotFilePathField()->text() : QString();
-    snapshotSavedFilePath = QString::fromStdString(snapshotFolderPath(folder.toStdString(), fileName.toStdString()));
+    const QString folder =
+        configSettingPanel ? configSettingPanel->snapshotFilePathField()->text() : QString();
+    snapshotSavedFilePath =
+        QString::fromStdString(snapshotFolderPath(folder.toStdString(), fileName.toStdString()));
 }
 
 QString VistrelAppDelegate::saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &t) {
     if (!snapshotTaker.pending()) return QString();
     const SnapshotTime time{t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
     const int type = configSettingPanel ? configSettingPanel->snapshotFileTypeIndex() : 0;
-    return snapshotTaker.takePendingSnapshot(iCurrentSelectedVideoCH(), picture, time, fileName, snapshotSavedFilePath,
-                                             type);
+    return snapshotTaker.takePendingSnapshot(iCurrentSelectedVideoCH(), picture, time, fileName,
+                                             snapshotSavedFilePath, type);
 }
 
 QImage VistrelAppDelegate::colourFilteredPicture(int tileIndex, const QImage &picture) {
-    if (colorSettingPanel && colorSettingPanel->colorSettingPanelOpenedNow() && playerState() != kPlayerStateConverting)
+    if (colorSettingPanel && colorSettingPanel->colorSettingPanelOpenedNow() &&
+        playerState() != kPlayerStateConverting)
         applyColorFilterToImageView(picture);
     return colorFilter.filterTilePicture(tileIndex, picture);
 }

@@ -8,8 +8,8 @@
 #include "app/controls/CustomizedButton.h"
 #include "app/controls/CustomizedProgressSlider.h"
 #include "app/controls/CustomizedView.h"
-#include "app/main_window.h"
 #include "app/engine_side/engine_transport_target.h"
+#include "app/main_window.h"
 #include "app/transport/transport_controller.h"
 
 void VistrelAppDelegate::initTransportControls() {
@@ -66,9 +66,11 @@ void VistrelAppDelegate::initTransportControls() {
         if (pause) connect(pause, &QPushButton::clicked, this, &VistrelAppDelegate::pauseAction);
     for (QPushButton *stop : {ui ? ui->stopBtn : nullptr, ui ? ui->fullScreenStopBtn : nullptr})
         if (stop) connect(stop, &QPushButton::clicked, this, &VistrelAppDelegate::stopAction);
-    for (QPushButton *forward : {static_cast<QPushButton *>(fastForwardBtn), static_cast<QPushButton *>(fastForwardFullScreenBtn)})
+    for (QPushButton *forward :
+         {static_cast<QPushButton *>(fastForwardBtn), static_cast<QPushButton *>(fastForwardFullScreenBtn)})
         if (forward) connect(forward, &QPushButton::clicked, this, &VistrelAppDelegate::fastForwardAction);
-    for (QPushButton *rewind : {static_cast<QPushButton *>(fastRewindBtn), static_cast<QPushButton *>(fastRewindFullScreenBtn)})
+    for (QPushButton *rewind :
+         {static_cast<QPushButton *>(fastRewindBtn), static_cast<QPushButton *>(fastRewindFullScreenBtn)})
         if (rewind) connect(rewind, &QPushButton::clicked, this, &VistrelAppDelegate::fastRewindAction);
     for (CustomizedProgressSlider *progress : {playbackProgressSlider, fullScreenPlaybackProgressSlider})
         if (progress)
@@ -83,19 +85,46 @@ void VistrelAppDelegate::initTransportControls() {
     if (audioChannelSwitchBtn)
         connect(audioChannelSwitchBtn, QOverload<int>::of(&QComboBox::activated), this,
                 &VistrelAppDelegate::clickAudioChannelSwitchBtn);
-    if (flipImageBtn) connect(flipImageBtn, &QPushButton::toggled, this, &VistrelAppDelegate::flipImageAction);
+    if (flipImageBtn)
+        connect(flipImageBtn, &QPushButton::toggled, this, &VistrelAppDelegate::flipImageAction);
 }
 
-void VistrelAppDelegate::playAction() { transport_->playAction(); }
-void VistrelAppDelegate::pauseAction() { transport_->pauseAction(); }
-void VistrelAppDelegate::stopAction() { transport_->stopAction(); }
-void VistrelAppDelegate::fastForwardAction() { transport_->fastForwardAction(); }
-void VistrelAppDelegate::fastRewindAction() { transport_->fastRewindAction(); }
-void VistrelAppDelegate::progressSliderValueChanged(int percent) { transport_->progressSliderValueChanged(percent); }
-void VistrelAppDelegate::audioSliderChanged(float volume) { transport_->audioSliderChanged(volume); }
-void VistrelAppDelegate::clickAudioChannelSwitchBtn() { transport_->clickAudioChannelSwitchBtn(); }
-void VistrelAppDelegate::flipImageAction(bool on) { transport_->flipImageAction(on); }
-void VistrelAppDelegate::initCheckButtonIsPressedCallback() { transport_->initCheckButtonIsPressedCallback(); }
-void VistrelAppDelegate::checkPlaybackBtnIsPressed() { transport_->checkPlaybackBtnIsPressed(); }
-void VistrelAppDelegate::doForwardAndRewindStepPlayback() { transport_->doForwardAndRewindStepPlayback(); }
-void VistrelAppDelegate::notSupportFastRewindActionAlert() { transport_->notSupportFastRewindActionAlert(); }
+void VistrelAppDelegate::playAction() {
+    transport_->playAction();
+}
+void VistrelAppDelegate::pauseAction() {
+    transport_->pauseAction();
+}
+void VistrelAppDelegate::stopAction() {
+    transport_->stopAction();
+}
+void VistrelAppDelegate::fastForwardAction() {
+    transport_->fastForwardAction();
+}
+void VistrelAppDelegate::fastRewindAction() {
+    transport_->fastRewindAction();
+}
+void VistrelAppDelegate::progressSliderValueChanged(int percent) {
+    transport_->progressSliderValueChanged(percent);
+}
+void VistrelAppDelegate::audioSliderChanged(float volume) {
+    transport_->audioSliderChanged(volume);
+}
+void VistrelAppDelegate::clickAudioChannelSwitchBtn() {
+    transport_->clickAudioChannelSwitchBtn();
+}
+void VistrelAppDelegate::flipImageAction(bool on) {
+    transport_->flipImageAction(on);
+}
+void VistrelAppDelegate::initCheckButtonIsPressedCallback() {
+    transport_->initCheckButtonIsPressedCallback();
+}
+void VistrelAppDelegate::checkPlaybackBtnIsPressed() {
+    transport_->checkPlaybackBtnIsPressed();
+}
+void VistrelAppDelegate::doForwardAndRewindStepPlayback() {
+    transport_->doForwardAndRewindStepPlayback();
+}
+void VistrelAppDelegate::notSupportFastRewindActionAlert() {
+    transport_->notSupportFastRewindActionAlert();
+}

@@ -13,14 +13,15 @@
 #include "app/controls/ColorGradientView.h"
 #include "app/controls/CustomizedProgressSlider.h"
 #include "app/controls/LayerView.h"
+#include "app/frame_geometry.h"
 #include "app/image_named.h"
 #include "app/main_window.h"
-#include "app/frame_geometry.h"
 
 namespace {
 
 const char *const kKnobImageName = "slidebar_dot.png";
-const char *const kGridImageNames[] = {"4ch_bk.png", "6ch_bk.png", "9ch_bk.png", "12ch_bk.png", "16ch_bk.png"};
+const char *const kGridImageNames[] = {"4ch_bk.png", "6ch_bk.png", "9ch_bk.png", "12ch_bk.png",
+                                       "16ch_bk.png"};
 
 // How one progress slider and its two bars look.
 struct ProgressSliderLook {
@@ -30,11 +31,15 @@ struct ProgressSliderLook {
     QColor grooveBackground, grooveBorder;
 };
 
-QColor rgba(float r, float g, float b, float a) { return QColor::fromRgbF(r, g, b, a); }
+QColor rgba(float r, float g, float b, float a) {
+    return QColor::fromRgbF(r, g, b, a);
+}
 
-void setUpProgressSlider(CustomizedProgressSlider *slider, const QRectF &frame, const ProgressSliderLook &look) {
+void setUpProgressSlider(CustomizedProgressSlider *slider, const QRectF &frame,
+                         const ProgressSliderLook &look) {
     if (!slider) return;
-    slider->setFrameWithKnobImage(frame, QString::fromLatin1(kKnobImageName), look.grooveHeight, look.barsOffset);
+    slider->setFrameWithKnobImage(frame, QString::fromLatin1(kKnobImageName), look.grooveHeight,
+                                  look.barsOffset);
     setBottomUpFrame(slider, frame);
     CustomizedProgressSliderCell *cell = slider->progressSliderCell();
     const QWidget *superview = slider->parentWidget();
@@ -130,7 +135,8 @@ void VistrelAppDelegate::releaseNSImageIcon() {
                          &fastRwd8xStatusImgInFullScreen,
                          &fastFwd16xStatusImgInFullScreen,
                          &fastRwd16xStatusImgInFullScreen};
-    for (QPixmap *image : images) *image = QPixmap();
+    for (QPixmap *image : images)
+        *image = QPixmap();
 }
 
 void VistrelAppDelegate::initMainWindow() {
@@ -169,7 +175,8 @@ void VistrelAppDelegate::initCustomizedProgressSlider() {
                                       rgba(1.0f, 1.0f, 1.0f, 1.0f),
                                       rgba(0.7f, 0.7f, 0.7f, 0.5f),
                                       rgba(1.0f, 1.0f, 1.0f, 1.0f)};
-        setUpProgressSlider(fullScreenPlaybackProgressSlider, QRectF(own.x(), own.y(), own.width(), knobHeight), look);
+        setUpProgressSlider(fullScreenPlaybackProgressSlider,
+                            QRectF(own.x(), own.y(), own.width(), knobHeight), look);
     }
 }
 
@@ -196,7 +203,8 @@ void VistrelAppDelegate::initControlPanel() {
 void VistrelAppDelegate::initStatusPane() {
     if (statusPane) statusPane->setContents(imageNamed("info_bg_480x60__.png").toImage());
     if (playbackStatusImageView) playbackStatusImageView->setPixmap(stopStatusImg);
-    if (fullScreenPlaybackStatusImageView) fullScreenPlaybackStatusImageView->setPixmap(stopStatusImgInFullScreen);
+    if (fullScreenPlaybackStatusImageView)
+        fullScreenPlaybackStatusImageView->setPixmap(stopStatusImgInFullScreen);
 }
 
 void VistrelAppDelegate::insertItemsToAudioChannelSwitchBtn(int count, const uint8_t *list) {
@@ -216,7 +224,8 @@ void VistrelAppDelegate::insertItmesToVideoChannelSwitchBtn(int count) {
     videoChannelSwitchBtn->clear();
     const int available = static_cast<int>(sizeof kGridImageNames / sizeof kGridImageNames[0]);
     for (int i = 0; i < count && i < available; ++i)
-        videoChannelSwitchBtn->insertItem(i, QIcon(imageNamed(QString::fromLatin1(kGridImageNames[i]))), QString());
+        videoChannelSwitchBtn->insertItem(i, QIcon(imageNamed(QString::fromLatin1(kGridImageNames[i]))),
+                                          QString());
 }
 
 void VistrelAppDelegate::releaseFilePathObject() {

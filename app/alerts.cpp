@@ -13,9 +13,15 @@ class MessageBoxPresenter : public AlertPresenter {
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
         switch (alert.style) {
-        case AlertStyle::Warning: box->setIcon(QMessageBox::Warning); break;
-        case AlertStyle::Informational: box->setIcon(QMessageBox::Information); break;
-        case AlertStyle::Critical: box->setIcon(QMessageBox::Critical); break;
+        case AlertStyle::Warning:
+            box->setIcon(QMessageBox::Warning);
+            break;
+        case AlertStyle::Informational:
+            box->setIcon(QMessageBox::Information);
+            break;
+        case AlertStyle::Critical:
+            box->setIcon(QMessageBox::Critical);
+            break;
         }
         box->setText(alert.messageText);
         box->setInformativeText(alert.informativeText);

@@ -4,9 +4,13 @@
 
 // The images are compiled into the static app library; registering them here makes sure the
 // linker keeps them in every program that shows one.
-static void registerAppImages() { Q_INIT_RESOURCE(app_images); }
+static void registerAppImages() {
+    Q_INIT_RESOURCE(app_images);
+}
 
-QString imageResourcePath(const QString &name) { return QStringLiteral(":/images/") + name; }
+QString imageResourcePath(const QString &name) {
+    return QStringLiteral(":/images/") + name;
+}
 
 QPixmap imageNamed(const QString &name) {
     static const bool registered = (registerAppImages(), true);

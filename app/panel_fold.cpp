@@ -66,8 +66,12 @@ void run(QWidget *panel, const std::vector<QRect> &steps, std::function<void()> 
 }
 } // namespace
 
-void setPanelFoldStepDuration(int milliseconds) { gStepDuration.store(milliseconds); }
-int panelFoldStepDuration() { return gStepDuration.load(); }
+void setPanelFoldStepDuration(int milliseconds) {
+    gStepDuration.store(milliseconds);
+}
+int panelFoldStepDuration() {
+    return gStepDuration.load();
+}
 
 void unfoldPanel(QWidget *panel, const QWidget *mainWindow) {
     if (!panel) return;

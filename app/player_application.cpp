@@ -33,13 +33,15 @@ bool PlayerApplication::launch(const QStringList &files, const QString &serverNa
     // Without a dock to click, launching the player again is how it is asked for again: its
     // window comes to the front whether or not it was visible.
     connect(instance_.get(), &SingleInstance::reopenRequested, delegate, [delegate] {
-        const bool visible = delegate->window && delegate->window->isVisible() && !delegate->window->isMinimized();
+        const bool visible =
+            delegate->window && delegate->window->isVisible() && !delegate->window->isMinimized();
         delegate->applicationShouldHandleReopen(visible);
         delegate->makeWindowKeyAndOrderFront();
     });
 
     // Requests to open a document made while launching are queued behind the interface.
-    for (const QString &path : paths) delegate->applicationOpenFile(path);
+    for (const QString &path : paths)
+        delegate->applicationOpenFile(path);
     delegate->applicationDidFinishLaunching();
     delegate->makeWindowKeyAndOrderFront();
     return true;

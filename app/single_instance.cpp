@@ -15,11 +15,14 @@ const char kReopen[] = "reopen";
 SingleInstance::SingleInstance(const QString &serverName, QObject *parent)
     : QObject(parent), serverName_(serverName) {}
 
-SingleInstance::~SingleInstance() { server_.close(); }
+SingleInstance::~SingleInstance() {
+    server_.close();
+}
 
 QString SingleInstance::defaultServerName() {
     QString display = QProcessEnvironment::systemEnvironment().value(QStringLiteral("WAYLAND_DISPLAY"));
-    if (display.isEmpty()) display = QProcessEnvironment::systemEnvironment().value(QStringLiteral("DISPLAY"));
+    if (display.isEmpty())
+        display = QProcessEnvironment::systemEnvironment().value(QStringLiteral("DISPLAY"));
     display.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")), QStringLiteral("_"));
     return QStringLiteral("recorderplayer-%1-%2").arg(getuid()).arg(display);
 }
@@ -40,7 +43,8 @@ bool SingleInstance::handToRunningInstance(const QStringList &absolutePaths, int
     }
     socket.write(message);
     bool sent = true;
-    while (sent && socket.bytesToWrite() > 0) sent = socket.waitForBytesWritten(timeoutMs);
+    while (sent && socket.bytesToWrite() > 0)
+        sent = socket.waitForBytesWritten(timeoutMs);
     socket.disconnectFromServer();
     if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(timeoutMs);
     return sent;

@@ -14,7 +14,8 @@ struct FileCloser {
 
 bool readExact(FILE *fp, uint8_t *out, size_t n) {
     size_t got = std::fread(out, 1, n, fp);
-    for (size_t i = got; i < n; ++i) out[i] = 0;
+    for (size_t i = got; i < n; ++i)
+        out[i] = 0;
     return got == n;
 }
 } // namespace
@@ -106,7 +107,8 @@ bool ANWAVFile::loadFromFile(const std::string &path) {
         if (fseeko(fp.get(), off_t(len) + (len & 1), SEEK_CUR) != 0) return false;
     }
 
-    player_log("Samples per Second: %d\n\t\t  nAvgBytesPerSec: %d\n\t\t  nBlockAlign: %d\n\t\t  wBitsPerSample: %d\n",
+    player_log("Samples per Second: %d\n\t\t  nAvgBytesPerSec: %d\n\t\t  nBlockAlign: %d\n\t\t  "
+               "wBitsPerSample: %d\n",
                nSamplesPerSec_, nAvgBytesPerSec_, nBlockAlign_, wBitsPerSample_);
     return true;
 }

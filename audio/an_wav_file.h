@@ -7,7 +7,7 @@
 #include <vector>
 
 class ANWAVFile {
-public:
+  public:
     // Reads the format and the first "data" chunk. Returns false, leaving the fields read
     // so far, when the file is missing, not a WAVE file, or not mono/stereo linear PCM.
     bool loadFromFile(const std::string &path);
@@ -37,7 +37,7 @@ public:
     void setWBitsPerSample(int16_t v) { wBitsPerSample_ = v; }
     const std::vector<uint8_t> &samples() const { return samples_; }
 
-private:
+  private:
     int16_t wFormatTag_ = 0;
     int16_t nChannels_ = 0;
     int32_t nSamplesPerSec_ = 0;

@@ -56,7 +56,7 @@ int g723PrefixBytes(int64_t samples) {
     return static_cast<int>(std::min<int64_t>(bytes, INT32_MAX));
 }
 
-}  // namespace
+} // namespace
 
 AudioMgr::AudioMgr(AudioOutputFactory outputFactory) : mOutputFactory(outputFactory) {
     for (int i = 0; i < kAudioBufferCount; i++) {
@@ -68,7 +68,7 @@ AudioMgr::AudioMgr(AudioOutputFactory outputFactory) : mOutputFactory(outputFact
     try {
         mScratch.reserve(kAudioBufferBytes);
         mScratchSamples.reserve(kAudioBufferBytes / 2 + 8);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         // Reserved only to spare the writer allocations; it grows on demand.
     }
 }
@@ -77,9 +77,9 @@ AudioMgr::~AudioMgr() {
     stop();
     // Closing the output joins its render thread: only then may the ring go.
     mOutputUnit.reset();
-    AudioBufferObj* buffer = mHeadAudioBufferObj;
+    AudioBufferObj *buffer = mHeadAudioBufferObj;
     while (buffer != nullptr) {
-        AudioBufferObj* next = buffer->next;
+        AudioBufferObj *next = buffer->next;
         delete buffer;
         buffer = next;
     }
@@ -91,7 +91,7 @@ AudioMgr::~AudioMgr() {
 }
 
 bool AudioMgr::addAudioBufferObj() {
-    auto* buffer = new (std::nothrow) AudioBufferObj();
+    auto *buffer = new (std::nothrow) AudioBufferObj();
     if (buffer == nullptr) {
         return false;
     }
@@ -109,7 +109,7 @@ bool AudioMgr::addAudioBufferObj() {
     return true;
 }
 
-AudioBufferObj* AudioMgr::following(AudioBufferObj* buffer) const {
+AudioBufferObj *AudioMgr::following(AudioBufferObj *buffer) const {
     return buffer->next != nullptr ? buffer->next : mHeadAudioBufferObj;
 }
 
@@ -174,12 +174,13 @@ bool AudioMgr::play() {
     int err = mOutputUnit != nullptr ? mOutputUnit->setStreamFormat(format) : kAudioOutputErrState;
     if (err != kAudioOutputOK) {
         char code[5] = {};
-        std::memcpy(code, &err, 4);  // the code's bytes as they lie in memory
+        std::memcpy(code, &err, 4); // the code's bytes as they lie in memory
         player_log("AudioUnitSetProperty-SF=%4.4s, %ld\n", code, static_cast<long>(err));
         return false;
     }
     // The render side learns the sample layout before the device can pull.
-    bool eightBitUnsigned = format.mBitsPerChannel == 8 && (format.mFormatFlags & kAudioStreamFlagSigned) == 0;
+    bool eightBitUnsigned =
+        format.mBitsPerChannel == 8 && (format.mFormatFlags & kAudioStreamFlagSigned) == 0;
     mRenderSampleBytes.store(format.mBitsPerChannel == 8 ? 1 : 2, std::memory_order_relaxed);
     mRenderSilence.store(eightBitUnsigned ? 0x80 : 0, std::memory_order_relaxed);
 
@@ -238,7 +239,7 @@ void AudioMgr::setVolumeViaProgramming(float volume) {
 // Takes a buffer for the writer, waiting only while the render side is in the
 // middle of copying out of it. A buffer still queued for output is emptied:
 // the writer overtakes the render side and the oldest audio is lost.
-void AudioMgr::enterBuffer(AudioBufferObj* buffer) {
+void AudioMgr::enterBuffer(AudioBufferObj *buffer) {
     for (;;) {
         int state = buffer->state.load(std::memory_order_acquire);
         if (state == kAudioBufferRendering) {
@@ -255,7 +256,7 @@ void AudioMgr::enterBuffer(AudioBufferObj* buffer) {
 
 // Returns the first pcmBytes of the packet's PCM (pcmBytes never exceeds what
 // the packet holds), or null when scratch memory cannot be had.
-const uint8_t* AudioMgr::convert(const uint8_t* packet, int packetBytes, int64_t pcmBytes) {
+const uint8_t *AudioMgr::convert(const uint8_t *packet, int packetBytes, int64_t pcmBytes) {
     try {
         if (mAudioFormat == enAudioFormat_G723) {
             int samples = static_cast<int>(pcmBytes / 2);
@@ -283,16 +284,16 @@ const uint8_t* AudioMgr::convert(const uint8_t* packet, int packetBytes, int64_t
             }
             return mScratch.data();
         }
-    } catch (const std::bad_alloc&) {
+    } catch (const std::bad_alloc &) {
         return nullptr;
-    } catch (const std::length_error&) {
+    } catch (const std::length_error &) {
         return nullptr;
     }
-    return packet;  // linear PCM is queued as it comes
+    return packet; // linear PCM is queued as it comes
 }
 
-bool AudioMgr::addAudioData(const uint8_t* audioData, int dataSize, char* audioRawData, int audioRawDataCapacity,
-                            int* audioRawDataLen, bool needCopyPCM) {
+bool AudioMgr::addAudioData(const uint8_t *audioData, int dataSize, char *audioRawData,
+                            int audioRawDataCapacity, int *audioRawDataLen, bool needCopyPCM) {
     if (audioRawDataLen != nullptr) {
         *audioRawDataLen = 0;
     }
@@ -315,7 +316,7 @@ bool AudioMgr::addAudioData(const uint8_t* audioData, int dataSize, char* audioR
         player_log("16-bit audio packet of %d bytes: last byte dropped", dataSize);
     }
 
-    AudioBufferObj* buffer = mNextAudioBufferObj;
+    AudioBufferObj *buffer = mNextAudioBufferObj;
     const int pos = buffer->fill;
     const int64_t room = kAudioBufferBytes - pos;
     int64_t store = std::min(pcmBytes, room);
@@ -330,7 +331,7 @@ bool AudioMgr::addAudioData(const uint8_t* audioData, int dataSize, char* audioR
     }
 
     const int64_t wanted = std::max(store, copy);
-    const uint8_t* pcm = wanted > 0 ? convert(audioData, dataSize, wanted) : audioData;
+    const uint8_t *pcm = wanted > 0 ? convert(audioData, dataSize, wanted) : audioData;
     if (pcm == nullptr) {
         player_log("Audio packet of %d bytes could not be decoded", dataSize);
         return false;
@@ -350,18 +351,18 @@ bool AudioMgr::addAudioData(const uint8_t* audioData, int dataSize, char* audioR
     // Handed over as soon as another packet of this size would not fit.
     if (buffer->fill + pcmBytes >= kAudioBufferBytes) {
         buffer->state.store(kAudioBufferReady, std::memory_order_release);
-        AudioBufferObj* next = following(buffer);
+        AudioBufferObj *next = following(buffer);
         enterBuffer(next);
         mNextAudioBufferObj = next;
     }
     return true;
 }
 
-bool AudioMgr::processAudioBuffer(void* destination, uint32_t targetBufferSize, uint32_t* bytesCopied) {
+bool AudioMgr::processAudioBuffer(void *destination, uint32_t targetBufferSize, uint32_t *bytesCopied) {
     uint32_t copied = 0;
     bool first = true;
     bool result = false;
-    auto* out = static_cast<uint8_t*>(destination);
+    auto *out = static_cast<uint8_t *>(destination);
     // At most one lap of the ring per call, so the render thread cannot be
     // kept here by a fast writer.
     for (int lap = 0; lap <= mNumAudioBufferObjs && copied < targetBufferSize; lap++) {
@@ -371,9 +372,10 @@ bool AudioMgr::processAudioBuffer(void* destination, uint32_t targetBufferSize, 
             }
             mNextProcessAudioBufferObj = mHeadAudioBufferObj;
         }
-        AudioBufferObj* buffer = mNextProcessAudioBufferObj;
+        AudioBufferObj *buffer = mNextProcessAudioBufferObj;
         int expected = kAudioBufferReady;
-        if (!buffer->state.compare_exchange_strong(expected, kAudioBufferRendering, std::memory_order_acq_rel)) {
+        if (!buffer->state.compare_exchange_strong(expected, kAudioBufferRendering,
+                                                   std::memory_order_acq_rel)) {
             break;
         }
         if (first) {
@@ -402,7 +404,7 @@ bool AudioMgr::processAudioBuffer(void* destination, uint32_t targetBufferSize, 
     return result;
 }
 
-void AudioMgr::applyGain(uint8_t* buffer, uint32_t bytes) const {
+void AudioMgr::applyGain(uint8_t *buffer, uint32_t bytes) const {
     float gain = mVolume.load(std::memory_order_relaxed);
     if (gain == 1.0f) {
         return;
@@ -421,11 +423,11 @@ void AudioMgr::applyGain(uint8_t* buffer, uint32_t bytes) const {
     }
 }
 
-int AudioMgr::AudioRender(void* refCon, uint8_t* buffer, uint32_t byteSize) {
+int AudioMgr::AudioRender(void *refCon, uint8_t *buffer, uint32_t byteSize) {
     if (buffer == nullptr || byteSize == 0) {
         return 0;
     }
-    auto* self = static_cast<AudioMgr*>(refCon);
+    auto *self = static_cast<AudioMgr *>(refCon);
     if (self == nullptr) {
         std::memset(buffer, 0, byteSize);
         return 0;

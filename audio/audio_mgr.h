@@ -21,31 +21,31 @@ constexpr int kAudioBufferCount = 15;
 
 // Who owns a buffer of the ring at this moment.
 enum AudioBufferState : int {
-    kAudioBufferFree = 0,       // empty, nobody's
-    kAudioBufferWriting = 1,    // the writer's current buffer
-    kAudioBufferReady = 2,      // full, waiting for the render side
-    kAudioBufferRendering = 3,  // the render side is copying out of it
+    kAudioBufferFree = 0,      // empty, nobody's
+    kAudioBufferWriting = 1,   // the writer's current buffer
+    kAudioBufferReady = 2,     // full, waiting for the render side
+    kAudioBufferRendering = 3, // the render side is copying out of it
 };
 
 // One buffer of the ring.
 struct AudioBufferObj {
     uint8_t data[kAudioBufferBytes];
-    uint32_t id;    // creation number, 0 to 14
-    int fill;       // PCM bytes written into data
-    int readPos;    // bytes of data already handed to the output
-    std::atomic<int> state;  // an AudioBufferState; publishes data, fill and readPos
-    AudioBufferObj* prev;
-    AudioBufferObj* next;
+    uint32_t id;            // creation number, 0 to 14
+    int fill;               // PCM bytes written into data
+    int readPos;            // bytes of data already handed to the output
+    std::atomic<int> state; // an AudioBufferState; publishes data, fill and readPos
+    AudioBufferObj *prev;
+    AudioBufferObj *next;
 };
 
 class AudioMgr {
-public:
+  public:
     // The factory makes the sound output when createDefaultAudioOuputDevice()
     // is called; the device itself is opened only by play().
     explicit AudioMgr(AudioOutputFactory outputFactory = &createSdlAudioOutput);
     ~AudioMgr();
-    AudioMgr(const AudioMgr&) = delete;
-    AudioMgr& operator=(const AudioMgr&) = delete;
+    AudioMgr(const AudioMgr &) = delete;
+    AudioMgr &operator=(const AudioMgr &) = delete;
 
     // Makes the sound output and installs the render callback. NO when there
     // already is one, or when the output cannot be made.
@@ -74,38 +74,38 @@ public:
     // to audioRawDataCapacity bytes in whole samples. *audioRawDataLen (when
     // not null) receives the bytes copied: 0 when no copy was wanted or made.
     // 16-bit PCM packets of an odd length lose their last byte.
-    bool addAudioData(const uint8_t* audioData, int dataSize, char* audioRawData, int audioRawDataCapacity,
-                      int* audioRawDataLen, bool needCopyPCM);
+    bool addAudioData(const uint8_t *audioData, int dataSize, char *audioRawData, int audioRawDataCapacity,
+                      int *audioRawDataLen, bool needCopyPCM);
 
     // The render side: copies up to targetBufferSize queued bytes to
     // destination, going on into the following buffers while they are ready.
     // NO (nothing copied) when the render position's buffer is not ready.
     // *bytesCopied (when not null) receives the bytes copied.
-    bool processAudioBuffer(void* destination, uint32_t targetBufferSize, uint32_t* bytesCopied = nullptr);
+    bool processAudioBuffer(void *destination, uint32_t targetBufferSize, uint32_t *bytesCopied = nullptr);
 
     // Render callback of the sound output (refCon is the AudioMgr): fills the
     // whole buffer, the queued PCM at the current volume followed by silence.
-    static int AudioRender(void* refCon, uint8_t* buffer, uint32_t byteSize);
+    static int AudioRender(void *refCon, uint8_t *buffer, uint32_t byteSize);
 
     int numAudioBufferObjs() const { return mNumAudioBufferObjs; }
     int audioFormat() const { return mAudioFormat; }
     AudioStreamFormat streamFormat() const;
     float volume() const { return mVolume.load(std::memory_order_relaxed); }
 
-private:
+  private:
     bool addAudioBufferObj();
-    void enterBuffer(AudioBufferObj* buffer);
-    AudioBufferObj* following(AudioBufferObj* buffer) const;
-    const uint8_t* convert(const uint8_t* packet, int packetBytes, int64_t pcmBytes);
-    void applyGain(uint8_t* buffer, uint32_t bytes) const;
+    void enterBuffer(AudioBufferObj *buffer);
+    AudioBufferObj *following(AudioBufferObj *buffer) const;
+    const uint8_t *convert(const uint8_t *packet, int packetBytes, int64_t pcmBytes);
+    void applyGain(uint8_t *buffer, uint32_t bytes) const;
 
     AudioOutputFactory mOutputFactory;
     std::unique_ptr<AudioOutput> mOutputUnit;
     int mNumAudioBufferObjs = 0;
-    AudioBufferObj* mNextAudioBufferObj = nullptr;         // writer position
-    AudioBufferObj* mNextProcessAudioBufferObj = nullptr;  // render position
-    AudioBufferObj* mHeadAudioBufferObj = nullptr;
-    AudioBufferObj* mTailAudioBufferObj = nullptr;
+    AudioBufferObj *mNextAudioBufferObj = nullptr;        // writer position
+    AudioBufferObj *mNextProcessAudioBufferObj = nullptr; // render position
+    AudioBufferObj *mHeadAudioBufferObj = nullptr;
+    AudioBufferObj *mTailAudioBufferObj = nullptr;
 
     double mSampleRate = 0.0;
     uint32_t mFormatID = 0;
@@ -120,8 +120,8 @@ private:
 
     // Read by the render thread.
     std::atomic<float> mVolume{1.0f};
-    std::atomic<int> mRenderSampleBytes{2};  // sample size of the stream being played
-    std::atomic<int> mRenderSilence{0};      // byte value of silence in that stream
+    std::atomic<int> mRenderSampleBytes{2}; // sample size of the stream being played
+    std::atomic<int> mRenderSilence{0};     // byte value of silence in that stream
 
     // Decoded PCM of the packet being written; grows to the largest packet.
     std::vector<uint8_t> mScratch;

@@ -11,7 +11,7 @@ namespace {
 
 // SDL's subsystem start-up and device opening are not safe to call from two
 // threads at once; managers are created and started from several threads.
-std::mutex& sdlMutex() {
+std::mutex &sdlMutex() {
     static std::mutex m;
     return m;
 }
@@ -20,10 +20,10 @@ std::mutex& sdlMutex() {
 constexpr Uint16 kDeviceFrames = 256;
 
 class SdlAudioOutput final : public AudioOutput {
-public:
+  public:
     ~SdlAudioOutput() override { uninitialize(); }
 
-    int setRenderCallback(AudioRenderProc proc, void* refCon) override {
+    int setRenderCallback(AudioRenderProc proc, void *refCon) override {
         if (device_ != 0) {
             return kAudioOutputErrState;
         }
@@ -32,10 +32,11 @@ public:
         return kAudioOutputOK;
     }
 
-    int setStreamFormat(const AudioStreamFormat& f) override {
+    int setStreamFormat(const AudioStreamFormat &f) override {
         SDL_AudioFormat sdlFormat = 0;
         if (f.mFormatID != kAudioStreamLinearPCM || f.mChannelsPerFrame != 1 || f.mFramesPerPacket != 1 ||
-            !(f.mSampleRate >= 1.0 && f.mSampleRate <= 384000.0) || f.mSampleRate != std::floor(f.mSampleRate)) {
+            !(f.mSampleRate >= 1.0 && f.mSampleRate <= 384000.0) ||
+            f.mSampleRate != std::floor(f.mSampleRate)) {
             return kAudioOutputErrFormat;
         }
         bool isSigned = (f.mFormatFlags & kAudioStreamFlagSigned) != 0;
@@ -115,7 +116,7 @@ public:
     int uninitialize() override {
         if (device_ != 0) {
             std::lock_guard<std::mutex> lock(sdlMutex());
-            SDL_CloseAudioDevice(device_);  // joins the device's thread
+            SDL_CloseAudioDevice(device_); // joins the device's thread
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
             device_ = 0;
             openFormat_ = 0;
@@ -125,9 +126,9 @@ public:
 
     std::string errorText() const override { return error_; }
 
-private:
-    static void SDLCALL sdlCallback(void* userdata, Uint8* stream, int len) {
-        auto* self = static_cast<SdlAudioOutput*>(userdata);
+  private:
+    static void SDLCALL sdlCallback(void *userdata, Uint8 *stream, int len) {
+        auto *self = static_cast<SdlAudioOutput *>(userdata);
         if (len <= 0) {
             return;
         }
@@ -139,7 +140,7 @@ private:
     }
 
     AudioRenderProc proc_ = nullptr;
-    void* refCon_ = nullptr;
+    void *refCon_ = nullptr;
     SDL_AudioFormat wantedFormat_ = 0;
     int wantedRate_ = 0;
     SDL_AudioDeviceID device_ = 0;
@@ -150,16 +151,16 @@ private:
 };
 
 class NullAudioOutput final : public AudioOutput {
-public:
-    int setRenderCallback(AudioRenderProc, void*) override { return kAudioOutputOK; }
-    int setStreamFormat(const AudioStreamFormat&) override { return kAudioOutputOK; }
+  public:
+    int setRenderCallback(AudioRenderProc, void *) override { return kAudioOutputOK; }
+    int setStreamFormat(const AudioStreamFormat &) override { return kAudioOutputOK; }
     int initialize() override { return kAudioOutputOK; }
     int start() override { return kAudioOutputOK; }
     int stop() override { return kAudioOutputOK; }
     int uninitialize() override { return kAudioOutputOK; }
 };
 
-}  // namespace
+} // namespace
 
 std::unique_ptr<AudioOutput> createSdlAudioOutput() {
     return std::unique_ptr<AudioOutput>(new (std::nothrow) SdlAudioOutput());

@@ -23,32 +23,35 @@ struct AudioStreamFormat {
 constexpr uint32_t audioFourCC(char a, char b, char c, char d) {
     return (static_cast<uint32_t>(static_cast<uint8_t>(a)) << 24) |
            (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 16) |
-           (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 8) | static_cast<uint32_t>(static_cast<uint8_t>(d));
+           (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 8) |
+           static_cast<uint32_t>(static_cast<uint8_t>(d));
 }
 
 constexpr uint32_t kAudioStreamLinearPCM = audioFourCC('l', 'p', 'c', 'm');
-constexpr uint32_t kAudioStreamFlagSigned = 4;  // samples are signed integers
-constexpr uint32_t kAudioStreamFlagPacked = 8;  // samples fill their bytes
+constexpr uint32_t kAudioStreamFlagSigned = 4; // samples are signed integers
+constexpr uint32_t kAudioStreamFlagPacked = 8; // samples fill their bytes
 
 // Results of the output calls: 0 for success, else a four-character code.
 constexpr int kAudioOutputOK = 0;
-constexpr int kAudioOutputErrFormat = static_cast<int>(audioFourCC('f', 'm', 't', '?'));   // format not supported
-constexpr int kAudioOutputErrDevice = static_cast<int>(audioFourCC('!', 'd', 'e', 'v'));   // device could not be opened
-constexpr int kAudioOutputErrState = static_cast<int>(audioFourCC('s', 't', 'a', 't'));    // call out of order
-constexpr int kAudioOutputErrParam = static_cast<int>(audioFourCC('p', 'a', 'r', 'm'));    // bad argument
+constexpr int kAudioOutputErrFormat =
+    static_cast<int>(audioFourCC('f', 'm', 't', '?')); // format not supported
+constexpr int kAudioOutputErrDevice =
+    static_cast<int>(audioFourCC('!', 'd', 'e', 'v')); // device could not be opened
+constexpr int kAudioOutputErrState = static_cast<int>(audioFourCC('s', 't', 'a', 't')); // call out of order
+constexpr int kAudioOutputErrParam = static_cast<int>(audioFourCC('p', 'a', 'r', 'm')); // bad argument
 
 // The render callback: fill byteSize bytes of buffer with PCM of the stream
 // format last set. Runs on the output's own thread; must not block.
-using AudioRenderProc = int (*)(void* refCon, uint8_t* buffer, uint32_t byteSize);
+using AudioRenderProc = int (*)(void *refCon, uint8_t *buffer, uint32_t byteSize);
 
 class AudioOutput {
-public:
+  public:
     virtual ~AudioOutput() = default;
 
     // Installs the render callback; only while the output is not initialised.
-    virtual int setRenderCallback(AudioRenderProc proc, void* refCon) = 0;
+    virtual int setRenderCallback(AudioRenderProc proc, void *refCon) = 0;
     // Sets the stream format used by the next initialize().
-    virtual int setStreamFormat(const AudioStreamFormat& format) = 0;
+    virtual int setStreamFormat(const AudioStreamFormat &format) = 0;
     // Opens the device for the stream format, silent until start().
     virtual int initialize() = 0;
     // Starts pulling from the render callback.

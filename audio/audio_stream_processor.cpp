@@ -6,7 +6,8 @@
 
 #include "platform/log.h"
 
-AudioStreamProcessor::AudioStreamProcessor(AudioOutputFactory outputFactory) : mOutputFactory(outputFactory) {}
+AudioStreamProcessor::AudioStreamProcessor(AudioOutputFactory outputFactory)
+    : mOutputFactory(outputFactory) {}
 
 AudioStreamProcessor::~AudioStreamProcessor() {
     std::lock_guard<std::mutex> lock(locker);
@@ -35,9 +36,9 @@ bool AudioStreamProcessor::createDeviceAudio(int channel) {
     try {
         // A manager stored meanwhile by another caller stays; this one goes.
         return channelsAudio.emplace(channel, std::move(mgr)).second;
-    } catch (const std::exception& e) {
-        player_log("Exception, Failed to create key for audio manager, channel=%d, name=%s, reason=%s", channel,
-                 typeid(e).name(), e.what());
+    } catch (const std::exception &e) {
+        player_log("Exception, Failed to create key for audio manager, channel=%d, name=%s, reason=%s",
+                   channel, typeid(e).name(), e.what());
         return false;
     }
 }
@@ -52,12 +53,13 @@ bool AudioStreamProcessor::removeDeviceAudio(int channel) {
     if (mActiveChannel == channel) {
         mActiveChannel = -1;
     }
-    channelsAudio.erase(it);  // closes the output, joining its render thread
+    channelsAudio.erase(it); // closes the output, joining its render thread
     return true;
 }
 
-bool AudioStreamProcessor::addAudioDataToDevice(int channel, const void* audioData, int dataSize, char* audioRawData,
-                                                int audioRawDataCapacity, int* audioRawDataLen, bool needCopyPCM) {
+bool AudioStreamProcessor::addAudioDataToDevice(int channel, const void *audioData, int dataSize,
+                                                char *audioRawData, int audioRawDataCapacity,
+                                                int *audioRawDataLen, bool needCopyPCM) {
     // Whatever happens, a count left from an earlier packet must not be taken
     // for this one's.
     if (audioRawDataLen != nullptr) {
@@ -74,7 +76,7 @@ bool AudioStreamProcessor::addAudioDataToDevice(int channel, const void* audioDa
     if (channel != mActiveChannel) {
         return true;
     }
-    return it->second->addAudioData(static_cast<const uint8_t*>(audioData), dataSize, audioRawData,
+    return it->second->addAudioData(static_cast<const uint8_t *>(audioData), dataSize, audioRawData,
                                     audioRawDataCapacity, audioRawDataLen, needCopyPCM);
 }
 

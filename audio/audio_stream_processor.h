@@ -14,11 +14,11 @@
 #include "audio/audio_output.h"
 
 class AudioStreamProcessor {
-public:
+  public:
     explicit AudioStreamProcessor(AudioOutputFactory outputFactory = &createSdlAudioOutput);
     ~AudioStreamProcessor();
-    AudioStreamProcessor(const AudioStreamProcessor&) = delete;
-    AudioStreamProcessor& operator=(const AudioStreamProcessor&) = delete;
+    AudioStreamProcessor(const AudioStreamProcessor &) = delete;
+    AudioStreamProcessor &operator=(const AudioStreamProcessor &) = delete;
 
     // Creates the channel's manager with its sound output (no device is
     // opened before playDeviceAudio). YES only when a new manager was stored.
@@ -31,8 +31,8 @@ public:
     // channel. When needCopyPCM is set, the packet's PCM is copied to
     // audioRawData (at most audioRawDataCapacity bytes). *audioRawDataLen (when
     // not null) receives the bytes copied: 0 whenever nothing was copied.
-    bool addAudioDataToDevice(int channel, const void* audioData, int dataSize, char* audioRawData,
-                              int audioRawDataCapacity, int* audioRawDataLen, bool needCopyPCM);
+    bool addAudioDataToDevice(int channel, const void *audioData, int dataSize, char *audioRawData,
+                              int audioRawDataCapacity, int *audioRawDataLen, bool needCopyPCM);
 
     // The channel manager's stream format (enAudioFormat 1 to 5).
     void setParameterWithChannel(int channel, int audioFormat);
@@ -48,7 +48,7 @@ public:
     int activeChannel() const;
     bool hasDeviceAudio(int channel) const;
 
-private:
+  private:
     AudioOutputFactory mOutputFactory;
     std::map<int, std::unique_ptr<AudioMgr>> channelsAudio;
     mutable std::mutex locker;

@@ -12,12 +12,12 @@ const short power2[15] = {1,     2,     4,     8,     0x10,   0x20,   0x40,  0x8
                           0x100, 0x200, 0x400, 0x800, 0x1000, 0x2000, 0x4000};
 
 // 24 kbit/s decoder tables, indexed by the 3-bit code.
-const short _dqlntab[8] = {-2048, 135, 273, 373, 373, 273, 135, -2048};  // log of dq magnitude
-const short _witab[8] = {-128, 960, 4384, 18624, 18624, 4384, 960, -128};  // scale factor multipliers
-const short _fitab[8] = {0, 0x200, 0x400, 0xE00, 0xE00, 0x400, 0x200, 0};  // transition detector inputs
+const short _dqlntab[8] = {-2048, 135, 273, 373, 373, 273, 135, -2048};   // log of dq magnitude
+const short _witab[8] = {-128, 960, 4384, 18624, 18624, 4384, 960, -128}; // scale factor multipliers
+const short _fitab[8] = {0, 0x200, 0x400, 0xE00, 0xE00, 0x400, 0x200, 0}; // transition detector inputs
 
 // Index of the first table entry above val (size when none is).
-int quan(int val, const short* table, int size) {
+int quan(int val, const short *table, int size) {
     int i = 0;
     for (; i < size; i++) {
         if (val < table[i]) {
@@ -27,7 +27,7 @@ int quan(int val, const short* table, int size) {
     return i;
 }
 
-}  // namespace
+} // namespace
 
 namespace g72x {
 
@@ -43,7 +43,7 @@ int fmult(int an, int srn) {
     return ((an ^ srn) < 0) ? -retval : retval;
 }
 
-int predictor_zero(const g72x_state* s) {
+int predictor_zero(const g72x_state *s) {
     int sezi = fmult(s->b[0] >> 2, s->dq[0]);
     for (int i = 1; i < 6; i++) {
         sezi += fmult(s->b[i] >> 2, s->dq[i]);
@@ -51,11 +51,11 @@ int predictor_zero(const g72x_state* s) {
     return sezi;
 }
 
-int predictor_pole(const g72x_state* s) {
+int predictor_pole(const g72x_state *s) {
     return fmult(s->a[1] >> 2, s->sr[1]) + fmult(s->a[0] >> 2, s->sr[0]);
 }
 
-int step_size(const g72x_state* s) {
+int step_size(const g72x_state *s) {
     if (s->ap >= 256) {
         return s->yu;
     }
@@ -71,17 +71,17 @@ int step_size(const g72x_state* s) {
 }
 
 int reconstruct(int sign, int dqln, int y) {
-    short dql = static_cast<short>(dqln + (y >> 2));  // log of dq magnitude
+    short dql = static_cast<short>(dqln + (y >> 2)); // log of dq magnitude
     if (dql < 0) {
         return sign ? -0x8000 : 0;
     }
-    short dex = static_cast<short>((dql >> 7) & 15);  // integer part of the log
+    short dex = static_cast<short>((dql >> 7) & 15); // integer part of the log
     short dqt = static_cast<short>(128 + (dql & 127));
     short dq = static_cast<short>((dqt << 7) >> (14 - dex));
     return sign ? (dq - 0x8000) : dq;
 }
 
-void update(int code_size, int y, int wi, int fi, int dq, int sr, int dqsez, g72x_state* s) {
+void update(int code_size, int y, int wi, int fi, int dq, int sr, int dqsez, g72x_state *s) {
     short a2p = 0;
     short pk0 = static_cast<short>((dqsez < 0) ? 1 : 0);
     short mag = static_cast<short>(dq & 0x7FFF);
@@ -236,9 +236,9 @@ void update(int code_size, int y, int wi, int fi, int dq, int sr, int dqsez, g72
     }
 }
 
-}  // namespace g72x
+} // namespace g72x
 
-void g72x_init_state(g72x_state* s) {
+void g72x_init_state(g72x_state *s) {
     s->yl = 34816;
     s->yu = 544;
     s->dms = 0;
@@ -256,28 +256,28 @@ void g72x_init_state(g72x_state* s) {
     s->td = 0;
 }
 
-int g723_24_decoder(int code, int out_coding, g72x_state* s) {
+int g723_24_decoder(int code, int out_coding, g72x_state *s) {
     code &= 0x07;
     short sezi = static_cast<short>(g72x::predictor_zero(s));
     short sez = static_cast<short>(sezi >> 1);
     short sei = static_cast<short>(sezi + g72x::predictor_pole(s));
-    short se = static_cast<short>(sei >> 1);  // estimated signal
+    short se = static_cast<short>(sei >> 1); // estimated signal
 
     short y = static_cast<short>(g72x::step_size(s));
     short dq = static_cast<short>(g72x::reconstruct(code & 0x04, _dqlntab[code], y));
 
-    short sr = static_cast<short>((dq < 0) ? (se - (dq & 0x3FFF)) : (se + dq));  // reconstructed signal
+    short sr = static_cast<short>((dq < 0) ? (se - (dq & 0x3FFF)) : (se + dq)); // reconstructed signal
     short dqsez = static_cast<short>(sr - se + sez);
 
     g72x::update(3, y, _witab[code], _fitab[code], dq, sr, dqsez, s);
 
     if (out_coding == AUDIO_ENCODING_LINEAR) {
-        return sr * 4;  // from the 14-bit range to 16 bits (a multiply: sr may be negative)
+        return sr * 4; // from the 14-bit range to 16 bits (a multiply: sr may be negative)
     }
     return -1;
 }
 
-int CG723Decode(const uint8_t* packet, int packetBytes, short* out, int outCapacity, g72x_state state) {
+int CG723Decode(const uint8_t *packet, int packetBytes, short *out, int outCapacity, g72x_state state) {
     if (packetBytes < 0) {
         return -1;
     }

@@ -2,8 +2,8 @@
 
 #include "platform/log.h"
 
-#include <alsa/asoundlib.h>
 #include <algorithm>
+#include <alsa/asoundlib.h>
 #include <atomic>
 #include <cmath>
 
@@ -82,7 +82,7 @@ void KNVolumeControl::toggleMute() {
 
 namespace {
 class AlsaVolumeBackend : public VolumeBackend {
-public:
+  public:
     bool defaultOutputDevice(uint32_t &deviceId) override {
         Mixer m;
         if (!m.elem) return false;
@@ -92,7 +92,8 @@ public:
     bool getVolume(uint32_t, float &volume) override {
         Mixer m;
         long lo = 0, hi = 0, cur = 0;
-        if (!m.elem || snd_mixer_selem_get_playback_volume_range(m.elem, &lo, &hi) < 0 || hi <= lo) return false;
+        if (!m.elem || snd_mixer_selem_get_playback_volume_range(m.elem, &lo, &hi) < 0 || hi <= lo)
+            return false;
         if (snd_mixer_selem_get_playback_volume(m.elem, SND_MIXER_SCHN_FRONT_LEFT, &cur) < 0 &&
             snd_mixer_selem_get_playback_volume(m.elem, SND_MIXER_SCHN_MONO, &cur) < 0)
             return false;
@@ -102,7 +103,8 @@ public:
     bool setVolume(uint32_t, float volume) override {
         Mixer m;
         long lo = 0, hi = 0;
-        if (!m.elem || snd_mixer_selem_get_playback_volume_range(m.elem, &lo, &hi) < 0 || hi <= lo) return false;
+        if (!m.elem || snd_mixer_selem_get_playback_volume_range(m.elem, &lo, &hi) < 0 || hi <= lo)
+            return false;
         long v = lo + std::lround(double(volume) * double(hi - lo));
         return snd_mixer_selem_set_playback_volume_all(m.elem, std::clamp(v, lo, hi)) >= 0;
     }
@@ -112,7 +114,7 @@ public:
         return snd_mixer_selem_set_playback_switch_all(m.elem, mute ? 0 : 1) >= 0;
     }
 
-private:
+  private:
     // Opened afresh for every call: the default device may change between calls.
     struct Mixer {
         snd_mixer_t *handle = nullptr;
@@ -122,8 +124,8 @@ private:
                 handle = nullptr;
                 return;
             }
-            if (snd_mixer_attach(handle, "default") < 0 || snd_mixer_selem_register(handle, nullptr, nullptr) < 0 ||
-                snd_mixer_load(handle) < 0)
+            if (snd_mixer_attach(handle, "default") < 0 ||
+                snd_mixer_selem_register(handle, nullptr, nullptr) < 0 || snd_mixer_load(handle) < 0)
                 return;
             elem = find("Master");
             if (!elem) elem = find("PCM");
@@ -147,4 +149,6 @@ private:
 };
 } // namespace
 
-std::unique_ptr<VolumeBackend> makeAlsaVolumeBackend() { return std::make_unique<AlsaVolumeBackend>(); }
+std::unique_ptr<VolumeBackend> makeAlsaVolumeBackend() {
+    return std::make_unique<AlsaVolumeBackend>();
+}

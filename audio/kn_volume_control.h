@@ -7,7 +7,7 @@
 // The system's audio hardware service, as the volume control needs it. Every call
 // reports success; the device id is whatever the service uses to name the device.
 class VolumeBackend {
-public:
+  public:
     virtual ~VolumeBackend() = default;
     virtual bool defaultOutputDevice(uint32_t &deviceId) = 0;
     virtual bool getVolume(uint32_t deviceId, float &volume) = 0; // 0.0 .. 1.0
@@ -20,7 +20,7 @@ public:
 std::unique_ptr<VolumeBackend> makeAlsaVolumeBackend();
 
 class KNVolumeControl {
-public:
+  public:
     explicit KNVolumeControl(std::unique_ptr<VolumeBackend> backend = makeAlsaVolumeBackend());
 
     uint32_t outputDeviceID() const { return outputDeviceID_; }
@@ -38,7 +38,7 @@ public:
     // Mutes on the first call, whatever the device's state, then alternates.
     void toggleMute();
 
-private:
+  private:
     bool readVolume(float &volume);
 
     std::unique_ptr<VolumeBackend> backend_;

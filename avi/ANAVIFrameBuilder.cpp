@@ -46,12 +46,14 @@ constexpr uint32_t kWindowMicroseconds = 165000;
 constexpr uint16_t kFramesPerWindow = 5;
 constexpr size_t kCopyBlock = 65536;
 
-void putCode(uint8_t *p, const char *code) { std::memcpy(p, code, 4); }
+void putCode(uint8_t *p, const char *code) {
+    std::memcpy(p, code, 4);
+}
 
 // A file we created ourselves (never an existing one), written with unbuffered calls so that
 // every failure is seen where it happens.
 class OwnFile {
-public:
+  public:
     ~OwnFile() { closeQuietly(); }
 
     // Creates the file; fails with EEXIST when anything is at the path already.
@@ -150,7 +152,7 @@ public:
     // The file now belongs to someone else (renamed into place or kept): never delete it.
     void release() { created_ = false; }
 
-private:
+  private:
     int fd_ = -1;
     bool created_ = false;
     std::string path_;
@@ -163,7 +165,8 @@ bool renameNoReplace(const std::string &from, const std::string &to) {
     if (errno != EINVAL && errno != ENOSYS) return false;
     // File systems without the no-replace flag: a hard link cannot replace either.
     if (::link(from.c_str(), to.c_str()) == 0) {
-        if (::unlink(from.c_str()) != 0) player_log("AVI: cannot remove %s after linking it into place\n", from.c_str());
+        if (::unlink(from.c_str()) != 0)
+            player_log("AVI: cannot remove %s after linking it into place\n", from.c_str());
         return true;
     }
     if (errno == EEXIST) return false;
@@ -178,10 +181,18 @@ bool renameNoReplace(const std::string &from, const std::string &to) {
 
 // The temporaries of a conversion, beside the AVI file. The index rows come first and stay
 // locked while the conversion lives.
-std::string indexPathOf(const std::string &avi) { return avi + ".index"; }
-std::string tmpPathOf(const std::string &avi) { return avi + ".tmp"; }
-std::string subtitleTmpPathOf(const std::string &avi) { return avi + ".srt.tmp"; }
-std::string subtitlePathOf(const std::string &avi) { return avi + ".srt"; }
+std::string indexPathOf(const std::string &avi) {
+    return avi + ".index";
+}
+std::string tmpPathOf(const std::string &avi) {
+    return avi + ".tmp";
+}
+std::string subtitleTmpPathOf(const std::string &avi) {
+    return avi + ".srt.tmp";
+}
+std::string subtitlePathOf(const std::string &avi) {
+    return avi + ".srt";
+}
 
 enum class Leftover { None, Ours, Foreign };
 
@@ -233,7 +244,8 @@ bool clearLeftovers(const std::string &avi) {
         if (live) return false;
     }
     for (const std::string &p : paths)
-        if (::unlink(p.c_str()) == 0) player_log("AVI: removed %s, left by an interrupted conversion\n", p.c_str());
+        if (::unlink(p.c_str()) == 0)
+            player_log("AVI: removed %s, left by an interrupted conversion\n", p.c_str());
     return true;
 }
 
@@ -280,13 +292,15 @@ struct ANAVIFrameBuilder::Impl {
     // Whether addPayload more chunk bytes and addRows more index rows keep every 32-bit size of
     // the finished file (RIFF, "movi", "idx1"; RIFF is the largest) within the limit.
     bool fits(uint64_t addPayload, uint64_t addRows) const {
-        uint64_t riff = uint64_t(kHeaderBlockBytes) + fileSize + addPayload + 8 + 16 * (uint64_t(indexRows) + addRows);
+        uint64_t riff =
+            uint64_t(kHeaderBlockBytes) + fileSize + addPayload + 8 + 16 * (uint64_t(indexRows) + addRows);
         return riff <= maxRiffSize;
     }
 
     void reachLimit() {
         if (!limitReached)
-            player_log("AVI: size limit reached at %" PRIu32 " payload bytes, the file ends here\n", fileSize);
+            player_log("AVI: size limit reached at %" PRIu32 " payload bytes, the file ends here\n",
+                       fileSize);
         limitReached = true;
         limitSeen.store(true);
     }
@@ -347,10 +361,11 @@ struct ANAVIFrameBuilder::Impl {
                                 "%lu\n%02lu:%02lu:%02lu,%03d --> %02lu:%02lu:%02lu,%03d\n"
                                 "%04u/%02u/%02u %02u:%02u:%02u CH%llu\n\n",
                                 static_cast<unsigned long>(n), s0 / 3600, s0 / 60 % 60, s0 % 60, 0, s1 / 3600,
-                                s1 / 60 % 60, s1 % 60, 0, unsigned(t.wYear), unsigned(t.wMonth), unsigned(t.wDay),
-                                unsigned(t.wHour), unsigned(t.wMinute), unsigned(t.wSecond),
+                                s1 / 60 % 60, s1 % 60, 0, unsigned(t.wYear), unsigned(t.wMonth),
+                                unsigned(t.wDay), unsigned(t.wHour), unsigned(t.wMinute), unsigned(t.wSecond),
                                 static_cast<unsigned long long>(channel) + 1);
-        if (len < 0 || static_cast<size_t>(len) >= sizeof text || !fpAVISubTitle.writeAll(text, size_t(len))) {
+        if (len < 0 || static_cast<size_t>(len) >= sizeof text ||
+            !fpAVISubTitle.writeAll(text, size_t(len))) {
             fail("writing the subtitle file");
             return false;
         }
@@ -371,8 +386,12 @@ ANAVIFrameBuilder::~ANAVIFrameBuilder() {
     }
 }
 
-void ANAVIFrameBuilder::setFps(double fps) { fps_.store(fps); }
-double ANAVIFrameBuilder::fps() const { return fps_.load(); }
+void ANAVIFrameBuilder::setFps(double fps) {
+    fps_.store(fps);
+}
+double ANAVIFrameBuilder::fps() const {
+    return fps_.load();
+}
 
 bool ANAVIFrameBuilder::setVdoFmtIdx(int idx) {
     if (idx < 0 || idx > 2) {
@@ -382,10 +401,16 @@ bool ANAVIFrameBuilder::setVdoFmtIdx(int idx) {
     vdoFmtIdx_.store(idx);
     return true;
 }
-int ANAVIFrameBuilder::vdoFmtIdx() const { return vdoFmtIdx_.load(); }
+int ANAVIFrameBuilder::vdoFmtIdx() const {
+    return vdoFmtIdx_.load();
+}
 
-int ANAVIFrameBuilder::lastErrno() const { return d_->lastErrno.load(); }
-bool ANAVIFrameBuilder::sizeLimitReached() const { return d_->limitSeen.load(); }
+int ANAVIFrameBuilder::lastErrno() const {
+    return d_->lastErrno.load();
+}
+bool ANAVIFrameBuilder::sizeLimitReached() const {
+    return d_->limitSeen.load();
+}
 
 void ANAVIFrameBuilder::setMaxRiffSize(uint32_t bytes) {
     std::lock_guard<std::mutex> lock(d_->mu);
@@ -542,7 +567,8 @@ int ANAVIFrameBuilder::videoDataWrappingForAVIConversion(const char *frame, int 
 }
 
 void ANAVIFrameBuilder::audioDataWrappingForAVIConversion(const char *pcm, int length,
-                                                          unsigned short /*numberOfChannels*/, int audioFormat) {
+                                                          unsigned short /*numberOfChannels*/,
+                                                          int audioFormat) {
     std::lock_guard<std::mutex> lock(d_->mu);
     Impl &s = *d_;
     if (!s.takingData() || length < 0 || (length > 0 && !pcm)) return;
@@ -648,26 +674,30 @@ std::vector<uint8_t> ANAVIFrameBuilder::Impl::buildHeader(bool withAudio, int fm
 
 AviResult ANAVIFrameBuilder::Impl::finish(bool withAudio, int fmtIdx) {
     std::vector<uint8_t> header = buildHeader(withAudio, fmtIdx);
-    player_log("width = %d, height = %d, nframes = %" PRIu32 ", VDO_FMT[vdoFmtIdx] = %s\n", width, height, nframes,
-            VDO_FMT[fmtIdx]);
+    player_log("width = %d, height = %d, nframes = %" PRIu32 ", VDO_FMT[vdoFmtIdx] = %s\n", width, height,
+               nframes, VDO_FMT[fmtIdx]);
 
     const uint32_t indexBytes = 8 + 16 * indexRows;
     uint8_t sizeField[4];
     writeLE32(sizeField, indexBytes - 8);
-    if (!fpAVIIndex.pwriteAll(sizeField, sizeof sizeField, 4)) return fail("writing the index size"), AviResult::IoError;
-    if (!fpAVI.pwriteAll(header.data(), header.size(), 0)) return fail("writing the header"), AviResult::IoError;
+    if (!fpAVIIndex.pwriteAll(sizeField, sizeof sizeField, 4))
+        return fail("writing the index size"), AviResult::IoError;
+    if (!fpAVI.pwriteAll(header.data(), header.size(), 0))
+        return fail("writing the header"), AviResult::IoError;
 
     // The index goes behind the chunks, where the sequential writes left the file position.
     std::vector<uint8_t> block(kCopyBlock);
     for (uint32_t done = 0; done < indexBytes;) {
         size_t n = std::min<size_t>(kCopyBlock, indexBytes - done);
-        if (!fpAVIIndex.preadAll(block.data(), n, done)) return fail("reading the index back"), AviResult::IoError;
+        if (!fpAVIIndex.preadAll(block.data(), n, done))
+            return fail("reading the index back"), AviResult::IoError;
         if (!fpAVI.writeAll(block.data(), n)) return fail("appending the index"), AviResult::IoError;
         done += uint32_t(n);
     }
     if (!fpAVI.syncAndClose()) return fail("flushing the AVI file"), AviResult::IoError;
     if (!fpAVISubTitle.syncAndClose()) return fail("flushing the subtitle file"), AviResult::IoError;
-    if (!renameNoReplace(tmpPath, filePath)) return fail("moving the AVI file into place"), AviResult::IoError;
+    if (!renameNoReplace(tmpPath, filePath))
+        return fail("moving the AVI file into place"), AviResult::IoError;
     fpAVI.release();
     if (!renameNoReplace(subtitleTmpPath, subtitlePathOf(filePath))) {
         fail("moving the subtitle file into place");

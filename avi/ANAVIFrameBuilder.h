@@ -34,7 +34,7 @@ enum class AviResult {
 const char *aviResultText(AviResult r);
 
 class ANAVIFrameBuilder {
-public:
+  public:
     // Largest RIFF size written by default: the whole file stays below 4 GiB, which also suits
     // file systems limited to 4 GiB - 1 per file.
     static constexpr uint32_t kDefaultMaxRiffSize = 0xFFFFFFFFu - 8u;
@@ -80,9 +80,10 @@ public:
 
     // Looks for the first separator 00 00 00 01 01 lying wholly inside the frame; when found its
     // position is stored in *part1DataLen, else *part1DataLen is left as it was.
-    static void handleSpecialCaseSeperatorWithBuf(const uint8_t *frame, uint32_t *part1DataLen, uint32_t dataLen);
+    static void handleSpecialCaseSeperatorWithBuf(const uint8_t *frame, uint32_t *part1DataLen,
+                                                  uint32_t dataLen);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> d_;
     std::atomic<double> fps_{0.0};

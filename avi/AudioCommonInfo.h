@@ -4,7 +4,7 @@
 // Wave-format record of the AVI audio stream. The audio path hands the builder linear PCM at
 // 8000 samples per second, mono: 8-bit for enAudioFormat_PCM, 16-bit for every other format.
 class AudioCommonInfo {
-public:
+  public:
     void setAudioCommonInfoWithFormat(int audioFormat);
     // Bytes per sample frame: 2, or 1 for 8-bit.
     uint32_t getAudioScaleValueForAVIHeader() const;
@@ -22,7 +22,7 @@ public:
     void setNSamplesPerSec(int32_t v) { nSamplesPerSec_ = v; }
     void setNAvgBytesPerSec(int32_t v) { nAvgBytesPerSec_ = v; }
 
-private:
+  private:
     int16_t wFormatTag_ = 0;
     int16_t wChannels_ = 0;
     int16_t wBlockAlign_ = 0;

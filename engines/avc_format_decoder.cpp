@@ -159,9 +159,11 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
     wait = avcPacingDelayAtStatus(wait, delegate->enAVCFmtPlaybackStatus());
 
     delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isI,
-                                         static_cast<unsigned>(std::min<uint64_t>(interval, UINT_MAX)), sysTime_);
+                                         static_cast<unsigned>(std::min<uint64_t>(interval, UINT_MAX)),
+                                         sysTime_);
 
-    if (wait <= kEngineMaxPacingDelayUs) enginePacingSleep(wait, [this] { return pacingInterrupted_.load(); });
+    if (wait <= kEngineMaxPacingDelayUs)
+        enginePacingSleep(wait, [this] { return pacingInterrupted_.load(); });
 
     prevFrameTimeSubCH_[ch] = currFrameTimeSubCH_[ch];
     prevFrameAbsoluteTimeSubCH_[ch] = engineMonotonicNanoseconds();

@@ -91,7 +91,8 @@ class AVCFormatDecoder {
     std::array<uint64_t, kEngineChannelCount> prevFrameTimeSubCH_{}, currFrameTimeSubCH_{};
     std::array<uint64_t, kEngineChannelCount> prevFrameAbsoluteTimeSubCH_{}, currFrameAbsoluteTimeSubCH_{};
     std::array<uint64_t, kEngineChannelCount> prevAudioDataTimeSubCH_{}, currAudioDataTimeSubCH_{};
-    std::array<uint64_t, kEngineChannelCount> prevAudioDataAbsoluteTimeSubCH_{}, currAudioDataAbsoluteTimeSubCH_{};
+    std::array<uint64_t, kEngineChannelCount> prevAudioDataAbsoluteTimeSubCH_{},
+        currAudioDataAbsoluteTimeSubCH_{};
     _SYSTEMTIME sysTime_{};
     // The decoder's working picture: kEngineRawImageBufferSize bytes at open, then sized before
     // every decode to the coming picture, which takes it over; the next comes from the pool.

@@ -350,7 +350,8 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
     updateUIWithInfo(header, code);
 }
 
-void AVCFormatPlayback::doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC *header, const char *bitstream) {
+void AVCFormatPlayback::doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC *header,
+                                                   const char *bitstream) {
     EngineDelegate *delegate = appDelg_;
     if (!delegate || !validChannel(channel)) return;
     if (channel + 1 != delegate->iCurrentSelectedAudioCH() ||
@@ -367,7 +368,8 @@ void AVCFormatPlayback::doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC
     thread->performSync([decoder, &handOff] { decoder->avcAudioDecodeSelector(handOff); });
 }
 
-void AVCFormatPlayback::doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC *header, const char *bitstream) {
+void AVCFormatPlayback::doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC *header,
+                                                   const char *bitstream) {
     EngineDelegate *delegate = appDelg_;
     if (!delegate || !validChannel(channel)) return;
     if (!delegate->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel))) return;

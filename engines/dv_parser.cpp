@@ -19,7 +19,8 @@ bool DVFormatPlayback::parserThreadStart(bool logBufferRelease) {
     if (reallocateRawImageBuffer() && logBufferRelease) player_log("release pRawImageBuffer...\n");
     // Nothing to play (the file cannot be read, or is empty): say so, as at the end of a file,
     // so that the application does not stay "playing".
-    if (!opened || pRawImageBuffer.empty() || dataFeedController_->absPos() >= dataFeedController_->fileSize()) {
+    if (!opened || pRawImageBuffer.empty() ||
+        dataFeedController_->absPos() >= dataFeedController_->fileSize()) {
         if (appDelg_) appDelg_->setDVFmtProcessingInfoAtEndOfProcessing();
         return false;
     }
@@ -92,7 +93,8 @@ void DVFormatPlayback::pause(std::chrono::microseconds duration) {
 void DVFormatPlayback::waitForRequest() {
     const auto requested = [] {
         return gDVFmtPlaybackKeepRunning.load() != 0 || gDVFmtPlaybackSliderValueChanged.load() != 0 ||
-               gDVFmtPlaybackStopActionLaunched.load() != 0 || gDVFmtPlaybackParserThreadForceExit.load() != 0;
+               gDVFmtPlaybackStopActionLaunched.load() != 0 ||
+               gDVFmtPlaybackParserThreadForceExit.load() != 0;
     };
     while (!requested())
         RunLoopThread::interruptibleSleep(std::chrono::milliseconds(250), requested);

@@ -99,9 +99,9 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
             h = static_cast<int>(delegate->decoderTargetHeight());
         };
     }
-    const EngineDecodedFrame decoded = engineDecodeVideoFrame(decoder, payload, length, isIFrame != 0, flags,
-                                                              targetSize, picturePool_, pRawImageBuffer,
-                                                              lastPicture_[ch]);
+    const EngineDecodedFrame decoded =
+        engineDecodeVideoFrame(decoder, payload, length, isIFrame != 0, flags, targetSize, picturePool_,
+                               pRawImageBuffer, lastPicture_[ch]);
     if (decoded.result <= 0) {
         logDecodeFailure(selector, decoded.result, payload, length);
         return;

@@ -40,20 +40,28 @@ bool fastSpeed() {
 
 DVVideoSelector videoSelectorOf(DVVariant v) {
     switch (v) {
-    case DVVariant::DV4H264: return DVVideoSelector::DV4H264;
-    case DVVariant::DV4MPEG4: return DVVideoSelector::DV4MPEG4;
-    case DVVariant::DV5NVR: return DVVideoSelector::DV5NVR;
-    case DVVariant::DV5DVR: return DVVideoSelector::DV5DVR;
+    case DVVariant::DV4H264:
+        return DVVideoSelector::DV4H264;
+    case DVVariant::DV4MPEG4:
+        return DVVideoSelector::DV4MPEG4;
+    case DVVariant::DV5NVR:
+        return DVVideoSelector::DV5NVR;
+    case DVVariant::DV5DVR:
+        return DVVideoSelector::DV5DVR;
     }
     return DVVideoSelector::DV4H264;
 }
 
 DVAudioSelector audioSelectorOf(DVVariant v) {
     switch (v) {
-    case DVVariant::DV4H264: return DVAudioSelector::DV4H264;
-    case DVVariant::DV4MPEG4: return DVAudioSelector::DV4MPEG4;
-    case DVVariant::DV5NVR: return DVAudioSelector::DV5NVR;
-    case DVVariant::DV5DVR: return DVAudioSelector::DV5DVR;
+    case DVVariant::DV4H264:
+        return DVAudioSelector::DV4H264;
+    case DVVariant::DV4MPEG4:
+        return DVAudioSelector::DV4MPEG4;
+    case DVVariant::DV5NVR:
+        return DVAudioSelector::DV5NVR;
+    case DVVariant::DV5DVR:
+        return DVAudioSelector::DV5DVR;
     }
     return DVAudioSelector::DV4H264;
 }
@@ -61,20 +69,28 @@ DVAudioSelector audioSelectorOf(DVVariant v) {
 // Unit header sizes: video, audio.
 int videoHeaderLenOf(DVVariant v) {
     switch (v) {
-    case DVVariant::DV4H264: return 20;
-    case DVVariant::DV4MPEG4: return 14;
-    case DVVariant::DV5NVR: return 41;
-    case DVVariant::DV5DVR: return 29;
+    case DVVariant::DV4H264:
+        return 20;
+    case DVVariant::DV4MPEG4:
+        return 14;
+    case DVVariant::DV5NVR:
+        return 41;
+    case DVVariant::DV5DVR:
+        return 29;
     }
     return 20;
 }
 
 int audioHeaderLenOf(DVVariant v) {
     switch (v) {
-    case DVVariant::DV4H264: return 20;
-    case DVVariant::DV4MPEG4: return 18;
-    case DVVariant::DV5NVR: return 43;
-    case DVVariant::DV5DVR: return 21;
+    case DVVariant::DV4H264:
+        return 20;
+    case DVVariant::DV4MPEG4:
+        return 18;
+    case DVVariant::DV5NVR:
+        return 43;
+    case DVVariant::DV5DVR:
+        return 21;
     }
     return 20;
 }
@@ -93,8 +109,10 @@ DVStreamParser::DVStreamParser(DVVariant variant, DataFeedController &window, DV
       videoLayout_(dvVideoRecordLayout(videoSelector_)), audioLayout_(dvAudioRecordLayout(audioSelector_)),
       videoHeaderLen_(videoHeaderLenOf(variant)), audioHeaderLen_(audioHeaderLenOf(variant)) {
     // The records are reused for every unit; only their header parts need clearing.
-    videoRecord_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(videoLayout_.payload) + kDVVideoPayloadRoom]);
-    audioRecord_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(audioLayout_.payload) + kDVAudioPayloadRoom]);
+    videoRecord_.reset(new (std::nothrow)
+                           uint8_t[static_cast<size_t>(videoLayout_.payload) + kDVVideoPayloadRoom]);
+    audioRecord_.reset(new (std::nothrow)
+                           uint8_t[static_cast<size_t>(audioLayout_.payload) + kDVAudioPayloadRoom]);
     if (!ready()) {
         player_log("No memory for the frame records\n");
         videoRecord_.reset();
@@ -301,7 +319,8 @@ void DVStreamParser::dv4PayloadStartCode(uint8_t type) {
 // other start code, or one outside a pending payload, is stepped over.
 void DVStreamParser::dv5PayloadStartCode(uint8_t type) {
     const uint64_t at = window_.absPos();
-    if ((isSps(type) || isSlice(type)) && state_ == ScanState::Video && at >= payloadStart_ && at < payloadEnd_) {
+    if ((isSps(type) || isSlice(type)) && state_ == ScanState::Video && at >= payloadStart_ &&
+        at < payloadEnd_) {
         host_.setKeyFrameMark(isSps(type));
         if (isSps(type)) ++keyFrameCount_;
         const uint64_t rest = payloadEnd_ - at;
@@ -364,14 +383,16 @@ bool DVStreamParser::handOffVideo() {
     }
     const int codec = variant_ == DVVariant::DV4MPEG4 ? DECODER_CODEC_MPEG4 : DECODER_CODEC_H264;
     host_.prepareVideoDecoder(channel, codec);
-    if (!window_.getVideoFrameWithLength(videoLen(), videoRecord_.get() + videoLayout_.payload, kDVVideoPayloadRoom))
+    if (!window_.getVideoFrameWithLength(videoLen(), videoRecord_.get() + videoLayout_.payload,
+                                         kDVVideoPayloadRoom))
         return false;
     ++handOffs_;
     return host_.handOffVideo(videoSelector_, videoRecord_.get());
 }
 
 bool DVStreamParser::handOffAudio() {
-    if (!window_.getAudioFrameWithLength(audioLen(), audioRecord_.get() + audioLayout_.payload, kDVAudioPayloadRoom))
+    if (!window_.getAudioFrameWithLength(audioLen(), audioRecord_.get() + audioLayout_.payload,
+                                         kDVAudioPayloadRoom))
         return false;
     ++handOffs_;
     return host_.handOffAudio(audioSelector_, audioRecord_.get());
@@ -511,7 +532,8 @@ void DVStreamParser::dv4AudioHeader() {
             delegate_->setAudioProcessorWithChannel(0, format);
         }
     }
-    if (audioCount_ != 0 && gDVFmtPlaybackSpeed.load() == 0 && !gDVFmtPlaybackIsPauseNow.load()) handOffAudio();
+    if (audioCount_ != 0 && gDVFmtPlaybackSpeed.load() == 0 && !gDVFmtPlaybackIsPauseNow.load())
+        handOffAudio();
     setAudioLen(0);
     if (mpeg4) {
         // 00 00 01 B2, the format pair, then 12 bytes the record keeps.
@@ -651,7 +673,8 @@ bool DVStreamParser::seekFindH264KeyFrame(uint64_t from, uint64_t *at) {
             *at = o;
             return false;
         }
-        if ((buf[o] | 0x40) == 0x67 && buf[o - 4] == 0 && buf[o - 3] == 0 && buf[o - 2] == 0 && buf[o - 1] == 1) {
+        if ((buf[o] | 0x40) == 0x67 && buf[o - 4] == 0 && buf[o - 3] == 0 && buf[o - 2] == 0 &&
+            buf[o - 1] == 1) {
             *at = o;
             return true;
         }

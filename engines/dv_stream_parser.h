@@ -62,7 +62,8 @@ class DVStreamParser {
   public:
     enum class Exit { Closed, Ended };
 
-    DVStreamParser(DVVariant variant, DataFeedController &window, DVParserHost &host, EngineDelegate *delegate);
+    DVStreamParser(DVVariant variant, DataFeedController &window, DVParserHost &host,
+                   EngineDelegate *delegate);
     ~DVStreamParser();
     DVStreamParser(const DVStreamParser &) = delete;
     DVStreamParser &operator=(const DVStreamParser &) = delete;

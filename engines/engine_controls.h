@@ -75,7 +75,6 @@ constexpr uint8_t kPlaybackTriStateAtFirstFrame = 255;
 
 constexpr int kEngineChannelCount = 16;
 
-
 // dvFmtVideoCodec values of the DV engine.
 constexpr int kDVFmtDV4H264 = 0;
 constexpr int kDVFmtDV4MPEG4 = 1;

@@ -64,8 +64,8 @@ EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payl
             player_log("No memory for a picture of %zu bytes\n", bytes);
             f.result = -1;
         } else {
-            f.result = Decoder_Decode(decoder, payload, static_cast<int>(length), targetW, targetH, flags, &f.streamW,
-                                      &f.streamH, work.data(), work.size(), &f.outW, &f.outH);
+            f.result = Decoder_Decode(decoder, payload, static_cast<int>(length), targetW, targetH, flags,
+                                      &f.streamW, &f.streamH, work.data(), work.size(), &f.outW, &f.outH);
         }
         if (f.result > 0) {
             last.width = f.outW;

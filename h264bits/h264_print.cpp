@@ -6,21 +6,20 @@
 
 namespace {
 
-const char* name_of(const char* const* names, unsigned count, int code)
-{
+const char *name_of(const char *const *names, unsigned count, int code) {
     // Compared unsigned, so a negative code is out of every table.
     unsigned u = static_cast<unsigned>(code);
     return u < count ? names[u] : "Unknown";
 }
 
-const char* const kSliceTypes[] = {"P slice",      "B slice",      "I slice",      "SP slice",
-                                   "SI slice",     "P slice only", "B slice only", "I slice only",
+const char *const kSliceTypes[] = {"P slice",       "B slice",      "I slice",      "SP slice",
+                                   "SI slice",      "P slice only", "B slice only", "I slice only",
                                    "SP slice only", "SI slice only"};
 
-const char* const kPrimaryPicTypes[] = {"I",      "I, P",       "I, P, B",      "SI",
+const char *const kPrimaryPicTypes[] = {"I",      "I, P",  "I, P, B",      "SI",
                                         "SI, SP", "I, SI", "I, SI, P, SP", "I, SI, P, SP, B"};
 
-const char* const kNalUnitTypes[] = {
+const char *const kNalUnitTypes[] = {
     "Unspecified",
     "Coded slice of a non-IDR picture",
     "Coded slice data partition A",
@@ -43,7 +42,7 @@ const char* const kNalUnitTypes[] = {
     "Coded slice of an auxiliary coded picture without partitioning",
 };
 
-const char* const kSeiTypes[] = {"Buffering period",
+const char *const kSeiTypes[] = {"Buffering period",
                                  "Pic timing",
                                  "Pan scan rect",
                                  "Filler payload",
@@ -66,31 +65,26 @@ const char* const kSeiTypes[] = {"Buffering period",
                                  "Deblocking filter display preference",
                                  "Stereo video info"};
 
-template <unsigned N>
-const char* lookup(const char* const (&names)[N], int code)
-{
+template <unsigned N> const char *lookup(const char *const (&names)[N], int code) {
     return name_of(names, N, code);
 }
 
 // One field line: the name between blanks after an indent of 1, 3 or 5.
-void field(int indent, const char* name, int value)
-{
+void field(int indent, const char *name, int value) {
     std::printf("%*s%s : %d \n", indent, "", name, value);
 }
 
-void named_field(const char* name, int value, const char* text)
-{
+void named_field(const char *name, int value, const char *text) {
     std::printf(" %s : %d ( %s ) \n", name, value, text);
 }
 
-}  // namespace
+} // namespace
 
 #define F1(rec, f) field(1, #f, (rec)->f)
 #define F3(rec, f) field(3, #f, (rec)->f)
 #define F5(rec, f) field(5, #f, (rec)->f)
 
-void debug_sps(sps_t* sps)
-{
+void debug_sps(sps_t *sps) {
     std::printf("======= SPS =======\n");
     F1(sps, profile_idc);
     F1(sps, constraint_set0_flag);
@@ -171,8 +165,7 @@ void debug_sps(sps_t* sps)
     F1(sps, time_offset_length);
 }
 
-void debug_pps(pps_t* pps)
-{
+void debug_pps(pps_t *pps) {
     std::printf("======= PPS =======\n");
     F1(pps, pic_parameter_set_id);
     F1(pps, seq_parameter_set_id);
@@ -195,8 +188,7 @@ void debug_pps(pps_t* pps)
     F1(pps, second_chroma_qp_index_offset);
 }
 
-void debug_slice_header(slice_header_t* sh)
-{
+void debug_slice_header(slice_header_t *sh) {
     std::printf("======= Slice Header =======\n");
     F1(sh, first_mb_in_slice);
     named_field("slice_type", sh->slice_type, lookup(kSliceTypes, sh->slice_type));
@@ -239,19 +231,16 @@ void debug_slice_header(slice_header_t* sh)
     F1(&sh->drpm, adaptive_ref_pic_marking_mode_flag);
 }
 
-void debug_aud(aud_t* aud)
-{
+void debug_aud(aud_t *aud) {
     std::printf("======= Access Unit Delimiter =======\n");
     named_field("primary_pic_type", aud->primary_pic_type, lookup(kPrimaryPicTypes, aud->primary_pic_type));
 }
 
-void debug_seis(sei_t** seis, int num_seis)
-{
+void debug_seis(sei_t **seis, int num_seis) {
     std::printf("======= SEI =======\n");
     for (int i = 0; seis && i < num_seis; i++) {
-        const sei_t* s = seis[i];
-        if (!s)
-            continue;
+        const sei_t *s = seis[i];
+        if (!s) continue;
         std::printf("=== %s ===\n", lookup(kSeiTypes, s->payloadType));
         field(1, "payloadType", s->payloadType);
         field(1, "payloadSize", s->payloadSize);
@@ -261,35 +250,29 @@ void debug_seis(sei_t** seis, int num_seis)
     }
 }
 
-void debug_bytes(const uint8_t* buf, int len)
-{
+void debug_bytes(const uint8_t *buf, int len) {
     if (!buf || len < 1) {
         std::printf("\n");
         return;
     }
     for (int i = 0; i < len; i++) {
         std::printf("%02X ", buf[i]);
-        if ((i + 1) % 16 == 0)
-            std::printf("\n");
+        if ((i + 1) % 16 == 0) std::printf("\n");
     }
     std::printf("\n");
 }
 
-void debug_bs(bs_t* b)
-{
+void debug_bs(bs_t *b) {
     bs_t r;
     bs_init(&r, b->start, static_cast<int>(b->end - b->start));
     while (r.p < b->p || (r.p == b->p && r.bits_left > b->bits_left)) {
-        if (r.p >= r.end)
-            break;
+        if (r.p >= r.end) break;
         std::printf("%u", bs_read_f(&r, 1));
-        if (r.bits_left == 8)
-            std::printf(" ");
+        if (r.bits_left == 8) std::printf(" ");
     }
 }
 
-void debug_nal(h264_stream_t* h, nal_t* nal)
-{
+void debug_nal(h264_stream_t *h, nal_t *nal) {
     std::printf("==================== NAL ====================\n");
     field(1, "forbidden_zero_bit", nal->forbidden_zero_bit);
     field(1, "nal_ref_idc", nal->nal_ref_idc);

@@ -10,13 +10,13 @@
 #include "streaminfo/h264_stream.h"
 
 // The NAL header, then the record that a unit of its type fills.
-void debug_nal(h264_stream_t* h, nal_t* nal);
-void debug_sps(sps_t* sps);
-void debug_pps(pps_t* pps);
-void debug_slice_header(slice_header_t* sh);
-void debug_aud(aud_t* aud);
-void debug_seis(sei_t** seis, int num_seis);
+void debug_nal(h264_stream_t *h, nal_t *nal);
+void debug_sps(sps_t *sps);
+void debug_pps(pps_t *pps);
+void debug_slice_header(slice_header_t *sh);
+void debug_aud(aud_t *aud);
+void debug_seis(sei_t **seis, int num_seis);
 // Hex dump, sixteen bytes a line.
-void debug_bytes(const uint8_t* buf, int len);
+void debug_bytes(const uint8_t *buf, int len);
 // The bits the reader has consumed so far.
-void debug_bs(bs_t* b);
+void debug_bs(bs_t *b);

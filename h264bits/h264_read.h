@@ -54,37 +54,37 @@ enum {
 // returns the bytes consumed: size, or the offset of an embedded 00 00 01.
 // A NAL unit of a type without a reader changes only h->nal. size < 1 (or a
 // null buffer) reads nothing and returns 0.
-int read_nal_unit(h264_stream_t* h, const uint8_t* buf, int size);
+int read_nal_unit(h264_stream_t *h, const uint8_t *buf, int size);
 
-void read_pic_parameter_set_rbsp(h264_stream_t* h, bs_t* b);
-void read_slice_header(h264_stream_t* h, bs_t* b);
-void read_ref_pic_list_reordering(h264_stream_t* h, bs_t* b);
-void read_pred_weight_table(h264_stream_t* h, bs_t* b);
-void read_dec_ref_pic_marking(h264_stream_t* h, bs_t* b);
+void read_pic_parameter_set_rbsp(h264_stream_t *h, bs_t *b);
+void read_slice_header(h264_stream_t *h, bs_t *b);
+void read_ref_pic_list_reordering(h264_stream_t *h, bs_t *b);
+void read_pred_weight_table(h264_stream_t *h, bs_t *b);
+void read_dec_ref_pic_marking(h264_stream_t *h, bs_t *b);
 
 // Replaces the stream's SEI list with the messages of this NAL unit (at
 // least one). Sizes are clamped to the bytes that are really there.
-void read_sei_rbsp(h264_stream_t* h, bs_t* b);
-void read_sei_message(h264_stream_t* h, bs_t* b);
-void read_sei_payload(h264_stream_t* h, bs_t* b, int payloadType, int payloadSize);
+void read_sei_rbsp(h264_stream_t *h, bs_t *b);
+void read_sei_message(h264_stream_t *h, bs_t *b);
+void read_sei_payload(h264_stream_t *h, bs_t *b, int payloadType, int payloadSize);
 // A number coded as 0xFF bytes plus a final byte below 0xFF, summed; a sum
 // above INT32_MAX gives INT32_MAX.
-int _read_ff_coded_number(bs_t* b);
+int _read_ff_coded_number(bs_t *b);
 
-void read_access_unit_delimiter_rbsp(h264_stream_t* h, bs_t* b);
-void read_slice_layer_rbsp(h264_stream_t* h, bs_t* b);
-void read_end_of_seq_rbsp(h264_stream_t* h, bs_t* b);
-void read_end_of_stream_rbsp(h264_stream_t* h, bs_t* b);
+void read_access_unit_delimiter_rbsp(h264_stream_t *h, bs_t *b);
+void read_slice_layer_rbsp(h264_stream_t *h, bs_t *b);
+void read_end_of_seq_rbsp(h264_stream_t *h, bs_t *b);
+void read_end_of_stream_rbsp(h264_stream_t *h, bs_t *b);
 // Only the trailing bits: the 0xFF filler bytes are not consumed.
-void read_filler_data_rbsp(h264_stream_t* h, bs_t* b);
-void read_rbsp_slice_trailing_bits(h264_stream_t* h, bs_t* b);
+void read_filler_data_rbsp(h264_stream_t *h, bs_t *b);
+void read_rbsp_slice_trailing_bits(h264_stream_t *h, bs_t *b);
 
 // 1 when the position is before the last 1 bit of the buffer (the
 // rbsp_stop_one_bit), else 0.
-int more_rbsp_data(h264_stream_t* h, bs_t* b);
+int more_rbsp_data(h264_stream_t *h, bs_t *b);
 // 1 while the position is before the end of the buffer.
-int more_rbsp_trailing_data(h264_stream_t* h, bs_t* b);
+int more_rbsp_trailing_data(h264_stream_t *h, bs_t *b);
 // 1 when both slice types name the same class (5 to 9 count as 0 to 4).
 int is_slice_type(int slice_type, int cmp_type);
 // Always 0 and reads nothing.
-int next_bits(bs_t* b, int n);
+int next_bits(bs_t *b, int n);

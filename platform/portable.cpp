@@ -200,7 +200,8 @@ FILE *file_open_regular(const char *path) {
 
 FILE *file_create_regular(const char *path) {
     if (!path) return nullptr;
-    return regularStream(open(path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644), "wb");
+    return regularStream(open(path, O_WRONLY | O_CREAT | O_EXCL | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644),
+                         "wb");
 }
 
 void *buffer_new(unsigned long n) {

@@ -12,8 +12,7 @@
 
 namespace {
 
-_SYSTEMTIME decodeSystemTime(const uint8_t *p)
-{
+_SYSTEMTIME decodeSystemTime(const uint8_t *p) {
     _SYSTEMTIME st;
     st.wYear = readLE16(p);
     st.wMonth = readLE16(p + 2);
@@ -32,10 +31,8 @@ class FieldReader {
   public:
     explicit FieldReader(BUFFER_FILE *reader) : reader_(reader) {}
 
-    bool bytes(void *dst, unsigned long n)
-    {
-        if (!ok_)
-            return false;
+    bool bytes(void *dst, unsigned long n) {
+        if (!ok_) return false;
         if (n > 0 && buffer_file_pop(reader_, static_cast<char *>(dst), n) != 1) {
             ok_ = false;
             return false;
@@ -63,8 +60,7 @@ class FieldReader {
     bool ok_ = true;
 };
 
-void decodeMainFixed(const uint8_t *p, HEADER_MAIN &m)
-{
+void decodeMainFixed(const uint8_t *p, HEADER_MAIN &m) {
     m.wField0 = readLE16(p + 0);
     m.wField2 = readLE16(p + 2);
     std::memcpy(m.byField4, p + 4, 4);
@@ -82,8 +78,7 @@ void decodeMainFixed(const uint8_t *p, HEADER_MAIN &m)
 }
 
 // Whole seconds since 1900-01-01 into a calendar time.
-void secondsToTime(uint32_t seconds, _SYSTEMTIME *out)
-{
+void secondsToTime(uint32_t seconds, _SYSTEMTIME *out) {
     _tagNtpTime ntp;
     ntp.dwTime[0] = 0;
     ntp.dwTime[1] = seconds;
@@ -91,23 +86,21 @@ void secondsToTime(uint32_t seconds, _SYSTEMTIME *out)
 }
 
 // A probe length for the stream-inspection functions, which take an int.
-int probeLength(unsigned long len) { return len > static_cast<unsigned long>(INT_MAX) ? INT_MAX : static_cast<int>(len); }
+int probeLength(unsigned long len) {
+    return len > static_cast<unsigned long>(INT_MAX) ? INT_MAX : static_cast<int>(len);
+}
 
 } // namespace
 
-int parse_main_header(BUFFER_FILE *reader, HEADER_MAIN_EX *header, unsigned long *consumed)
-{
-    if (consumed)
-        *consumed = 0;
-    if (!reader || !header)
-        return 0;
+int parse_main_header(BUFFER_FILE *reader, HEADER_MAIN_EX *header, unsigned long *consumed) {
+    if (consumed) *consumed = 0;
+    if (!reader || !header) return 0;
     FieldReader in(reader);
     uint8_t fixed[AVC_MAIN_HEADER_FIXED_SIZE] = {};
     const bool fixedOk = in.bytes(fixed, sizeof fixed);
     // What was read stays in the record, even after a short read.
     decodeMainFixed(fixed, header->main);
-    if (!fixedOk)
-        return 0;
+    if (!fixedOk) return 0;
 
     const uint32_t flags = header->main.dwFlags;
     header->byFlag1 = static_cast<uint8_t>(flags & 1);
@@ -116,82 +109,61 @@ int parse_main_header(BUFFER_FILE *reader, HEADER_MAIN_EX *header, unsigned long
         ok = in.u64(header->qwField2);
     else
         header->qwField2 = 0xFFFFFFFFull;
-    if (ok && (flags & AVC_MAIN_FLAG_VIDEO_MASK))
-        ok = in.u32(header->dwVideoChannelMask);
+    if (ok && (flags & AVC_MAIN_FLAG_VIDEO_MASK)) ok = in.u32(header->dwVideoChannelMask);
     if (ok && (flags & AVC_MAIN_FLAG_TITLE)) {
         ok = in.u16(header->wTitleLength);
         if (ok) {
             std::free(header->pTitle);
             // One byte more than the text, always zero, so the text is terminated.
-            header->pTitle = static_cast<char *>(std::calloc(static_cast<size_t>(header->wTitleLength) + 1, 1));
+            header->pTitle =
+                static_cast<char *>(std::calloc(static_cast<size_t>(header->wTitleLength) + 1, 1));
             if (!header->pTitle) {
                 player_log("AVC header: cannot allocate %u bytes of title text\n", header->wTitleLength);
                 ok = false;
             } else if (header->wTitleLength != 0) {
                 ok = in.bytes(header->pTitle, header->wTitleLength);
-                if (!ok)
-                    std::memset(header->pTitle, 0, static_cast<size_t>(header->wTitleLength) + 1);
+                if (!ok) std::memset(header->pTitle, 0, static_cast<size_t>(header->wTitleLength) + 1);
             }
         }
     }
-    if (ok && (flags & AVC_MAIN_FLAG_DWORD10))
-        ok = in.u32(header->dwField10);
+    if (ok && (flags & AVC_MAIN_FLAG_DWORD10)) ok = in.u32(header->dwField10);
     if (ok && (flags & AVC_MAIN_FLAG_AUDIO_MASK8)) {
         uint8_t mask = 0;
         ok = in.u8(mask);
-        if (ok)
-            header->dwAudioChannelMask = mask;
+        if (ok) header->dwAudioChannelMask = mask;
     }
-    if (ok && (flags & AVC_MAIN_FLAG_AUDIO_MASK32))
-        ok = in.u32(header->dwAudioChannelMask);
-    if (ok && (flags & AVC_MAIN_FLAG_WORD80))
-        ok = in.u16(header->wField80);
-    if (ok)
-        ok = in.u16(header->wTrailing);
-    if (consumed)
-        *consumed = in.count();
+    if (ok && (flags & AVC_MAIN_FLAG_AUDIO_MASK32)) ok = in.u32(header->dwAudioChannelMask);
+    if (ok && (flags & AVC_MAIN_FLAG_WORD80)) ok = in.u16(header->wField80);
+    if (ok) ok = in.u16(header->wTrailing);
+    if (consumed) *consumed = in.count();
     return ok ? 1 : 0;
 }
 
-void release_main_header(HEADER_MAIN_EX *header)
-{
-    if (!header)
-        return;
+void release_main_header(HEADER_MAIN_EX *header) {
+    if (!header) return;
     std::free(header->pTitle);
     header->pTitle = nullptr;
 }
 
-int parse_frame_header(BUFFER_FILE *reader, HEADER_FRAME *header, unsigned long &consumed)
-{
-    if (!header)
-        return AVC_READ_SHORT;
+int parse_frame_header(BUFFER_FILE *reader, HEADER_FRAME *header, unsigned long &consumed) {
+    if (!header) return AVC_READ_SHORT;
     std::memset(header, 0, sizeof *header);
-    if (!reader)
-        return AVC_READ_SHORT;
+    if (!reader) return AVC_READ_SHORT;
     FieldReader in(reader);
     uint32_t flags = 0;
     in.u32(flags);
 
-    if (flags & AVC_FRAME_FLAG_NUMBER)
-        in.u32(header->dwFrameNo);
-    if (flags & AVC_FRAME_FLAG_LENGTH)
-        in.u32(header->dwLength);
-    if (flags & AVC_FRAME_FLAG_WIDTH)
-        in.u16(header->wWidth);
-    if (flags & AVC_FRAME_FLAG_HEIGHT)
-        in.u16(header->wHeight);
-    if (flags & AVC_FRAME_FLAG_TIMESTAMP)
-        in.u32(header->dwTimeStamp);
-    if (flags & AVC_FRAME_FLAG_CHANNEL)
-        in.u8(header->byChannel);
-    if (flags & AVC_FRAME_FLAG_BYTE40)
-        in.u8(header->byField40);
-    if (flags & AVC_FRAME_FLAG_STREAM_TYPE)
-        in.u8(header->byStreamType);
+    if (flags & AVC_FRAME_FLAG_NUMBER) in.u32(header->dwFrameNo);
+    if (flags & AVC_FRAME_FLAG_LENGTH) in.u32(header->dwLength);
+    if (flags & AVC_FRAME_FLAG_WIDTH) in.u16(header->wWidth);
+    if (flags & AVC_FRAME_FLAG_HEIGHT) in.u16(header->wHeight);
+    if (flags & AVC_FRAME_FLAG_TIMESTAMP) in.u32(header->dwTimeStamp);
+    if (flags & AVC_FRAME_FLAG_CHANNEL) in.u8(header->byChannel);
+    if (flags & AVC_FRAME_FLAG_BYTE40) in.u8(header->byField40);
+    if (flags & AVC_FRAME_FLAG_STREAM_TYPE) in.u8(header->byStreamType);
     if (flags & AVC_FRAME_FLAG_FRAME_TIME) {
         uint32_t seconds = 0;
-        if (in.u32(seconds))
-            secondsToTime(seconds, &header->stFrameTime);
+        if (in.u32(seconds)) secondsToTime(seconds, &header->stFrameTime);
     }
     if (flags & AVC_FRAME_FLAG_INT_PAIR) {
         uint32_t a = 0, b = 0;
@@ -200,10 +172,8 @@ int parse_frame_header(BUFFER_FILE *reader, HEADER_FRAME *header, unsigned long 
             header->iField200[1] = static_cast<int32_t>(b);
         }
     }
-    if (flags & AVC_FRAME_FLAG_BYTE400)
-        in.u8(header->byField400);
-    if (flags & AVC_FRAME_FLAG_BYTE800)
-        in.u8(header->byField800);
+    if (flags & AVC_FRAME_FLAG_BYTE400) in.u8(header->byField400);
+    if (flags & AVC_FRAME_FLAG_BYTE800) in.u8(header->byField800);
     if (flags & AVC_FRAME_FLAG_PICTURE_STRUCT) {
         uint8_t b = 0;
         if (in.u8(b)) {
@@ -218,8 +188,7 @@ int parse_frame_header(BUFFER_FILE *reader, HEADER_FRAME *header, unsigned long 
     }
     if (flags & AVC_FRAME_FLAG_DISPLAY_TIME) {
         uint32_t seconds = 0;
-        if (in.u32(seconds))
-            secondsToTime(seconds, &header->stDisplayTime);
+        if (in.u32(seconds)) secondsToTime(seconds, &header->stDisplayTime);
     } else {
         header->stDisplayTime = header->stFrameTime;
     }
@@ -236,37 +205,28 @@ int parse_frame_header(BUFFER_FILE *reader, HEADER_FRAME *header, unsigned long 
             blk.stTime = decodeSystemTime(b + 24);
         }
     }
-    if (flags & AVC_FRAME_FLAG_BYTES16)
-        in.bytes(header->byField8000, 16);
-    if (flags & AVC_FRAME_FLAG_DWORD10000)
-        in.u32(header->dwField10000);
+    if (flags & AVC_FRAME_FLAG_BYTES16) in.bytes(header->byField8000, 16);
+    if (flags & AVC_FRAME_FLAG_DWORD10000) in.u32(header->dwField10000);
     bool marker = false;
     if (flags & AVC_FRAME_FLAG_MARKER) {
-        if (in.u16(header->wMarker))
-            marker = header->wMarker == AVC_FRAME_MARKER;
+        if (in.u16(header->wMarker)) marker = header->wMarker == AVC_FRAME_MARKER;
     }
-    if (flags & AVC_FRAME_FLAG_WORD40000000)
-        in.u16(header->wField40000000);
-    if (flags & AVC_FRAME_FLAG_WORD80000000)
-        in.u16(header->wField80000000);
+    if (flags & AVC_FRAME_FLAG_WORD40000000) in.u16(header->wField40000000);
+    if (flags & AVC_FRAME_FLAG_WORD80000000) in.u16(header->wField80000000);
     uint16_t dropped = 0;
     in.u16(dropped);
 
     consumed += in.count();
-    if (!in.ok())
-        return AVC_READ_SHORT;
+    if (!in.ok()) return AVC_READ_SHORT;
     return marker ? AVC_READ_MARKER : AVC_READ_OK;
 }
 
 int get_avc_frame(BUFFER_FILE *reader, HEADER_FRAME *header, char *buf, unsigned long capacity,
-                  unsigned long *pos)
-{
+                  unsigned long *pos) {
     unsigned long headerBytes = 0;
     const int result = parse_frame_header(reader, header, headerBytes);
-    if (pos)
-        *pos += headerBytes;
-    if (result == AVC_READ_SHORT)
-        return AVC_READ_SHORT;
+    if (pos) *pos += headerBytes;
+    if (result == AVC_READ_SHORT) return AVC_READ_SHORT;
 
     const unsigned long len = header->dwLength;
     if (len > capacity || (!buf && len > 0)) {
@@ -278,39 +238,29 @@ int get_avc_frame(BUFFER_FILE *reader, HEADER_FRAME *header, char *buf, unsigned
         unsigned long left = len;
         while (left > 0) {
             const unsigned long n = left < chunkSize ? left : chunkSize;
-            if (buffer_file_pop(reader, chunk, n) != 1)
-                return AVC_READ_SHORT;
+            if (buffer_file_pop(reader, chunk, n) != 1) return AVC_READ_SHORT;
             left -= n;
         }
         player_log("AVC frame %u: payload of %lu bytes exceeds the frame buffer (%lu bytes), dropped\n",
-                     header->dwFrameNo, len, capacity);
+                   header->dwFrameNo, len, capacity);
         header->dwLength = 0;
-        if (pos)
-            *pos += len;
+        if (pos) *pos += len;
         return AVC_READ_DROPPED;
     }
-    if (len > 0 && buffer_file_pop(reader, buf, len) != 1)
-        return AVC_READ_SHORT;
-    if (pos)
-        *pos += len;
+    if (len > 0 && buffer_file_pop(reader, buf, len) != 1) return AVC_READ_SHORT;
+    if (pos) *pos += len;
     return result;
 }
 
-int check_read_extend_info(const bk_video_frame_header *prefix)
-{
-    if (!prefix)
-        return 0;
+int check_read_extend_info(const bk_video_frame_header *prefix) {
+    if (!prefix) return 0;
     return (prefix->bytes[22] & 0x20) ? 1 : 0;
 }
 
-int fix_avc_frame(char *data, unsigned long len, char **out, unsigned long *outLen, unsigned char version)
-{
-    if (out)
-        *out = data;
-    if (outLen)
-        *outLen = len;
-    if (!data || len < 6)
-        return 1;
+int fix_avc_frame(char *data, unsigned long len, char **out, unsigned long *outLen, unsigned char version) {
+    if (out) *out = data;
+    if (outLen) *outLen = len;
+    if (!data || len < 6) return 1;
     const auto *p = reinterpret_cast<const unsigned char *>(data);
     if (p[0] != 0 || p[1] != 0 || p[2] != 0 || p[3] != 1 || p[5] != 0x0F || (p[4] != 0x1F && p[4] != 0x1E))
         return 1;
@@ -333,24 +283,18 @@ int fix_avc_frame(char *data, unsigned long len, char **out, unsigned long *outL
         }
     }
     if (!known || prefixLen > len) {
-        if (outLen)
-            *outLen = 0;
+        if (outLen) *outLen = 0;
         return 0;
     }
-    if (out)
-        *out = data + prefixLen;
-    if (outLen)
-        *outLen = len - static_cast<unsigned long>(prefixLen);
+    if (out) *out = data + prefixLen;
+    if (outLen) *outLen = len - static_cast<unsigned long>(prefixLen);
     return 1;
 }
 
 void fix_width_hight(char *data, unsigned long len, unsigned char streamType, unsigned short *width,
-                     unsigned short *height)
-{
-    if (!data || !width || !height)
-        return;
-    if (*width != 0 && *height != 0)
-        return;
+                     unsigned short *height) {
+    if (!data || !width || !height) return;
+    if (*width != 0 && *height != 0) return;
     int w = 0, h = 0;
     int found = 0;
     if (streamType == AVC_STREAM_MPEG4)
@@ -366,27 +310,22 @@ void fix_width_hight(char *data, unsigned long len, unsigned char streamType, un
     }
 }
 
-int check_h264_i_frame(char *data, unsigned long len)
-{
-    if (!data || len < 5)
-        return 0;
+int check_h264_i_frame(char *data, unsigned long len) {
+    if (!data || len < 5) return 0;
     const auto *p = reinterpret_cast<const unsigned char *>(data);
     // A frame that opens with a sequence parameter set is a key frame.
     return (p[0] == 0 && p[1] == 0 && p[2] == 0 && p[3] == 1 && (p[4] & 0x0F) == 7) ? 1 : 0;
 }
 
-int check_mpeg4_i_frame(char *data, unsigned long len)
-{
-    if (!data)
-        return 0;
+int check_mpeg4_i_frame(char *data, unsigned long len) {
+    if (!data) return 0;
     const auto *p = reinterpret_cast<const unsigned char *>(data);
     // The window of the three previous bytes starts as zeros.
     unsigned char w0 = 0, w1 = 0, w2 = 0;
     for (unsigned long i = 0; i < len; ++i) {
         const unsigned char b = p[i];
         if (w0 == 0 && w1 == 0 && w2 == 1 && b == 0xB6) {
-            if (i + 1 >= len)
-                return 0;
+            if (i + 1 >= len) return 0;
             return p[i + 1] < 0x40 ? 1 : 0; // vop_coding_type 0: intra
         }
         w0 = w1;
@@ -396,8 +335,7 @@ int check_mpeg4_i_frame(char *data, unsigned long len)
     return 0;
 }
 
-int check_i_frame(char *data, unsigned long len, unsigned char streamType)
-{
+int check_i_frame(char *data, unsigned long len, unsigned char streamType) {
     switch (streamType) {
     case AVC_STREAM_MPEG4:
     case AVC_STREAM_MPEG4_B:
@@ -412,8 +350,7 @@ int check_i_frame(char *data, unsigned long len, unsigned char streamType)
     }
 }
 
-uint32_t check_mapping_table_type(char *data, unsigned long len, unsigned char streamType)
-{
+uint32_t check_mapping_table_type(char *data, unsigned long len, unsigned char streamType) {
     switch (streamType) {
     case AVC_STREAM_MPEG4:
     case AVC_STREAM_MPEG4_B:
@@ -437,10 +374,11 @@ uint32_t check_mapping_table_type(char *data, unsigned long len, unsigned char s
     }
 }
 
-int get_audio_samples(unsigned char) { return 8000; }
+int get_audio_samples(unsigned char) {
+    return 8000;
+}
 
-int get_audio_bits(unsigned char streamType)
-{
+int get_audio_bits(unsigned char streamType) {
     switch (streamType) {
     case AVC_STREAM_ULAW:
     case AVC_STREAM_PCM16:
@@ -454,21 +392,19 @@ int get_audio_bits(unsigned char streamType)
     }
 }
 
-int get_audio_channels(unsigned char streamType) { return streamType == AVC_STREAM_G723 ? 2 : 1; }
+int get_audio_channels(unsigned char streamType) {
+    return streamType == AVC_STREAM_G723 ? 2 : 1;
+}
 
-int get_channel_title(char *out, const char *text, unsigned long len)
-{
-    if (!out || !text)
-        return 0;
+int get_channel_title(char *out, const char *text, unsigned long len) {
+    if (!out || !text) return 0;
     static const char kMarker[] = ".Title=";
     const unsigned long markerLen = sizeof kMarker - 1; // 7, "=" included
     int rows = 0;
     for (unsigned long eq = 0; eq < len; ++eq) {
-        if (text[eq] != '=' || eq + 1 < markerLen)
-            continue;
+        if (text[eq] != '=' || eq + 1 < markerLen) continue;
         const unsigned long markerStart = eq + 1 - markerLen;
-        if (std::memcmp(text + markerStart, kMarker, markerLen) != 0)
-            continue;
+        if (std::memcmp(text + markerStart, kMarker, markerLen) != 0) continue;
         // "H", then one or two digits, right before ".Title=".
         auto isDigit = [&](unsigned long i) { return text[i] >= '0' && text[i] <= '9'; };
         int channel = -1;
@@ -478,13 +414,11 @@ int get_channel_title(char *out, const char *text, unsigned long len)
                    text[markerStart - 3] == 'H') {
             channel = (text[markerStart - 2] - '0') * 10 + (text[markerStart - 1] - '0');
         }
-        if (channel < 1 || channel > AVC_TITLE_ROWS)
-            continue;
+        if (channel < 1 || channel > AVC_TITLE_ROWS) continue;
         char *row = out + static_cast<size_t>(channel - 1) * AVC_TITLE_ROW_SIZE;
         unsigned long n = 0;
         for (unsigned long i = eq + 1; i < len && text[i] != '\n' && text[i] != '\0'; ++i) {
-            if (n < static_cast<unsigned long>(AVC_TITLE_ROW_SIZE - 1))
-                row[n++] = text[i];
+            if (n < static_cast<unsigned long>(AVC_TITLE_ROW_SIZE - 1)) row[n++] = text[i];
         }
         row[n] = '\0';
         ++rows;

@@ -14,34 +14,34 @@
 
 // Main header, fixed part: the first 80 bytes of the file.
 struct HEADER_MAIN {
-    uint16_t wField0;        // 0, not interpreted
-    uint16_t wField2;        // 2, not interpreted
-    uint8_t byField4[4];     // 4, not interpreted
-    _SYSTEMTIME stTime8;     // 8, not interpreted
-    _SYSTEMTIME stTime24;    // 24, not interpreted
-    uint32_t dwField40;      // 40, not interpreted
-    uint32_t dwField44;      // 44, not interpreted
-    uint32_t dwTotalFrames;  // 48: number of frame records (frame numbers 1..total)
-    uint32_t dwField52;      // 52, not interpreted
-    uint16_t wField56;       // 56, not interpreted
-    uint8_t byVersion;       // 58: 9 selects the long in-band video prefix
-    uint8_t byField59;       // 59, not interpreted
-    char szField60[16];      // 60, not interpreted
-    uint32_t dwFlags;        // 76: which optional fields follow
+    uint16_t wField0;       // 0, not interpreted
+    uint16_t wField2;       // 2, not interpreted
+    uint8_t byField4[4];    // 4, not interpreted
+    _SYSTEMTIME stTime8;    // 8, not interpreted
+    _SYSTEMTIME stTime24;   // 24, not interpreted
+    uint32_t dwField40;     // 40, not interpreted
+    uint32_t dwField44;     // 44, not interpreted
+    uint32_t dwTotalFrames; // 48: number of frame records (frame numbers 1..total)
+    uint32_t dwField52;     // 52, not interpreted
+    uint16_t wField56;      // 56, not interpreted
+    uint8_t byVersion;      // 58: 9 selects the long in-band video prefix
+    uint8_t byField59;      // 59, not interpreted
+    char szField60[16];     // 60, not interpreted
+    uint32_t dwFlags;       // 76: which optional fields follow
 };
 
 constexpr unsigned long AVC_MAIN_HEADER_FIXED_SIZE = 80;
 
 // Main-header flags: which optional fields follow the fixed part.
 enum : uint32_t {
-    AVC_MAIN_FLAG_BIT0 = 0x1,           // no field; kept as a byte
-    AVC_MAIN_FLAG_QWORD = 0x2,          // u64, not interpreted
-    AVC_MAIN_FLAG_VIDEO_MASK = 0x4,     // u32 video channel mask
-    AVC_MAIN_FLAG_TITLE = 0x8,          // u16 length + text
-    AVC_MAIN_FLAG_DWORD10 = 0x10,       // u32, not interpreted
-    AVC_MAIN_FLAG_AUDIO_MASK8 = 0x20,   // u8 audio channel mask
-    AVC_MAIN_FLAG_AUDIO_MASK32 = 0x40,  // u32 audio channel mask (wins over 0x20)
-    AVC_MAIN_FLAG_WORD80 = 0x80,        // u16, not interpreted
+    AVC_MAIN_FLAG_BIT0 = 0x1,          // no field; kept as a byte
+    AVC_MAIN_FLAG_QWORD = 0x2,         // u64, not interpreted
+    AVC_MAIN_FLAG_VIDEO_MASK = 0x4,    // u32 video channel mask
+    AVC_MAIN_FLAG_TITLE = 0x8,         // u16 length + text
+    AVC_MAIN_FLAG_DWORD10 = 0x10,      // u32, not interpreted
+    AVC_MAIN_FLAG_AUDIO_MASK8 = 0x20,  // u8 audio channel mask
+    AVC_MAIN_FLAG_AUDIO_MASK32 = 0x40, // u32 audio channel mask (wins over 0x20)
+    AVC_MAIN_FLAG_WORD80 = 0x80,       // u16, not interpreted
 };
 
 // The main header with its optional part.
@@ -97,29 +97,29 @@ struct FRAME_BLOCK40 {
 
 // One frame record's header. Zeroed before each read.
 struct HEADER_FRAME {
-    uint32_t dwFrameNo;       // 0x1: 1-based
-    uint32_t dwLength;        // 0x2: payload bytes
-    uint32_t dwTimeStamp;     // 0x10: milliseconds, the pacing clock
-    uint32_t dwField10000;    // 0x10000
-    uint16_t wWidth;          // 0x4: 0 = not given
-    uint16_t wHeight;         // 0x8: 0 = not given
-    uint16_t wMarker;         // 0x20000000
-    uint16_t wField40000000;  // 0x40000000
-    uint16_t wField80000000;  // 0x80000000
-    uint16_t wUnused;         // never filled
-    uint8_t byField8000[16];  // 0x8000
-    uint8_t byChannel;        // 0x20: 1-based (0 is taken as 1 by the engine)
-    uint8_t byField40;        // 0x40
-    uint8_t byStreamType;     // 0x80: AVC_STREAM_*
-    uint8_t byField400;       // 0x400
-    uint8_t byField800;       // 0x800
-    uint8_t byFirstField;     // from the 0x1000 picture-structure byte
-    uint8_t byFieldCoded;     // 1 = the picture is coded as two fields
-    uint8_t byIsKeyFrame;     // set by the parser from check_i_frame, not read
-    _SYSTEMTIME stFrameTime;  // 0x100
-    _SYSTEMTIME stDisplayTime;// 0x2000, or a copy of the frame time
-    int32_t iField200[2];     // 0x200
-    FRAME_BLOCK40 block4000;  // 0x4000, zero when absent
+    uint32_t dwFrameNo;        // 0x1: 1-based
+    uint32_t dwLength;         // 0x2: payload bytes
+    uint32_t dwTimeStamp;      // 0x10: milliseconds, the pacing clock
+    uint32_t dwField10000;     // 0x10000
+    uint16_t wWidth;           // 0x4: 0 = not given
+    uint16_t wHeight;          // 0x8: 0 = not given
+    uint16_t wMarker;          // 0x20000000
+    uint16_t wField40000000;   // 0x40000000
+    uint16_t wField80000000;   // 0x80000000
+    uint16_t wUnused;          // never filled
+    uint8_t byField8000[16];   // 0x8000
+    uint8_t byChannel;         // 0x20: 1-based (0 is taken as 1 by the engine)
+    uint8_t byField40;         // 0x40
+    uint8_t byStreamType;      // 0x80: AVC_STREAM_*
+    uint8_t byField400;        // 0x400
+    uint8_t byField800;        // 0x800
+    uint8_t byFirstField;      // from the 0x1000 picture-structure byte
+    uint8_t byFieldCoded;      // 1 = the picture is coded as two fields
+    uint8_t byIsKeyFrame;      // set by the parser from check_i_frame, not read
+    _SYSTEMTIME stFrameTime;   // 0x100
+    _SYSTEMTIME stDisplayTime; // 0x2000, or a copy of the frame time
+    int32_t iField200[2];      // 0x200
+    FRAME_BLOCK40 block4000;   // 0x4000, zero when absent
 };
 
 // The main header and the header of the frame last read.
@@ -165,9 +165,9 @@ struct bk_video_frame_header {
 
 // Results of parse_frame_header and get_avc_frame.
 enum {
-    AVC_READ_SHORT = 0,   // a read came up short: the end of the usable file
+    AVC_READ_SHORT = 0, // a read came up short: the end of the usable file
     AVC_READ_OK = 1,
-    AVC_READ_MARKER = 2,  // as OK; the marker field held 0x5641
+    AVC_READ_MARKER = 2, // as OK; the marker field held 0x5641
     // get_avc_frame only: the record was read past, but its payload was larger
     // than the frame buffer and was skipped, not copied. dwLength is set to 0.
     // The file position stays in step; the caller drops the frame.

@@ -1,9 +1,9 @@
 #include "recorderfile/avc_index.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <sys/stat.h>
-#include <cstring>
 #include <sys/types.h>
 
 #include "platform/byte_order.h"
@@ -13,8 +13,7 @@
 
 namespace {
 
-bool knownEntryType(uint32_t type)
-{
+bool knownEntryType(uint32_t type) {
     switch (type) {
     case AVC_ENTRY_OTHER:
     case AVC_ENTRY_VIDEO_KEY:
@@ -32,33 +31,27 @@ bool knownEntryType(uint32_t type)
 }
 
 constexpr unsigned long kProbeCapacity = 512; // more than the largest frame header
-constexpr unsigned long kMinRecordSize = 6;    // flags word + trailing u16
+constexpr unsigned long kMinRecordSize = 6;   // flags word + trailing u16
 // The smallest record that carries a payload: flags, length, trailing u16, one byte.
 constexpr uint64_t kMinPayloadRecordSize = 11;
 constexpr unsigned long kFirstTableRoom = 4096;
 constexpr unsigned long kLinkSamples = 64;
 
 // Offset just past the record at offset; false when its header is short.
-bool recordEnd(BUFFER_FILE *probe, uint64_t offset, uint64_t &end)
-{
-    if (buffer_file_set(probe, offset) != 1)
-        return false;
+bool recordEnd(BUFFER_FILE *probe, uint64_t offset, uint64_t &end) {
+    if (buffer_file_set(probe, offset) != 1) return false;
     HEADER_FRAME header;
     unsigned long headerLen = 0;
-    if (parse_frame_header(probe, &header, headerLen) == AVC_READ_SHORT)
-        return false;
+    if (parse_frame_header(probe, &header, headerLen) == AVC_READ_SHORT) return false;
     end = offset + headerLen + header.dwLength;
     return true;
 }
 
 } // namespace
 
-int get_mapping_table(MAPPING_TABLE **out, FILE *idx, unsigned long *count)
-{
-    if (!idx || !out)
-        return 0;
-    if (fseeko(idx, 0, SEEK_END) != 0)
-        return 0;
+int get_mapping_table(MAPPING_TABLE **out, FILE *idx, unsigned long *count) {
+    if (!idx || !out) return 0;
+    if (fseeko(idx, 0, SEEK_END) != 0) return 0;
     const off_t size = ftello(idx);
     if (size < 0 || static_cast<uint64_t>(size) % AVC_IDX_RECORD_SIZE != 0) {
         fseeko(idx, 0, SEEK_SET);
@@ -80,8 +73,7 @@ int get_mapping_table(MAPPING_TABLE **out, FILE *idx, unsigned long *count)
             table[n].qwOffset = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 8);
             table[n].dwType = readLE32(chunk + r * AVC_IDX_RECORD_SIZE + 12);
         }
-        if (got < sizeof chunk)
-            break;
+        if (got < sizeof chunk) break;
     }
     fseeko(idx, 0, SEEK_SET);
     if (n != entries) { // the file shrank or could not be read
@@ -89,25 +81,19 @@ int get_mapping_table(MAPPING_TABLE **out, FILE *idx, unsigned long *count)
         return 0;
     }
     *out = table;
-    if (count)
-        *count = static_cast<unsigned long>(entries);
+    if (count) *count = static_cast<unsigned long>(entries);
     return 1;
 }
 
 namespace {
 
 int checkTable(const MAPPING_TABLE *table, unsigned long count, unsigned long total, uint64_t firstOffset,
-               uint64_t fileSize, BUFFER_FILE *reader)
-{
-    if (!table || !reader->stream || count == 0 || count > total)
-        return 0;
-    if (table[0].qwOffset != firstOffset)
-        return 0;
+               uint64_t fileSize, BUFFER_FILE *reader) {
+    if (!table || !reader->stream || count == 0 || count > total) return 0;
+    if (table[0].qwOffset != firstOffset) return 0;
     for (unsigned long i = 0; i < count; ++i) {
-        if (table[i].qwOffset >= fileSize || !knownEntryType(table[i].dwType))
-            return 0;
-        if (i > 0 && table[i].qwOffset <= table[i - 1].qwOffset)
-            return 0;
+        if (table[i].qwOffset >= fileSize || !knownEntryType(table[i].dwType)) return 0;
+        if (i > 0 && table[i].qwOffset <= table[i - 1].qwOffset) return 0;
     }
 
     // Headers are read through a small reader of their own: a refill of the
@@ -123,11 +109,12 @@ int checkTable(const MAPPING_TABLE *table, unsigned long count, unsigned long to
     const unsigned long links = count - 1;
     const unsigned long samples = links < kLinkSamples ? links : kLinkSamples;
     for (unsigned long k = 0; trusted && k < samples; ++k) {
-        const unsigned long i = samples == links ? k : static_cast<unsigned long>(
-                                                           static_cast<uint64_t>(k) * (links - 1) / (samples - 1));
+        const unsigned long i =
+            samples == links
+                ? k
+                : static_cast<unsigned long>(static_cast<uint64_t>(k) * (links - 1) / (samples - 1));
         uint64_t end = 0;
-        if (!recordEnd(&probe, table[i].qwOffset, end) || end != table[i + 1].qwOffset)
-            trusted = 0;
+        if (!recordEnd(&probe, table[i].qwOffset, end) || end != table[i + 1].qwOffset) trusted = 0;
     }
     uint64_t end = 0;
     if (trusted && (!recordEnd(&probe, table[count - 1].qwOffset, end) || end > fileSize))
@@ -136,8 +123,7 @@ int checkTable(const MAPPING_TABLE *table, unsigned long count, unsigned long to
         // Fewer entries than frames: trusted only if the data ends here, that
         // is, no complete record follows the last indexed one.
         uint64_t nextEnd = 0;
-        if (recordEnd(&probe, end, nextEnd) && nextEnd <= fileSize)
-            trusted = 0;
+        if (recordEnd(&probe, end, nextEnd) && nextEnd <= fileSize) trusted = 0;
     }
     buffer_file_release(&probe);
     return trusted;
@@ -149,20 +135,15 @@ namespace {
 
 // Makes room for at least `need` entries, doubling; false when memory runs out (the table
 // stays as it was).
-bool growTable(MAPPING_TABLE **table, unsigned long *room, unsigned long need, unsigned long limit)
-{
-    if (need <= *room)
-        return true;
+bool growTable(MAPPING_TABLE **table, unsigned long *room, unsigned long need, unsigned long limit) {
+    if (need <= *room) return true;
     uint64_t next = *room ? static_cast<uint64_t>(*room) * 2 : kFirstTableRoom;
-    if (next < need)
-        next = need;
-    if (next > limit)
-        next = limit;
-    if (next < need)
-        return false;
-    auto *grown = static_cast<MAPPING_TABLE *>(std::realloc(*table, static_cast<size_t>(next) * sizeof(MAPPING_TABLE)));
-    if (!grown)
-        return false;
+    if (next < need) next = need;
+    if (next > limit) next = limit;
+    if (next < need) return false;
+    auto *grown =
+        static_cast<MAPPING_TABLE *>(std::realloc(*table, static_cast<size_t>(next) * sizeof(MAPPING_TABLE)));
+    if (!grown) return false;
     *table = grown;
     *room = static_cast<unsigned long>(next);
     return true;
@@ -170,25 +151,21 @@ bool growTable(MAPPING_TABLE **table, unsigned long *room, unsigned long need, u
 
 } // namespace
 
-int load_mapping_table(FILE *idx, unsigned long total, uint64_t firstOffset, uint64_t fileSize, BUFFER_FILE *reader,
-                       MAPPING_TABLE **out, unsigned long *count)
-{
-    if (!idx || !out || !reader || !reader->stream || fileSize <= firstOffset)
-        return 0;
+int load_mapping_table(FILE *idx, unsigned long total, uint64_t firstOffset, uint64_t fileSize,
+                       BUFFER_FILE *reader, MAPPING_TABLE **out, unsigned long *count) {
+    if (!idx || !out || !reader || !reader->stream || fileSize <= firstOffset) return 0;
     struct stat st {};
-    if (fstat(fileno(idx), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
-        return 0;
+    if (fstat(fileno(idx), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) return 0;
     const uint64_t size = static_cast<uint64_t>(st.st_size);
     const uint64_t entries = size / AVC_IDX_RECORD_SIZE;
     uint64_t fits = (fileSize - firstOffset) / kMinRecordSize;
-    if (fits > total)
-        fits = total;
+    if (fits > total) fits = total;
     if (size % AVC_IDX_RECORD_SIZE != 0 || entries > fits) {
-        player_log("AVC index of %llu bytes cannot describe this recording\n", static_cast<unsigned long long>(size));
+        player_log("AVC index of %llu bytes cannot describe this recording\n",
+                   static_cast<unsigned long long>(size));
         return 0;
     }
-    if (fseeko(idx, 0, SEEK_SET) != 0)
-        return 0;
+    if (fseeko(idx, 0, SEEK_SET) != 0) return 0;
 
     BUFFER_FILE probe{};
     if (buffer_file_init(&probe, reader->stream, kProbeCapacity) != 1) {
@@ -227,14 +204,14 @@ int load_mapping_table(FILE *idx, unsigned long total, uint64_t firstOffset, uin
         // One link per piece: its first record must end where the next entry starts.
         const unsigned long from = pieceStart > 0 ? pieceStart - 1 : 0;
         uint64_t end = 0;
-        if (ok && from + 1 < n && (!recordEnd(&probe, table[from].qwOffset, end) || end != table[from + 1].qwOffset))
+        if (ok && from + 1 < n &&
+            (!recordEnd(&probe, table[from].qwOffset, end) || end != table[from + 1].qwOffset))
             ok = false;
     }
     buffer_file_release(&probe);
     if (ok && n == entries && check_mapping_table(table, n, total, firstOffset, fileSize, reader) == 1) {
         *out = table;
-        if (count)
-            *count = n;
+        if (count) *count = n;
         return 1;
     }
     buffer_file_set(reader, firstOffset);
@@ -242,59 +219,52 @@ int load_mapping_table(FILE *idx, unsigned long total, uint64_t firstOffset, uin
     return 0;
 }
 
-int check_mapping_table(const MAPPING_TABLE *table, unsigned long count, unsigned long total, uint64_t firstOffset,
-                        uint64_t fileSize, BUFFER_FILE *reader)
-{
-    if (!reader)
-        return 0;
+int check_mapping_table(const MAPPING_TABLE *table, unsigned long count, unsigned long total,
+                        uint64_t firstOffset, uint64_t fileSize, BUFFER_FILE *reader) {
+    if (!reader) return 0;
     const int trusted = checkTable(table, count, total, firstOffset, fileSize, reader);
     // The probe moved the stream under the caller's reader: put it back in step.
     buffer_file_set(reader, firstOffset);
     return trusted;
 }
 
-int seek_i_index_next(const MAPPING_TABLE *table, unsigned long count, unsigned long from, unsigned long *index)
-{
-    if (index)
-        *index = 0;
-    if (!table)
-        return 0;
+int seek_i_index_next(const MAPPING_TABLE *table, unsigned long count, unsigned long from,
+                      unsigned long *index) {
+    if (index) *index = 0;
+    if (!table) return 0;
     for (unsigned long i = from; i < count; ++i) {
         if (is_key_entry_type(table[i].dwType)) {
-            if (index)
-                *index = i;
+            if (index) *index = i;
             return 1;
         }
     }
     return 0;
 }
 
-int seek_i_index_last(const MAPPING_TABLE *table, unsigned long count, unsigned long from, unsigned long *number)
-{
+int seek_i_index_last(const MAPPING_TABLE *table, unsigned long count, unsigned long from,
+                      unsigned long *number) {
     unsigned long result = 1;
     if (table && from >= 2 && count > 0) {
         unsigned long i = from - 1;
-        if (i > count - 1)
-            i = count - 1;
+        if (i > count - 1) i = count - 1;
         for (;;) {
             if (is_key_entry_type(table[i].dwType)) {
                 result = i + 1;
                 break;
             }
-            if (i == 0)
-                break; // no key entry at all: the first frame
+            if (i == 0) break; // no key entry at all: the first frame
             --i;
         }
     }
-    if (number)
-        *number = result;
+    if (number) *number = result;
     return 1;
 }
 
-MappingTableWriter::~MappingTableWriter() { abandon(); }
+MappingTableWriter::~MappingTableWriter() {
+    abandon();
+}
 
-int MappingTableWriter::open(const std::string &idxPath)
-{
+int MappingTableWriter::open(const std::string &idxPath) {
     abandon();
     path_ = idxPath;
     tempPath_ = idxPath + ".tmp";
@@ -311,27 +281,21 @@ int MappingTableWriter::open(const std::string &idxPath)
     return 1;
 }
 
-int MappingTableWriter::flush()
-{
-    if (used_ == 0)
-        return 1;
-    if (std::fwrite(block_, 1, used_, file_) != used_)
-        failed_ = true;
+int MappingTableWriter::flush() {
+    if (used_ == 0) return 1;
+    if (std::fwrite(block_, 1, used_, file_) != used_) failed_ = true;
     used_ = 0;
     return failed_ ? 0 : 1;
 }
 
-int MappingTableWriter::append(uint64_t offset, uint32_t type)
-{
-    if (!file_ || failed_)
-        return 0;
+int MappingTableWriter::append(uint64_t offset, uint32_t type) {
+    if (!file_ || failed_) return 0;
     if (offset > 0xFFFFFFFFull) {
         player_log("Recording beyond 4 GiB: index file %s not written\n", path_.c_str());
         failed_ = true;
         return 0;
     }
-    if (used_ + AVC_IDX_RECORD_SIZE > sizeof block_ && !flush())
-        return 0;
+    if (used_ + AVC_IDX_RECORD_SIZE > sizeof block_ && !flush()) return 0;
     unsigned char *rec = block_ + used_;
     std::memset(rec, 0, AVC_IDX_RECORD_SIZE);
     writeLE32(rec + 8, static_cast<uint32_t>(offset));
@@ -340,12 +304,9 @@ int MappingTableWriter::append(uint64_t offset, uint32_t type)
     return 1;
 }
 
-int MappingTableWriter::commit()
-{
-    if (!file_)
-        return 0;
-    if (!failed_)
-        flush();
+int MappingTableWriter::commit() {
+    if (!file_) return 0;
+    if (!failed_) flush();
     const bool closedOk = std::fclose(file_) == 0;
     file_ = nullptr;
     if (failed_ || !closedOk || std::rename(tempPath_.c_str(), path_.c_str()) != 0) {
@@ -355,10 +316,8 @@ int MappingTableWriter::commit()
     return 1;
 }
 
-void MappingTableWriter::abandon()
-{
-    if (!file_)
-        return;
+void MappingTableWriter::abandon() {
+    if (!file_) return;
     std::fclose(file_);
     file_ = nullptr;
     std::remove(tempPath_.c_str());
@@ -370,15 +329,11 @@ namespace {
 class EntrySink {
   public:
     EntrySink(MAPPING_TABLE *fixed, MAPPING_TABLE **grown, unsigned long total)
-        : fixed_(fixed), grown_(grown), total_(total)
-    {
-    }
-    bool put(unsigned long n, uint64_t offset, uint32_t type)
-    {
+        : fixed_(fixed), grown_(grown), total_(total) {}
+    bool put(unsigned long n, uint64_t offset, uint32_t type) {
         MAPPING_TABLE *table = fixed_;
         if (grown_) {
-            if (!growTable(grown_, &room_, n + 1, total_))
-                return false;
+            if (!growTable(grown_, &room_, n + 1, total_)) return false;
             table = *grown_;
         }
         table[n].qwOffset = offset;
@@ -394,20 +349,15 @@ class EntrySink {
     unsigned long room_ = 0;
 };
 
-int buildTable(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version, char *frameBuf,
-               unsigned long frameCapacity, EntrySink &sink, unsigned long *built, const char *idxPath,
-               mapping_build_progress progress, void *user)
-{
-    if (built)
-        *built = 0;
-    if (!reader || (!frameBuf && frameCapacity > 0))
-        return 0;
-    if (buffer_file_set(reader, firstOffset) != 1)
-        return 0;
+int buildTable(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
+               char *frameBuf, unsigned long frameCapacity, EntrySink &sink, unsigned long *built,
+               const char *idxPath, mapping_build_progress progress, void *user) {
+    if (built) *built = 0;
+    if (!reader || (!frameBuf && frameCapacity > 0)) return 0;
+    if (buffer_file_set(reader, firstOffset) != 1) return 0;
 
     MappingTableWriter writer;
-    if (idxPath)
-        writer.open(idxPath);
+    if (idxPath) writer.open(idxPath);
 
     unsigned long pos = static_cast<unsigned long>(firstOffset);
     unsigned long n = 0;
@@ -417,8 +367,7 @@ int buildTable(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, u
     unsigned long written = 0;
     auto writePending = [&](unsigned long upTo) {
         for (; written < upTo; ++written)
-            if (writer.isOpen())
-                writer.append(sink.at(written).qwOffset, sink.at(written).dwType);
+            if (writer.isOpen()) writer.append(sink.at(written).qwOffset, sink.at(written).dwType);
     };
     bool stopped = false;
     bool failed = false;
@@ -426,8 +375,7 @@ int buildTable(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, u
         const unsigned long offset = pos;
         HEADER_FRAME header;
         const int r = get_avc_frame(reader, &header, frameBuf, frameCapacity, &pos);
-        if (r == AVC_READ_SHORT)
-            break; // the end of the data (or of a truncated recording)
+        if (r == AVC_READ_SHORT) break; // the end of the data (or of a truncated recording)
         char *data = frameBuf;
         unsigned long len = header.dwLength;
         if (r == AVC_READ_DROPPED || fix_avc_frame(frameBuf, len, &data, &len, version) == 0) {
@@ -444,20 +392,18 @@ int buildTable(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, u
         ++n;
         if (header.dwLength == 0) {
             if (++emptyRun >= AVC_MAX_EMPTY_RECORD_RUN) {
-                player_log("AVC index: %lu records without payload at %lu: the data ends before them\n", emptyRun,
-                           static_cast<unsigned long>(sink.at(n - emptyRun).qwOffset));
+                player_log("AVC index: %lu records without payload at %lu: the data ends before them\n",
+                           emptyRun, static_cast<unsigned long>(sink.at(n - emptyRun).qwOffset));
                 n -= emptyRun;
                 emptyRun = 0;
-                if (built)
-                    *built = n;
+                if (built) *built = n;
                 break;
             }
         } else {
             emptyRun = 0;
             writePending(n);
         }
-        if (built)
-            *built = n;
+        if (built) *built = n;
         if (progress && progress(user, n) != 0) {
             stopped = true;
             break;
@@ -476,30 +422,27 @@ int buildTable(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, u
 } // namespace
 
 int build_mapping_table(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
-                        char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE *table, unsigned long *built,
-                        const char *idxPath, mapping_build_progress progress, void *user)
-{
+                        char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE *table,
+                        unsigned long *built, const char *idxPath, mapping_build_progress progress,
+                        void *user) {
     if (!table) {
-        if (built)
-            *built = 0;
+        if (built) *built = 0;
         return 0;
     }
     EntrySink sink(table, nullptr, total);
-    return buildTable(reader, firstOffset, total, version, frameBuf, frameCapacity, sink, built, idxPath, progress,
-                      user);
+    return buildTable(reader, firstOffset, total, version, frameBuf, frameCapacity, sink, built, idxPath,
+                      progress, user);
 }
 
-int build_mapping_table_grown(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
-                              char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE **table,
-                              unsigned long *built, const char *idxPath, mapping_build_progress progress,
-                              void *user)
-{
+int build_mapping_table_grown(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total,
+                              unsigned char version, char *frameBuf, unsigned long frameCapacity,
+                              MAPPING_TABLE **table, unsigned long *built, const char *idxPath,
+                              mapping_build_progress progress, void *user) {
     if (!table) {
-        if (built)
-            *built = 0;
+        if (built) *built = 0;
         return 0;
     }
     EntrySink sink(nullptr, table, total);
-    return buildTable(reader, firstOffset, total, version, frameBuf, frameCapacity, sink, built, idxPath, progress,
-                      user);
+    return buildTable(reader, firstOffset, total, version, frameBuf, frameCapacity, sink, built, idxPath,
+                      progress, user);
 }

@@ -18,7 +18,7 @@ struct MAPPING_TABLE {
 
 constexpr unsigned long AVC_IDX_RECORD_SIZE = 36;
 constexpr unsigned long AVC_IDX_BLOCK_RECORDS = 256; // records per write
-constexpr unsigned long AVC_IDX_LOAD_RECORDS = 128; // records per read
+constexpr unsigned long AVC_IDX_LOAD_RECORDS = 128;  // records per read
 
 // A run of this many consecutive records without payload is damage, not recording: six zero
 // bytes make a legal empty record, so a file of zeros would otherwise index as billions of
@@ -27,7 +27,9 @@ constexpr unsigned long AVC_IDX_LOAD_RECORDS = 128; // records per read
 constexpr unsigned long AVC_MAX_EMPTY_RECORD_RUN = 4096;
 
 // Whether an entry type is a place a seek or a rewind may land on.
-inline bool is_key_entry_type(uint32_t type) { return type == 0x1001 || type == 0; }
+inline bool is_key_entry_type(uint32_t type) {
+    return type == 0x1001 || type == 0;
+}
 
 // Loads an index file into a new zero-filled array (free with std::free).
 // Returns 1 with *out and *count set; 0 (nothing stored) for a NULL file, a
@@ -44,8 +46,8 @@ int get_mapping_table(MAPPING_TABLE **out, FILE *idx, unsigned long *count);
 // is refused after its first piece. Last the whole table must pass check_mapping_table.
 // Returns 1 with *out (free with std::free) and *count set; 0, storing nothing, otherwise.
 // The reader is left at firstOffset.
-int load_mapping_table(FILE *idx, unsigned long total, uint64_t firstOffset, uint64_t fileSize, BUFFER_FILE *reader,
-                       MAPPING_TABLE **out, unsigned long *count);
+int load_mapping_table(FILE *idx, unsigned long total, uint64_t firstOffset, uint64_t fileSize,
+                       BUFFER_FILE *reader, MAPPING_TABLE **out, unsigned long *count);
 
 // Decides whether a loaded index describes this recording: at least one entry,
 // the first at firstOffset, offsets strictly increasing and inside the file,
@@ -59,12 +61,14 @@ int check_mapping_table(const MAPPING_TABLE *table, unsigned long count, unsigne
 
 // First key entry at index from or after it, below count: 1 with *index set;
 // 0 with *index = 0 when there is none.
-int seek_i_index_next(const MAPPING_TABLE *table, unsigned long count, unsigned long from, unsigned long *index);
+int seek_i_index_next(const MAPPING_TABLE *table, unsigned long count, unsigned long from,
+                      unsigned long *index);
 
 // 1-based number of the last key entry at index from-1 or below; 1 when from is
 // below 2 or no key entry lies there. Indices at or above count are not read.
 // Always returns 1.
-int seek_i_index_last(const MAPPING_TABLE *table, unsigned long count, unsigned long from, unsigned long *number);
+int seek_i_index_last(const MAPPING_TABLE *table, unsigned long count, unsigned long from,
+                      unsigned long *number);
 
 // Writes an index file: records go to "<path>.tmp" in blocks of 256 and the
 // file is renamed to its real name only by commit(), so a reader never finds a
@@ -113,14 +117,15 @@ typedef int (*mapping_build_progress)(void *user, unsigned long built);
 // (total reached or the data ended), 0 when progress stopped it or an argument
 // was missing; *built = entries filled. The reader is left at firstOffset.
 int build_mapping_table(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
-                        char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE *table, unsigned long *built,
-                        const char *idxPath, mapping_build_progress progress, void *user);
+                        char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE *table,
+                        unsigned long *built, const char *idxPath, mapping_build_progress progress,
+                        void *user);
 
 // The same build into a table that grows with the records really read (never sized from the
 // header's claim): *table (NULL or a block of std::malloc) is replaced by the grown table, to
 // be freed with std::free also on failure. 0 as well when memory runs out (*built entries
 // are valid).
-int build_mapping_table_grown(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, unsigned char version,
-                              char *frameBuf, unsigned long frameCapacity, MAPPING_TABLE **table,
-                              unsigned long *built, const char *idxPath, mapping_build_progress progress,
-                              void *user);
+int build_mapping_table_grown(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total,
+                              unsigned char version, char *frameBuf, unsigned long frameCapacity,
+                              MAPPING_TABLE **table, unsigned long *built, const char *idxPath,
+                              mapping_build_progress progress, void *user);

@@ -332,7 +332,8 @@ bool loadIndex(AVC_PARSE *p, uint64_t fileSize) {
     if (!idx) return false;
     MAPPING_TABLE *table = nullptr;
     unsigned long count = 0;
-    const int loaded = load_mapping_table(idx, p->totalFrames, p->firstFrameOffset, fileSize, &p->reader, &table, &count);
+    const int loaded =
+        load_mapping_table(idx, p->totalFrames, p->firstFrameOffset, fileSize, &p->reader, &table, &count);
     std::fclose(idx);
     if (loaded != 1) {
         player_log("AVC index %s does not match the recording: rebuilding it\n", p->indexPath.c_str());

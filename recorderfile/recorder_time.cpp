@@ -3,8 +3,7 @@
 namespace {
 
 // Julian day number to Gregorian date, integer arithmetic only.
-void julianToGregorian(long J, unsigned short &year, unsigned short &month, unsigned short &day)
-{
+void julianToGregorian(long J, unsigned short &year, unsigned short &month, unsigned short &day) {
     long t = 4 * J - 6884477;
     long c = t / 146097; // century
     long r = t - 146097 * c;
@@ -28,13 +27,12 @@ void julianToGregorian(long J, unsigned short &year, unsigned short &month, unsi
     day = static_cast<unsigned short>(d);
 }
 
-unsigned short fractionToMs(unsigned long fraction)
-{
-    return static_cast<unsigned short>(static_cast<int>(static_cast<double>(fraction) * NTP_FRACTIONAL_TO_MS + 0.5));
+unsigned short fractionToMs(unsigned long fraction) {
+    return static_cast<unsigned short>(
+        static_cast<int>(static_cast<double>(fraction) * NTP_FRACTIONAL_TO_MS + 0.5));
 }
 
-void timeOfDay(uint32_t s, _SYSTEMTIME *out)
-{
+void timeOfDay(uint32_t s, _SYSTEMTIME *out) {
     out->wSecond = static_cast<uint16_t>(s % 60);
     out->wMinute = static_cast<uint16_t>((s / 60) % 60);
     out->wHour = static_cast<uint16_t>((s / 3600) % 24);
@@ -44,15 +42,12 @@ void timeOfDay(uint32_t s, _SYSTEMTIME *out)
 
 namespace parser_time {
 
-void GetGregorianDate(long J, unsigned short &year, unsigned short &month, unsigned short &day)
-{
+void GetGregorianDate(long J, unsigned short &year, unsigned short &month, unsigned short &day) {
     julianToGregorian(J, year, month, day);
 }
 
-void TransferNtp2Sys(const _tagNtpTime *ntp, _SYSTEMTIME *out)
-{
-    if (!ntp || !out)
-        return;
+void TransferNtp2Sys(const _tagNtpTime *ntp, _SYSTEMTIME *out) {
+    if (!ntp || !out) return;
     const uint32_t s = ntp->dwTime[1];
     timeOfDay(s, out);
     const long days = static_cast<long>(s / 86400); // since 1900-01-01, a Monday
@@ -61,29 +56,24 @@ void TransferNtp2Sys(const _tagNtpTime *ntp, _SYSTEMTIME *out)
     out->wMilliseconds = fractionToMs(ntp->dwTime[0]);
 }
 
-unsigned short NtpFractionToMs(unsigned long fraction)
-{
+unsigned short NtpFractionToMs(unsigned long fraction) {
     return fractionToMs(fraction);
 }
 
-void sec_to_server_client_time(_tagNtpTime ntp, _SYSTEMTIME *out)
-{
+void sec_to_server_client_time(_tagNtpTime ntp, _SYSTEMTIME *out) {
     TransferNtp2Sys(&ntp, out);
 }
 
-struct tm *SecToTime(unsigned int seconds)
-{
+struct tm *SecToTime(unsigned int seconds) {
     // A per-thread record instead of gmtime's shared one: callers on different
     // threads must not overwrite each other's result.
     static thread_local struct tm record;
     const time_t t = static_cast<time_t>(seconds);
-    if (!gmtime_r(&t, &record))
-        return nullptr;
+    if (!gmtime_r(&t, &record)) return nullptr;
     return &record;
 }
 
-time_t SystemtimeToSec(_SYSTEMTIME st)
-{
+time_t SystemtimeToSec(_SYSTEMTIME st) {
     struct tm t = {};
     t.tm_year = st.wYear - 1900;
     t.tm_mon = st.wMonth - 1;
@@ -99,15 +89,12 @@ time_t SystemtimeToSec(_SYSTEMTIME st)
 
 namespace app_time {
 
-void GetGregorianDate(long J, unsigned short &year, unsigned short &month, unsigned short &day)
-{
+void GetGregorianDate(long J, unsigned short &year, unsigned short &month, unsigned short &day) {
     julianToGregorian(J, year, month, day);
 }
 
-void TransferNtp2Sys(const _tagNtpTime *ntp, _SYSTEMTIME *out)
-{
-    if (!ntp || !out)
-        return;
+void TransferNtp2Sys(const _tagNtpTime *ntp, _SYSTEMTIME *out) {
+    if (!ntp || !out) return;
     // Seconds since 1970-01-01, converted from that day exactly. (Counting from
     // 1900 and adding 70 years shifts the date by one day on about half of the
     // days of the range.)
@@ -118,8 +105,7 @@ void TransferNtp2Sys(const _tagNtpTime *ntp, _SYSTEMTIME *out)
     GetGregorianDate(days + JAN_1ST_1970, out->wYear, out->wMonth, out->wDay);
 }
 
-unsigned short NtpFractionToMs(unsigned long fraction)
-{
+unsigned short NtpFractionToMs(unsigned long fraction) {
     return fractionToMs(fraction);
 }
 

@@ -6,36 +6,30 @@
 
 namespace {
 
-bool has_high_profile_fields(int profile_idc)
-{
+bool has_high_profile_fields(int profile_idc) {
     return profile_idc == 100 || profile_idc == 110 || profile_idc == 122 || profile_idc == 144;
 }
 
-int clamp_to_int(int64_t v)
-{
-    if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
-        return 0;
+int clamp_to_int(int64_t v) {
+    if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max()) return 0;
     return static_cast<int>(v);
 }
 
 // Size before the int conversion, so that callers can range-check it.
-int64_t sps_width64(const sps_t* sps)
-{
+int64_t sps_width64(const sps_t *sps) {
     return (static_cast<int64_t>(sps->pic_width_in_mbs_minus1) + 1) * 16 -
            2 * (static_cast<int64_t>(sps->frame_crop_left_offset) + sps->frame_crop_right_offset);
 }
 
-int64_t sps_height64(const sps_t* sps)
-{
+int64_t sps_height64(const sps_t *sps) {
     return (static_cast<int64_t>(sps->pic_height_in_map_units_minus1) + 1) *
                (2 - static_cast<int64_t>(sps->frame_mbs_only_flag)) * 16 -
            2 * (static_cast<int64_t>(sps->frame_crop_top_offset) + sps->frame_crop_bottom_offset);
 }
 
-}  // namespace
+} // namespace
 
-void read_scaling_list(bs_t* b, int* scalingList, int sizeOfScalingList)
-{
+void read_scaling_list(bs_t *b, int *scalingList, int sizeOfScalingList) {
     int lastScale = 8;
     int nextScale = 8;
     for (int j = 0; j < sizeOfScalingList; j++) {
@@ -49,9 +43,8 @@ void read_scaling_list(bs_t* b, int* scalingList, int sizeOfScalingList)
     }
 }
 
-void read_hrd_parameters(h264_stream_t* h, bs_t* b)
-{
-    sps_t* sps = h->sps;
+void read_hrd_parameters(h264_stream_t *h, bs_t *b) {
+    sps_t *sps = h->sps;
     sps->cpb_cnt_minus1 = read_ue(b);
     sps->bit_rate_scale = read_u(b, 4);
     sps->cpb_size_scale = read_u(b, 4);
@@ -82,20 +75,18 @@ void read_hrd_parameters(h264_stream_t* h, bs_t* b)
     sps->time_offset_length = read_u(b, 5);
 }
 
-void read_vui_parameters(h264_stream_t* h, bs_t* b)
-{
-    sps_t* sps = h->sps;
+void read_vui_parameters(h264_stream_t *h, bs_t *b) {
+    sps_t *sps = h->sps;
     sps->aspect_ratio_info_present_flag = read_flag(b);
     if (sps->aspect_ratio_info_present_flag) {
         sps->aspect_ratio_idc = read_u(b, 8);
-        if (sps->aspect_ratio_idc == 255) {  // Extended_SAR
+        if (sps->aspect_ratio_idc == 255) { // Extended_SAR
             sps->sar_width = read_u(b, 16);
             sps->sar_height = read_u(b, 16);
         }
     }
     sps->overscan_info_present_flag = read_flag(b);
-    if (sps->overscan_info_present_flag)
-        sps->overscan_appropriate_flag = read_flag(b);
+    if (sps->overscan_info_present_flag) sps->overscan_appropriate_flag = read_flag(b);
     sps->video_signal_type_present_flag = read_flag(b);
     if (sps->video_signal_type_present_flag) {
         sps->video_format = read_u(b, 3);
@@ -119,11 +110,9 @@ void read_vui_parameters(h264_stream_t* h, bs_t* b)
         sps->fixed_frame_rate_flag = read_flag(b);
     }
     sps->nal_hrd_parameters_present_flag = read_flag(b);
-    if (sps->nal_hrd_parameters_present_flag)
-        read_hrd_parameters(h, b);
+    if (sps->nal_hrd_parameters_present_flag) read_hrd_parameters(h, b);
     sps->vcl_hrd_parameters_present_flag = read_flag(b);
-    if (sps->vcl_hrd_parameters_present_flag)
-        read_hrd_parameters(h, b);
+    if (sps->vcl_hrd_parameters_present_flag) read_hrd_parameters(h, b);
     if (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag)
         sps->low_delay_hrd_flag = read_flag(b);
     sps->pic_struct_present_flag = read_flag(b);
@@ -139,15 +128,13 @@ void read_vui_parameters(h264_stream_t* h, bs_t* b)
     }
 }
 
-void read_rbsp_trailing_bits(h264_stream_t* /*h*/, bs_t* b)
-{
+void read_rbsp_trailing_bits(h264_stream_t * /*h*/, bs_t *b) {
     while (b->bits_left != 8)
         bs_read_f(b, 1);
 }
 
-void read_seq_parameter_set_rbsp(h264_stream_t* h, bs_t* b)
-{
-    sps_t* sps = h->sps;
+void read_seq_parameter_set_rbsp(h264_stream_t *h, bs_t *b) {
+    sps_t *sps = h->sps;
     sps->profile_idc = read_u(b, 8);
     sps->constraint_set0_flag = read_flag(b);
     sps->constraint_set1_flag = read_flag(b);
@@ -159,8 +146,7 @@ void read_seq_parameter_set_rbsp(h264_stream_t* h, bs_t* b)
 
     if (has_high_profile_fields(sps->profile_idc)) {
         sps->chroma_format_idc = read_ue(b);
-        if (sps->chroma_format_idc == 3)
-            sps->residual_colour_transform_flag = read_flag(b);
+        if (sps->chroma_format_idc == 3) sps->residual_colour_transform_flag = read_flag(b);
         sps->bit_depth_luma_minus8 = read_ue(b);
         sps->bit_depth_chroma_minus8 = read_ue(b);
         sps->qpprime_y_zero_transform_bypass_flag = read_flag(b);
@@ -168,8 +154,7 @@ void read_seq_parameter_set_rbsp(h264_stream_t* h, bs_t* b)
         if (sps->seq_scaling_matrix_present_flag) {
             for (int i = 0; i < 8; i++) {
                 sps->seq_scaling_list_present_flag[i] = read_flag(b);
-                if (!sps->seq_scaling_list_present_flag[i])
-                    continue;
+                if (!sps->seq_scaling_list_present_flag[i]) continue;
                 if (i < 6)
                     read_scaling_list(b, sps->ScalingList4x4[i], 16);
                 else
@@ -191,15 +176,13 @@ void read_seq_parameter_set_rbsp(h264_stream_t* h, bs_t* b)
         // reading once the data has run out.
         for (int64_t i = 0; i < sps->num_ref_frames_in_pic_order_cnt_cycle; i++) {
             if (bs_eof(b)) {
-                for (; i < sps->num_ref_frames_in_pic_order_cnt_cycle &&
-                       i < H264_MAX_REF_FRAMES_IN_POC_CYCLE;
+                for (; i < sps->num_ref_frames_in_pic_order_cnt_cycle && i < H264_MAX_REF_FRAMES_IN_POC_CYCLE;
                      i++)
                     sps->offset_for_ref_frame[i] = 0;
                 break;
             }
             int offset = bs_read_se(b);
-            if (i < H264_MAX_REF_FRAMES_IN_POC_CYCLE)
-                sps->offset_for_ref_frame[i] = offset;
+            if (i < H264_MAX_REF_FRAMES_IN_POC_CYCLE) sps->offset_for_ref_frame[i] = offset;
         }
     }
     sps->num_ref_frames = read_ue(b);
@@ -207,8 +190,7 @@ void read_seq_parameter_set_rbsp(h264_stream_t* h, bs_t* b)
     sps->pic_width_in_mbs_minus1 = read_ue(b);
     sps->pic_height_in_map_units_minus1 = read_ue(b);
     sps->frame_mbs_only_flag = read_flag(b);
-    if (!sps->frame_mbs_only_flag)
-        sps->mb_adaptive_frame_field_flag = read_flag(b);
+    if (!sps->frame_mbs_only_flag) sps->mb_adaptive_frame_field_flag = read_flag(b);
     sps->direct_8x8_inference_flag = read_flag(b);
     sps->frame_cropping_flag = read_flag(b);
     if (sps->frame_cropping_flag) {
@@ -218,30 +200,25 @@ void read_seq_parameter_set_rbsp(h264_stream_t* h, bs_t* b)
         sps->frame_crop_bottom_offset = read_ue(b);
     }
     sps->vui_parameters_present_flag = read_flag(b);
-    if (sps->vui_parameters_present_flag)
-        read_vui_parameters(h, b);
+    if (sps->vui_parameters_present_flag) read_vui_parameters(h, b);
     read_rbsp_trailing_bits(h, b);
 
     sps->width = clamp_to_int(sps_width64(sps));
     sps->height = clamp_to_int(sps_height64(sps));
 }
 
-int getH264Resolution(const uint8_t* buf, int len, int* width, int* height)
-{
-    if (!buf || len <= 0)
-        return 0;
-    h264_stream_t* h = h264_new();
-    if (!h)
-        return 0;
+int getH264Resolution(const uint8_t *buf, int len, int *width, int *height) {
+    if (!buf || len <= 0) return 0;
+    h264_stream_t *h = h264_new();
+    if (!h) return 0;
 
     int result = 0;
     int offset = 0;
     for (;;) {
         int nal_start = 0;
         int nal_end = 0;
-        if (find_nal_unit(buf + offset, len - offset, &nal_start, &nal_end) <= 0)
-            break;
-        const uint8_t* nal = buf + offset + nal_start;
+        if (find_nal_unit(buf + offset, len - offset, &nal_start, &nal_end) <= 0) break;
+        const uint8_t *nal = buf + offset + nal_start;
         int nal_size = nal_end - nal_start;
 
         uint8_t header = nal[0];
@@ -255,9 +232,8 @@ int getH264Resolution(const uint8_t* buf, int len, int* width, int* height)
             continue;
         }
 
-        uint8_t* rbsp = new (std::nothrow) uint8_t[nal_size];
-        if (!rbsp)
-            break;
+        uint8_t *rbsp = new (std::nothrow) uint8_t[nal_size];
+        if (!rbsp) break;
         int rbsp_size = 0;
         nal_to_rbsp(nal, &nal_size, rbsp, &rbsp_size);
         bs_t b;

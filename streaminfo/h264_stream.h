@@ -47,10 +47,10 @@ struct sps_t {
     int qpprime_y_zero_transform_bypass_flag;
     int seq_scaling_matrix_present_flag;
     int seq_scaling_list_present_flag[8];
-    int ScalingList4x4[6][16];  // in coded (zig-zag) order
-    int UseDefaultScalingMatrix4x4Flag[6];  // never set by the reader
-    int ScalingList8x8[2][64];  // lists 6 and 7, coded order
-    int UseDefaultScalingMatrix8x8Flag[2];  // never set by the reader
+    int ScalingList4x4[6][16];             // in coded (zig-zag) order
+    int UseDefaultScalingMatrix4x4Flag[6]; // never set by the reader
+    int ScalingList8x8[2][64];             // lists 6 and 7, coded order
+    int UseDefaultScalingMatrix8x8Flag[2]; // never set by the reader
 
     int log2_max_frame_num_minus4;
     int pic_order_cnt_type;
@@ -58,7 +58,7 @@ struct sps_t {
     int delta_pic_order_always_zero_flag;
     int offset_for_non_ref_pic;
     int offset_for_top_to_bottom_field;
-    int num_ref_frames_in_pic_order_cnt_cycle;  // may exceed the array
+    int num_ref_frames_in_pic_order_cnt_cycle; // may exceed the array
     int offset_for_ref_frame[H264_MAX_REF_FRAMES_IN_POC_CYCLE];
 
     int num_ref_frames;
@@ -116,7 +116,7 @@ struct sps_t {
     int max_dec_frame_buffering;
 
     // HRD: one record; VCL parameters, when present, overwrite NAL ones.
-    int cpb_cnt_minus1;  // may exceed the arrays
+    int cpb_cnt_minus1; // may exceed the arrays
     int bit_rate_scale;
     int cpb_size_scale;
     int bit_rate_value_minus1[H264_MAX_CPB_CNT];
@@ -239,50 +239,50 @@ struct aud_t {
 struct sei_t {
     int payloadType;
     int payloadSize;
-    uint8_t* payload;
+    uint8_t *payload;
 };
 
 struct h264_stream_t {
-    nal_t* nal;
-    sps_t* sps;  // one record: each SPS read overwrites it
-    pps_t* pps;
-    aud_t* aud;
-    sei_t* sei;    // last entry of seis; null before any SEI was read
-    sei_t** seis;  // malloc'd array (grown with realloc) of sei_new records
+    nal_t *nal;
+    sps_t *sps; // one record: each SPS read overwrites it
+    pps_t *pps;
+    aud_t *aud;
+    sei_t *sei;   // last entry of seis; null before any SEI was read
+    sei_t **seis; // malloc'd array (grown with realloc) of sei_new records
     int num_seis;
-    slice_header_t* slice_header;
+    slice_header_t *slice_header;
 };
 
 // A stream record with zero-filled sub-records and no SEI messages;
 // nullptr when out of memory.
-h264_stream_t* h264_new();
+h264_stream_t *h264_new();
 // Releases the stream record, its sub-records and its SEI messages.
-void h264_free(h264_stream_t* h);
+void h264_free(h264_stream_t *h);
 
 // A zero-filled SEI message (nullptr when out of memory); sei_free releases
 // its payload and the record. nullptr is allowed.
-sei_t* sei_new();
-void sei_free(sei_t* s);
+sei_t *sei_new();
+void sei_free(sei_t *s);
 
 // Finds the next Annex B NAL unit in buf: returns its length
 // (nal_end - nal_start, indices relative to buf) or 0 when there is no start
 // code. Bytes past size are never read.
-int find_nal_unit(const uint8_t* buf, int size, int* nal_start, int* nal_end);
+int find_nal_unit(const uint8_t *buf, int size, int *nal_start, int *nal_end);
 
 // Copies the payload after the NAL header byte into rbsp_buf, dropping
 // emulation-prevention bytes and stopping at an embedded 00 00 01.
 // *nal_size: in, bytes available; out, bytes consumed. *rbsp_size: out,
 // bytes written. rbsp_buf must hold *nal_size - 1 bytes.
-void nal_to_rbsp(const uint8_t* nal_buf, int* nal_size, uint8_t* rbsp_buf, int* rbsp_size);
+void nal_to_rbsp(const uint8_t *nal_buf, int *nal_size, uint8_t *rbsp_buf, int *rbsp_size);
 
-void read_seq_parameter_set_rbsp(h264_stream_t* h, bs_t* b);
-void read_scaling_list(bs_t* b, int* scalingList, int sizeOfScalingList);
-void read_vui_parameters(h264_stream_t* h, bs_t* b);
-void read_hrd_parameters(h264_stream_t* h, bs_t* b);
-void read_rbsp_trailing_bits(h264_stream_t* h, bs_t* b);
+void read_seq_parameter_set_rbsp(h264_stream_t *h, bs_t *b);
+void read_scaling_list(bs_t *b, int *scalingList, int sizeOfScalingList);
+void read_vui_parameters(h264_stream_t *h, bs_t *b);
+void read_hrd_parameters(h264_stream_t *h, bs_t *b);
+void read_rbsp_trailing_bits(h264_stream_t *h, bs_t *b);
 
 // Picture size of the first sequence parameter set in an Annex B frame.
 // Returns 1 and stores both sizes when an SPS with a size of 1 to 16384 in
 // both directions comes before any empty NAL unit; otherwise returns 0 and
 // stores nothing.
-int getH264Resolution(const uint8_t* buf, int len, int* width, int* height);
+int getH264Resolution(const uint8_t *buf, int len, int *width, int *height);

@@ -12,7 +12,9 @@ ColourControls ColourFilter::controls() const {
     return controls_;
 }
 
-QImage ColourFilter::apply(const QImage &picture) const { return apply(picture, controls()); }
+QImage ColourFilter::apply(const QImage &picture) const {
+    return apply(picture, controls());
+}
 
 QImage ColourFilter::apply(const QImage &picture, const ColourControls &controls) {
     if (controls.isIdentity() || picture.isNull()) return picture;
@@ -54,5 +56,6 @@ QImage ColourFilter::tilePicture(int tileIndex) const {
 
 void ColourFilter::clearTilePictures() {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (QImage &image : tilePictures_) image = QImage();
+    for (QImage &image : tilePictures_)
+        image = QImage();
 }

@@ -5,7 +5,9 @@
 
 #include "platform/log.h"
 
-AMIndeterminateProgressIndicatorCell::AMIndeterminateProgressIndicatorCell() { setColor(QColor(Qt::black)); }
+AMIndeterminateProgressIndicatorCell::AMIndeterminateProgressIndicatorCell() {
+    setColor(QColor(Qt::black));
+}
 
 bool AMIndeterminateProgressIndicatorCell::setColor(const QColor &colour) {
     if (!colour.isValid() || colour.alphaF() <= 0.999f) {
@@ -29,11 +31,17 @@ void AMIndeterminateProgressIndicatorCell::setDoubleValue(double value) {
     if (doubleValue_ < 0.0) doubleValue_ = 0.0;
 }
 
-void AMIndeterminateProgressIndicatorCell::setAnimationDelay(double seconds) { animationDelay_ = seconds; }
+void AMIndeterminateProgressIndicatorCell::setAnimationDelay(double seconds) {
+    animationDelay_ = seconds;
+}
 
-void AMIndeterminateProgressIndicatorCell::setDisplayedWhenStopped(bool displayed) { displayedWhenStopped_ = displayed; }
+void AMIndeterminateProgressIndicatorCell::setDisplayedWhenStopped(bool displayed) {
+    displayedWhenStopped_ = displayed;
+}
 
-void AMIndeterminateProgressIndicatorCell::setSpinning(bool spinning) { spinning_ = spinning; }
+void AMIndeterminateProgressIndicatorCell::setSpinning(bool spinning) {
+    spinning_ = spinning;
+}
 
 void AMIndeterminateProgressIndicatorCell::setObjectValue(const QVariant &value) {
     switch (value.typeId()) {
@@ -53,7 +61,8 @@ void AMIndeterminateProgressIndicatorCell::setObjectValue(const QVariant &value)
     }
 }
 
-void AMIndeterminateProgressIndicatorCell::drawWithFrame(QPainter &painter, const QRectF &frame, bool flipped) const {
+void AMIndeterminateProgressIndicatorCell::drawWithFrame(QPainter &painter, const QRectF &frame,
+                                                         bool flipped) const {
     drawInteriorWithFrame(painter, frame, flipped);
 }
 

@@ -33,7 +33,8 @@ void ColorGradientView::drawContent(QPainter &painter) {
         const double dx = std::cos(radians), dy = -std::sin(radians);
         const double half = std::fabs(bounds.width() / 2.0 * dx) + std::fabs(bounds.height() / 2.0 * dy);
         const QPointF centre = bounds.center();
-        QLinearGradient gradient(centre - QPointF(dx * half, dy * half), centre + QPointF(dx * half, dy * half));
+        QLinearGradient gradient(centre - QPointF(dx * half, dy * half),
+                                 centre + QPointF(dx * half, dy * half));
         gradient.setColorAt(0.0, startingColor_);
         gradient.setColorAt(1.0, endingColor_);
         painter.fillRect(bounds, gradient);

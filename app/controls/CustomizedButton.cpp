@@ -38,9 +38,19 @@ void PressAndHoldButton::changeEvent(QEvent *event) {
     QPushButton::changeEvent(event);
 }
 
-void CustomizedButton1::logDown() { player_log("btn1 down\n"); }
-void CustomizedButton1::logUp() { player_log("btn1 up\n"); }
+void CustomizedButton1::logDown() {
+    player_log("btn1 down\n");
+}
+void CustomizedButton1::logUp() {
+    player_log("btn1 up\n");
+}
 
-void CustomizedButton2::logDown() { player_log("btn2 down\n"); }
-void CustomizedButton2::logPressed() { player_log("btnPressed = %d", btnPressed()); }
-void CustomizedButton2::logUp() { player_log("btn2 up\n"); }
+void CustomizedButton2::logDown() {
+    player_log("btn2 down\n");
+}
+void CustomizedButton2::logPressed() {
+    player_log("btnPressed = %d", btnPressed());
+}
+void CustomizedButton2::logUp() {
+    player_log("btn2 up\n");
+}

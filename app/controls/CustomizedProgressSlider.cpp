@@ -8,8 +8,8 @@
 
 #include "app/controls/ColorGradientView.h"
 #include "app/controls/LayerView.h"
-#include "app/image_named.h"
 #include "app/frame_geometry.h"
+#include "app/image_named.h"
 
 namespace {
 // The stock value counts hundredths of the 0..100 range.
@@ -18,7 +18,8 @@ constexpr int kValueSteps = 100;
 
 // ---- Cell -------------------------------------------------------------------------------------
 
-CustomizedProgressSliderCell::CustomizedProgressSliderCell(QWidget *controlView) : controlView_(controlView) {}
+CustomizedProgressSliderCell::CustomizedProgressSliderCell(QWidget *controlView)
+    : controlView_(controlView) {}
 
 CustomizedProgressSliderCell::~CustomizedProgressSliderCell() {
     // Bars that were never placed in a parent belong to nobody else.
@@ -27,7 +28,8 @@ CustomizedProgressSliderCell::~CustomizedProgressSliderCell() {
 }
 
 void CustomizedProgressSliderCell::setFrameWithKnobImage(const QRectF &frame, const QString &knobImageName,
-                                                         float grooveHeight, float sliderOriginYAdjustOffset) {
+                                                         float grooveHeight,
+                                                         float sliderOriginYAdjustOffset) {
     knobImage_ = imageNamed(knobImageName);
     // Bars of an earlier set-up would otherwise stay behind, unmoved.
     delete leftBarView_.data();
@@ -48,12 +50,13 @@ void CustomizedProgressSliderCell::drawBarInside(const QRectF &barRect, bool) {
 
 QRectF CustomizedProgressSliderCell::knobRectFlipped(const QRectF &stock) const {
     const qreal imageWidth = knobImage_.width(), imageHeight = knobImage_.height();
-    return QRectF(stock.x() - (imageWidth - stock.width()) * 0.5, stock.y() - (imageHeight - stock.height()) * 0.5,
-                  imageWidth, imageHeight);
+    return QRectF(stock.x() - (imageWidth - stock.width()) * 0.5,
+                  stock.y() - (imageHeight - stock.height()) * 0.5, imageWidth, imageHeight);
 }
 
 QRectF CustomizedProgressSliderCell::elapsedBarFrameFor(const QRectF &knobRect) const {
-    return QRectF(sliderOriginX_ + halfKnobWidth_ - kBarOverhang, sliderOriginY_ + sliderOriginYAdjustOffsetValue_,
+    return QRectF(sliderOriginX_ + halfKnobWidth_ - kBarOverhang,
+                  sliderOriginY_ + sliderOriginYAdjustOffsetValue_,
                   static_cast<float>(knobRect.x()) + kBarOverhang, sliderBarHeight_);
 }
 
@@ -67,15 +70,16 @@ void CustomizedProgressSliderCell::drawKnob(QPainter *painter, const QRectF &kno
     setSliderKnobRect(knobRect);
     if (painter && !knobImage_.isNull()) painter->drawPixmap(knobRect.topLeft(), knobImage_);
     elapsedBarFrame_ = elapsedBarFrameFor(knobRect);
-    grooveFrame_ = QRectF(elapsedBarFrame_.x(), elapsedBarFrame_.y(), currsliderWidth_ - (knobWidth_ - 2 * kBarOverhang),
-                          sliderBarHeight_);
+    grooveFrame_ = QRectF(elapsedBarFrame_.x(), elapsedBarFrame_.y(),
+                          currsliderWidth_ - (knobWidth_ - 2 * kBarOverhang), sliderBarHeight_);
     placeBar(leftBarView_, elapsedBarFrame_);
     placeBar(rightBarView_, grooveFrame_);
 }
 
 void CustomizedProgressSliderCell::redrawBarInside() {
     if (controlView_ && QThread::currentThread() != controlView_->thread()) {
-        QMetaObject::invokeMethod(controlView_, [this] { redrawBarInside(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            controlView_, [this] { redrawBarInside(); }, Qt::QueuedConnection);
         return;
     }
     const QRectF knob = sliderKnobRect();
@@ -99,7 +103,8 @@ void CustomizedProgressSliderCell::setSliderKnobRect(const QRectF &rect) {
 // ---- Slider -----------------------------------------------------------------------------------
 
 CustomizedProgressSlider::CustomizedProgressSlider(QWidget *parent)
-    : QSlider(Qt::Horizontal, parent), progressSliderCell_(std::make_unique<CustomizedProgressSliderCell>(this)) {
+    : QSlider(Qt::Horizontal, parent),
+      progressSliderCell_(std::make_unique<CustomizedProgressSliderCell>(this)) {
     setRange(static_cast<int>(kMinValue) * kValueSteps, static_cast<int>(kMaxValue) * kValueSteps);
     setValue(0);
     setFocusPolicy(Qt::NoFocus);
@@ -112,7 +117,9 @@ void CustomizedProgressSlider::setFrameWithKnobImage(const QRectF &frame, const 
     progressSliderCell_->setFrameWithKnobImage(frame, knobImageName, grooveHeight, sliderOriginYAdjustOffset);
 }
 
-double CustomizedProgressSlider::doubleValue() const { return static_cast<double>(value()) / kValueSteps; }
+double CustomizedProgressSlider::doubleValue() const {
+    return static_cast<double>(value()) / kValueSteps;
+}
 
 void CustomizedProgressSlider::setDoubleValue(double v) {
     if (!(v >= kMinValue)) v = kMinValue; // also catches NaN

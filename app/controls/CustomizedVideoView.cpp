@@ -19,8 +19,8 @@ void CustomizedVideoView::mousePressEvent(QMouseEvent *event) {
         const int mask = delegate->iSubVideoChannelEnabledValue();
         player_log("channelID = %d\n", channelID_);
         player_log("appDelg.iSubVideoChannelEnabledValue = 0x%x\n", static_cast<unsigned>(mask));
-        const bool present =
-            channelID_ >= 1 && channelID_ <= 16 && ((static_cast<unsigned>(mask) >> (channelID_ - 1)) & 1u) != 0;
+        const bool present = channelID_ >= 1 && channelID_ <= 16 &&
+                             ((static_cast<unsigned>(mask) >> (channelID_ - 1)) & 1u) != 0;
         if (!present) {
             delegate->setViewCutChangedAndResetDecoder(false);
             return;

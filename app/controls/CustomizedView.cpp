@@ -7,7 +7,8 @@
 
 #include "app/VistrelAppDelegate.h"
 
-CustomizedView::CustomizedView(QWidget *parent) : LayerView(parent), appDelg_(VistrelAppDelegate::GetAppDelg()) {
+CustomizedView::CustomizedView(QWidget *parent)
+    : LayerView(parent), appDelg_(VistrelAppDelegate::GetAppDelg()) {
     counterTimer_ = new QTimer(this);
     counterTimer_->setInterval(kCounterIntervalMs);
     connect(counterTimer_, &QTimer::timeout, this, [this] { viewCounter(); });
@@ -18,7 +19,8 @@ CustomizedView::CustomizedView(QWidget *parent) : LayerView(parent), appDelg_(Vi
 
 void CustomizedView::showFullScreenControlPanel() {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this] { showFullScreenControlPanel(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { showFullScreenControlPanel(); }, Qt::QueuedConnection);
         return;
     }
     if (!appDelg_ || !appDelg_->isInFullScreenMode()) return;

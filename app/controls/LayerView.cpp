@@ -44,12 +44,14 @@ void LayerView::paintEvent(QPaintEvent *) {
 
     painter.save();
     if (cornerRadius_ > 0) painter.setClipPath(outline);
-    if (backgroundColor_.isValid() && backgroundColor_.alpha() > 0) painter.fillRect(bounds, backgroundColor_);
+    if (backgroundColor_.isValid() && backgroundColor_.alpha() > 0)
+        painter.fillRect(bounds, backgroundColor_);
     if (!contents_.isNull()) {
         // A picture made for this very size (within a pixel of rounding) is copied as it is:
         // scaling it would cost far more than the pixel it could gain.
         const QSizeF size = QSizeF(contents_.size()) / contents_.devicePixelRatio();
-        if (std::abs(size.width() - bounds.width()) <= 1.0 && std::abs(size.height() - bounds.height()) <= 1.0)
+        if (std::abs(size.width() - bounds.width()) <= 1.0 &&
+            std::abs(size.height() - bounds.height()) <= 1.0)
             painter.drawImage(bounds.topLeft(), contents_);
         else
             painter.drawImage(bounds, contents_);

@@ -38,10 +38,16 @@ QString recordingName(const QString &path) {
     return dot <= 0 ? component : component.left(dot);
 }
 
-QPixmap image(const QPixmap *pixmap) { return pixmap ? *pixmap : QPixmap(); }
+QPixmap image(const QPixmap *pixmap) {
+    return pixmap ? *pixmap : QPixmap();
+}
 
-std::string localPath(const QString &path) { return QFile::encodeName(path).toStdString(); }
-QString fromLocalPath(const std::string &path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+std::string localPath(const QString &path) {
+    return QFile::encodeName(path).toStdString();
+}
+QString fromLocalPath(const std::string &path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
 
 } // namespace
 
@@ -52,7 +58,9 @@ AVIConversion::AVIConversion(ConversionHost *host, ConversionWidgets widgets, QO
                 [this] { closeChannelSelectionPanel(); });
 }
 
-AVIConversion::~AVIConversion() { applicationWillTerminate(); }
+AVIConversion::~AVIConversion() {
+    applicationWillTerminate();
+}
 
 // ---- Starting -------------------------------------------------------------------------------
 
@@ -63,9 +71,9 @@ void AVIConversion::openPlaybackFileAndConvertToAVI() {
 void AVIConversion::queryFileConversionAlert() {
     QPointer<AVIConversion> self(this);
     sheet(tr("Convert current file to AVI?"), QString(),
-                       {tr("YES."), tr("NO, select the other file."), tr("Cancel.")}, [self](int code) {
-                           if (self) self->setQueryFileConversionAlert(code);
-                       });
+          {tr("YES."), tr("NO, select the other file."), tr("Cancel.")}, [self](int code) {
+              if (self) self->setQueryFileConversionAlert(code);
+          });
 }
 
 void AVIConversion::setQueryFileConversionAlert(int returnCode) {
@@ -156,7 +164,8 @@ void AVIConversion::setAVIFileLocationAndConfig() {
     int err = 0;
     const avitarget::FolderStatus status = avitarget::prepareAviFolder(localPath(aviFolder_), &err);
     if (status != avitarget::FolderStatus::Ready) {
-        player_log("Error: Create folder failed %s (%s)\n", localPath(aviFolder_).c_str(), std::strerror(err));
+        player_log("Error: Create folder failed %s (%s)\n", localPath(aviFolder_).c_str(),
+                   std::strerror(err));
         fail(avitarget::failureForFolder(status), aviFolder_);
     }
     // The name is chosen when the conversion starts, once the channel is known.
@@ -175,7 +184,8 @@ void AVIConversion::setAVIConversionStartingUI() {
     if (w_.aviProgressLabel) w_.aviProgressLabel->setText(QString());
     if (w_.aviFrameRateLabel) w_.aviFrameRateLabel->setText(QString::asprintf("FPS:%4.2f", fps()));
     if (w_.playbackStatusImageView) w_.playbackStatusImageView->setPixmap(image(w_.aviConvertStatusImg));
-    if (w_.window) windowSizeWhileAVIConversion_ = QSize(w_.window->minimumWidth(), int(kConversionWindowHeight));
+    if (w_.window)
+        windowSizeWhileAVIConversion_ = QSize(w_.window->minimumWidth(), int(kConversionWindowHeight));
     if (w_.aviConvertingIndicator) w_.aviConvertingIndicator->setVisible(true);
 
     const int r = host_ ? host_->checkTotalChannelsForAVIConversion() : -1;
@@ -250,8 +260,9 @@ void AVIConversion::doAVIConversionTask() {
     const AviResult started = b->startRecordingToFile(target);
     if (started != AviResult::Ok) {
         const int err = b->lastErrno();
-        fail(started == AviResult::TargetExists ? ConversionFailure::NoFreeName
-                                                : (err ? avitarget::failureForErrno(err) : ConversionFailure::WriteError),
+        fail(started == AviResult::TargetExists
+                 ? ConversionFailure::NoFreeName
+                 : (err ? avitarget::failureForErrno(err) : ConversionFailure::WriteError),
              aviFileLocation_);
         releaseFileWrapper();
         handle(ConversionEvent::StartFailed);
@@ -278,13 +289,15 @@ void AVIConversion::doAVIConversionTask() {
 }
 
 int AVIConversion::videoDataWrapping(unsigned channel, const uint8_t *frame, unsigned length, int imageWidth,
-                                     int imageHeight, bool isIFrame, unsigned interval, const _SYSTEMTIME &sysTime) {
+                                     int imageHeight, bool isIFrame, unsigned interval,
+                                     const _SYSTEMTIME &sysTime) {
     if (!converting_.load()) return 0;
     std::shared_ptr<ANAVIFrameBuilder> b = builder();
     if (!b || length > 0x7FFFFFFFu) return 0;
     if (onVideoTaken) onVideoTaken(channel, frame, length, isIFrame, sysTime);
-    const int r = b->videoDataWrappingForAVIConversion(reinterpret_cast<const char *>(frame), int(length), imageWidth,
-                                                       imageHeight, isIFrame, interval, sysTime, channel);
+    const int r =
+        b->videoDataWrappingForAVIConversion(reinterpret_cast<const char *>(frame), int(length), imageWidth,
+                                             imageHeight, isIFrame, interval, sysTime, channel);
     noteBuilderTrouble(b);
     if (r != 0) {
         queue([this, r] {
@@ -295,7 +308,9 @@ int AVIConversion::videoDataWrapping(unsigned channel, const uint8_t *frame, uns
     return r;
 }
 
-bool AVIConversion::needCopyPCM() const { return converting_.load() && copyPCM_.load(); }
+bool AVIConversion::needCopyPCM() const {
+    return converting_.load() && copyPCM_.load();
+}
 
 void AVIConversion::audioDataWrapping(const char *pcm, int length, int audioFormat) {
     // A packet that gave no PCM adds nothing (never the previous packet's again).
@@ -321,7 +336,8 @@ void AVIConversion::setAVCFmtVdoIdxForAVIBuilder(int codec) {
     b->setVdoFmtIdx(codec == 1 ? 1 : codec == 3 ? 2 : 0);
 }
 
-void AVIConversion::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress) {
+void AVIConversion::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time,
+                                                                          float progress) {
     if (phase_ != ConversionPhase::Converting) return;
     if (w_.serverTimeLabel) w_.serverTimeLabel->setText(time);
     if (!(progress >= 0.0f && progress <= 100.0f)) progress = 0.0f;
@@ -331,7 +347,8 @@ void AVIConversion::upadatePlaybackServerTimeAndProgressForFileConversion(const 
 void AVIConversion::endOfRecording() {
     if (!converting_.exchange(false)) return;
     queue([this] {
-        if (w_.aviProgressLabel && phase_ == ConversionPhase::Converting) w_.aviProgressLabel->setText(QStringLiteral("100%"));
+        if (w_.aviProgressLabel && phase_ == ConversionPhase::Converting)
+            w_.aviProgressLabel->setText(QStringLiteral("100%"));
         finishAVIConversionTask();
     });
 }
@@ -342,7 +359,9 @@ void AVIConversion::queue(std::function<void()> task) {
 
 // ---- Ending ---------------------------------------------------------------------------------
 
-void AVIConversion::finishAVIConversionTask() { handle(ConversionEvent::Stop); }
+void AVIConversion::finishAVIConversionTask() {
+    handle(ConversionEvent::Stop);
+}
 
 void AVIConversion::fail(ConversionFailure failure, const QString &path) {
     lastFailure_ = failure;
@@ -356,7 +375,7 @@ void AVIConversion::aviConversionFinishedAlert() {
     };
     if (lastFailure_ == ConversionFailure::None)
         sheet(tr("AVI Conversion Complete"), QStringLiteral("File directory: %1").arg(aviFileLocation_),
-                           {tr("OK")}, done);
+              {tr("OK")}, done);
     else
         showFailureSheet();
 }
@@ -364,10 +383,10 @@ void AVIConversion::aviConversionFinishedAlert() {
 void AVIConversion::showFailureSheet() {
     QPointer<AVIConversion> self(this);
     sheet(lastFailure_ == ConversionFailure::SizeLimit ? tr("AVI Conversion Incomplete")
-                                                                     : tr("AVI Conversion Failed"),
-                       failureText(lastFailure_, failurePath_), {tr("OK")}, [self](int code) {
-                           if (self) self->setAVIConversionFinishedAlert(code);
-                       });
+                                                       : tr("AVI Conversion Failed"),
+          failureText(lastFailure_, failurePath_), {tr("OK")}, [self](int code) {
+              if (self) self->setAVIConversionFinishedAlert(code);
+          });
 }
 
 QString AVIConversion::failureText(ConversionFailure failure, const QString &path) {
@@ -385,7 +404,8 @@ QString AVIConversion::failureText(ConversionFailure failure, const QString &pat
     case ConversionFailure::DiskFull:
         return tr("The disk is full: the AVI file could not be written and was removed: %1").arg(path);
     case ConversionFailure::SizeLimit:
-        return tr("The AVI file reached its size limit of 4 GB; the rest of the recording is not in it: %1").arg(path);
+        return tr("The AVI file reached its size limit of 4 GB; the rest of the recording is not in it: %1")
+            .arg(path);
     case ConversionFailure::WriteError:
         return tr("The AVI file could not be written and was removed: %1").arg(path);
     case ConversionFailure::EngineStart:
@@ -523,9 +543,11 @@ void AVIConversion::handle(ConversionEvent event) {
                 else if (r == AviResult::SizeLimitReached)
                     fail(ConversionFailure::SizeLimit, aviFileLocation_);
                 else
-                    fail(b->lastErrno() ? avitarget::failureForErrno(b->lastErrno()) : ConversionFailure::WriteError,
+                    fail(b->lastErrno() ? avitarget::failureForErrno(b->lastErrno())
+                                        : ConversionFailure::WriteError,
                          aviFileLocation_);
-                player_log("AVI conversion of %s ended: %s\n", localPath(aviFileLocation_).c_str(), aviResultText(r));
+                player_log("AVI conversion of %s ended: %s\n", localPath(aviFileLocation_).c_str(),
+                           aviResultText(r));
             }
             releaseFileWrapper();
             upadateUIWhileFinishingFileConversion();

@@ -146,8 +146,8 @@ class AVIConversion : public QObject {
     bool isConverting() const { return converting_.load(); }
     // One decoded picture's compressed frame. Returns the builder's result (0 nothing to show,
     // 1 or 2 after a subtitle entry) and queues the status image's blink.
-    int videoDataWrapping(unsigned channel, const uint8_t *frame, unsigned length, int imageWidth, int imageHeight,
-                          bool isIFrame, unsigned interval, const _SYSTEMTIME &sysTime);
+    int videoDataWrapping(unsigned channel, const uint8_t *frame, unsigned length, int imageWidth,
+                          int imageHeight, bool isIFrame, unsigned interval, const _SYSTEMTIME &sysTime);
     // Whether the audio callback should copy the decoded PCM for the AVI.
     bool needCopyPCM() const;
     // The PCM of one packet (its byte count, 0 = nothing new) in the packet's enAudioFormat.
@@ -164,7 +164,8 @@ class AVIConversion : public QObject {
 
     // Told of every frame and PCM packet the builder takes, on the engine thread that hands it
     // over (tests compare the AVI with them). Set while idle.
-    std::function<void(unsigned channel, const uint8_t *frame, unsigned length, bool isIFrame, const _SYSTEMTIME &)>
+    std::function<void(unsigned channel, const uint8_t *frame, unsigned length, bool isIFrame,
+                       const _SYSTEMTIME &)>
         onVideoTaken;
     std::function<void(const char *pcm, int length)> onAudioTaken;
 

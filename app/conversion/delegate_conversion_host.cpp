@@ -4,8 +4,8 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
-#include <QPushButton>
 #include <QLineEdit>
+#include <QPushButton>
 
 #include "app/ColorSettingPanel.h"
 #include "app/ConfigSettingPanel.h"
@@ -48,9 +48,15 @@ ConversionSettings DelegateConversionHost::conversionSettings() {
     return s;
 }
 
-int DelegateConversionHost::playerState() { return d_.playerState(); }
-void DelegateConversionHost::setPlayerState(int state) { d_.setPlayerState(state); }
-QString DelegateConversionHost::currentFilePath() { return d_.absoluteFilePathString(); }
+int DelegateConversionHost::playerState() {
+    return d_.playerState();
+}
+void DelegateConversionHost::setPlayerState(int state) {
+    d_.setPlayerState(state);
+}
+QString DelegateConversionHost::currentFilePath() {
+    return d_.absoluteFilePathString();
+}
 
 void DelegateConversionHost::setConversionFile(const QString &path) {
     if (path == d_.absoluteFilePathString()) return;
@@ -63,7 +69,9 @@ void DelegateConversionHost::setConversionFile(const QString &path) {
     d_.fileNameWithExtension = QStringLiteral("%1.%2").arg(d_.fileName, d_.fileExtension);
 }
 
-void DelegateConversionHost::stopEngines() { d_.resetPlaybackHandle(); }
+void DelegateConversionHost::stopEngines() {
+    d_.resetPlaybackHandle();
+}
 
 void DelegateConversionHost::prepareWindowForConversion() {
     d_.setIsIndependentFlag(false);
@@ -196,10 +204,14 @@ bool DelegateConversionHost::startEngineForConversion(int videoChannel1Based, in
     return true;
 }
 
-void DelegateConversionHost::setUIInCaseOfUnsupportedFileForamt() { d_.setUIInCaseOfUnsupportedFileForamt(); }
+void DelegateConversionHost::setUIInCaseOfUnsupportedFileForamt() {
+    d_.setUIInCaseOfUnsupportedFileForamt();
+}
 
 // The button is off by now: the pane hides the indicators and clears the flag.
-void DelegateConversionHost::showAndEnableDeinterlace(bool) { d_.showAndEnableDeinterlace(); }
+void DelegateConversionHost::showAndEnableDeinterlace(bool) {
+    d_.showAndEnableDeinterlace();
+}
 
 // ---- The delegate's conversion operations ---------------------------------------------------
 
@@ -207,10 +219,11 @@ void VistrelAppDelegate::initAVIConversion() {
     conversionHost_ = std::make_unique<DelegateConversionHost>(*this);
     ConversionWidgets w;
     w.window = window;
-    w.lockedButtons = {audioChannelSwitchBtn, videoChannelSwitchBtn, osdEnableBtn,   flipImageBtn,
-                       fullScreenBtn,         openFileBtn,           configSettingBtn, aviConversionBtn,
-                       snapShotBtn,           colorAdjustBtn,        playActionBtn,   pauseActionBtn,
-                       fastRewindBtn,         fastForwardBtn,        prevFileSelectionBtn, nextFileSelectionBtn};
+    w.lockedButtons = {
+        audioChannelSwitchBtn, videoChannelSwitchBtn, osdEnableBtn,         flipImageBtn,
+        fullScreenBtn,         openFileBtn,           configSettingBtn,     aviConversionBtn,
+        snapShotBtn,           colorAdjustBtn,        playActionBtn,        pauseActionBtn,
+        fastRewindBtn,         fastForwardBtn,        prevFileSelectionBtn, nextFileSelectionBtn};
     w.deinterlaceEnableBtn = deinterlaceEnableBtn;
     w.aviProgressLabel = aviProgressLabel;
     w.aviFrameRateLabel = aviFrameRateLabel;
@@ -232,23 +245,45 @@ ANAVIFrameBuilder *VistrelAppDelegate::aviFrameBuilder() const {
     return aviConversion_ ? aviConversion_->aviFrameBuilder() : nullptr;
 }
 
-void VistrelAppDelegate::openPlaybackFileAndConvertToAVI() { aviConversion_->openPlaybackFileAndConvertToAVI(); }
+void VistrelAppDelegate::openPlaybackFileAndConvertToAVI() {
+    aviConversion_->openPlaybackFileAndConvertToAVI();
+}
 void VistrelAppDelegate::openCurrentPlaybackFileAndConvertToAVI() {
     aviConversion_->openCurrentPlaybackFileAndConvertToAVI();
 }
-void VistrelAppDelegate::activateAVIConversion() { aviConversion_->activateAVIConversion(); }
-void VistrelAppDelegate::setAVIFileLocationAndConfig() { aviConversion_->setAVIFileLocationAndConfig(); }
-void VistrelAppDelegate::setAVIConversionStartingUI() { aviConversion_->setAVIConversionStartingUI(); }
+void VistrelAppDelegate::activateAVIConversion() {
+    aviConversion_->activateAVIConversion();
+}
+void VistrelAppDelegate::setAVIFileLocationAndConfig() {
+    aviConversion_->setAVIFileLocationAndConfig();
+}
+void VistrelAppDelegate::setAVIConversionStartingUI() {
+    aviConversion_->setAVIConversionStartingUI();
+}
 void VistrelAppDelegate::setChannelSelectionBtnWithVideoChannels(uint32_t videoMask, uint32_t audioMask) {
     aviConversion_->setChannelSelectionBtnWithVideoChannels(videoMask, audioMask);
 }
-void VistrelAppDelegate::showChannelSelectionPanel() { aviConversion_->showChannelSelectionPanel(); }
-void VistrelAppDelegate::closeChannelSelectionPanel() { aviConversion_->closeChannelSelectionPanel(); }
-void VistrelAppDelegate::doAVIConversionTask() { aviConversion_->doAVIConversionTask(); }
-void VistrelAppDelegate::finishAVIConversionTask() { aviConversion_->finishAVIConversionTask(); }
-void VistrelAppDelegate::disablePlaybackButton() { aviConversion_->disablePlaybackButton(); }
-void VistrelAppDelegate::revertPlaybackButton() { aviConversion_->revertPlaybackButton(); }
-void VistrelAppDelegate::animateAVIConvertingIndicator() { aviConversion_->animateAVIConvertingIndicator(); }
+void VistrelAppDelegate::showChannelSelectionPanel() {
+    aviConversion_->showChannelSelectionPanel();
+}
+void VistrelAppDelegate::closeChannelSelectionPanel() {
+    aviConversion_->closeChannelSelectionPanel();
+}
+void VistrelAppDelegate::doAVIConversionTask() {
+    aviConversion_->doAVIConversionTask();
+}
+void VistrelAppDelegate::finishAVIConversionTask() {
+    aviConversion_->finishAVIConversionTask();
+}
+void VistrelAppDelegate::disablePlaybackButton() {
+    aviConversion_->disablePlaybackButton();
+}
+void VistrelAppDelegate::revertPlaybackButton() {
+    aviConversion_->revertPlaybackButton();
+}
+void VistrelAppDelegate::animateAVIConvertingIndicator() {
+    aviConversion_->animateAVIConvertingIndicator();
+}
 void VistrelAppDelegate::upadateUIWhileFinishingFileConversion() {
     aviConversion_->upadateUIWhileFinishingFileConversion();
 }

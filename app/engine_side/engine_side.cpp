@@ -253,8 +253,8 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
     if (app_.playerState() == kPlayerStateConverting) {
         // The conversion takes the compressed frame and blinks its status image.
         if (AVIConversion *conversion = app_.aviConversion())
-            conversion->videoDataWrapping(channel, buffer, length, imageRealWidth(), imageRealHeight(), isIFrame,
-                                          interval, sysTime);
+            conversion->videoDataWrapping(channel, buffer, length, imageRealWidth(), imageRealHeight(),
+                                          isIFrame, interval, sysTime);
     }
 }
 
@@ -307,8 +307,8 @@ void EngineSide::audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned strea
         player_log("updateAudioStream return 0: update failed...\n");
     }
     if (copy && pcmBytes > 0)
-        conversion->audioDataWrapping(reinterpret_cast<const char *>(app_.audioProcessingBuffer.data()), pcmBytes,
-                                      audioFormat);
+        conversion->audioDataWrapping(reinterpret_cast<const char *>(app_.audioProcessingBuffer.data()),
+                                      pcmBytes, audioFormat);
 }
 
 // ---- Time, progress, titles and the end -----------------------------------------------------
@@ -393,7 +393,8 @@ void EngineSide::setAVCFmtProcessingInfoAtEndOfProcessing() {
 
 void EngineSide::setAVCFmtVdoIdxForAVIBuilder(int videoCodec) {
     if (app_.playerState() != kPlayerStateConverting) return;
-    if (AVIConversion *conversion = app_.aviConversion()) conversion->setAVCFmtVdoIdxForAVIBuilder(videoCodec);
+    if (AVIConversion *conversion = app_.aviConversion())
+        conversion->setAVCFmtVdoIdxForAVIBuilder(videoCodec);
 }
 
 void EngineSide::setServerTimeLabelText(const std::string &text) {

@@ -29,7 +29,8 @@ bool pathExists(const std::string &path) {
 std::string chooseFreeAviPath(const std::string &folder, const std::string &baseName, const ExistsFn &exists,
                               int maxIndex) {
     std::string dir = folder;
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
     const std::string stem = (dir == "/" ? dir : dir + "/") + baseName;
     for (int i = 1; i <= maxIndex; ++i) {
         const std::string candidate = stem + (i == 1 ? std::string() : "_" + std::to_string(i)) + ".avi";

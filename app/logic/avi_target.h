@@ -72,37 +72,37 @@ enum class ConversionPhase {
 };
 
 enum class ConversionEvent {
-    ConvertButton,       // with `playing`
-    QueryYes,            // 1000
-    QueryOtherFile,      // 1001
-    QueryCancel,         // 1002 or anything else
+    ConvertButton,  // with `playing`
+    QueryYes,       // 1000
+    QueryOtherFile, // 1001
+    QueryCancel,    // 1002 or anything else
     FileChosen,
     FileCancelled,
-    FolderFailed,        // the AVI folder cannot be used
-    ProbeOneChannel,     // convert at once
+    FolderFailed,    // the AVI folder cannot be used
+    ProbeOneChannel, // convert at once
     ProbeSeveralChannels,
     ProbeUnsupported,
     ChannelChosen,
-    Started,             // builder and engine running
-    StartFailed,         // builder or engine could not start
-    Stop,                // the user's Stop, or the end of the recording
-    WriteFailed,         // the builder stopped taking data
+    Started,     // builder and engine running
+    StartFailed, // builder or engine could not start
+    Stop,        // the user's Stop, or the end of the recording
+    WriteFailed, // the builder stopped taking data
     ResultAnswered,
 };
 
 enum class ConversionAction {
     ShowQuerySheet,
-    ShowOpenPanel,        // at once
-    ShowOpenPanelLater,   // after half a second
-    ActivateCurrentFile,  // stop what plays, configure, converting UI, probe
+    ShowOpenPanel,       // at once
+    ShowOpenPanelLater,  // after half a second
+    ActivateCurrentFile, // stop what plays, configure, converting UI, probe
     ActivateChosenFile,
     ShowChannelPanel,
     CloseChannelPanel,
-    StartConversion,      // name, builder, engine
-    FinishConversion,     // stop engines, finish the builder, then show its result
-    ShowFailure,          // sheet naming the cause; nothing was written
-    ShowUnsupported,      // "Unsupported format!": engines down, player idle
-    RestoreWindow,        // minimum size, buttons back, indicator hidden, player idle
+    StartConversion,  // name, builder, engine
+    FinishConversion, // stop engines, finish the builder, then show its result
+    ShowFailure,      // sheet naming the cause; nothing was written
+    ShowUnsupported,  // "Unsupported format!": engines down, player idle
+    RestoreWindow,    // minimum size, buttons back, indicator hidden, player idle
 };
 
 struct ConversionStep {

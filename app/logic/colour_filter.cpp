@@ -15,7 +15,9 @@ float bounded(float v, float lo, float hi, float otherwise) {
     return std::isfinite(v) ? (v < lo ? lo : (v > hi ? hi : v)) : otherwise;
 }
 
-inline float clampComponent(float v) { return v < 0.0f ? 0.0f : (v > 255.0f ? 255.0f : v); }
+inline float clampComponent(float v) {
+    return v < 0.0f ? 0.0f : (v > 255.0f ? 255.0f : v);
+}
 
 // The folded coefficients, in 0..255 units: out = ks c + (w0 p0 + w1 p1 + w2 p2 + offset) for the
 // components p0, p1, p2 of bytes 0, 1, 2 (the weights follow the byte order); `offset` already
@@ -46,18 +48,20 @@ struct Kernel {
             const __m128 c0 = _mm_cvtepi32_ps(_mm_and_si128(p, byteMask));
             const __m128 c1 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 8), byteMask));
             const __m128 c2 = _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(p, 16), byteMask));
-            const __m128 lum =
-                _mm_add_ps(_mm_add_ps(_mm_mul_ps(v0, c0), _mm_mul_ps(v1, c1)), _mm_add_ps(_mm_mul_ps(v2, c2), voff));
+            const __m128 lum = _mm_add_ps(_mm_add_ps(_mm_mul_ps(v0, c0), _mm_mul_ps(v1, c1)),
+                                          _mm_add_ps(_mm_mul_ps(v2, c2), voff));
             auto out = [&](__m128 c) {
                 const __m128 v = _mm_add_ps(_mm_mul_ps(vks, c), lum);
                 return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(v, zero), top));
             };
-            const __m128i o = _mm_or_si128(_mm_or_si128(out(c0), _mm_slli_epi32(out(c1), 8)),
-                                           _mm_or_si128(_mm_slli_epi32(out(c2), 16), _mm_and_si128(p, alphaMask)));
+            const __m128i o =
+                _mm_or_si128(_mm_or_si128(out(c0), _mm_slli_epi32(out(c1), 8)),
+                             _mm_or_si128(_mm_slli_epi32(out(c2), 16), _mm_and_si128(p, alphaMask)));
             _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + 4 * x), o);
         }
 #endif
-        for (; x < width; ++x) pixel(src + 4 * x, dst + 4 * x);
+        for (; x < width; ++x)
+            pixel(src + 4 * x, dst + 4 * x);
     }
 };
 } // namespace
@@ -78,7 +82,8 @@ void applyColourControls(const ColourControls &controls, const uint8_t *src, siz
     const float ks = k * s, kl = k * (1.0f - s);
     const float offset = 255.0f * (k * b - 0.5f * k + 0.5f) + 0.5f;
     const float wr = kl * kWeightR, wg = kl * kWeightG, wb = kl * kWeightB;
-    const Kernel kernel = order == PixelOrder::RGBA ? Kernel{ks, wr, wg, wb, offset} : Kernel{ks, wb, wg, wr, offset};
+    const Kernel kernel =
+        order == PixelOrder::RGBA ? Kernel{ks, wr, wg, wb, offset} : Kernel{ks, wb, wg, wr, offset};
     for (int y = 0; y < height; ++y)
         kernel.row(src + static_cast<size_t>(y) * srcStride, dst + static_cast<size_t>(y) * dstStride, width);
 }

@@ -10,14 +10,16 @@ const char *const kKeyAVIConversionAudioDisabled = "keyAVIConversionAudioDisable
 
 namespace {
 std::string underDocuments(std::string documents, const char *tail) {
-    while (documents.size() > 1 && documents.back() == '/') documents.pop_back();
+    while (documents.size() > 1 && documents.back() == '/')
+        documents.pop_back();
     if (documents == "/") documents.clear();
     return documents + tail;
 }
 
 size_t skipBlanks(const std::string &text) {
     size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
     return i;
 }
 } // namespace

@@ -10,8 +10,9 @@ const char kFullwidthColon[] = "\xEF\xBC\x9A";
 // read as a format.
 std::string timeText(const SnapshotTime &t) {
     char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "%04d%s%02d%s%02d_%02d%s%02d%s%02d", t.year, kFullwidthSolidus, t.month,
-                  kFullwidthSolidus, t.day, t.hour, kFullwidthColon, t.minute, kFullwidthColon, t.second);
+    std::snprintf(buffer, sizeof buffer, "%04d%s%02d%s%02d_%02d%s%02d%s%02d", t.year, kFullwidthSolidus,
+                  t.month, kFullwidthSolidus, t.day, t.hour, kFullwidthColon, t.minute, kFullwidthColon,
+                  t.second);
     return buffer;
 }
 
@@ -23,10 +24,12 @@ std::string withoutSeparators(const std::string &name) {
 }
 } // namespace
 
-std::string snapshotFileName(int typeIndex, const std::string &recordingName, int channel, const SnapshotTime &time) {
+std::string snapshotFileName(int typeIndex, const std::string &recordingName, int channel,
+                             const SnapshotTime &time) {
     switch (typeIndex) {
     case static_cast<int>(SnapshotType::Jpeg):
-        return withoutSeparators(recordingName) + "_CH" + std::to_string(channel) + "_" + timeText(time) + ".jpg";
+        return withoutSeparators(recordingName) + "_CH" + std::to_string(channel) + "_" + timeText(time) +
+               ".jpg";
     case static_cast<int>(SnapshotType::Png):
         return "PlaybackTime_" + timeText(time) + ".png";
     case static_cast<int>(SnapshotType::Tiff):
@@ -39,7 +42,8 @@ std::string snapshotFileName(int typeIndex, const std::string &recordingName, in
 std::string safePathComponent(const std::string &name) {
     std::string out = withoutSeparators(name);
     if (out.find_first_not_of('.') == std::string::npos) {
-        for (char &c : out) c = '_';
+        for (char &c : out)
+            c = '_';
         if (out.empty()) out = "_";
     }
     return out;
@@ -64,7 +68,8 @@ std::string numberedPath(const std::string &path, int n) {
     return path.substr(0, dot) + "_" + std::to_string(n) + path.substr(dot);
 }
 
-std::string firstFreePath(const std::string &path, const std::function<bool(const std::string &)> &exists, int limit) {
+std::string firstFreePath(const std::string &path, const std::function<bool(const std::string &)> &exists,
+                          int limit) {
     for (int n = 1; n <= limit; ++n) {
         const std::string candidate = numberedPath(path, n);
         if (!exists(candidate)) return candidate;

@@ -20,7 +20,8 @@ struct SnapshotTime {
 // The file name (no folder) for a snapshot of `typeIndex` (0 JPEG, 1 PNG, 2 TIFF): the JPEG name
 // carries the recording's name and the channel, the PNG and TIFF names only the time (the
 // recording's name is in their folder). Empty for any other index: nothing is written then.
-std::string snapshotFileName(int typeIndex, const std::string &recordingName, int channel, const SnapshotTime &time);
+std::string snapshotFileName(int typeIndex, const std::string &recordingName, int channel,
+                             const SnapshotTime &time);
 
 // A recording's name made safe as one path component: path separators and NULs become "_",
 // and a name that is empty or only dots ("." and ".." would leave the folder) becomes

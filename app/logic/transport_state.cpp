@@ -16,11 +16,20 @@ class Builder {
         r_.commands.push_back({c, value});
         TransportState &n = r_.next;
         switch (c) {
-        case Command::SetPlaying: n.playing = value != 0; break;
-        case Command::SetPaused: n.paused = value != 0; break;
-        case Command::SetSpeed: n.speed = value; break;
-        case Command::SetAVCStatus: n.avcStatus = value; break;
-        default: break;
+        case Command::SetPlaying:
+            n.playing = value != 0;
+            break;
+        case Command::SetPaused:
+            n.paused = value != 0;
+            break;
+        case Command::SetSpeed:
+            n.speed = value;
+            break;
+        case Command::SetAVCStatus:
+            n.avcStatus = value;
+            break;
+        default:
+            break;
         }
     }
     void showWindow(StatusImage image) {
@@ -40,7 +49,9 @@ class Builder {
     TransportResult r_;
 };
 
-bool isAVC(const TransportState &s) { return s.file == FileKind::AVC; }
+bool isAVC(const TransportState &s) {
+    return s.file == FileKind::AVC;
+}
 
 // An AVC file that played to its end: stopped by the engine, back at its first frame.
 bool atAVCEnd(const TransportState &s) {
@@ -60,7 +71,8 @@ void play(Builder &b) {
         b.command(Command::SetAVCStatus, kAVCPlay);
         b.command(Command::AVCAction, kAVCPlay);
     }
-    if (b.now().hasAudio && b.now().audioChannel >= 1) b.command(Command::AudioPlay, b.now().audioChannel - 1);
+    if (b.now().hasAudio && b.now().audioChannel >= 1)
+        b.command(Command::AudioPlay, b.now().audioChannel - 1);
     b.show(StatusImage::Play);
     b.command(Command::SetPlaying, 1);
     b.command(Command::SetPaused, 0);
@@ -97,7 +109,8 @@ void stop(Builder &b) {
         b.command(Command::SetPaused, 0);
     }
     b.command(Command::SetStopLaunched, 1);
-    if (b.now().hasAudio && b.now().audioChannel >= 1) b.command(Command::AudioStop, b.now().audioChannel - 1);
+    if (b.now().hasAudio && b.now().audioChannel >= 1)
+        b.command(Command::AudioStop, b.now().audioChannel - 1);
     b.show(StatusImage::Stop);
     b.command(Command::SetPlaying, 0);
     b.result().resetProgressLater = true;
@@ -175,33 +188,46 @@ void step(Builder &b, HeldButton held) {
 
 bool TransportState::operator==(const TransportState &o) const {
     return file == o.file && playerState == o.playerState && playing == o.playing && paused == o.paused &&
-           speed == o.speed && avcStatus == o.avcStatus && triState == o.triState && audioChannel == o.audioChannel &&
-           hasAudio == o.hasAudio && windowImage == o.windowImage && fullScreenImage == o.fullScreenImage;
+           speed == o.speed && avcStatus == o.avcStatus && triState == o.triState &&
+           audioChannel == o.audioChannel && hasAudio == o.hasAudio && windowImage == o.windowImage &&
+           fullScreenImage == o.fullScreenImage;
 }
 
 StatusImage forwardImage(int speedStep) {
     switch (speedStep) {
-    case 1: return StatusImage::Fwd2x;
-    case 2: return StatusImage::Fwd4x;
-    case 3: return StatusImage::Fwd8x;
-    case 4: return StatusImage::Fwd16x;
-    default: return StatusImage::Play;
+    case 1:
+        return StatusImage::Fwd2x;
+    case 2:
+        return StatusImage::Fwd4x;
+    case 3:
+        return StatusImage::Fwd8x;
+    case 4:
+        return StatusImage::Fwd16x;
+    default:
+        return StatusImage::Play;
     }
 }
 
 StatusImage rewindImage(int avcStatus) {
     switch (avcStatus) {
-    case 5: return StatusImage::Rwd1x;
-    case 6: return StatusImage::Rwd2x;
-    case 7: return StatusImage::Rwd4x;
-    case 8: return StatusImage::Rwd8x;
-    case 9: return StatusImage::Rwd16x;
-    default: return StatusImage::Play;
+    case 5:
+        return StatusImage::Rwd1x;
+    case 6:
+        return StatusImage::Rwd2x;
+    case 7:
+        return StatusImage::Rwd4x;
+    case 8:
+        return StatusImage::Rwd8x;
+    case 9:
+        return StatusImage::Rwd16x;
+    default:
+        return StatusImage::Play;
     }
 }
 
 bool canStep(const TransportState &s) {
-    return s.file != FileKind::None && s.paused && s.playerState != kPlayerIdle && !(isAVC(s) && s.avcStatus == kAVCStop);
+    return s.file != FileKind::None && s.paused && s.playerState != kPlayerIdle &&
+           !(isAVC(s) && s.avcStatus == kAVCStop);
 }
 
 TransportResult transportStep(const TransportState &state, const TransportInput &input) {
@@ -213,41 +239,74 @@ TransportResult transportStep(const TransportState &state, const TransportInput 
     }
     if (state.file == FileKind::None) {
         // A conversion that waits for its channel runs no file yet: Stop cancels it.
-        if (input.input == Input::Stop && state.playerState == kPlayerConverting) b.command(Command::FinishConversion);
+        if (input.input == Input::Stop && state.playerState == kPlayerConverting)
+            b.command(Command::FinishConversion);
         // Nothing runs: nothing to steer. A dragged slider goes back.
-        if (input.input == Input::Seek || input.input == Input::SeekRefused) b.result().restoreProgressSlider = true;
+        if (input.input == Input::Seek || input.input == Input::SeekRefused)
+            b.result().restoreProgressSlider = true;
         return b.result();
     }
     switch (input.input) {
-    case Input::Play: play(b); break;
-    case Input::Pause: pause(b); break;
-    case Input::Stop: stop(b); break;
-    case Input::FastForward: fastForward(b); break;
-    case Input::FastRewind: fastRewind(b); break;
-    case Input::Seek: seek(b, input.percent); break;
-    case Input::SeekRefused: b.result().restoreProgressSlider = true; break;
-    case Input::Tick: break;
-    case Input::Step: step(b, input.held); break;
+    case Input::Play:
+        play(b);
+        break;
+    case Input::Pause:
+        pause(b);
+        break;
+    case Input::Stop:
+        stop(b);
+        break;
+    case Input::FastForward:
+        fastForward(b);
+        break;
+    case Input::FastRewind:
+        fastRewind(b);
+        break;
+    case Input::Seek:
+        seek(b, input.percent);
+        break;
+    case Input::SeekRefused:
+        b.result().restoreProgressSlider = true;
+        break;
+    case Input::Tick:
+        break;
+    case Input::Step:
+        step(b, input.held);
+        break;
     }
     return b.result();
 }
 
 const char *commandName(Command command) {
     switch (command) {
-    case Command::SetPlaying: return "SetPlaying";
-    case Command::SetPaused: return "SetPaused";
-    case Command::SetKeepRunning: return "SetKeepRunning";
-    case Command::SetStopLaunched: return "SetStopLaunched";
-    case Command::SetSpeed: return "SetSpeed";
-    case Command::SetForwardAtPause: return "SetForwardAtPause";
-    case Command::SetAVCStatus: return "SetAVCStatus";
-    case Command::AVCAction: return "AVCAction";
-    case Command::AVCSeek: return "AVCSeek";
-    case Command::DVSeek: return "DVSeek";
-    case Command::DVResetAudioTime: return "DVResetAudioTime";
-    case Command::AudioPlay: return "AudioPlay";
-    case Command::AudioStop: return "AudioStop";
-    case Command::FinishConversion: return "FinishConversion";
+    case Command::SetPlaying:
+        return "SetPlaying";
+    case Command::SetPaused:
+        return "SetPaused";
+    case Command::SetKeepRunning:
+        return "SetKeepRunning";
+    case Command::SetStopLaunched:
+        return "SetStopLaunched";
+    case Command::SetSpeed:
+        return "SetSpeed";
+    case Command::SetForwardAtPause:
+        return "SetForwardAtPause";
+    case Command::SetAVCStatus:
+        return "SetAVCStatus";
+    case Command::AVCAction:
+        return "AVCAction";
+    case Command::AVCSeek:
+        return "AVCSeek";
+    case Command::DVSeek:
+        return "DVSeek";
+    case Command::DVResetAudioTime:
+        return "DVResetAudioTime";
+    case Command::AudioPlay:
+        return "AudioPlay";
+    case Command::AudioStop:
+        return "AudioStop";
+    case Command::FinishConversion:
+        return "FinishConversion";
     }
     return "?";
 }

@@ -35,8 +35,8 @@ constexpr int kMaxSpeedStep = 4;
 
 // AVC status and action codes (the same numbers as the AVC engine's).
 constexpr int kAVCNormal = 0;
-constexpr int kAVCForward2x = 1;  // ... 4 = 16x
-constexpr int kAVCRewind1x = 5;   // 6 = 2x ... 9 = 16x
+constexpr int kAVCForward2x = 1; // ... 4 = 16x
+constexpr int kAVCRewind1x = 5;  // 6 = 2x ... 9 = 16x
 constexpr int kAVCRewind16x = 9;
 constexpr int kAVCPlay = 10;
 constexpr int kAVCStop = 11;
@@ -49,20 +49,34 @@ constexpr uint8_t kTriStateAtEnd = 1;
 
 // The status images, one pair (window, full screen) each; Other is any other picture (the
 // conversion's, none).
-enum class StatusImage { Other, Play, Pause, Stop, Fwd2x, Fwd4x, Fwd8x, Fwd16x, Rwd1x, Rwd2x, Rwd4x, Rwd8x, Rwd16x };
+enum class StatusImage {
+    Other,
+    Play,
+    Pause,
+    Stop,
+    Fwd2x,
+    Fwd4x,
+    Fwd8x,
+    Fwd16x,
+    Rwd1x,
+    Rwd2x,
+    Rwd4x,
+    Rwd8x,
+    Rwd16x
+};
 constexpr int kStatusImageCount = 13;
 
 // The state as it stands before an input.
 struct TransportState {
     FileKind file = FileKind::None;
     int playerState = kPlayerIdle;
-    bool playing = false;   // isPlaybackNow
-    bool paused = false;    // the DV pause flag, which also marks a paused AVC file
-    int speed = 0;          // speed step 0..4
+    bool playing = false; // isPlaybackNow
+    bool paused = false;  // the DV pause flag, which also marks a paused AVC file
+    int speed = 0;        // speed step 0..4
     int avcStatus = kAVCPlay;
-    uint8_t triState = 0;   // playbackTriState
-    int audioChannel = 0;   // selected audio channel, 1-based, 0 none
-    bool hasAudio = false;  // the audio channel objects exist
+    uint8_t triState = 0;  // playbackTriState
+    int audioChannel = 0;  // selected audio channel, 1-based, 0 none
+    bool hasAudio = false; // the audio channel objects exist
     StatusImage windowImage = StatusImage::Stop;
     StatusImage fullScreenImage = StatusImage::Stop;
 
@@ -78,8 +92,8 @@ enum class HeldButton { None, Rewind, Forward };
 
 struct TransportInput {
     Input input = Input::Play;
-    int percent = 0;                       // Seek: 0..100
-    HeldButton held = HeldButton::None;    // Step
+    int percent = 0;                    // Seek: 0..100
+    HeldButton held = HeldButton::None; // Step
 };
 
 // One write or call, in the order it must happen.
@@ -108,14 +122,14 @@ struct TransportCommand {
 
 struct TransportResult {
     std::vector<TransportCommand> commands;
-    std::optional<StatusImage> windowImage;      // set: show this image in the window
-    std::optional<StatusImage> fullScreenImage;  // set: show this image in the full-screen panel
-    bool unsupportedAlert = false;       // "Action Unsupported" (fast rewind of a DV file)
-    bool resetProgressLater = false;     // progress back to 0 a quarter of a second later
-    bool showFullScreenPanel = false;    // a step: the full-screen panel shows (in full screen)
-    bool restoreProgressSlider = false;  // the slider goes back to where playback is
-    bool seekFirst = false;              // commands[0] is a seek: nothing else if it is refused
-    TransportState next;                 // the state once the result is applied
+    std::optional<StatusImage> windowImage;     // set: show this image in the window
+    std::optional<StatusImage> fullScreenImage; // set: show this image in the full-screen panel
+    bool unsupportedAlert = false;              // "Action Unsupported" (fast rewind of a DV file)
+    bool resetProgressLater = false;            // progress back to 0 a quarter of a second later
+    bool showFullScreenPanel = false;           // a step: the full-screen panel shows (in full screen)
+    bool restoreProgressSlider = false;         // the slider goes back to where playback is
+    bool seekFirst = false;                     // commands[0] is a seek: nothing else if it is refused
+    TransportState next;                        // the state once the result is applied
 };
 
 TransportResult transportStep(const TransportState &state, const TransportInput &input);

@@ -21,7 +21,8 @@ std::optional<QString> stored(QSettings &settings, const char *key) {
 } // namespace
 
 StoredConfigSettings readConfigSettings(QSettings &settings) {
-    return {stored(settings, sd::kKeyFilePathFieldStringValue), stored(settings, sd::kKeySnapshotFilePathFieldStringValue),
+    return {stored(settings, sd::kKeyFilePathFieldStringValue),
+            stored(settings, sd::kKeySnapshotFilePathFieldStringValue),
             stored(settings, sd::kKeyAVIConversionAudioDisabled)};
 }
 

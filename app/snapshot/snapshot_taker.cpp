@@ -17,7 +17,9 @@
 
 namespace {
 
-QByteArray local(const QString &path) { return QFile::encodeName(path); }
+QByteArray local(const QString &path) {
+    return QFile::encodeName(path);
+}
 
 bool pathExists(const std::string &path) {
     struct stat st;
@@ -42,7 +44,8 @@ int renameWithoutReplacing(const std::string &from, const std::string &to) {
 
 // Writes the picture under a temporary name in the target's folder and moves it to the first
 // free name from `path` on.
-QString writeImageFile(const QImage &picture, const QString &path, const char *format, int quality, int compression) {
+QString writeImageFile(const QImage &picture, const QString &path, const char *format, int quality,
+                       int compression) {
     const QFileInfo target(path);
     QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.snapshot-XXXXXX"));
     if (picture.isNull()) {
@@ -55,16 +58,19 @@ QString writeImageFile(const QImage &picture, const QString &path, const char *f
         return QString();
     }
     // Video has no transparency: whatever the fourth byte of a picture holds, the file is opaque.
-    const QImage opaque = picture.hasAlphaChannel() ? picture.convertToFormat(QImage::Format_RGBX8888) : picture;
+    const QImage opaque =
+        picture.hasAlphaChannel() ? picture.convertToFormat(QImage::Format_RGBX8888) : picture;
     QImageWriter writer(&temporary, format);
     if (quality >= 0) writer.setQuality(quality);
     if (compression >= 0) writer.setCompression(compression);
     const bool written = writer.write(opaque) && temporary.flush() && ::fsync(temporary.handle()) == 0;
     if (!written) {
-        const QString reason = writer.error() != QImageWriter::UnknownError || temporary.error() == QFile::NoError
-                                   ? writer.errorString()
-                                   : temporary.errorString();
-        player_log("Error: Cannot write snapshot %s: %s\n", local(path).constData(), reason.toLocal8Bit().constData());
+        const QString reason =
+            writer.error() != QImageWriter::UnknownError || temporary.error() == QFile::NoError
+                ? writer.errorString()
+                : temporary.errorString();
+        player_log("Error: Cannot write snapshot %s: %s\n", local(path).constData(),
+                   reason.toLocal8Bit().constData());
         return QString(); // the temporary file goes with `temporary`
     }
     const std::string from = local(temporary.fileName()).toStdString();
@@ -91,7 +97,9 @@ QString writeImageFile(const QImage &picture, const QString &path, const char *f
 
 } // namespace
 
-bool SnapshotTaker::tiffSupported() { return QImageWriter::supportedImageFormats().contains("tiff"); }
+bool SnapshotTaker::tiffSupported() {
+    return QImageWriter::supportedImageFormats().contains("tiff");
+}
 
 QString SnapshotTaker::saveJPEGImage(const QImage &picture, const QString &path) {
     return writeImageFile(picture, path, "jpeg", 80, -1);
@@ -112,11 +120,13 @@ QString SnapshotTaker::saveTIFFImage(const QImage &picture, const QString &path)
 }
 
 QString SnapshotTaker::saveSnapshotImage(const QImage &picture, const QString &folder, int typeIndex,
-                                         const QString &recordingName, int channel, const SnapshotTime &time) {
+                                         const QString &recordingName, int channel,
+                                         const SnapshotTime &time) {
     const std::string name = snapshotFileName(typeIndex, recordingName.toStdString(), channel, time);
     if (name.empty()) return QString();
     QDir dir(folder);
-    if (!dir.exists() && !QDir().mkpath(folder)) player_log("Error: Create folder failed %s\n", local(folder).constData());
+    if (!dir.exists() && !QDir().mkpath(folder))
+        player_log("Error: Create folder failed %s\n", local(folder).constData());
     const QString path = QString::fromStdString(joinPath(folder.toStdString(), name));
     switch (static_cast<SnapshotType>(typeIndex)) {
     case SnapshotType::Jpeg:
@@ -130,7 +140,8 @@ QString SnapshotTaker::saveSnapshotImage(const QImage &picture, const QString &f
 }
 
 QString SnapshotTaker::takePendingSnapshot(int channel, const QImage &picture, const SnapshotTime &time,
-                                           const QString &recordingName, const QString &folder, int typeIndex) {
+                                           const QString &recordingName, const QString &folder,
+                                           int typeIndex) {
     if (!pending_.exchange(false)) return QString();
     return saveSnapshotImage(picture, folder, typeIndex, recordingName, channel, time);
 }

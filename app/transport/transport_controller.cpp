@@ -13,7 +13,8 @@
 using namespace transport;
 
 TransportController::TransportController(TransportTarget &target, const TransportViews &views,
-                                         const TransportImages &images, const TransportHooks &hooks, QObject *parent)
+                                         const TransportImages &images, const TransportHooks &hooks,
+                                         QObject *parent)
     : QObject(parent), target_(target), views_(views), images_(images), hooks_(hooks) {
     buttonWatch_.setInterval(kButtonWatchIntervalMs);
     // A held button's mouse tracking runs inside the ordinary event loop, so the timer keeps
@@ -42,7 +43,8 @@ StatusImage TransportController::shownImage(const QLabel *view, bool fullScreen)
     const auto &images = fullScreen ? images_.fullScreen : images_.window;
     for (int i = 1; i < kStatusImageCount; ++i) {
         const QPixmap *image = images[i];
-        if (image && !image->isNull() && image->cacheKey() == shown.cacheKey()) return static_cast<StatusImage>(i);
+        if (image && !image->isNull() && image->cacheKey() == shown.cacheKey())
+            return static_cast<StatusImage>(i);
     }
     return StatusImage::Other;
 }
@@ -70,7 +72,9 @@ HeldButton TransportController::heldButton() const {
     return HeldButton::None;
 }
 
-void TransportController::run(const TransportInput &input) { apply(transportStep(currentState(), input)); }
+void TransportController::run(const TransportInput &input) {
+    apply(transportStep(currentState(), input));
+}
 
 void TransportController::apply(const TransportResult &result) {
     for (size_t i = 0; i < result.commands.size(); ++i) {
@@ -82,7 +86,8 @@ void TransportController::apply(const TransportResult &result) {
         }
     }
     if (result.windowImage) showImage(views_.playbackStatusImageView, *result.windowImage, false);
-    if (result.fullScreenImage) showImage(views_.fullScreenPlaybackStatusImageView, *result.fullScreenImage, true);
+    if (result.fullScreenImage)
+        showImage(views_.fullScreenPlaybackStatusImageView, *result.fullScreenImage, true);
     if (result.showFullScreenPanel && hooks_.showFullScreenControlPanel) hooks_.showFullScreenControlPanel();
     if (result.restoreProgressSlider) showProgress(playingPosition_);
     if (result.resetProgressLater) {
@@ -90,7 +95,8 @@ void TransportController::apply(const TransportResult &result) {
     }
     if (result.unsupportedAlert) {
         // Queued, like any sheet asked for in the middle of an action.
-        QMetaObject::invokeMethod(this, [this] { notSupportFastRewindActionAlert(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { notSupportFastRewindActionAlert(); }, Qt::QueuedConnection);
     }
 }
 
@@ -99,17 +105,28 @@ void TransportController::showProgress(float percent) {
         hooks_.upadatePlaybackProgress(percent);
         return;
     }
-    for (CustomizedProgressSlider *slider : {views_.playbackProgressSlider, views_.fullScreenPlaybackProgressSlider})
+    for (CustomizedProgressSlider *slider :
+         {views_.playbackProgressSlider, views_.fullScreenPlaybackProgressSlider})
         if (slider) slider->setFloatValue(percent);
 }
 
 // ---- The controls ---------------------------------------------------------------------------
 
-void TransportController::playAction() { run(TransportInput{Input::Play}); }
-void TransportController::pauseAction() { run(TransportInput{Input::Pause}); }
-void TransportController::stopAction() { run(TransportInput{Input::Stop}); }
-void TransportController::fastForwardAction() { run(TransportInput{Input::FastForward}); }
-void TransportController::fastRewindAction() { run(TransportInput{Input::FastRewind}); }
+void TransportController::playAction() {
+    run(TransportInput{Input::Play});
+}
+void TransportController::pauseAction() {
+    run(TransportInput{Input::Pause});
+}
+void TransportController::stopAction() {
+    run(TransportInput{Input::Stop});
+}
+void TransportController::fastForwardAction() {
+    run(TransportInput{Input::FastForward});
+}
+void TransportController::fastRewindAction() {
+    run(TransportInput{Input::FastRewind});
+}
 
 void TransportController::progressSliderValueChanged(int percent) {
     run(TransportInput{Input::Seek, percent, HeldButton::None});
@@ -139,7 +156,9 @@ void TransportController::clickAudioChannelSwitchBtn() {
     target_.selectAudioChannel(tag);
 }
 
-void TransportController::flipImageAction(bool on) { target_.setFlipImage(on); }
+void TransportController::flipImageAction(bool on) {
+    target_.setFlipImage(on);
+}
 
 void TransportController::notSupportFastRewindActionAlert() {
     // A rewind button held on a paused DV file asks for a sheet every tick: one is enough.
@@ -161,7 +180,9 @@ void TransportController::notSupportFastRewindActionAlert() {
 
 // ---- The button watch -----------------------------------------------------------------------
 
-void TransportController::initCheckButtonIsPressedCallback() { buttonWatch_.start(); }
+void TransportController::initCheckButtonIsPressedCallback() {
+    buttonWatch_.start();
+}
 
 void TransportController::checkPlaybackBtnIsPressed() {
     run(TransportInput{Input::Tick});

@@ -68,8 +68,9 @@ struct TransportHooks {
 class TransportController : public QObject {
     Q_OBJECT
   public:
-    TransportController(transport::TransportTarget &target, const TransportViews &views, const TransportImages &images,
-                        const TransportHooks &hooks = {}, QObject *parent = nullptr);
+    TransportController(transport::TransportTarget &target, const TransportViews &views,
+                        const TransportImages &images, const TransportHooks &hooks = {},
+                        QObject *parent = nullptr);
     ~TransportController() override;
 
     // ---- The controls (GUI thread) ----

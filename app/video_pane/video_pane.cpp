@@ -178,7 +178,8 @@ void VideoPane::showAndEnableDeinterlace() {
 }
 
 void VideoPane::enterFullScreen() {
-    if (!app_.playbackIsActivated() || app_.playerState() != kPlayerStatePlaying || app_.isInFullScreenMode()) return;
+    if (!app_.playbackIsActivated() || app_.playerState() != kPlayerStatePlaying || app_.isInFullScreenMode())
+        return;
     MainWindow *window = app_.window;
     if (!window || !app_.videoPane) return;
     app_.videoPaneFrame = app_.videoPane->geometry();

@@ -56,7 +56,8 @@ void naive(const ColourControls &c, const uint8_t *src, uint8_t *dst, size_t pix
 double picturesPerSecond(int rounds, const std::function<void(int)> &oneTile) {
     const auto start = std::chrono::steady_clock::now();
     for (int r = 0; r < rounds; ++r)
-        for (int t = 0; t < kTiles; ++t) oneTile(t);
+        for (int t = 0; t < kTiles; ++t)
+            oneTile(t);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return rounds * kTiles / seconds;
 }
@@ -70,9 +71,8 @@ int main(int argc, char **argv) {
     const ColourControls controls{0.1f, 1.4f, 1.2f};
     const size_t stride = static_cast<size_t>(kWidth) * 4;
 
-    const double plain = picturesPerSecond(rounds, [&](int t) {
-        std::memcpy(out[t].data(), pictures[t].data(), pictures[t].size());
-    });
+    const double plain = picturesPerSecond(
+        rounds, [&](int t) { std::memcpy(out[t].data(), pictures[t].data(), pictures[t].size()); });
     const double filtered = picturesPerSecond(rounds, [&](int t) {
         applyColourControls(controls, pictures[t].data(), stride, out[t].data(), stride, kWidth, kHeight,
                             PixelOrder::RGBA);

@@ -40,7 +40,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds(const timeval &tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6; }
+double seconds(const timeval &tv) {
+    return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
+}
 
 double processCpuSeconds() {
     rusage ru{};
@@ -109,7 +111,8 @@ bool extractChannel(const mkrec::Recording &rec, int channel0, const std::string
     for (const mkrec::Unit *u : rec.manifest.video(channel0)) {
         started = started || u->key;
         if (!started || u->esOffset + u->esLen > bytes.size()) continue;
-        f.write(reinterpret_cast<const char *>(bytes.data() + u->esOffset), static_cast<std::streamsize>(u->esLen));
+        f.write(reinterpret_cast<const char *>(bytes.data() + u->esOffset),
+                static_cast<std::streamsize>(u->esLen));
     }
     return started && f.good();
 }
@@ -117,10 +120,11 @@ bool extractChannel(const mkrec::Recording &rec, int channel0, const std::string
 // FFmpeg copies the stream into an AVI file: its processor and wall time.
 bool ffmpegCopy(const std::string &es, const std::string &avi, int fps, double *cpu, double *wall) {
     const std::string rate = std::to_string(fps);
-    std::vector<std::string> args{"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "h264", "-framerate", rate,
-                                  "-i",     es,         "-c", "copy",  avi};
+    std::vector<std::string> args{"ffmpeg",     "-nostdin", "-v", "error", "-y", "-f",   "h264",
+                                  "-framerate", rate,       "-i", es,      "-c", "copy", avi};
     std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(a.data());
+    for (std::string &a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     const auto t0 = Clock::now();
     pid_t pid = 0;
@@ -142,7 +146,8 @@ int main(int argc, char **argv) {
     const int duration = argc > 1 ? std::max(2, atoi(argv[1])) : 60;
     mkrec::TempDir dir;
     QCoreApplication::setOrganizationName(QStringLiteral("vistrel-bench"));
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(dir.file("settings")));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(dir.file("settings")));
 
     struct Case {
         const char *name, *file;
@@ -151,11 +156,15 @@ int main(int argc, char **argv) {
     };
     const std::string secs = std::to_string(duration);
     const std::vector<Case> cases{
-        {"DV5 16 x D1, channel 1", "d1.dv5",
-         {"--kind", "dv5-nvr", "--size", "704x576", "--video-mask", "0xffff", "--audio-mask", "0x1", "--duration", secs},
+        {"DV5 16 x D1, channel 1",
+         "d1.dv5",
+         {"--kind", "dv5-nvr", "--size", "704x576", "--video-mask", "0xffff", "--audio-mask", "0x1",
+          "--duration", secs},
          1},
-        {"AVC 4 x 1080p, channel 1", "hd.avc",
-         {"--kind", "avc", "--size", "1920x1080", "--video-mask", "0xf", "--audio-mask", "0x1", "--duration", secs},
+        {"AVC 4 x 1080p, channel 1",
+         "hd.avc",
+         {"--kind", "avc", "--size", "1920x1080", "--video-mask", "0xf", "--audio-mask", "0x1", "--duration",
+          secs},
          1},
     };
     printf("%-26s %8s %9s %7s %9s %10s %10s %8s\n", "recording", "length s", "wall s", "wall/x", "cpu s",
@@ -181,8 +190,9 @@ int main(int argc, char **argv) {
         mkdir(out.c_str(), 0755);
         const Converted ours = convert(rec.path, out, c.channel);
         if (!ours.ok) fprintf(stderr, "%s: %s\n", c.name, qPrintable(ours.result));
-        printf("%-26s %8.2f %9.2f %7.3f %9.2f %10.3f %10.3f %8.1f\n", c.name, length, ours.wall, ours.wall / length,
-               ours.cpu, ffOk ? ffCpu : 0.0, ffOk ? ffWall : 0.0, ffOk && ffCpu > 0 ? ours.cpu / ffCpu : 0.0);
+        printf("%-26s %8.2f %9.2f %7.3f %9.2f %10.3f %10.3f %8.1f\n", c.name, length, ours.wall,
+               ours.wall / length, ours.cpu, ffOk ? ffCpu : 0.0, ffOk ? ffWall : 0.0,
+               ffOk && ffCpu > 0 ? ours.cpu / ffCpu : 0.0);
     }
     return 0;
 }

@@ -1,6 +1,6 @@
 // What the benchmarks hand the engines in place of a player: delegates that answer and drop,
-// a parser host that drops the units it is handed, and the scanner's speed over a file. Only the counting the benchmarks need
-// is kept, so the stand-ins cost next to nothing beside the work measured.
+// a parser host that drops the units it is handed, and the scanner's speed over a file. Only the counting the
+// benchmarks need is kept, so the stand-ins cost next to nothing beside the work measured.
 #pragma once
 
 #include <algorithm>

@@ -58,8 +58,8 @@ double runEngine(const std::string &path, int *pictures) {
 
 // ffmpeg's own time for the decode and conversion ("rtime" of -benchmark).
 double runFFmpeg(const std::string &es) {
-    const std::string cmd = "ffmpeg -hide_banner -nostdin -benchmark -threads 2 -thread_type slice -i '" + es +
-                            "' -vf scale=flags=fast_bilinear,format=rgba -f null - 2>&1";
+    const std::string cmd = "ffmpeg -hide_banner -nostdin -benchmark -threads 2 -thread_type slice -i '" +
+                            es + "' -vf scale=flags=fast_bilinear,format=rgba -f null - 2>&1";
     FILE *p = popen(cmd.c_str(), "r");
     if (!p) return -1;
     char line[512];
@@ -85,9 +85,10 @@ int main(int argc, char **argv) {
     };
     printf("%-18s %8s %12s %12s %8s\n", "stream", "pictures", "engine fps", "ffmpeg fps", "ratio");
     for (const auto &c : cases) {
-        std::vector<std::string> args{"--kind", "avc", "--size", c.size, "--codec", c.codec, "--frames",
-                                      std::to_string(frames), "--audio-mask", "0", "--gop", "50", "--es-dir",
-                                      dir.file("es")};
+        std::vector<std::string> args{"--kind",       "avc",         "--size",   c.size,
+                                      "--codec",      c.codec,       "--frames", std::to_string(frames),
+                                      "--audio-mask", "0",           "--gop",    "50",
+                                      "--es-dir",     dir.file("es")};
         for (int f = 1; f < frames; ++f) {
             args.push_back("--gap");
             args.push_back(std::to_string(f) + ":5");

@@ -110,8 +110,8 @@ const char *const kFilter = "scale=flags=fast_bilinear,format=rgba";
 
 // ffmpeg on one stream, as the application's users would compare.
 Timing runFfmpeg(const std::string &stream, const std::string &dir) {
-    return ffmpegTiming({"-threads", "2", "-thread_type", "slice", "-i", stream, "-vf", kFilter, "-f", "null", "-"},
-                        dir);
+    return ffmpegTiming(
+        {"-threads", "2", "-thread_type", "slice", "-i", stream, "-vf", kFilter, "-f", "null", "-"}, dir);
 }
 
 // ffmpeg on all channels' streams in one run: it decodes them interleaved, as a recording
@@ -163,8 +163,8 @@ int main(int argc, char **argv) {
     int n = 0;
     for (const Case &c : cases) {
         const std::string es = dir.file("es" + std::to_string(n));
-        std::vector<std::string> args{"--kind", "dv5-nvr", "--frames", frames, "--gop", "25", "--audio-mask", "0",
-                                      "--es-dir", es};
+        std::vector<std::string> args{"--kind", "dv5-nvr",      "--frames", frames,     "--gop",
+                                      "25",     "--audio-mask", "0",        "--es-dir", es};
         args.insert(args.end(), c.args.begin(), c.args.end());
         const mkrec::Recording rec = mkrec::make(dir, "r" + std::to_string(n++) + ".dv5", args);
         if (!rec.ok()) {
@@ -190,10 +190,12 @@ int main(int argc, char **argv) {
         const double frameCount = static_cast<double>(rec.manifest.video().size());
         auto fps = [&](const Timing &t) { return t.wall > 0 ? frameCount / t.wall : 0.0; };
         auto cpuRatio = [&](const Timing &theirs) { return ours.cpu > 0 ? theirs.cpu / ours.cpu : 0.0; };
-        std::printf("%-30s %6llu %10.1f %10.1f %5.2f (%5.2f)", c.name, static_cast<unsigned long long>(pictures),
-                    fps(ours), fps(apart), fps(ours) / fps(apart), cpuRatio(apart));
+        std::printf("%-30s %6llu %10.1f %10.1f %5.2f (%5.2f)", c.name,
+                    static_cast<unsigned long long>(pictures), fps(ours), fps(apart), fps(ours) / fps(apart),
+                    cpuRatio(apart));
         if (c.channels > 1)
-            std::printf(" %15.1f %5.2f (%5.2f)", fps(together), fps(ours) / fps(together), cpuRatio(together));
+            std::printf(" %15.1f %5.2f (%5.2f)", fps(together), fps(ours) / fps(together),
+                        cpuRatio(together));
         std::printf("\n");
         std::remove(rec.path.c_str());
     }
@@ -215,8 +217,8 @@ int main(int argc, char **argv) {
     };
     int k = 0;
     for (const ParseCase &p : parses) {
-        std::vector<std::string> args{"--kind", p.kind,        "--size",       "1920x1080", "--frames",
-                                      p.frames, "--video-mask", p.mask,        "--audio-mask", "0x1"};
+        std::vector<std::string> args{"--kind", p.kind,         "--size", "1920x1080",    "--frames",
+                                      p.frames, "--video-mask", p.mask,   "--audio-mask", "0x1"};
         if (p.noise) args.push_back("--noise");
         const mkrec::Recording rec = mkrec::make(dir, "p" + std::to_string(k++), args);
         if (!rec.ok()) {

@@ -73,9 +73,9 @@ int main(int argc, char **argv) {
         std::printf("cannot write the files\n");
         return 1;
     }
-    const mkrec::Recording rec =
-        mkrec::make(dir, "rec.dv4", {"--kind", "dv4-h264", "--size", "1920x1080", "--frames", "40", "--noise",
-                                     "--video-mask", "0x1", "--audio-mask", "0x1"});
+    const mkrec::Recording rec = mkrec::make(dir, "rec.dv4",
+                                             {"--kind", "dv4-h264", "--size", "1920x1080", "--frames", "40",
+                                              "--noise", "--video-mask", "0x1", "--audio-mask", "0x1"});
     if (!rec.ok()) {
         std::printf("mkrec failed: %s\n", rec.output.c_str());
         return 1;
@@ -100,8 +100,9 @@ int main(int argc, char **argv) {
         NullHost host;
         const double ours = benchutil::bestScanSpeed(c.path, c.variant, &host);
         const unsigned reports = host.progressReports;
-        std::printf("%-28s %8.1f %12.1f %12.1f %7.2f %9u\n", c.name, static_cast<double>(fileSize(c.path)) / 1e6,
-                    ours, theirs, theirs > 0 ? ours / theirs : 0.0, reports);
+        std::printf("%-28s %8.1f %12.1f %12.1f %7.2f %9u\n", c.name,
+                    static_cast<double>(fileSize(c.path)) / 1e6, ours, theirs,
+                    theirs > 0 ? ours / theirs : 0.0, reports);
     }
     return 0;
 }

@@ -65,8 +65,8 @@ class TimingDelegate : public benchutil::QuietDelegate {
             t.reserve(4096);
     }
     bool checkNeedDecodeForMultiCHs(uint8_t ch) override { return ch < channels_; }
-    void videoUpdateTaskWithChannel(unsigned ch, VideoImageRef image, const uint8_t *, unsigned, bool, unsigned,
-                                    const _SYSTEMTIME &) override {
+    void videoUpdateTaskWithChannel(unsigned ch, VideoImageRef image, const uint8_t *, unsigned, bool,
+                                    unsigned, const _SYSTEMTIME &) override {
         if (ch >= 16) return;
         times_[ch].push_back(Clock::now()); // one channel thread at a time: the hand-off is synchronous
         last_[ch] = std::move(image);
@@ -157,9 +157,9 @@ double runSerial(const std::string &path, const mkrec::Manifest &m, int channels
         if (avcodec_send_packet(c, pkt) < 0) continue;
         while (avcodec_receive_frame(c, frame) >= 0) {
             SwsContext *&s = sws[u->channel];
-            s = sws_getCachedContext(s, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                     frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_FAST_BILINEAR, nullptr,
-                                     nullptr, nullptr);
+            s = sws_getCachedContext(s, frame->width, frame->height,
+                                     static_cast<AVPixelFormat>(frame->format), frame->width, frame->height,
+                                     AV_PIX_FMT_RGBA, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr);
             std::vector<uint8_t> &rgba = outputs[ownPictures ? u->channel : 0];
             rgba.resize(static_cast<size_t>(frame->width) * frame->height * 4);
             uint8_t *dst[4] = {rgba.data(), nullptr, nullptr, nullptr};
@@ -187,9 +187,10 @@ double runParallel(const std::vector<std::string> &streams) {
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     for (const std::string &es : streams) {
-        std::vector<std::string> args{"ffmpeg", "-nostdin", "-v",  "error", "-threads", "2", "-thread_type",
-                                      "slice",  "-i",       es,    "-vf",   "scale=flags=fast_bilinear,format=rgba",
-                                      "-f",     "null",     "-"};
+        std::vector<std::string> args{
+            "ffmpeg",       "-nostdin", "-v", "error", "-threads", "2",
+            "-thread_type", "slice",    "-i", es,      "-vf",      "scale=flags=fast_bilinear,format=rgba",
+            "-f",           "null",     "-"};
         std::vector<char *> argv;
         for (std::string &a : args)
             argv.push_back(&a[0]);
@@ -226,9 +227,9 @@ Recordings makeRecordings(const mkrec::TempDir &dir, const Size &size, int chann
                           int realFrames) {
     Recordings r;
     const std::string mask = channels >= 16 ? "0xffff" : std::to_string((1 << channels) - 1);
-    std::vector<std::string> common{"--kind",     "avc",  "--size",    size.dims,  "--video-mask", mask,
-                                    "--audio-mask", "0",  "--gop",     "25",       "--preset",     "veryfast",
-                                    "--bitrate",  size.kbps, "--grain", "3"};
+    std::vector<std::string> common{
+        "--kind", "avc", "--size",   size.dims,  "--video-mask", mask,      "--audio-mask", "0",
+        "--gop",  "25",  "--preset", "veryfast", "--bitrate",    size.kbps, "--grain",      "3"};
     r.esDir = dir.file(std::string("es-") + size.name);
     if (flatFrames > 0) {
         std::vector<std::string> flat = common;
@@ -310,16 +311,17 @@ std::vector<std::string> split(const std::string &s) {
 }
 
 void usage() {
-    std::printf("usage: engine_speed_bench [--sizes D1,1080p] [--channels 1,4,16] [--frames N] [--seconds S]\n"
-                "                          [--pairs N] [--no-1x] [--serial-own] [--engine-only] [--capacity]\n"
-                "  --frames N    unpaced frames per channel (default 125)\n"
-                "  --seconds S   length of the 1x recordings (default 6; 10 with --capacity)\n"
-                "  --pairs N     paired runs of engine and anchors (default 2)\n"
-                "  --serial-own  also a serial anchor that writes each channel's pictures to storage of\n"
-                "                its own (as pictures kept by the panes), column own\n"
-                "  --engine-only the engine's unpaced runs alone (for a profiler)\n"
-                "  --capacity    only 1x runs: the largest channel count that keeps up, per size\n"
-                "                (default sizes D1,720p,1080p)\n");
+    std::printf(
+        "usage: engine_speed_bench [--sizes D1,1080p] [--channels 1,4,16] [--frames N] [--seconds S]\n"
+        "                          [--pairs N] [--no-1x] [--serial-own] [--engine-only] [--capacity]\n"
+        "  --frames N    unpaced frames per channel (default 125)\n"
+        "  --seconds S   length of the 1x recordings (default 6; 10 with --capacity)\n"
+        "  --pairs N     paired runs of engine and anchors (default 2)\n"
+        "  --serial-own  also a serial anchor that writes each channel's pictures to storage of\n"
+        "                its own (as pictures kept by the panes), column own\n"
+        "  --engine-only the engine's unpaced runs alone (for a profiler)\n"
+        "  --capacity    only 1x runs: the largest channel count that keeps up, per size\n"
+        "                (default sizes D1,720p,1080p)\n");
 }
 
 } // namespace
@@ -329,7 +331,8 @@ int main(int argc, char **argv) {
     std::vector<int> counts{1, 4, 16};
     int frames = 125, pairs = 2;
     double seconds = 6;
-    bool realTime = true, capacity = false, serialOwn = false, sizesGiven = false, secondsGiven = false, engineOnly = false;
+    bool realTime = true, capacity = false, serialOwn = false, sizesGiven = false, secondsGiven = false,
+         engineOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -373,8 +376,8 @@ int main(int argc, char **argv) {
                 "ratios engine/anchor, median of %d paired runs; cores = engine processor time / wall.\n",
                 pairs);
     if (!capacity) {
-        std::printf("%-6s %3s %7s %9s %9s %9s %8s %8s %6s", "size", "ch", "frames", "engine", "serial", "parallel",
-                    "eng/ser", "eng/par", "cores");
+        std::printf("%-6s %3s %7s %9s %9s %9s %8s %8s %6s", "size", "ch", "frames", "engine", "serial",
+                    "parallel", "eng/ser", "eng/par", "cores");
         if (serialOwn) std::printf(" %9s %8s", "own", "eng/own");
         std::printf("\n");
     }
@@ -389,7 +392,8 @@ int main(int argc, char **argv) {
         }
         const Recordings rec = makeRecordings(dir, *size, maxChannels, capacity ? 0 : frames, realFrames);
         if ((!capacity && !rec.flat.ok()) || (realFrames > 0 && !rec.realTime.ok())) {
-            std::printf("%s: mkrec failed: %s%s\n", size->name, rec.flat.output.c_str(), rec.realTime.output.c_str());
+            std::printf("%s: mkrec failed: %s%s\n", size->name, rec.flat.output.c_str(),
+                        rec.realTime.output.c_str());
             continue;
         }
         // The first open of a file builds its index; not timed.
@@ -410,10 +414,11 @@ int main(int argc, char **argv) {
                 int late = 0;
                 for (int x : l.late)
                     late += x;
-                std::printf("%-6s %2d channels at 1x: %5.2f s for %.2f s of video, last picture %5.0f ms past due, "
-                            "%4d of %4zu late -> %s\n",
-                            size->name, n, l.seconds, rec.seconds, l.lastMs, late, l.expected,
-                            ok ? "keeps up" : "falls behind");
+                std::printf(
+                    "%-6s %2d channels at 1x: %5.2f s for %.2f s of video, last picture %5.0f ms past due, "
+                    "%4d of %4zu late -> %s\n",
+                    size->name, n, l.seconds, rec.seconds, l.lastMs, late, l.expected,
+                    ok ? "keeps up" : "falls behind");
                 std::fflush(stdout);
                 (ok ? lo : hi) = n;
                 n = (lo + hi) / 2;
@@ -432,11 +437,13 @@ int main(int argc, char **argv) {
             for (int p = 0; p < pairs; ++p) {
                 const EngineRun e = runEngine(rec.flat.path, channels, false);
                 size_t serialPictures = e.pictures;
-                const double s =
-                    engineOnly ? e.wall : runSerial(rec.flat.path, rec.flat.manifest, channels, false, &serialPictures);
+                const double s = engineOnly ? e.wall
+                                            : runSerial(rec.flat.path, rec.flat.manifest, channels, false,
+                                                        &serialPictures);
                 const double par = engineOnly ? e.wall : runParallel(streams);
                 size_t ownPictures = 0;
-                const double own = serialOwn ? runSerial(rec.flat.path, rec.flat.manifest, channels, true, &ownPictures) : 1;
+                const double own =
+                    serialOwn ? runSerial(rec.flat.path, rec.flat.manifest, channels, true, &ownPictures) : 1;
                 if (e.wall <= 0 || s <= 0 || par <= 0 || own <= 0) continue;
                 ownFps.push_back(ownPictures / own);
                 pictures = e.pictures;
@@ -460,20 +467,23 @@ int main(int argc, char **argv) {
             if (realFrames > 0) {
                 const Lateness l = realTimeRun(rec, channels);
                 char line[512];
-                std::snprintf(line, sizeof line, "%-6s %2d ch at 1x: %5.2f s for %.2f s of video, worst %6.0f ms "
+                std::snprintf(line, sizeof line,
+                              "%-6s %2d ch at 1x: %5.2f s for %.2f s of video, worst %6.0f ms "
                               "past due, last %6.0f ms; late per channel:",
                               size->name, channels, l.seconds, rec.seconds, l.worstMs, l.lastMs);
                 std::string text = line;
                 for (int n : l.late)
                     text += " " + std::to_string(n);
                 if (l.pictures != l.expected)
-                    text += " (" + std::to_string(l.pictures) + " of " + std::to_string(l.expected) + " pictures)";
+                    text += " (" + std::to_string(l.pictures) + " of " + std::to_string(l.expected) +
+                            " pictures)";
                 realTimeLines.push_back(text);
             }
         }
     }
     if (!realTimeLines.empty()) {
-        std::printf("\nAt 1x (late: delivered more than one frame interval, 40 ms, after open + time stamp - first):\n");
+        std::printf("\nAt 1x (late: delivered more than one frame interval, 40 ms, after open + time stamp - "
+                    "first):\n");
         for (const std::string &l : realTimeLines)
             std::printf("%s\n", l.c_str());
     }

@@ -13,12 +13,12 @@
 #include "audio/audio_mgr.h"
 #include "audio/g723.h"
 
-static void decodeOnePacket(const uint8_t* data, size_t size) {
+static void decodeOnePacket(const uint8_t *data, size_t size) {
     if (size < 1) {
         return;
     }
-    const int slack = static_cast<int>(data[0] % 8) - 4;  // capacity relative to the count
-    const uint8_t* packet = data + 1;
+    const int slack = static_cast<int>(data[0] % 8) - 4; // capacity relative to the count
+    const uint8_t *packet = data + 1;
     const int bytes = static_cast<int>(size - 1);
 
     g72x_state state;
@@ -44,7 +44,7 @@ static void decodeOnePacket(const uint8_t* data, size_t size) {
     }
 }
 
-static void writePackets(const uint8_t* data, size_t size) {
+static void writePackets(const uint8_t *data, size_t size) {
     AudioMgr mgr(&createNullAudioOutput);
     mgr.createDefaultAudioOuputDevice();
     size_t pos = 0;
@@ -57,7 +57,7 @@ static void writePackets(const uint8_t* data, size_t size) {
     };
     while (pos < size) {
         uint32_t op = take(1);
-        int format = static_cast<int>(op % 7);  // 0 to 6, the two ends unknown
+        int format = static_cast<int>(op % 7); // 0 to 6, the two ends unknown
         mgr.setFormat(format);
         if (op & 0x80) {
             mgr.play();
@@ -78,7 +78,7 @@ static void writePackets(const uint8_t* data, size_t size) {
     }
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) {
         return 0;
     }

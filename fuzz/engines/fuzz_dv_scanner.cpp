@@ -68,7 +68,8 @@ class Builder {
         case 7: { // a length field that lies
             const size_t at = out_.size();
             video(c, false);
-            if (dv5() && out_.size() >= at + 36) put32(out_, at + (v_ == DVVariant::DV5NVR ? 32 : 20), 0x7FFFFF00u | c[3]);
+            if (dv5() && out_.size() >= at + 36)
+                put32(out_, at + (v_ == DVVariant::DV5NVR ? 32 : 20), 0x7FFFFF00u | c[3]);
             break;
         }
         }
@@ -85,7 +86,8 @@ class Builder {
 
     Bytes videoHeader(const uint8_t *c, uint32_t len) {
         ++seconds_;
-        const uint8_t channel = (c[1] & 2) ? static_cast<uint8_t>(16 + (c[1] >> 4)) : static_cast<uint8_t>(c[1] >> 4);
+        const uint8_t channel =
+            (c[1] & 2) ? static_cast<uint8_t>(16 + (c[1] >> 4)) : static_cast<uint8_t>(c[1] >> 4);
         Bytes h;
         switch (v_) {
         case DVVariant::DV4H264:
@@ -208,7 +210,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         file.assign(data, data + size);
     }
     if (ftruncate(fd, 0) != 0) return 0;
-    if (!file.empty() && pwrite(fd, file.data(), file.size(), 0) != static_cast<ssize_t>(file.size())) return 0;
+    if (!file.empty() && pwrite(fd, file.data(), file.size(), 0) != static_cast<ssize_t>(file.size()))
+        return 0;
 
     dvFmtResetControlFlags();
     gDVFmtPlaybackSpeed = ((mode >> 2) & 7) % 5;

@@ -44,43 +44,37 @@ struct Pass {
     bool overflow = false;
 };
 
-void fail(int line)
-{
+void fail(int line) {
     std::fprintf(stderr, "check failed at line %d\n", line);
     std::abort();
 }
 #define check(ok) ((ok) ? (void)0 : fail(__LINE__))
 
-Pass run_pass(const std::vector<Bytes>& units)
-{
+Pass run_pass(const std::vector<Bytes> &units) {
     Pass out;
-    h264_stream_t* h = h264_new();
-    if (!h)
-        return out;
-    for (const Bytes& u : units) {
+    h264_stream_t *h = h264_new();
+    if (!h) return out;
+    for (const Bytes &u : units) {
         // Exact-size copies, so the sanitizer sees any access past the end.
         std::unique_ptr<uint8_t[]> in(new uint8_t[u.size() ? u.size() : 1]);
-        if (!u.empty())
-            std::memcpy(in.get(), u.data(), u.size());
+        if (!u.empty()) std::memcpy(in.get(), u.data(), u.size());
         const int n = read_nal_unit(h, in.get(), int(u.size()));
         check(n >= 0 && n <= int(u.size()));
         debug_nal(h, h->nal);
 
         Snapshot s;
         s.type = h->nal->nal_unit_type;
-        if (s.type == 7)
-            s.sps.reset(new sps_t(*h->sps));
-        if (s.type == 8)
-            s.pps.reset(new pps_t(*h->pps));
-        if (s.type == 9)
-            s.primary_pic_type = h->aud->primary_pic_type;
+        if (s.type == 7) s.sps.reset(new sps_t(*h->sps));
+        if (s.type == 8) s.pps.reset(new pps_t(*h->pps));
+        if (s.type == 9) s.primary_pic_type = h->aud->primary_pic_type;
         if (s.type == 6) {
             check(h->num_seis >= 1 && h->sei == h->seis[h->num_seis - 1]);
             for (int i = 0; i < h->num_seis; i++) {
-                const sei_t* m = h->seis[i];
+                const sei_t *m = h->seis[i];
                 check(m->payloadSize >= 0 && m->payloadSize <= int(u.size()));
                 check((m->payloadSize == 0) == (m->payload == nullptr));
-                s.seis.push_back({m->payloadType, m->payloadSize, Bytes(m->payload, m->payload + m->payloadSize)});
+                s.seis.push_back(
+                    {m->payloadType, m->payloadSize, Bytes(m->payload, m->payload + m->payloadSize)});
             }
         }
 
@@ -89,8 +83,7 @@ Pass run_pass(const std::vector<Bytes>& units)
         int overflow = -1;
         const int m = write_nal_unit(h, buf.get(), int(cap), &overflow);
         check(m >= 0 && m <= int(cap) && (overflow == 0 || overflow == 1));
-        if (overflow)
-            out.overflow = true;
+        if (overflow) out.overflow = true;
         out.written.emplace_back(buf.get(), buf.get() + m);
         out.snaps.push_back(std::move(s));
     }
@@ -101,9 +94,7 @@ Pass run_pass(const std::vector<Bytes>& units)
 // A delta_scale far outside -128..127 leaves a negative entry in a scaling
 // list (the reader keeps the sign of the remainder), which no delta written
 // from it can reproduce. Such lists are left out of the comparison.
-template <typename T>
-void mask_negative_lists(T* a, T* b)
-{
+template <typename T> void mask_negative_lists(T *a, T *b) {
     for (int i = 0; i < 6; i++) {
         bool bad = false;
         for (int v : a->ScalingList4x4[i])
@@ -127,63 +118,51 @@ void mask_negative_lists(T* a, T* b)
 // With both NAL and VCL HRD parameters the one HRD record is read twice;
 // entries past the count that the second copy leaves in it come from the
 // first and are not written again.
-void mask_stale_hrd_entries(sps_t* a, sps_t* b)
-{
+void mask_stale_hrd_entries(sps_t *a, sps_t *b) {
     for (int64_t i = 0; i < H264_MAX_CPB_CNT; i++) {
-        if (i <= a->cpb_cnt_minus1)
-            continue;
-        for (sps_t* s : {a, b})
+        if (i <= a->cpb_cnt_minus1) continue;
+        for (sps_t *s : {a, b})
             s->bit_rate_value_minus1[i] = s->cpb_size_value_minus1[i] = s->cbr_flag[i] = 0;
     }
 }
 
 // All bytes of a message as the writer codes it are zero: type 0, size
 // 0 (only then can the size byte be zero).
-bool all_zero_message(const SeiCopy& s)
-{
+bool all_zero_message(const SeiCopy &s) {
     return s.type == 0 && s.size == 0;
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // The printers write to standard output; keep the fuzzer's own quiet.
-    if (!std::freopen("/dev/null", "w", stdout))
-        std::abort();
+    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
-{
-    if (size == 0 || size > (1u << 16))
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size == 0 || size > (1u << 16)) return 0;
     std::vector<Bytes> units;
     int offset = 0;
     for (;;) {
         int s, e;
-        if (find_nal_unit(data + offset, int(size) - offset, &s, &e) <= 0)
-            break;
+        if (find_nal_unit(data + offset, int(size) - offset, &s, &e) <= 0) break;
         units.emplace_back(data + offset + s, data + offset + e);
         offset += e;
     }
-    if (units.empty())
-        units.emplace_back(data, data + size);
+    if (units.empty()) units.emplace_back(data, data + size);
 
     Pass p1 = run_pass(units);
-    if (p1.overflow || p1.written.size() != units.size())
-        return 0;
+    if (p1.overflow || p1.written.size() != units.size()) return 0;
     Pass p2 = run_pass(p1.written);
-    if (p2.overflow)
-        return 0;
+    if (p2.overflow) return 0;
     const Pass p3 = run_pass(p2.written);
-    if (p3.overflow)
-        return 0;
+    if (p3.overflow) return 0;
     check(p2.snaps.size() == units.size() && p3.snaps.size() == units.size());
 
     for (size_t i = 0; i < units.size(); i++) {
-        Snapshot& a = p1.snaps[i];
-        Snapshot& b = p2.snaps[i];
+        Snapshot &a = p1.snaps[i];
+        Snapshot &b = p2.snaps[i];
         check(a.type == b.type);
         if (a.type == 7) {
             mask_negative_lists(a.sps.get(), b.sps.get());
@@ -194,8 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             mask_negative_lists(a.pps.get(), b.pps.get());
             check(std::memcmp(a.pps.get(), b.pps.get(), sizeof(pps_t)) == 0);
         }
-        if (a.type == 9)
-            check(a.primary_pic_type == b.primary_pic_type);
+        if (a.type == 9) check(a.primary_pic_type == b.primary_pic_type);
         if (a.type == 6) {
             const size_t common = std::min(a.seis.size(), b.seis.size());
             for (size_t k = 0; k < common; k++)
@@ -206,8 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             for (size_t k = common; k < b.seis.size(); k++)
                 check(b.seis[k].type == 3 && b.seis[k].size == 0);
         }
-        if (a.type == 1 || a.type == 5 || a.type == 19)
-            check(p2.written[i] == p3.written[i]);
+        if (a.type == 1 || a.type == 5 || a.type == 19) check(p2.written[i] == p3.written[i]);
     }
     return 0;
 }

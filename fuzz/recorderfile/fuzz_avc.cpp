@@ -21,10 +21,8 @@ constexpr unsigned long kMaxTable = 4096;
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
-    if (size < 4)
-        return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 4) return 0;
     // The first byte chooses: odd = the rest is the whole file; even = a plain
     // main header (version byte 1, total frames byte 2, main flags byte 3) is
     // put in front, so the frame readers are reached at once.
@@ -39,11 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         copy.insert(copy.end(), data + 4, data + size);
     }
     size = copy.size();
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     FILE *f = fmemopen(copy.data(), copy.size(), "rb");
-    if (!f)
-        return 0;
+    if (!f) return 0;
     // A small buffer so reads cross refills often.
     BUFFER_FILE reader{};
     if (buffer_file_init(&reader, f, 61) != 1) {
@@ -65,8 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         for (int n = 0; n < 10000; ++n) {
             HEADER_FRAME fh;
             const int r = get_avc_frame(&reader, &fh, frame.get(), kFrameCapacity, &pos);
-            if (r == AVC_READ_SHORT)
-                break;
+            if (r == AVC_READ_SHORT) break;
             char *es = nullptr;
             unsigned long esLen = 0;
             if (fix_avc_frame(frame.get(), fh.dwLength, &es, &esLen, header.main.byVersion) == 1) {
@@ -76,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             }
         }
 
-        const unsigned long total = header.main.dwTotalFrames < kMaxTable ? header.main.dwTotalFrames : kMaxTable;
+        const unsigned long total =
+            header.main.dwTotalFrames < kMaxTable ? header.main.dwTotalFrames : kMaxTable;
         std::vector<MAPPING_TABLE> table(total ? total : 1);
         unsigned long built = 0;
         build_mapping_table(&reader, headerLen, total, header.main.byVersion, frame.get(), kFrameCapacity,
@@ -87,26 +83,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // the first byte is set), through a file in memory.
         MAPPING_TABLE *grown = nullptr;
         unsigned long grownCount = 0;
-        build_mapping_table_grown(&reader, headerLen, header.main.dwTotalFrames, header.main.byVersion, frame.get(),
-                                  kFrameCapacity, &grown, &grownCount, nullptr, nullptr, nullptr);
+        build_mapping_table_grown(&reader, headerLen, header.main.dwTotalFrames, header.main.byVersion,
+                                  frame.get(), kFrameCapacity, &grown, &grownCount, nullptr, nullptr,
+                                  nullptr);
         static const int idxFd = memfd_create("fuzz_avc_idx", MFD_CLOEXEC);
         if (idxFd >= 0 && grownCount > 0 && ftruncate(idxFd, 0) == 0) {
             std::vector<unsigned char> idx(grownCount * AVC_IDX_RECORD_SIZE, 0);
             for (unsigned long i = 0; i < grownCount; ++i) {
                 for (int k = 0; k < 4; ++k) {
-                    idx[i * AVC_IDX_RECORD_SIZE + 8 + k] = static_cast<unsigned char>(grown[i].qwOffset >> (8 * k));
-                    idx[i * AVC_IDX_RECORD_SIZE + 12 + k] = static_cast<unsigned char>(grown[i].dwType >> (8 * k));
+                    idx[i * AVC_IDX_RECORD_SIZE + 8 + k] =
+                        static_cast<unsigned char>(grown[i].qwOffset >> (8 * k));
+                    idx[i * AVC_IDX_RECORD_SIZE + 12 + k] =
+                        static_cast<unsigned char>(grown[i].dwType >> (8 * k));
                 }
             }
-            if (data[0] & 2)
-                idx[data[2] % idx.size()] ^= static_cast<unsigned char>(data[3] | 1);
+            if (data[0] & 2) idx[data[2] % idx.size()] ^= static_cast<unsigned char>(data[3] | 1);
             if (pwrite(idxFd, idx.data(), idx.size(), 0) == static_cast<ssize_t>(idx.size())) {
                 FILE *idxFile = fdopen(dup(idxFd), "rb");
                 if (idxFile) {
                     MAPPING_TABLE *loaded = nullptr;
                     unsigned long loadedCount = 0;
-                    if (load_mapping_table(idxFile, header.main.dwTotalFrames, headerLen, size, &reader, &loaded,
-                                           &loadedCount) == 1)
+                    if (load_mapping_table(idxFile, header.main.dwTotalFrames, headerLen, size, &reader,
+                                           &loaded, &loadedCount) == 1)
                         std::free(loaded);
                     std::fclose(idxFile);
                 }

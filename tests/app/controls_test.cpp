@@ -20,11 +20,16 @@
 
 namespace {
 
-bool isDark(QRgb p) { return qRed(p) < 60 && qGreen(p) < 60 && qBlue(p) < 60; }
-bool isWhite(QRgb p) { return qRed(p) > 220 && qGreen(p) > 220 && qBlue(p) > 220; }
+bool isDark(QRgb p) {
+    return qRed(p) < 60 && qGreen(p) < 60 && qBlue(p) < 60;
+}
+bool isWhite(QRgb p) {
+    return qRed(p) > 220 && qGreen(p) > 220 && qBlue(p) > 220;
+}
 
 void sendMouse(QWidget *widget, QEvent::Type type, QPointF at = QPointF(5, 5)) {
-    QMouseEvent event(type, at, widget->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+    QMouseEvent event(type, at, widget->mapToGlobal(at),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
                       type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &event);
 }
@@ -148,7 +153,8 @@ TEST_F(PaneTest, OutsideFullScreenThePanelIsLeftAlone) {
     sendMouse(pane, QEvent::MouseButtonPress);
     EXPECT_TRUE(panel->isHidden());
     panel->setVisible(true);
-    for (int i = 0; i < 5; ++i) pane->viewCounter();
+    for (int i = 0; i < 5; ++i)
+        pane->viewCounter();
     EXPECT_FALSE(panel->isHidden());
     EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
 }
@@ -283,7 +289,9 @@ TEST(PressAndHoldButton, ForwardButtonReportsPressedWhileHeld) {
 
 // ---- ColorGradientView ------------------------------------------------------------------------
 
-QColor pixelAt(const QImage &image, int x, int y) { return QColor(image.pixel(x, y)); }
+QColor pixelAt(const QImage &image, int x, int y) {
+    return QColor(image.pixel(x, y));
+}
 
 void expectNear(const QColor &actual, const QColor &expected, int tolerance, const char *what) {
     EXPECT_NEAR(actual.red(), expected.red(), tolerance) << what;

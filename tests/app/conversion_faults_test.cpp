@@ -12,11 +12,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <set>
+#include <sstream>
 
-#include "conversion_harness.h"
 #include "common/run_cmd.h"
+#include "conversion_harness.h"
 
 using namespace convtest;
 
@@ -106,9 +106,10 @@ TEST_F(ConversionFaults, SizeLimitKeepsAPlayableBeginning) {
     ASSERT_TRUE(rig.waitForSheet(1, 5000)) << "the conversion went on after the limit";
     const std::string avi = folder + "/long.avi";
     EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Incomplete"));
-    EXPECT_EQ(rig.sheets.sheets[0].informative,
-              QString::fromStdString(
-                  "The AVI file reached its size limit of 4 GB; the rest of the recording is not in it: " + avi));
+    EXPECT_EQ(
+        rig.sheets.sheets[0].informative,
+        QString::fromStdString(
+            "The AVI file reached its size limit of 4 GB; the rest of the recording is not in it: " + avi));
     rig.sheets.answer(1000);
     expectUsable(rig);
     EXPECT_EQ(listing(folder), (std::set<std::string>{"long.avi", "long.avi.srt"}));
@@ -204,7 +205,8 @@ TEST(ConversionIndicator, AdvancesOnlyWhileShown) {
     delegate.animateAVIConvertingIndicator();
     EXPECT_EQ(cell->doubleValue(), 0.0) << "hidden";
     delegate.aviConvertingIndicator->setVisible(true);
-    for (int i = 0; i < 11; ++i) delegate.animateAVIConvertingIndicator();
+    for (int i = 0; i < 11; ++i)
+        delegate.animateAVIConvertingIndicator();
     EXPECT_NEAR(cell->doubleValue(), 11.0 / 12.0, 1e-9);
     delegate.animateAVIConvertingIndicator();
     EXPECT_NEAR(cell->doubleValue(), 0.0, 1e-9) << "a full turn starts again";
@@ -238,18 +240,19 @@ TEST(ConversionFaultChild, DISABLED_Run) {
     const Sheet sheet = rig.sheets.sheets[0];
     rig.sheets.answer(1000);
     std::printf("RESULT message=%s\nRESULT informative=%s\nRESULT buttons=%d state=%d started=%d\n",
-                qPrintable(sheet.message), qPrintable(sheet.informative), rig.enabledButtons(),
-                rig.state(), int(rig.started()));
+                qPrintable(sheet.message), qPrintable(sheet.informative), rig.enabledButtons(), rig.state(),
+                int(rig.started()));
     std::fflush(stdout);
 }
 
 std::map<std::string, std::string> runChild(const std::string &mode, const std::string &rec,
                                             const std::string &aviFolder) {
     std::string out;
-    testutil::runCommand("CONV_MODE=" + mode + " CONV_REC='" + rec + "' CONV_FOLDER='" + aviFolder +
-                             "' /proc/" + std::to_string(getpid()) +
-                             "/exe --gtest_also_run_disabled_tests --gtest_filter=ConversionFaultChild.DISABLED_Run 2>&1",
-                         &out);
+    testutil::runCommand(
+        "CONV_MODE=" + mode + " CONV_REC='" + rec + "' CONV_FOLDER='" + aviFolder + "' /proc/" +
+            std::to_string(getpid()) +
+            "/exe --gtest_also_run_disabled_tests --gtest_filter=ConversionFaultChild.DISABLED_Run 2>&1",
+        &out);
     std::map<std::string, std::string> result;
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);) {

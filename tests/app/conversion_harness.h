@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileDialog>
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
@@ -73,7 +73,8 @@ struct Rig {
         testApp();
         // The settings the panel loads and stores live in a store of this rig's own.
         QCoreApplication::setOrganizationName(QStringLiteral("vistrel-tests"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(settingsDir.path()));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(settingsDir.path()));
         QSettings().clear();
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
@@ -110,21 +111,25 @@ struct Rig {
     // How many of the locked buttons are enabled.
     int enabledButtons() const {
         int n = 0;
-        for (QWidget *b : {static_cast<QWidget *>(delegate->openFileBtn), static_cast<QWidget *>(delegate->aviConversionBtn),
-                           static_cast<QWidget *>(delegate->playActionBtn), static_cast<QWidget *>(delegate->fastForwardBtn),
+        for (QWidget *b : {static_cast<QWidget *>(delegate->openFileBtn),
+                           static_cast<QWidget *>(delegate->aviConversionBtn),
+                           static_cast<QWidget *>(delegate->playActionBtn),
+                           static_cast<QWidget *>(delegate->fastForwardBtn),
                            static_cast<QWidget *>(delegate->audioChannelSwitchBtn)})
             n += b->isEnabled();
         return n;
     }
     // The conversion's open panel takes `path`.
     bool choose(const QString &path) {
-        if (!serveEventsUntil([&] { return conversion->conversionOpenPanel() != nullptr; }, 3000)) return false;
+        if (!serveEventsUntil([&] { return conversion->conversionOpenPanel() != nullptr; }, 3000))
+            return false;
         QFileDialog *panel = conversion->conversionOpenPanel();
         // As the panel does when the user picks the file (its own listing runs in the
         // background and is not what is tested here).
         emit panel->fileSelected(path);
         static_cast<QDialog *>(panel)->done(QDialog::Accepted);
-        return serveEventsUntil([&] { return conversion->phase() != avitarget::ConversionPhase::ChoosingFile; }, 3000);
+        return serveEventsUntil(
+            [&] { return conversion->phase() != avitarget::ConversionPhase::ChoosingFile; }, 3000);
     }
     bool waitForSheet(size_t count, int ms = 30000) {
         return serveEventsUntil([&] { return sheets.sheets.size() >= count; }, ms);

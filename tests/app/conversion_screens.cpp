@@ -44,8 +44,9 @@ TEST(ConversionScreens, DISABLED_Take) {
     const char *out = std::getenv("CONVERSION_SCREENSHOT_DIR");
     ASSERT_NE(out, nullptr);
     mkrec::TempDir dir;
-    mkrec::Recording rec = mkrec::make(
-        dir, "site.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf", "--audio-mask", "0x1", "--duration", "4"});
+    mkrec::Recording rec =
+        mkrec::make(dir, "site.dv5",
+                    {"--kind", "dv5-nvr", "--video-mask", "0xf", "--audio-mask", "0x1", "--duration", "4"});
     ASSERT_TRUE(rec.ok()) << rec.output;
     Rig rig(true);
     rig.setSettings(dir.path());

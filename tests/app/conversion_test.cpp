@@ -8,8 +8,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
-#include "conversion_harness.h"
 #include "common/run_cmd.h"
+#include "conversion_harness.h"
 
 using namespace convtest;
 
@@ -23,10 +23,11 @@ std::string run(const std::string &cmd) {
 
 std::map<std::string, std::string> probe(const std::string &file, const char *stream) {
     std::map<std::string, std::string> m;
-    std::istringstream in(run(std::string("ffprobe -v error -select_streams ") + stream +
-                              " -show_entries stream=codec_name,codec_tag_string,r_frame_rate,time_base,nb_frames,"
-                              "sample_rate,width,height -of default=noprint_wrappers=1 '" +
-                              file + "'"));
+    std::istringstream in(
+        run(std::string("ffprobe -v error -select_streams ") + stream +
+            " -show_entries stream=codec_name,codec_tag_string,r_frame_rate,time_base,nb_frames,"
+            "sample_rate,width,height -of default=noprint_wrappers=1 '" +
+            file + "'"));
     for (std::string l; std::getline(in, l);) {
         const size_t eq = l.find('=');
         if (eq != std::string::npos) m[l.substr(0, eq)] = l.substr(eq + 1);
@@ -37,12 +38,14 @@ std::map<std::string, std::string> probe(const std::string &file, const char *st
 // The MD5 of every video packet of the AVI, copied without decoding (empty chunks have none).
 std::vector<std::string> packetMd5s(const std::string &avi) {
     std::vector<std::string> out;
-    std::istringstream in(run("ffmpeg -nostdin -v error -i '" + avi + "' -map 0:v -c copy -f framemd5 - 2>/dev/null"));
+    std::istringstream in(
+        run("ffmpeg -nostdin -v error -i '" + avi + "' -map 0:v -c copy -f framemd5 - 2>/dev/null"));
     for (std::string l; std::getline(in, l);) {
         if (l.empty() || l[0] == '#') continue;
         const size_t comma = l.rfind(',');
         size_t start = comma + 1;
-        while (start < l.size() && l[start] == ' ') ++start;
+        while (start < l.size() && l[start] == ' ')
+            ++start;
         out.push_back(l.substr(start));
     }
     return out;
@@ -58,14 +61,16 @@ struct Kind {
     std::vector<std::string> mkrec; // options after --kind
     const char *ext;
     uint32_t videoMask, audioMask;
-    int channel;     // channel chosen on the panel (1-based), 0 = none shown
+    int channel;      // channel chosen on the panel (1-based), 0 = none shown
     int audioOnPanel; // audio channel chosen on the panel
     const char *tag;  // codec tag in the AVI
     bool audioOff;    // the settings leave the audio out
     bool mpeg4, dvr700;
 };
 
-void PrintTo(const Kind &k, std::ostream *os) { *os << k.name; }
+void PrintTo(const Kind &k, std::ostream *os) {
+    *os << k.name;
+}
 
 class ConversionEndToEnd : public ::testing::TestWithParam<Kind> {};
 
@@ -90,8 +95,7 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     rig.conversion->openPlaybackFileAndConvertToAVI();
     ASSERT_EQ(rig.sheets.sheets.size(), 1u);
     EXPECT_EQ(rig.sheets.sheets[0].message, QString("Convert current file to AVI?"));
-    EXPECT_EQ(rig.sheets.sheets[0].buttons,
-              QStringList({"YES.", "NO, select the other file.", "Cancel."}));
+    EXPECT_EQ(rig.sheets.sheets[0].buttons, QStringList({"YES.", "NO, select the other file.", "Cancel."}));
     rig.sheets.answer(1001);
     ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
 
@@ -142,7 +146,8 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     }
     // Stated at 30 per second, padded with empty frames where the recording has fewer: the
     // AVI lasts about as long as the recording.
-    const double seconds = double(rec.manifest.num("fps") > 0 ? want.size() : 0) / double(rec.manifest.num("fps"));
+    const double seconds =
+        double(rec.manifest.num("fps") > 0 ? want.size() : 0) / double(rec.manifest.num("fps"));
     const long frames = std::stol(v["nb_frames"].empty() ? "0" : v["nb_frames"]);
     EXPECT_GE(frames, long(want.size()));
     EXPECT_NEAR(frames / 30.0, seconds, 0.25) << frames << " frames";
@@ -158,13 +163,15 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     EXPECT_EQ(run("ffprobe -v error -show_entries packet=pts_time -of csv=p=0 '" + avi + ".srt' | wc -l"),
               std::to_string(secondsSeen.size()) + "\n");
     EXPECT_EQ(srt.substr(0, srt.find("\n\n") + 2),
-              "1\n00:00:00,000 --> 00:00:01,000\n2024/01/02 03:04:05 CH" + std::to_string(channel0 + 1) + "\n\n");
+              "1\n00:00:00,000 --> 00:00:01,000\n2024/01/02 03:04:05 CH" + std::to_string(channel0 + 1) +
+                  "\n\n");
 
     // Audio: present unless switched off, and exactly the PCM the engine delivered, from the
     // packet that followed the first stored frame on.
     const bool audioExpected = !k.audioOff && k.audioMask != 0;
     const std::string audioStreams =
-        run("ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate -of csv=p=0 '" + avi + "'");
+        run("ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate -of csv=p=0 '" +
+            avi + "'");
     if (!audioExpected) {
         EXPECT_EQ(audioStreams, "");
         return;
@@ -184,7 +191,8 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     EXPECT_GE(pcm.size(), all.size() * 8 / 10);
     const size_t from = all.size() - std::min(all.size(), pcm.size());
     EXPECT_TRUE(std::find(starts.begin(), starts.end(), from) != starts.end()) << "not a packet boundary";
-    EXPECT_TRUE(all.compare(from, std::string::npos, pcm) == 0) << "the AVI's audio differs from what was delivered";
+    EXPECT_TRUE(all.compare(from, std::string::npos, pcm) == 0)
+        << "the AVI's audio differs from what was delivered";
 }
 
 const Kind kKinds[] = {
@@ -192,16 +200,34 @@ const Kind kKinds[] = {
     {"Dv4Mpeg4NoAudioSetting", {"--kind", "dv4-mpeg4"}, "dv4", 1, 1, 0, 0, "MP4V", true, true, false},
     {"Dv5NvrChannel3",
      {"--kind", "dv5-nvr", "--video-mask", "0xf", "--audio-mask", "0x5", "--audio", "g723"},
-     "DV5", 0xf, 0x5, 3, 3, "H264", false, false, false},
+     "DV5",
+     0xf,
+     0x5,
+     3,
+     3,
+     "H264",
+     false,
+     false,
+     false},
     {"Dv5Dvr700", {"--kind", "dv5-dvr700"}, "dv5", 1, 1, 0, 0, "H264", false, false, true},
     {"AvcPcm16", {"--kind", "avc", "--audio", "pcm16"}, "avc", 1, 1, 0, 0, "H264", false, false, false},
     {"AvcMpeg4Channel2",
      {"--kind", "avc", "--video-mask", "0x3", "--codec", "h264,mpeg4", "--audio-mask", "0"},
-     "AVC", 0x3, 0, 2, 0, "MP4V", false, false, false},
+     "AVC",
+     0x3,
+     0,
+     2,
+     0,
+     "MP4V",
+     false,
+     false,
+     false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ConversionEndToEnd, ::testing::ValuesIn(kKinds),
-                         [](const ::testing::TestParamInfo<Kind> &info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Kind> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // Quitting while converting: the AVI under the target name is complete (FFmpeg reads it to
 // its last frame), with nothing left beside it but its subtitles.
@@ -228,7 +254,8 @@ TEST(ConversionQuit, LeavesACompleteFileOrNone) {
     const std::vector<std::string> got = packetMd5s(avi);
     ASSERT_GT(got.size(), 30u);
     std::vector<std::string> want;
-    for (const mkrec::Unit *u : rec.manifest.video(0)) want.push_back(u->esMd5);
+    for (const mkrec::Unit *u : rec.manifest.video(0))
+        want.push_back(u->esMd5);
     ASSERT_LT(got.size(), want.size()) << "the conversion was meant to be cut short";
     want.resize(got.size());
     EXPECT_EQ(got, want);
@@ -263,7 +290,8 @@ TEST(ConversionStop, EndsEarlyWithACompleteFile) {
     EXPECT_EQ(rig.enabledButtons(), 5);
     const std::vector<std::string> got = packetMd5s(avi);
     std::vector<std::string> want;
-    for (const mkrec::Unit *u : rec.manifest.video(0)) want.push_back(u->esMd5);
+    for (const mkrec::Unit *u : rec.manifest.video(0))
+        want.push_back(u->esMd5);
     ASSERT_GT(got.size(), 30u);
     ASSERT_LT(got.size(), want.size()) << "Stop did not end the conversion early";
     want.resize(got.size());

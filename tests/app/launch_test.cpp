@@ -79,7 +79,8 @@ TEST_F(LaunchTest, WindowIsSizedAndDecoratedForNoFile) {
     EXPECT_EQ(delegate->playbackVolumeSlider->value() * 2,
               delegate->playbackVolumeSlider->minimum() + delegate->playbackVolumeSlider->maximum());
     EXPECT_EQ(delegate->fullScreenPlaybackVolumeSlider->value() * 2,
-              delegate->fullScreenPlaybackVolumeSlider->minimum() + delegate->fullScreenPlaybackVolumeSlider->maximum());
+              delegate->fullScreenPlaybackVolumeSlider->minimum() +
+                  delegate->fullScreenPlaybackVolumeSlider->maximum());
     EXPECT_NE(delegate->colorSettingPanel, nullptr);
     EXPECT_NE(delegate->configSettingPanel, nullptr);
     EXPECT_FALSE(delegate->snapshotSavedFilePath.isNull());
@@ -144,7 +145,8 @@ TEST_F(LaunchTest, ProgressSlidersAndTheirBarsArePlaced) {
     const QRectF documentFrame = bottomUpFrame(document.ui.fullScreenPlaybackProgressSlider);
     CustomizedProgressSlider *full = delegate->fullScreenPlaybackProgressSlider;
     EXPECT_EQ(full->parentWidget(), delegate->fullScreenControlPanel);
-    EXPECT_EQ(bottomUpFrame(full), QRectF(documentFrame.x(), documentFrame.y(), documentFrame.width(), knobHeight));
+    EXPECT_EQ(bottomUpFrame(full),
+              QRectF(documentFrame.x(), documentFrame.y(), documentFrame.width(), knobHeight));
     CustomizedProgressSliderCell *fullCell = full->progressSliderCell();
     EXPECT_EQ(fullCell->sliderBarHeight(), 6.0f);
     EXPECT_EQ(fullCell->sliderOriginYAdjustOffsetValue(), 4.0f);
@@ -231,20 +233,25 @@ TEST_F(LaunchTest, EveryNamedImageLoadsAndEachStatusFieldHoldsItsOwn) {
     }
     // Each state has a picture of its own.
     for (size_t a = 0; a < seen.size(); ++a)
-        for (size_t b = a + 1; b < seen.size(); ++b) EXPECT_NE(seen[a], seen[b]) << fields[a].second << " " << fields[b].second;
+        for (size_t b = a + 1; b < seen.size(); ++b)
+            EXPECT_NE(seen[a], seen[b]) << fields[a].second << " " << fields[b].second;
 
-    std::vector<QString> others = {"slidebar_dot.png", "info_bg_480x60__.png", "background.png",
-                                   "vol_Unsupported_bk.png", "4ch_bk.png", "6ch_bk.png", "9ch_bk.png",
-                                   "12ch_bk.png", "16ch_bk.png"};
-    for (int ch = 1; ch <= 16; ++ch) others.push_back(QString("vol_CH%1_bk.png").arg(ch));
-    for (const QString &name : others) EXPECT_FALSE(imageNamed(name).isNull()) << qPrintable(name);
+    std::vector<QString> others = {
+        "slidebar_dot.png", "info_bg_480x60__.png", "background.png", "vol_Unsupported_bk.png",
+        "4ch_bk.png",       "6ch_bk.png",           "9ch_bk.png",     "12ch_bk.png",
+        "16ch_bk.png"};
+    for (int ch = 1; ch <= 16; ++ch)
+        others.push_back(QString("vol_CH%1_bk.png").arg(ch));
+    for (const QString &name : others)
+        EXPECT_FALSE(imageNamed(name).isNull()) << qPrintable(name);
 
     // A name the resources lack gives no picture, and a missing knob a slider of height 0.
     EXPECT_TRUE(imageNamed("no_such_image.png").isNull());
     EXPECT_EQ(imageNamed("no_such_image.png").height(), 0);
 
     delegate->releaseNSImageIcon();
-    for (const auto &field : fields) EXPECT_TRUE(((*delegate).*(field.first)).isNull()) << field.second;
+    for (const auto &field : fields)
+        EXPECT_TRUE(((*delegate).*(field.first)).isNull()) << field.second;
 }
 
 // ---- Teardown -------------------------------------------------------------------------------
@@ -291,7 +298,8 @@ TEST_F(EngineTeardownTest, ResetEndsEveryEngineThread) {
     LogCapture log;
     delegate.resetPlaybackHandle();
     EXPECT_FALSE(dv->isDVFmtParserThreadExecuting());
-    for (int ch = 0; ch < 16; ++ch) EXPECT_FALSE(dv->isDVFmtVideoPlaybackThreadExecuting(ch)) << ch;
+    for (int ch = 0; ch < 16; ++ch)
+        EXPECT_FALSE(dv->isDVFmtVideoPlaybackThreadExecuting(ch)) << ch;
     EXPECT_FALSE(dv->isDVFmtAudioPlaybackThreadExecuting());
     EXPECT_EQ(log.count("Cancel DVFmt Parser Thread...\n"), 1);
     EXPECT_EQ(log.count("Cancel DVFmt Video Playback Thread...\n"), 16);
@@ -365,7 +373,8 @@ TEST(AVCEngineTeardown, ResetAndQuitEndTheParserAndEveryAVCThread) {
         LogCapture log;
         delegate.resetPlaybackHandle();
         EXPECT_EQ(avc->fdAVCFile(), 0);
-        for (int ch = 0; ch < 16; ++ch) EXPECT_FALSE(avc->isAVCFmtVideoPlaybackThreadExecuting(ch)) << ch;
+        for (int ch = 0; ch < 16; ++ch)
+            EXPECT_FALSE(avc->isAVCFmtVideoPlaybackThreadExecuting(ch)) << ch;
         EXPECT_FALSE(avc->isAVCFmtAudioPlaybackThreadExecuting());
         EXPECT_EQ(log.count("Cancel AVCFmt Video Playback Thread...\n"), 16);
         EXPECT_EQ(log.count("Cancel AVCFmt Audio Playback Thread...\n"), 1);

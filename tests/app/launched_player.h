@@ -49,8 +49,8 @@ inline std::set<QString> manifestFrameTimes(const mkrec::Manifest &manifest, con
         gmtime_r(&seconds, &parts[0]);
         localtime_r(&seconds, &parts[1]);
         for (const struct tm &t : parts)
-            times.insert(QString::asprintf(format, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                                           t.tm_sec));
+            times.insert(QString::asprintf(format, t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                                           t.tm_min, t.tm_sec));
     }
     return times;
 }

@@ -88,7 +88,10 @@ TEST(OpenRequest, SecondLaunchHandsItsFileToTheRunningPlayer) {
     EXPECT_EQ(delegate->fileExtension, QString("dv5"));
 
     // A second file replaces the first.
-    std::thread third([&] { PlayerApplication other; other.launch({"/mnt/evidence/next.avc"}, server); });
+    std::thread third([&] {
+        PlayerApplication other;
+        other.launch({"/mnt/evidence/next.avc"}, server);
+    });
     ASSERT_TRUE(serveEventsUntil([&] { return delegate->fileName == "next"; }));
     third.join();
 }

@@ -33,10 +33,10 @@
 #include "app/file_intake/file_intake.h"
 #include "app/main_window.h"
 #include "common/mkrec_fixture.h"
+#include "engine_picture.h"
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
 #include "engines/engine_controls.h"
-#include "engine_picture.h"
 #include "launched_player.h"
 #include "qt_test_app.h"
 

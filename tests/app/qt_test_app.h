@@ -34,7 +34,8 @@ inline bool serveEventsUntil(const std::function<bool()> &done, int timeoutMs = 
 }
 
 inline void serveEvents() {
-    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents(QEventLoop::AllEvents);
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
 // Collects the developer log lines written while it exists, from any thread.
@@ -53,7 +54,8 @@ class LogCapture {
     }
     int count(const std::string &line) const {
         int n = 0;
-        for (const std::string &l : lines()) n += (l == line);
+        for (const std::string &l : lines())
+            n += (l == line);
         return n;
     }
 
@@ -64,4 +66,6 @@ class LogCapture {
 };
 
 // Pixels compared in one format, so that two pictures of the same content compare equal.
-inline QImage comparable(const QImage &image) { return image.convertToFormat(QImage::Format_ARGB32_Premultiplied); }
+inline QImage comparable(const QImage &image) {
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}

@@ -56,7 +56,8 @@ TEST_F(SliderCellTest, SetUpTakesTheKnobAndMakesBothBars) {
     ASSERT_NE(cell->leftBarView(), nullptr);
     ASSERT_NE(cell->rightBarView(), nullptr);
     EXPECT_EQ(cell->leftBarView()->parent(), nullptr) << "the caller places the bars";
-    EXPECT_EQ(bottomUpFrame(slider), QRectF(20, 10, 300, knob.height())) << "the slider's frame is the caller's";
+    EXPECT_EQ(bottomUpFrame(slider), QRectF(20, 10, 300, knob.height()))
+        << "the slider's frame is the caller's";
 }
 
 TEST_F(SliderCellTest, KnobRectangleIsThePictureCentredOnTheStockKnob) {
@@ -159,7 +160,9 @@ QImage drawSpinner(const AMIndeterminateProgressIndicatorCell &cell, int w, int 
     return image;
 }
 
-int grey(const QImage &image, double x, double y) { return qGray(image.pixel(int(std::floor(x)), int(std::floor(y)))); }
+int grey(const QImage &image, double x, double y) {
+    return qGray(image.pixel(int(std::floor(x)), int(std::floor(y))));
+}
 
 // The pixel on spoke direction `degrees` (y down, 0 = right) at `radius` from the centre.
 int greyAt(const QImage &image, double cx, double cy, double degrees, double radius) {
@@ -170,7 +173,8 @@ int greyAt(const QImage &image, double cx, double cy, double degrees, double rad
 // How many pixels of a row, between two columns, a spoke darkens.
 int darkPixels(const QImage &image, int row, int fromX, int toX) {
     int n = 0;
-    for (int x = fromX; x <= toX; ++x) n += qGray(image.pixel(x, row)) < 160;
+    for (int x = fromX; x <= toX; ++x)
+        n += qGray(image.pixel(x, row)) < 160;
     return n;
 }
 
@@ -208,7 +212,8 @@ TEST(SpinnerCell, StartsStillAndKeepsItsValueInRange) {
     cell.setDisplayedWhenStopped(false);
     const QImage blank = drawSpinner(cell, 40, 40);
     for (int y = 0; y < 40; ++y)
-        for (int x = 0; x < 40; ++x) ASSERT_EQ(blank.pixel(x, y), qRgb(255, 255, 255));
+        for (int x = 0; x < 40; ++x)
+            ASSERT_EQ(blank.pixel(x, y), qRgb(255, 255, 255));
 }
 
 TEST(SpinnerCell, LargeSpinnerGeometry) {

@@ -49,7 +49,8 @@ inline QImage noisePicture(int width, int height) {
 
 // Mean absolute difference of the colour channels.
 inline double meanDifference(const QImage &a, const QImage &b) {
-    const QImage x = a.convertToFormat(QImage::Format_RGBA8888), y = b.convertToFormat(QImage::Format_RGBA8888);
+    const QImage x = a.convertToFormat(QImage::Format_RGBA8888),
+                 y = b.convertToFormat(QImage::Format_RGBA8888);
     if (x.size() != y.size()) return 1e9;
     double sum = 0;
     for (int row = 0; row < x.height(); ++row)
@@ -101,8 +102,10 @@ class SettingsScope {
     explicit SettingsScope(const std::string &folder) {
         previousOrganization_ = QCoreApplication::organizationName();
         previousApplication_ = QCoreApplication::applicationName();
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(folder + "/config"));
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(folder + "/config"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString(folder + "/config"));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                           QString::fromStdString(folder + "/config"));
         QCoreApplication::setOrganizationName(QStringLiteral("playertest"));
         QCoreApplication::setApplicationName(QStringLiteral("panels"));
     }

@@ -22,12 +22,15 @@ TEST(SnapshotOracle, FfprobeReadsTheThreeFormats) {
         std::string codec;
     } cases[] = {{0, "mjpeg"}, {1, "png"}, {2, "tiff"}};
     for (const Case &c : cases) {
-        const QString path = SnapshotTaker::saveSnapshotImage(snapshotfixture::syntheticPicture(72, 40),
-                                                              QString::fromStdString(dir.path()), c.type, "cam", 1, t);
+        const QString path =
+            SnapshotTaker::saveSnapshotImage(snapshotfixture::syntheticPicture(72, 40),
+                                             QString::fromStdString(dir.path()), c.type, "cam", 1, t);
         ASSERT_FALSE(path.isEmpty());
         std::string out;
-        const std::string cmd = "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height "
-                                "-of csv=p=0 '" + QFile::encodeName(path).toStdString() + "'";
+        const std::string cmd =
+            "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width,height "
+            "-of csv=p=0 '" +
+            QFile::encodeName(path).toStdString() + "'";
         EXPECT_EQ(testutil::runCommand(cmd, &out), 0) << cmd;
         EXPECT_EQ(out, c.codec + ",72,40\n") << cmd;
     }

@@ -38,7 +38,11 @@ TEST(SnapshotFiles, NamesOnDiskAndFormatsReadBack) {
     testutil::TempDir dir;
     const SnapshotTime t{2012, 5, 3, 14, 7, 9};
     const QImage picture = snapshotfixture::syntheticPicture(64, 48);
-    const std::string date = "2012\xEF\xBC\x8F" "05\xEF\xBC\x8F" "03_14\xEF\xBC\x9A" "07\xEF\xBC\x9A" "09";
+    const std::string date = "2012\xEF\xBC\x8F"
+                             "05\xEF\xBC\x8F"
+                             "03_14\xEF\xBC\x9A"
+                             "07\xEF\xBC\x9A"
+                             "09";
     struct Case {
         int type;
         std::string name;
@@ -63,7 +67,8 @@ TEST(SnapshotFiles, NamesOnDiskAndFormatsReadBack) {
             EXPECT_LT(snapshotfixture::meanDifference(back, picture), c.type == 0 ? 8.0 : 0.001) << c.name;
         }
     }
-    EXPECT_EQ(snapshotfixture::tiffCompression(dir.path() + "/shots/cam/" + cases[2].name), 5) << "TIFF is not LZW";
+    EXPECT_EQ(snapshotfixture::tiffCompression(dir.path() + "/shots/cam/" + cases[2].name), 5)
+        << "TIFF is not LZW";
     // The folder holds just the three files, under the exact bytes of their names.
     EXPECT_EQ(snapshotfixture::listFolder(dir.path() + "/shots/cam"),
               (std::set<std::string>{cases[0].name, cases[1].name, cases[2].name}));
@@ -89,10 +94,15 @@ TEST(SnapshotFiles, OnePressOneFileAndNoOverwrite) {
     EXPECT_FALSE(taker.pending());
     // Two more presses within the same recorder second: numbered, the first file untouched.
     taker.request();
-    const QString second = taker.takePendingSnapshot(1, snapshotfixture::syntheticPicture(8, 8), t, "rec", folder, 1);
+    const QString second =
+        taker.takePendingSnapshot(1, snapshotfixture::syntheticPicture(8, 8), t, "rec", folder, 1);
     taker.request();
     const QString third = taker.takePendingSnapshot(1, picture, t, "rec", folder, 1);
-    const std::string base = dir.path() + "/PlaybackTime_2020\xEF\xBC\x8F" "01\xEF\xBC\x8F" "02_03\xEF\xBC\x9A" "04\xEF\xBC\x9A" "05";
+    const std::string base = dir.path() + "/PlaybackTime_2020\xEF\xBC\x8F"
+                                          "01\xEF\xBC\x8F"
+                                          "02_03\xEF\xBC\x9A"
+                                          "04\xEF\xBC\x9A"
+                                          "05";
     EXPECT_EQ(QFile::encodeName(first).toStdString(), base + ".png");
     EXPECT_EQ(QFile::encodeName(second).toStdString(), base + "_2.png");
     EXPECT_EQ(QFile::encodeName(third).toStdString(), base + "_3.png");
@@ -118,7 +128,8 @@ TEST(SnapshotFiles, FailedWritesLeaveNothingAndAreLogged) {
     const QString blocked = QString::fromStdString(dir.file("blocker") + "/cam");
     EXPECT_TRUE(SnapshotTaker::saveSnapshotImage(picture, blocked, 1, "cam", 1, t).isEmpty());
     bool folderLogged = false;
-    for (const std::string &line : log.lines()) folderLogged |= line.find("Error: Create folder failed") == 0;
+    for (const std::string &line : log.lines())
+        folderLogged |= line.find("Error: Create folder failed") == 0;
     EXPECT_TRUE(folderLogged);
 
     // A full disk: writes stop after 1 KiB (the limit's signal ignored, as the write then
@@ -131,13 +142,16 @@ TEST(SnapshotFiles, FailedWritesLeaveNothingAndAreLogged) {
     struct rlimit small = old;
     small.rlim_cur = 1024;
     setrlimit(RLIMIT_FSIZE, &small);
-    const QString written = SnapshotTaker::saveSnapshotImage(snapshotfixture::noisePicture(256, 256), folder, 2, "cam", 1, t);
+    const QString written =
+        SnapshotTaker::saveSnapshotImage(snapshotfixture::noisePicture(256, 256), folder, 2, "cam", 1, t);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     EXPECT_TRUE(written.isEmpty());
-    EXPECT_TRUE(snapshotfixture::listFolder(dir.path() + "/full").empty()) << "a partial or temporary file is left";
+    EXPECT_TRUE(snapshotfixture::listFolder(dir.path() + "/full").empty())
+        << "a partial or temporary file is left";
     bool writeLogged = false;
-    for (const std::string &line : log.lines()) writeLogged |= line.find("Error: Cannot write snapshot") == 0;
+    for (const std::string &line : log.lines())
+        writeLogged |= line.find("Error: Cannot write snapshot") == 0;
     EXPECT_TRUE(writeLogged);
 }
 
@@ -146,7 +160,8 @@ struct LaunchedForSnapshots {
     LaunchedForSnapshots() : scope(dir.path()) {
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
-        delegate->configSettingPanel->snapshotFilePathField()->setText(QString::fromStdString(dir.path() + "/snaps"));
+        delegate->configSettingPanel->snapshotFilePathField()->setText(
+            QString::fromStdString(dir.path() + "/snaps"));
     }
     bool appReady = (testApp(), true);
     testutil::TempDir dir;
@@ -172,8 +187,11 @@ TEST(SnapshotFiles, DelegateSavesTheShownChannelOnce) {
     delegate->snapShotBtn->click();
     EXPECT_TRUE(delegate->saveSnapshotImageFlag());
     const QString path = delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32), t);
-    EXPECT_EQ(QFile::encodeName(path).toStdString(), dir.path() + "/snaps/__/.._CH3_2012\xEF\xBC\x8F" "05\xEF\xBC\x8F"
-                                                                   "03_14\xEF\xBC\x9A" "07\xEF\xBC\x9A" "09.jpg");
+    EXPECT_EQ(QFile::encodeName(path).toStdString(), dir.path() + "/snaps/__/.._CH3_2012\xEF\xBC\x8F"
+                                                                  "05\xEF\xBC\x8F"
+                                                                  "03_14\xEF\xBC\x9A"
+                                                                  "07\xEF\xBC\x9A"
+                                                                  "09.jpg");
     EXPECT_TRUE(delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32), t).isEmpty());
     EXPECT_EQ(snapshotfixture::listFolder(dir.path() + "/snaps/__").size(), 1u);
     delegate.reset();
@@ -185,7 +203,8 @@ TEST(SnapshotFiles, NameCarriesTheTimeOfThePictureInTheFile) {
     LaunchedForSnapshots f;
     testutil::TempDir &dir = f.dir;
     std::unique_ptr<VistrelAppDelegate> &delegate = f.delegate;
-    delegate->configSettingPanel->snapshotFileTypeBtn()->setCurrentIndex(1); // PNG: the pixels come back as they were
+    delegate->configSettingPanel->snapshotFileTypeBtn()->setCurrentIndex(
+        1); // PNG: the pixels come back as they were
     delegate->fileName = QStringLiteral("cam");
     delegate->setSnapshotFileLocation();
     delegate->setVideoPaneCutState(0);
@@ -196,14 +215,18 @@ TEST(SnapshotFiles, NameCarriesTheTimeOfThePictureInTheFile) {
     own.wYear = 2012, own.wMonth = 5, own.wDay = 3, own.wHour = 14, own.wMinute = 7, own.wSecond = 59;
     _SYSTEMTIME next = own;
     next.wMinute = 8, next.wSecond = 0;
-    delegate->engineSide()->videoUpdateTaskWithChannel(2, std::make_shared<FlatPicture>(16, 16, 0x60), nullptr, 0,
-                                                       true, 0, own);
+    delegate->engineSide()->videoUpdateTaskWithChannel(2, std::make_shared<FlatPicture>(16, 16, 0x60),
+                                                       nullptr, 0, true, 0, own);
     delegate->setSys_Time(next);
     serveEvents();
 
     const std::set<std::string> files = snapshotfixture::listFolder(dir.path() + "/snaps/cam");
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(*files.begin(), "PlaybackTime_2012\xEF\xBC\x8F" "05\xEF\xBC\x8F" "03_14\xEF\xBC\x9A" "07\xEF\xBC\x9A" "59.png");
+    EXPECT_EQ(*files.begin(), "PlaybackTime_2012\xEF\xBC\x8F"
+                              "05\xEF\xBC\x8F"
+                              "03_14\xEF\xBC\x9A"
+                              "07\xEF\xBC\x9A"
+                              "59.png");
     const QImage written(QString::fromStdString(dir.path() + "/snaps/cam/" + *files.begin()));
     EXPECT_EQ(written.pixelColor(0, 0).red(), 0x60);
     delegate.reset();

@@ -14,14 +14,14 @@
 #include "app/alerts.h"
 #include "app/controls/CustomizedButton.h"
 #include "app/controls/CustomizedProgressSlider.h"
-#include "app/main_window.h"
 #include "app/engine_side/engine_transport_target.h"
+#include "app/main_window.h"
 #include "app/transport/transport_controller.h"
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
 #include "engines/engine_controls.h"
-#include "recorderfile/avc_parse.h"
 #include "qt_test_app.h"
+#include "recorderfile/avc_parse.h"
 
 using namespace transport;
 
@@ -40,12 +40,22 @@ class FakeTarget : public TransportTarget {
     bool apply(const TransportCommand &c) override {
         commands.push_back(c);
         switch (c.command) {
-        case Command::SetPlaying: state.playing = c.value; break;
-        case Command::SetPaused: state.paused = c.value; break;
-        case Command::SetSpeed: state.speed = c.value; break;
-        case Command::SetAVCStatus: state.avcStatus = c.value; break;
-        case Command::AVCSeek: return acceptSeeks;
-        default: break;
+        case Command::SetPlaying:
+            state.playing = c.value;
+            break;
+        case Command::SetPaused:
+            state.paused = c.value;
+            break;
+        case Command::SetSpeed:
+            state.speed = c.value;
+            break;
+        case Command::SetAVCStatus:
+            state.avcStatus = c.value;
+            break;
+        case Command::AVCSeek:
+            return acceptSeeks;
+        default:
+            break;
         }
         return true;
     }
@@ -54,7 +64,8 @@ class FakeTarget : public TransportTarget {
     void setFlipImage(bool) override {}
 
     int count(Command command, int value) const {
-        return static_cast<int>(std::count(commands.begin(), commands.end(), TransportCommand{command, value}));
+        return static_cast<int>(
+            std::count(commands.begin(), commands.end(), TransportCommand{command, value}));
     }
 };
 
@@ -116,7 +127,9 @@ class TransportControllerTest : public ::testing::Test {
         views.fullScreenPlaybackStatusImageView->setPixmap(*images.fullScreen[static_cast<int>(full)]);
     }
     bool shows(QLabel *view, const QPixmap *image) { return view->pixmap().cacheKey() == image->cacheKey(); }
-    bool windowShows(Img image) { return shows(views.playbackStatusImageView, images.window[static_cast<int>(image)]); }
+    bool windowShows(Img image) {
+        return shows(views.playbackStatusImageView, images.window[static_cast<int>(image)]);
+    }
 
     std::unique_ptr<QWidget> window;
     TransportViews views;
@@ -168,7 +181,8 @@ TEST_F(TransportControllerTest, HoldingForwardWhilePausedStepsEveryTick) {
     EXPECT_TRUE(controller->buttonWatchActive());
 
     views.fastForwardFullScreenBtn->setBtnPressed(1);
-    ASSERT_TRUE(serveEventsUntil([&] { return target.count(Command::AVCAction, kAVCStepForward) >= 3; }, 3000));
+    ASSERT_TRUE(
+        serveEventsUntil([&] { return target.count(Command::AVCAction, kAVCStepForward) >= 3; }, 3000));
     EXPECT_GE(panelRequests, 3);
     views.fastForwardFullScreenBtn->setBtnPressed(0);
     serveEventsUntil([] { return false; }, 150); // a tick that may already have begun ends
@@ -253,9 +267,11 @@ TEST(TransportNoFile, DelegateControlsChangeNothing) {
     VistrelAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     Ui::MainWindow &ui = delegate.window->ui;
-    QPushButton *buttons[] = {ui.playActionBtn, ui.pauseActionBtn, ui.stopBtn, ui.fastForwardBtn, ui.fastRewindBtn,
-                              ui.fullScreenPlayBtn, ui.fullScreenPauseBtn, ui.fullScreenStopBtn};
-    for (QPushButton *button : buttons) button->click();
+    QPushButton *buttons[] = {ui.playActionBtn,      ui.pauseActionBtn,   ui.stopBtn,
+                              ui.fastForwardBtn,     ui.fastRewindBtn,    ui.fullScreenPlayBtn,
+                              ui.fullScreenPauseBtn, ui.fullScreenStopBtn};
+    for (QPushButton *button : buttons)
+        button->click();
     CustomizedProgressSlider *progress = delegate.playbackProgressSlider;
     progress->setSliderDown(true);
     progress->setFloatValue(60.0f);
@@ -305,9 +321,12 @@ TEST(EngineTransportTarget, SteersAnAVCEngineAtItsEnd) {
     delegate.setPlaybackIsActivated(true);
     delegate.setIsPlaybackNow(true);
     ASSERT_EQ(delegate.transportTarget()->runningFile(), FileKind::AVC);
-    ASSERT_TRUE(serveEventsUntil([&] {
-        return delegate.playbackTriState() == kTriStateAtEnd && delegate.enAVCFmtPlaybackStatus() == kAVCStop;
-    }, 5000));
+    ASSERT_TRUE(serveEventsUntil(
+        [&] {
+            return delegate.playbackTriState() == kTriStateAtEnd &&
+                   delegate.enAVCFmtPlaybackStatus() == kAVCStop;
+        },
+        5000));
     serveEvents();
 
     delegate.pauseAction();

@@ -18,15 +18,15 @@ using testutil::haveTool;
 using testutil::TempDir;
 
 // Runs a shell command; true when it exits with 0.
-inline bool run(const std::string& cmd) {
+inline bool run(const std::string &cmd) {
     return testutil::runCommand(cmd) == 0;
 }
 
 // Sets an environment variable while alive.
 class EnvSetting {
-public:
-    EnvSetting(const char* name, const std::string& value) : name_(name) {
-        const char* old = std::getenv(name);
+  public:
+    EnvSetting(const char *name, const std::string &value) : name_(name) {
+        const char *old = std::getenv(name);
         had_ = old != nullptr;
         old_ = had_ ? old : "";
         setenv(name, value.c_str(), 1);
@@ -38,27 +38,27 @@ public:
             unsetenv(name_.c_str());
         }
     }
-    EnvSetting(const EnvSetting&) = delete;
-    EnvSetting& operator=(const EnvSetting&) = delete;
+    EnvSetting(const EnvSetting &) = delete;
+    EnvSetting &operator=(const EnvSetting &) = delete;
 
-private:
+  private:
     std::string name_;
     std::string old_;
     bool had_ = false;
 };
 
-inline std::vector<uint8_t> readFile(const std::string& path) {
+inline std::vector<uint8_t> readFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+inline bool writeFile(const std::string &path, const std::vector<uint8_t> &bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 
-inline std::vector<int16_t> samplesLE(const std::vector<uint8_t>& bytes) {
+inline std::vector<int16_t> samplesLE(const std::vector<uint8_t> &bytes) {
     std::vector<int16_t> s(bytes.size() / 2);
     for (size_t i = 0; i < s.size(); i++) {
         s[i] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8)));
@@ -66,7 +66,7 @@ inline std::vector<int16_t> samplesLE(const std::vector<uint8_t>& bytes) {
     return s;
 }
 
-inline std::vector<uint8_t> bytesLE(const std::vector<int16_t>& samples) {
+inline std::vector<uint8_t> bytesLE(const std::vector<int16_t> &samples) {
     std::vector<uint8_t> b(samples.size() * 2);
     for (size_t i = 0; i < samples.size(); i++) {
         uint16_t v = static_cast<uint16_t>(samples[i]);
@@ -76,4 +76,4 @@ inline std::vector<uint8_t> bytesLE(const std::vector<int16_t>& samples) {
     return b;
 }
 
-}  // namespace audiotest
+} // namespace audiotest

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "recorderfile/audio_format.h"
 #include "audio/audio_mgr.h"
 #include "audio_test_util.h"
 #include "platform/log.h"
+#include "recorderfile/audio_format.h"
 
 using audiotest::EnvSetting;
 
@@ -29,20 +29,20 @@ std::vector<uint8_t> ramp16(int samples, int first) {
 
 // Collects log lines while alive.
 class LogCapture {
-public:
+  public:
     LogCapture() {
-        player_log_set_sink([this](const std::string& line) { lines_.push_back(line); });
+        player_log_set_sink([this](const std::string &line) { lines_.push_back(line); });
     }
     ~LogCapture() { player_log_set_sink(nullptr); }
-    int count(const std::string& text) const {
+    int count(const std::string &text) const {
         int n = 0;
-        for (const std::string& l : lines_) {
+        for (const std::string &l : lines_) {
             n += l.find(text) != std::string::npos ? 1 : 0;
         }
         return n;
     }
 
-private:
+  private:
     std::vector<std::string> lines_;
 };
 
@@ -53,7 +53,7 @@ struct Playing {
         EXPECT_TRUE(mgr.createDefaultAudioOuputDevice());
         EXPECT_TRUE(mgr.play());
     }
-    bool write(const std::vector<uint8_t>& packet) {
+    bool write(const std::vector<uint8_t> &packet) {
         return mgr.addAudioData(packet.data(), static_cast<int>(packet.size()), nullptr, 0, nullptr, false);
     }
     // One render cycle into a buffer full of stale bytes.
@@ -65,11 +65,11 @@ struct Playing {
     AudioMgr mgr{&createNullAudioOutput};
 };
 
-std::vector<uint8_t> slice(const std::vector<uint8_t>& v, size_t from, size_t n) {
+std::vector<uint8_t> slice(const std::vector<uint8_t> &v, size_t from, size_t n) {
     return std::vector<uint8_t>(v.begin() + static_cast<long>(from), v.begin() + static_cast<long>(from + n));
 }
 
-bool allEqual(const std::vector<uint8_t>& v, size_t from, uint8_t value) {
+bool allEqual(const std::vector<uint8_t> &v, size_t from, uint8_t value) {
     for (size_t i = from; i < v.size(); i++) {
         if (v[i] != value) {
             return false;
@@ -78,7 +78,7 @@ bool allEqual(const std::vector<uint8_t>& v, size_t from, uint8_t value) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 TEST(AudioMgrRing, BufferIsHandedOverWhenTheNextPacketWouldNotFit) {
     Playing p(enAudioFormat_PCM16);
@@ -111,10 +111,10 @@ TEST(AudioMgrRing, RenderGoesOnIntoTheNextReadyBuffer) {
     for (int i = 0; i < 5; i++) {
         ASSERT_TRUE(p.write(slice(all, static_cast<size_t>(i) * 2048, 2048)));
     }
-    ASSERT_TRUE(p.write(slice(all, 10240, 1000)));  // stays with the writer
+    ASSERT_TRUE(p.write(slice(all, 10240, 1000))); // stays with the writer
     std::vector<uint8_t> out = p.render(1000);
     EXPECT_EQ(out, slice(all, 0, 1000));
-    out = p.render(4000);  // 1048 left in the first, all of the second, 904 of the third
+    out = p.render(4000); // 1048 left in the first, all of the second, 904 of the third
     EXPECT_EQ(out, slice(all, 1000, 4000));
     // More than is ready: the ready part, the rest of the destination untouched.
     std::vector<uint8_t> dest(8192, 0xA5);
@@ -177,10 +177,11 @@ TEST(AudioMgrFormat, PcmSizesPerFormat) {
         int format;
         int bytes;
         int pcm;
-    } cases[] = {{enAudioFormat_ULAW, 100, 200},  {enAudioFormat_G723, 48, 256}, {enAudioFormat_G723, 50, 266},
-                 {enAudioFormat_G723, 4, 20},     {enAudioFormat_PCM, 300, 300}, {enAudioFormat_PCM16, 300, 300},
+    } cases[] = {{enAudioFormat_ULAW, 100, 200},   {enAudioFormat_G723, 48, 256},
+                 {enAudioFormat_G723, 50, 266},    {enAudioFormat_G723, 4, 20},
+                 {enAudioFormat_PCM, 300, 300},    {enAudioFormat_PCM16, 300, 300},
                  {enAudioFormat_PCM16_2, 300, 300}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.format) + "/" + std::to_string(c.bytes));
         AudioMgr mgr(&createNullAudioOutput);
         mgr.setFormat(c.format);
@@ -244,14 +245,11 @@ TEST(AudioMgrWriter, OversizedPacketsStayInsideRingAndCopyTarget) {
     const struct {
         int format;
         int bytes;
-        int pcm;  // PCM bytes of the whole packet
-    } cases[] = {{enAudioFormat_PCM, 10000, 10000},
-                 {enAudioFormat_PCM16, 10000, 10000},
-                 {enAudioFormat_PCM16_2, 9001, 9000},
-                 {enAudioFormat_ULAW, 3000, 6000},
-                 {enAudioFormat_G723, 1000, 5332},
-                 {0, 5000, 5000}};
-    for (const auto& c : cases) {
+        int pcm; // PCM bytes of the whole packet
+    } cases[] = {{enAudioFormat_PCM, 10000, 10000},   {enAudioFormat_PCM16, 10000, 10000},
+                 {enAudioFormat_PCM16_2, 9001, 9000}, {enAudioFormat_ULAW, 3000, 6000},
+                 {enAudioFormat_G723, 1000, 5332},    {0, 5000, 5000}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.format);
         std::vector<uint8_t> packet(static_cast<size_t>(c.bytes));
         for (size_t i = 0; i < packet.size(); i++) {
@@ -268,13 +266,14 @@ TEST(AudioMgrWriter, OversizedPacketsStayInsideRingAndCopyTarget) {
 
         // A copy target of exactly its capacity (heap, so an overrun shows).
         Playing p(c.format);
-        AudioMgr& mgr = p.mgr;
+        AudioMgr &mgr = p.mgr;
         const int capacity = 2500;
         std::vector<char> copy(capacity);
         int copied = -1;
         ASSERT_TRUE(mgr.addAudioData(packet.data(), c.bytes, copy.data(), capacity, &copied, true));
         EXPECT_EQ(copied, capacity);
-        EXPECT_EQ(std::vector<char>(copy.begin(), copy.end()), std::vector<char>(big.begin(), big.begin() + capacity));
+        EXPECT_EQ(std::vector<char>(copy.begin(), copy.end()),
+                  std::vector<char>(big.begin(), big.begin() + capacity));
         // The ring got the first 4096 bytes and handed the buffer over.
         std::vector<uint8_t> out = p.render(5000);
         EXPECT_EQ(std::vector<char>(out.begin(), out.begin() + 4096),
@@ -286,10 +285,10 @@ TEST(AudioMgrWriter, OversizedPacketsStayInsideRingAndCopyTarget) {
 
 TEST(AudioMgrWriter, PacketLargerThanWhatIsLeftFillsTheBufferWithWholeSamples) {
     Playing p(enAudioFormat_PCM16);
-    std::vector<uint8_t> first = ramp16(500, 0);    // 1000 bytes
-    std::vector<uint8_t> second = ramp16(2000, 500);  // 4000 bytes; 3096 fit
+    std::vector<uint8_t> first = ramp16(500, 0);     // 1000 bytes
+    std::vector<uint8_t> second = ramp16(2000, 500); // 4000 bytes; 3096 fit
     ASSERT_TRUE(p.write(first));
-    std::vector<char> copy(3001);  // odd capacity: whole samples only
+    std::vector<char> copy(3001); // odd capacity: whole samples only
     int copied = -1;
     ASSERT_TRUE(p.mgr.addAudioData(second.data(), 4000, copy.data(), 3001, &copied, true));
     EXPECT_EQ(copied, 3000);
@@ -306,7 +305,7 @@ TEST(AudioMgrWriter, OddSixteenBitPacketsDropTheirLastByte) {
     for (int i = 0; i < 16; i++) {
         std::vector<uint8_t> packet = ramp16(128, i * 128);
         expected.insert(expected.end(), packet.begin(), packet.end());
-        packet.push_back(0xEE);  // 257 bytes
+        packet.push_back(0xEE); // 257 bytes
         std::vector<char> copy(512);
         int copied = -1;
         ASSERT_TRUE(p.mgr.addAudioData(packet.data(), 257, copy.data(), 512, &copied, true));
@@ -323,7 +322,7 @@ TEST(AudioMgrOutput, PlayWithoutOutputOrFormatFails) {
     noOutput.setFormat(enAudioFormat_PCM16);
     EXPECT_FALSE(noOutput.play());
     EXPECT_TRUE(noOutput.createDefaultAudioOuputDevice());
-    EXPECT_FALSE(noOutput.createDefaultAudioOuputDevice());  // one output only
+    EXPECT_FALSE(noOutput.createDefaultAudioOuputDevice()); // one output only
 
     // The SDL output refuses a stream with no format set.
     AudioMgr noFormat;
@@ -335,7 +334,7 @@ TEST(AudioMgrOutput, NoSoundDeviceStillDecodesAndCopies) {
     // An audio driver that does not exist: SDL cannot open any device.
     EnvSetting driver("SDL_AUDIODRIVER", "no-such-driver");
     LogCapture log;
-    std::vector<uint8_t> packet(100, 0x00);  // u-law -32124
+    std::vector<uint8_t> packet(100, 0x00); // u-law -32124
     for (int i = 0; i < 2; i++) {
         AudioMgr mgr;
         mgr.setFormat(enAudioFormat_ULAW);
@@ -345,7 +344,7 @@ TEST(AudioMgrOutput, NoSoundDeviceStillDecodesAndCopies) {
         int copied = -1;
         ASSERT_TRUE(mgr.addAudioData(packet.data(), 100, copy.data(), 200, &copied, true));
         EXPECT_EQ(copied, 200);
-        EXPECT_EQ(static_cast<uint8_t>(copy[0]), 0x84);  // -32124 low byte first
+        EXPECT_EQ(static_cast<uint8_t>(copy[0]), 0x84); // -32124 low byte first
         EXPECT_EQ(static_cast<uint8_t>(copy[1]), 0x82);
         EXPECT_TRUE(mgr.stop());
     }

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "recorderfile/audio_format.h"
 #include "audio/audio_stream_processor.h"
 #include "platform/log.h"
+#include "recorderfile/audio_format.h"
 
 namespace {
 
 struct FakeRecord {
     AudioRenderProc proc = nullptr;
-    void* refCon = nullptr;
+    void *refCon = nullptr;
     bool alive = true;
     bool open = false;
     bool running = false;
@@ -23,20 +23,20 @@ struct FakeRecord {
     int stops = 0;
 };
 
-std::vector<std::shared_ptr<FakeRecord>> gOutputs;  // in creation order
+std::vector<std::shared_ptr<FakeRecord>> gOutputs; // in creation order
 bool gFailNextStart = false;
 bool gRefuseToMake = false;
 
 class FakeOutput final : public AudioOutput {
-public:
+  public:
     explicit FakeOutput(std::shared_ptr<FakeRecord> r) : r_(std::move(r)) {}
     ~FakeOutput() override { r_->alive = false; }
-    int setRenderCallback(AudioRenderProc proc, void* refCon) override {
+    int setRenderCallback(AudioRenderProc proc, void *refCon) override {
         r_->proc = proc;
         r_->refCon = refCon;
         return kAudioOutputOK;
     }
-    int setStreamFormat(const AudioStreamFormat& f) override {
+    int setStreamFormat(const AudioStreamFormat &f) override {
         return f.mFormatID == kAudioStreamLinearPCM ? kAudioOutputOK : kAudioOutputErrFormat;
     }
     int initialize() override {
@@ -62,7 +62,7 @@ public:
         return kAudioOutputOK;
     }
 
-private:
+  private:
     std::shared_ptr<FakeRecord> r_;
 };
 
@@ -75,7 +75,7 @@ std::unique_ptr<AudioOutput> makeFake() {
 }
 
 class Processor : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         gOutputs.clear();
         gFailNextStart = false;
@@ -90,19 +90,19 @@ protected:
     }
     // A full buffer's worth of one repeated 16-bit value, in one packet.
     static std::vector<uint8_t> packet(uint8_t value) { return std::vector<uint8_t>(4096, value); }
-    bool send(int channel, const std::vector<uint8_t>& data) {
-        return proc.addAudioDataToDevice(channel, data.data(), static_cast<int>(data.size()), nullptr, 0, nullptr,
-                                         false);
+    bool send(int channel, const std::vector<uint8_t> &data) {
+        return proc.addAudioDataToDevice(channel, data.data(), static_cast<int>(data.size()), nullptr, 0,
+                                         nullptr, false);
     }
     // What output i's render callback plays next.
     std::vector<uint8_t> pull(size_t i, size_t bytes = 4096) {
         std::vector<uint8_t> out(bytes, 0xA5);
-        FakeRecord& r = *gOutputs.at(i);
+        FakeRecord &r = *gOutputs.at(i);
         EXPECT_TRUE(r.alive);
         r.proc(r.refCon, out.data(), static_cast<uint32_t>(bytes));
         return out;
     }
-    static bool all(const std::vector<uint8_t>& v, uint8_t value) {
+    static bool all(const std::vector<uint8_t> &v, uint8_t value) {
         for (uint8_t b : v) {
             if (b != value) {
                 return false;
@@ -114,14 +114,14 @@ protected:
     AudioStreamProcessor proc{&makeFake};
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(Processor, OneManagerPerChannel) {
     ASSERT_TRUE(proc.createDeviceAudio(3));
     EXPECT_FALSE(proc.createDeviceAudio(3));
-    ASSERT_EQ(gOutputs.size(), 1u);  // no second output was even made
+    ASSERT_EQ(gOutputs.size(), 1u); // no second output was even made
     EXPECT_TRUE(gOutputs[0]->alive);
-    EXPECT_FALSE(gOutputs[0]->open);  // creating opens no device
+    EXPECT_FALSE(gOutputs[0]->open); // creating opens no device
     EXPECT_TRUE(proc.hasDeviceAudio(3));
 
     // An output that cannot be made leaves no entry behind.
@@ -156,7 +156,7 @@ TEST_F(Processor, OnlyTheActiveChannelIsQueuedAndHeard) {
     for (int ch = 0; ch < 4; ch++) {
         EXPECT_TRUE(send(ch, packet(static_cast<uint8_t>(0x21 + ch))));
     }
-    EXPECT_TRUE(all(pull(2), 0x23));  // the packet sent before play was not kept
+    EXPECT_TRUE(all(pull(2), 0x23)); // the packet sent before play was not kept
     for (size_t i : {0u, 1u, 3u}) {
         EXPECT_TRUE(all(pull(i), 0)) << "channel " << i;
     }
@@ -199,7 +199,7 @@ TEST_F(Processor, ActiveChannelWithoutManagerRefusesPackets) {
     proc.changeActiveChannel(7);
     EXPECT_EQ(proc.activeChannel(), 7);
     EXPECT_FALSE(send(7, packet(1)));
-    EXPECT_TRUE(send(0, packet(1)));  // no longer active: dropped
+    EXPECT_TRUE(send(0, packet(1))); // no longer active: dropped
     EXPECT_TRUE(all(pull(0), 0));
 }
 
@@ -226,7 +226,7 @@ TEST_F(Processor, VolumeReachesTheActiveChannelOnly) {
     std::vector<uint8_t> loud;
     for (int i = 0; i < 2048; i++) {
         loud.push_back(0x00);
-        loud.push_back(0x40);  // 16384
+        loud.push_back(0x40); // 16384
     }
     // No active channel: nothing takes the volume.
     proc.setVolumeViaProgramming(0.5f);
@@ -240,12 +240,12 @@ TEST_F(Processor, VolumeReachesTheActiveChannelOnly) {
     ASSERT_TRUE(send(0, loud));
     out = pull(0);
     EXPECT_EQ(out[0], 0x00);
-    EXPECT_EQ(out[1], 0x20);  // 8192
+    EXPECT_EQ(out[1], 0x20); // 8192
 
     proc.changeActiveChannel(1);
     ASSERT_TRUE(send(1, loud));
     out = pull(1);
-    EXPECT_EQ(out[1], 0x40);  // channel 1 never got the volume
+    EXPECT_EQ(out[1], 0x40); // channel 1 never got the volume
 }
 
 TEST_F(Processor, RemovingClosesTheOutputAndClearsTheActiveChannel) {
@@ -270,7 +270,7 @@ TEST(ProcessorLifetime, ReleasingTheProcessorClosesEveryOutput) {
         ASSERT_TRUE(proc.playDeviceAudio(4));
     }
     ASSERT_EQ(gOutputs.size(), 16u);
-    for (const auto& r : gOutputs) {
+    for (const auto &r : gOutputs) {
         EXPECT_FALSE(r->alive);
     }
 }

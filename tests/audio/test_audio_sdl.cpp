@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "recorderfile/audio_format.h"
 #include "audio/audio_stream_processor.h"
 #include "audio_test_util.h"
+#include "recorderfile/audio_format.h"
 
 using namespace audiotest;
 
@@ -31,7 +31,7 @@ struct DiskCase {
 
 class DiskOutput : public ::testing::TestWithParam<DiskCase> {};
 
-}  // namespace
+} // namespace
 
 TEST_P(DiskOutput, RendersQueuedPcmExactlyAndSilenceOnUnderrun) {
     const DiskCase c = GetParam();
@@ -40,7 +40,7 @@ TEST_P(DiskOutput, RendersQueuedPcmExactlyAndSilenceOnUnderrun) {
     TempDir dir;
     EnvSetting driver("SDL_AUDIODRIVER", "disk");
     EnvSetting file("SDL_DISKAUDIOFILE", dir.file("out.raw"));
-    EnvSetting delay("SDL_DISKAUDIODELAY", "2");  // 2 ms per 32 ms of audio
+    EnvSetting delay("SDL_DISKAUDIODELAY", "2"); // 2 ms per 32 ms of audio
 
     // 45 packets of 256 bytes: three buffers of 3840 bytes are handed over,
     // the rest stays with the writer.
@@ -48,7 +48,7 @@ TEST_P(DiskOutput, RendersQueuedPcmExactlyAndSilenceOnUnderrun) {
     std::vector<uint8_t> expected;
     for (int i = 0; i < 45 * 256; i++) {
         if (eightBit) {
-            int d = 2 * (1 + i % 63);  // even distances from the mid level, never 0
+            int d = 2 * (1 + i % 63); // even distances from the mid level, never 0
             int v = i % 2 ? 128 - d : 128 + d;
             data.push_back(static_cast<uint8_t>(v));
             expected.push_back(static_cast<uint8_t>(c.gain == 1.0f ? v : 128 + (v - 128) / 2));
@@ -74,11 +74,11 @@ TEST_P(DiskOutput, RendersQueuedPcmExactlyAndSilenceOnUnderrun) {
         for (int p = 0; p < 45; p++) {
             ASSERT_TRUE(proc.addAudioDataToDevice(0, data.data() + p * 256, 256, nullptr, 0, nullptr, false));
         }
-        proc.setVolumeViaProgramming(c.gain);  // before play: SDL pulls from then on
+        proc.setVolumeViaProgramming(c.gain); // before play: SDL pulls from then on
         ASSERT_TRUE(proc.playDeviceAudio(0));
         std::this_thread::sleep_for(std::chrono::milliseconds(600));
         ASSERT_TRUE(proc.stopDeviceAudio(0));
-        ASSERT_TRUE(proc.removeDeviceAudio(0));  // closes the file
+        ASSERT_TRUE(proc.removeDeviceAudio(0)); // closes the file
     }
     std::vector<uint8_t> out = readFile(dir.file("out.raw"));
     size_t start = 0;
@@ -95,9 +95,11 @@ TEST_P(DiskOutput, RendersQueuedPcmExactlyAndSilenceOnUnderrun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, DiskOutput,
-                         ::testing::Values(DiskCase{enAudioFormat_PCM16, 1.0f}, DiskCase{enAudioFormat_PCM16, 0.5f},
-                                           DiskCase{enAudioFormat_PCM, 1.0f}, DiskCase{enAudioFormat_PCM, 0.5f}),
-                         [](const ::testing::TestParamInfo<DiskCase>& info) {
+                         ::testing::Values(DiskCase{enAudioFormat_PCM16, 1.0f},
+                                           DiskCase{enAudioFormat_PCM16, 0.5f},
+                                           DiskCase{enAudioFormat_PCM, 1.0f},
+                                           DiskCase{enAudioFormat_PCM, 0.5f}),
+                         [](const ::testing::TestParamInfo<DiskCase> &info) {
                              return std::string(info.param.format == enAudioFormat_PCM ? "u8" : "s16") +
                                     (info.param.gain == 1.0f ? "_full" : "_half");
                          });
@@ -121,7 +123,8 @@ TEST(SdlDevices, OpenOnlyWhilePlayingAndNoneLeftAfterRemoval) {
         EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
         std::vector<uint8_t> packet(480, 0x3C);
         for (int i = 0; i < 20; i++) {
-            EXPECT_TRUE(proc.addAudioDataToDevice((playing + 5) % 16, packet.data(), 480, nullptr, 0, nullptr, false));
+            EXPECT_TRUE(proc.addAudioDataToDevice((playing + 5) % 16, packet.data(), 480, nullptr, 0, nullptr,
+                                                  false));
         }
         // Teardown as the application does it; on odd rounds the playing
         // channel is removed without a stop first.
@@ -147,7 +150,7 @@ TEST(SdlSignals, TermStillEndsAProcessWithAudioPlaying) {
         proc.changeActiveChannel(0);
         if (!proc.playDeviceAudio(0)) _exit(3);
         raise(SIGTERM);
-        _exit(4);  // only reached when SIGTERM was taken over
+        _exit(4); // only reached when SIGTERM was taken over
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

@@ -10,14 +10,14 @@
 #include <thread>
 #include <vector>
 
-#include "recorderfile/audio_format.h"
 #include "audio/audio_mgr.h"
 #include "audio/audio_stream_processor.h"
+#include "recorderfile/audio_format.h"
 
 namespace {
 
 constexpr int kPacketSamples = 128;
-constexpr int kRampPeriod = 255 * kPacketSamples;  // the ramp wraps at a packet boundary
+constexpr int kRampPeriod = 255 * kPacketSamples; // the ramp wraps at a packet boundary
 
 // Sample n of the ramp: 1, 2, ... kRampPeriod, 1, ...; never 0 (silence).
 int rampValue(long n) {
@@ -34,14 +34,14 @@ std::vector<uint8_t> rampPacket(long packetIndex) {
     return p;
 }
 
-int sampleAt(const std::vector<uint8_t>& b, size_t i) {
+int sampleAt(const std::vector<uint8_t> &b, size_t i) {
     return static_cast<int16_t>(static_cast<uint16_t>(b[2 * i] | (b[2 * i + 1] << 8)));
 }
 
 // Render block sizes that do not line up with packets or buffers.
 const uint32_t kBlockSizes[] = {512, 100, 2048, 6, 4096, 1000, 8192, 30};
 
-}  // namespace
+} // namespace
 
 TEST(RingThreads, PacedWriterAndRenderGiveTheWholeRampInOrder) {
     AudioMgr mgr(&createNullAudioOutput);
@@ -62,7 +62,8 @@ TEST(RingThreads, PacedWriterAndRenderGiveTheWholeRampInOrder) {
                 std::this_thread::yield();
             }
             std::vector<uint8_t> packet = rampPacket(p);
-            if (!mgr.addAudioData(packet.data(), static_cast<int>(packet.size()), nullptr, 0, nullptr, false)) {
+            if (!mgr.addAudioData(packet.data(), static_cast<int>(packet.size()), nullptr, 0, nullptr,
+                                  false)) {
                 break;
             }
         }
@@ -89,8 +90,8 @@ TEST(RingThreads, PacedWriterAndRenderGiveTheWholeRampInOrder) {
                 break;
             }
             if (v != rampValue(next)) {
-                faults.push_back("sample " + std::to_string(next) + " is " + std::to_string(v) + ", expected " +
-                                 std::to_string(rampValue(next)));
+                faults.push_back("sample " + std::to_string(next) + " is " + std::to_string(v) +
+                                 ", expected " + std::to_string(rampValue(next)));
                 break;
             }
             next++;
@@ -162,14 +163,14 @@ namespace {
 // An output with a thread of its own that pulls from the render callback
 // while started, like a sound device.
 class PullingOutput final : public AudioOutput {
-public:
+  public:
     ~PullingOutput() override { uninitialize(); }
-    int setRenderCallback(AudioRenderProc proc, void* refCon) override {
+    int setRenderCallback(AudioRenderProc proc, void *refCon) override {
         proc_ = proc;
         refCon_ = refCon;
         return kAudioOutputOK;
     }
-    int setStreamFormat(const AudioStreamFormat&) override { return kAudioOutputOK; }
+    int setStreamFormat(const AudioStreamFormat &) override { return kAudioOutputOK; }
     int initialize() override {
         if (!thread_.joinable()) {
             quit_ = false;
@@ -201,9 +202,9 @@ public:
         return kAudioOutputOK;
     }
 
-private:
+  private:
     AudioRenderProc proc_ = nullptr;
-    void* refCon_ = nullptr;
+    void *refCon_ = nullptr;
     std::thread thread_;
     std::atomic<bool> quit_{false};
     std::atomic<bool> running_{false};
@@ -213,7 +214,7 @@ std::unique_ptr<AudioOutput> makePulling() {
     return std::make_unique<PullingOutput>();
 }
 
-}  // namespace
+} // namespace
 
 TEST(ProcessorThreads, EngineAndMainThreadsCallAtOnce) {
     AudioStreamProcessor proc(&makePulling);
@@ -231,8 +232,8 @@ TEST(ProcessorThreads, EngineAndMainThreadsCallAtOnce) {
         std::vector<char> copy(4096);
         for (int n = 0; !stop.load(); n++) {
             int len = 0;
-            if (proc.addAudioDataToDevice(n % 5, packet.data(), static_cast<int>(packet.size()), copy.data(), 4096,
-                                          &len, true)) {
+            if (proc.addAudioDataToDevice(n % 5, packet.data(), static_cast<int>(packet.size()), copy.data(),
+                                          4096, &len, true)) {
                 accepted++;
             }
         }

@@ -11,12 +11,12 @@ namespace {
 
 g72x_state initialState() {
     g72x_state s;
-    std::memset(&s, 0x5A, sizeof s);  // the initialiser must set every field
+    std::memset(&s, 0x5A, sizeof s); // the initialiser must set every field
     g72x_init_state(&s);
     return s;
 }
 
-bool sameState(const g72x_state& x, const g72x_state& y) {
+bool sameState(const g72x_state &x, const g72x_state &y) {
     return x.yl == y.yl && x.yu == y.yu && x.dms == y.dms && x.dml == y.dml && x.ap == y.ap &&
            std::memcmp(x.a, y.a, sizeof x.a) == 0 && std::memcmp(x.b, y.b, sizeof x.b) == 0 &&
            std::memcmp(x.pk, y.pk, sizeof x.pk) == 0 && std::memcmp(x.dq, y.dq, sizeof x.dq) == 0 &&
@@ -24,7 +24,7 @@ bool sameState(const g72x_state& x, const g72x_state& y) {
 }
 
 // Decodes the given codes one by one from the initial state.
-std::vector<short> decodeCodes(const std::vector<int>& codes) {
+std::vector<short> decodeCodes(const std::vector<int> &codes) {
     g72x_state s = initialState();
     std::vector<short> out;
     for (int c : codes) {
@@ -33,16 +33,16 @@ std::vector<short> decodeCodes(const std::vector<int>& codes) {
     return out;
 }
 
-std::vector<short> decodePacket(const std::vector<uint8_t>& packet) {
+std::vector<short> decodePacket(const std::vector<uint8_t> &packet) {
     std::vector<short> out(packet.size() * 8 / 3 + 1, 0x7777);
-    int n = CG723Decode(packet.data(), static_cast<int>(packet.size()), out.data(), static_cast<int>(out.size()),
-                        initialState());
+    int n = CG723Decode(packet.data(), static_cast<int>(packet.size()), out.data(),
+                        static_cast<int>(out.size()), initialState());
     EXPECT_GE(n, 0);
     out.resize(n < 0 ? 0 : static_cast<size_t>(n));
     return out;
 }
 
-}  // namespace
+} // namespace
 
 TEST(G723Decode, SampleCountsAndSizeQueries) {
     std::vector<uint8_t> packet(3000, 0x5B);
@@ -51,10 +51,11 @@ TEST(G723Decode, SampleCountsAndSizeQueries) {
         int bytes;
         int samples;
     } cases[] = {{0, 0}, {1, 2}, {2, 5}, {3, 8}, {4, 10}, {5, 13}, {48, 128}, {50, 133}, {3000, 8000}};
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.bytes);
-        EXPECT_EQ(CG723Decode(packet.data(), c.bytes, out.data(), static_cast<int>(out.size()), initialState()),
-                  c.samples);
+        EXPECT_EQ(
+            CG723Decode(packet.data(), c.bytes, out.data(), static_cast<int>(out.size()), initialState()),
+            c.samples);
         // A size query answers whatever the capacity.
         EXPECT_EQ(CG723Decode(packet.data(), c.bytes, nullptr, 0, initialState()), c.samples);
         EXPECT_EQ(CG723Decode(packet.data(), c.bytes, nullptr, -7, initialState()), c.samples);
@@ -64,7 +65,7 @@ TEST(G723Decode, SampleCountsAndSizeQueries) {
 TEST(G723Decode, RefusesTooSmallOutputWithoutTouchingIt) {
     const uint8_t packet[3] = {0x12, 0x34, 0x56};
     short out[8];
-    for (short& s : out) {
+    for (short &s : out) {
         s = 0x1234;
     }
     EXPECT_EQ(CG723Decode(packet, 3, out, 7, initialState()), -1);
@@ -90,9 +91,12 @@ TEST(G723Decode, UnpacksThreeBitCodesFromTheLowBitsUp) {
     // A last single byte gives two codes (its top two bits are ignored), a
     // last pair five (only the top bit of its second byte is left over).
     EXPECT_EQ(decodePacket({0x88, 0xC6, 0xFA, 0xC8}), decodeCodes({0, 1, 2, 3, 4, 5, 6, 7, 0, 1}));
-    EXPECT_EQ(decodePacket({0x88, 0xC6, 0xFA, 0x88, 0xC6}), decodeCodes({0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4}));
-    EXPECT_EQ(decodePacket({0x88, 0xC6, 0xFA, 0x88, 0x46}), decodeCodes({0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4}));
-    EXPECT_EQ(decodePacket({0x88, 0xC6, 0xFA, 0x88, 0x07}), decodeCodes({0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 6, 3, 0}));
+    EXPECT_EQ(decodePacket({0x88, 0xC6, 0xFA, 0x88, 0xC6}),
+              decodeCodes({0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4}));
+    EXPECT_EQ(decodePacket({0x88, 0xC6, 0xFA, 0x88, 0x46}),
+              decodeCodes({0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3, 4}));
+    EXPECT_EQ(decodePacket({0x88, 0xC6, 0xFA, 0x88, 0x07}),
+              decodeCodes({0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 6, 3, 0}));
 }
 
 TEST(G723Decode, EveryPacketStartsFromTheCallersState) {
@@ -122,7 +126,8 @@ TEST(G723Decode, EveryPacketStartsFromTheCallersState) {
 TEST(G723Decoder, MasksTheCodeAndRejectsOtherOutputCodings) {
     g72x_state a = initialState();
     g72x_state b = initialState();
-    EXPECT_EQ(g723_24_decoder(0xF9, AUDIO_ENCODING_LINEAR, &a), g723_24_decoder(1, AUDIO_ENCODING_LINEAR, &b));
+    EXPECT_EQ(g723_24_decoder(0xF9, AUDIO_ENCODING_LINEAR, &a),
+              g723_24_decoder(1, AUDIO_ENCODING_LINEAR, &b));
     EXPECT_TRUE(sameState(a, b));
 
     // Any other output coding answers -1, but the state still moves on.

@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "recorderfile/audio_format.h"
 #include "audio/audio_mgr.h"
 #include "audio/g723.h"
 #include "audio_test_util.h"
+#include "recorderfile/audio_format.h"
 
 using namespace audiotest;
 
@@ -46,7 +46,7 @@ int soxFmult(int an, int srn) {
     return g72x::fmult(an, srn);
 }
 
-std::vector<int> unpackCodes(const std::vector<uint8_t>& packet) {
+std::vector<int> unpackCodes(const std::vector<uint8_t> &packet) {
     std::vector<int> codes;
     for (size_t g = 0; g < packet.size(); g += 3) {
         size_t left = packet.size() - g;
@@ -69,12 +69,12 @@ std::vector<int> unpackCodes(const std::vector<uint8_t>& packet) {
 
 struct StepDecode {
     std::vector<short> samples;
-    size_t firstRuleDifference = SIZE_MAX;  // first sample whose prediction the two multiplies disagree on
+    size_t firstRuleDifference = SIZE_MAX; // first sample whose prediction the two multiplies disagree on
 };
 
 // The standard's decoder assembled from the building blocks, with either
 // multiply.
-StepDecode decodeWithRule(const std::vector<uint8_t>& packet, bool soxRule) {
+StepDecode decodeWithRule(const std::vector<uint8_t> &packet, bool soxRule) {
     StepDecode result;
     g72x_state s;
     g72x_init_state(&s);
@@ -109,7 +109,7 @@ StepDecode decodeWithRule(const std::vector<uint8_t>& packet, bool soxRule) {
     return result;
 }
 
-std::vector<short> ourDecode(const std::vector<uint8_t>& packet) {
+std::vector<short> ourDecode(const std::vector<uint8_t> &packet) {
     g72x_state s;
     g72x_init_state(&s);
     int count = CG723Decode(packet.data(), static_cast<int>(packet.size()), nullptr, 0, s);
@@ -120,7 +120,7 @@ std::vector<short> ourDecode(const std::vector<uint8_t>& packet) {
 }
 
 // One packet wrapped as a Sun audio file of 3-bit G.723 and decoded by sox.
-std::vector<short> soxDecode(const TempDir& dir, const std::vector<uint8_t>& packet) {
+std::vector<short> soxDecode(const TempDir &dir, const std::vector<uint8_t> &packet) {
     std::vector<uint8_t> au = {'.', 's', 'n', 'd'};
     auto be32 = [&au](uint32_t v) {
         for (int shift = 24; shift >= 0; shift -= 8) {
@@ -129,24 +129,25 @@ std::vector<short> soxDecode(const TempDir& dir, const std::vector<uint8_t>& pac
     };
     be32(28);
     be32(static_cast<uint32_t>(packet.size()));
-    be32(25);  // G.723 3-bit
+    be32(25); // G.723 3-bit
     be32(8000);
     be32(1);
     be32(0);
     au.insert(au.end(), packet.begin(), packet.end());
     EXPECT_TRUE(writeFile(dir.file("pkt.au"), au));
-    EXPECT_TRUE(run("sox '" + dir.file("pkt.au") + "' -t raw -e signed -b 16 -L '" + dir.file("sox.raw") + "'"));
+    EXPECT_TRUE(
+        run("sox '" + dir.file("pkt.au") + "' -t raw -e signed -b 16 -L '" + dir.file("sox.raw") + "'"));
     return samplesLE(readFile(dir.file("sox.raw")));
 }
 
-std::vector<short> ffmpegDecode(const TempDir& dir, const std::vector<uint8_t>& packet) {
+std::vector<short> ffmpegDecode(const TempDir &dir, const std::vector<uint8_t> &packet) {
     EXPECT_TRUE(writeFile(dir.file("pkt.g726"), packet));
     EXPECT_TRUE(run("ffmpeg -nostdin -loglevel fatal -y -f g726le -code_size 3 -sample_rate 8000 -i '" +
                     dir.file("pkt.g726") + "' -f s16le '" + dir.file("ff.raw") + "'"));
     return samplesLE(readFile(dir.file("ff.raw")));
 }
 
-double snrDb(const std::vector<short>& ref, const std::vector<short>& test) {
+double snrDb(const std::vector<short> &ref, const std::vector<short> &test) {
     double signal = 0;
     double noise = 0;
     for (size_t i = 0; i < ref.size() && i < test.size(); i++) {
@@ -161,28 +162,35 @@ double snrDb(const std::vector<short>& ref, const std::vector<short>& test) {
 }
 
 class G723Oracle : public ::testing::TestWithParam<std::string> {
-protected:
+  protected:
     // Encodes two seconds of the named signal; empty when it cannot be made.
-    std::vector<uint8_t> encode(const std::string& signal) {
+    std::vector<uint8_t> encode(const std::string &signal) {
         std::string wav = dir_.file(signal + ".wav");
         std::string made;
         if (signal == "sine") {
-            made = "ffmpeg -nostdin -loglevel error -y -f lavfi -i 'sine=frequency=440:sample_rate=8000:duration=2' "
-                   "-af volume=0.5 '" + wav + "'";
+            made = "ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                   "'sine=frequency=440:sample_rate=8000:duration=2' "
+                   "-af volume=0.5 '" +
+                   wav + "'";
         } else if (signal == "noise") {
             made = "ffmpeg -nostdin -loglevel error -y -f lavfi "
-                   "-i 'anoisesrc=color=white:sample_rate=8000:amplitude=0.6:duration=2:seed=7' '" + wav + "'";
+                   "-i 'anoisesrc=color=white:sample_rate=8000:amplitude=0.6:duration=2:seed=7' '" +
+                   wav + "'";
         } else {
             made = "espeak-ng -w '" + dir_.file("speech22k.wav") +
                    "' 'Channel four, north entrance. The gate opened at seven fifteen and closed again.' && "
-                   "sox -D '" + dir_.file("speech22k.wav") + "' -r 8000 -c 1 '" + wav + "'";  // no dither: the same speech every run
+                   "sox -D '" +
+                   dir_.file("speech22k.wav") + "' -r 8000 -c 1 '" + wav +
+                   "'"; // no dither: the same speech every run
         }
         if (!run(made)) {
             return {};
         }
         std::string g726 = dir_.file(signal + ".g726");
-        if (!run("ffmpeg -nostdin -loglevel error -y -i '" + wav + "' -ac 1 -ar 8000 -c:a adpcm_g726le -b:a 24k "
-                 "-f g726le '" + g726 + "'")) {
+        if (!run("ffmpeg -nostdin -loglevel error -y -i '" + wav +
+                 "' -ac 1 -ar 8000 -c:a adpcm_g726le -b:a 24k "
+                 "-f g726le '" +
+                 g726 + "'")) {
             return {};
         }
         return readFile(g726);
@@ -191,7 +199,7 @@ protected:
     TempDir dir_;
 };
 
-}  // namespace
+} // namespace
 
 TEST_P(G723Oracle, PacketsMatchSoxAndFfmpeg) {
     const std::string signal = GetParam();
@@ -206,7 +214,7 @@ TEST_P(G723Oracle, PacketsMatchSoxAndFfmpeg) {
     double lowestSnr = 1000;
     const int sizes[] = {3, 4, 5, 48, 50, 3000};
     for (int size : sizes) {
-        for (size_t offset : {size_t{0}, size_t{999}, size_t{2997}}) {  // on code boundaries
+        for (size_t offset : {size_t{0}, size_t{999}, size_t{2997}}) { // on code boundaries
             SCOPED_TRACE("packet of " + std::to_string(size) + " bytes at " + std::to_string(offset));
             std::vector<uint8_t> packet(stream.begin() + static_cast<long>(offset),
                                         stream.begin() + static_cast<long>(offset) + size);
@@ -216,7 +224,8 @@ TEST_P(G723Oracle, PacketsMatchSoxAndFfmpeg) {
             std::vector<short> sox = soxDecode(dir_, packet);
             ASSERT_EQ(sox.size(), ours.size());
             StepDecode soxRule = decodeWithRule(packet, true);
-            EXPECT_EQ(soxRule.samples, sox) << "sox parts from the standard in more than the zero-magnitude multiply";
+            EXPECT_EQ(soxRule.samples, sox)
+                << "sox parts from the standard in more than the zero-magnitude multiply";
 
             StepDecode standard = decodeWithRule(packet, false);
             size_t exactUpTo = std::min(standard.firstRuleDifference, ours.size());
@@ -235,7 +244,8 @@ TEST_P(G723Oracle, PacketsMatchSoxAndFfmpeg) {
             packetsChecked++;
         }
     }
-    std::printf("%s: %d packets, %d part from sox after a zero-magnitude multiply, lowest SNR against FFmpeg %.1f dB\n",
+    std::printf("%s: %d packets, %d part from sox after a zero-magnitude multiply, lowest SNR against FFmpeg "
+                "%.1f dB\n",
                 signal.c_str(), packetsChecked, packetsDiverging, lowestSnr);
 }
 

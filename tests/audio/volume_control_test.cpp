@@ -20,7 +20,7 @@ struct FakeDevice {
 };
 
 class FakeBackend : public VolumeBackend {
-public:
+  public:
     explicit FakeBackend(FakeDevice &d) : d_(d) {}
     bool defaultOutputDevice(uint32_t &id) override {
         if (!d_.haveDevice) return false;
@@ -44,7 +44,7 @@ public:
         return true;
     }
 
-private:
+  private:
     FakeDevice &d_;
 };
 
@@ -132,9 +132,10 @@ TEST(VolumeControl, ToggleMuteStartsByMuting) {
 
 // Against a real sound server: a PulseAudio null sink behind ALSA's default device.
 class SystemVolume : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        if (!testutil::haveTool("pulseaudio") || !testutil::haveTool("pactl")) GTEST_SKIP() << "pulseaudio not installed";
+        if (!testutil::haveTool("pulseaudio") || !testutil::haveTool("pactl"))
+            GTEST_SKIP() << "pulseaudio not installed";
         std::string rt = dir_.path() + "/run";
         mkdir(rt.c_str(), 0700);
         setenv("XDG_RUNTIME_DIR", rt.c_str(), 1);
@@ -143,7 +144,8 @@ protected:
         int rc = testutil::runCommand(
             "pulseaudio --daemonize=yes --system=no --exit-idle-time=-1 -n --use-pid-file=yes "
             "--load='module-null-sink sink_name=nullsink' --load=module-native-protocol-unix "
-            "--log-target=file:" + dir_.path() + "/pa.log 2>&1; echo rc=$?",
+            "--log-target=file:" +
+                dir_.path() + "/pa.log 2>&1; echo rc=$?",
             &out);
         (void)rc;
         for (int i = 0; i < 50 && testutil::runCommand("pactl info >/dev/null 2>&1") != 0; ++i)

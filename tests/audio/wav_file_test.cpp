@@ -30,8 +30,8 @@ void put32(std::string &s, uint32_t v) {
 }
 
 // A WAVE file assembled by hand, chunk by chunk.
-std::string wave(uint32_t fmtLen, uint16_t tag, uint16_t channels, uint32_t rate, uint16_t align, uint16_t bits,
-                 const std::string &chunksAfterFmt) {
+std::string wave(uint32_t fmtLen, uint16_t tag, uint16_t channels, uint32_t rate, uint16_t align,
+                 uint16_t bits, const std::string &chunksAfterFmt) {
     std::string fmt;
     put16(fmt, tag);
     put16(fmt, channels);
@@ -70,7 +70,8 @@ std::string readFile(const std::string &path) {
 TEST(WavFile, CanonicalFileLoadsAndLogsItsFormat) {
     TempDir dir;
     std::string data;
-    for (int i = 0; i < 100; ++i) put16(data, uint16_t(i * 300));
+    for (int i = 0; i < 100; ++i)
+        put16(data, uint16_t(i * 300));
     writeFile(dir.file("a.wav"), wave(16, 1, 1, 8000, 2, 16, chunk("data", data)));
     LogCapture log;
     ANWAVFile w;
@@ -81,9 +82,10 @@ TEST(WavFile, CanonicalFileLoadsAndLogsItsFormat) {
     EXPECT_EQ(w.nBlockAlign(), 2);
     EXPECT_EQ(w.wBitsPerSample(), 16);
     EXPECT_EQ(std::string(w.samples().begin(), w.samples().end()), data);
-    EXPECT_NE(log.text.find("Samples per Second: 8000\n\t\t  nAvgBytesPerSec: 16000\n\t\t  nBlockAlign: 2\n\t\t  "
-                            "wBitsPerSample: 16\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.text.find("Samples per Second: 8000\n\t\t  nAvgBytesPerSec: 16000\n\t\t  nBlockAlign: 2\n\t\t  "
+                      "wBitsPerSample: 16\n"),
+        std::string::npos)
         << log.text;
 }
 
@@ -107,7 +109,8 @@ TEST(WavFile, RefusesWhatItCannotPlay) {
         LogCapture log;
         ANWAVFile w;
         EXPECT_FALSE(w.loadFromFile(dir.file("bad.wav"))) << c.message;
-        EXPECT_NE(log.text.find(c.message), std::string::npos) << "expected '" << c.message << "', got " << log.text;
+        EXPECT_NE(log.text.find(c.message), std::string::npos)
+            << "expected '" << c.message << "', got " << log.text;
     }
     ANWAVFile w;
     EXPECT_FALSE(w.loadFromFile(dir.file("missing.wav")));
@@ -142,7 +145,9 @@ TEST(WavFile, NumberOfSamples) {
 
 TEST(WavFile, LittleEndianReadersGiveShortDataAtTheEnd) {
     TempDir dir;
-    writeFile(dir.file("b"), std::string("\x34\x12\x78\x56\x34\x12" "ABCDx", 11));
+    writeFile(dir.file("b"), std::string("\x34\x12\x78\x56\x34\x12"
+                                         "ABCDx",
+                                         11));
     FILE *fp = fopen(dir.file("b").c_str(), "rb");
     ASSERT_TRUE(fp);
     EXPECT_EQ(ANWAVFile::nextShort(fp), 0x1234);
@@ -155,45 +160,55 @@ TEST(WavFile, LittleEndianReadersGiveShortDataAtTheEnd) {
 
 // Files written by ffmpeg, checked against what ffprobe and ffmpeg read from them.
 TEST(WavFileOracle, FfmpegFilesMatchFfprobeAndFfmpeg) {
-    if (!testutil::haveTool("ffmpeg") || !testutil::haveTool("ffprobe")) GTEST_SKIP() << "ffmpeg not installed";
+    if (!testutil::haveTool("ffmpeg") || !testutil::haveTool("ffprobe"))
+        GTEST_SKIP() << "ffmpeg not installed";
     TempDir dir;
     struct Case {
         int channels;
         const char *codec, *raw;
         bool bitexact;
-    } cases[] = {{1, "pcm_s16le", "s16le", false}, {2, "pcm_s16le", "s16le", true},
-                 {1, "pcm_u8", "u8", true},        {2, "pcm_u8", "u8", false}};
+    } cases[] = {{1, "pcm_s16le", "s16le", false},
+                 {2, "pcm_s16le", "s16le", true},
+                 {1, "pcm_u8", "u8", true},
+                 {2, "pcm_u8", "u8", false}};
     for (const auto &c : cases) {
         std::string wav = dir.file("t.wav"), raw = dir.file("t.raw");
         std::string flags = c.bitexact ? " -fflags +bitexact -flags:a +bitexact" : "";
-        ASSERT_EQ(runCommand("ffmpeg -v error -y -f lavfi -i 'sine=frequency=440:sample_rate=11025:duration=0.7' "
-                             "-ac " + std::to_string(c.channels) + " -c:a " + c.codec + flags + " " + wav),
-                  0);
+        ASSERT_EQ(
+            runCommand("ffmpeg -v error -y -f lavfi -i 'sine=frequency=440:sample_rate=11025:duration=0.7' "
+                       "-ac " +
+                       std::to_string(c.channels) + " -c:a " + c.codec + flags + " " + wav),
+            0);
         ASSERT_EQ(runCommand("ffmpeg -v error -y -i " + wav + " -f " + c.raw + " -c:a copy " + raw), 0);
         std::string probe;
         ASSERT_EQ(runCommand("ffprobe -v error -select_streams a:0 -show_entries "
-                             "stream=sample_rate,channels,bits_per_sample,block_align -of default=nw=1 " + wav,
+                             "stream=sample_rate,channels,bits_per_sample,block_align -of default=nw=1 " +
+                                 wav,
                              &probe),
                   0);
         ANWAVFile w;
         ASSERT_TRUE(w.loadFromFile(wav)) << c.codec;
-        EXPECT_NE(probe.find("sample_rate=" + std::to_string(w.nSamplesPerSec())), std::string::npos) << probe;
+        EXPECT_NE(probe.find("sample_rate=" + std::to_string(w.nSamplesPerSec())), std::string::npos)
+            << probe;
         EXPECT_NE(probe.find("channels=" + std::to_string(w.nChannels())), std::string::npos) << probe;
-        EXPECT_NE(probe.find("bits_per_sample=" + std::to_string(w.wBitsPerSample())), std::string::npos) << probe;
+        EXPECT_NE(probe.find("bits_per_sample=" + std::to_string(w.wBitsPerSample())), std::string::npos)
+            << probe;
         EXPECT_EQ(w.nChannels(), c.channels);
         std::string expected = readFile(raw);
         ASSERT_FALSE(expected.empty());
-        EXPECT_TRUE(std::string(w.samples().begin(), w.samples().end()) == expected) << c.codec << " samples differ";
+        EXPECT_TRUE(std::string(w.samples().begin(), w.samples().end()) == expected)
+            << c.codec << " samples differ";
     }
     // u-law (format length 18) and 24-bit (extensible, 40) are refused by their length.
     for (const char *codec : {"pcm_mulaw", "pcm_s24le"}) {
         std::string wav = dir.file(std::string(codec) + ".wav");
-        ASSERT_EQ(runCommand("ffmpeg -v error -y -f lavfi -i 'sine=duration=0.1' -c:a " + std::string(codec) + " " +
-                             wav),
+        ASSERT_EQ(runCommand("ffmpeg -v error -y -f lavfi -i 'sine=duration=0.1' -c:a " + std::string(codec) +
+                             " " + wav),
                   0);
         LogCapture log;
         ANWAVFile w;
         EXPECT_FALSE(w.loadFromFile(wav)) << codec;
-        EXPECT_NE(log.text.find("ERROR, invalid format length"), std::string::npos) << codec << ": " << log.text;
+        EXPECT_NE(log.text.find("ERROR, invalid format length"), std::string::npos)
+            << codec << ": " << log.text;
     }
 }

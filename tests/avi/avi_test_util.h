@@ -17,11 +17,10 @@
 #include <unistd.h>
 
 #include "avi/ANAVIFrameBuilder.h"
-#include "recorderfile/audio_format.h"
 #include "common/run_cmd.h"
+#include "recorderfile/audio_format.h"
 
 namespace avitest {
-
 
 using testutil::TempDir;
 
@@ -138,7 +137,8 @@ inline AviLayout walk(const std::vector<uint8_t> &d) {
         EXPECT_EQ(out.rows[i].length, out.chunks[i].size) << "row " << i;
     }
     size_t video = 0;
-    for (const Chunk &c : out.chunks) video += c.code == "00dc";
+    for (const Chunk &c : out.chunks)
+        video += c.code == "00dc";
     EXPECT_EQ(out.totalFrames, video);
     EXPECT_EQ(out.videoLength, video);
     return out;

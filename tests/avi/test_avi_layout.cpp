@@ -21,7 +21,8 @@ namespace {
 struct Header {
     std::vector<uint8_t> b = std::vector<uint8_t>(2048, 0);
     Header &u32(size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            b[at + i] = uint8_t(v >> (8 * i));
         return *this;
     }
     Header &u16(size_t at, uint16_t v) {
@@ -39,8 +40,21 @@ struct Header {
 Header videoHeader160x120(uint32_t riffSize, uint32_t streams, uint32_t moviSize) {
     Header h;
     h.fcc(0, "RIFF").u32(4, riffSize).fcc(8, "AVI ").fcc(12, "LIST").u32(16, 2016).fcc(20, "hdrl");
-    h.fcc(24, "avih").u32(28, 56).u32(44, 0x130).u32(48, 1).u32(56, streams).u32(60, 76800).u32(64, 160).u32(68, 120);
-    h.fcc(88, "LIST").u32(92, 116).fcc(96, "strl").fcc(100, "strh").u32(104, 56).fcc(108, "vids").fcc(112, "H264");
+    h.fcc(24, "avih")
+        .u32(28, 56)
+        .u32(44, 0x130)
+        .u32(48, 1)
+        .u32(56, streams)
+        .u32(60, 76800)
+        .u32(64, 160)
+        .u32(68, 120);
+    h.fcc(88, "LIST")
+        .u32(92, 116)
+        .fcc(96, "strl")
+        .fcc(100, "strh")
+        .u32(104, 56)
+        .fcc(108, "vids")
+        .fcc(112, "H264");
     h.u32(128, 1).u32(132, 30).u32(140, 1).u32(144, 76800).u32(148, 10000).u16(160, 160).u16(162, 120);
     h.fcc(164, "strf").u32(168, 40).u32(172, 40).u32(176, 160).u32(180, 120).u16(184, 1).u16(186, 24);
     h.fcc(188, "H264").u32(192, 57600);
@@ -56,7 +70,8 @@ void expectHeader(const std::vector<uint8_t> &file, const Header &want) {
 
 std::vector<char> pattern(size_t n, unsigned seed) {
     std::vector<char> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = char((i * 31 + seed * 7 + 1) % 251 + 1); // never 00 00 00 01
+    for (size_t i = 0; i < n; ++i)
+        v[i] = char((i * 31 + seed * 7 + 1) % 251 + 1); // never 00 00 00 01
     return v;
 }
 
@@ -165,7 +180,8 @@ TEST(AviLayout, EmptyConversionIs2056Bytes) {
 static std::vector<uint32_t> lengthsFor(uint32_t interval, int frames) {
     Builder x;
     EXPECT_EQ(x.b.startRecordingToFile(x.path), AviResult::Ok);
-    for (int i = 0; i < frames; ++i) x.video(pattern(10 + 2 * i, i), i == 0, i == 0 ? 0 : interval);
+    for (int i = 0; i < frames; ++i)
+        x.video(pattern(10 + 2 * i, i), i == 0, i == 0 ? 0 : interval);
     EXPECT_EQ(x.b.stopRecording(false), AviResult::Ok);
     AviLayout l = walk(readFile(x.path));
     std::vector<uint32_t> out;
@@ -194,7 +210,8 @@ TEST(AviLayout, FillerChunksKeepFiveFramesPerWindow) {
     ASSERT_EQ(x.b.stopRecording(false), AviResult::Ok);
     AviLayout l = walk(readFile(x.path));
     std::vector<uint32_t> got;
-    for (const IndexRow &r : l.rows) got.push_back(r.length);
+    for (const IndexRow &r : l.rows)
+        got.push_back(r.length);
     EXPECT_EQ(got, (std::vector<uint32_t>{4, 4, 0, 0, 0, 0, 4, 0, 0, 0, 0, 4, 0, 0, 0, 0}));
     EXPECT_EQ(l.totalFrames, 16u);
 }
@@ -219,7 +236,8 @@ TEST(AviLayout, SeparatorCutsOnlyTheFirstFrames) {
     std::vector<uint8_t> f = readFile(x.path);
     AviLayout l = walk(f);
     std::vector<uint32_t> got;
-    for (const IndexRow &r : l.rows) got.push_back(r.length);
+    for (const IndexRow &r : l.rows)
+        got.push_back(r.length);
     EXPECT_EQ(got, (std::vector<uint32_t>{100, 50, 50, 50, 100, 50, 300}));
     std::vector<char> first = withSeparator(1);
     EXPECT_EQ(0, std::memcmp(&f[2056], first.data(), 100));
@@ -351,7 +369,8 @@ TEST(AviLayout, AbandonedBuilderLeavesNoFiles) {
         ANAVIFrameBuilder b;
         ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
         std::vector<char> f = pattern(100, 1);
-        b.videoDataWrappingForAVIConversion(f.data(), 100, 16, 16, true, 0, recorderTime(2024, 1, 1, 0, 0, 1), 0);
+        b.videoDataWrappingForAVIConversion(f.data(), 100, 16, 16, true, 0, recorderTime(2024, 1, 1, 0, 0, 1),
+                                            0);
     }
     EXPECT_EQ(run("ls -A '" + dir.path() + "'"), "");
 }

@@ -26,8 +26,8 @@ bool ffmpeg(const std::string &args, std::string *out) {
 bool makeClip(const std::string &path, int w, int h, int frames, const std::string &encoder,
               const std::string &extraFilters) {
     std::ostringstream a;
-    a << "-f lavfi -i testsrc2=size=" << w << "x" << h << ":rate=25" << extraFilters << " -frames:v " << frames
-      << " " << encoder << " '" << path << "'";
+    a << "-f lavfi -i testsrc2=size=" << w << "x" << h << ":rate=25" << extraFilters << " -frames:v "
+      << frames << " " << encoder << " '" << path << "'";
     return ffmpeg(a.str());
 }
 
@@ -50,8 +50,8 @@ std::vector<Packet> readPackets(const std::string &path) {
 
 std::string decode(const std::string &input, const std::string &filters, const std::string &output) {
     std::string out;
-    ffmpeg(inputArgs(input) + " -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") + " " +
-               output,
+    ffmpeg(inputArgs(input) + " -fps_mode passthrough" + (filters.empty() ? "" : " -vf '" + filters + "'") +
+               " " + output,
            &out);
     return out;
 }

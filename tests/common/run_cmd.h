@@ -17,7 +17,7 @@ bool haveTool(const std::string &name);
 
 // A fresh folder under the system temp folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
@@ -26,7 +26,7 @@ public:
     bool valid() const { return !path_.empty(); }
     std::string file(const std::string &name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

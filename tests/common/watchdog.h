@@ -15,7 +15,7 @@
 namespace testutil {
 
 class Watchdog {
-public:
+  public:
     Watchdog(double seconds, std::string what) : what_(std::move(what)) {
         thread_ = std::thread([this, seconds] {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -38,7 +38,7 @@ public:
     Watchdog(const Watchdog &) = delete;
     Watchdog &operator=(const Watchdog &) = delete;
 
-private:
+  private:
     std::string what_;
     std::mutex mutex_;
     std::condition_variable cv_;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "common/ffmpeg_clips.h"
 #include "decoder/decoder.h"
 #include "platform/log.h"
-#include "common/ffmpeg_clips.h"
 
 namespace cliptest {
 

@@ -21,10 +21,11 @@ using AVCEngine = AVCEngineFixture;
 } // namespace
 
 TEST_F(AVCEngine, MixedChannelsPlayLikeFFmpegWithAudioTitlesAndIndexProgress) {
-    const auto rec = make("mixed.avc", {"--video-mask", "0x7", "--codec", "h264,mpeg4,mjpeg", "--audio-mask", "0x1f",
-                                        "--audio", "ulaw,pcm8,pcm16,pcm16b,g723", "--title", "1=Gate", "--title",
-                                        "2=Yard", "--duration", "1", "--gop", "10", "--version", "9", "--prefix",
-                                        "all"});
+    const auto rec = make("mixed.avc", {"--video-mask", "0x7",    "--codec",  "h264,mpeg4,mjpeg",
+                                        "--audio-mask", "0x1f",   "--audio",  "ulaw,pcm8,pcm16,pcm16b,g723",
+                                        "--title",      "1=Gate", "--title",  "2=Yard",
+                                        "--duration",   "1",      "--gop",    "10",
+                                        "--version",    "9",      "--prefix", "all"});
     delegate.selectedAudioChannel = 5;
     const auto t0 = Clock::now();
     ASSERT_TRUE(start(rec.path));
@@ -283,7 +284,8 @@ TEST(AVCChannelTitles, LinesInOrderBoundedByTheTextAndTheSlot) {
     EXPECT_STREQ(t, "Gate");
     EXPECT_STREQ(t + 64, "Yard");
     // A line without the marker is passed over; a name is cut to 63 bytes and its zero kept.
-    const std::string odd = "no marker here\nCH2.Title=" + std::string(100, 'x') + "\nCH3.Title=\nCH4.Title=Z";
+    const std::string odd =
+        "no marker here\nCH2.Title=" + std::string(100, 'x') + "\nCH3.Title=\nCH4.Title=Z";
     EXPECT_EQ(avcChannelTitles(odd.data(), odd.size(), t), 2);
     EXPECT_EQ(std::string(t), std::string(63, 'x'));
     EXPECT_EQ(t[64], 0);
@@ -326,8 +328,8 @@ TEST_F(AVCEngine, NoOpenFileIgnoresActionsTargetSizeFieldCodedFramesAndNoTitles)
 // Names go to channels by line order, so a lone title on channel 5 of six must still land in
 // channel 5's slot and leave the others empty.
 TEST_F(AVCEngine, LoneTitleOnAHighChannelNamesThatChannelOnly) {
-    const auto rec = make("titled.avc", {"--video-mask", "0x3f", "--audio-mask", "0", "--frames", "3", "--title",
-                                         "5=Yard"});
+    const auto rec = make(
+        "titled.avc", {"--video-mask", "0x3f", "--audio-mask", "0", "--frames", "3", "--title", "5=Yard"});
     ASSERT_TRUE(start(rec.path, kAVCFmtPlaybackFastForward4x));
     ASSERT_TRUE(waitEnd());
     poster.drain();

@@ -99,7 +99,9 @@ class AVCEngineFixture : public ::testing::Test {
         }
         return out;
     }
-    static std::string pictureMd5(const VideoEvent &e) { return md5(e.image->pixels(), e.image->byteCount()); }
+    static std::string pictureMd5(const VideoEvent &e) {
+        return md5(e.image->pixels(), e.image->byteCount());
+    }
     std::vector<float> progress() {
         poster.drain();
         std::lock_guard<std::mutex> lock(delegate.mutex);
@@ -108,7 +110,8 @@ class AVCEngineFixture : public ::testing::Test {
     static double medianGapMs(const std::vector<VideoEvent> &ev, size_t from) {
         std::vector<double> gaps;
         for (size_t i = from + 1; i < ev.size(); ++i)
-            gaps.push_back(std::chrono::duration<double, std::milli>(ev[i].received - ev[i - 1].received).count());
+            gaps.push_back(
+                std::chrono::duration<double, std::milli>(ev[i].received - ev[i - 1].received).count());
         if (gaps.empty()) return -1;
         std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
         return gaps[gaps.size() / 2];
@@ -122,6 +125,5 @@ class AVCEngineFixture : public ::testing::Test {
     std::atomic<bool> pauseOnPicture_{false};
     std::atomic<long> pausedAtPass_{-1};
 };
-
 
 } // namespace enginetest

@@ -84,9 +84,11 @@ std::vector<Damage> damagesFor(const DVKind &kind, const mkrec::Manifest &m) {
     const bool dv4 = !kind.dv5();
     std::vector<Damage> d;
     // Ends right after the last video header: the frame before it is the last one shown.
-    d.push_back({"truncate after a header", {"--truncate", std::to_string(last->payloadOffset)},
+    d.push_back({"truncate after a header",
+                 {"--truncate", std::to_string(last->payloadOffset)},
                  exactly(before(m, last))});
-    d.push_back({"truncate inside a header", {"--truncate", std::to_string(last->offset + 9)},
+    d.push_back({"truncate inside a header",
+                 {"--truncate", std::to_string(last->offset + 9)},
                  exactly(before(m, last))});
     // Cut inside the last payload: DV4 has no length and shows what is there (if it decodes),
     // DV5 drops the unit whose length runs past the end.
@@ -96,32 +98,37 @@ std::vector<Damage> damagesFor(const DVKind &kind, const mkrec::Manifest &m) {
                      const Units whole = before(m, last);
                      ASSERT_GE(got.size(), whole.size());
                      ASSERT_LE(got.size(), whole.size() + (dv4 ? 1 : 0));
-                     exactly(whole)(std::vector<VideoEvent>(got.begin(), got.begin() + static_cast<long>(whole.size())), m);
+                     exactly(whole)(
+                         std::vector<VideoEvent>(got.begin(), got.begin() + static_cast<long>(whole.size())),
+                         m);
                  }});
     // A zero byte after the end: every frame is still shown (DV4 counts the byte into the last).
-    d.push_back({"end zero", {"--end-zero"}, [&m, dv4](const std::vector<VideoEvent> &got, const mkrec::Manifest &) {
-                     const Units all = m.video();
-                     ASSERT_EQ(got.size(), all.size());
-                     exactly(Units(all.begin(), all.end() - 1))(
-                         std::vector<VideoEvent>(got.begin(), got.end() - 1), m);
-                     std::vector<uint8_t> lastFrame = got.back().frame;
-                     // Counted into whichever payload the file ends with.
-                     if (dv4 && m.units.back().video) {
-                         ASSERT_FALSE(lastFrame.empty());
-                         EXPECT_EQ(lastFrame.back(), 0);
-                         lastFrame.pop_back();
-                     }
-                     EXPECT_EQ(mkrec::md5Hex(lastFrame), all.back()->md5);
-                 }});
+    d.push_back(
+        {"end zero", {"--end-zero"}, [&m, dv4](const std::vector<VideoEvent> &got, const mkrec::Manifest &) {
+             const Units all = m.video();
+             ASSERT_EQ(got.size(), all.size());
+             exactly(Units(all.begin(), all.end() - 1))(std::vector<VideoEvent>(got.begin(), got.end() - 1),
+                                                        m);
+             std::vector<uint8_t> lastFrame = got.back().frame;
+             // Counted into whichever payload the file ends with.
+             if (dv4 && m.units.back().video) {
+                 ASSERT_FALSE(lastFrame.empty());
+                 EXPECT_EQ(lastFrame.back(), 0);
+                 lastFrame.pop_back();
+             }
+             EXPECT_EQ(mkrec::md5Hex(lastFrame), all.back()->md5);
+         }});
     d.push_back({"empty", {"--empty"}, exactly({})});
     for (int seed = 1; seed <= 3; ++seed)
         d.push_back({"flip seed " + std::to_string(seed),
                      {"--flip", std::to_string(8 * seed), "--seed", std::to_string(seed)},
                      nullptr});
     if (kind.dv5()) {
-        const std::string v = std::to_string(middle->index), a = std::to_string(audio[audio.size() / 2]->index);
+        const std::string v = std::to_string(middle->index),
+                          a = std::to_string(audio[audio.size() / 2]->index);
         d.push_back({"oversize video", {"--oversize", v}, allBut(middle)});
-        d.push_back({"oversize video, past the end", {"--oversize", v + ":" + std::to_string(kDVVideoPayloadRoom)},
+        d.push_back({"oversize video, past the end",
+                     {"--oversize", v + ":" + std::to_string(kDVVideoPayloadRoom)},
                      allBut(middle)});
         d.push_back({"zero-length video", {"--zero-length", v}, allBut(middle)});
         d.push_back({"bad channel video", {"--bad-channel", v}, allBut(middle)});
@@ -139,10 +146,11 @@ class DVDamage : public ::testing::TestWithParam<DVKind> {};
 TEST_P(DVDamage, NoCrashNoHangOneEndNotice) {
     const DVKind &kind = GetParam();
     mkrec::TempDir dir;
-    std::vector<std::string> base{"--kind", kind.kind, "--size", "96x64", "--frames", "8", "--gop", "4",
-                                  "--audio", "pcm16"};
+    std::vector<std::string> base{"--kind", kind.kind, "--size", "96x64",   "--frames",
+                                  "8",      "--gop",   "4",      "--audio", "pcm16"};
     if (kind.dv5()) {
-        for (const char *w : {"--video-mask", "0x3", "--audio-mask", "0x3", "--ext-every", "3", "--ext-len", "6"})
+        for (const char *w :
+             {"--video-mask", "0x3", "--audio-mask", "0x3", "--ext-every", "3", "--ext-len", "6"})
             base.push_back(w);
     }
     const mkrec::Recording clean = mkrec::make(dir, "clean", base);
@@ -217,7 +225,8 @@ TEST_P(DVDamage, NothingToPlayEndsOnceThroughClose) {
             ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
         } else {
             std::ofstream(path, std::ios::binary)
-                .write(reinterpret_cast<const char *>(c.content.data()), static_cast<std::streamsize>(c.content.size()));
+                .write(reinterpret_cast<const char *>(c.content.data()),
+                       static_cast<std::streamsize>(c.content.size()));
         }
         testutil::Watchdog dog(20, "playing and closing " + c.name);
         DVPlayer player;

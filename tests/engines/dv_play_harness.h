@@ -33,10 +33,10 @@ template <typename F> bool waitFor(F done, double ms = 20000) {
 
 // The file kinds as the application tells them to the engine.
 struct DVKind {
-    const char *kind;  // mkrec --kind
-    int codec;         // setDvFmtVideoCodec
-    bool dvr700;       // setIsDVRType700
-    const char *es;    // extension of the elementary streams mkrec writes
+    const char *kind; // mkrec --kind
+    int codec;        // setDvFmtVideoCodec
+    bool dvr700;      // setIsDVRType700
+    const char *es;   // extension of the elementary streams mkrec writes
     bool dv5() const { return codec == kDVFmtDV5; }
 };
 

@@ -164,7 +164,8 @@ TEST_P(DVPlaythrough, EveryChannelPlaysToTheEnd) {
         }
     }
     ASSERT_NE(announcer, nullptr);
-    const int announcedFormat = audioFormatCode(m.audioChannels.at(static_cast<size_t>(announcer->channel)).at("format"));
+    const int announcedFormat =
+        audioFormatCode(m.audioChannels.at(static_cast<size_t>(announcer->channel)).at("format"));
     {
         std::lock_guard<std::mutex> lock(player.delegate.mutex);
         ASSERT_EQ(audioEnd, expected.size());
@@ -175,7 +176,8 @@ TEST_P(DVPlaythrough, EveryChannelPlaysToTheEnd) {
             EXPECT_EQ(a.format, announcedFormat);
         }
         ASSERT_FALSE(player.delegate.audioProcessors.empty());
-        EXPECT_EQ(player.delegate.audioProcessors[0], std::make_pair(static_cast<unsigned>(audioChannel), announcedFormat));
+        EXPECT_EQ(player.delegate.audioProcessors[0],
+                  std::make_pair(static_cast<unsigned>(audioChannel), announcedFormat));
 
         // After every frame but the last: the recorder time of that frame, and the position of
         // the header that ended it as progress.
@@ -196,7 +198,9 @@ TEST_P(DVPlaythrough, EveryChannelPlaysToTheEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, DVPlaythrough, ::testing::ValuesIn(kMatrix),
-                         [](const ::testing::TestParamInfo<MatrixCase> &info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<MatrixCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 namespace {
 
@@ -206,7 +210,8 @@ uint64_t keyMarkOffset(const Bytes &file, const mkrec::Unit &u, bool mpeg4) {
     const uint64_t end = std::min<uint64_t>(u.payloadOffset + u.payloadLen, file.size());
     for (uint64_t i = u.payloadOffset; i + 5 <= end; ++i) {
         if (mpeg4) {
-            if (file[i] == 0 && file[i + 1] == 0 && file[i + 2] == 1 && file[i + 3] == 0xB6 && file[i + 4] <= 0x3F)
+            if (file[i] == 0 && file[i + 1] == 0 && file[i + 2] == 1 && file[i + 3] == 0xB6 &&
+                file[i + 4] <= 0x3F)
                 return i + 4;
         } else if (file[i] == 0 && file[i + 1] == 0 && file[i + 2] == 0 && file[i + 3] == 1 &&
                    (file[i + 4] | 0x40) == 0x67) {
@@ -320,16 +325,17 @@ TEST_P(DVSeek, StartsAtTheLastKeyFrameBeforeTheTarget) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, DVSeek, ::testing::ValuesIn(kSeekCases),
-                         [](const ::testing::TestParamInfo<SeekCase> &info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<SeekCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // A key frame further back than the seek's 2,048,000-byte window is not searched for: playback
 // goes on from the window's start, as it stands, without a restart.
 TEST(DVSeekFarKeyFrame, GoesOnFromTheWindowStart) {
     mkrec::TempDir dir;
-    const mkrec::Recording rec =
-        mkrec::make(dir, "long.dv4",
-                    {"--kind", "dv4-h264", "--size", "352x288", "--noise", "--qp", "12", "--gop", "40", "--frames",
-                     "40", "--audio-mask", "0"});
+    const mkrec::Recording rec = mkrec::make(dir, "long.dv4",
+                                             {"--kind", "dv4-h264", "--size", "352x288", "--noise", "--qp",
+                                              "12", "--gop", "40", "--frames", "40", "--audio-mask", "0"});
     ASSERT_TRUE(rec.ok()) << rec.output;
     const uint64_t size = static_cast<uint64_t>(rec.manifest.num("bytes"));
     const uint64_t target = static_cast<uint64_t>(static_cast<double>(size) * 0.99);
@@ -395,8 +401,9 @@ TEST_P(DVTransport, FastForwardShowsKeyFramesOnly) {
         for (const mkrec::Unit *u : units)
             if (speed < 3 || u->key || u == units.back()) want.push_back(u);
         const std::vector<VideoEvent> all = player.video();
-        expectFrames(std::vector<VideoEvent>(all.begin(), all.begin() + static_cast<long>(player.videoAtEnd[0])),
-                     want, "fast forward");
+        expectFrames(
+            std::vector<VideoEvent>(all.begin(), all.begin() + static_cast<long>(player.videoAtEnd[0])), want,
+            "fast forward");
         EXPECT_EQ(player.audioAtEnd[0], 0u);
         EXPECT_EQ(gDVFmtPlaybackSpeed.load(), 0) << "the end of the file returns to 1x";
     }
@@ -445,4 +452,6 @@ TEST_P(DVTransport, StopShowsTheFirstFrameAndHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, DVTransport, ::testing::ValuesIn(kTransportCases),
-                         [](const ::testing::TestParamInfo<SeekCase> &info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<SeekCase> &info) {
+                             return std::string(info.param.name);
+                         });

@@ -30,8 +30,8 @@ class ScannerTest : public ::testing::Test {
     }
     std::string write(const std::string &name, const Bytes &bytes) {
         const std::string path = dir.file(name);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -61,8 +61,8 @@ TEST_F(ScannerTest, DV4StartCodesInsideAudioCountTowardsTheVideo) {
         host = RecordingHost();
         const mkrec::Recording rec =
             mkrec::make(dir, "sc" + std::to_string(type),
-                        {"--kind", "dv4-h264", "--size", "96x64", "--frames", "10", "--gop", "5", "--audio", "ulaw",
-                         "--dv4-audio-startcode", std::to_string(type), "--startcode-every", "2"});
+                        {"--kind", "dv4-h264", "--size", "96x64", "--frames", "10", "--gop", "5", "--audio",
+                         "ulaw", "--dv4-audio-startcode", std::to_string(type), "--startcode-every", "2"});
         ASSERT_TRUE(rec.ok()) << rec.output;
         const Bytes file = mkrec::readFile(rec.path);
         ASSERT_EQ(open(DVVariant::DV4H264, rec.path).run(true), DVStreamParser::Exit::Ended);
@@ -110,7 +110,8 @@ TEST_F(ScannerTest, DV4StartCodesInsideAudioCountTowardsTheVideo) {
         EXPECT_EQ(gotAudio, wantAudio);
         EXPECT_EQ(gotVideo, wantVideo);
         EXPECT_EQ(gotKey, wantKey);
-        EXPECT_TRUE(std::any_of(units.begin(), units.end(), [](const mkrec::Unit &u) { return u.has("inject_at"); }));
+        EXPECT_TRUE(
+            std::any_of(units.begin(), units.end(), [](const mkrec::Unit &u) { return u.has("inject_at"); }));
     }
 }
 
@@ -157,7 +158,8 @@ TEST_F(ScannerTest, DV5OnlyShownChannelsGetFrames) {
 // holds after it, and reports progress 0.
 TEST_F(ScannerTest, StopHoldsAfterTheFirstKeyFrame) {
     const mkrec::Recording rec = mkrec::make(
-        dir, "s.dv4", {"--kind", "dv4-h264", "--size", "64x48", "--frames", "12", "--gop", "5", "--audio-mask", "0"});
+        dir, "s.dv4",
+        {"--kind", "dv4-h264", "--size", "64x48", "--frames", "12", "--gop", "5", "--audio-mask", "0"});
     ASSERT_TRUE(rec.ok()) << rec.output;
     const Bytes file = mkrec::readFile(rec.path);
     const std::vector<const mkrec::Unit *> video = rec.manifest.video();

@@ -15,13 +15,13 @@ TEST(EngineFrameDecoding, ExpectedPictureSize) {
         EnginePictureSize last;
         size_t bytes;
     } cases[] = {
-        {0, 0, none, 0},                   // first picture: not known
-        {0, 0, d1, 704u * 576u * 4u},      // the decoder keeps its last size
+        {0, 0, none, 0},                    // first picture: not known
+        {0, 0, d1, 704u * 576u * 4u},       // the decoder keeps its last size
         {352, 288, none, 352u * 288u * 4u}, // a target wins
         {352, 288, d1, 352u * 288u * 4u},
-        {352, 0, d1, 704u * 576u * 4u},    // half a target is no target
+        {352, 0, d1, 704u * 576u * 4u}, // half a target is no target
         {0, 288, d1, 704u * 576u * 4u},
-        {-5, 288, d1, 0},                  // a bad target gives the stream's size, not known here
+        {-5, 288, d1, 0}, // a bad target gives the stream's size, not known here
         {352, -1, none, 0},
     };
     for (const auto &c : cases)
@@ -38,7 +38,8 @@ TEST(EngineFrameDecoding, PicturesTakeTheirStorageOverThroughSizeChanges) {
         int w, h;
         std::string path;
         std::vector<Frame> frames;
-    } parts[] = {{176, 144, tmp.file("a.h264"), {}}, {352, 288, tmp.file("b.h264"), {}},
+    } parts[] = {{176, 144, tmp.file("a.h264"), {}},
+                 {352, 288, tmp.file("b.h264"), {}},
                  {96, 64, tmp.file("c.h264"), {}}};
     for (Part &p : parts) {
         ASSERT_TRUE(makeClip(p.path, p.w, p.h, 6, x264Args(3)));
@@ -61,10 +62,9 @@ TEST(EngineFrameDecoding, PicturesTakeTheirStorageOverThroughSizeChanges) {
         for (size_t i = 0; i < p.frames.size(); ++i) {
             const uint8_t *before = work.data();
             const size_t sizeBefore = work.size();
-            const EngineDecodedFrame f = engineDecodeVideoFrame(decoder, p.frames[i].data.data(),
-                                                                static_cast<uint32_t>(p.frames[i].data.size()),
-                                                                p.frames[i].key, DECODER_FLAG_TOPDOWN, target, pool,
-                                                                work, last);
+            const EngineDecodedFrame f = engineDecodeVideoFrame(
+                decoder, p.frames[i].data.data(), static_cast<uint32_t>(p.frames[i].data.size()),
+                p.frames[i].key, DECODER_FLAG_TOPDOWN, target, pool, work, last);
             ASSERT_EQ(f.result, 1) << p.w << "x" << p.h << " frame " << i;
             EXPECT_EQ(f.outW, outW);
             EXPECT_EQ(f.outH, outH);
@@ -74,7 +74,8 @@ TEST(EngineFrameDecoding, PicturesTakeTheirStorageOverThroughSizeChanges) {
             VideoImageRef image = engineDeliverablePicture(delegate, pool, f, work, nullptr, nullptr);
             ASSERT_TRUE(image);
             EXPECT_EQ(image->byteCount(), static_cast<size_t>(outW) * outH * 4u);
-            EXPECT_EQ(md5(image->pixels(), image->byteCount()), expected[i]) << p.w << "x" << p.h << " frame " << i;
+            EXPECT_EQ(md5(image->pixels(), image->byteCount()), expected[i])
+                << p.w << "x" << p.h << " frame " << i;
             if (i > 0) {
                 EXPECT_TRUE(sized) << "frame " << i << " of " << p.w << "x" << p.h;
                 EXPECT_EQ(image->pixels(), decodedInto) << "not copied: frame " << i;
@@ -90,15 +91,16 @@ TEST(EngineFrameDecoding, PicturesTakeTheirStorageOverThroughSizeChanges) {
     decodeAll(parts[2], 96, 64, frameMd5(parts[2].path, kRgbaFilter));   // shrinks
     targetW = 200;
     targetH = 100;
-    decodeAll(parts[1], 200, 100, frameMd5(parts[1].path, "scale=w=200:h=100:flags=fast_bilinear,format=rgba"));
+    decodeAll(parts[1], 200, 100,
+              frameMd5(parts[1].path, "scale=w=200:h=100:flags=fast_bilinear,format=rgba"));
     EXPECT_EQ(delegate.realWidths.back(), 200);
 
     // A size the engines do not decode is refused, and the next picture still comes.
     targetW = 4000;
     targetH = 3000;
     EngineDecodedFrame big = engineDecodeVideoFrame(decoder, parts[0].frames[0].data.data(),
-                                                    static_cast<uint32_t>(parts[0].frames[0].data.size()), true,
-                                                    DECODER_FLAG_TOPDOWN, target, pool, work, last);
+                                                    static_cast<uint32_t>(parts[0].frames[0].data.size()),
+                                                    true, DECODER_FLAG_TOPDOWN, target, pool, work, last);
     EXPECT_EQ(big.result, -1);
     EXPECT_LE(work.size(), kEngineRawImageBufferSize);
     targetW = targetH = 0;

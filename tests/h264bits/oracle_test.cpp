@@ -22,7 +22,7 @@ namespace {
 struct ClipSpec {
     std::string name;
     std::string size;
-    std::string options;  // filters and encoder options
+    std::string options; // filters and encoder options
 };
 
 // Short clips that between them reach every syntax element x264 writes.
@@ -43,7 +43,8 @@ const std::vector<ClipSpec> kClips = {
     {"hrd_sar_crop", "170x100",
      "-vf setsar=4/3 -pix_fmt yuv420p -c:v libx264 -b:v 200k -maxrate 300k -bufsize 400k "
      "-x264-params nal-hrd=vbr:weightp=0:bframes=1"},
-    {"weighted", "176x144", "-vf fade=in:0:8 -pix_fmt yuv420p -c:v libx264 -x264-params ref=1:weightp=1:bframes=0"},
+    {"weighted", "176x144",
+     "-vf fade=in:0:8 -pix_fmt yuv420p -c:v libx264 -x264-params ref=1:weightp=1:bframes=0"},
     {"cavlc", "176x144", "-pix_fmt yuv420p -c:v libx264 -x264-params cabac=0:weightp=0:bframes=2:ref=2"},
 };
 
@@ -54,13 +55,11 @@ struct Clip {
     std::vector<TraceNal> trace;
 };
 
-int nal_type(const std::vector<uint8_t>& nal)
-{
+int nal_type(const std::vector<uint8_t> &nal) {
     return nal[0] & 0x1f;
 }
 
-std::string to_bits(const std::vector<uint8_t>& bytes)
-{
+std::string to_bits(const std::vector<uint8_t> &bytes) {
     std::string s;
     for (uint8_t x : bytes)
         for (int k = 7; k >= 0; k--)
@@ -68,42 +67,36 @@ std::string to_bits(const std::vector<uint8_t>& bytes)
     return s;
 }
 
-std::vector<uint8_t> from_bits(const std::string& bits)
-{
+std::vector<uint8_t> from_bits(const std::string &bits) {
     BitWriter w;
     w.bits(bits);
     return w.bytes();
 }
 
-std::string se_bits(int64_t v)
-{
+std::string se_bits(int64_t v) {
     BitWriter w;
     w.se(v);
     return to_bits(w.bytes()).substr(0, w.size_bits());
 }
 
 // The bits our writer has produced so far.
-std::string written_bits(const bs_t& b)
-{
+std::string written_bits(const bs_t &b) {
     std::string all = to_bits(std::vector<uint8_t>(b.start, b.p + (b.bits_left < 8 ? 1 : 0)));
     return all.substr(0, size_t(b.p - b.start) * 8 + size_t(8 - b.bits_left));
 }
 
 // A NAL unit from its header byte and RBSP: emulation prevention as the
 // standard has it, and a final 03 after a last zero byte.
-std::vector<uint8_t> nal_from_rbsp(uint8_t header, const std::vector<uint8_t>& rbsp)
-{
+std::vector<uint8_t> nal_from_rbsp(uint8_t header, const std::vector<uint8_t> &rbsp) {
     std::vector<uint8_t> nal = annexb_nal(header, rbsp);
     nal.erase(nal.begin(), nal.begin() + 4);
-    if (!rbsp.empty() && rbsp.back() == 0)
-        nal.push_back(3);
+    if (!rbsp.empty() && rbsp.back() == 0) nal.push_back(3);
     return nal;
 }
 
 // Rounds a bit string up to whole bytes the way our writer does: a stop bit
 // and zeros when it is not on a byte boundary, nothing when it is.
-std::string our_trailing(std::string bits)
-{
+std::string our_trailing(std::string bits) {
     if (bits.size() % 8) {
         bits += '1';
         while (bits.size() % 8)
@@ -112,15 +105,13 @@ std::string our_trailing(std::string bits)
     return bits;
 }
 
-std::string strip_index(const std::string& name)
-{
+std::string strip_index(const std::string &name) {
     size_t b = name.find('[');
     return b == std::string::npos ? name : name.substr(0, b);
 }
 
 // Indices of "name[i]" or "name[i][j]".
-std::vector<int> indices(const std::string& name)
-{
+std::vector<int> indices(const std::string &name) {
     std::vector<int> idx;
     size_t p = 0;
     while ((p = name.find('[', p)) != std::string::npos) {
@@ -131,14 +122,12 @@ std::vector<int> indices(const std::string& name)
 }
 
 class H264Oracle : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        if (!testutil::haveTool("ffmpeg"))
-            return;
+  protected:
+    static void SetUpTestSuite() {
+        if (!testutil::haveTool("ffmpeg")) return;
         dir_ = new testutil::TempDir;
         clips_ = new std::vector<Clip>;
-        for (const ClipSpec& spec : kClips) {
+        for (const ClipSpec &spec : kClips) {
             Clip c;
             c.name = spec.name;
             c.path = dir_->file(spec.name + ".264");
@@ -150,29 +139,27 @@ protected:
             clips_->push_back(std::move(c));
         }
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         delete clips_;
         delete dir_;
         clips_ = nullptr;
         dir_ = nullptr;
     }
-    void SetUp() override
-    {
+    void SetUp() override {
         REQUIRE_FFMPEG();
         ASSERT_EQ(clips_->size(), kClips.size()) << "a clip could not be made";
-        for (const Clip& c : *clips_) {
+        for (const Clip &c : *clips_) {
             ASSERT_EQ(c.nals.size(), c.trace.size()) << c.name;
             ASSERT_GT(c.nals.size(), 8u) << c.name;
         }
     }
 
-    static testutil::TempDir* dir_;
-    static std::vector<Clip>* clips_;
+    static testutil::TempDir *dir_;
+    static std::vector<Clip> *clips_;
 };
 
-testutil::TempDir* H264Oracle::dir_ = nullptr;
-std::vector<Clip>* H264Oracle::clips_ = nullptr;
+testutil::TempDir *H264Oracle::dir_ = nullptr;
+std::vector<Clip> *H264Oracle::clips_ = nullptr;
 
 // ---------------------------------------------------------------------------
 // Field values
@@ -196,32 +183,38 @@ const std::set<std::string> kNotFields = {"forbidden_zero_bit",      "nal_ref_id
 
 // Our value for a trace field: printed when the printer prints it, taken
 // from the record otherwise. False for a field we have no place for.
-using Resolver = std::function<bool(const std::string& name, const std::vector<int>& idx, int64_t* v)>;
+using Resolver = std::function<bool(const std::string &name, const std::vector<int> &idx, int64_t *v)>;
 
 // Compares every field of one NAL unit. Loop fields hold the last pass in
 // our records, so every name is compared with its last occurrence.
-void compare_fields(const TraceNal& t, const std::map<std::string, int64_t>& printed, const Resolver& record,
-                    const std::string& where)
-{
+void compare_fields(const TraceNal &t, const std::map<std::string, int64_t> &printed, const Resolver &record,
+                    const std::string &where) {
     std::map<std::string, std::pair<int64_t, std::vector<int>>> last;
     int64_t cs4 = -1, cs5 = -1, r2 = -1;
     bool in_marking = false;
     for (size_t k = 0; k < t.fields.size(); k++) {
-        const TraceField& f = t.fields[k];
-        if (kNotFields.count(f.name) || f.name.rfind("delta_scale", 0) == 0)
+        const TraceField &f = t.fields[k];
+        if (kNotFields.count(f.name) || f.name.rfind("delta_scale", 0) == 0) continue;
+        if (f.name == "constraint_set4_flag") {
+            cs4 = f.value;
             continue;
-        if (f.name == "constraint_set4_flag") { cs4 = f.value; continue; }
-        if (f.name == "constraint_set5_flag") { cs5 = f.value; continue; }
-        if (f.name == "reserved_zero_2bits") { r2 = f.value; continue; }
-        if (f.name == "adaptive_ref_pic_marking_mode_flag")
-            in_marking = true;
+        }
+        if (f.name == "constraint_set5_flag") {
+            cs5 = f.value;
+            continue;
+        }
+        if (f.name == "reserved_zero_2bits") {
+            r2 = f.value;
+            continue;
+        }
+        if (f.name == "adaptive_ref_pic_marking_mode_flag") in_marking = true;
         std::string key = f.name;
         if (key == "long_term_pic_num")
             key = in_marking ? "drpm.long_term_pic_num" : "rplr.long_term_pic_num";
         // Weight flags are single values; the arrays keep one entry per index.
         const std::string base = strip_index(key);
-        if (base == "luma_weight_l0_flag" || base == "chroma_weight_l0_flag" || base == "luma_weight_l1_flag" ||
-            base == "chroma_weight_l1_flag")
+        if (base == "luma_weight_l0_flag" || base == "chroma_weight_l0_flag" ||
+            base == "luma_weight_l1_flag" || base == "chroma_weight_l1_flag")
             key = base;
         // A 32-bit field keeps its bits in our int.
         int64_t v = f.value > INT32_MAX ? int64_t(int32_t(uint32_t(f.value))) : f.value;
@@ -231,11 +224,10 @@ void compare_fields(const TraceNal& t, const std::map<std::string, int64_t>& pri
         ASSERT_TRUE(printed.count("reserved_zero_4bits"));
         EXPECT_EQ(printed.at("reserved_zero_4bits"), (cs4 << 3) | (cs5 << 2) | r2) << where;
     }
-    for (const auto& [key, entry] : last) {
+    for (const auto &[key, entry] : last) {
         std::string name = strip_index(key);
         auto rn = kRenamed.find(name);
-        if (rn != kRenamed.end())
-            name = rn->second;
+        if (rn != kRenamed.end()) name = rn->second;
         int64_t ours = 0;
         if (entry.second.empty() && printed.count(name)) {
             ours = printed.at(name);
@@ -246,10 +238,8 @@ void compare_fields(const TraceNal& t, const std::map<std::string, int64_t>& pri
     }
 }
 
-bool sps_record(const sps_t& s, const std::string& n, const std::vector<int>& i, int64_t* v)
-{
-    if (i.size() != 1)
-        return false;
+bool sps_record(const sps_t &s, const std::string &n, const std::vector<int> &i, int64_t *v) {
+    if (i.size() != 1) return false;
     const int k = i[0];
     if (n == "bit_rate_value_minus1" && k < 32) return *v = s.bit_rate_value_minus1[k], true;
     if (n == "cpb_size_value_minus1" && k < 32) return *v = s.cpb_size_value_minus1[k], true;
@@ -259,8 +249,7 @@ bool sps_record(const sps_t& s, const std::string& n, const std::vector<int>& i,
     return false;
 }
 
-bool pps_record(const pps_t& p, const std::string& n, const std::vector<int>& i, int64_t* v)
-{
+bool pps_record(const pps_t &p, const std::string &n, const std::vector<int> &i, int64_t *v) {
     if (i.empty()) {
         if (n == "slice_group_change_direction_flag") return *v = p.slice_group_change_direction_flag, true;
         if (n == "slice_group_change_rate_minus1") return *v = p.slice_group_change_rate_minus1, true;
@@ -276,13 +265,13 @@ bool pps_record(const pps_t& p, const std::string& n, const std::vector<int>& i,
     return false;
 }
 
-bool slice_record(const slice_header_t& s, const std::string& n, const std::vector<int>& i, int64_t* v)
-{
+bool slice_record(const slice_header_t &s, const std::string &n, const std::vector<int> &i, int64_t *v) {
     if (i.empty()) {
         if (n == "modification_of_pic_nums_idc") return *v = s.rplr.reordering_of_pic_nums_idc, true;
         if (n == "abs_diff_pic_num_minus1") return *v = s.rplr.abs_diff_pic_num_minus1, true;
         if (n == "rplr.long_term_pic_num") return *v = s.rplr.long_term_pic_num, true;
-        if (n == "memory_management_control_operation") return *v = s.drpm.memory_management_control_operation, true;
+        if (n == "memory_management_control_operation")
+            return *v = s.drpm.memory_management_control_operation, true;
         if (n == "difference_of_pic_nums_minus1") return *v = s.drpm.difference_of_pic_nums_minus1, true;
         if (n == "drpm.long_term_pic_num") return *v = s.drpm.long_term_pic_num, true;
         if (n == "long_term_frame_idx") return *v = s.drpm.long_term_frame_idx, true;
@@ -290,15 +279,13 @@ bool slice_record(const slice_header_t& s, const std::string& n, const std::vect
         return false;
     }
     const int k = i[0];
-    if (k >= 64)
-        return false;
+    if (k >= 64) return false;
     if (n == "delta_pic_order_cnt" && k < 2) return *v = s.delta_pic_order_cnt[k], true;
     if (n == "luma_weight_l0") return *v = s.pwt.luma_weight_l0[k], true;
     if (n == "luma_offset_l0") return *v = s.pwt.luma_offset_l0[k], true;
     if (n == "luma_weight_l1") return *v = s.pwt.luma_weight_l1[k], true;
     if (n == "luma_offset_l1") return *v = s.pwt.luma_offset_l1[k], true;
-    if (i.size() != 2 || i[1] > 1)
-        return false;
+    if (i.size() != 2 || i[1] > 1) return false;
     const int j = i[1];
     if (n == "chroma_weight_l0") return *v = s.pwt.chroma_weight_l0[k][j], true;
     if (n == "chroma_offset_l0") return *v = s.pwt.chroma_offset_l0[k][j], true;
@@ -309,14 +296,12 @@ bool slice_record(const slice_header_t& s, const std::string& n, const std::vect
 
 // Scaling lists as the standard decodes the trace's delta_scale values,
 // compared with our record. Returns the number of lists compared.
-int compare_scaling_lists(const TraceNal& t, const std::string& flag_name, int (*l4)[16], int (*l8)[64],
-                          const std::string& where)
-{
+int compare_scaling_lists(const TraceNal &t, const std::string &flag_name, int (*l4)[16], int (*l8)[64],
+                          const std::string &where) {
     int lists = 0;
     for (size_t k = 0; k < t.fields.size(); k++) {
-        const TraceField& f = t.fields[k];
-        if (strip_index(f.name) != flag_name || f.value != 1)
-            continue;
+        const TraceField &f = t.fields[k];
+        if (strip_index(f.name) != flag_name || f.value != 1) continue;
         const int i = indices(f.name)[0];
         const int size = i < 6 ? 16 : 64;
         std::vector<int> expected(size);
@@ -345,11 +330,10 @@ struct TraceSei {
 
 // Splits an SEI unit's fields into messages. The payload is rebuilt from
 // the bits of the fields that lie inside it.
-std::vector<TraceSei> trace_seis(const TraceNal& t, const std::string& where)
-{
+std::vector<TraceSei> trace_seis(const TraceNal &t, const std::string &where) {
     std::vector<TraceSei> out;
     size_t k = 0;
-    const auto& f = t.fields;
+    const auto &f = t.fields;
     while (k < f.size() && f[k].pos < 8)
         k++;
     while (k < f.size() && f[k].name != "rbsp_stop_one_bit") {
@@ -380,15 +364,13 @@ std::vector<TraceSei> trace_seis(const TraceNal& t, const std::string& where)
 }
 
 // A payload as the printers dump it.
-std::string dump(const std::vector<uint8_t>& bytes)
-{
+std::string dump(const std::vector<uint8_t> &bytes) {
     std::string out;
     char hex[4];
     for (size_t i = 0; i < bytes.size(); i++) {
         std::snprintf(hex, sizeof hex, "%02X ", bytes[i]);
         out += hex;
-        if (i % 16 == 15)
-            out += "\n";
+        if (i % 16 == 15) out += "\n";
     }
     return out + "\n";
 }
@@ -396,31 +378,29 @@ std::string dump(const std::vector<uint8_t>& bytes)
 // Whether the weight table is laid out as our reader expects it: counted
 // from the PPS, with chroma entries only when the SPS record has a chroma
 // format. The corpus keeps to such tables; the reader tests cover the rest.
-bool pwt_as_expected(const TraceNal& t, const h264_stream_t& h)
-{
-    if (!t.find("luma_log2_weight_denom"))
-        return true;
+bool pwt_as_expected(const TraceNal &t, const h264_stream_t &h) {
+    if (!t.find("luma_log2_weight_denom")) return true;
     int l0 = 0, l1 = 0;
     bool chroma = false;
-    for (const auto& f : t.fields) {
+    for (const auto &f : t.fields) {
         const std::string b = strip_index(f.name);
         l0 += b == "luma_weight_l0_flag";
         l1 += b == "luma_weight_l1_flag";
         chroma |= b == "chroma_weight_l0_flag" || b == "chroma_weight_l1_flag";
     }
     return l0 == h.pps->num_ref_idx_l0_active_minus1 + 1 &&
-           (l1 == 0 || l1 == h.pps->num_ref_idx_l1_active_minus1 + 1) && chroma == (h.sps->chroma_format_idc != 0);
+           (l1 == 0 || l1 == h.pps->num_ref_idx_l1_active_minus1 + 1) &&
+           chroma == (h.sps->chroma_format_idc != 0);
 }
 
-TEST_F(H264Oracle, PrintedAndStoredFieldsMatchTraceHeaders)
-{
+TEST_F(H264Oracle, PrintedAndStoredFieldsMatchTraceHeaders) {
     int compared[32] = {};
     int lists = 0, sei_messages = 0;
-    for (const Clip& c : *clips_) {
+    for (const Clip &c : *clips_) {
         StreamPtr h = new_stream();
         for (size_t n = 0; n < c.nals.size(); n++) {
-            const auto& nal = c.nals[n];
-            const TraceNal& t = c.trace[n];
+            const auto &nal = c.nals[n];
+            const TraceNal &t = c.trace[n];
             const std::string where = c.name + " unit " + std::to_string(n) + " (" + t.kind + ")";
             ASSERT_EQ(read_nal_unit(h.get(), nal.data(), int(nal.size())), int(nal.size())) << where;
             const std::string text = capture_stdout([&] { debug_nal(h.get(), h->nal); });
@@ -437,15 +417,17 @@ TEST_F(H264Oracle, PrintedAndStoredFieldsMatchTraceHeaders)
             switch (type) {
             case 7:
                 EXPECT_EQ(t.kind, "Sequence Parameter Set");
-                compare_fields(t, printed, [&](auto& nm, auto& i, int64_t* v) { return sps_record(*h->sps, nm, i, v); },
-                               where);
+                compare_fields(
+                    t, printed, [&](auto &nm, auto &i, int64_t *v) { return sps_record(*h->sps, nm, i, v); },
+                    where);
                 lists += compare_scaling_lists(t, "seq_scaling_list_present_flag", h->sps->ScalingList4x4,
                                                h->sps->ScalingList8x8, where);
                 break;
             case 8:
                 EXPECT_EQ(t.kind, "Picture Parameter Set");
-                compare_fields(t, printed, [&](auto& nm, auto& i, int64_t* v) { return pps_record(*h->pps, nm, i, v); },
-                               where);
+                compare_fields(
+                    t, printed, [&](auto &nm, auto &i, int64_t *v) { return pps_record(*h->pps, nm, i, v); },
+                    where);
                 lists += compare_scaling_lists(t, "pic_scaling_list_present_flag", h->pps->ScalingList4x4,
                                                h->pps->ScalingList8x8, where);
                 break;
@@ -453,16 +435,18 @@ TEST_F(H264Oracle, PrintedAndStoredFieldsMatchTraceHeaders)
             case 5: {
                 EXPECT_EQ(t.kind, "Slice Header");
                 ASSERT_TRUE(pwt_as_expected(t, *h)) << where;
-                compare_fields(t, printed,
-                               [&](auto& nm, auto& i, int64_t* v) { return slice_record(*h->slice_header, nm, i, v); },
-                               where);
+                compare_fields(
+                    t, printed,
+                    [&](auto &nm, auto &i, int64_t *v) { return slice_record(*h->slice_header, nm, i, v); },
+                    where);
                 EXPECT_NE(text.find(" slice_type : " + std::to_string(h->slice_header->slice_type) + " ( "),
                           std::string::npos);
                 break;
             }
             case 9:
                 EXPECT_EQ(t.kind, "Access Unit Delimiter");
-                compare_fields(t, printed, [](auto&, auto&, int64_t*) { return false; }, where);
+                compare_fields(
+                    t, printed, [](auto &, auto &, int64_t *) { return false; }, where);
                 break;
             case 6: {
                 EXPECT_EQ(t.kind, "Supplemental Enhancement Information");
@@ -470,11 +454,12 @@ TEST_F(H264Oracle, PrintedAndStoredFieldsMatchTraceHeaders)
                 ASSERT_EQ(h->num_seis, int(expected.size())) << where;
                 size_t at = 0;
                 for (size_t m = 0; m < expected.size(); m++) {
-                    const sei_t* s = h->seis[m];
+                    const sei_t *s = h->seis[m];
                     EXPECT_EQ(s->payloadType, expected[m].type) << where;
                     EXPECT_EQ(s->payloadSize, expected[m].size) << where;
                     ASSERT_EQ(size_t(s->payloadSize), expected[m].payload.size()) << where;
-                    EXPECT_EQ(0, std::memcmp(s->payload, expected[m].payload.data(), expected[m].payload.size()))
+                    EXPECT_EQ(0,
+                              std::memcmp(s->payload, expected[m].payload.data(), expected[m].payload.size()))
                         << where;
                     // The printed messages, in order.
                     const std::string lines = " payloadType : " + std::to_string(expected[m].type) +
@@ -509,30 +494,29 @@ TEST_F(H264Oracle, PrintedAndStoredFieldsMatchTraceHeaders)
 // (or cabac alignment), with our writers' departures applied when asked.
 struct Predicted {
     std::string bits;
-    bool departs = false;  // the prediction differs from the original
+    bool departs = false; // the prediction differs from the original
 };
 
 // Parameter sets, delimiters and SEI: the RBSP our writer gives back.
-Predicted predict_rbsp(const TraceNal& t, int type, bool apply)
-{
+Predicted predict_rbsp(const TraceNal &t, int type, bool apply) {
     Predicted out;
-    const auto& f = t.fields;
+    const auto &f = t.fields;
     size_t k = 0;
     while (k < f.size() && f[k].pos < 8)
         k++;
     for (; k < f.size() && f[k].name != "rbsp_stop_one_bit"; k++) {
         const std::string base = strip_index(f[k].name);
-        const bool list_flag = base == "seq_scaling_list_present_flag" || base == "pic_scaling_list_present_flag";
+        const bool list_flag =
+            base == "seq_scaling_list_present_flag" || base == "pic_scaling_list_present_flag";
         out.bits += f[k].bits;
-        if (!(apply && list_flag && f[k].value == 1))
-            continue;
+        if (!(apply && list_flag && f[k].value == 1)) continue;
         // A scaling list goes back as one plain delta per entry.
         const int size = indices(f[k].name)[0] < 6 ? 16 : 64;
         int last = 8, next = 8;
         std::string coded, plain;
         for (int j = 0; j < size; j++) {
             if (next != 0) {
-                const TraceField& d = f[++k];
+                const TraceField &d = f[++k];
                 coded += d.bits;
                 next = (last + int(d.value) + 256) % 256;
             }
@@ -546,12 +530,13 @@ Predicted predict_rbsp(const TraceNal& t, int type, bool apply)
     if (apply && type == 8 && !t.find("transform_8x8_mode_flag")) {
         // No extension in the original: ours writes one, with the values of a
         // record that never held one.
-        out.bits += "0" "0" + se_bits(0);
+        out.bits += "0"
+                    "0" +
+                    se_bits(0);
         out.departs = true;
     }
     if (apply) {
-        if (out.bits.size() % 8 == 0)
-            out.departs = true;  // no stop byte
+        if (out.bits.size() % 8 == 0) out.departs = true; // no stop byte
         out.bits = our_trailing(out.bits);
     } else {
         out.bits += '1';
@@ -561,17 +546,15 @@ Predicted predict_rbsp(const TraceNal& t, int type, bool apply)
     return out;
 }
 
-TEST_F(H264Oracle, ParameterSetsDelimitersAndSeiWriteBackByteForByte)
-{
+TEST_F(H264Oracle, ParameterSetsDelimitersAndSeiWriteBackByteForByte) {
     int exact = 0, departed = 0;
-    for (const Clip& c : *clips_) {
+    for (const Clip &c : *clips_) {
         StreamPtr h = new_stream();
         for (size_t n = 0; n < c.nals.size(); n++) {
-            const auto& nal = c.nals[n];
+            const auto &nal = c.nals[n];
             const int type = nal_type(nal);
             read_nal_unit(h.get(), nal.data(), int(nal.size()));
-            if (type != 6 && type != 7 && type != 8 && type != 9)
-                continue;
+            if (type != 6 && type != 7 && type != 8 && type != 9) continue;
             const std::string where = c.name + " unit " + std::to_string(n) + " type " + std::to_string(type);
 
             // The trace's bits rebuild the original unit, so the prediction
@@ -595,33 +578,34 @@ TEST_F(H264Oracle, ParameterSetsDelimitersAndSeiWriteBackByteForByte)
         }
     }
     EXPECT_GT(exact, 10);
-    EXPECT_GT(departed, 10);  // SEI without stop byte, PPS extensions, plain scaling deltas
+    EXPECT_GT(departed, 10); // SEI without stop byte, PPS extensions, plain scaling deltas
 }
 
 // Slice headers: our writer's bits for a header read from each slice, against
 // the original bits with the predicted change: loop commands reduced to the
 // stored (last) one.
-std::string predict_slice_bits(const TraceNal& t, bool* departs)
-{
+std::string predict_slice_bits(const TraceNal &t, bool *departs) {
     static const std::set<std::string> kRplrArgs = {"abs_diff_pic_num_minus1", "long_term_pic_num"};
     static const std::set<std::string> kMmcoArgs = {"difference_of_pic_nums_minus1", "long_term_pic_num",
                                                     "long_term_frame_idx", "max_long_term_frame_idx_plus1"};
-    const auto& f = t.fields;
+    const auto &f = t.fields;
     std::string bits;
     *departs = false;
     size_t k = 0;
     while (k < f.size() && f[k].pos < 8)
         k++;
     while (k < f.size() && f[k].name != "cabac_alignment_one_bit") {
-        const TraceField& x = f[k];
+        const TraceField &x = f[k];
         if (x.name == "modification_of_pic_nums_idc" && x.value != 3) {
             *departs = true;
-            for (k++; k < f.size() && kRplrArgs.count(f[k].name); k++) {}
+            for (k++; k < f.size() && kRplrArgs.count(f[k].name); k++) {
+            }
             continue;
         }
         if (x.name == "memory_management_control_operation" && x.value != 0) {
             *departs = true;
-            for (k++; k < f.size() && kMmcoArgs.count(f[k].name); k++) {}
+            for (k++; k < f.size() && kMmcoArgs.count(f[k].name); k++) {
+            }
             continue;
         }
         // Weight flags are single values: a table goes back as coded only
@@ -629,10 +613,9 @@ std::string predict_slice_bits(const TraceNal& t, bool* departs)
         // (the writer tests cover tables with mixed flags).
         const std::string base = strip_index(x.name);
         if (base.find("weight_l") != std::string::npos && base.find("_flag") != std::string::npos) {
-            const TraceField* first = nullptr;
-            for (const auto& y : f)
-                if (strip_index(y.name) == base && !first)
-                    first = &y;
+            const TraceField *first = nullptr;
+            for (const auto &y : f)
+                if (strip_index(y.name) == base && !first) first = &y;
             EXPECT_EQ(x.value, first->value) << "mixed weight flags in " << t.kind;
         }
         bits += x.bits;
@@ -641,18 +624,16 @@ std::string predict_slice_bits(const TraceNal& t, bool* departs)
     return bits;
 }
 
-TEST_F(H264Oracle, SliceHeadersWriteBackTheBitsTheyWereReadFrom)
-{
+TEST_F(H264Oracle, SliceHeadersWriteBackTheBitsTheyWereReadFrom) {
     int exact = 0, departed = 0;
-    for (const Clip& c : *clips_) {
+    for (const Clip &c : *clips_) {
         StreamPtr h = new_stream();
         for (size_t n = 0; n < c.nals.size(); n++) {
-            const auto& nal = c.nals[n];
+            const auto &nal = c.nals[n];
             const int type = nal_type(nal);
             read_nal_unit(h.get(), nal.data(), int(nal.size()));
-            if (type != 1 && type != 5)
-                continue;
-            const TraceNal& t = c.trace[n];
+            if (type != 1 && type != 5) continue;
+            const TraceNal &t = c.trace[n];
             const std::string where = c.name + " unit " + std::to_string(n);
             ASSERT_TRUE(pwt_as_expected(t, *h)) << where;
 
@@ -671,8 +652,7 @@ TEST_F(H264Oracle, SliceHeadersWriteBackTheBitsTheyWereReadFrom)
 
             // The header ends where FFmpeg's does.
             long end = t.fields.back().pos + long(t.fields.back().bits.size());
-            if (const TraceField* a = t.find("cabac_alignment_one_bit"))
-                end = a->pos;
+            if (const TraceField *a = t.find("cabac_alignment_one_bit")) end = a->pos;
             EXPECT_EQ(8 + (r.p - r.start) * 8 + (8 - r.bits_left), end) << where;
 
             std::vector<uint8_t> out(nal.size() + 64);
@@ -693,31 +673,29 @@ TEST_F(H264Oracle, SliceHeadersWriteBackTheBitsTheyWereReadFrom)
         }
     }
     EXPECT_GT(exact, 30);
-    EXPECT_GT(departed, 3);  // reordering and marking commands of the B-pyramid clips
+    EXPECT_GT(departed, 3); // reordering and marking commands of the B-pyramid clips
 }
 
 // ---------------------------------------------------------------------------
 // Decoding
 
-std::string framemd5(const std::string& path)
-{
+std::string framemd5(const std::string &path) {
     std::string out;
-    testutil::runCommand("ffmpeg -nostdin -hide_banner -loglevel error -i '" + path + "' -f framemd5 -", &out);
+    testutil::runCommand("ffmpeg -nostdin -hide_banner -loglevel error -i '" + path + "' -f framemd5 -",
+                         &out);
     // Only the frame lines: the header names the input.
     std::string frames;
-    for (const std::string& line : split_lines(out))
-        if (!line.empty() && line[0] != '#')
-            frames += line + "\n";
+    for (const std::string &line : split_lines(out))
+        if (!line.empty() && line[0] != '#') frames += line + "\n";
     return frames;
 }
 
-TEST_F(H264Oracle, StreamsWithRewrittenParameterSetsDecodeTheSame)
-{
-    for (const Clip& c : *clips_) {
+TEST_F(H264Oracle, StreamsWithRewrittenParameterSetsDecodeTheSame) {
+    for (const Clip &c : *clips_) {
         StreamPtr h = new_stream();
         std::vector<uint8_t> stream;
         int rewritten = 0;
-        for (const auto& nal : c.nals) {
+        for (const auto &nal : c.nals) {
             read_nal_unit(h.get(), nal.data(), int(nal.size()));
             stream.insert(stream.end(), {0, 0, 0, 1});
             const int type = nal_type(nal);
@@ -734,7 +712,7 @@ TEST_F(H264Oracle, StreamsWithRewrittenParameterSetsDecodeTheSame)
         }
         const std::string path = dir_->file(c.name + "_rewritten.264");
         {
-            FILE* fp = std::fopen(path.c_str(), "wb");
+            FILE *fp = std::fopen(path.c_str(), "wb");
             ASSERT_NE(fp, nullptr);
             std::fwrite(stream.data(), 1, stream.size(), fp);
             std::fclose(fp);
@@ -749,13 +727,13 @@ TEST_F(H264Oracle, StreamsWithRewrittenParameterSetsDecodeTheSame)
 // ---------------------------------------------------------------------------
 // A profile outside the four with the high-profile fields
 
-TEST(H264OracleDeparture, FourFourFourSpsIsReadWithoutItsHighProfileFields)
-{
+TEST(H264OracleDeparture, FourFourFourSpsIsReadWithoutItsHighProfileFields) {
     REQUIRE_FFMPEG();
     testutil::TempDir dir;
     const std::string path = dir.file("444.264");
     ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 2 -pix_fmt yuv444p -c:v libx264 "
-                       "-preset veryfast -f h264 '" + path + "'"));
+                       "-preset veryfast -f h264 '" +
+                       path + "'"));
     const auto nals = split_nal_units(read_file(path));
     const auto trace = trace_nal_units(path);
     ASSERT_EQ(nals.size(), trace.size());
@@ -763,14 +741,14 @@ TEST(H264OracleDeparture, FourFourFourSpsIsReadWithoutItsHighProfileFields)
     while (n < nals.size() && nal_type(nals[n]) != 7)
         n++;
     ASSERT_LT(n, nals.size());
-    const TraceNal& t = trace[n];
+    const TraceNal &t = trace[n];
     ASSERT_EQ(t.find("profile_idc")->value, 244);
 
     StreamPtr h = new_stream();
     read_nal_unit(h.get(), nals[n].data(), int(nals[n].size()));
     const auto printed = printed_fields(capture_stdout([&] { debug_sps(h->sps); }));
     // Up to the id the fields agree.
-    for (const char* name : {"profile_idc", "constraint_set0_flag", "level_idc", "seq_parameter_set_id"})
+    for (const char *name : {"profile_idc", "constraint_set0_flag", "level_idc", "seq_parameter_set_id"})
         EXPECT_EQ(printed.at(name), t.find(name)->value) << name;
     // Then the high-profile part is skipped: its fields stay as they were,
     // and the fields after it are read from the bits that start with
@@ -778,11 +756,10 @@ TEST(H264OracleDeparture, FourFourFourSpsIsReadWithoutItsHighProfileFields)
     EXPECT_EQ(printed.at("chroma_format_idc"), 0);
     EXPECT_EQ(printed.at("bit_depth_luma_minus8"), 0);
     std::string bits;
-    for (const TraceField& f : t.fields)
-        if (f.pos >= t.find("chroma_format_idc")->pos)
-            bits += f.bits;
+    for (const TraceField &f : t.fields)
+        if (f.pos >= t.find("chroma_format_idc")->pos) bits += f.bits;
     size_t pos = 0;
-    auto ue = [&]() {  // an Exp-Golomb code of the trace's bits
+    auto ue = [&]() { // an Exp-Golomb code of the trace's bits
         int zeros = 0;
         while (pos < bits.size() && bits[pos] == '0')
             zeros++, pos++;
@@ -798,4 +775,4 @@ TEST(H264OracleDeparture, FourFourFourSpsIsReadWithoutItsHighProfileFields)
     EXPECT_NE(printed.at("pic_width_in_mbs_minus1"), t.find("pic_width_in_mbs_minus1")->value);
 }
 
-}  // namespace
+} // namespace

@@ -1,9 +1,9 @@
 // The syntax readers on hand-coded NAL units: optional fields, the stated
 // simplifications, and malformed data that must neither hang nor overrun.
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <utility>
-#include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,47 +15,38 @@
 namespace {
 
 // A NAL unit (no start code) from its header byte and RBSP bits.
-std::vector<uint8_t> unit(uint8_t header, BitWriter& w, bool trailing = true)
-{
-    if (trailing)
-        w.trailing();
+std::vector<uint8_t> unit(uint8_t header, BitWriter &w, bool trailing = true) {
+    if (trailing) w.trailing();
     std::vector<uint8_t> nal = annexb_nal(header, w.bytes());
     nal.erase(nal.begin(), nal.begin() + 4);
     return nal;
 }
 
-int read(h264_stream_t* h, const std::vector<uint8_t>& nal)
-{
+int read(h264_stream_t *h, const std::vector<uint8_t> &nal) {
     return read_nal_unit(h, nal.data(), int(nal.size()));
 }
 
 // Bits a reader has consumed.
-long consumed(const bs_t& b)
-{
+long consumed(const bs_t &b) {
     return long(b.p - b.start) * 8 + (8 - b.bits_left);
 }
 
-double seconds_since(std::chrono::steady_clock::time_point t0)
-{
+double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
 // A baseline-like SPS: frame_num of (log2_max_frame_num_minus4 + 4) bits,
 // POC type 0 with 4-bit lsb, frames only.
-std::vector<uint8_t> simple_sps(int log2_max_frame_num_minus4 = 0, int poc_type = 0)
-{
+std::vector<uint8_t> simple_sps(int log2_max_frame_num_minus4 = 0, int poc_type = 0) {
     BitWriter w;
     w.u(8, 66).u(8, 0).u(8, 30).ue(0).ue(uint64_t(log2_max_frame_num_minus4)).ue(uint64_t(poc_type));
-    if (poc_type == 0)
-        w.ue(0);
-    if (poc_type == 1)
-        w.bit(0).se(-2).se(1).ue(2).se(5).se(-6);
+    if (poc_type == 0) w.ue(0);
+    if (poc_type == 1) w.bit(0).se(-2).se(1).ue(2).se(5).se(-6);
     w.ue(1).bit(0).ue(10).ue(8).bit(1).bit(1).bit(0).bit(0);
     return unit(0x67, w);
 }
 
-TEST(H264Read, PictureParameterSetFieldsAndTheMissingExtension)
-{
+TEST(H264Read, PictureParameterSetFieldsAndTheMissingExtension) {
     StreamPtr h = new_stream();
     // A main-profile PPS ends after redundant_pic_cnt_present_flag: the
     // extension fields keep what the record held.
@@ -66,7 +57,7 @@ TEST(H264Read, PictureParameterSetFieldsAndTheMissingExtension)
     w.ue(3).ue(1).bit(1).bit(1).ue(0).ue(4).ue(1).bit(1).u(2, 1).se(-5).se(7).se(-12).bit(1).bit(1).bit(1);
     auto nal = unit(0x68, w);
     EXPECT_EQ(read(h.get(), nal), int(nal.size()));
-    const pps_t& p = *h->pps;
+    const pps_t &p = *h->pps;
     EXPECT_EQ(p.pic_parameter_set_id, 3);
     EXPECT_EQ(p.seq_parameter_set_id, 1);
     EXPECT_EQ(p.entropy_coding_mode_flag, 1);
@@ -89,9 +80,9 @@ TEST(H264Read, PictureParameterSetFieldsAndTheMissingExtension)
     x.bit(1).bit(1);
     for (int i = 0; i < 8; i++)
         x.bit(i == 7);
-    x.se(4);  // list 7 starts 12 ...
+    x.se(4); // list 7 starts 12 ...
     for (int j = 1; j < 64; j++)
-        x.se(0);  // ... and stays there
+        x.se(0); // ... and stays there
     x.se(-3);
     nal = unit(0x68, x);
     read(h.get(), nal);
@@ -102,12 +93,11 @@ TEST(H264Read, PictureParameterSetFieldsAndTheMissingExtension)
     EXPECT_EQ(p.second_chroma_qp_index_offset, -3);
 }
 
-TEST(H264Read, SliceGroupMapsOfEveryType)
-{
+TEST(H264Read, SliceGroupMapsOfEveryType) {
     StreamPtr h = new_stream();
-    auto tail = [](BitWriter& w) { w.ue(0).ue(0).bit(0).u(2, 0).se(0).se(0).se(0).bit(1).bit(0).bit(0); };
+    auto tail = [](BitWriter &w) { w.ue(0).ue(0).bit(0).u(2, 0).se(0).se(0).se(0).bit(1).bit(0).bit(0); };
 
-    BitWriter t0;  // interleaved runs
+    BitWriter t0; // interleaved runs
     t0.ue(0).ue(0).bit(0).bit(0).ue(2).ue(0).ue(10).ue(20).ue(30);
     tail(t0);
     read(h.get(), unit(0x68, t0));
@@ -116,7 +106,7 @@ TEST(H264Read, SliceGroupMapsOfEveryType)
     EXPECT_EQ(h->pps->run_length_minus1[2], 30);
     EXPECT_EQ(h->pps->deblocking_filter_control_present_flag, 1);
 
-    BitWriter t2;  // rectangles: one fewer than the groups
+    BitWriter t2; // rectangles: one fewer than the groups
     t2.ue(0).ue(0).bit(0).bit(0).ue(2).ue(2).ue(1).ue(5).ue(7).ue(9);
     tail(t2);
     read(h.get(), unit(0x68, t2));
@@ -126,14 +116,14 @@ TEST(H264Read, SliceGroupMapsOfEveryType)
     EXPECT_EQ(h->pps->bottom_right[1], 9);
     EXPECT_EQ(h->pps->deblocking_filter_control_present_flag, 1);
 
-    BitWriter t4;  // evolving groups
+    BitWriter t4; // evolving groups
     t4.ue(0).ue(0).bit(0).bit(0).ue(1).ue(4).bit(1).ue(9);
     tail(t4);
     read(h.get(), unit(0x68, t4));
     EXPECT_EQ(h->pps->slice_group_change_direction_flag, 1);
     EXPECT_EQ(h->pps->slice_group_change_rate_minus1, 9);
 
-    BitWriter t6;  // explicit map: 5 groups give 3-bit ids
+    BitWriter t6; // explicit map: 5 groups give 3-bit ids
     t6.ue(0).ue(0).bit(0).bit(0).ue(4).ue(6).ue(3).u(3, 4).u(3, 0).u(3, 2).u(3, 1);
     tail(t6);
     read(h.get(), unit(0x68, t6));
@@ -144,8 +134,7 @@ TEST(H264Read, SliceGroupMapsOfEveryType)
     EXPECT_EQ(h->pps->deblocking_filter_control_present_flag, 1);
 }
 
-TEST(H264Read, CountsBeyondTheArraysAreReadButNotStored)
-{
+TEST(H264Read, CountsBeyondTheArraysAreReadButNotStored) {
     StreamPtr h = new_stream();
     std::memset(h->pps, 0x5A, sizeof(pps_t));
     // 100 run lengths: the fields after them must still be in place.
@@ -158,7 +147,7 @@ TEST(H264Read, CountsBeyondTheArraysAreReadButNotStored)
     EXPECT_EQ(h->pps->run_length_minus1[7], 7);
     EXPECT_EQ(h->pps->num_ref_idx_l0_active_minus1, 6);
     EXPECT_EQ(h->pps->deblocking_filter_control_present_flag, 1);
-    EXPECT_EQ(h->pps->top_left[0], 0x5A5A5A5A);  // the array after it is untouched
+    EXPECT_EQ(h->pps->top_left[0], 0x5A5A5A5A); // the array after it is untouched
 
     // 300 slice group ids of 1 bit.
     BitWriter m;
@@ -192,8 +181,7 @@ TEST(H264Read, CountsBeyondTheArraysAreReadButNotStored)
     EXPECT_EQ(h->slice_header->slice_qp_delta, 7);
 }
 
-TEST(H264Read, SeiMessagesAndTheirSizes)
-{
+TEST(H264Read, SeiMessagesAndTheirSizes) {
     StreamPtr h = new_stream();
     BitWriter w;
     w.u(8, 5).u(8, 16);
@@ -214,8 +202,8 @@ TEST(H264Read, SeiMessagesAndTheirSizes)
     x.u(8, 0xFF).u(8, 0xFF).u(8, 2).u(8, 0xFF).u(8, 1);
     for (int i = 0; i < 256; i++)
         x.u(8, uint64_t(i));
-    x.u(8, 0).u(8, 0);        // type 0, empty
-    x.u(8, 6).u(8, 1).u(8, 0x80);  // a payload that looks like a stop byte
+    x.u(8, 0).u(8, 0);            // type 0, empty
+    x.u(8, 6).u(8, 1).u(8, 0x80); // a payload that looks like a stop byte
     read(h.get(), unit(0x06, x));
     ASSERT_EQ(h->num_seis, 3);
     EXPECT_EQ(h->seis[0]->payloadType, 512);
@@ -237,8 +225,7 @@ TEST(H264Read, SeiMessagesAndTheirSizes)
     EXPECT_EQ(h->sei->payload[1], 0xCD);
 }
 
-TEST(H264Read, HugeSeiNumbersAndPictureSizesFinishQuickly)
-{
+TEST(H264Read, HugeSeiNumbersAndPictureSizesFinishQuickly) {
     StreamPtr h = new_stream();
     // One megabyte of 0xFF: a payload type of 255 per byte, summed without
     // overflow, and nothing left for a payload.
@@ -256,10 +243,10 @@ TEST(H264Read, HugeSeiNumbersAndPictureSizesFinishQuickly)
     std::vector<uint8_t> many(1 + 400000 + 1 + 400000, 0x00);
     many[0] = 0x06;
     for (size_t i = 1; i < 400001; i += 2)
-        many[i] = 0x01;  // type 1, size 0
+        many[i] = 0x01; // type 1, size 0
     many[400001] = 0x80;
     for (size_t i = 400002; i + 2 < many.size(); i += 3)
-        many[i + 2] = 0x03;  // keep the zeros escaped
+        many[i + 2] = 0x03; // keep the zeros escaped
     t0 = std::chrono::steady_clock::now();
     read(h.get(), many);
     EXPECT_LT(seconds_since(t0), time_limit(1.0));
@@ -280,7 +267,7 @@ TEST(H264Read, HugeSeiNumbersAndPictureSizesFinishQuickly)
         {0xFFFFFFFEull, ""},
         {0x7FFFFFFEull, ""},
     };
-    for (const auto& [size_minus1, code] : sizes) {
+    for (const auto &[size_minus1, code] : sizes) {
         BitWriter w;
         w.ue(0).ue(0).bit(0).bit(0).ue(1).ue(6);
         if (code.empty())
@@ -292,19 +279,18 @@ TEST(H264Read, HugeSeiNumbersAndPictureSizesFinishQuickly)
         read(h.get(), unit(0x68, w));
         EXPECT_LT(seconds_since(t0), time_limit(1.0));
         EXPECT_EQ(uint32_t(h->pps->pic_size_in_map_units_minus1), size_minus1);
-        if (size_minus1 > 0x7FFFFFFF) {  // no map: the fields after it follow at once
-            EXPECT_EQ(h->pps->num_ref_idx_l0_active_minus1, 0);  // 1010 0101 ...
+        if (size_minus1 > 0x7FFFFFFF) {                         // no map: the fields after it follow at once
+            EXPECT_EQ(h->pps->num_ref_idx_l0_active_minus1, 0); // 1010 0101 ...
             EXPECT_EQ(h->pps->num_ref_idx_l1_active_minus1, 1);
         }
     }
     EXPECT_EQ(h->pps->slice_group_id[0], 1);
     EXPECT_EQ(h->pps->slice_group_id[1], 0);
-    EXPECT_EQ(h->pps->slice_group_id[255], 0);  // past the data: zeros
+    EXPECT_EQ(h->pps->slice_group_id[255], 0); // past the data: zeros
 }
 
 // Reads a slice against the stream's SPS and PPS and returns the bits it took.
-long read_slice(h264_stream_t* h, uint8_t header, BitWriter& w)
-{
+long read_slice(h264_stream_t *h, uint8_t header, BitWriter &w) {
     auto nal = unit(header, w, false);
     h->nal->nal_ref_idc = (header >> 5) & 3;
     h->nal->nal_unit_type = header & 0x1f;
@@ -317,11 +303,10 @@ long read_slice(h264_stream_t* h, uint8_t header, BitWriter& w)
     return consumed(b);
 }
 
-TEST(H264Read, SliceHeaderOptionalParts)
-{
+TEST(H264Read, SliceHeaderOptionalParts) {
     StreamPtr h = new_stream();
     read(h.get(), simple_sps(0));
-    BitWriter p;  // CABAC, deblocking control, bottom POC, redundant counts
+    BitWriter p; // CABAC, deblocking control, bottom POC, redundant counts
     p.ue(0).ue(0).bit(1).bit(1).ue(0).ue(0).ue(0).bit(0).u(2, 0).se(0).se(0).se(0).bit(1).bit(0).bit(1);
     read(h.get(), unit(0x68, p));
 
@@ -330,7 +315,7 @@ TEST(H264Read, SliceHeaderOptionalParts)
     i.ue(0).ue(7).ue(0).u(4, 9).ue(3).u(4, 5).se(-2).ue(4).bit(0).bit(1).se(6).ue(1);
     long n = read_slice(h.get(), 0x65, i);
     EXPECT_EQ(n, long(i.size_bits()));
-    const slice_header_t& s = *h->slice_header;
+    const slice_header_t &s = *h->slice_header;
     EXPECT_EQ(s.frame_num, 9);
     EXPECT_EQ(s.idr_pic_id, 3);
     EXPECT_EQ(s.pic_order_cnt_lsb, 5);
@@ -351,7 +336,8 @@ TEST(H264Read, SliceHeaderOptionalParts)
     // POC type 1: two deltas. SP slice: sp_for_switch_flag and qs delta.
     read(h.get(), simple_sps(0, 1));
     BitWriter sp;
-    sp.ue(0).ue(3).ue(0).u(4, 1).se(-7).se(8).ue(0).bit(0).bit(0).ue(2).se(1).bit(1).se(-3).ue(0).se(2).se(-2);
+    sp.ue(0).ue(3).ue(0).u(4, 1).se(-7).se(8).ue(0).bit(0).bit(0).ue(2).se(1).bit(1).se(-3).ue(0).se(2).se(
+        -2);
     EXPECT_EQ(read_slice(h.get(), 0x01, sp), long(sp.size_bits()));
     EXPECT_EQ(s.delta_pic_order_cnt[0], -7);
     EXPECT_EQ(s.delta_pic_order_cnt[1], 8);
@@ -361,14 +347,13 @@ TEST(H264Read, SliceHeaderOptionalParts)
     EXPECT_EQ(s.slice_beta_offset_div2, -2);
 }
 
-TEST(H264Read, ReorderingAndMarkingKeepTheLastCommand)
-{
+TEST(H264Read, ReorderingAndMarkingKeepTheLastCommand) {
     StreamPtr h = new_stream();
     read(h.get(), simple_sps(0));
     BitWriter p;
     p.ue(0).ue(0).bit(0).bit(0).ue(0).ue(0).ue(0).bit(0).u(2, 0).se(0).se(0).se(0).bit(0).bit(0).bit(0);
     read(h.get(), unit(0x68, p));
-    const slice_header_t& s = *h->slice_header;
+    const slice_header_t &s = *h->slice_header;
 
     // B slice: both lists reordered, then adaptive marking.
     BitWriter b;
@@ -393,15 +378,14 @@ TEST(H264Read, ReorderingAndMarkingKeepTheLastCommand)
     auto t0 = std::chrono::steady_clock::now();
     read_slice(h.get(), 0x01, cut);
     EXPECT_LT(seconds_since(t0), time_limit(1.0));
-    EXPECT_EQ(s.rplr.reordering_of_pic_nums_idc, 0);  // what the end reads as
+    EXPECT_EQ(s.rplr.reordering_of_pic_nums_idc, 0); // what the end reads as
     EXPECT_EQ(s.rplr.abs_diff_pic_num_minus1, 0);
 }
 
-TEST(H264Read, WeightTableIsCountedFromThePps)
-{
+TEST(H264Read, WeightTableIsCountedFromThePps) {
     StreamPtr h = new_stream();
-    read(h.get(), simple_sps(0));  // not a high profile: no chroma weights
-    BitWriter p;  // two references by default, weighted P
+    read(h.get(), simple_sps(0)); // not a high profile: no chroma weights
+    BitWriter p;                  // two references by default, weighted P
     p.ue(0).ue(0).bit(0).bit(0).ue(0).ue(1).ue(0).bit(1).u(2, 0).se(0).se(0).se(0).bit(0).bit(0).bit(0);
     read(h.get(), unit(0x68, p));
 
@@ -411,7 +395,7 @@ TEST(H264Read, WeightTableIsCountedFromThePps)
     BitWriter w;
     w.ue(0).ue(0).ue(0).u(4, 1).u(4, 2).bit(1).ue(0).bit(0).ue(2).bit(1).se(5).se(-2).se(3);
     read_slice(h.get(), 0x01, w);
-    const slice_header_t& s = *h->slice_header;
+    const slice_header_t &s = *h->slice_header;
     EXPECT_EQ(s.num_ref_idx_l0_active_minus1, 0);
     EXPECT_EQ(s.pwt.luma_log2_weight_denom, 2);
     EXPECT_EQ(s.pwt.luma_weight_l0[0], 5);
@@ -420,8 +404,7 @@ TEST(H264Read, WeightTableIsCountedFromThePps)
     EXPECT_EQ(s.slice_qp_delta, -1);
 }
 
-TEST(H264Read, UnitsWithoutAReaderChangeOnlyTheHeader)
-{
+TEST(H264Read, UnitsWithoutAReaderChangeOnlyTheHeader) {
     StreamPtr h = new_stream();
     read(h.get(), simple_sps(3));
     StreamPtr before = new_stream();
@@ -439,8 +422,7 @@ TEST(H264Read, UnitsWithoutAReaderChangeOnlyTheHeader)
     }
 }
 
-TEST(H264Read, NalUnitResultAndDelimiter)
-{
+TEST(H264Read, NalUnitResultAndDelimiter) {
     StreamPtr h = new_stream();
     std::vector<uint8_t> aud = {0x09, 0xF0};
     EXPECT_EQ(read(h.get(), aud), 2);
@@ -454,8 +436,7 @@ TEST(H264Read, NalUnitResultAndDelimiter)
     EXPECT_EQ(read_nal_unit(h.get(), nullptr, 5), 0);
 }
 
-TEST(H264Read, WidthsFromStoredFieldsStayWithin32Bits)
-{
+TEST(H264Read, WidthsFromStoredFieldsStayWithin32Bits) {
     StreamPtr h = new_stream();
     h->sps->frame_mbs_only_flag = 1;
     h->sps->pic_order_cnt_type = 2;
@@ -476,14 +457,13 @@ TEST(H264Read, WidthsFromStoredFieldsStayWithin32Bits)
     }
 }
 
-TEST(H264Read, MoreRbspDataAndSliceTypes)
-{
-    uint8_t data[] = {0x5C, 0x80, 0x00};  // 0101 1100 | stop bit | zero byte
+TEST(H264Read, MoreRbspDataAndSliceTypes) {
+    uint8_t data[] = {0x5C, 0x80, 0x00}; // 0101 1100 | stop bit | zero byte
     bs_t b;
     bs_init(&b, data, 3);
     EXPECT_EQ(more_rbsp_data(nullptr, &b), 1);
     bs_read_f(&b, 8);
-    EXPECT_EQ(more_rbsp_data(nullptr, &b), 0);  // at the stop bit
+    EXPECT_EQ(more_rbsp_data(nullptr, &b), 0); // at the stop bit
     EXPECT_EQ(more_rbsp_trailing_data(nullptr, &b), 1);
     bs_read_f(&b, 16);
     EXPECT_EQ(more_rbsp_data(nullptr, &b), 0);
@@ -505,8 +485,7 @@ TEST(H264Read, MoreRbspDataAndSliceTypes)
     EXPECT_EQ(next_bits(&b, 8), 0);
 }
 
-TEST(H264Read, SliceTrailingBitsSkipCabacZeroWords)
-{
+TEST(H264Read, SliceTrailingBitsSkipCabacZeroWords) {
     StreamPtr h = new_stream();
     h->pps->entropy_coding_mode_flag = 1;
     uint8_t data[] = {0xA0, 0x00, 0x00, 0x03, 0x00};
@@ -521,7 +500,7 @@ TEST(H264Read, SliceTrailingBitsSkipCabacZeroWords)
     EXPECT_EQ(consumed(b), 8);
 
     // The reader of one payload keeps the size equal to the block it made.
-    h->seis = static_cast<sei_t**>(std::malloc(sizeof(sei_t*)));
+    h->seis = static_cast<sei_t **>(std::malloc(sizeof(sei_t *)));
     h->seis[0] = h->sei = sei_new();
     h->num_seis = 1;
     bs_init(&b, data, 5);
@@ -530,4 +509,4 @@ TEST(H264Read, SliceTrailingBitsSkipCabacZeroWords)
     EXPECT_EQ(h->sei->payload[3], 0x03);
 }
 
-}  // namespace
+} // namespace

@@ -18,9 +18,7 @@ namespace {
 
 // Runs f on a writer over a buffer of 0xFF bytes and returns the bits
 // written, as text.
-template <typename F>
-std::string bits_of(F f, int size = 64)
-{
+template <typename F> std::string bits_of(F f, int size = 64) {
     std::vector<uint8_t> buf(size_t(size), 0xFF);
     bs_t b;
     bs_init(&b, buf.data(), size);
@@ -33,54 +31,54 @@ std::string bits_of(F f, int size = 64)
 }
 
 // The bits a test-side writer holds, as text.
-std::string text_of(const BitWriter& w)
-{
+std::string text_of(const BitWriter &w) {
     std::string s;
     for (size_t i = 0; i < w.size_bits(); i++)
         s += char('0' + ((w.bytes()[i / 8] >> (7 - i % 8)) & 1));
     return s;
 }
 
-std::vector<uint8_t> to_nal(const std::vector<uint8_t>& rbsp, int cap, int* result = nullptr, int* consumed = nullptr)
-{
+std::vector<uint8_t> to_nal(const std::vector<uint8_t> &rbsp, int cap, int *result = nullptr,
+                            int *consumed = nullptr) {
     std::vector<uint8_t> nal(size_t(cap > 0 ? cap : 1), 0xEE);
     int rbsp_size = int(rbsp.size());
     int nal_size = cap;
     int r = rbsp_to_nal(rbsp.data(), &rbsp_size, nal.data(), &nal_size);
-    if (result)
-        *result = r;
-    if (consumed)
-        *consumed = rbsp_size;
+    if (result) *result = r;
+    if (consumed) *consumed = rbsp_size;
     nal.resize(size_t(nal_size));
-    nal.erase(nal.begin());  // the header byte's place
+    nal.erase(nal.begin()); // the header byte's place
     return nal;
 }
 
-TEST(H264Write, ExpGolombAndFixedWidthCodes)
-{
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_ue(b, 0); }), "1");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_ue(b, 1); }), "010");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_ue(b, 2); }), "011");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_ue(b, 3); }), "00100");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_ue(b, 7); }), "0001000");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_se(b, 1); }), "010");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_se(b, -1); }), "011");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_se(b, 0); }), "1");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_f(b, 3, 13); }), "101");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_f(b, 0, 13); bs_write_f(b, -4, 13); }), "");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_u8(b, 0x1A5); }), "10100101");
+TEST(H264Write, ExpGolombAndFixedWidthCodes) {
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_ue(b, 0); }), "1");
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_ue(b, 1); }), "010");
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_ue(b, 2); }), "011");
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_ue(b, 3); }), "00100");
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_ue(b, 7); }), "0001000");
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_se(b, 1); }), "010");
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_se(b, -1); }), "011");
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_se(b, 0); }), "1");
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_f(b, 3, 13); }), "101");
+    EXPECT_EQ(bits_of([](bs_t *b) {
+                  bs_write_f(b, 0, 13);
+                  bs_write_f(b, -4, 13);
+              }),
+              "");
+    EXPECT_EQ(bits_of([](bs_t *b) { bs_write_u8(b, 0x1A5); }), "10100101");
     // Values across every byte boundary of the length table, against the
     // code built from its definition.
-    for (uint32_t v : {254u, 255u, 256u, 65534u, 65535u, 65536u, 16777214u, 16777215u, 0x7FFFFFFFu, 0xFFFFFFFEu}) {
+    for (uint32_t v :
+         {254u, 255u, 256u, 65534u, 65535u, 65536u, 16777214u, 16777215u, 0x7FFFFFFFu, 0xFFFFFFFEu}) {
         BitWriter w;
         w.ue(v);
         const std::string expected = text_of(w);
-        EXPECT_EQ(bits_of([&](bs_t* b) { bs_write_ue(b, v); }), expected) << v;
+        EXPECT_EQ(bits_of([&](bs_t *b) { bs_write_ue(b, v); }), expected) << v;
     }
 }
 
-TEST(H264Write, CodesReadBackThroughTheReader)
-{
+TEST(H264Write, CodesReadBackThroughTheReader) {
     const std::vector<uint32_t> ue = {0, 1, 5, 254, 255, 1u << 20, 0x7FFFFFFF, 0xFFFFFFFE, 0xFFFFFFFF};
     // The reader takes ue codes as signed 32-bit numbers for se, which
     // bounds the signed values it can give back to about +-2^30.
@@ -103,8 +101,7 @@ TEST(H264Write, CodesReadBackThroughTheReader)
     EXPECT_EQ(bs_read_f(&r, 32), 0xDEADBEEFu);
 }
 
-TEST(H264Write, WritingOverwritesAndStopsAtTheEnd)
-{
+TEST(H264Write, WritingOverwritesAndStopsAtTheEnd) {
     uint8_t buf[2] = {0xFF, 0x00};
     bs_t b;
     bs_init(&b, buf, 1);
@@ -116,19 +113,25 @@ TEST(H264Write, WritingOverwritesAndStopsAtTheEnd)
     EXPECT_EQ(b.p, b.end);
     bs_write_f(&b, 1, 1);
     EXPECT_EQ(b.overflow, 1);
-    EXPECT_EQ(buf[1], 0x00);  // nothing past the end
+    EXPECT_EQ(buf[1], 0x00); // nothing past the end
     EXPECT_EQ(b.bits_left, 8);
 }
 
-TEST(H264Write, TrailingBits)
-{
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_f(b, 3, 5); write_rbsp_trailing_bits(nullptr, b); }), "10110000");
-    EXPECT_EQ(bits_of([](bs_t* b) { bs_write_f(b, 8, 5); write_rbsp_trailing_bits(nullptr, b); }), "00000101");
-    EXPECT_EQ(bits_of([](bs_t* b) { write_filler_data_rbsp(nullptr, b); }), "");
+TEST(H264Write, TrailingBits) {
+    EXPECT_EQ(bits_of([](bs_t *b) {
+                  bs_write_f(b, 3, 5);
+                  write_rbsp_trailing_bits(nullptr, b);
+              }),
+              "10110000");
+    EXPECT_EQ(bits_of([](bs_t *b) {
+                  bs_write_f(b, 8, 5);
+                  write_rbsp_trailing_bits(nullptr, b);
+              }),
+              "00000101");
+    EXPECT_EQ(bits_of([](bs_t *b) { write_filler_data_rbsp(nullptr, b); }), "");
 }
 
-TEST(H264Write, EmulationPrevention)
-{
+TEST(H264Write, EmulationPrevention) {
     using V = std::vector<uint8_t>;
     EXPECT_EQ(to_nal({0, 0, 1}, 16), (V{0, 0, 3, 1}));
     EXPECT_EQ(to_nal({0, 0, 0, 0, 1}, 16), (V{0, 0, 3, 0, 0, 3, 1}));
@@ -146,16 +149,15 @@ TEST(H264Write, EmulationPrevention)
     EXPECT_EQ(to_nal({1, 2, 3, 4}, 3, &r, &used), (V{1, 2}));
     EXPECT_EQ(r, 0);
     EXPECT_EQ(used, 2);
-    EXPECT_EQ(to_nal({1, 2, 0}, 4, &r, &used), (V{1, 2, 0}));  // no room for the final 03
+    EXPECT_EQ(to_nal({1, 2, 0}, 4, &r, &used), (V{1, 2, 0})); // no room for the final 03
     EXPECT_EQ(r, 0);
     EXPECT_EQ(to_nal({1, 2, 3}, 4, &r, &used), (V{1, 2, 3}));
     EXPECT_EQ(r, 1);
     EXPECT_EQ(used, 3);
 }
 
-TEST(H264Write, FfCodedNumbersAndScalingLists)
-{
-    auto ff = [](int n) { return bits_of([&](bs_t* b) { _write_ff_coded_number(b, n); }); };
+TEST(H264Write, FfCodedNumbersAndScalingLists) {
+    auto ff = [](int n) { return bits_of([&](bs_t *b) { _write_ff_coded_number(b, n); }); };
     EXPECT_EQ(ff(254), "11111110");
     EXPECT_EQ(ff(255), "1111111100000000");
     EXPECT_EQ(ff(256), "1111111100000001");
@@ -171,22 +173,21 @@ TEST(H264Write, FfCodedNumbersAndScalingLists)
         return s;
     };
     int list[64];
-    for (int& x : list)
+    for (int &x : list)
         x = 16;
-    EXPECT_EQ(bits_of([&](bs_t* b) { write_scaling_list(b, list, 16, 1); }), code({-8}));
-    EXPECT_EQ(bits_of([&](bs_t* b) { write_scaling_list(b, list, 16, 0); }),
+    EXPECT_EQ(bits_of([&](bs_t *b) { write_scaling_list(b, list, 16, 1); }), code({-8}));
+    EXPECT_EQ(bits_of([&](bs_t *b) { write_scaling_list(b, list, 16, 0); }),
               code({8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     // Not folded into -128..127: 8 to 200 is +192.
     list[0] = 200;
-    EXPECT_EQ(bits_of([&](bs_t* b) { write_scaling_list(b, list, 16, 0); }),
+    EXPECT_EQ(bits_of([&](bs_t *b) { write_scaling_list(b, list, 16, 0); }),
               code({192, -184, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
     // A zero entry ends the list: the rest repeat the entry before it.
     int stop[16] = {9, 0, 7, 7};
-    EXPECT_EQ(bits_of([&](bs_t* b) { write_scaling_list(b, stop, 16, 0); }), code({1, -9}));
+    EXPECT_EQ(bits_of([&](bs_t *b) { write_scaling_list(b, stop, 16, 0); }), code({1, -9}));
 }
 
-std::vector<uint8_t> write(h264_stream_t* h, int size, int* overflow = nullptr)
-{
+std::vector<uint8_t> write(h264_stream_t *h, int size, int *overflow = nullptr) {
     std::vector<uint8_t> buf(size_t(size) + 8, 0xEE);
     int n = write_nal_unit(h, buf.data(), size, overflow);
     for (size_t i = size_t(size); i < buf.size(); i++)
@@ -195,8 +196,7 @@ std::vector<uint8_t> write(h264_stream_t* h, int size, int* overflow = nullptr)
     return buf;
 }
 
-TEST(H264Write, AccessUnitDelimiterAndEmptyUnits)
-{
+TEST(H264Write, AccessUnitDelimiterAndEmptyUnits) {
     StreamPtr h = new_stream();
     h->nal->nal_unit_type = 9;
     h->aud->primary_pic_type = 2;
@@ -212,8 +212,7 @@ TEST(H264Write, AccessUnitDelimiterAndEmptyUnits)
     EXPECT_EQ(overflow, 1);
 }
 
-TEST(H264Write, TooSmallBuffersAreReportedAndNeverOverrun)
-{
+TEST(H264Write, TooSmallBuffersAreReportedAndNeverOverrun) {
     StreamPtr h = new_stream();
     h->nal->nal_unit_type = 7;
     h->nal->nal_ref_idc = 3;
@@ -254,7 +253,7 @@ TEST(H264Write, TooSmallBuffersAreReportedAndNeverOverrun)
     EXPECT_EQ(write(h.get(), 4096, &overflow).size(), 4096u);
     EXPECT_EQ(overflow, 1);
     h->nal->nal_unit_type = 6;
-    h->seis = static_cast<sei_t**>(std::malloc(sizeof(sei_t*)));
+    h->seis = static_cast<sei_t **>(std::malloc(sizeof(sei_t *)));
     h->seis[0] = sei_new();
     h->num_seis = 1;
     h->seis[0]->payloadType = INT32_MAX;
@@ -263,8 +262,7 @@ TEST(H264Write, TooSmallBuffersAreReportedAndNeverOverrun)
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), time_limit(1.0));
 }
 
-TEST(H264Write, SeiMessagesWithoutStopByte)
-{
+TEST(H264Write, SeiMessagesWithoutStopByte) {
     StreamPtr h = new_stream();
     h->nal->nal_unit_type = 6;
     std::vector<uint8_t> in = {0x06, 0x05, 0x03, 0xAA, 0x00, 0x00, 0x03, 0x01, 0x02, 0x01, 0xFF, 0x80};
@@ -287,7 +285,7 @@ TEST(H264Write, SeiMessagesWithoutStopByte)
     EXPECT_EQ(out[3], 0x00);
     EXPECT_EQ(out[4], 0x77);
     // A message without a block writes zeros for its size.
-    sei_t* empty = sei_new();
+    sei_t *empty = sei_new();
     empty->payloadType = 1;
     empty->payloadSize = 2;
     h->sei = empty;
@@ -301,19 +299,17 @@ TEST(H264Write, SeiMessagesWithoutStopByte)
 }
 
 // A slice header written from a record, read back against the same SPS/PPS.
-std::string slice_bits(h264_stream_t* h)
-{
-    return bits_of([&](bs_t* b) { write_slice_header(h, b); }, 256);
+std::string slice_bits(h264_stream_t *h) {
+    return bits_of([&](bs_t *b) { write_slice_header(h, b); }, 256);
 }
 
-TEST(H264Write, UnterminatedCommandsAreWrittenOnceAndTerminated)
-{
+TEST(H264Write, UnterminatedCommandsAreWrittenOnceAndTerminated) {
     StreamPtr h = new_stream();
     h->sps->frame_mbs_only_flag = 1;
     h->sps->pic_order_cnt_type = 2;
     h->nal->nal_unit_type = 1;
     h->nal->nal_ref_idc = 1;
-    slice_header_t& s = *h->slice_header;
+    slice_header_t &s = *h->slice_header;
     s.slice_type = 0;
     s.rplr.ref_pic_list_reordering_flag_l0 = 1;
     s.rplr.reordering_of_pic_nums_idc = 0;
@@ -325,8 +321,8 @@ TEST(H264Write, UnterminatedCommandsAreWrittenOnceAndTerminated)
 
     BitWriter w;
     w.ue(0).ue(0).ue(0).u(4, 0).bit(0);
-    w.bit(1).ue(0).ue(4).ue(3);         // reordering: the command, then 3
-    w.bit(1).ue(3).ue(2).ue(1).ue(0);   // marking: the operation, then 0
+    w.bit(1).ue(0).ue(4).ue(3);       // reordering: the command, then 3
+    w.bit(1).ue(3).ue(2).ue(1).ue(0); // marking: the operation, then 0
     w.se(0);
     const std::string expected = text_of(w);
     EXPECT_EQ(slice_bits(h.get()), expected);
@@ -340,16 +336,15 @@ TEST(H264Write, UnterminatedCommandsAreWrittenOnceAndTerminated)
     EXPECT_EQ(slice_bits(h.get()), term);
 }
 
-TEST(H264Write, WeightTableWritesTheStoredFlagForEveryReference)
-{
+TEST(H264Write, WeightTableWritesTheStoredFlagForEveryReference) {
     StreamPtr h = new_stream();
     h->sps->frame_mbs_only_flag = 1;
     h->sps->pic_order_cnt_type = 2;
     h->sps->chroma_format_idc = 1;
     h->pps->weighted_pred_flag = 1;
-    h->pps->num_ref_idx_l0_active_minus1 = 1;  // two references
+    h->pps->num_ref_idx_l0_active_minus1 = 1; // two references
     h->nal->nal_unit_type = 1;
-    slice_header_t& s = *h->slice_header;
+    slice_header_t &s = *h->slice_header;
     s.slice_type = 5;
     s.pwt.luma_log2_weight_denom = 6;
     s.pwt.chroma_log2_weight_denom = 2;
@@ -369,19 +364,18 @@ TEST(H264Write, WeightTableWritesTheStoredFlagForEveryReference)
     EXPECT_EQ(slice_bits(h.get()), expected);
 }
 
-TEST(H264Write, SliceHeaderFieldsRoundTrip)
-{
+TEST(H264Write, SliceHeaderFieldsRoundTrip) {
     // Every optional part switched on, against a PPS with evolving slice
     // groups: the change cycle takes Ceil(Log2(99 / 10 + 1)) = 4 bits.
     StreamPtr h = new_stream();
-    sps_t& sps = *h->sps;
+    sps_t &sps = *h->sps;
     sps.log2_max_frame_num_minus4 = 3;
     sps.pic_order_cnt_type = 0;
     sps.log2_max_pic_order_cnt_lsb_minus4 = 2;
     sps.frame_mbs_only_flag = 0;
     sps.pic_width_in_mbs_minus1 = 10;
     sps.pic_height_in_map_units_minus1 = 8;
-    pps_t& pps = *h->pps;
+    pps_t &pps = *h->pps;
     pps.pic_order_present_flag = 1;
     pps.redundant_pic_cnt_present_flag = 1;
     pps.entropy_coding_mode_flag = 1;
@@ -391,9 +385,9 @@ TEST(H264Write, SliceHeaderFieldsRoundTrip)
     pps.slice_group_change_rate_minus1 = 9;
     h->nal->nal_unit_type = 5;
     h->nal->nal_ref_idc = 3;
-    slice_header_t& s = *h->slice_header;
+    slice_header_t &s = *h->slice_header;
     s.first_mb_in_slice = 7;
-    s.slice_type = 6;  // B
+    s.slice_type = 6; // B
     s.frame_num = 100;
     s.field_pic_flag = 0;
     s.idr_pic_id = 2;
@@ -433,10 +427,9 @@ TEST(H264Write, SliceHeaderFieldsRoundTrip)
     EXPECT_EQ(std::memcmp(r->slice_header, h->slice_header, sizeof(slice_header_t)), 0);
 }
 
-TEST(H264Write, ParameterSetsRoundTripThroughTheReader)
-{
+TEST(H264Write, ParameterSetsRoundTripThroughTheReader) {
     StreamPtr h = new_stream();
-    sps_t& sps = *h->sps;
+    sps_t &sps = *h->sps;
     sps.profile_idc = 122;
     sps.constraint_set1_flag = 1;
     sps.level_idc = 41;
@@ -482,7 +475,7 @@ TEST(H264Write, ParameterSetsRoundTripThroughTheReader)
                           sizeof(sps_t) - offsetof(sps_t, aspect_ratio_info_present_flag)),
               0);
 
-    pps_t& pps = *h->pps;
+    pps_t &pps = *h->pps;
     pps.pic_parameter_set_id = 4;
     pps.num_slice_groups_minus1 = 3;
     pps.slice_group_map_type = 2;
@@ -501,4 +494,4 @@ TEST(H264Write, ParameterSetsRoundTripThroughTheReader)
     EXPECT_EQ(std::memcmp(r->pps, h->pps, sizeof(pps_t)), 0);
 }
 
-}  // namespace
+} // namespace

@@ -16,7 +16,7 @@
 
 namespace avcread {
 
-constexpr unsigned long kFrameBuffer = 2073600;  // the parser's frame buffer
+constexpr unsigned long kFrameBuffer = 2073600;   // the parser's frame buffer
 constexpr unsigned long kReaderBuffer = 0x200000; // the parser's file buffer
 
 struct Frame {
@@ -45,12 +45,10 @@ struct File {
 
 // Reads path; stops at the first result 0 (or after maxFrames).
 inline std::unique_ptr<File> readAll(const std::string &path, size_t maxFrames = 1000000,
-                                     unsigned long frameBuffer = kFrameBuffer)
-{
+                                     unsigned long frameBuffer = kFrameBuffer) {
     auto out = std::make_unique<File>();
     FILE *fp = std::fopen(path.c_str(), "rb");
-    if (!fp)
-        return out;
+    if (!fp) return out;
     BUFFER_FILE reader{};
     if (buffer_file_init(&reader, fp, kReaderBuffer) != 1) {
         std::fclose(fp);
@@ -101,16 +99,15 @@ struct Built {
 };
 
 // Reads the main header of path and builds its index (writing idxPath when given).
-inline Built buildIndex(const std::string &path, const std::string &idxPath)
-{
+inline Built buildIndex(const std::string &path, const std::string &idxPath) {
     Built b;
     FILE *fp = std::fopen(path.c_str(), "rb");
-    if (!fp)
-        return b;
+    if (!fp) return b;
     BUFFER_FILE reader{};
     HEADER_MAIN_EX main{};
     unsigned long headerLen = 0;
-    if (buffer_file_init(&reader, fp, kReaderBuffer) == 1 && parse_main_header(&reader, &main, &headerLen) == 1) {
+    if (buffer_file_init(&reader, fp, kReaderBuffer) == 1 &&
+        parse_main_header(&reader, &main, &headerLen) == 1) {
         b.total = main.main.dwTotalFrames;
         std::fseek(fp, 0, SEEK_END);
         const long size = std::ftell(fp);
@@ -124,9 +121,9 @@ inline Built buildIndex(const std::string &path, const std::string &idxPath)
         }
         b.table.assign(b.total ? b.total : 1, MAPPING_TABLE{0, 0});
         std::unique_ptr<char[]> buf(new char[kFrameBuffer]);
-        b.result = build_mapping_table(&reader, headerLen, b.total, main.main.byVersion, buf.get(), kFrameBuffer,
-                                       b.table.data(), &b.built, idxPath.empty() ? nullptr : idxPath.c_str(),
-                                       nullptr, nullptr);
+        b.result = build_mapping_table(&reader, headerLen, b.total, main.main.byVersion, buf.get(),
+                                       kFrameBuffer, b.table.data(), &b.built,
+                                       idxPath.empty() ? nullptr : idxPath.c_str(), nullptr, nullptr);
     }
     release_main_header(&main);
     buffer_file_release(&reader);
@@ -136,19 +133,15 @@ inline Built buildIndex(const std::string &path, const std::string &idxPath)
 
 // Loads idxPath and asks whether it may be trusted for the recording at path.
 // -1: could not load; else the check's answer.
-inline int loadAndCheck(const std::string &path, const std::string &idxPath, unsigned long *count = nullptr)
-{
+inline int loadAndCheck(const std::string &path, const std::string &idxPath, unsigned long *count = nullptr) {
     FILE *idx = std::fopen(idxPath.c_str(), "rb");
-    if (!idx)
-        return -1;
+    if (!idx) return -1;
     MAPPING_TABLE *table = nullptr;
     unsigned long n = 0;
     const int loaded = get_mapping_table(&table, idx, &n);
     std::fclose(idx);
-    if (count)
-        *count = n;
-    if (loaded != 1)
-        return -1;
+    if (count) *count = n;
+    if (loaded != 1) return -1;
     int trusted = -1;
     FILE *fp = std::fopen(path.c_str(), "rb");
     if (fp) {

@@ -18,19 +18,19 @@ using Args = std::vector<std::string>;
 
 constexpr int64_t kSeconds1900To1970 = 2208988800LL;
 
-uint32_t hexAttr(const mkrec::Unit &u, const char *key) { return std::strtoul(u.attr(key).c_str(), nullptr, 0); }
+uint32_t hexAttr(const mkrec::Unit &u, const char *key) {
+    return std::strtoul(u.attr(key).c_str(), nullptr, 0);
+}
 
 // Calendar fields of a Unix time, from the C library.
-struct tm utc(int64_t unixSeconds)
-{
+struct tm utc(int64_t unixSeconds) {
     time_t t = static_cast<time_t>(unixSeconds);
     struct tm out = {};
     gmtime_r(&t, &out);
     return out;
 }
 
-void expectTime(const _SYSTEMTIME &st, int64_t unixSeconds, const std::string &what)
-{
+void expectTime(const _SYSTEMTIME &st, int64_t unixSeconds, const std::string &what) {
     const struct tm tm = utc(unixSeconds);
     EXPECT_EQ(st.wYear, tm.tm_year + 1900) << what;
     EXPECT_EQ(st.wMonth, tm.tm_mon + 1) << what;
@@ -43,16 +43,14 @@ void expectTime(const _SYSTEMTIME &st, int64_t unixSeconds, const std::string &w
 }
 
 // One line per channel from 1 to the highest video channel, empty where no title was given.
-std::string titleText(const mkrec::Manifest &m)
-{
+std::string titleText(const mkrec::Manifest &m) {
     std::map<int, std::string> names;
     int lines = 0;
     for (const auto &v : m.videoChannels) {
         const int channel = std::stoi(v.at("ch")) + 1;
         lines = std::max(lines, channel);
         auto it = v.find("title");
-        if (it != v.end())
-            names[channel] = it->second;
+        if (it != v.end()) names[channel] = it->second;
     }
     std::string text;
     for (int channel = 1; channel <= lines; ++channel)
@@ -67,17 +65,16 @@ struct Config {
     int picStruct = -1; // the picture-structure byte written, when the test sets it
 };
 
-const Args kAllStreams = {"--video-mask", "0x7",  "--codec", "h264,mpeg4,mjpeg", "--audio-mask", "0x1f", "--audio",
-                          "ulaw,pcm8,pcm16,pcm16b,g723", "--frames", "9", "--gop", "4"};
+const Args kAllStreams = {"--video-mask", "0x7",  "--codec", "h264,mpeg4,mjpeg",
+                          "--audio-mask", "0x1f", "--audio", "ulaw,pcm8,pcm16,pcm16b,g723",
+                          "--frames",     "9",    "--gop",   "4"};
 
-Args with(Args a, const Args &more)
-{
+Args with(Args a, const Args &more) {
     a.insert(a.end(), more.begin(), more.end());
     return a;
 }
 
-std::vector<Config> configs()
-{
+std::vector<Config> configs() {
     return {
         {"v8-plain", with(kAllStreams, {"--version", "8"})},
         {"v8-prefix-all", with(kAllStreams, {"--version", "8", "--prefix", "all"})},
@@ -85,18 +82,49 @@ std::vector<Config> configs()
                                              "--title", "3=Yard"})},
         {"v9-prefix-video", with(kAllStreams, {"--version", "9", "--prefix", "video"})},
         {"v9-extend-info", with(kAllStreams, {"--version", "9", "--prefix", "all", "--extend-info", "8"})},
-        {"v9-extend-info-0", with(kAllStreams, {"--version", "9", "--prefix", "video", "--extend-info", "0"})},
+        {"v9-extend-info-0",
+         with(kAllStreams, {"--version", "9", "--prefix", "video", "--extend-info", "0"})},
         {"every-flag",
-         {"--video-mask", "0x8003", "--codec", "h264,mpeg4,mjpeg", "--audio-mask", "0x1f", "--audio",
-          "ulaw,pcm8,pcm16,pcm16b,g723", "--frames", "9", "--gop", "4", "--vflags", "0xE001FFFF", "--aflags",
-          "0xE001FFFF", "--main-flags", "0xFF", "--audio-mask-word", "0x1f", "--mpeg4-type", "4", "--mjpeg-type",
-          "5", "--display-offset", "3600", "--title", "2=Two", "--title", "16=Sixteen"},
+         {"--video-mask",
+          "0x8003",
+          "--codec",
+          "h264,mpeg4,mjpeg",
+          "--audio-mask",
+          "0x1f",
+          "--audio",
+          "ulaw,pcm8,pcm16,pcm16b,g723",
+          "--frames",
+          "9",
+          "--gop",
+          "4",
+          "--vflags",
+          "0xE001FFFF",
+          "--aflags",
+          "0xE001FFFF",
+          "--main-flags",
+          "0xFF",
+          "--audio-mask-word",
+          "0x1f",
+          "--mpeg4-type",
+          "4",
+          "--mjpeg-type",
+          "5",
+          "--display-offset",
+          "3600",
+          "--title",
+          "2=Two",
+          "--title",
+          "16=Sixteen"},
          3600},
         {"few-flags", with(kAllStreams, {"--vflags", "0x83", "--aflags", "0x83", "--main-flags", "0x0"})},
         {"mask-byte-and-word",
-         with(kAllStreams, {"--main-flags", "0x64", "--audio-mask-word", "0xABCD", "--pic-struct", "16"}), 0, 16},
-        {"fields", {"--codec", "h264", "--fields", "stacked", "--size", "176x144", "--frames", "6", "--audio-mask",
-                    "0", "--version", "9", "--prefix", "video"}, 0, 1},
+         with(kAllStreams, {"--main-flags", "0x64", "--audio-mask-word", "0xABCD", "--pic-struct", "16"}), 0,
+         16},
+        {"fields",
+         {"--codec", "h264", "--fields", "stacked", "--size", "176x144", "--frames", "6", "--audio-mask", "0",
+          "--version", "9", "--prefix", "video"},
+         0,
+         1},
         {"start-2036", with(kAllStreams, {"--start", "2036-02-07T06:00:00", "--frames", "3"})},
     };
 }
@@ -108,8 +136,7 @@ class GeneratedFiles : public ::testing::Test {
 
 } // namespace
 
-TEST_F(GeneratedFiles, ReadsBackAsTheManifestSays)
-{
+TEST_F(GeneratedFiles, ReadsBackAsTheManifestSays) {
     for (const Config &c : configs()) {
         SCOPED_TRACE(c.name);
         const mkrec::Recording rec = mkrec::make(dir, c.name + ".avc", with({"--kind", "avc"}, c.args));
@@ -179,23 +206,22 @@ TEST_F(GeneratedFiles, ReadsBackAsTheManifestSays)
                 const int64_t unixSec = static_cast<int64_t>(u.sec) - kSeconds1900To1970;
                 EXPECT_EQ(unixSec, u.tUs / 1000000);
                 expectTime(h.stFrameTime, unixSec, "frame time");
-                expectTime(h.stDisplayTime, unixSec + ((flags & 0x2000) ? c.displayOffset : 0), "display time");
+                expectTime(h.stDisplayTime, unixSec + ((flags & 0x2000) ? c.displayOffset : 0),
+                           "display time");
             }
             if (u.video && c.picStruct >= 0 && (flags & 0x1000)) {
                 const int first = (c.picStruct & 1) || (c.picStruct & 2) || c.picStruct == 0x10;
                 EXPECT_EQ(h.byFirstField, first);
                 EXPECT_EQ(h.byFieldCoded, c.picStruct & 1);
             }
-            if (!(flags & 0x2))
-                continue; // no payload to compare
+            if (!(flags & 0x2)) continue; // no payload to compare
             EXPECT_EQ(f.stripResult, 1);
             EXPECT_EQ(static_cast<uint64_t>(f.stripped), u.prefixLen);
             EXPECT_EQ(f.es.size(), u.esLen);
             EXPECT_EQ(mkrec::md5Hex(f.es), u.esMd5);
             EXPECT_EQ(f.key, u.video ? static_cast<int>(u.key) : 0);
             EXPECT_EQ(f.entryType, hexAttr(u, "idx_type"));
-            if (u.prefixLen)
-                strippedSeen[static_cast<int>(u.prefixLen)]++;
+            if (u.prefixLen) strippedSeen[static_cast<int>(u.prefixLen)]++;
         }
         if (c.name == "v8-prefix-all") {
             EXPECT_GT(strippedSeen[20], 0);
@@ -211,8 +237,7 @@ TEST_F(GeneratedFiles, ReadsBackAsTheManifestSays)
     }
 }
 
-TEST_F(GeneratedFiles, IndexEqualsExpectedAndSearchesLandOnKeys)
-{
+TEST_F(GeneratedFiles, IndexEqualsExpectedAndSearchesLandOnKeys) {
     for (const Config &c : configs()) {
         SCOPED_TRACE(c.name);
         const mkrec::Recording rec = mkrec::make(dir, c.name + ".avc", with({"--kind", "avc"}, c.args));
@@ -234,12 +259,12 @@ TEST_F(GeneratedFiles, IndexEqualsExpectedAndSearchesLandOnKeys)
         for (unsigned long from = 0; from <= n; ++from) {
             long expectNext = -1;
             for (unsigned long i = from; i < n && expectNext < 0; ++i)
-                if (isKey(i))
-                    expectNext = static_cast<long>(i);
+                if (isKey(i)) expectNext = static_cast<long>(i);
             unsigned long index = 12345;
             const int found = seek_i_index_next(b.table.data(), n, from, &index);
             EXPECT_EQ(found, expectNext >= 0 ? 1 : 0) << "next from " << from;
-            EXPECT_EQ(index, expectNext >= 0 ? static_cast<unsigned long>(expectNext) : 0u) << "next from " << from;
+            EXPECT_EQ(index, expectNext >= 0 ? static_cast<unsigned long>(expectNext) : 0u)
+                << "next from " << from;
 
             unsigned long expectLast = 1;
             for (long i = static_cast<long>(from) - 1; i >= 0 && from >= 2; --i) {
@@ -255,11 +280,11 @@ TEST_F(GeneratedFiles, IndexEqualsExpectedAndSearchesLandOnKeys)
     }
 }
 
-TEST_F(GeneratedFiles, PartialStaleAndTruncatedIndexesAreRebuilt)
-{
+TEST_F(GeneratedFiles, PartialStaleAndTruncatedIndexesAreRebuilt) {
     // 300 records: more than one 256-record block of the index file.
-    const Args args = {"--kind", "avc", "--video-mask", "0x3", "--codec", "h264,mjpeg", "--audio-mask", "0x1",
-                       "--audio", "ulaw", "--frames", "100", "--gop", "10", "--size", "64x48"};
+    const Args args = {"--kind",       "avc", "--video-mask", "0x3",  "--codec",  "h264,mjpeg",
+                       "--audio-mask", "0x1", "--audio",      "ulaw", "--frames", "100",
+                       "--gop",        "10",  "--size",       "64x48"};
     const mkrec::Recording rec = mkrec::make(dir, "long.avc", args);
     ASSERT_TRUE(rec.ok()) << rec.output;
     ASSERT_EQ(rec.manifest.units.size(), 300u);
@@ -269,8 +294,7 @@ TEST_F(GeneratedFiles, PartialStaleAndTruncatedIndexesAreRebuilt)
     auto writeIdx = [&](const std::vector<uint8_t> &bytes) {
         FILE *f = std::fopen(idx.c_str(), "wb");
         ASSERT_NE(f, nullptr);
-        if (!bytes.empty())
-            std::fwrite(bytes.data(), 1, bytes.size(), f);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
     };
     auto rebuildGivesExpected = [&] {
@@ -323,10 +347,9 @@ TEST_F(GeneratedFiles, PartialStaleAndTruncatedIndexesAreRebuilt)
     EXPECT_EQ(avcread::loadAndCheck(rec.path, cutIdx), 0);
 }
 
-TEST_F(GeneratedFiles, DamagedFilesEndWithACleanZero)
-{
+TEST_F(GeneratedFiles, DamagedFilesEndWithACleanZero) {
     const Args base = with({"--kind", "avc"}, with(kAllStreams, {"--version", "9", "--prefix", "all",
-                                                                  "--extend-info", "4", "--title", "1=A"}));
+                                                                 "--extend-info", "4", "--title", "1=A"}));
     const mkrec::Recording clean = mkrec::make(dir, "clean.avc", base);
     ASSERT_TRUE(clean.ok()) << clean.output;
     const auto &units = clean.manifest.units;
@@ -347,7 +370,8 @@ TEST_F(GeneratedFiles, DamagedFilesEndWithACleanZero)
     damage.push_back({"--empty"});
     for (int seed = 1; seed <= 12; ++seed)
         damage.push_back({"--flip", std::to_string(seed * 3), "--seed", std::to_string(seed)});
-    damage.push_back({"--flip", "40", "--seed", "99", "--flip-range", "0:" + std::to_string(units[0].offset)});
+    damage.push_back(
+        {"--flip", "40", "--seed", "99", "--flip-range", "0:" + std::to_string(units[0].offset)});
 
     int n = 0;
     for (const Args &d : damage) {
@@ -360,8 +384,7 @@ TEST_F(GeneratedFiles, DamagedFilesEndWithACleanZero)
         ASSERT_EQ(rec.status, 0) << rec.output;
         const auto file = avcread::readAll(rec.path, 100000);
         ASSERT_TRUE(file->opened);
-        if (file->headerResult != 1)
-            continue; // a file too short for its header: nothing to read
+        if (file->headerResult != 1) continue; // a file too short for its header: nothing to read
         EXPECT_EQ(file->endResult, 0) << "reading ends with 0";
         const avcread::Built b = avcread::buildIndex(rec.path, dir.file(name + ".idx"));
         if (b.result != avcread::kTotalRefused) {
@@ -395,13 +418,13 @@ TEST_F(GeneratedFiles, DamagedFilesEndWithACleanZero)
     }
 }
 
-TEST_F(GeneratedFiles, FrameLargerThanTheBufferIsSkippedInStep)
-{
+TEST_F(GeneratedFiles, FrameLargerThanTheBufferIsSkippedInStep) {
     // Frames of a large noisy picture exceed a small frame buffer: they are
     // dropped and the records after them are read exactly.
-    const mkrec::Recording rec = mkrec::make(
-        dir, "big.avc", {"--kind", "avc", "--codec", "h264", "--size", "352x288", "--noise", "--frames", "6",
-                         "--gop", "3", "--audio-mask", "0x1", "--qp", "10"});
+    const mkrec::Recording rec =
+        mkrec::make(dir, "big.avc",
+                    {"--kind", "avc", "--codec", "h264", "--size", "352x288", "--noise", "--frames", "6",
+                     "--gop", "3", "--audio-mask", "0x1", "--qp", "10"});
     ASSERT_TRUE(rec.ok()) << rec.output;
     const auto &units = rec.manifest.units;
     uint64_t largest = 0, smallest = UINT64_MAX;

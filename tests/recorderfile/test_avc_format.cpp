@@ -16,8 +16,7 @@ namespace {
 
 // The fixed 80-byte part with a distinct value in every field, so a field read
 // from the wrong offset shows.
-Bytes mainFixed(uint8_t version, uint32_t total, uint32_t flags)
-{
+Bytes mainFixed(uint8_t version, uint32_t total, uint32_t flags) {
     Bytes b;
     b.u16(0x1111).u16(0x2222).u8(1).u8(2).u8(3).u8(4);
     for (uint32_t v : {2023u, 5u, 3u, 17u, 10u, 20u, 30u, 400u})
@@ -35,8 +34,7 @@ struct MainRead {
     uint64_t filePos = 0;
 };
 
-MainRead readMain(const Bytes &bytes, HEADER_MAIN_EX &h)
-{
+MainRead readMain(const Bytes &bytes, HEADER_MAIN_EX &h) {
     ByteFile f(bytes.vec());
     EXPECT_TRUE(f.ok());
     MainRead r;
@@ -52,12 +50,11 @@ struct MainHeaderRecord {
 
 } // namespace
 
-TEST(MainHeader, FixedPartAndFlagsZero)
-{
+TEST(MainHeader, FixedPartAndFlagsZero) {
     MainHeaderRecord rec;
     Bytes b = mainFixed(8, 300, 0);
-    b.u16(0xBEEF);             // trailing field
-    b.u32(0).u16(0);           // a frame record follows
+    b.u16(0xBEEF);   // trailing field
+    b.u32(0).u16(0); // a frame record follows
     const MainRead r = readMain(b, rec.h);
     ASSERT_EQ(r.result, 1);
     EXPECT_EQ(r.consumed, 82u);
@@ -85,8 +82,7 @@ TEST(MainHeader, FixedPartAndFlagsZero)
     EXPECT_EQ(rec.h.pTitle, nullptr);
 }
 
-TEST(MainHeader, EveryOptionalField)
-{
+TEST(MainHeader, EveryOptionalField) {
     MainHeaderRecord rec;
     const std::string title = "CH1.Title=Gate\nCH2.Title=Yard\n";
     Bytes b = mainFixed(9, 7, 0xFF);
@@ -108,8 +104,7 @@ TEST(MainHeader, EveryOptionalField)
     EXPECT_EQ(rec.h.wTrailing, 0x6677);
 }
 
-TEST(MainHeader, SingleFlagsAndOwnerValues)
-{
+TEST(MainHeader, SingleFlagsAndOwnerValues) {
     {
         MainHeaderRecord rec;
         Bytes b = mainFixed(8, 1, 0x20);
@@ -143,8 +138,7 @@ TEST(MainHeader, SingleFlagsAndOwnerValues)
     }
 }
 
-TEST(MainHeader, ShortAtEveryLength)
-{
+TEST(MainHeader, ShortAtEveryLength) {
     const std::string title = "CH3.Title=Garage\n";
     Bytes b = mainFixed(9, 7, 0xFE);
     b.u64(1).u32(2).u16(static_cast<uint32_t>(title.size())).text(title).u32(3).u8(4).u32(5).u16(6).u16(7);
@@ -168,8 +162,7 @@ struct FrameRead {
     unsigned long consumed = 0;
 };
 
-FrameRead readFrame(const Bytes &bytes, HEADER_FRAME &h, unsigned long startConsumed = 0)
-{
+FrameRead readFrame(const Bytes &bytes, HEADER_FRAME &h, unsigned long startConsumed = 0) {
     ByteFile f(bytes.vec(), 16);
     EXPECT_TRUE(f.ok());
     FrameRead r;
@@ -179,25 +172,24 @@ FrameRead readFrame(const Bytes &bytes, HEADER_FRAME &h, unsigned long startCons
 }
 
 // A header with every flag bit set (bits 0x20000..0x10000000 select nothing).
-Bytes fullFrameHeader(uint16_t marker)
-{
+Bytes fullFrameHeader(uint16_t marker) {
     Bytes b;
     b.u32(0xFFFFFFFF);
-    b.u32(42);                   // 0x1 frame number
-    b.u32(1000);                 // 0x2 payload length
-    b.u16(704);                  // 0x4 width
-    b.u16(576);                  // 0x8 height
-    b.u32(123456);               // 0x10 time stamp
-    b.u8(5);                     // 0x20 channel
-    b.u8(0x40);                  // 0x40
-    b.u8(8);                     // 0x80 stream type
-    b.u32(3913056000u + 3661);   // 0x100 frame time: 2024-01-01 01:01:01
-    b.u32(0xFFFFFFFE).u32(7);    // 0x200 two i32
-    b.u8(0x44);                  // 0x400
-    b.u8(0x88);                  // 0x800
-    b.u8(0x03);                  // 0x1000 picture structure
-    b.u32(3913056000u + 86400);  // 0x2000 display time: 2024-01-02 00:00:00
-    b.u8(1).u8(2).u8(3).u8(4);   // 0x4000 block
+    b.u32(42);                  // 0x1 frame number
+    b.u32(1000);                // 0x2 payload length
+    b.u16(704);                 // 0x4 width
+    b.u16(576);                 // 0x8 height
+    b.u32(123456);              // 0x10 time stamp
+    b.u8(5);                    // 0x20 channel
+    b.u8(0x40);                 // 0x40
+    b.u8(8);                    // 0x80 stream type
+    b.u32(3913056000u + 3661);  // 0x100 frame time: 2024-01-01 01:01:01
+    b.u32(0xFFFFFFFE).u32(7);   // 0x200 two i32
+    b.u8(0x44);                 // 0x400
+    b.u8(0x88);                 // 0x800
+    b.u8(0x03);                 // 0x1000 picture structure
+    b.u32(3913056000u + 86400); // 0x2000 display time: 2024-01-02 00:00:00
+    b.u8(1).u8(2).u8(3).u8(4);  // 0x4000 block
     for (int i = 0; i < 16; ++i)
         b.u8(0xA0 + i);
     b.u32(0x11223344);
@@ -205,18 +197,17 @@ Bytes fullFrameHeader(uint16_t marker)
         b.u16(v);
     for (int i = 0; i < 16; ++i) // 0x8000
         b.u8(0xB0 + i);
-    b.u32(0x99887766);           // 0x10000
-    b.u16(marker);               // 0x20000000
-    b.u16(0x1234);               // 0x40000000
-    b.u16(0x5678);               // 0x80000000
-    b.u16(0xDEAD);               // always, dropped
+    b.u32(0x99887766); // 0x10000
+    b.u16(marker);     // 0x20000000
+    b.u16(0x1234);     // 0x40000000
+    b.u16(0x5678);     // 0x80000000
+    b.u16(0xDEAD);     // always, dropped
     return b;
 }
 
 } // namespace
 
-TEST(FrameHeader, FlagsZeroIsSixBytes)
-{
+TEST(FrameHeader, FlagsZeroIsSixBytes) {
     HEADER_FRAME h;
     std::memset(&h, 0xAB, sizeof h);
     Bytes b;
@@ -229,14 +220,14 @@ TEST(FrameHeader, FlagsZeroIsSixBytes)
     EXPECT_EQ(std::memcmp(&h, &zero, sizeof h), 0) << "the record is zeroed before the read";
 }
 
-TEST(FrameHeader, EveryField)
-{
+TEST(FrameHeader, EveryField) {
     HEADER_FRAME h;
     const Bytes b = fullFrameHeader(0x5641);
     const FrameRead r = readFrame(b, h);
     EXPECT_EQ(r.result, 2) << "marker 0x5641";
     EXPECT_EQ(r.consumed, b.size());
-    EXPECT_EQ(r.consumed, 4u + 4 + 4 + 2 + 2 + 4 + 1 + 1 + 1 + 4 + 8 + 1 + 1 + 1 + 4 + 40 + 16 + 4 + 2 + 2 + 2 + 2);
+    EXPECT_EQ(r.consumed,
+              4u + 4 + 4 + 2 + 2 + 4 + 1 + 1 + 1 + 4 + 8 + 1 + 1 + 1 + 4 + 40 + 16 + 4 + 2 + 2 + 2 + 2);
     EXPECT_EQ(h.dwFrameNo, 42u);
     EXPECT_EQ(h.dwLength, 1000u);
     EXPECT_EQ(h.wWidth, 704);
@@ -281,8 +272,7 @@ TEST(FrameHeader, EveryField)
     EXPECT_EQ(readFrame(fullFrameHeader(0x4156), other).result, 1) << "any other marker value";
 }
 
-TEST(FrameHeader, TimesAndPictureStructure)
-{
+TEST(FrameHeader, TimesAndPictureStructure) {
     {
         HEADER_FRAME h;
         Bytes b;
@@ -298,8 +288,8 @@ TEST(FrameHeader, TimesAndPictureStructure)
     struct Case {
         uint8_t b, first, fieldCoded;
     };
-    for (const Case &c : {Case{0x10, 1, 0}, Case{0x03, 1, 1}, Case{0x04, 0, 0}, Case{0x02, 1, 0}, Case{0x01, 1, 1},
-                          Case{0x00, 0, 0}, Case{0x11, 1, 1}, Case{0x20, 0, 0}}) {
+    for (const Case &c : {Case{0x10, 1, 0}, Case{0x03, 1, 1}, Case{0x04, 0, 0}, Case{0x02, 1, 0},
+                          Case{0x01, 1, 1}, Case{0x00, 0, 0}, Case{0x11, 1, 1}, Case{0x20, 0, 0}}) {
         HEADER_FRAME h;
         Bytes b;
         b.u32(0x1000).u8(c.b).u16(0);
@@ -309,8 +299,7 @@ TEST(FrameHeader, TimesAndPictureStructure)
     }
 }
 
-TEST(FrameHeader, ShortAtEveryLength)
-{
+TEST(FrameHeader, ShortAtEveryLength) {
     const Bytes b = fullFrameHeader(0x5641);
     for (size_t cut = 0; cut < b.size(); ++cut) {
         Bytes part;
@@ -324,16 +313,19 @@ TEST(FrameHeader, ShortAtEveryLength)
 
 namespace {
 
-Bytes frameRecord(uint32_t number, uint8_t type, const std::vector<uint8_t> &payload)
-{
+Bytes frameRecord(uint32_t number, uint8_t type, const std::vector<uint8_t> &payload) {
     Bytes b;
-    b.u32(0x1 | 0x2 | 0x20 | 0x80).u32(number).u32(static_cast<uint32_t>(payload.size())).u8(1).u8(type).u16(0);
+    b.u32(0x1 | 0x2 | 0x20 | 0x80)
+        .u32(number)
+        .u32(static_cast<uint32_t>(payload.size()))
+        .u8(1)
+        .u8(type)
+        .u16(0);
     b.raw(payload);
     return b;
 }
 
-std::vector<uint8_t> pattern(size_t n, uint8_t seed)
-{
+std::vector<uint8_t> pattern(size_t n, uint8_t seed) {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i)
         v[i] = static_cast<uint8_t>(seed + i * 7);
@@ -342,8 +334,7 @@ std::vector<uint8_t> pattern(size_t n, uint8_t seed)
 
 } // namespace
 
-TEST(FrameRecord, PayloadsOversizeAndShort)
-{
+TEST(FrameRecord, PayloadsOversizeAndShort) {
     const auto p1 = pattern(300, 1), p2 = pattern(5000, 2), p3 = pattern(10, 3), p4 = pattern(200, 4);
     Bytes file;
     file.append(frameRecord(1, 8, p1)).append(frameRecord(2, 8, p2)).append(frameRecord(3, 6, p3));
@@ -397,13 +388,11 @@ TEST(FrameRecord, PayloadsOversizeAndShort)
 
 namespace {
 
-std::vector<uint8_t> prefixed(uint8_t kind, size_t total, bool extend, uint32_t extLen)
-{
+std::vector<uint8_t> prefixed(uint8_t kind, size_t total, bool extend, uint32_t extLen) {
     std::vector<uint8_t> v = pattern(total, 9);
     const uint8_t head[] = {0, 0, 0, 1, kind, 0x0F};
     std::copy(head, head + 6, v.begin());
-    if (total > 22)
-        v[22] = extend ? 0x20 : 0xDF;
+    if (total > 22) v[22] = extend ? 0x20 : 0xDF;
     if (total >= 48) {
         v[44] = static_cast<uint8_t>(extLen);
         v[45] = static_cast<uint8_t>(extLen >> 8);
@@ -419,12 +408,10 @@ struct Stripped {
     unsigned long len;
 };
 
-Stripped strip(std::vector<uint8_t> v, unsigned char version)
-{
+Stripped strip(std::vector<uint8_t> v, unsigned char version) {
     // Exact-size heap copy: a read past the payload shows under ASan.
     std::unique_ptr<char[]> data(new char[v.size() ? v.size() : 1]);
-    if (!v.empty())
-        std::memcpy(data.get(), v.data(), v.size());
+    if (!v.empty()) std::memcpy(data.get(), v.data(), v.size());
     char *out = nullptr;
     unsigned long outLen = 999999;
     const int r = fix_avc_frame(data.get(), v.size(), &out, &outLen, version);
@@ -433,8 +420,7 @@ Stripped strip(std::vector<uint8_t> v, unsigned char version)
 
 } // namespace
 
-TEST(Prefix, StripLengths)
-{
+TEST(Prefix, StripLengths) {
     struct Case {
         uint8_t kind;
         size_t total;
@@ -444,13 +430,12 @@ TEST(Prefix, StripLengths)
         long stripped;
     };
     const Case cases[] = {
-        {0x1F, 200, true, 8, 9, 56},   // 48 + 8 bytes of extend info
-        {0x1F, 200, true, 8, 8, 20},   // other versions: 20
-        {0x1F, 200, false, 8, 9, 44},  // no extend info
-        {0x1E, 200, true, 8, 9, 42},   // the 1E form ignores the flag
-        {0x1E, 200, false, 0, 8, 20},
-        {0x1F, 200, true, 0, 9, 48},
-        {0x1F, 44, false, 0, 9, 44},   // nothing left but the prefix
+        {0x1F, 200, true, 8, 9, 56},  // 48 + 8 bytes of extend info
+        {0x1F, 200, true, 8, 8, 20},  // other versions: 20
+        {0x1F, 200, false, 8, 9, 44}, // no extend info
+        {0x1E, 200, true, 8, 9, 42},  // the 1E form ignores the flag
+        {0x1E, 200, false, 0, 8, 20}, {0x1F, 200, true, 0, 9, 48},
+        {0x1F, 44, false, 0, 9, 44}, // nothing left but the prefix
     };
     for (const Case &c : cases) {
         const Stripped s = strip(prefixed(c.kind, c.total, c.extend, c.ext), c.version);
@@ -460,8 +445,9 @@ TEST(Prefix, StripLengths)
     }
 
     // Not a prefix: passed on unchanged.
-    for (std::vector<uint8_t> v : {std::vector<uint8_t>{0, 0, 0, 1, 0x67, 0x42, 0, 0}, std::vector<uint8_t>{0, 0, 0, 1, 0x1F, 0x0E, 1},
-                                   std::vector<uint8_t>{0, 0, 0, 1, 0x1F}, std::vector<uint8_t>{}}) {
+    for (std::vector<uint8_t> v :
+         {std::vector<uint8_t>{0, 0, 0, 1, 0x67, 0x42, 0, 0}, std::vector<uint8_t>{0, 0, 0, 1, 0x1F, 0x0E, 1},
+          std::vector<uint8_t>{0, 0, 0, 1, 0x1F}, std::vector<uint8_t>{}}) {
         const Stripped s = strip(v, 9);
         EXPECT_EQ(s.result, 1);
         EXPECT_EQ(s.offset, 0);
@@ -476,8 +462,7 @@ TEST(Prefix, StripLengths)
     EXPECT_EQ(check_read_extend_info(&prefix), 0);
 }
 
-TEST(Prefix, LongerThanPayloadIsDropped)
-{
+TEST(Prefix, LongerThanPayloadIsDropped) {
     struct Case {
         uint8_t kind;
         size_t total;
@@ -486,14 +471,14 @@ TEST(Prefix, LongerThanPayloadIsDropped)
         unsigned char version;
     };
     const Case cases[] = {
-        {0x1F, 30, false, 0, 9},            // 44-byte prefix in 30 bytes
-        {0x1E, 41, false, 0, 9},            // 42-byte prefix in 41 bytes
-        {0x1F, 10, false, 0, 8},            // 20-byte prefix in 10 bytes
-        {0x1F, 20, false, 0, 9},            // the extend flag itself is missing
-        {0x1F, 47, true, 0, 9},             // extend length field cut off
-        {0x1F, 100, true, 53, 9},           // 48 + 53 > 100
-        {0x1F, 100, true, 0xFFFFFFFFu, 9},  // would wrap in 32 bits
-        {0x1F, 100, true, 0xFFFFFFD0u, 9},  // 48 + ext wraps to 0 in 32 bits
+        {0x1F, 30, false, 0, 9},           // 44-byte prefix in 30 bytes
+        {0x1E, 41, false, 0, 9},           // 42-byte prefix in 41 bytes
+        {0x1F, 10, false, 0, 8},           // 20-byte prefix in 10 bytes
+        {0x1F, 20, false, 0, 9},           // the extend flag itself is missing
+        {0x1F, 47, true, 0, 9},            // extend length field cut off
+        {0x1F, 100, true, 53, 9},          // 48 + 53 > 100
+        {0x1F, 100, true, 0xFFFFFFFFu, 9}, // would wrap in 32 bits
+        {0x1F, 100, true, 0xFFFFFFD0u, 9}, // 48 + ext wraps to 0 in 32 bits
     };
     for (const Case &c : cases) {
         const Stripped s = strip(prefixed(c.kind, c.total, c.extend, c.ext), c.version);
@@ -505,26 +490,21 @@ TEST(Prefix, LongerThanPayloadIsDropped)
 
 namespace {
 
-int h264Key(std::vector<uint8_t> v)
-{
+int h264Key(std::vector<uint8_t> v) {
     std::unique_ptr<char[]> data(new char[v.size() ? v.size() : 1]);
-    if (!v.empty())
-        std::memcpy(data.get(), v.data(), v.size());
+    if (!v.empty()) std::memcpy(data.get(), v.data(), v.size());
     return check_h264_i_frame(data.get(), v.size());
 }
 
-int mpeg4Key(std::vector<uint8_t> v)
-{
+int mpeg4Key(std::vector<uint8_t> v) {
     std::unique_ptr<char[]> data(new char[v.size() ? v.size() : 1]);
-    if (!v.empty())
-        std::memcpy(data.get(), v.data(), v.size());
+    if (!v.empty()) std::memcpy(data.get(), v.data(), v.size());
     return check_mpeg4_i_frame(data.get(), v.size());
 }
 
 } // namespace
 
-TEST(KeyFrame, H264)
-{
+TEST(KeyFrame, H264) {
     EXPECT_EQ(h264Key({0, 0, 0, 1, 0x67, 0x42}), 1);
     EXPECT_EQ(h264Key({0, 0, 0, 1, 0x27}), 1) << "SPS with another nal_ref_idc";
     EXPECT_EQ(h264Key({0, 0, 0, 1, 0x17}), 1) << "the low four bits decide";
@@ -537,8 +517,7 @@ TEST(KeyFrame, H264)
     EXPECT_EQ(check_h264_i_frame(nullptr, 10), 0);
 }
 
-TEST(KeyFrame, Mpeg4)
-{
+TEST(KeyFrame, Mpeg4) {
     EXPECT_EQ(mpeg4Key({0, 0, 1, 0xB6, 0x3F}), 1);
     EXPECT_EQ(mpeg4Key({0, 0, 1, 0xB6, 0x40}), 0);
     EXPECT_EQ(mpeg4Key({0, 0, 1, 0xB6, 0x00, 0x00}), 1);
@@ -548,14 +527,14 @@ TEST(KeyFrame, Mpeg4)
     EXPECT_EQ(mpeg4Key({0x12, 0x01, 0xB6, 0x05}), 0);
     EXPECT_EQ(mpeg4Key({0, 0, 1, 0xB6}), 0) << "no byte after the start code";
     EXPECT_EQ(mpeg4Key({0xFF, 0, 0, 1, 0xB6}), 0);
-    EXPECT_EQ(mpeg4Key({0, 0, 1, 0xB0, 1, 0, 0, 1, 0xB6, 0x50, 0, 0, 1, 0xB6, 0x00}), 0) << "the first VOP decides";
+    EXPECT_EQ(mpeg4Key({0, 0, 1, 0xB0, 1, 0, 0, 1, 0xB6, 0x50, 0, 0, 1, 0xB6, 0x00}), 0)
+        << "the first VOP decides";
     EXPECT_EQ(mpeg4Key({0xB6, 0xB6, 0x00}), 0);
     EXPECT_EQ(mpeg4Key({}), 0);
 }
 
 // Generated recordings cover the stream types a recorder writes; these are the rest.
-TEST(KeyFrame, OtherStreamTypes)
-{
+TEST(KeyFrame, OtherStreamTypes) {
     std::vector<uint8_t> sps = {0, 0, 0, 1, 0x67, 1}, intraVop = {0, 0, 1, 0xB6, 0x00};
     auto key = [](std::vector<uint8_t> &v, unsigned char t) {
         return check_i_frame(reinterpret_cast<char *>(v.data()), v.size(), t);
@@ -575,8 +554,7 @@ TEST(KeyFrame, OtherStreamTypes)
     }
 }
 
-TEST(Audio, PropertiesByType)
-{
+TEST(Audio, PropertiesByType) {
     for (int t = 0; t < 256; ++t) {
         const auto type = static_cast<unsigned char>(t);
         EXPECT_EQ(get_audio_samples(type), 8000);
@@ -593,28 +571,23 @@ struct TitleTable {
     TitleTable() { std::memset(rows, '#', sizeof rows); }
     char *table() { return rows[1]; }
     std::string row(int i) const { return rows[1 + i]; }
-    bool untouched(int i) const
-    {
+    bool untouched(int i) const {
         for (int k = 0; k < AVC_TITLE_ROW_SIZE; ++k)
-            if (rows[1 + i][k] != '#')
-                return false;
+            if (rows[1 + i][k] != '#') return false;
         return true;
     }
 };
 
-int titles(TitleTable &t, const std::string &text)
-{
+int titles(TitleTable &t, const std::string &text) {
     // The text as the file holds it: exactly its bytes, no terminating zero.
     std::unique_ptr<char[]> data(new char[text.size() ? text.size() : 1]);
-    if (!text.empty())
-        std::memcpy(data.get(), text.data(), text.size());
+    if (!text.empty()) std::memcpy(data.get(), text.data(), text.size());
     return get_channel_title(t.table(), data.get(), text.size());
 }
 
 } // namespace
 
-TEST(ChannelTitle, RowsByChannelNumber)
-{
+TEST(ChannelTitle, RowsByChannelNumber) {
     TitleTable t;
     EXPECT_EQ(titles(t, "CH1.Title=Front door\nCH2.Title=Yard\nCH16.Title=Back\n"), 3);
     EXPECT_EQ(t.row(0), "Front door");
@@ -634,8 +607,7 @@ TEST(ChannelTitle, RowsByChannelNumber)
     EXPECT_EQ(e.row(4), "x");
 }
 
-TEST(ChannelTitle, BadLinesStayOutside)
-{
+TEST(ChannelTitle, BadLinesStayOutside) {
     TitleTable t;
     const std::string longName(600, 'n');
     const std::string text = "CH0.Title=zero\nCH17.Title=seventeen\nCH99.Title=x\nCH123.Title=y\nX5.Title=z\n"

@@ -121,7 +121,7 @@ TEST(AvcHostile, ClaimedRecordCountDrivesNeitherMemoryNorDisk) {
 TEST(AvcHostile, ImpossibleIndexesAreRefusedInMilliseconds) {
     struct Case {
         const char *name;
-        uint64_t sparseSize;       // 0: written below
+        uint64_t sparseSize; // 0: written below
         bool forgedEmptyRecords;
     };
     const Case cases[] = {
@@ -160,7 +160,8 @@ TEST(AvcHostile, ImpossibleIndexesAreRefusedInMilliseconds) {
         }
         {
             std::ofstream out(idx, std::ios::binary);
-            out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+            out.write(reinterpret_cast<const char *>(bytes.data()),
+                      static_cast<std::streamsize>(bytes.size()));
         }
         if (c.sparseSize) {
             ASSERT_TRUE(extendTo(idx, c.sparseSize));

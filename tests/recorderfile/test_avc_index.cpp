@@ -25,16 +25,14 @@ struct Entry {
 
 // The 36-byte record as the format lays it out; junk in the fields that are
 // never read back proves the loader reads only bytes 8 to 15.
-Bytes idxRecord(uint32_t offset, uint32_t type, bool junk = false)
-{
+Bytes idxRecord(uint32_t offset, uint32_t type, bool junk = false) {
     Bytes b;
     b.u32(junk ? 0xDEADBEEF : 0).u32(junk ? 0x12345678 : 0).u32(offset).u32(type);
     b.fill(16, junk ? 0x5A : 0).u8(junk ? 1 : 0).u8(junk ? 2 : 0).u16(junk ? 3 : 0);
     return b;
 }
 
-Bytes idxBytes(const std::vector<Entry> &entries)
-{
+Bytes idxBytes(const std::vector<Entry> &entries) {
     Bytes b;
     for (const Entry &e : entries)
         b.append(idxRecord(static_cast<uint32_t>(e.offset), e.type));
@@ -43,14 +41,12 @@ Bytes idxBytes(const std::vector<Entry> &entries)
 
 using testutil::TempDir;
 
-bool exists(const std::string &path)
-{
+bool exists(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
 }
 
-std::vector<uint8_t> readAll(const std::string &path)
-{
+std::vector<uint8_t> readAll(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -62,16 +58,14 @@ struct Loaded {
     ~Loaded() { std::free(table); }
 };
 
-void load(const Bytes &bytes, Loaded &out)
-{
+void load(const Bytes &bytes, Loaded &out) {
     ByteFile f(bytes.vec());
     out.result = get_mapping_table(&out.table, f.file(), &out.count);
 }
 
 } // namespace
 
-TEST(IndexLoad, RecordsAndPartialFiles)
-{
+TEST(IndexLoad, RecordsAndPartialFiles) {
     {
         Bytes b;
         for (uint32_t i = 0; i < 300; ++i)
@@ -104,8 +98,7 @@ TEST(IndexLoad, RecordsAndPartialFiles)
     }
 }
 
-TEST(IndexSearch, NextAndLast)
-{
+TEST(IndexSearch, NextAndLast) {
     const std::vector<uint32_t> types = {0x1001, 0x1002, 0x1002, 0x8001, 0x1002, 0x1002,
                                          0x8001, 0x1001, 0x1002, 0x0000, 0x1002, 0x8004};
     std::vector<MAPPING_TABLE> t;
@@ -153,8 +146,7 @@ TEST(IndexSearch, NextAndLast)
     EXPECT_EQ(num, 1u) << "no key entry below: the first frame";
 }
 
-TEST(IndexWriter, BlocksTemporaryNameAndLimits)
-{
+TEST(IndexWriter, BlocksTemporaryNameAndLimits) {
     TempDir dir;
     std::string idx;
     for (unsigned long records : {300ul, 256ul, 1ul}) {
@@ -213,20 +205,21 @@ struct Recording {
     std::vector<Entry> entries; // the index it should get
     unsigned long total = 0;
 
-    Recording()
-    {
+    Recording() {
         Bytes head;
         head.fill(48).u32(0).fill(6).u8(9).u8(0).fill(16).u32(0).u16(0); // 80 + trailing
         bytes = head;
     }
-    void frame(uint32_t number, uint8_t type, const std::vector<uint8_t> &payload, uint32_t entryType)
-    {
+    void frame(uint32_t number, uint8_t type, const std::vector<uint8_t> &payload, uint32_t entryType) {
         entries.push_back({bytes.size(), entryType});
-        bytes.u32(0x1 | 0x2 | 0x20 | 0x80).u32(number).u32(static_cast<uint32_t>(payload.size())).u8(1).u8(type);
+        bytes.u32(0x1 | 0x2 | 0x20 | 0x80)
+            .u32(number)
+            .u32(static_cast<uint32_t>(payload.size()))
+            .u8(1)
+            .u8(type);
         bytes.u16(0).raw(payload);
     }
-    void setTotal(unsigned long t)
-    {
+    void setTotal(unsigned long t) {
         total = t;
         bytes.vec()[48] = static_cast<uint8_t>(t);
         bytes.vec()[49] = static_cast<uint8_t>(t >> 8);
@@ -235,8 +228,7 @@ struct Recording {
     }
 };
 
-std::vector<uint8_t> withPrefix(const std::vector<uint8_t> &es)
-{
+std::vector<uint8_t> withPrefix(const std::vector<uint8_t> &es) {
     // A version-9 1F 0F prefix without extend info: 44 bytes.
     Bytes b;
     b.u8(0).u8(0).u8(0).u8(1).u8(0x1F).u8(0x0F).fill(16, 0x11).u8(0).fill(21, 0x11).raw(es);
@@ -248,8 +240,7 @@ const std::vector<uint8_t> kSlice = {0, 0, 0, 1, 0x41, 0x9A, 0x10, 0x20};
 
 // Frame numbers that are out of order, 0 and far out of range: the index
 // follows positions in the file.
-Recording mixedRecording()
-{
+Recording mixedRecording() {
     Recording r;
     r.frame(1, 8, withPrefix(kSps), 0x1001);
     r.frame(0, 6, std::vector<uint8_t>(160, 0x7F), 0x8001);
@@ -275,8 +266,7 @@ struct Build {
     uint64_t readerPos = 0;
 };
 
-Build build(const Recording &r, const std::string &idxPath, unsigned long stopAfter = 0)
-{
+Build build(const Recording &r, const std::string &idxPath, unsigned long stopAfter = 0) {
     ByteFile f(r.bytes.vec(), 100);
     EXPECT_TRUE(f.ok());
     Build b;
@@ -292,16 +282,15 @@ Build build(const Recording &r, const std::string &idxPath, unsigned long stopAf
         EXPECT_EQ(built, s->calls);
         return s->after && built >= s->after;
     };
-    b.result = build_mapping_table(f.reader(), 82, r.total, 9, frame.data(), frame.size(), b.table.data(), &b.built,
-                                   idxPath.empty() ? nullptr : idxPath.c_str(), progress, &stop);
+    b.result = build_mapping_table(f.reader(), 82, r.total, 9, frame.data(), frame.size(), b.table.data(),
+                                   &b.built, idxPath.empty() ? nullptr : idxPath.c_str(), progress, &stop);
     b.readerPos = f.reader()->filePos;
     return b;
 }
 
 } // namespace
 
-TEST(IndexBuild, ByPositionStoppedAndOverfull)
-{
+TEST(IndexBuild, ByPositionStoppedAndOverfull) {
     TempDir dir;
     {
         const Recording r = mixedRecording();
@@ -336,22 +325,20 @@ TEST(IndexBuild, ByPositionStoppedAndOverfull)
 
 namespace {
 
-int check(const Recording &r, std::vector<Entry> entries, unsigned long total, size_t fileSize = 0)
-{
+int check(const Recording &r, std::vector<Entry> entries, unsigned long total, size_t fileSize = 0) {
     std::vector<MAPPING_TABLE> t;
     for (const Entry &e : entries)
         t.push_back({e.offset, e.type});
     ByteFile f(r.bytes.vec(), 64);
-    const int result = check_mapping_table(t.data(), t.size(), total, 82, fileSize ? fileSize : r.bytes.size(),
-                                           f.reader());
+    const int result =
+        check_mapping_table(t.data(), t.size(), total, 82, fileSize ? fileSize : r.bytes.size(), f.reader());
     EXPECT_EQ(f.reader()->filePos, 82u);
     return result;
 }
 
 } // namespace
 
-TEST(IndexCheck, TrustedOnlyWhenItFits)
-{
+TEST(IndexCheck, TrustedOnlyWhenItFits) {
     const Recording r = mixedRecording();
     const auto &e = r.entries;
     EXPECT_EQ(check(r, e, r.total), 1);
@@ -409,11 +396,10 @@ TEST(IndexCheck, TrustedOnlyWhenItFits)
     EXPECT_EQ(check(cutAt(e[9].offset), without(8), r.total), 0);
     EXPECT_EQ(check(cutAt(e[9].offset + 20), without(9), r.total), 1);
     EXPECT_EQ(check(cutAt(e[9].offset + 5), without(9), r.total), 1);
-    EXPECT_EQ(check(cutAt(e[9].offset - 1), without(9), r.total), 0)<< "the last indexed record is cut";
+    EXPECT_EQ(check(cutAt(e[9].offset - 1), without(9), r.total), 0) << "the last indexed record is cut";
 }
 
-TEST(IndexCheck, ManyRecordsSampled)
-{
+TEST(IndexCheck, ManyRecordsSampled) {
     Recording r;
     for (uint32_t i = 0; i < 500; ++i)
         r.frame(i + 1, 6, std::vector<uint8_t>(10 + i % 7, 0x7F), 0x8001);

@@ -18,8 +18,7 @@ struct Probe {
     std::vector<int> keys; // per packet: 1 when ffprobe flags it as a key packet
 };
 
-Probe ffprobe(const std::string &path, const std::string &format)
-{
+Probe ffprobe(const std::string &path, const std::string &format) {
     Probe p;
     std::string out;
     if (testutil::runCommand("ffprobe -v error -f " + format +
@@ -27,24 +26,21 @@ Probe ffprobe(const std::string &path, const std::string &format)
                              &out) == 0)
         std::sscanf(out.c_str(), "%d,%d", &p.width, &p.height);
     out.clear();
-    if (testutil::runCommand("ffprobe -v error -f " + format + " -show_entries packet=flags -of csv=p=0 '" + path +
-                                 "'",
+    if (testutil::runCommand("ffprobe -v error -f " + format + " -show_entries packet=flags -of csv=p=0 '" +
+                                 path + "'",
                              &out) == 0) {
         std::istringstream lines(out);
         std::string line;
         while (std::getline(lines, line))
-            if (!line.empty())
-                p.keys.push_back(line[0] == 'K' ? 1 : 0);
+            if (!line.empty()) p.keys.push_back(line[0] == 'K' ? 1 : 0);
     }
     return p;
 }
 
 } // namespace
 
-TEST(AvcOracle, SizesAndKeyFramesMatchFfprobe)
-{
-    if (!testutil::haveTool("ffprobe"))
-        GTEST_SKIP() << "ffprobe is not installed";
+TEST(AvcOracle, SizesAndKeyFramesMatchFfprobe) {
+    if (!testutil::haveTool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
     mkrec::TempDir dir;
     struct Stream {
         int channel;
@@ -56,10 +52,11 @@ TEST(AvcOracle, SizesAndKeyFramesMatchFfprobe)
         SCOPED_TRACE(size);
         // No width or height in the frame headers: the sizes come from the streams.
         const std::string name = std::string("s") + size + ".avc";
-        const mkrec::Recording rec =
-            mkrec::make(dir, name, {"--kind", "avc", "--video-mask", "0x7", "--codec", "h264,mpeg4,mjpeg", "--size",
-                                    size, "--frames", "8", "--gop", "3", "--vflags", "0x31b3", "--audio-mask", "0x1",
-                                    "--version", "9", "--prefix", "all"});
+        const mkrec::Recording rec = mkrec::make(
+            dir, name,
+            {"--kind",    "avc", "--video-mask", "0x7", "--codec",  "h264,mpeg4,mjpeg", "--size",       size,
+             "--frames",  "8",   "--gop",        "3",   "--vflags", "0x31b3",           "--audio-mask", "0x1",
+             "--version", "9",   "--prefix",     "all"});
         ASSERT_TRUE(rec.ok()) << rec.output;
         const auto file = avcread::readAll(rec.path);
         ASSERT_EQ(file->endResult, 0);

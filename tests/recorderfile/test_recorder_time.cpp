@@ -20,8 +20,7 @@ struct Expect {
     int year, month, day, hour, minute, second, weekday;
 };
 
-void expectFields(const _SYSTEMTIME &st, const Expect &e, const std::string &what)
-{
+void expectFields(const _SYSTEMTIME &st, const Expect &e, const std::string &what) {
     EXPECT_EQ(st.wYear, e.year) << what;
     EXPECT_EQ(st.wMonth, e.month) << what;
     EXPECT_EQ(st.wDay, e.day) << what;
@@ -31,8 +30,7 @@ void expectFields(const _SYSTEMTIME &st, const Expect &e, const std::string &wha
     EXPECT_EQ(st.wDayOfWeek, e.weekday) << what;
 }
 
-_SYSTEMTIME parserConvert(uint32_t seconds, uint32_t fraction = 0)
-{
+_SYSTEMTIME parserConvert(uint32_t seconds, uint32_t fraction = 0) {
     _tagNtpTime ntp{{fraction, seconds}};
     _SYSTEMTIME st;
     std::memset(&st, 0xAB, sizeof st);
@@ -42,8 +40,7 @@ _SYSTEMTIME parserConvert(uint32_t seconds, uint32_t fraction = 0)
 
 // Compares a conversion with gmtime_r of the same instant; returns false on the
 // first mismatch so an exhaustive loop reports one day, not thousands.
-bool matchesGmtime(const _SYSTEMTIME &st, int64_t unixSeconds, std::string &why)
-{
+bool matchesGmtime(const _SYSTEMTIME &st, int64_t unixSeconds, std::string &why) {
     time_t t = static_cast<time_t>(unixSeconds);
     struct tm tm;
     if (!gmtime_r(&t, &tm)) {
@@ -54,7 +51,8 @@ bool matchesGmtime(const _SYSTEMTIME &st, int64_t unixSeconds, std::string &why)
         st.wHour != tm.tm_hour || st.wMinute != tm.tm_min || st.wSecond != tm.tm_sec ||
         st.wDayOfWeek != tm.tm_wday) {
         char buf[200];
-        std::snprintf(buf, sizeof buf, "unix %lld: got %04u-%02u-%02u %02u:%02u:%02u wd%u, want %04d-%02d-%02d "
+        std::snprintf(buf, sizeof buf,
+                      "unix %lld: got %04u-%02u-%02u %02u:%02u:%02u wd%u, want %04d-%02d-%02d "
                       "%02d:%02d:%02d wd%d",
                       static_cast<long long>(unixSeconds), st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute,
                       st.wSecond, st.wDayOfWeek, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
@@ -67,12 +65,13 @@ bool matchesGmtime(const _SYSTEMTIME &st, int64_t unixSeconds, std::string &why)
 
 // A time of day that changes from one day to the next, so every hour, minute
 // and second value is exercised across the range.
-uint32_t timeOfDayFor(uint64_t day) { return static_cast<uint32_t>((day * 7919u + 13u) % 86400u); }
+uint32_t timeOfDayFor(uint64_t day) {
+    return static_cast<uint32_t>((day * 7919u + 13u) % 86400u);
+}
 
 } // namespace
 
-TEST(ParserTime, KnownInstants)
-{
+TEST(ParserTime, KnownInstants) {
     expectFields(parserConvert(0), {1900, 1, 1, 0, 0, 0, 1}, "epoch");
     expectFields(parserConvert(86399), {1900, 1, 1, 23, 59, 59, 1}, "last second of day 0");
     expectFields(parserConvert(86400), {1900, 1, 2, 0, 0, 0, 2}, "day 1");
@@ -85,8 +84,7 @@ TEST(ParserTime, KnownInstants)
     EXPECT_EQ(parserConvert(0).wMilliseconds, 0);
 }
 
-TEST(ParserTime, GregorianDateAndMilliseconds)
-{
+TEST(ParserTime, GregorianDateAndMilliseconds) {
     unsigned short y = 0, m = 0, d = 0;
     parser_time::GetGregorianDate(2451545, y, m, d);
     EXPECT_EQ(y, 2000);
@@ -117,27 +115,23 @@ TEST(ParserTime, GregorianDateAndMilliseconds)
     expectFields(viaValue, {2024, 1, 1, 0, 0, 0, 1}, "by value");
 }
 
-TEST(ParserTime, EveryDayOfRangeMatchesCalendar)
-{
+TEST(ParserTime, EveryDayOfRangeMatchesCalendar) {
     const uint64_t lastDay = 0xFFFFFFFFull / 86400;
     for (uint64_t day = 0; day <= lastDay; ++day) {
         uint64_t s = day * 86400 + timeOfDayFor(day);
-        if (s > 0xFFFFFFFFull)
-            s = 0xFFFFFFFFull;
+        if (s > 0xFFFFFFFFull) s = 0xFFFFFFFFull;
         std::string why;
         const _SYSTEMTIME st = parserConvert(static_cast<uint32_t>(s));
         ASSERT_TRUE(matchesGmtime(st, static_cast<int64_t>(s) - kSeconds1900To1970, why)) << why;
     }
 }
 
-TEST(AppTime, EveryDayOfRangeMatchesCalendar)
-{
+TEST(AppTime, EveryDayOfRangeMatchesCalendar) {
     const uint64_t lastDay = 0xFFFFFFFFull / 86400;
     for (uint64_t day = 0; day <= lastDay; ++day) {
         for (uint32_t tod : {0u, timeOfDayFor(day), 86399u}) {
             uint64_t s = day * 86400 + tod;
-            if (s > 0xFFFFFFFFull)
-                s = 0xFFFFFFFFull;
+            if (s > 0xFFFFFFFFull) s = 0xFFFFFFFFull;
             _tagNtpTime ntp{{0, static_cast<uint32_t>(s)}};
             _SYSTEMTIME st;
             app_time::TransferNtp2Sys(&ntp, &st);
@@ -147,8 +141,7 @@ TEST(AppTime, EveryDayOfRangeMatchesCalendar)
     }
 }
 
-TEST(AppTime, DatesAfterLeapDaysAndMillisecondsKept)
-{
+TEST(AppTime, DatesAfterLeapDaysAndMillisecondsKept) {
     struct Case {
         int year, month, day, weekday;
     };
@@ -168,15 +161,13 @@ TEST(AppTime, DatesAfterLeapDaysAndMillisecondsKept)
         _SYSTEMTIME st;
         st.wMilliseconds = 777;
         app_time::TransferNtp2Sys(&ntp, &st);
-        expectFields(st, {c.year, c.month, c.day, 12, 34, 56, c.weekday}, std::to_string(c.year) + "-" +
-                                                                           std::to_string(c.month) + "-" +
-                                                                           std::to_string(c.day));
+        expectFields(st, {c.year, c.month, c.day, 12, 34, 56, c.weekday},
+                     std::to_string(c.year) + "-" + std::to_string(c.month) + "-" + std::to_string(c.day));
         EXPECT_EQ(st.wMilliseconds, 777) << "the application copy leaves milliseconds alone";
     }
 }
 
-TEST(ParserTime, SecToTimeAndSystemtimeToSec)
-{
+TEST(ParserTime, SecToTimeAndSystemtimeToSec) {
     const struct tm *tm = parser_time::SecToTime(0);
     ASSERT_NE(tm, nullptr);
     EXPECT_EQ(tm->tm_year, 70);

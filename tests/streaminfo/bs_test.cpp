@@ -12,21 +12,19 @@ namespace {
 // A heap copy of exactly the given bytes, so that AddressSanitizer sees any
 // read past the end.
 struct Buf {
-    explicit Buf(const std::vector<uint8_t>& v) : size(int(v.size())), data(new uint8_t[v.size() ? v.size() : 1])
-    {
+    explicit Buf(const std::vector<uint8_t> &v)
+        : size(int(v.size())), data(new uint8_t[v.size() ? v.size() : 1]) {
         std::copy(v.begin(), v.end(), data.get());
     }
     int size;
     std::unique_ptr<uint8_t[]> data;
 };
 
-long bit_pos(const bs_t& b)
-{
+long bit_pos(const bs_t &b) {
     return long(b.p - b.start) * 8 + (8 - b.bits_left);
 }
 
-TEST(BitReader, FixedWidthFieldsAndWidthLimits)
-{
+TEST(BitReader, FixedWidthFieldsAndWidthLimits) {
     Buf buf({0xA6, 0x42, 0xDE, 0xAD, 0xBE, 0xEF, 0x12});
     bs_t b;
     bs_init(&b, buf.data.get(), buf.size);
@@ -44,8 +42,7 @@ TEST(BitReader, FixedWidthFieldsAndWidthLimits)
     EXPECT_EQ(b.bits_left, 8);
 }
 
-TEST(BitReader, ExpGolombCodes)
-{
+TEST(BitReader, ExpGolombCodes) {
     // ue codes 1, 010, 011, 00100 are 0, 1, 2, 3 and as se 0, 1, -1, 2.
     BitWriter w;
     w.bits("1 010 011 00100  1 010 011 00100");
@@ -62,8 +59,7 @@ TEST(BitReader, ExpGolombCodes)
     EXPECT_EQ(bs_read_se(&b), 2);
 }
 
-TEST(BitReader, MixedReadsRunningPastTheEnd)
-{
+TEST(BitReader, MixedReadsRunningPastTheEnd) {
     Buf buf({0xA6, 0x42});
     bs_t b;
     bs_init(&b, buf.data.get(), buf.size);
@@ -82,8 +78,7 @@ TEST(BitReader, MixedReadsRunningPastTheEnd)
     EXPECT_EQ(b.p, b.end);
 }
 
-TEST(BitReader, EmptyAndInvalidBuffers)
-{
+TEST(BitReader, EmptyAndInvalidBuffers) {
     bs_t b;
     bs_init(&b, nullptr, 0);
     EXPECT_EQ(bs_read_f(&b, 8), 0u);
@@ -96,16 +91,15 @@ TEST(BitReader, EmptyAndInvalidBuffers)
     EXPECT_EQ(bs_read_f(&b, 8), 0u);
     EXPECT_EQ(b.p, b.start);
 
-    bs_t* h = bs_new(&one, 1);
+    bs_t *h = bs_new(&one, 1);
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(bs_read_f(h, 12), 0xFF0u);  // real bits first, then zeros
+    EXPECT_EQ(bs_read_f(h, 12), 0xFF0u); // real bits first, then zeros
     EXPECT_EQ(h->p, h->end);
     EXPECT_EQ(h->bits_left, 8);
     bs_free(h);
 }
 
-TEST(BitReader, UeOverTrailingZeroBits)
-{
+TEST(BitReader, UeOverTrailingZeroBits) {
     // With only z zero bits left, ue consumes them all and gives 2^(z-1) - 1.
     for (int z = 1; z <= 32; z++) {
         SCOPED_TRACE(z);
@@ -119,8 +113,7 @@ TEST(BitReader, UeOverTrailingZeroBits)
     }
 }
 
-TEST(BitReader, UeWithThirtyTwoOrMoreLeadingZeros)
-{
+TEST(BitReader, UeWithThirtyTwoOrMoreLeadingZeros) {
     // 33 zeros then 32 value bits: the value bits alone.
     {
         BitWriter w;
@@ -151,7 +144,7 @@ TEST(BitReader, UeWithThirtyTwoOrMoreLeadingZeros)
         bs_init(&b, buf.data.get(), buf.size);
         EXPECT_EQ(bs_read_se(&b), 0x40000000);
         EXPECT_EQ(bs_read_se(&b), 0x40000000);
-        EXPECT_EQ(bs_read_se(&b), 0);  // k = -1 taken as odd
+        EXPECT_EQ(bs_read_se(&b), 0); // k = -1 taken as odd
     }
     // A long run of zeros to the end stops after 33 of them.
     {
@@ -163,4 +156,4 @@ TEST(BitReader, UeWithThirtyTwoOrMoreLeadingZeros)
     }
 }
 
-}  // namespace
+} // namespace

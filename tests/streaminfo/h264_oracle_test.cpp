@@ -17,7 +17,7 @@
 namespace {
 
 struct TraceField {
-    long pos;  // bit position in the NAL unit, header byte included
+    long pos; // bit position in the NAL unit, header byte included
     std::string name;
     int64_t value;
 };
@@ -25,20 +25,17 @@ using TraceBlock = std::vector<TraceField>;
 
 // The syntax structures printed by trace_headers, in order, with the name
 // of each ("Sequence Parameter Set", ...).
-std::vector<std::pair<std::string, TraceBlock>> trace_headers(const std::string& path)
-{
+std::vector<std::pair<std::string, TraceBlock>> trace_headers(const std::string &path) {
     std::string out;
-    testutil::runCommand("ffmpeg -nostdin -hide_banner -i '" + path +
-                             "' -c:v copy -bsf:v trace_headers -f null - 2>&1",
-                         &out);
+    testutil::runCommand(
+        "ffmpeg -nostdin -hide_banner -i '" + path + "' -c:v copy -bsf:v trace_headers -f null - 2>&1", &out);
     static const std::regex field(R"(\] (\d+)\s+(\S+)\s+[01]+ = (-?\d+)\s*$)");
     static const std::regex heading(R"(^\[trace_headers @ [^\]]*\] ([A-Za-z][^=]*)$)");
     std::vector<std::pair<std::string, TraceBlock>> blocks;
-    for (const std::string& line : split_lines(out)) {
+    for (const std::string &line : split_lines(out)) {
         std::smatch m;
         if (std::regex_search(line, m, field)) {
-            if (!blocks.empty())
-                blocks.back().second.push_back({std::stol(m[1]), m[2], std::stoll(m[3])});
+            if (!blocks.empty()) blocks.back().second.push_back({std::stol(m[1]), m[2], std::stoll(m[3])});
         } else if (std::regex_search(line, m, heading)) {
             blocks.push_back({m[1], {}});
         }
@@ -46,24 +43,20 @@ std::vector<std::pair<std::string, TraceBlock>> trace_headers(const std::string&
     return blocks;
 }
 
-const TraceBlock* first_block(const std::vector<std::pair<std::string, TraceBlock>>& blocks,
-                              const std::string& name)
-{
-    for (const auto& b : blocks)
-        if (b.first == name && !b.second.empty())
-            return &b.second;
+const TraceBlock *first_block(const std::vector<std::pair<std::string, TraceBlock>> &blocks,
+                              const std::string &name) {
+    for (const auto &b : blocks)
+        if (b.first == name && !b.second.empty()) return &b.second;
     return nullptr;
 }
 
 // The first NAL unit of the given type in an Annex B buffer, as RBSP.
-bool first_rbsp(const std::vector<uint8_t>& data, int type, std::vector<uint8_t>* rbsp)
-{
+bool first_rbsp(const std::vector<uint8_t> &data, int type, std::vector<uint8_t> *rbsp) {
     int offset = 0;
     for (;;) {
         int s, e;
-        if (find_nal_unit(data.data() + offset, int(data.size()) - offset, &s, &e) <= 0)
-            return false;
-        const uint8_t* nal = data.data() + offset + s;
+        if (find_nal_unit(data.data() + offset, int(data.size()) - offset, &s, &e) <= 0) return false;
+        const uint8_t *nal = data.data() + offset + s;
         if ((nal[0] & 0x1f) == type) {
             int nal_size = e - s;
             int rbsp_size = 0;
@@ -76,12 +69,11 @@ bool first_rbsp(const std::vector<uint8_t>& data, int type, std::vector<uint8_t>
     }
 }
 
-using StreamPtr = std::unique_ptr<h264_stream_t, void (*)(h264_stream_t*)>;
+using StreamPtr = std::unique_ptr<h264_stream_t, void (*)(h264_stream_t *)>;
 
 // Our record's value for one trace_headers field; false for a name we do not
 // know (so that a field we fail to compare is noticed).
-bool our_value(const sps_t& sps, const std::string& name, int64_t* v)
-{
+bool our_value(const sps_t &sps, const std::string &name, int64_t *v) {
     static const std::map<std::string, int sps_t::*> scalars = {
         {"profile_idc", &sps_t::profile_idc},
         {"constraint_set0_flag", &sps_t::constraint_set0_flag},
@@ -166,37 +158,50 @@ bool our_value(const sps_t& sps, const std::string& name, int64_t* v)
     if (std::regex_match(name, m, indexed)) {
         size_t i = std::stoul(m[2]);
         const std::string base = m[1];
-        if (base == "bit_rate_value_minus1" && i < 32) { *v = sps.bit_rate_value_minus1[i]; return true; }
-        if (base == "cpb_size_value_minus1" && i < 32) { *v = sps.cpb_size_value_minus1[i]; return true; }
-        if (base == "cbr_flag" && i < 32) { *v = sps.cbr_flag[i]; return true; }
-        if (base == "offset_for_ref_frame" && i < 256) { *v = sps.offset_for_ref_frame[i]; return true; }
-        if (base == "seq_scaling_list_present_flag" && i < 8) { *v = sps.seq_scaling_list_present_flag[i]; return true; }
+        if (base == "bit_rate_value_minus1" && i < 32) {
+            *v = sps.bit_rate_value_minus1[i];
+            return true;
+        }
+        if (base == "cpb_size_value_minus1" && i < 32) {
+            *v = sps.cpb_size_value_minus1[i];
+            return true;
+        }
+        if (base == "cbr_flag" && i < 32) {
+            *v = sps.cbr_flag[i];
+            return true;
+        }
+        if (base == "offset_for_ref_frame" && i < 256) {
+            *v = sps.offset_for_ref_frame[i];
+            return true;
+        }
+        if (base == "seq_scaling_list_present_flag" && i < 8) {
+            *v = sps.seq_scaling_list_present_flag[i];
+            return true;
+        }
     }
     return false;
 }
 
 enum class Expect {
-    Ffprobe,   // 4:2:0, frame coded: our size is the decoder's size
-    Explicit,  // the crop rule of 2 differs from the standard's here
+    Ffprobe,  // 4:2:0, frame coded: our size is the decoder's size
+    Explicit, // the crop rule of 2 differs from the standard's here
 };
 
 struct StreamSpec {
-    StreamSpec(std::string n, std::string sz, std::string enc, Expect e = Expect::Ffprobe, int w = 0, int h = 0)
-        : name(std::move(n)), size(std::move(sz)), encode(std::move(enc)), expect(e), width(w), height(h)
-    {
-    }
+    StreamSpec(std::string n, std::string sz, std::string enc, Expect e = Expect::Ffprobe, int w = 0,
+               int h = 0)
+        : name(std::move(n)), size(std::move(sz)), encode(std::move(enc)), expect(e), width(w), height(h) {}
     std::string name;
-    std::string size;    // WxH of the source
-    std::string encode;  // ffmpeg output options
+    std::string size;   // WxH of the source
+    std::string encode; // ffmpeg output options
     Expect expect;
-    int width, height;  // for Expect::Explicit
-    std::string bsf;    // applied in a second, copying pass
+    int width, height; // for Expect::Explicit
+    std::string bsf;   // applied in a second, copying pass
 };
 
 // Generates the stream, then compares every SPS field with trace_headers and
 // the picture size with ffprobe (or with the stated size).
-void check_stream(const testutil::TempDir& dir, const StreamSpec& spec)
-{
+void check_stream(const testutil::TempDir &dir, const StreamSpec &spec) {
     SCOPED_TRACE(spec.name);
     const std::string raw = dir.file(spec.name + ".264");
     ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=size=" + spec.size + ":rate=25 -frames:v 2 " + spec.encode +
@@ -211,7 +216,7 @@ void check_stream(const testutil::TempDir& dir, const StreamSpec& spec)
 
     // Fields.
     auto blocks = trace_headers(path);
-    const TraceBlock* trace = first_block(blocks, "Sequence Parameter Set");
+    const TraceBlock *trace = first_block(blocks, "Sequence Parameter Set");
     ASSERT_NE(trace, nullptr);
     std::vector<uint8_t> rbsp;
     ASSERT_TRUE(first_rbsp(data, 7, &rbsp));
@@ -219,16 +224,25 @@ void check_stream(const testutil::TempDir& dir, const StreamSpec& spec)
     bs_t b;
     bs_init(&b, rbsp.data(), int(rbsp.size()));
     read_seq_parameter_set_rbsp(h.get(), &b);
-    const sps_t& sps = *h->sps;
+    const sps_t &sps = *h->sps;
     int64_t cs4 = 0, cs5 = 0, r2 = 0;
     int compared = 0;
-    for (const TraceField& f : *trace) {
+    for (const TraceField &f : *trace) {
         if (f.name == "forbidden_zero_bit" || f.name == "nal_ref_idc" || f.name == "nal_unit_type" ||
             f.name == "rbsp_stop_one_bit" || f.name == "rbsp_alignment_zero_bit")
             continue;
-        if (f.name == "constraint_set4_flag") { cs4 = f.value; continue; }
-        if (f.name == "constraint_set5_flag") { cs5 = f.value; continue; }
-        if (f.name == "reserved_zero_2bits") { r2 = f.value; continue; }
+        if (f.name == "constraint_set4_flag") {
+            cs4 = f.value;
+            continue;
+        }
+        if (f.name == "constraint_set5_flag") {
+            cs5 = f.value;
+            continue;
+        }
+        if (f.name == "reserved_zero_2bits") {
+            r2 = f.value;
+            continue;
+        }
         int64_t ours = 0;
         ASSERT_TRUE(our_value(sps, f.name, &ours)) << "no field for " << f.name;
         // A 32-bit field keeps its bits in our int.
@@ -257,8 +271,7 @@ void check_stream(const testutil::TempDir& dir, const StreamSpec& spec)
     }
 }
 
-TEST(H264Oracle, PictureSizesAcrossProfiles)
-{
+TEST(H264Oracle, PictureSizesAcrossProfiles) {
     REQUIRE_FFMPEG();
     testutil::TempDir dir;
     const std::vector<StreamSpec> streams = {
@@ -271,19 +284,19 @@ TEST(H264Oracle, PictureSizesAcrossProfiles)
         {"uhd_baseline", "3840x2160", "-pix_fmt yuv420p -c:v libx264 -preset ultrafast -profile:v baseline"},
         {"aud_first", "720x480", "-pix_fmt yuv420p -c:v libx264 -preset veryfast -x264-params aud=1"},
     };
-    for (const auto& s : streams)
+    for (const auto &s : streams)
         check_stream(dir, s);
 }
 
-TEST(H264Oracle, VuiHrdCroppingAndHighBitDepth)
-{
+TEST(H264Oracle, VuiHrdCroppingAndHighBitDepth) {
     REQUIRE_FFMPEG();
     testutil::TempDir dir;
     const std::vector<StreamSpec> streams = {
         {"ten_bit", "352x288", "-pix_fmt yuv420p10le -c:v libx264 -preset veryfast"},
         {"vui", "640x360",
          "-vf setsar=7/5 -pix_fmt yuv420p -color_range pc -color_primaries bt709 -color_trc bt709 "
-         "-colorspace bt709 -c:v libx264 -preset veryfast -x264-params chromaloc=1:overscan=show:videoformat=pal"},
+         "-colorspace bt709 -c:v libx264 -preset veryfast -x264-params "
+         "chromaloc=1:overscan=show:videoformat=pal"},
         {"hrd_vbr", "640x360",
          "-pix_fmt yuv420p -c:v libx264 -preset veryfast -b:v 500k -maxrate 600k -bufsize 1000k "
          "-x264-params nal-hrd=vbr"},
@@ -292,29 +305,31 @@ TEST(H264Oracle, VuiHrdCroppingAndHighBitDepth)
          "-x264-params nal-hrd=cbr:pic-struct=1"},
         {"no_bframes", "1280x720", "-pix_fmt yuv420p -c:v libx264 -preset veryfast -bf 0"},
     };
-    for (const auto& s : streams)
+    for (const auto &s : streams)
         check_stream(dir, s);
     StreamSpec cropped{"cropped", "352x288", "-pix_fmt yuv420p -c:v libx264 -preset veryfast"};
     cropped.bsf = "h264_metadata=crop_left=16:crop_right=30:crop_top=8:crop_bottom=22";
     check_stream(dir, cropped);
 }
 
-TEST(H264Oracle, CropUnitOfTwoForFieldsAndFourTwoTwo)
-{
+TEST(H264Oracle, CropUnitOfTwoForFieldsAndFourTwoTwo) {
     REQUIRE_FFMPEG();
     testutil::TempDir dir;
     // The crop offsets count two lines each here, where the standard counts
     // four (fields) or one (4:2:2): 1080i comes out as 1084 lines and 718
     // lines of 4:2:2 as 716 (358 as 348).
-    StreamSpec interlaced{"interlaced", "1920x1080",
+    StreamSpec interlaced{"interlaced",
+                          "1920x1080",
                           "-pix_fmt yuv420p -c:v libx264 -preset veryfast -x264-params interlaced=1",
-                          Expect::Explicit, 1920, 1084};
+                          Expect::Explicit,
+                          1920,
+                          1084};
     check_stream(dir, interlaced);
-    StreamSpec four22{"four22", "1278x718", "-pix_fmt yuv422p -c:v libx264 -preset veryfast",
-                      Expect::Explicit, 1278, 716};
+    StreamSpec four22{"four22",         "1278x718", "-pix_fmt yuv422p -c:v libx264 -preset veryfast",
+                      Expect::Explicit, 1278,       716};
     check_stream(dir, four22);
-    StreamSpec four22_10{"four22_10", "640x358", "-pix_fmt yuv422p10le -c:v libx264 -preset veryfast",
-                         Expect::Explicit, 640, 348};
+    StreamSpec four22_10{"four22_10",      "640x358", "-pix_fmt yuv422p10le -c:v libx264 -preset veryfast",
+                         Expect::Explicit, 640,       348};
     check_stream(dir, four22_10);
 }
 
@@ -325,8 +340,7 @@ const int kZigzag8x8[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 
                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
-TEST(H264Oracle, ScalingListsMatchTheEncodersMatrices)
-{
+TEST(H264Oracle, ScalingListsMatchTheEncodersMatrices) {
     REQUIRE_FFMPEG();
     testutil::TempDir dir;
     // x264 codes its quantisation matrices (given in raster order) in the
@@ -336,7 +350,7 @@ TEST(H264Oracle, ScalingListsMatchTheEncodersMatrices)
         m4[i] = 6 + (i * 7) % 23;
     for (int i = 0; i < 64; i++)
         m8[i] = 10 + (i * 37) % 90;
-    auto join = [](const std::vector<int>& v) {
+    auto join = [](const std::vector<int> &v) {
         std::string s;
         for (int x : v)
             s += (s.empty() ? "" : ",") + std::to_string(x);
@@ -344,36 +358,35 @@ TEST(H264Oracle, ScalingListsMatchTheEncodersMatrices)
     };
     const std::string path = dir.file("cqm.264");
     ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=size=176x144:rate=25 -frames:v 2 -pix_fmt yuv420p -c:v libx264 "
-                       "-preset veryfast -x264-params cqm4iy=" + join(m4) + ":cqm8=" + join(m8) +
-                       " -f h264 '" + path + "'"));
+                       "-preset veryfast -x264-params cqm4iy=" +
+                       join(m4) + ":cqm8=" + join(m8) + " -f h264 '" + path + "'"));
     std::vector<uint8_t> data = read_file(path);
     std::vector<uint8_t> rbsp;
     ASSERT_TRUE(first_rbsp(data, 8, &rbsp));
     const auto blocks = trace_headers(path);
-    const TraceBlock* pps = first_block(blocks, "Picture Parameter Set");
+    const TraceBlock *pps = first_block(blocks, "Picture Parameter Set");
     ASSERT_NE(pps, nullptr);
 
     int lists_read = 0;
     for (size_t k = 0; k < pps->size(); k++) {
-        const TraceField& f = (*pps)[k];
+        const TraceField &f = (*pps)[k];
         std::smatch m;
         static const std::regex flag(R"(pic_scaling_list_present_flag\[(\d)\])");
-        if (!std::regex_match(f.name, m, flag) || f.value != 1)
-            continue;
+        if (!std::regex_match(f.name, m, flag) || f.value != 1) continue;
         int i = std::stoi(m[1]);
         SCOPED_TRACE(i);
         int size = i < 6 ? 16 : 64;
-        std::vector<int> expected(size, 16);  // x264's other lists are flat
+        std::vector<int> expected(size, 16); // x264's other lists are flat
         if (i == 0)
             for (int j = 0; j < 16; j++)
                 expected[j] = m4[kZigzag4x4[j]];
-        if (i >= 6)  // cqm8 sets both 8x8 lists
+        if (i >= 6) // cqm8 sets both 8x8 lists
             for (int j = 0; j < 64; j++)
                 expected[j] = m8[kZigzag8x8[j]];
 
         bs_t b;
         bs_init(&b, rbsp.data(), int(rbsp.size()));
-        long start = f.pos + 1 - 8;  // trace positions count the header byte
+        long start = f.pos + 1 - 8; // trace positions count the header byte
         for (long skip = start; skip > 0; skip -= 32)
             bs_read_f(&b, int(skip > 32 ? 32 : skip));
         std::vector<int> list(size, -1);
@@ -390,4 +403,4 @@ TEST(H264Oracle, ScalingListsMatchTheEncodersMatrices)
     EXPECT_GE(lists_read, 3);
 }
 
-}  // namespace
+} // namespace

@@ -13,16 +13,15 @@ namespace {
 
 // Exactly-sized heap copy so that AddressSanitizer flags any over-read.
 struct Buf {
-    explicit Buf(const std::vector<uint8_t>& v) : size(int(v.size())), data(new uint8_t[v.size() ? v.size() : 1])
-    {
+    explicit Buf(const std::vector<uint8_t> &v)
+        : size(int(v.size())), data(new uint8_t[v.size() ? v.size() : 1]) {
         std::copy(v.begin(), v.end(), data.get());
     }
     int size;
     std::unique_ptr<uint8_t[]> data;
 };
 
-std::vector<uint8_t> cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
-{
+std::vector<uint8_t> cat(std::vector<uint8_t> a, const std::vector<uint8_t> &b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
@@ -31,13 +30,13 @@ std::vector<uint8_t> cat(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
 struct SpsSpec {
     int profile_idc = 66;
     int level_idc = 30;
-    int chroma_format_idc = 1;  // high profiles only
+    int chroma_format_idc = 1; // high profiles only
     int bit_depth_luma_minus8 = 0;
-    std::vector<std::vector<int>> scaling_deltas;  // high profiles: 8 lists, empty = absent
+    std::vector<std::vector<int>> scaling_deltas; // high profiles: 8 lists, empty = absent
     bool scaling_matrix = false;
     int poc_type = 0;
-    std::vector<int> ref_offsets;        // poc type 1
-    int64_t num_ref_offsets_coded = -1;  // overrides ref_offsets.size() when >= 0
+    std::vector<int> ref_offsets;       // poc type 1
+    int64_t num_ref_offsets_coded = -1; // overrides ref_offsets.size() when >= 0
     int num_ref_frames = 1;
     uint64_t width_mbs_minus1 = 10;
     uint64_t height_map_units_minus1 = 8;
@@ -45,18 +44,16 @@ struct SpsSpec {
     bool crop = false;
     uint64_t crop_l = 0, crop_r = 0, crop_t = 0, crop_b = 0;
     bool vui = false;
-    int hrd_cpb_cnt_minus1 = -1;  // >= 0: NAL HRD with that many entries + 1
+    int hrd_cpb_cnt_minus1 = -1; // >= 0: NAL HRD with that many entries + 1
     int num_reorder_frames = 0;
 };
 
-std::vector<uint8_t> sps_rbsp(const SpsSpec& s)
-{
+std::vector<uint8_t> sps_rbsp(const SpsSpec &s) {
     BitWriter w;
     w.u(8, s.profile_idc).u(4, 0).u(4, 0).u(8, s.level_idc).ue(0);
     if (s.profile_idc == 100 || s.profile_idc == 110 || s.profile_idc == 122 || s.profile_idc == 144) {
         w.ue(s.chroma_format_idc);
-        if (s.chroma_format_idc == 3)
-            w.bit(0);
+        if (s.chroma_format_idc == 3) w.bit(0);
         w.ue(s.bit_depth_luma_minus8).ue(0).bit(0).bit(s.scaling_matrix);
         if (s.scaling_matrix) {
             for (int i = 0; i < 8; i++) {
@@ -78,14 +75,12 @@ std::vector<uint8_t> sps_rbsp(const SpsSpec& s)
             w.se(o);
     }
     w.ue(s.num_ref_frames).bit(0).ue(s.width_mbs_minus1).ue(s.height_map_units_minus1).bit(s.frame_mbs_only);
-    if (!s.frame_mbs_only)
-        w.bit(1);
+    if (!s.frame_mbs_only) w.bit(1);
     w.bit(1).bit(s.crop);
-    if (s.crop)
-        w.ue(s.crop_l).ue(s.crop_r).ue(s.crop_t).ue(s.crop_b);
+    if (s.crop) w.ue(s.crop_l).ue(s.crop_r).ue(s.crop_t).ue(s.crop_b);
     w.bit(s.vui);
     if (s.vui) {
-        w.bit(0).bit(0).bit(0).bit(0).bit(0);  // aspect, overscan, signal, chroma loc, timing
+        w.bit(0).bit(0).bit(0).bit(0).bit(0); // aspect, overscan, signal, chroma loc, timing
         w.bit(s.hrd_cpb_cnt_minus1 >= 0);
         if (s.hrd_cpb_cnt_minus1 >= 0) {
             w.ue(s.hrd_cpb_cnt_minus1).u(4, 1).u(4, 2);
@@ -93,25 +88,22 @@ std::vector<uint8_t> sps_rbsp(const SpsSpec& s)
                 w.ue(1000 + i).ue(2000 + i).bit(i & 1);
             w.u(5, 23).u(5, 22).u(5, 21).u(5, 20);
         }
-        w.bit(0);  // vcl hrd
-        if (s.hrd_cpb_cnt_minus1 >= 0)
-            w.bit(1);  // low_delay_hrd_flag
-        w.bit(0).bit(1);  // pic_struct, bitstream_restriction
+        w.bit(0);                                // vcl hrd
+        if (s.hrd_cpb_cnt_minus1 >= 0) w.bit(1); // low_delay_hrd_flag
+        w.bit(0).bit(1);                         // pic_struct, bitstream_restriction
         w.bit(1).ue(0).ue(0).ue(11).ue(11).ue(s.num_reorder_frames).ue(4);
     }
     w.trailing();
     return w.bytes();
 }
 
-std::vector<uint8_t> sps_nal(const SpsSpec& s)
-{
+std::vector<uint8_t> sps_nal(const SpsSpec &s) {
     return annexb_nal(0x67, sps_rbsp(s));
 }
 
 // Parses an SPS RBSP into a fresh stream record.
-std::unique_ptr<h264_stream_t, void (*)(h264_stream_t*)> parse_sps(const std::vector<uint8_t>& rbsp)
-{
-    std::unique_ptr<h264_stream_t, void (*)(h264_stream_t*)> h(h264_new(), h264_free);
+std::unique_ptr<h264_stream_t, void (*)(h264_stream_t *)> parse_sps(const std::vector<uint8_t> &rbsp) {
+    std::unique_ptr<h264_stream_t, void (*)(h264_stream_t *)> h(h264_new(), h264_free);
     Buf buf(rbsp);
     bs_t b;
     bs_init(&b, buf.data.get(), buf.size);
@@ -122,8 +114,7 @@ std::unique_ptr<h264_stream_t, void (*)(h264_stream_t*)> parse_sps(const std::ve
 const std::vector<uint8_t> kSlice = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0x21, 0xA0};
 const std::vector<uint8_t> kPps = {0, 0, 0, 1, 0x68, 0xCE, 0x3C, 0x80};
 
-TEST(FindNalUnit, StartCodesAndEnds)
-{
+TEST(FindNalUnit, StartCodesAndEnds) {
     int s = -1, e = -1;
     {
         Buf b({0, 0, 0, 1, 0x67, 0x42, 0x00, 0x00, 0x01, 0x68, 0x11, 0x22});
@@ -165,16 +156,24 @@ TEST(FindNalUnit, StartCodesAndEnds)
     }
 }
 
-TEST(FindNalUnit, ShortBuffersAndUnitsAtTheVeryEnd)
-{
+TEST(FindNalUnit, ShortBuffersAndUnitsAtTheVeryEnd) {
     int s, e;
     // Fewer than four bytes, and units starting in the last two bytes: no
     // byte beyond the buffer is read (AddressSanitizer checks that).
     const std::vector<std::vector<uint8_t>> cases = {
-        {}, {0}, {0, 0}, {0, 0, 1}, {0, 0, 0}, {0, 0, 0, 1}, {0, 0, 1, 0x67},
-        {0, 0, 0, 1, 0x67}, {0, 0, 1, 0x67, 0}, {0, 0, 1, 0x67, 0, 0}, {0, 0, 0, 1, 0, 0},
+        {},
+        {0},
+        {0, 0},
+        {0, 0, 1},
+        {0, 0, 0},
+        {0, 0, 0, 1},
+        {0, 0, 1, 0x67},
+        {0, 0, 0, 1, 0x67},
+        {0, 0, 1, 0x67, 0},
+        {0, 0, 1, 0x67, 0, 0},
+        {0, 0, 0, 1, 0, 0},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         Buf b(c);
         int n = find_nal_unit(b.data.get(), b.size, &s, &e);
         EXPECT_GE(n, 0);
@@ -188,8 +187,7 @@ TEST(FindNalUnit, ShortBuffersAndUnitsAtTheVeryEnd)
     EXPECT_EQ(find_nal_unit(three.data.get(), three.size, &s, &e), 0);
 }
 
-TEST(NalToRbsp, EmulationPreventionAndEmbeddedStartCodes)
-{
+TEST(NalToRbsp, EmulationPreventionAndEmbeddedStartCodes) {
     struct Case {
         std::vector<uint8_t> nal;
         std::vector<uint8_t> rbsp;
@@ -204,7 +202,7 @@ TEST(NalToRbsp, EmulationPreventionAndEmbeddedStartCodes)
         {{0x67}, {}, 1},
         {{}, {}, 1},
     };
-    for (const auto& c : cases) {
+    for (const auto &c : cases) {
         Buf in(c.nal);
         std::vector<uint8_t> out(c.nal.size() + 1, 0xEE);
         int nal_size = in.size;
@@ -216,20 +214,19 @@ TEST(NalToRbsp, EmulationPreventionAndEmbeddedStartCodes)
     }
 }
 
-TEST(SpsReader, FieldsScalingListsAndPocCycle)
-{
+TEST(SpsReader, FieldsScalingListsAndPocCycle) {
     SpsSpec s;
     s.profile_idc = 100;
     s.chroma_format_idc = 1;
     s.bit_depth_luma_minus8 = 2;
     s.scaling_matrix = true;
     s.scaling_deltas.resize(8);
-    s.scaling_deltas[0] = std::vector<int>(16, 1);  // 9, 10, ..., 24
-    s.scaling_deltas[1] = {-8};                     // next becomes 0 at once: all 8
-    s.scaling_deltas[6] = {-7, 0};                  // 1, then 0 keeps the last value
+    s.scaling_deltas[0] = std::vector<int>(16, 1); // 9, 10, ..., 24
+    s.scaling_deltas[1] = {-8};                    // next becomes 0 at once: all 8
+    s.scaling_deltas[6] = {-7, 0};                 // 1, then 0 keeps the last value
     s.scaling_deltas[6].resize(64 - 1, 0);
-    s.scaling_deltas[6][1] = 254;  // (1 + 254 + 256) % 256 = 255
-    s.scaling_deltas[6].push_back(-255);  // 255 - 255 = 0: stop, last value repeats
+    s.scaling_deltas[6][1] = 254;        // (1 + 254 + 256) % 256 = 255
+    s.scaling_deltas[6].push_back(-255); // 255 - 255 = 0: stop, last value repeats
     s.poc_type = 1;
     s.ref_offsets = {4, -6, 100};
     s.width_mbs_minus1 = 119;
@@ -237,7 +234,7 @@ TEST(SpsReader, FieldsScalingListsAndPocCycle)
     s.crop = true;
     s.crop_b = 4;
     auto h = parse_sps(sps_rbsp(s));
-    const sps_t* sps = h->sps;
+    const sps_t *sps = h->sps;
     EXPECT_EQ(sps->profile_idc, 100);
     EXPECT_EQ(sps->level_idc, 30);
     EXPECT_EQ(sps->bit_depth_luma_minus8, 2);
@@ -245,7 +242,7 @@ TEST(SpsReader, FieldsScalingListsAndPocCycle)
     for (int j = 0; j < 16; j++) {
         EXPECT_EQ(sps->ScalingList4x4[0][j], 9 + j);
         EXPECT_EQ(sps->ScalingList4x4[1][j], 8);
-        EXPECT_EQ(sps->ScalingList4x4[2][j], 0);  // absent list left as it was
+        EXPECT_EQ(sps->ScalingList4x4[2][j], 0); // absent list left as it was
     }
     EXPECT_EQ(sps->ScalingList8x8[0][0], 1);
     EXPECT_EQ(sps->ScalingList8x8[0][1], 255);
@@ -266,8 +263,7 @@ TEST(SpsReader, FieldsScalingListsAndPocCycle)
     EXPECT_EQ(sps->height, 1080);
 }
 
-TEST(SpsReader, OversizedCountsAreReadButNotStoredPastTheArrays)
-{
+TEST(SpsReader, OversizedCountsAreReadButNotStoredPastTheArrays) {
     SpsSpec s;
     s.poc_type = 1;
     for (int i = 0; i < 300; i++)
@@ -278,7 +274,7 @@ TEST(SpsReader, OversizedCountsAreReadButNotStoredPastTheArrays)
     s.width_mbs_minus1 = 21;
     s.height_map_units_minus1 = 17;
     auto h = parse_sps(sps_rbsp(s));
-    const sps_t* sps = h->sps;
+    const sps_t *sps = h->sps;
     EXPECT_EQ(sps->num_ref_frames_in_pic_order_cnt_cycle, 300);
     EXPECT_EQ(sps->offset_for_ref_frame[0], 0);
     EXPECT_EQ(sps->offset_for_ref_frame[254], 254);
@@ -297,8 +293,7 @@ TEST(SpsReader, OversizedCountsAreReadButNotStoredPastTheArrays)
     EXPECT_EQ(sps->height, 288);
 }
 
-TEST(SpsReader, HugeCountsInATruncatedSetFinishQuickly)
-{
+TEST(SpsReader, HugeCountsInATruncatedSetFinishQuickly) {
     // Counts near 2^31 with the data ending at once: no hang, no overrun,
     // the missing entries read as zeros.
     BitWriter w;
@@ -311,7 +306,7 @@ TEST(SpsReader, HugeCountsInATruncatedSetFinishQuickly)
     EXPECT_EQ(h->sps->offset_for_ref_frame[2], 8);
     EXPECT_EQ(h->sps->offset_for_ref_frame[3], 0);
 
-    std::unique_ptr<h264_stream_t, void (*)(h264_stream_t*)> h2(h264_new(), h264_free);
+    std::unique_ptr<h264_stream_t, void (*)(h264_stream_t *)> h2(h264_new(), h264_free);
     BitWriter hw;
     hw.ue(0x7FFFFFFE).u(4, 3).u(4, 4).ue(5).ue(6).bit(1);
     Buf buf(hw.bytes());
@@ -326,15 +321,14 @@ TEST(SpsReader, HugeCountsInATruncatedSetFinishQuickly)
     EXPECT_EQ(h2->sps->time_offset_length, 0);
 }
 
-TEST(SpsReader, ProfileListAndTrailingBits)
-{
+TEST(SpsReader, ProfileListAndTrailingBits) {
     // Profile 244 has a high-profile part in the stream, but it is not read:
     // chroma_format_idc's ue(1) = "010" is taken as log2_max_frame_num etc.
     SpsSpec s;
     s.profile_idc = 244;
     BitWriter w;
     w.u(8, 244).u(8, 0).u(8, 40).ue(0);
-    w.ue(1).ue(0).ue(0).bit(0).bit(0);  // high-profile part
+    w.ue(1).ue(0).ue(0).bit(0).bit(0); // high-profile part
     w.ue(0).ue(2).ue(1).bit(0).ue(10).ue(8).bit(1).bit(1).bit(0).bit(0);
     w.trailing();
     auto h = parse_sps(w.bytes());
@@ -354,8 +348,7 @@ TEST(SpsReader, ProfileListAndTrailingBits)
     EXPECT_EQ(b.bits_left, 8);
 }
 
-TEST(GetH264Resolution, SizesFromTheFirstSps)
-{
+TEST(GetH264Resolution, SizesFromTheFirstSps) {
     int w = -1, h = -1;
     SpsSpec hd;
     hd.width_mbs_minus1 = 119;
@@ -408,15 +401,14 @@ TEST(GetH264Resolution, SizesFromTheFirstSps)
     }
 }
 
-TEST(GetH264Resolution, NothingStoredWithoutAUsableSps)
-{
+TEST(GetH264Resolution, NothingStoredWithoutAUsableSps) {
     SpsSpec good;
     const std::vector<std::vector<uint8_t>> frames = {
-        cat(kPps, kSlice),                                       // no SPS
-        cat({0, 0, 1, 0, 0, 1}, sps_nal(good)),                  // empty unit first
-        {},                                                      // nothing
-        {0x67, 0x42, 0x00, 0x1E},                                // no start code
-        cat({0, 0, 1, 0x09, 0xF0, 0, 0, 1}, sps_nal(good)),      // empty unit after an AUD
+        cat(kPps, kSlice),                                  // no SPS
+        cat({0, 0, 1, 0, 0, 1}, sps_nal(good)),             // empty unit first
+        {},                                                 // nothing
+        {0x67, 0x42, 0x00, 0x1E},                           // no start code
+        cat({0, 0, 1, 0x09, 0xF0, 0, 0, 1}, sps_nal(good)), // empty unit after an AUD
     };
     for (size_t i = 0; i < frames.size(); i++) {
         SCOPED_TRACE(i);
@@ -428,21 +420,20 @@ TEST(GetH264Resolution, NothingStoredWithoutAUsableSps)
     }
 }
 
-TEST(GetH264Resolution, GarbageSizesAreRejected)
-{
+TEST(GetH264Resolution, GarbageSizesAreRejected) {
     struct Case {
         uint64_t wmbs, hmu;
         uint64_t crop_l, crop_b;
         int frame_mbs_only;
     };
     const std::vector<Case> cases = {
-        {0, 0, 8, 0, 1},                  // width 16 - 16 = 0
-        {0, 0, 9, 0, 1},                  // negative width
-        {1023, 10, 0, 0, 1},              // 16384 wide is the limit ...
-        {1024, 10, 0, 0, 1},              // ... 16400 is too wide
-        {10, 512, 0, 0, 0},               // field coding doubles to 16416
-        {0xFFFFFFFEull, 10, 0, 0, 1},     // wraps an int
-        {10, 10, 0x7FFFFFFFull, 0, 1},    // huge crop
+        {0, 0, 8, 0, 1},               // width 16 - 16 = 0
+        {0, 0, 9, 0, 1},               // negative width
+        {1023, 10, 0, 0, 1},           // 16384 wide is the limit ...
+        {1024, 10, 0, 0, 1},           // ... 16400 is too wide
+        {10, 512, 0, 0, 0},            // field coding doubles to 16416
+        {0xFFFFFFFEull, 10, 0, 0, 1},  // wraps an int
+        {10, 10, 0x7FFFFFFFull, 0, 1}, // huge crop
     };
     const bool accepted[] = {false, false, true, false, false, false, false};
     for (size_t i = 0; i < cases.size(); i++) {
@@ -466,9 +457,8 @@ TEST(GetH264Resolution, GarbageSizesAreRejected)
     }
 }
 
-TEST(StreamRecord, NewIsZeroFilledAndFreeReleasesEverything)
-{
-    h264_stream_t* h = h264_new();
+TEST(StreamRecord, NewIsZeroFilledAndFreeReleasesEverything) {
+    h264_stream_t *h = h264_new();
     ASSERT_NE(h, nullptr);
     ASSERT_NE(h->sps, nullptr);
     ASSERT_NE(h->pps, nullptr);
@@ -483,15 +473,15 @@ TEST(StreamRecord, NewIsZeroFilledAndFreeReleasesEverything)
     EXPECT_EQ(h->pps->slice_group_id[255], 0);
     EXPECT_EQ(h->slice_header->drpm.long_term_pic_num, 0);
     // SEI messages go with the stream record (the leak checker watches this).
-    h->seis = static_cast<sei_t**>(std::malloc(2 * sizeof(sei_t*)));
+    h->seis = static_cast<sei_t **>(std::malloc(2 * sizeof(sei_t *)));
     h->seis[0] = sei_new();
     h->seis[1] = sei_new();
     h->seis[1]->payloadSize = 4;
-    h->seis[1]->payload = static_cast<uint8_t*>(std::malloc(4));
+    h->seis[1]->payload = static_cast<uint8_t *>(std::malloc(4));
     h->num_seis = 2;
     h->sei = h->seis[1];
     h264_free(h);
     h264_free(nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -9,212 +9,221 @@ namespace {
 using mkrec::le;
 
 struct Pair {
-  mkrec::Recording clean, damaged;
-  std::vector<uint8_t> a, b;
+    mkrec::Recording clean, damaged;
+    std::vector<uint8_t> a, b;
 };
 
 // The same recording twice, the second with extra (damage) options.
-Pair makePair(const mkrec::TempDir& dir, std::vector<std::string> args, const std::vector<std::string>& damage) {
-  Pair p;
-  p.clean = mkrec::make(dir, "clean.rec", args);
-  args.insert(args.end(), damage.begin(), damage.end());
-  p.damaged = mkrec::make(dir, "damaged.rec", args);
-  p.a = mkrec::readFile(p.clean.path);
-  p.b = mkrec::readFile(p.damaged.path);
-  return p;
+Pair makePair(const mkrec::TempDir &dir, std::vector<std::string> args,
+              const std::vector<std::string> &damage) {
+    Pair p;
+    p.clean = mkrec::make(dir, "clean.rec", args);
+    args.insert(args.end(), damage.begin(), damage.end());
+    p.damaged = mkrec::make(dir, "damaged.rec", args);
+    p.a = mkrec::readFile(p.clean.path);
+    p.b = mkrec::readFile(p.damaged.path);
+    return p;
 }
 
 // Offsets where two buffers of equal length differ.
-std::vector<size_t> diff(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-  std::vector<size_t> d;
-  for (size_t i = 0; i < a.size() && i < b.size(); ++i)
-    if (a[i] != b[i]) d.push_back(i);
-  return d;
+std::vector<size_t> diff(const std::vector<uint8_t> &a, const std::vector<uint8_t> &b) {
+    std::vector<size_t> d;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (a[i] != b[i]) d.push_back(i);
+    return d;
 }
 
 TEST(MkrecDamage, LengthAndChannelFields) {
-  mkrec::TempDir dir;
-  const std::vector<std::string> base{"--frames", "6", "--size", "64x48", "--video-mask", "0x3"};
-  struct Case {
-    std::string kind, option;
-    int unit;
-    uint64_t rel;  // field offset within the unit
-    int width;
-    uint32_t value;
-  };
-  // Units in file order: video ch0, video ch1, audio ch0 at each time step.
-  for (const Case& c : std::vector<Case>{{"dv5-nvr", "--oversize=1", 1, 32, 4, 0x7FFFFFFF},
-                                         {"dv5-nvr", "--zero-length=2", 2, 8, 4, 0},
-                                         {"dv5-nvr", "--bad-channel=0:200", 0, 40, 1, 200},
-                                         {"dv5-dvr700", "--zero-length=3", 3, 20, 4, 0},
-                                         {"dv5-dvr700", "--bad-channel=2", 2, 20, 1, 16},
-                                         {"dv5-dvr700", "--oversize=0:5000", 0, 20, 4, 5000},
-                                         {"avc", "--oversize=4", 4, 8, 4, 0x7FFFFFFF},
-                                         {"avc", "--bad-channel=1", 1, 20, 1, 17},
-                                         {"avc", "--frame-number=5:1", 5, 4, 4, 1}}) {
-    SCOPED_TRACE(c.kind + " " + c.option);
-    std::vector<std::string> args{"--kind", c.kind};
-    args.insert(args.end(), base.begin(), base.end());
-    std::string opt = c.option.substr(0, c.option.find('='));
-    Pair p = makePair(dir, args, {opt, c.option.substr(c.option.find('=') + 1)});
-    ASSERT_TRUE(p.clean.ok()) << p.clean.output;
-    ASSERT_TRUE(p.damaged.ok()) << p.damaged.output;
-    ASSERT_EQ(p.a.size(), p.b.size());
-    const uint64_t at = p.clean.manifest.units.at(static_cast<size_t>(c.unit)).offset + c.rel;
-    EXPECT_EQ(le(p.b, at, c.width), c.value);
-    for (size_t i : diff(p.a, p.b)) EXPECT_TRUE(i >= at && i < at + static_cast<uint64_t>(c.width)) << i;
-    ASSERT_EQ(p.damaged.manifest.damage.size(), 1u);
-    EXPECT_EQ(p.damaged.manifest.damage[0].at("at"), std::to_string(at));
-    EXPECT_EQ(p.damaged.manifest.units.size(), p.clean.manifest.units.size());
-  }
+    mkrec::TempDir dir;
+    const std::vector<std::string> base{"--frames", "6", "--size", "64x48", "--video-mask", "0x3"};
+    struct Case {
+        std::string kind, option;
+        int unit;
+        uint64_t rel; // field offset within the unit
+        int width;
+        uint32_t value;
+    };
+    // Units in file order: video ch0, video ch1, audio ch0 at each time step.
+    for (const Case &c : std::vector<Case>{{"dv5-nvr", "--oversize=1", 1, 32, 4, 0x7FFFFFFF},
+                                           {"dv5-nvr", "--zero-length=2", 2, 8, 4, 0},
+                                           {"dv5-nvr", "--bad-channel=0:200", 0, 40, 1, 200},
+                                           {"dv5-dvr700", "--zero-length=3", 3, 20, 4, 0},
+                                           {"dv5-dvr700", "--bad-channel=2", 2, 20, 1, 16},
+                                           {"dv5-dvr700", "--oversize=0:5000", 0, 20, 4, 5000},
+                                           {"avc", "--oversize=4", 4, 8, 4, 0x7FFFFFFF},
+                                           {"avc", "--bad-channel=1", 1, 20, 1, 17},
+                                           {"avc", "--frame-number=5:1", 5, 4, 4, 1}}) {
+        SCOPED_TRACE(c.kind + " " + c.option);
+        std::vector<std::string> args{"--kind", c.kind};
+        args.insert(args.end(), base.begin(), base.end());
+        std::string opt = c.option.substr(0, c.option.find('='));
+        Pair p = makePair(dir, args, {opt, c.option.substr(c.option.find('=') + 1)});
+        ASSERT_TRUE(p.clean.ok()) << p.clean.output;
+        ASSERT_TRUE(p.damaged.ok()) << p.damaged.output;
+        ASSERT_EQ(p.a.size(), p.b.size());
+        const uint64_t at = p.clean.manifest.units.at(static_cast<size_t>(c.unit)).offset + c.rel;
+        EXPECT_EQ(le(p.b, at, c.width), c.value);
+        for (size_t i : diff(p.a, p.b))
+            EXPECT_TRUE(i >= at && i < at + static_cast<uint64_t>(c.width)) << i;
+        ASSERT_EQ(p.damaged.manifest.damage.size(), 1u);
+        EXPECT_EQ(p.damaged.manifest.damage[0].at("at"), std::to_string(at));
+        EXPECT_EQ(p.damaged.manifest.units.size(), p.clean.manifest.units.size());
+    }
 }
 
 TEST(MkrecDamage, TruncateFlipsEndZeroEmpty) {
-  mkrec::TempDir dir;
-  const std::vector<std::string> args{"--kind", "dv4-h264", "--frames", "10", "--size", "64x48"};
+    mkrec::TempDir dir;
+    const std::vector<std::string> args{"--kind", "dv4-h264", "--frames", "10", "--size", "64x48"};
 
-  Pair t = makePair(dir, args, {"--truncate", "1000"});
-  ASSERT_TRUE(t.damaged.ok()) << t.damaged.output;
-  ASSERT_EQ(t.b.size(), 1000u);
-  EXPECT_TRUE(std::equal(t.b.begin(), t.b.end(), t.a.begin()));
-  EXPECT_EQ(t.damaged.manifest.num("bytes"), 1000);
+    Pair t = makePair(dir, args, {"--truncate", "1000"});
+    ASSERT_TRUE(t.damaged.ok()) << t.damaged.output;
+    ASSERT_EQ(t.b.size(), 1000u);
+    EXPECT_TRUE(std::equal(t.b.begin(), t.b.end(), t.a.begin()));
+    EXPECT_EQ(t.damaged.manifest.num("bytes"), 1000);
 
-  Pair z = makePair(dir, args, {"--end-zero"});
-  ASSERT_EQ(z.b.size(), z.a.size() + 1);
-  EXPECT_EQ(z.b.back(), 0);
-  EXPECT_TRUE(std::equal(z.a.begin(), z.a.end(), z.b.begin()));
+    Pair z = makePair(dir, args, {"--end-zero"});
+    ASSERT_EQ(z.b.size(), z.a.size() + 1);
+    EXPECT_EQ(z.b.back(), 0);
+    EXPECT_TRUE(std::equal(z.a.begin(), z.a.end(), z.b.begin()));
 
-  Pair e = makePair(dir, args, {"--empty"});
-  ASSERT_TRUE(e.damaged.ok());
-  EXPECT_TRUE(e.b.empty());
+    Pair e = makePair(dir, args, {"--empty"});
+    ASSERT_TRUE(e.damaged.ok());
+    EXPECT_TRUE(e.b.empty());
 
-  Pair f1 = makePair(dir, args, {"--flip", "12", "--seed", "7", "--flip-range", "100:2000"});
-  std::vector<size_t> d1 = diff(f1.a, f1.b);
-  ASSERT_EQ(f1.a.size(), f1.b.size());
-  EXPECT_GE(d1.size(), 8u);  // a byte picked twice may count once
-  EXPECT_LE(d1.size(), 12u);
-  for (size_t i : d1) EXPECT_TRUE(i >= 100 && i < 2000) << i;
-  EXPECT_EQ(f1.damaged.manifest.damage.size(), 12u);
-  Pair f2 = makePair(dir, args, {"--flip", "12", "--seed", "7", "--flip-range", "100:2000"});
-  EXPECT_EQ(f1.b, f2.b);
-  Pair f3 = makePair(dir, args, {"--flip", "12", "--seed", "8", "--flip-range", "100:2000"});
-  EXPECT_NE(f1.b, f3.b);
+    Pair f1 = makePair(dir, args, {"--flip", "12", "--seed", "7", "--flip-range", "100:2000"});
+    std::vector<size_t> d1 = diff(f1.a, f1.b);
+    ASSERT_EQ(f1.a.size(), f1.b.size());
+    EXPECT_GE(d1.size(), 8u); // a byte picked twice may count once
+    EXPECT_LE(d1.size(), 12u);
+    for (size_t i : d1)
+        EXPECT_TRUE(i >= 100 && i < 2000) << i;
+    EXPECT_EQ(f1.damaged.manifest.damage.size(), 12u);
+    Pair f2 = makePair(dir, args, {"--flip", "12", "--seed", "7", "--flip-range", "100:2000"});
+    EXPECT_EQ(f1.b, f2.b);
+    Pair f3 = makePair(dir, args, {"--flip", "12", "--seed", "8", "--flip-range", "100:2000"});
+    EXPECT_NE(f1.b, f3.b);
 }
 
 TEST(MkrecCases, Dv4AudioPayloadsWithStartCodes) {
-  mkrec::TempDir dir;
-  mkrec::Recording r = mkrec::make(dir, "t.dv4", {"--kind", "dv4-h264", "--frames", "8", "--size", "64x48",
-                                                  "--dv4-audio-startcode", "0x09", "--startcode-every", "2"});
-  ASSERT_TRUE(r.ok()) << r.output;
-  std::vector<uint8_t> b = mkrec::readFile(r.path);
-  std::vector<const mkrec::Unit*> audio = r.manifest.audio();
-  ASSERT_EQ(audio.size(), 8u);
-  for (const mkrec::Unit* u : audio) {
-    std::vector<uint8_t> p = mkrec::payload(b, *u);
-    const bool injected = u->frame % 2 == 0;
-    EXPECT_EQ(u->has("inject_at"), injected);
-    EXPECT_EQ(p.size(), injected ? 325u : 320u);
-    // Header bytes 8-11 hold the payload length.
-    EXPECT_EQ(le(b, u->offset + 8, 4), p.size());
-    int found = 0;
-    for (size_t i = 0; i + 5 <= p.size(); ++i)
-      if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 0 && p[i + 3] == 1) {
-        ++found;
-        EXPECT_EQ(p[i + 4], 0x09);
-        EXPECT_EQ(std::to_string(i), u->attr("inject_at"));
-      }
-    EXPECT_EQ(found, injected ? 1 : 0);
-  }
+    mkrec::TempDir dir;
+    mkrec::Recording r = mkrec::make(dir, "t.dv4",
+                                     {"--kind", "dv4-h264", "--frames", "8", "--size", "64x48",
+                                      "--dv4-audio-startcode", "0x09", "--startcode-every", "2"});
+    ASSERT_TRUE(r.ok()) << r.output;
+    std::vector<uint8_t> b = mkrec::readFile(r.path);
+    std::vector<const mkrec::Unit *> audio = r.manifest.audio();
+    ASSERT_EQ(audio.size(), 8u);
+    for (const mkrec::Unit *u : audio) {
+        std::vector<uint8_t> p = mkrec::payload(b, *u);
+        const bool injected = u->frame % 2 == 0;
+        EXPECT_EQ(u->has("inject_at"), injected);
+        EXPECT_EQ(p.size(), injected ? 325u : 320u);
+        // Header bytes 8-11 hold the payload length.
+        EXPECT_EQ(le(b, u->offset + 8, 4), p.size());
+        int found = 0;
+        for (size_t i = 0; i + 5 <= p.size(); ++i)
+            if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 0 && p[i + 3] == 1) {
+                ++found;
+                EXPECT_EQ(p[i + 4], 0x09);
+                EXPECT_EQ(std::to_string(i), u->attr("inject_at"));
+            }
+        EXPECT_EQ(found, injected ? 1 : 0);
+    }
 }
 
 TEST(MkrecCases, Dv5PayloadsWithLeadingAudOrSei) {
-  for (std::string lead : {"aud", "sei"}) {
-    SCOPED_TRACE(lead);
-    mkrec::TempDir dir;
-    mkrec::Recording r = mkrec::make(dir, "t.dv5", {"--kind", "dv5-dvr700", "--frames", "6", "--size", "64x48",
-                                                    "--video-mask", "0x6", "--lead", lead, "--lead-every", "3"});
-    ASSERT_TRUE(r.ok()) << r.output;
-    std::vector<uint8_t> b = mkrec::readFile(r.path);
-    for (const mkrec::Unit* u : r.manifest.video()) {
-      std::vector<uint8_t> p = mkrec::payload(b, *u);
-      ASSERT_GE(p.size(), 5u);
-      EXPECT_EQ(le(p, 0, 4), 0x01000000u);
-      const int type = p[4] & 0x1F;
-      if (u->frame % 3 == 0) {
-        EXPECT_EQ(u->attr("lead"), lead);
-        EXPECT_EQ(type, lead == "aud" ? 9 : 6);
-      } else {
-        EXPECT_FALSE(u->has("lead"));
-        EXPECT_EQ(type, u->key ? 7 : 1);
-      }
-      EXPECT_EQ(le(b, u->offset + 20, 4), p.size());
+    for (std::string lead : {"aud", "sei"}) {
+        SCOPED_TRACE(lead);
+        mkrec::TempDir dir;
+        mkrec::Recording r = mkrec::make(dir, "t.dv5",
+                                         {"--kind", "dv5-dvr700", "--frames", "6", "--size", "64x48",
+                                          "--video-mask", "0x6", "--lead", lead, "--lead-every", "3"});
+        ASSERT_TRUE(r.ok()) << r.output;
+        std::vector<uint8_t> b = mkrec::readFile(r.path);
+        for (const mkrec::Unit *u : r.manifest.video()) {
+            std::vector<uint8_t> p = mkrec::payload(b, *u);
+            ASSERT_GE(p.size(), 5u);
+            EXPECT_EQ(le(p, 0, 4), 0x01000000u);
+            const int type = p[4] & 0x1F;
+            if (u->frame % 3 == 0) {
+                EXPECT_EQ(u->attr("lead"), lead);
+                EXPECT_EQ(type, lead == "aud" ? 9 : 6);
+            } else {
+                EXPECT_FALSE(u->has("lead"));
+                EXPECT_EQ(type, u->key ? 7 : 1);
+            }
+            EXPECT_EQ(le(b, u->offset + 20, 4), p.size());
+        }
     }
-  }
 }
 
 TEST(MkrecCases, LongGroupOfPicturesSpansMoreThanTwoMegabytes) {
-  mkrec::TempDir dir;
-  mkrec::Recording r = mkrec::make(dir, "t.dv4", {"--kind", "dv4-h264", "--size", "352x288", "--noise", "--qp", "12",
-                                                  "--gop", "40", "--frames", "40"});
-  ASSERT_TRUE(r.ok()) << r.output;
-  std::vector<const mkrec::Unit*> v = r.manifest.video();
-  ASSERT_EQ(v.size(), 40u);
-  EXPECT_TRUE(v.front()->key);
-  for (size_t i = 1; i < v.size(); ++i) EXPECT_FALSE(v[i]->key) << i;
-  EXPECT_GT(v.back()->offset - v.front()->offset, 2048000u);
+    mkrec::TempDir dir;
+    mkrec::Recording r = mkrec::make(dir, "t.dv4",
+                                     {"--kind", "dv4-h264", "--size", "352x288", "--noise", "--qp", "12",
+                                      "--gop", "40", "--frames", "40"});
+    ASSERT_TRUE(r.ok()) << r.output;
+    std::vector<const mkrec::Unit *> v = r.manifest.video();
+    ASSERT_EQ(v.size(), 40u);
+    EXPECT_TRUE(v.front()->key);
+    for (size_t i = 1; i < v.size(); ++i)
+        EXPECT_FALSE(v[i]->key) << i;
+    EXPECT_GT(v.back()->offset - v.front()->offset, 2048000u);
 }
 
 TEST(MkrecCases, AvcTimesWithGapsAndDisplayOffset) {
-  mkrec::TempDir dir;
-  mkrec::Recording r =
-      mkrec::make(dir, "t.avc", {"--kind", "avc", "--frames", "20", "--fps", "10", "--size", "64x48", "--gap", "10:30",
-                                 "--gap", "15:-45.5", "--display-offset", "3600", "--vflags", "0x2113"});
-  ASSERT_TRUE(r.ok()) << r.output;
-  std::vector<uint8_t> b = mkrec::readFile(r.path);
-  const int64_t start = 1704164645;
-  for (const mkrec::Unit* u : r.manifest.video()) {
-    // Flags 0x2113: number, length, ms, frame time, display time.
-    const uint64_t p = u->offset;
-    ASSERT_EQ(le(b, p, 4), 0x2113u);
-    int64_t t = start * 1000000 + u->frame * 100000LL;
-    if (u->frame >= 10) t += 30000000;
-    if (u->frame >= 15) t -= 45500000;
-    EXPECT_EQ(le(b, p + 12, 4), static_cast<uint32_t>(t / 1000)) << u->frame;
-    EXPECT_EQ(le(b, p + 16, 4), static_cast<uint32_t>(t / 1000000 + 2208988800LL)) << u->frame;
-    EXPECT_EQ(le(b, p + 20, 4), static_cast<uint32_t>(t / 1000000 + 2208988800LL + 3600)) << u->frame;
-  }
+    mkrec::TempDir dir;
+    mkrec::Recording r =
+        mkrec::make(dir, "t.avc",
+                    {"--kind", "avc", "--frames", "20", "--fps", "10", "--size", "64x48", "--gap", "10:30",
+                     "--gap", "15:-45.5", "--display-offset", "3600", "--vflags", "0x2113"});
+    ASSERT_TRUE(r.ok()) << r.output;
+    std::vector<uint8_t> b = mkrec::readFile(r.path);
+    const int64_t start = 1704164645;
+    for (const mkrec::Unit *u : r.manifest.video()) {
+        // Flags 0x2113: number, length, ms, frame time, display time.
+        const uint64_t p = u->offset;
+        ASSERT_EQ(le(b, p, 4), 0x2113u);
+        int64_t t = start * 1000000 + u->frame * 100000LL;
+        if (u->frame >= 10) t += 30000000;
+        if (u->frame >= 15) t -= 45500000;
+        EXPECT_EQ(le(b, p + 12, 4), static_cast<uint32_t>(t / 1000)) << u->frame;
+        EXPECT_EQ(le(b, p + 16, 4), static_cast<uint32_t>(t / 1000000 + 2208988800LL)) << u->frame;
+        EXPECT_EQ(le(b, p + 20, 4), static_cast<uint32_t>(t / 1000000 + 2208988800LL + 3600)) << u->frame;
+    }
 }
 
-}  // namespace
+} // namespace
 
 // Streams as recorders write them: the average bit rate asked for (within a quarter, over the
 // whole clip), each frame one slice; without grain to spend it on, a rate is not reached.
 TEST(MkrecCases, RecorderBitRateWithGrainAndOneSlicePerFrame) {
-  mkrec::TempDir dir;
-  auto kbps = [](const mkrec::Recording& r, const std::vector<uint8_t>& bytes, int* slices) {
-    uint64_t total = 0;
-    *slices = 0;
-    for (const mkrec::Unit* u : r.manifest.video()) {
-      const std::vector<uint8_t> p = mkrec::payload(bytes, *u, true);
-      total += p.size();
-      for (size_t i = 0; i + 4 < p.size(); ++i)
-        if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && ((p[i + 3] & 0x1F) == 1 || (p[i + 3] & 0x1F) == 5))
-          ++*slices;
-    }
-    return static_cast<double>(total) * 8 / 1000 / (static_cast<double>(r.manifest.video().size()) / 25);
-  };
-  const std::vector<std::string> base{"--kind", "avc", "--size", "704x576", "--frames", "75", "--audio-mask", "0",
-                                      "--preset", "veryfast", "--bitrate", "1500"};
-  std::vector<std::string> args = base;
-  args.insert(args.end(), {"--grain", "3"});
-  const mkrec::Recording r = mkrec::make(dir, "rate.avc", args);
-  ASSERT_TRUE(r.ok()) << r.output;
-  int slices = 0;
-  const double rate = kbps(r, mkrec::readFile(r.path), &slices);
-  EXPECT_NEAR(rate, 1500, 375);
-  EXPECT_EQ(slices, 75);
-  const mkrec::Recording plain = mkrec::make(dir, "plain.avc", base);
-  ASSERT_TRUE(plain.ok()) << plain.output;
-  EXPECT_LT(kbps(plain, mkrec::readFile(plain.path), &slices), rate / 2);
-  EXPECT_NE(mkrec::make(dir, "bad.avc", {"--kind", "avc", "--grain", "32"}).status, 0);
+    mkrec::TempDir dir;
+    auto kbps = [](const mkrec::Recording &r, const std::vector<uint8_t> &bytes, int *slices) {
+        uint64_t total = 0;
+        *slices = 0;
+        for (const mkrec::Unit *u : r.manifest.video()) {
+            const std::vector<uint8_t> p = mkrec::payload(bytes, *u, true);
+            total += p.size();
+            for (size_t i = 0; i + 4 < p.size(); ++i)
+                if (p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 &&
+                    ((p[i + 3] & 0x1F) == 1 || (p[i + 3] & 0x1F) == 5))
+                    ++*slices;
+        }
+        return static_cast<double>(total) * 8 / 1000 / (static_cast<double>(r.manifest.video().size()) / 25);
+    };
+    const std::vector<std::string> base{"--kind",       "avc", "--size",   "704x576",  "--frames",  "75",
+                                        "--audio-mask", "0",   "--preset", "veryfast", "--bitrate", "1500"};
+    std::vector<std::string> args = base;
+    args.insert(args.end(), {"--grain", "3"});
+    const mkrec::Recording r = mkrec::make(dir, "rate.avc", args);
+    ASSERT_TRUE(r.ok()) << r.output;
+    int slices = 0;
+    const double rate = kbps(r, mkrec::readFile(r.path), &slices);
+    EXPECT_NEAR(rate, 1500, 375);
+    EXPECT_EQ(slices, 75);
+    const mkrec::Recording plain = mkrec::make(dir, "plain.avc", base);
+    ASSERT_TRUE(plain.ok()) << plain.output;
+    EXPECT_LT(kbps(plain, mkrec::readFile(plain.path), &slices), rate / 2);
+    EXPECT_NE(mkrec::make(dir, "bad.avc", {"--kind", "avc", "--grain", "32"}).status, 0);
 }

@@ -8,30 +8,43 @@
 
 namespace mkrec {
 
-const char* kindName(Kind k) {
-  switch (k) {
-    case Kind::Dv4H264: return "dv4-h264";
-    case Kind::Dv4Mpeg4: return "dv4-mpeg4";
-    case Kind::Dv5Nvr: return "dv5-nvr";
-    case Kind::Dv5Dvr700: return "dv5-dvr700";
-    case Kind::Avc: return "avc";
-  }
-  return "?";
+const char *kindName(Kind k) {
+    switch (k) {
+    case Kind::Dv4H264:
+        return "dv4-h264";
+    case Kind::Dv4Mpeg4:
+        return "dv4-mpeg4";
+    case Kind::Dv5Nvr:
+        return "dv5-nvr";
+    case Kind::Dv5Dvr700:
+        return "dv5-dvr700";
+    case Kind::Avc:
+        return "avc";
+    }
+    return "?";
 }
-const char* vcodecName(VCodec c) { return c == VCodec::H264 ? "h264" : c == VCodec::Mpeg4 ? "mpeg4" : "mjpeg"; }
-const char* aformatName(AFormat f) {
-  switch (f) {
-    case AFormat::Ulaw: return "ulaw";
-    case AFormat::Pcm8: return "pcm8";
-    case AFormat::Pcm16: return "pcm16";
-    case AFormat::Pcm16b: return "pcm16b";
-    case AFormat::G723: return "g723";
-    default: return "none";
-  }
+const char *vcodecName(VCodec c) {
+    return c == VCodec::H264 ? "h264" : c == VCodec::Mpeg4 ? "mpeg4" : "mjpeg";
+}
+const char *aformatName(AFormat f) {
+    switch (f) {
+    case AFormat::Ulaw:
+        return "ulaw";
+    case AFormat::Pcm8:
+        return "pcm8";
+    case AFormat::Pcm16:
+        return "pcm16";
+    case AFormat::Pcm16b:
+        return "pcm16b";
+    case AFormat::G723:
+        return "g723";
+    default:
+        return "none";
+    }
 }
 
-const char* helpText() {
-  return R"(usage: mkrec --kind KIND --out FILE [options]
+const char *helpText() {
+    return R"(usage: mkrec --kind KIND --out FILE [options]
 
 Writes a test recording FILE from synthetic pictures (channel number and frame counter
 drawn in) and tones, encoded with FFmpeg's encoders, plus FILE.manifest (every unit's
@@ -147,267 +160,305 @@ stream_type= flags= idx_type=; DV5 ext= lead=; DV4 inject_at=; field=stacked|spl
 
 namespace {
 
-bool toInt(const std::string& s, int64_t& v) {
-  if (s.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  long long x = std::strtoll(s.c_str(), &end, 0);
-  if (errno || *end) return false;
-  v = x;
-  return true;
+bool toInt(const std::string &s, int64_t &v) {
+    if (s.empty()) return false;
+    char *end = nullptr;
+    errno = 0;
+    long long x = std::strtoll(s.c_str(), &end, 0);
+    if (errno || *end) return false;
+    v = x;
+    return true;
 }
 
-bool toDouble(const std::string& s, double& v) {
-  if (s.empty()) return false;
-  char* end = nullptr;
-  v = std::strtod(s.c_str(), &end);
-  return *end == 0;
+bool toDouble(const std::string &s, double &v) {
+    if (s.empty()) return false;
+    char *end = nullptr;
+    v = std::strtod(s.c_str(), &end);
+    return *end == 0;
 }
 
-std::vector<std::string> split(const std::string& s, char sep) {
-  std::vector<std::string> v;
-  size_t a = 0;
-  for (;;) {
-    size_t b = s.find(sep, a);
-    v.push_back(s.substr(a, b == std::string::npos ? std::string::npos : b - a));
-    if (b == std::string::npos) return v;
-    a = b + 1;
-  }
-}
-
-bool damageArg(const std::string& s, bool needValue, Damage& d) {
-  auto parts = split(s, ':');
-  int64_t u = 0, v = -1;
-  if (parts.size() > 2 || !toInt(parts[0], u) || u < 0) return false;
-  if (parts.size() == 2 && (!toInt(parts[1], v) || v < 0)) return false;
-  if (needValue && parts.size() != 2) return false;
-  d.unit = static_cast<int>(u);
-  d.value = v;
-  return true;
-}
-
-}  // namespace
-
-std::string parseOptions(int argc, char** argv, Options& o, bool& help) {
-  help = false;
-  bool haveKind = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      help = true;
-      return "";
+std::vector<std::string> split(const std::string &s, char sep) {
+    std::vector<std::string> v;
+    size_t a = 0;
+    for (;;) {
+        size_t b = s.find(sep, a);
+        v.push_back(s.substr(a, b == std::string::npos ? std::string::npos : b - a));
+        if (b == std::string::npos) return v;
+        a = b + 1;
     }
-    // Options without a value.
-    if (a == "--noise") { o.noise = true; continue; }
-    if (a == "--end-zero") { o.endZero = true; continue; }
-    if (a == "--empty") { o.empty = true; continue; }
-    if (i + 1 >= argc) return "missing value after " + a;
-    std::string v = argv[++i];
-    int64_t n = 0;
-    double x = 0;
-    auto intIn = [&](int64_t lo, int64_t hi) { return toInt(v, n) && n >= lo && n <= hi; };
-    const std::string bad = "bad value for " + a + ": " + v;
-    if (a == "--kind") {
-      if (v == "dv4-h264") o.kind = Kind::Dv4H264;
-      else if (v == "dv4-mpeg4") o.kind = Kind::Dv4Mpeg4;
-      else if (v == "dv5-nvr") o.kind = Kind::Dv5Nvr;
-      else if (v == "dv5-dvr700") o.kind = Kind::Dv5Dvr700;
-      else if (v == "avc") o.kind = Kind::Avc;
-      else return bad;
-      haveKind = true;
-    } else if (a == "--out") {
-      o.out = v;
-    } else if (a == "--size") {
-      auto p = split(v, 'x');
-      int64_t w = 0, h = 0;
-      if (p.size() != 2 || !toInt(p[0], w) || !toInt(p[1], h) || w < 16 || h < 16 || w > 1920 || h > 1088 ||
-          (w & 1) || (h & 1))
-        return bad;
-      o.width = static_cast<int>(w);
-      o.height = static_cast<int>(h);
-    } else if (a == "--fps") {
-      if (!intIn(1, 60)) return bad;
-      o.fps = static_cast<int>(n);
-    } else if (a == "--duration") {
-      if (!toDouble(v, x) || x < 0 || x > 3600) return bad;
-      o.duration = x;
-    } else if (a == "--frames") {
-      if (!intIn(0, 1000000)) return bad;
-      o.frames = static_cast<int>(n);
-    } else if (a == "--gop") {
-      if (!intIn(1, 100000)) return bad;
-      o.gop = static_cast<int>(n);
-    } else if (a == "--start") {
-      struct tm tm {};
-      const char* end = strptime(v.c_str(), "%Y-%m-%dT%H:%M:%S", &tm);
-      if (!end || *end) return bad;
-      o.startUnix = static_cast<int64_t>(timegm(&tm));
-    } else if (a == "--video-mask") {
-      if (!intIn(0, 0xFFFF)) return bad;
-      o.videoMask = static_cast<uint32_t>(n);
-    } else if (a == "--audio-mask") {
-      if (!intIn(0, 0xFFFF)) return bad;
-      o.audioMask = static_cast<uint32_t>(n);
-    } else if (a == "--codec") {
-      o.codecs.clear();
-      for (auto& c : split(v, ',')) {
-        if (c == "h264") o.codecs.push_back(VCodec::H264);
-        else if (c == "mpeg4") o.codecs.push_back(VCodec::Mpeg4);
-        else if (c == "mjpeg") o.codecs.push_back(VCodec::Mjpeg);
-        else return bad;
-      }
-    } else if (a == "--audio") {
-      o.audioFormats.clear();
-      for (auto& c : split(v, ',')) {
-        if (c == "ulaw") o.audioFormats.push_back(AFormat::Ulaw);
-        else if (c == "pcm8") o.audioFormats.push_back(AFormat::Pcm8);
-        else if (c == "pcm16") o.audioFormats.push_back(AFormat::Pcm16);
-        else if (c == "pcm16b") o.audioFormats.push_back(AFormat::Pcm16b);
-        else if (c == "g723") o.audioFormats.push_back(AFormat::G723);
-        else if (c == "none") o.audioFormats.push_back(AFormat::None);
-        else return bad;
-      }
-    } else if (a == "--audio-samples") {
-      // Up to 4096 payload bytes, the most a DV audio unit can carry, and whole G.723 bytes.
-      if (!intIn(8, 2048) || n % 8) return bad + " (8..2048, a multiple of 8)";
-      o.audioSamples = static_cast<int>(n);
-    } else if (a == "--preset") {
-      o.preset = v;
-    } else if (a == "--qp") {
-      if (!intIn(0, 51)) return bad;
-      o.qp = static_cast<int>(n);
-    } else if (a == "--bitrate") {
-      if (!intIn(10, 200000)) return bad;
-      o.bitrateKbps = static_cast<int>(n);
-    } else if (a == "--grain") {
-      if (!intIn(0, 31)) return bad;
-      o.grain = static_cast<int>(n);
-    } else if (a == "--qscale") {
-      if (!intIn(1, 31)) return bad;
-      o.qscale = static_cast<int>(n);
-    } else if (a == "--fields") {
-      if (v == "none") o.fields = Fields::None;
-      else if (v == "stacked") o.fields = Fields::Stacked;
-      else if (v == "split") o.fields = Fields::Split;
-      else return bad;
-    } else if (a == "--gap") {
-      auto p = split(v, ':');
-      int64_t f = 0;
-      if (p.size() != 2 || !toInt(p[0], f) || f < 0 || !toDouble(p[1], x)) return bad;
-      o.gaps.push_back({static_cast<int>(f), x});
-    } else if (a == "--threads") {
-      if (!intIn(1, 256)) return bad;
-      o.threads = static_cast<int>(n);
-    } else if (a == "--es-dir") {
-      o.esDir = v;
-    } else if (a == "--version") {
-      if (!intIn(0, 255)) return bad;
-      o.version = static_cast<int>(n);
-    } else if (a == "--prefix") {
-      if (v != "none" && v != "video" && v != "all") return bad;
-      o.prefix = v;
-    } else if (a == "--extend-info") {
-      if (!intIn(0, 65536)) return bad;
-      o.extendInfo = static_cast<int>(n);
-    } else if (a == "--main-flags") {
-      if (!intIn(0, 0xFFFFFFFFLL)) return bad;
-      o.mainFlags = n;
-    } else if (a == "--audio-mask-word") {
-      if (!intIn(0, 0xFFFFFFFFLL)) return bad;
-      o.audioMaskWord = n;
-    } else if (a == "--title") {
-      size_t eq = v.find('=');
-      int64_t c = 0;
-      if (eq == std::string::npos || !toInt(v.substr(0, eq), c) || c < 1 || c > 16) return bad;
-      o.titles.push_back({static_cast<int>(c), v.substr(eq + 1)});
-    } else if (a == "--vflags" || a == "--aflags") {
-      if (!intIn(0, 0xFFFFFFFFLL)) return bad;
-      (a == "--vflags" ? o.vflags : o.aflags) = n;
-    } else if (a == "--mpeg4-type") {
-      if (!toInt(v, n) || (n != 1 && n != 4)) return bad;
-      o.mpeg4Type = static_cast<int>(n);
-    } else if (a == "--mjpeg-type") {
-      if (!toInt(v, n) || (n != 2 && n != 5)) return bad;
-      o.mjpegType = static_cast<int>(n);
-    } else if (a == "--total-frames") {
-      if (!intIn(0, 0xFFFFFFFFLL)) return bad;
-      o.totalFrames = n;
-    } else if (a == "--display-offset") {
-      if (!intIn(-1000000000, 1000000000)) return bad;
-      o.displayOffset = static_cast<int>(n);
-    } else if (a == "--pic-struct") {
-      if (!intIn(0, 255)) return bad;
-      o.picStruct = static_cast<int>(n);
-    } else if (a == "--minor-id") {
-      if (v.size() > 31) return bad;
-      o.minorId = v;
-    } else if (a == "--header-len") {
-      if (!intIn(424, 1 << 20)) return bad;
-      o.dv5HeaderLen = static_cast<int>(n);
-    } else if (a == "--ext-len") {
-      if (!intIn(0, 65536)) return bad;
-      o.extLen = static_cast<int>(n);
-    } else if (a == "--ext-every") {
-      if (!intIn(0, 1000000)) return bad;
-      o.extEvery = static_cast<int>(n);
-    } else if (a == "--lead") {
-      if (v != "none" && v != "aud" && v != "sei") return bad;
-      o.lead = v;
-    } else if (a == "--lead-every") {
-      if (!intIn(1, 1000000)) return bad;
-      o.leadEvery = static_cast<int>(n);
-    } else if (a == "--dv4-audio-startcode") {
-      if (!intIn(0, 255) || n == 0 || n == 0x1E || n == 0x1F) return bad + " (not 0, 0x1e or 0x1f)";
-      o.dv4AudioStartcode = static_cast<int>(n);
-    } else if (a == "--startcode-every") {
-      if (!intIn(1, 1000000)) return bad;
-      o.dv4StartcodeEvery = static_cast<int>(n);
-    } else if (a == "--truncate") {
-      if (!intIn(0, INT64_MAX)) return bad;
-      o.truncate = n;
-    } else if (a == "--oversize" || a == "--zero-length" || a == "--bad-channel" || a == "--frame-number") {
-      Damage d;
-      if (!damageArg(v, a == "--frame-number", d)) return bad;
-      if (a == "--zero-length") d.value = 0;
-      (a == "--oversize" ? o.oversize : a == "--zero-length" ? o.zeroLength
-                                        : a == "--bad-channel" ? o.badChannel : o.frameNumber).push_back(d);
-    } else if (a == "--flip") {
-      if (!intIn(0, 100000000)) return bad;
-      o.flips = static_cast<int>(n);
-    } else if (a == "--seed") {
-      if (!toInt(v, n)) return bad;
-      o.seed = static_cast<uint64_t>(n);
-    } else if (a == "--flip-range") {
-      auto p = split(v, ':');
-      int64_t lo = 0, hi = 0;
-      if (p.size() != 2 || !toInt(p[0], lo) || !toInt(p[1], hi) || lo < 0 || hi <= lo) return bad;
-      o.flipFrom = lo;
-      o.flipTo = hi;
-    } else {
-      return "unknown option " + a + " (see --help)";
-    }
-  }
-  if (!haveKind) return "--kind is required (see --help)";
-  if (o.out.empty()) return "--out is required (see --help)";
-  if (o.fields != Fields::None && o.height % 4) return "--fields needs a height that is a multiple of 4";
-  if (o.kind == Kind::Dv4H264 || o.kind == Kind::Dv4Mpeg4) {
-    o.videoMask = 1;  // DV4 units carry no channel number
-    if (o.audioMask) o.audioMask = 1;
-  }
-  if (o.kind != Kind::Avc) {
-    VCodec c = o.kind == Kind::Dv4Mpeg4 ? VCodec::Mpeg4 : VCodec::H264;
-    o.codecs.assign(1, c);
-  }
-  if (o.fields == Fields::Split) {
-    for (VCodec c : o.codecs)
-      if (c != VCodec::H264) return "--fields split needs H.264";
-  }
-  if (o.fields != Fields::None && o.kind == Kind::Dv4Mpeg4) return "DV4 MPEG-4 units carry no field flag";
-  if (o.dv4AudioStartcode >= 0 && o.kind != Kind::Dv4H264) return "--dv4-audio-startcode applies to dv4-h264";
-  if (o.lead != "none" && o.kind != Kind::Dv5Nvr && o.kind != Kind::Dv5Dvr700) return "--lead applies to DV5 files";
-  if (o.extEvery > 0 && o.kind != Kind::Dv5Nvr && o.kind != Kind::Dv5Dvr700) return "--ext-every applies to DV5 files";
-  if (o.extendInfo >= 0 && (o.kind != Kind::Avc || o.version != 9)) return "--extend-info needs --kind avc --version 9";
-  return "";
 }
 
-}  // namespace mkrec
+bool damageArg(const std::string &s, bool needValue, Damage &d) {
+    auto parts = split(s, ':');
+    int64_t u = 0, v = -1;
+    if (parts.size() > 2 || !toInt(parts[0], u) || u < 0) return false;
+    if (parts.size() == 2 && (!toInt(parts[1], v) || v < 0)) return false;
+    if (needValue && parts.size() != 2) return false;
+    d.unit = static_cast<int>(u);
+    d.value = v;
+    return true;
+}
+
+} // namespace
+
+std::string parseOptions(int argc, char **argv, Options &o, bool &help) {
+    help = false;
+    bool haveKind = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            help = true;
+            return "";
+        }
+        // Options without a value.
+        if (a == "--noise") {
+            o.noise = true;
+            continue;
+        }
+        if (a == "--end-zero") {
+            o.endZero = true;
+            continue;
+        }
+        if (a == "--empty") {
+            o.empty = true;
+            continue;
+        }
+        if (i + 1 >= argc) return "missing value after " + a;
+        std::string v = argv[++i];
+        int64_t n = 0;
+        double x = 0;
+        auto intIn = [&](int64_t lo, int64_t hi) { return toInt(v, n) && n >= lo && n <= hi; };
+        const std::string bad = "bad value for " + a + ": " + v;
+        if (a == "--kind") {
+            if (v == "dv4-h264")
+                o.kind = Kind::Dv4H264;
+            else if (v == "dv4-mpeg4")
+                o.kind = Kind::Dv4Mpeg4;
+            else if (v == "dv5-nvr")
+                o.kind = Kind::Dv5Nvr;
+            else if (v == "dv5-dvr700")
+                o.kind = Kind::Dv5Dvr700;
+            else if (v == "avc")
+                o.kind = Kind::Avc;
+            else
+                return bad;
+            haveKind = true;
+        } else if (a == "--out") {
+            o.out = v;
+        } else if (a == "--size") {
+            auto p = split(v, 'x');
+            int64_t w = 0, h = 0;
+            if (p.size() != 2 || !toInt(p[0], w) || !toInt(p[1], h) || w < 16 || h < 16 || w > 1920 ||
+                h > 1088 || (w & 1) || (h & 1))
+                return bad;
+            o.width = static_cast<int>(w);
+            o.height = static_cast<int>(h);
+        } else if (a == "--fps") {
+            if (!intIn(1, 60)) return bad;
+            o.fps = static_cast<int>(n);
+        } else if (a == "--duration") {
+            if (!toDouble(v, x) || x < 0 || x > 3600) return bad;
+            o.duration = x;
+        } else if (a == "--frames") {
+            if (!intIn(0, 1000000)) return bad;
+            o.frames = static_cast<int>(n);
+        } else if (a == "--gop") {
+            if (!intIn(1, 100000)) return bad;
+            o.gop = static_cast<int>(n);
+        } else if (a == "--start") {
+            struct tm tm {};
+            const char *end = strptime(v.c_str(), "%Y-%m-%dT%H:%M:%S", &tm);
+            if (!end || *end) return bad;
+            o.startUnix = static_cast<int64_t>(timegm(&tm));
+        } else if (a == "--video-mask") {
+            if (!intIn(0, 0xFFFF)) return bad;
+            o.videoMask = static_cast<uint32_t>(n);
+        } else if (a == "--audio-mask") {
+            if (!intIn(0, 0xFFFF)) return bad;
+            o.audioMask = static_cast<uint32_t>(n);
+        } else if (a == "--codec") {
+            o.codecs.clear();
+            for (auto &c : split(v, ',')) {
+                if (c == "h264")
+                    o.codecs.push_back(VCodec::H264);
+                else if (c == "mpeg4")
+                    o.codecs.push_back(VCodec::Mpeg4);
+                else if (c == "mjpeg")
+                    o.codecs.push_back(VCodec::Mjpeg);
+                else
+                    return bad;
+            }
+        } else if (a == "--audio") {
+            o.audioFormats.clear();
+            for (auto &c : split(v, ',')) {
+                if (c == "ulaw")
+                    o.audioFormats.push_back(AFormat::Ulaw);
+                else if (c == "pcm8")
+                    o.audioFormats.push_back(AFormat::Pcm8);
+                else if (c == "pcm16")
+                    o.audioFormats.push_back(AFormat::Pcm16);
+                else if (c == "pcm16b")
+                    o.audioFormats.push_back(AFormat::Pcm16b);
+                else if (c == "g723")
+                    o.audioFormats.push_back(AFormat::G723);
+                else if (c == "none")
+                    o.audioFormats.push_back(AFormat::None);
+                else
+                    return bad;
+            }
+        } else if (a == "--audio-samples") {
+            // Up to 4096 payload bytes, the most a DV audio unit can carry, and whole G.723 bytes.
+            if (!intIn(8, 2048) || n % 8) return bad + " (8..2048, a multiple of 8)";
+            o.audioSamples = static_cast<int>(n);
+        } else if (a == "--preset") {
+            o.preset = v;
+        } else if (a == "--qp") {
+            if (!intIn(0, 51)) return bad;
+            o.qp = static_cast<int>(n);
+        } else if (a == "--bitrate") {
+            if (!intIn(10, 200000)) return bad;
+            o.bitrateKbps = static_cast<int>(n);
+        } else if (a == "--grain") {
+            if (!intIn(0, 31)) return bad;
+            o.grain = static_cast<int>(n);
+        } else if (a == "--qscale") {
+            if (!intIn(1, 31)) return bad;
+            o.qscale = static_cast<int>(n);
+        } else if (a == "--fields") {
+            if (v == "none")
+                o.fields = Fields::None;
+            else if (v == "stacked")
+                o.fields = Fields::Stacked;
+            else if (v == "split")
+                o.fields = Fields::Split;
+            else
+                return bad;
+        } else if (a == "--gap") {
+            auto p = split(v, ':');
+            int64_t f = 0;
+            if (p.size() != 2 || !toInt(p[0], f) || f < 0 || !toDouble(p[1], x)) return bad;
+            o.gaps.push_back({static_cast<int>(f), x});
+        } else if (a == "--threads") {
+            if (!intIn(1, 256)) return bad;
+            o.threads = static_cast<int>(n);
+        } else if (a == "--es-dir") {
+            o.esDir = v;
+        } else if (a == "--version") {
+            if (!intIn(0, 255)) return bad;
+            o.version = static_cast<int>(n);
+        } else if (a == "--prefix") {
+            if (v != "none" && v != "video" && v != "all") return bad;
+            o.prefix = v;
+        } else if (a == "--extend-info") {
+            if (!intIn(0, 65536)) return bad;
+            o.extendInfo = static_cast<int>(n);
+        } else if (a == "--main-flags") {
+            if (!intIn(0, 0xFFFFFFFFLL)) return bad;
+            o.mainFlags = n;
+        } else if (a == "--audio-mask-word") {
+            if (!intIn(0, 0xFFFFFFFFLL)) return bad;
+            o.audioMaskWord = n;
+        } else if (a == "--title") {
+            size_t eq = v.find('=');
+            int64_t c = 0;
+            if (eq == std::string::npos || !toInt(v.substr(0, eq), c) || c < 1 || c > 16) return bad;
+            o.titles.push_back({static_cast<int>(c), v.substr(eq + 1)});
+        } else if (a == "--vflags" || a == "--aflags") {
+            if (!intIn(0, 0xFFFFFFFFLL)) return bad;
+            (a == "--vflags" ? o.vflags : o.aflags) = n;
+        } else if (a == "--mpeg4-type") {
+            if (!toInt(v, n) || (n != 1 && n != 4)) return bad;
+            o.mpeg4Type = static_cast<int>(n);
+        } else if (a == "--mjpeg-type") {
+            if (!toInt(v, n) || (n != 2 && n != 5)) return bad;
+            o.mjpegType = static_cast<int>(n);
+        } else if (a == "--total-frames") {
+            if (!intIn(0, 0xFFFFFFFFLL)) return bad;
+            o.totalFrames = n;
+        } else if (a == "--display-offset") {
+            if (!intIn(-1000000000, 1000000000)) return bad;
+            o.displayOffset = static_cast<int>(n);
+        } else if (a == "--pic-struct") {
+            if (!intIn(0, 255)) return bad;
+            o.picStruct = static_cast<int>(n);
+        } else if (a == "--minor-id") {
+            if (v.size() > 31) return bad;
+            o.minorId = v;
+        } else if (a == "--header-len") {
+            if (!intIn(424, 1 << 20)) return bad;
+            o.dv5HeaderLen = static_cast<int>(n);
+        } else if (a == "--ext-len") {
+            if (!intIn(0, 65536)) return bad;
+            o.extLen = static_cast<int>(n);
+        } else if (a == "--ext-every") {
+            if (!intIn(0, 1000000)) return bad;
+            o.extEvery = static_cast<int>(n);
+        } else if (a == "--lead") {
+            if (v != "none" && v != "aud" && v != "sei") return bad;
+            o.lead = v;
+        } else if (a == "--lead-every") {
+            if (!intIn(1, 1000000)) return bad;
+            o.leadEvery = static_cast<int>(n);
+        } else if (a == "--dv4-audio-startcode") {
+            if (!intIn(0, 255) || n == 0 || n == 0x1E || n == 0x1F) return bad + " (not 0, 0x1e or 0x1f)";
+            o.dv4AudioStartcode = static_cast<int>(n);
+        } else if (a == "--startcode-every") {
+            if (!intIn(1, 1000000)) return bad;
+            o.dv4StartcodeEvery = static_cast<int>(n);
+        } else if (a == "--truncate") {
+            if (!intIn(0, INT64_MAX)) return bad;
+            o.truncate = n;
+        } else if (a == "--oversize" || a == "--zero-length" || a == "--bad-channel" ||
+                   a == "--frame-number") {
+            Damage d;
+            if (!damageArg(v, a == "--frame-number", d)) return bad;
+            if (a == "--zero-length") d.value = 0;
+            (a == "--oversize"      ? o.oversize
+             : a == "--zero-length" ? o.zeroLength
+             : a == "--bad-channel" ? o.badChannel
+                                    : o.frameNumber)
+                .push_back(d);
+        } else if (a == "--flip") {
+            if (!intIn(0, 100000000)) return bad;
+            o.flips = static_cast<int>(n);
+        } else if (a == "--seed") {
+            if (!toInt(v, n)) return bad;
+            o.seed = static_cast<uint64_t>(n);
+        } else if (a == "--flip-range") {
+            auto p = split(v, ':');
+            int64_t lo = 0, hi = 0;
+            if (p.size() != 2 || !toInt(p[0], lo) || !toInt(p[1], hi) || lo < 0 || hi <= lo) return bad;
+            o.flipFrom = lo;
+            o.flipTo = hi;
+        } else {
+            return "unknown option " + a + " (see --help)";
+        }
+    }
+    if (!haveKind) return "--kind is required (see --help)";
+    if (o.out.empty()) return "--out is required (see --help)";
+    if (o.fields != Fields::None && o.height % 4) return "--fields needs a height that is a multiple of 4";
+    if (o.kind == Kind::Dv4H264 || o.kind == Kind::Dv4Mpeg4) {
+        o.videoMask = 1; // DV4 units carry no channel number
+        if (o.audioMask) o.audioMask = 1;
+    }
+    if (o.kind != Kind::Avc) {
+        VCodec c = o.kind == Kind::Dv4Mpeg4 ? VCodec::Mpeg4 : VCodec::H264;
+        o.codecs.assign(1, c);
+    }
+    if (o.fields == Fields::Split) {
+        for (VCodec c : o.codecs)
+            if (c != VCodec::H264) return "--fields split needs H.264";
+    }
+    if (o.fields != Fields::None && o.kind == Kind::Dv4Mpeg4) return "DV4 MPEG-4 units carry no field flag";
+    if (o.dv4AudioStartcode >= 0 && o.kind != Kind::Dv4H264)
+        return "--dv4-audio-startcode applies to dv4-h264";
+    if (o.lead != "none" && o.kind != Kind::Dv5Nvr && o.kind != Kind::Dv5Dvr700)
+        return "--lead applies to DV5 files";
+    if (o.extEvery > 0 && o.kind != Kind::Dv5Nvr && o.kind != Kind::Dv5Dvr700)
+        return "--ext-every applies to DV5 files";
+    if (o.extendInfo >= 0 && (o.kind != Kind::Avc || o.version != 9))
+        return "--extend-info needs --kind avc --version 9";
+    return "";
+}
+
+} // namespace mkrec

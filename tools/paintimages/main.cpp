@@ -187,8 +187,7 @@ void drawDeinterlaceGlyph(QPainter &p, const QRectF &box, const QColor &colour) 
     for (int i = 0; i < lines; ++i) {
         const qreal y = box.top() + box.height() * (i + 1) / (lines + 1);
         QColor c = colour;
-        if (i % 2)
-            c.setAlpha(110);
+        if (i % 2) c.setAlpha(110);
         p.setPen(QPen(c, qMax(1.0, box.height() / 12.0), Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(box.left() + box.width() * 0.18, y), QPointF(box.right() - box.width() * 0.18, y));
     }
@@ -220,8 +219,9 @@ void saveIcon(const QString &name, int size, const IconPainter &paint) {
 }
 
 void glyphIcon(QPainter &p, const QRectF &r, Glyph g) {
-    fillGlyph(p, glyphPath(g, r.adjusted(r.width() * 0.1, r.height() * 0.1, -r.width() * 0.1, -r.height() * 0.1)),
-              kIconColour, r.width());
+    fillGlyph(
+        p, glyphPath(g, r.adjusted(r.width() * 0.1, r.height() * 0.1, -r.width() * 0.1, -r.height() * 0.1)),
+        kIconColour, r.width());
 }
 
 QPen iconPen(const QRectF &r) {
@@ -275,7 +275,8 @@ void paintButtonIcons() {
         fillGlyph(p, inner, kIconColour, r.width());
     });
     saveIcon("btn_color.png", s, [](QPainter &p, const QRectF &r) {
-        const QColor colours[] = {QColor(235, 80, 80, 210), QColor(90, 200, 100, 210), QColor(80, 140, 240, 210)};
+        const QColor colours[] = {QColor(235, 80, 80, 210), QColor(90, 200, 100, 210),
+                                  QColor(80, 140, 240, 210)};
         const QPointF centres[] = {at(r, 0.5, 0.36), at(r, 0.36, 0.62), at(r, 0.64, 0.62)};
         p.setPen(Qt::NoPen);
         for (int i = 0; i < 3; ++i) {
@@ -356,7 +357,8 @@ void paintButtonIcons() {
     saveIcon("btn_play_full.png", fs, [](QPainter &p, const QRectF &r) { glyphIcon(p, r, Glyph::Play); });
     saveIcon("btn_pause_full.png", fs, [](QPainter &p, const QRectF &r) { glyphIcon(p, r, Glyph::Pause); });
     saveIcon("btn_stop_full.png", fs, [](QPainter &p, const QRectF &r) { glyphIcon(p, r, Glyph::Stop); });
-    saveIcon("btn_forward_full.png", fs, [](QPainter &p, const QRectF &r) { glyphIcon(p, r, Glyph::Forward); });
+    saveIcon("btn_forward_full.png", fs,
+             [](QPainter &p, const QRectF &r) { glyphIcon(p, r, Glyph::Forward); });
     saveIcon("btn_rewind_full.png", fs, [](QPainter &p, const QRectF &r) { glyphIcon(p, r, Glyph::Rewind); });
 }
 
@@ -434,8 +436,9 @@ void paintMenuImages() {
         p.setPen(Qt::NoPen);
         for (int r = 0; r < g.rows; ++r)
             for (int c = 0; c < g.cols; ++c) {
-                const QRectF tile(cell.left() + c * cell.width() / g.cols, cell.top() + r * cell.height() / g.rows,
-                                  cell.width() / g.cols, cell.height() / g.rows);
+                const QRectF tile(cell.left() + c * cell.width() / g.cols,
+                                  cell.top() + r * cell.height() / g.rows, cell.width() / g.cols,
+                                  cell.height() / g.rows);
                 p.setBrush(kSpeedColour.darker(r % 2 == c % 2 ? 100 : 125));
                 p.drawRect(tile.adjusted(0.5, 0.5, -0.5, -0.5));
             }

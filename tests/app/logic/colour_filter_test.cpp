@@ -72,17 +72,19 @@ double plain(double v, double lum, const ColourControls &c) {
 }
 
 TEST(ColourFilter, AgreesWithThePlainFormulaOverTheSliderRanges) {
-    const ColourControls settings[] = {{-1, 0, 0.25f}, {1, 2, 4}, {0.37f, 0.61f, 1.9f}, {-0.2f, 1.8f, 0.7f},
-                                       {0, 1, 1.01f}};
+    const ColourControls settings[] = {
+        {-1, 0, 0.25f}, {1, 2, 4}, {0.37f, 0.61f, 1.9f}, {-0.2f, 1.8f, 0.7f}, {0, 1, 1.01f}};
     std::vector<uint8_t> pixels;
     for (int r = 0; r < 256; r += 15)
         for (int g = 0; g < 256; g += 17)
-            for (int b = 0; b < 256; b += 5) pixels.insert(pixels.end(), {uint8_t(r), uint8_t(g), uint8_t(b), 255});
+            for (int b = 0; b < 256; b += 5)
+                pixels.insert(pixels.end(), {uint8_t(r), uint8_t(g), uint8_t(b), 255});
     // Three pixels short of a multiple of four: the last ones take the one-pixel path.
     const int count = static_cast<int>(pixels.size() / 4) - 3;
     for (const ColourControls &c : settings) {
         std::vector<uint8_t> out(pixels.size());
-        applyColourControls(c, pixels.data(), pixels.size(), out.data(), out.size(), count, 1, PixelOrder::RGBA);
+        applyColourControls(c, pixels.data(), pixels.size(), out.data(), out.size(), count, 1,
+                            PixelOrder::RGBA);
         int bad = 0;
         for (int i = 0; i < count && bad < 5; ++i) {
             const uint8_t *p = &pixels[4 * i];
@@ -90,8 +92,9 @@ TEST(ColourFilter, AgreesWithThePlainFormulaOverTheSliderRanges) {
             for (int ch = 0; ch < 3; ++ch) {
                 if (std::fabs(out[4 * i + ch] - plain(p[ch], lum, c)) > kRoundingSlack) {
                     ++bad;
-                    ADD_FAILURE() << "pixel " << int(p[0]) << "," << int(p[1]) << "," << int(p[2]) << " channel "
-                                  << ch << " got " << int(out[4 * i + ch]) << " want " << plain(p[ch], lum, c);
+                    ADD_FAILURE() << "pixel " << int(p[0]) << "," << int(p[1]) << "," << int(p[2])
+                                  << " channel " << ch << " got " << int(out[4 * i + ch]) << " want "
+                                  << plain(p[ch], lum, c);
                 }
             }
         }
@@ -101,11 +104,14 @@ TEST(ColourFilter, AgreesWithThePlainFormulaOverTheSliderRanges) {
 TEST(ColourFilter, IdentityLeavesPixelsAndStridesAlone) {
     // 3 x 2 pixels in rows of 16 bytes: the 4 bytes past each row are not the picture's.
     std::vector<uint8_t> src(32), dst(32, 0xEE);
-    for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i * 37);
+    for (size_t i = 0; i < src.size(); ++i)
+        src[i] = static_cast<uint8_t>(i * 37);
     applyColourControls(ColourControls{}, src.data(), 16, dst.data(), 16, 3, 2, PixelOrder::RGBA);
     for (int y = 0; y < 2; ++y) {
-        for (int x = 0; x < 12; ++x) EXPECT_EQ(dst[16 * y + x], src[16 * y + x]);
-        for (int x = 12; x < 16; ++x) EXPECT_EQ(dst[16 * y + x], 0xEE);
+        for (int x = 0; x < 12; ++x)
+            EXPECT_EQ(dst[16 * y + x], src[16 * y + x]);
+        for (int x = 12; x < 16; ++x)
+            EXPECT_EQ(dst[16 * y + x], 0xEE);
     }
     EXPECT_TRUE(ColourControls{}.isIdentity());
     EXPECT_FALSE((ColourControls{0, 1, 1.01f}.isIdentity()));

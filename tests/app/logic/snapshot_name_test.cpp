@@ -13,8 +13,12 @@ TEST(SnapshotName, ThreeFormsByteForByte) {
     const SnapshotTime t{2012, 5, 3, 14, 7, 9};
     // Fullwidth solidus EF BC 8F between the date fields, fullwidth colon EF BC 9A between
     // the time fields.
-    const std::string date = "2012\xEF\xBC\x8F" "05\xEF\xBC\x8F" "03";
-    const std::string time = "14\xEF\xBC\x9A" "07\xEF\xBC\x9A" "09";
+    const std::string date = "2012\xEF\xBC\x8F"
+                             "05\xEF\xBC\x8F"
+                             "03";
+    const std::string time = "14\xEF\xBC\x9A"
+                             "07\xEF\xBC\x9A"
+                             "09";
     struct Case {
         int type;
         std::string recording;
@@ -28,13 +32,21 @@ TEST(SnapshotName, ThreeFormsByteForByte) {
         // Format-like text in a recording's name is kept as it stands.
         {0, "rec%2%d%s", 16, t, "rec%2%d%s_CH16_" + date + "_" + time + ".jpg"},
         {0, "a/b", 1, t, "a_b_CH1_" + date + "_" + time + ".jpg"},
-        {0, "Kamera \xC3\xBC", 1, {999, 12, 31, 0, 0, 0},
-         "Kamera \xC3\xBC_CH1_0999\xEF\xBC\x8F" "12\xEF\xBC\x8F" "31_00\xEF\xBC\x9A" "00\xEF\xBC\x9A" "00.jpg"},
+        {0,
+         "Kamera \xC3\xBC",
+         1,
+         {999, 12, 31, 0, 0, 0},
+         "Kamera \xC3\xBC_CH1_0999\xEF\xBC\x8F"
+         "12\xEF\xBC\x8F"
+         "31_00\xEF\xBC\x9A"
+         "00\xEF\xBC\x9A"
+         "00.jpg"},
         {3, "cam", 1, t, ""},
         {-1, "cam", 1, t, ""},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(snapshotFileName(c.type, c.recording, c.channel, c.time), c.expected) << c.type << " " << c.recording;
+        EXPECT_EQ(snapshotFileName(c.type, c.recording, c.channel, c.time), c.expected)
+            << c.type << " " << c.recording;
 }
 
 TEST(SnapshotName, FolderJoinAndSafeNames) {
@@ -52,7 +64,8 @@ TEST(SnapshotName, FolderJoinAndSafeNames) {
         {"/", "cam", "/cam"},
         {"", "cam", "cam"},
     };
-    for (const Case &c : cases) EXPECT_EQ(snapshotFolderPath(c.folder, c.recording), c.expected) << c.recording;
+    for (const Case &c : cases)
+        EXPECT_EQ(snapshotFolderPath(c.folder, c.recording), c.expected) << c.recording;
 }
 
 TEST(SnapshotName, ClashesAreNumberedBeforeTheExtension) {
@@ -72,7 +85,9 @@ TEST(SnapshotName, ClashesAreNumberedBeforeTheExtension) {
         const auto exists = [&](const std::string &p) { return c.taken.count(p) > 0; };
         EXPECT_EQ(firstFreePath(c.path, exists), c.expected) << c.path;
     }
-    EXPECT_EQ(firstFreePath("/s/a.jpg", [](const std::string &) { return true; }, 5), "");
+    EXPECT_EQ(firstFreePath(
+                  "/s/a.jpg", [](const std::string &) { return true; }, 5),
+              "");
 }
 
 } // namespace

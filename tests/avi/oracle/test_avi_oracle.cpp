@@ -21,11 +21,11 @@ struct Frame {
 };
 
 struct Codec {
-    const char *name;     // our format index name
+    const char *name; // our format index name
     int vdoFmtIdx;
-    const char *ffArgs;   // encoder and raw output format
+    const char *ffArgs; // encoder and raw output format
     const char *file;
-    const char *ffName;   // codec name ffprobe reports
+    const char *ffName; // codec name ffprobe reports
 };
 
 const Codec kCodecs[] = {
@@ -49,7 +49,8 @@ std::vector<Frame> encode(const TempDir &dir, const Codec &c) {
     if (avformat_open_input(&fmt, out.c_str(), nullptr, nullptr) != 0) return frames;
     AVPacket *pkt = av_packet_alloc();
     while (av_read_frame(fmt, pkt) >= 0) {
-        frames.push_back({std::vector<char>(pkt->data, pkt->data + pkt->size), (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+        frames.push_back(
+            {std::vector<char>(pkt->data, pkt->data + pkt->size), (pkt->flags & AV_PKT_FLAG_KEY) != 0});
         av_packet_unref(pkt);
     }
     av_packet_free(&pkt);
@@ -61,13 +62,14 @@ std::vector<Frame> encode(const TempDir &dir, const Codec &c) {
 // The (size, MD5) column of ffmpeg's framemd5 for the video of a file, copied without decoding.
 std::vector<std::string> videoHashes(const std::string &file, std::vector<long> *pts = nullptr) {
     std::vector<std::string> out;
-    for (const std::string &l :
-         lines(run("ffmpeg -nostdin -v error -i '" + file + "' -map 0:v -c copy -f framemd5 - 2>/dev/null"))) {
+    for (const std::string &l : lines(
+             run("ffmpeg -nostdin -v error -i '" + file + "' -map 0:v -c copy -f framemd5 - 2>/dev/null"))) {
         if (l.empty() || l[0] == '#') continue;
         std::vector<std::string> f;
         std::stringstream ss(l);
         std::string x;
-        while (std::getline(ss, x, ',')) f.push_back(x);
+        while (std::getline(ss, x, ','))
+            f.push_back(x);
         if (f.size() < 6) continue;
         out.push_back(f[4] + f[5]);
         if (pts) pts->push_back(std::stol(f[2]));
@@ -77,9 +79,9 @@ std::vector<std::string> videoHashes(const std::string &file, std::vector<long> 
 
 std::map<std::string, std::string> probe(const std::string &file, const char *stream, const char *entries) {
     std::map<std::string, std::string> m;
-    for (const std::string &l : lines(run(std::string("ffprobe -v error -count_packets -select_streams ") + stream +
-                                          " -show_entries " + entries + " -of default=noprint_wrappers=1 '" +
-                                          file + "'"))) {
+    for (const std::string &l :
+         lines(run(std::string("ffprobe -v error -count_packets -select_streams ") + stream +
+                   " -show_entries " + entries + " -of default=noprint_wrappers=1 '" + file + "'"))) {
         size_t eq = l.find('=');
         if (eq != std::string::npos) m[l.substr(0, eq)] = l.substr(eq + 1);
     }
@@ -118,7 +120,8 @@ struct Encoded {
     TempDir dir;
     std::vector<Frame> frames[3];
     Encoded() {
-        for (int i = 0; i < 3; ++i) frames[i] = encode(dir, kCodecs[i]);
+        for (int i = 0; i < 3; ++i)
+            frames[i] = encode(dir, kCodecs[i]);
     }
 };
 
@@ -149,14 +152,15 @@ TEST_P(AviOracle, FfmpegReadsFramesKeysAndAudio) {
     auto feedAudio = [&](bool stored) {
         size_t n = audio == enAudioFormat_PCM ? 260 + counter % 13 : 2 * (260 + counter % 13);
         std::vector<char> pcm(n);
-        for (char &s : pcm) s = char((counter++ * 2654435761u) >> 24);
+        for (char &s : pcm)
+            s = char((counter++ * 2654435761u) >> 24);
         b.audioDataWrappingForAVIConversion(pcm.data(), int(n), 1, audio);
         if (stored) expectedPcm.insert(expectedPcm.end(), pcm.begin(), pcm.end());
     };
     if (audio) feedAudio(false);
     for (int i = 0; i < int(frames.size()); ++i) {
-        b.videoDataWrappingForAVIConversion(frames[i].data.data(), int(frames[i].data.size()), kWidth, kHeight,
-                                            frames[i].key, i == 0 ? 0 : 33333, frameTime(i), 0);
+        b.videoDataWrappingForAVIConversion(frames[i].data.data(), int(frames[i].data.size()), kWidth,
+                                            kHeight, frames[i].key, i == 0 ? 0 : 33333, frameTime(i), 0);
         if (audio) feedAudio(true);
     }
     ASSERT_EQ(b.stopRecording(audio != 0), AviResult::Ok);
@@ -175,7 +179,8 @@ TEST_P(AviOracle, FfmpegReadsFramesKeysAndAudio) {
 
     std::vector<bool> keys = indexKeyFlags(path);
     ASSERT_EQ(keys.size(), frames.size());
-    for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(keys[i], frames[i].key) << "frame " << i;
+    for (size_t i = 0; i < keys.size(); ++i)
+        EXPECT_EQ(keys[i], frames[i].key) << "frame " << i;
 
     EXPECT_EQ(decodeClean(path), "");
 
@@ -189,7 +194,9 @@ TEST_P(AviOracle, FfmpegReadsFramesKeysAndAudio) {
         EXPECT_EQ(pcm.size(), expectedPcm.size());
         EXPECT_TRUE(pcm == std::string(expectedPcm.begin(), expectedPcm.end())) << "decoded PCM differs";
     } else {
-        EXPECT_EQ(run("ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 '" + path + "'"), "");
+        EXPECT_EQ(
+            run("ffprobe -v error -select_streams a -show_entries stream=index -of csv=p=0 '" + path + "'"),
+            "");
     }
 }
 
@@ -200,7 +207,8 @@ static std::string caseName(const ::testing::TestParamInfo<std::tuple<int, int>>
 
 INSTANTIATE_TEST_SUITE_P(CodecsAndAudio, AviOracle,
                          ::testing::Combine(::testing::Values(0, 1, 2),
-                                            ::testing::Values(0, int(enAudioFormat_PCM), int(enAudioFormat_PCM16))),
+                                            ::testing::Values(0, int(enAudioFormat_PCM),
+                                                              int(enAudioFormat_PCM16))),
                          caseName);
 
 TEST(AviOracleSubtitles, SubripEntryPerRecorderSecond) {
@@ -210,8 +218,8 @@ TEST(AviOracleSubtitles, SubripEntryPerRecorderSecond) {
     ANAVIFrameBuilder b;
     ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
     for (int i = 0; i < int(frames.size()); ++i)
-        b.videoDataWrappingForAVIConversion(frames[i].data.data(), int(frames[i].data.size()), kWidth, kHeight,
-                                            frames[i].key, 33333, frameTime(i), 4);
+        b.videoDataWrappingForAVIConversion(frames[i].data.data(), int(frames[i].data.size()), kWidth,
+                                            kHeight, frames[i].key, 33333, frameTime(i), 4);
     ASSERT_EQ(b.stopRecording(false), AviResult::Ok);
 
     const std::string srt = path + ".srt";
@@ -234,8 +242,8 @@ TEST(AviOracleGaps, EmptyChunksShowAsGaps) {
     // 31 frames 66,000 us apart: each of the 6 groups of 5 frames after the first is followed
     // by 2 + 3 empty chunks, 30 in all.
     for (int i = 0; i < 31; ++i)
-        b.videoDataWrappingForAVIConversion(frames[i].data.data(), int(frames[i].data.size()), kWidth, kHeight,
-                                            frames[i].key, i == 0 ? 0 : 66000, frameTime(i), 0);
+        b.videoDataWrappingForAVIConversion(frames[i].data.data(), int(frames[i].data.size()), kWidth,
+                                            kHeight, frames[i].key, i == 0 ? 0 : 66000, frameTime(i), 0);
     ASSERT_EQ(b.stopRecording(false), AviResult::Ok);
 
     EXPECT_EQ(probe(path, "v:0", "stream=nb_frames")["nb_frames"], "61");
@@ -259,8 +267,8 @@ TEST(AviOracleLimit, FileAtTheSizeLimitPlays) {
     b.setMaxRiffSize(8000);
     ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
     for (int i = 0; i < int(frames.size()); ++i) {
-        b.videoDataWrappingForAVIConversion(frames[i].data.data(), int(frames[i].data.size()), kWidth, kHeight,
-                                            frames[i].key, 33333, frameTime(i), 0);
+        b.videoDataWrappingForAVIConversion(frames[i].data.data(), int(frames[i].data.size()), kWidth,
+                                            kHeight, frames[i].key, 33333, frameTime(i), 0);
         std::vector<char> pcm(534, char(i));
         b.audioDataWrappingForAVIConversion(pcm.data(), 534, 1, enAudioFormat_PCM16);
     }

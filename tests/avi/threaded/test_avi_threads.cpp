@@ -20,21 +20,25 @@ TEST(AviThreads, StopRacingVideoAndAudioGivesAValidFile) {
         std::atomic<int> videoCalls{0};
         std::thread video([&] {
             std::vector<char> f(301, 7);
-            while (!go) std::this_thread::yield();
+            while (!go)
+                std::this_thread::yield();
             for (int i = 0; i < 3000; ++i) {
                 b.videoDataWrappingForAVIConversion(f.data(), int(f.size()) - i % 2, 64, 48, i % 15 == 0,
-                                                    i % 3 ? 66000 : 1000, recorderTime(2024, 1, 1, 0, 0, i / 30 % 60),
-                                                    0);
+                                                    i % 3 ? 66000 : 1000,
+                                                    recorderTime(2024, 1, 1, 0, 0, i / 30 % 60), 0);
                 ++videoCalls;
             }
         });
         std::thread audio([&] {
             std::vector<char> pcm(267, 3);
-            while (!go) std::this_thread::yield();
-            for (int i = 0; i < 3000; ++i) b.audioDataWrappingForAVIConversion(pcm.data(), 267, 1, 2);
+            while (!go)
+                std::this_thread::yield();
+            for (int i = 0; i < 3000; ++i)
+                b.audioDataWrappingForAVIConversion(pcm.data(), 267, 1, 2);
         });
         go = true;
-        while (videoCalls < 50 + round * 20) std::this_thread::yield();
+        while (videoCalls < 50 + round * 20)
+            std::this_thread::yield();
         const AviResult r = b.stopRecording(true);
         video.join();
         audio.join();

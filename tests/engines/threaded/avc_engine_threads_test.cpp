@@ -44,7 +44,8 @@ TEST_F(AVCEngineThreads, RoundsOfOpenActionsSeeksAndClose) {
 
 TEST_F(AVCEngineThreads, CloseWakesAPacingSleepAndStopsAnIndexBuild) {
     // A 4-second jump in the time stamps at frame 3: the reader sleeps it out at 1x.
-    const auto rec = make("gap.avc", {"--frames", "8", "--audio-mask", "0", "--gap", "3:4", "--size", "96x64"});
+    const auto rec =
+        make("gap.avc", {"--frames", "8", "--audio-mask", "0", "--gap", "3:4", "--size", "96x64"});
     ASSERT_TRUE(start(rec.path));
     ASSERT_TRUE(waitFor([&] { return delegate.videoCount() >= 4; }));
     std::this_thread::sleep_for(100ms);

@@ -297,6 +297,7 @@ TEST_F(DVEngineThreadsTest, StartAndStopAHundredTimes) {
     std::lock_guard<std::mutex> lock(delegate.mutex);
     EXPECT_EQ(delegate.audio.size(), 50u);
     // The test's reports, among the parsers' end-of-file 100s.
-    EXPECT_EQ(std::count_if(delegate.progress.begin(), delegate.progress.end(), [](float p) { return p < 100; }),
-              10);
+    EXPECT_EQ(
+        std::count_if(delegate.progress.begin(), delegate.progress.end(), [](float p) { return p < 100; }),
+        10);
 }

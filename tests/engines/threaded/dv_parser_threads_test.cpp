@@ -103,7 +103,8 @@ TEST(DVParserThreads, TeardownFromTheEndNotice) {
     };
     ASSERT_TRUE(player.start(kDV4MPEG4, rec.path));
     ASSERT_TRUE(waitFor([&] { return tornDown.load(); }));
-    ASSERT_TRUE(waitFor([] { return gDVFmtPlaybackParserThreadForceExit.load() == 0; })) << "the parser stayed";
+    ASSERT_TRUE(waitFor([] { return gDVFmtPlaybackParserThreadForceExit.load() == 0; }))
+        << "the parser stayed";
     EXPECT_EQ(player.videoCount(), rec.manifest.video().size());
 
     player.delegate.onDVEnd = nullptr;
