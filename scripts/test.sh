@@ -31,6 +31,12 @@ build() { # dir, [--target T], cmake args...
   cmake --build "$dir" -j "$jobs" "${target[@]}"
 }
 
+echo "== Formatting =="
+# Every tracked C and C++ source follows .clang-format; a misformatted file fails the run.
+if ! git -C "$root" ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror; then
+  echo "Formatting check FAILED: run clang-format -i on the files above"; status=1
+fi
+
 echo "== Build and test =="
 mkdir -p build-test
 build build-test -DPLAYER_WERROR=ON
