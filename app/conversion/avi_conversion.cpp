@@ -436,14 +436,22 @@ void AVIConversion::restoreWindow() {
     revertPlaybackButton();
 }
 
+// Ends the engines with the builder held: their teardown drops the application's reference to
+// it, and no frame reaches it once they are down.
+std::shared_ptr<ANAVIFrameBuilder> AVIConversion::stopEnginesHoldingBuilder() {
+    converting_.store(false);
+    copyPCM_.store(false);
+    std::shared_ptr<ANAVIFrameBuilder> b = builder();
+    if (host_) {
+        host_->setPlayerState(kPlayerStateIdle);
+        host_->stopEngines();
+    }
+    return b;
+}
+
 void AVIConversion::applicationWillTerminate() {
     if (phase_ == ConversionPhase::Converting) {
-        converting_.store(false);
-        std::shared_ptr<ANAVIFrameBuilder> b = builder();
-        if (host_) {
-            host_->setPlayerState(kPlayerStateIdle);
-            host_->stopEngines();
-        }
+        std::shared_ptr<ANAVIFrameBuilder> b = stopEnginesHoldingBuilder();
         if (b) {
             const AviResult r = b->stopRecording(isContainAudioData_.load() && !audioDisabled_);
             player_log("AVI conversion ended by quitting: %s\n", aviResultText(r));
@@ -527,15 +535,7 @@ void AVIConversion::handle(ConversionEvent event) {
             doAVIConversionTask();
             break;
         case ConversionAction::FinishConversion: {
-            converting_.store(false);
-            copyPCM_.store(false);
-            // Held here: the engines' teardown drops the application's reference to it.
-            std::shared_ptr<ANAVIFrameBuilder> b = builder();
-            if (host_) {
-                host_->setPlayerState(kPlayerStateIdle);
-                // No frame reaches the builder once the engines are down.
-                host_->stopEngines();
-            }
+            std::shared_ptr<ANAVIFrameBuilder> b = stopEnginesHoldingBuilder();
             if (b) {
                 const AviResult r = b->stopRecording(isContainAudioData_.load() && !audioDisabled_);
                 if (r == AviResult::Ok)

@@ -200,6 +200,7 @@ class AVIConversion : public QObject {
     void setWindowHeightTo(const QSize &size);
     void queue(std::function<void()> task);
     std::shared_ptr<ANAVIFrameBuilder> builder() const;
+    std::shared_ptr<ANAVIFrameBuilder> stopEnginesHoldingBuilder();
     void noteBuilderTrouble(const std::shared_ptr<ANAVIFrameBuilder> &b);
 
     ConversionHost *host_;

@@ -29,29 +29,25 @@ constexpr int kTitleSlotSize = 64;
 } // namespace
 
 EngineSide::EngineSide(VistrelAppDelegate &app, QObject *context) : app_(app), poster_(context) {
+    if (AVCFormatPlayback *avc = makeEngine(avc_, "AVC")) avc->setHandleOfImageRectFromStream();
+    makeEngine(dv_, "DV");
+}
+
+// Creates one engine, connected to this side, the GUI-thread poster and the delegate's stream
+// size; null (logged) when memory runs out.
+template <class Engine> Engine *EngineSide::makeEngine(std::unique_ptr<Engine> &slot, const char *kind) {
     try {
-        avc_.reset(new AVCFormatPlayback());
+        slot.reset(new Engine());
     } catch (const std::bad_alloc &) {
-        player_log("Cannot create the AVC engine\n");
+        player_log("Cannot create the %s engine\n", kind);
+        return nullptr;
     }
-    if (AVCFormatPlayback *avc = avc_.get()) {
-        avc->setAppDelg(this);
-        avc->setMainThreadPoster(&poster_);
-        avc->setPImageWidthFromStream(app_.iImageWidthFromStreamAddress());
-        avc->setPImageHeightFromStream(app_.iImageHeightFromStreamAddress());
-        avc->setHandleOfImageRectFromStream();
-    }
-    try {
-        dv_.reset(new DVFormatPlayback());
-    } catch (const std::bad_alloc &) {
-        player_log("Cannot create the DV engine\n");
-    }
-    if (DVFormatPlayback *dv = dv_.get()) {
-        dv->setAppDelg(this);
-        dv->setMainThreadPoster(&poster_);
-        dv->setPImageWidthFromStream(app_.iImageWidthFromStreamAddress());
-        dv->setPImageHeightFromStream(app_.iImageHeightFromStreamAddress());
-    }
+    Engine *engine = slot.get();
+    engine->setAppDelg(this);
+    engine->setMainThreadPoster(&poster_);
+    engine->setPImageWidthFromStream(app_.iImageWidthFromStreamAddress());
+    engine->setPImageHeightFromStream(app_.iImageHeightFromStreamAddress());
+    return engine;
 }
 
 EngineSide::~EngineSide() {

@@ -122,6 +122,7 @@ class EngineSide : public EngineDelegate {
     void setServerTimeLabelText(const std::string &text) override;
 
   private:
+    template <class Engine> Engine *makeEngine(std::unique_ptr<Engine> &slot, const char *kind);
     void post(std::function<void()> task) { poster_.postToMainThread(std::move(task)); }
     void stopDVFmtParserThread();
     // Hands a picture to the GUI thread. At most one picture per channel waits there: a newer
