@@ -16,6 +16,7 @@
 
 #include "recorderfile/recorder_time.h"
 
+class CustomizedVideoView;
 class VistrelAppDelegate;
 
 class VideoPane {
@@ -26,6 +27,12 @@ class VideoPane {
 
     // Builds the 16 tiles, their title layers and the three on-screen text layers; once.
     void initVideoPane();
+    // Lets a click on `tile` switch between the grid and the single view of its channel.
+    void connectTile(CustomizedVideoView *tile);
+    // A tile was clicked: the grid becomes the single view of `channelID` (when the file has
+    // that channel) or the single view becomes the grid, unless the cut is locked.
+    void videoTileClicked(int channelID);
+
     // The layout: picture rectangle, text frames, tiles and the decoders' target size.
     void checkNeedResizeImageViewOrNot();
     // The grid menu's item `index` was chosen: that grid, paged on when it is already in use.

@@ -16,6 +16,7 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/CustomizedView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/video_pane/video_pane.h"
 #include "qt_test_app.h"
 
 namespace {
@@ -118,10 +119,12 @@ class PaneTest : public ::testing::Test {
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
         pane = delegate->videoPane;
+        layout = delegate->videoPaneLayout();
         panel = delegate->fullScreenControlPanel;
     }
     std::unique_ptr<VistrelAppDelegate> delegate;
     CustomizedView *pane = nullptr;
+    VideoPane *layout = nullptr;
     QWidget *panel = nullptr;
 };
 
@@ -172,6 +175,7 @@ TEST_F(PaneTest, ShowingFromAnotherThreadHappensOnTheGuiThread) {
 
 TEST_F(PaneTest, TileClicksSwitchBetweenGridAndSingleView) {
     CustomizedVideoView tile(pane);
+    layout->connectTile(&tile);
     tile.setChannelID(5);
     tile.resize(40, 30);
     delegate->setISubVideoChannelEnabledValue(0x1F); // channels 1 to 5
@@ -204,6 +208,7 @@ TEST_F(PaneTest, TileClicksSwitchBetweenGridAndSingleView) {
 
 TEST_F(PaneTest, TileOfAnAbsentChannelOrALockedPaneChangesNothing) {
     CustomizedVideoView tile(pane);
+    layout->connectTile(&tile);
     tile.setChannelID(9);
     delegate->setISubVideoChannelEnabledValue(0x0F); // channels 1 to 4
     delegate->setVideoPaneCutState(1);
@@ -218,6 +223,7 @@ TEST_F(PaneTest, TileOfAnAbsentChannelOrALockedPaneChangesNothing) {
 
     // A tile whose channel number is out of range is no channel of the file either.
     CustomizedVideoView stray(pane);
+    layout->connectTile(&stray);
     stray.setChannelID(40);
     delegate->setISubVideoChannelEnabledValue(-1);
     delegate->setViewCutChangedAndResetDecoder(true);
