@@ -3,7 +3,10 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QMetaObject>
 #include <QPushButton>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <unistd.h>
@@ -64,6 +67,12 @@ void VideoPane::initVideoPane() {
         layer->raise();
     pane->setBackgroundColor(QColor::fromRgbF(0.05f, 0.05f, 0.05f, 1.0f));
     if (app_.fullScreenControlPanel) app_.fullScreenControlPanel->raise();
+
+    QObject::connect(pane, &CustomizedView::pointerActivity, pane, [this] { showFullScreenControlPanel(); });
+    auto *counterTimer = new QTimer(pane);
+    counterTimer->setInterval(kCounterIntervalMs);
+    QObject::connect(counterTimer, &QTimer::timeout, pane, [this] { viewCounter(); });
+    counterTimer->start();
 }
 
 void VideoPane::connectTile(CustomizedVideoView *tile) {
@@ -93,6 +102,28 @@ void VideoPane::videoTileClicked(int channelID) {
     app_.setDecoderTargetWidth(0.0f);
     app_.setDecoderTargetHeight(0.0f);
     app_.setPreviousVideoPaneWidth(0.0f);
+}
+
+void VideoPane::showFullScreenControlPanel() {
+    CustomizedView *pane = app_.videoPane;
+    if (!pane) return;
+    if (QThread::currentThread() != pane->thread()) {
+        QMetaObject::invokeMethod(
+            pane, [this] { showFullScreenControlPanel(); }, Qt::QueuedConnection);
+        return;
+    }
+    if (!app_.isInFullScreenMode()) return;
+    elapsedTimeForControlPanelTriggered_ = 0;
+    if (QWidget *panel = app_.fullScreenControlPanel) panel->setVisible(true);
+}
+
+void VideoPane::viewCounter() {
+    if (!app_.isInFullScreenMode()) return;
+    elapsedTimeForControlPanelTriggered_ += kCounterStepSeconds;
+    if (elapsedTimeForControlPanelTriggered_ >= kHideAfterSeconds) {
+        if (QWidget *panel = app_.fullScreenControlPanel) panel->setVisible(false);
+        elapsedTimeForControlPanelTriggered_ = 0;
+    }
 }
 
 void VideoPane::checkNeedResizeImageViewOrNot() {

@@ -133,19 +133,19 @@ TEST_F(PaneTest, FullScreenPanelHidesAtTheThirdQuietTick) {
     delegate->setIsInFullScreenMode(true);
     sendMouse(pane, QEvent::MouseMove);
     EXPECT_FALSE(panel->isHidden()) << "a mouse move shows the panel";
-    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
+    EXPECT_EQ(layout->elapsedTimeForControlPanelTriggered(), 0);
 
-    pane->viewCounter();
-    pane->viewCounter();
+    layout->viewCounter();
+    layout->viewCounter();
     EXPECT_FALSE(panel->isHidden()) << "two ticks (4 s) are not enough";
     sendMouse(pane, QEvent::MouseMove);
-    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0) << "activity restarts the count";
-    pane->viewCounter();
-    pane->viewCounter();
+    EXPECT_EQ(layout->elapsedTimeForControlPanelTriggered(), 0) << "activity restarts the count";
+    layout->viewCounter();
+    layout->viewCounter();
     EXPECT_FALSE(panel->isHidden());
-    pane->viewCounter();
+    layout->viewCounter();
     EXPECT_TRUE(panel->isHidden());
-    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
+    EXPECT_EQ(layout->elapsedTimeForControlPanelTriggered(), 0);
 
     sendMouse(pane, QEvent::MouseButtonPress);
     EXPECT_FALSE(panel->isHidden()) << "a click shows it too";
@@ -157,14 +157,14 @@ TEST_F(PaneTest, OutsideFullScreenThePanelIsLeftAlone) {
     EXPECT_TRUE(panel->isHidden());
     panel->setVisible(true);
     for (int i = 0; i < 5; ++i)
-        pane->viewCounter();
+        layout->viewCounter();
     EXPECT_FALSE(panel->isHidden());
-    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
+    EXPECT_EQ(layout->elapsedTimeForControlPanelTriggered(), 0);
 }
 
 TEST_F(PaneTest, ShowingFromAnotherThreadHappensOnTheGuiThread) {
     delegate->setIsInFullScreenMode(true);
-    std::thread stepThread([&] { pane->showFullScreenControlPanel(); });
+    std::thread stepThread([&] { layout->showFullScreenControlPanel(); });
     stepThread.join();
     EXPECT_TRUE(panel->isHidden()) << "no widget is touched off the GUI thread";
     serveEvents();
