@@ -7,10 +7,10 @@
 #include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedButton.h"
 #include "app/controls/CustomizedProgressSlider.h"
-#include "app/controls/CustomizedView.h"
 #include "app/engine_side/engine_transport_target.h"
 #include "app/main_window.h"
 #include "app/transport/transport_controller.h"
+#include "app/video_pane/video_pane.h"
 
 void VistrelAppDelegate::initTransportControls() {
     using transport::StatusImage;
@@ -53,9 +53,7 @@ void VistrelAppDelegate::initTransportControls() {
 
     TransportHooks hooks;
     hooks.upadatePlaybackProgress = [this](float percent) { upadatePlaybackProgress(percent); };
-    hooks.showFullScreenControlPanel = [this] {
-        if (videoPane) videoPane->showFullScreenControlPanel();
-    };
+    hooks.showFullScreenControlPanel = [this] { videoPaneLayout_->showFullScreenControlPanel(); };
     transport_ = std::make_unique<TransportController>(*transportTarget_, views, images, hooks);
 
     // The controls of the window and of the full-screen panel.

@@ -1,10 +1,8 @@
-// One channel's tile in the video pane. A click switches between the grid and the single view
-// of this channel, unless the open file has only one channel.
+// One channel's tile in the video pane. A left click on it is reported with the tile's channel;
+// what the click does is up to whoever owns the tiles.
 #pragma once
 
 #include "app/controls/LayerView.h"
-
-class VistrelAppDelegate;
 
 class CustomizedVideoView : public LayerView {
     Q_OBJECT
@@ -15,10 +13,13 @@ class CustomizedVideoView : public LayerView {
     int channelID() const { return channelID_; }
     void setChannelID(int channel) { channelID_ = channel; }
 
+  signals:
+    // A left button press on the tile.
+    void clicked(int channelID);
+
   protected:
     void mousePressEvent(QMouseEvent *event) override;
 
   private:
-    VistrelAppDelegate *appDelg_ = nullptr;
     int channelID_ = 0;
 };

@@ -3,7 +3,10 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QMetaObject>
 #include <QPushButton>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <unistd.h>
@@ -54,6 +57,7 @@ void VideoPane::initVideoPane() {
         tile->setBorderColor(Qt::white);
         tile->setBorderWidth(1.25);
         tile->setChannelID(i + 1);
+        connectTile(tile);
         tile->hide();
     }
     app_.osdServerTime = makeTextLayer(Qt::AlignHCenter, Qt::white, pane);
@@ -63,6 +67,63 @@ void VideoPane::initVideoPane() {
         layer->raise();
     pane->setBackgroundColor(QColor::fromRgbF(0.05f, 0.05f, 0.05f, 1.0f));
     if (app_.fullScreenControlPanel) app_.fullScreenControlPanel->raise();
+
+    QObject::connect(pane, &CustomizedView::pointerActivity, pane, [this] { showFullScreenControlPanel(); });
+    auto *counterTimer = new QTimer(pane);
+    counterTimer->setInterval(kCounterIntervalMs);
+    QObject::connect(counterTimer, &QTimer::timeout, pane, [this] { viewCounter(); });
+    counterTimer->start();
+}
+
+void VideoPane::connectTile(CustomizedVideoView *tile) {
+    QObject::connect(tile, &CustomizedVideoView::clicked, tile,
+                     [this](int channelID) { videoTileClicked(channelID); });
+}
+
+void VideoPane::videoTileClicked(int channelID) {
+    if (app_.videoPaneLockCutStateFlag()) return;
+
+    if (app_.videoPaneCutState() == 1) {
+        const int mask = app_.iSubVideoChannelEnabledValue();
+        player_log("channelID = %d\n", channelID);
+        player_log("appDelg.iSubVideoChannelEnabledValue = 0x%x\n", static_cast<unsigned>(mask));
+        const bool present =
+            channelID >= 1 && channelID <= 16 && ((static_cast<unsigned>(mask) >> (channelID - 1)) & 1u) != 0;
+        if (!present) {
+            app_.setViewCutChangedAndResetDecoder(false);
+            return;
+        }
+        app_.setICurrentSelectedVideoCH(channelID);
+        app_.setVideoPaneCutState(0);
+    } else {
+        app_.setVideoPaneCutState(1);
+    }
+    app_.setViewCutChangedAndResetDecoder(true);
+    app_.setDecoderTargetWidth(0.0f);
+    app_.setDecoderTargetHeight(0.0f);
+    app_.setPreviousVideoPaneWidth(0.0f);
+}
+
+void VideoPane::showFullScreenControlPanel() {
+    CustomizedView *pane = app_.videoPane;
+    if (!pane) return;
+    if (QThread::currentThread() != pane->thread()) {
+        QMetaObject::invokeMethod(
+            pane, [this] { showFullScreenControlPanel(); }, Qt::QueuedConnection);
+        return;
+    }
+    if (!app_.isInFullScreenMode()) return;
+    elapsedTimeForControlPanelTriggered_ = 0;
+    if (QWidget *panel = app_.fullScreenControlPanel) panel->setVisible(true);
+}
+
+void VideoPane::viewCounter() {
+    if (!app_.isInFullScreenMode()) return;
+    elapsedTimeForControlPanelTriggered_ += kCounterStepSeconds;
+    if (elapsedTimeForControlPanelTriggered_ >= kHideAfterSeconds) {
+        if (QWidget *panel = app_.fullScreenControlPanel) panel->setVisible(false);
+        elapsedTimeForControlPanelTriggered_ = 0;
+    }
 }
 
 void VideoPane::checkNeedResizeImageViewOrNot() {

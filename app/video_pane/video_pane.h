@@ -16,6 +16,7 @@
 
 #include "recorderfile/recorder_time.h"
 
+class CustomizedVideoView;
 class VistrelAppDelegate;
 
 class VideoPane {
@@ -24,8 +25,21 @@ class VideoPane {
     VideoPane(const VideoPane &) = delete;
     VideoPane &operator=(const VideoPane &) = delete;
 
-    // Builds the 16 tiles, their title layers and the three on-screen text layers; once.
+    // Builds the 16 tiles, their title layers and the three on-screen text layers, and starts
+    // the full-screen panel's hiding count; once.
     void initVideoPane();
+    // Lets a click on `tile` switch between the grid and the single view of its channel.
+    void connectTile(CustomizedVideoView *tile);
+    // A tile was clicked: the grid becomes the single view of `channelID` (when the file has
+    // that channel) or the single view becomes the grid, unless the cut is locked.
+    void videoTileClicked(int channelID);
+
+    // Shows the full-screen control panel and restarts the hiding count, in full-screen mode
+    // only. May be called from any thread; the work is done on the GUI thread.
+    void showFullScreenControlPanel();
+    // One tick of the hiding count (every kCounterIntervalMs).
+    void viewCounter();
+    int elapsedTimeForControlPanelTriggered() const { return elapsedTimeForControlPanelTriggered_; }
     // The layout: picture rectangle, text frames, tiles and the decoders' target size.
     void checkNeedResizeImageViewOrNot();
     // The grid menu's item `index` was chosen: that grid, paged on when it is already in use.
@@ -57,6 +71,11 @@ class VideoPane {
     int videoModeFrameCount() const { return videoModeFrameCount_; }
 
     static constexpr int kVideoModeWrites = 30;
+    // Milliseconds and seconds between two ticks of the hiding count, and the count at which
+    // the full-screen panel hides.
+    static constexpr int kCounterIntervalMs = 2000;
+    static constexpr int kCounterStepSeconds = 2;
+    static constexpr int kHideAfterSeconds = 6;
     // How long full-screen mode waits for the window manager before laying the pane out.
     static constexpr int kFullScreenSettleMicroseconds = 30000;
 
@@ -65,4 +84,5 @@ class VideoPane {
 
     VistrelAppDelegate &app_;
     int videoModeFrameCount_ = 0;
+    int elapsedTimeForControlPanelTriggered_ = 0;
 };

@@ -16,6 +16,7 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/CustomizedView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/video_pane/video_pane.h"
 #include "qt_test_app.h"
 
 namespace {
@@ -118,10 +119,12 @@ class PaneTest : public ::testing::Test {
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
         pane = delegate->videoPane;
+        layout = delegate->videoPaneLayout();
         panel = delegate->fullScreenControlPanel;
     }
     std::unique_ptr<VistrelAppDelegate> delegate;
     CustomizedView *pane = nullptr;
+    VideoPane *layout = nullptr;
     QWidget *panel = nullptr;
 };
 
@@ -130,19 +133,19 @@ TEST_F(PaneTest, FullScreenPanelHidesAtTheThirdQuietTick) {
     delegate->setIsInFullScreenMode(true);
     sendMouse(pane, QEvent::MouseMove);
     EXPECT_FALSE(panel->isHidden()) << "a mouse move shows the panel";
-    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
+    EXPECT_EQ(layout->elapsedTimeForControlPanelTriggered(), 0);
 
-    pane->viewCounter();
-    pane->viewCounter();
+    layout->viewCounter();
+    layout->viewCounter();
     EXPECT_FALSE(panel->isHidden()) << "two ticks (4 s) are not enough";
     sendMouse(pane, QEvent::MouseMove);
-    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0) << "activity restarts the count";
-    pane->viewCounter();
-    pane->viewCounter();
+    EXPECT_EQ(layout->elapsedTimeForControlPanelTriggered(), 0) << "activity restarts the count";
+    layout->viewCounter();
+    layout->viewCounter();
     EXPECT_FALSE(panel->isHidden());
-    pane->viewCounter();
+    layout->viewCounter();
     EXPECT_TRUE(panel->isHidden());
-    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
+    EXPECT_EQ(layout->elapsedTimeForControlPanelTriggered(), 0);
 
     sendMouse(pane, QEvent::MouseButtonPress);
     EXPECT_FALSE(panel->isHidden()) << "a click shows it too";
@@ -154,14 +157,14 @@ TEST_F(PaneTest, OutsideFullScreenThePanelIsLeftAlone) {
     EXPECT_TRUE(panel->isHidden());
     panel->setVisible(true);
     for (int i = 0; i < 5; ++i)
-        pane->viewCounter();
+        layout->viewCounter();
     EXPECT_FALSE(panel->isHidden());
-    EXPECT_EQ(pane->elapsedTimeForControlPanelTriggered(), 0);
+    EXPECT_EQ(layout->elapsedTimeForControlPanelTriggered(), 0);
 }
 
 TEST_F(PaneTest, ShowingFromAnotherThreadHappensOnTheGuiThread) {
     delegate->setIsInFullScreenMode(true);
-    std::thread stepThread([&] { pane->showFullScreenControlPanel(); });
+    std::thread stepThread([&] { layout->showFullScreenControlPanel(); });
     stepThread.join();
     EXPECT_TRUE(panel->isHidden()) << "no widget is touched off the GUI thread";
     serveEvents();
@@ -172,6 +175,7 @@ TEST_F(PaneTest, ShowingFromAnotherThreadHappensOnTheGuiThread) {
 
 TEST_F(PaneTest, TileClicksSwitchBetweenGridAndSingleView) {
     CustomizedVideoView tile(pane);
+    layout->connectTile(&tile);
     tile.setChannelID(5);
     tile.resize(40, 30);
     delegate->setISubVideoChannelEnabledValue(0x1F); // channels 1 to 5
@@ -204,6 +208,7 @@ TEST_F(PaneTest, TileClicksSwitchBetweenGridAndSingleView) {
 
 TEST_F(PaneTest, TileOfAnAbsentChannelOrALockedPaneChangesNothing) {
     CustomizedVideoView tile(pane);
+    layout->connectTile(&tile);
     tile.setChannelID(9);
     delegate->setISubVideoChannelEnabledValue(0x0F); // channels 1 to 4
     delegate->setVideoPaneCutState(1);
@@ -218,6 +223,7 @@ TEST_F(PaneTest, TileOfAnAbsentChannelOrALockedPaneChangesNothing) {
 
     // A tile whose channel number is out of range is no channel of the file either.
     CustomizedVideoView stray(pane);
+    layout->connectTile(&stray);
     stray.setChannelID(40);
     delegate->setISubVideoChannelEnabledValue(-1);
     delegate->setViewCutChangedAndResetDecoder(true);

@@ -19,6 +19,7 @@
 #include "app/controls/LayerView.h"
 #include "app/engine_side/engine_side.h"
 #include "app/main_window.h"
+#include "app/video_pane/video_pane.h"
 #include "common/mkrec_fixture.h"
 #include "engines/engine_controls.h"
 #include "qt_test_app.h"
@@ -107,7 +108,7 @@ TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
         [&] { return d->window->isFullScreen() && d->fullScreenControlPanel->isVisible(); }));
     ui.fullScreenPlayBtn->click();
     ui.fastForwardFullScreenBtn->click();
-    d->videoPane->showFullScreenControlPanel();
+    d->videoPaneLayout()->showFullScreenControlPanel();
     serveEventsUntil([] { return false; }, 1000);
     shot = grabScreen();
     ASSERT_TRUE(d->fullScreenControlPanel->isVisible());
