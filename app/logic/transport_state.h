@@ -1,4 +1,5 @@
 #include "app/logic/player_state.h"
+#include "recorderfile/avc_parse.h"
 // The transport state machine: what Play, Pause, Stop, fast forward, fast rewind, a seek and a
 // tick of the button watch do, for the file kind that is open.
 //
@@ -33,16 +34,16 @@ constexpr int kPlayerIdle = kPlayerStateIdle;
 // The DV engine's speed steps run 0 (1x) to 4 (16x).
 constexpr int kMaxSpeedStep = 4;
 
-// AVC status and action codes (the same numbers as the AVC engine's).
-constexpr int kAVCNormal = 0;
-constexpr int kAVCForward2x = 1; // ... 4 = 16x
-constexpr int kAVCRewind1x = 5;  // 6 = 2x ... 9 = 16x
-constexpr int kAVCRewind16x = 9;
-constexpr int kAVCPlay = 10;
-constexpr int kAVCStop = 11;
-constexpr int kAVCPause = 12;
-constexpr int kAVCStepForward = 13;
-constexpr int kAVCStepBack = 14;
+// AVC status and action codes: the AVC parser's own.
+constexpr int kAVCNormal = AVC_STATUS_NORMAL;
+constexpr int kAVCForward2x = AVC_STATUS_FORWARD_2X; // ... 16x
+constexpr int kAVCRewind1x = AVC_STATUS_REWIND_1X;   // ... 16x
+constexpr int kAVCRewind16x = AVC_STATUS_REWIND_16X;
+constexpr int kAVCPlay = AVC_ACTION_PLAY;
+constexpr int kAVCStop = AVC_ACTION_STOP;
+constexpr int kAVCPause = AVC_ACTION_PAUSE;
+constexpr int kAVCStepForward = AVC_ACTION_STEP_FORWARD;
+constexpr int kAVCStepBack = AVC_ACTION_STEP_BACK;
 
 // playbackTriState: the AVC file reached its end.
 constexpr uint8_t kTriStateAtEnd = 1;
