@@ -1,6 +1,6 @@
-// The settings and colour panels open by unfolding over the bottom edge of the main window,
-// centred across it: first a strip 6 points wide of full height, then widening to the right to
-// the whole panel. They close by folding back: the strip, then nothing.
+// The settings, colour and channel-selection panels open by unfolding over the bottom edge of the main
+// window, centred across it: first a strip 6 points wide of full height, then widening to the right to the
+// whole panel. They close by folding back: the strip, then nothing.
 #pragma once
 
 #include <functional>

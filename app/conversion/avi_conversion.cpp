@@ -18,6 +18,7 @@
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
 #include "app/controls/CustomizedProgressSlider.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/panel_fold.h"
 #include "avi/ANAVIFrameBuilder.h"
 #include "platform/log.h"
 
@@ -218,15 +219,7 @@ void AVIConversion::setChannelSelectionBtnWithVideoChannels(uint32_t videoMask, 
 }
 
 void AVIConversion::showChannelSelectionPanel() {
-    ChannelSelectionPanel *panel = w_.channelSelectionPanel;
-    if (!panel) return;
-    if (w_.window) {
-        const QRect frame = w_.window->frameGeometry();
-        panel->move(frame.x() + (frame.width() - panel->width()) / 2, frame.y());
-    }
-    panel->show();
-    panel->raise();
-    panel->activateWindow();
+    unfoldPanel(w_.channelSelectionPanel, w_.window);
 }
 
 void AVIConversion::closeChannelSelectionPanel() {
@@ -528,8 +521,7 @@ void AVIConversion::handle(ConversionEvent event) {
             showChannelSelectionPanel();
             break;
         case ConversionAction::CloseChannelPanel:
-            if (w_.channelSelectionPanel) w_.channelSelectionPanel->hide();
-            if (w_.window) w_.window->activateWindow();
+            foldPanel(w_.channelSelectionPanel, w_.window);
             break;
         case ConversionAction::StartConversion:
             doAVIConversionTask();

@@ -121,11 +121,17 @@ TEST_F(ConversionFaults, SizeLimitKeepsAPlayableBeginning) {
 TEST_F(ConversionFaults, StopWhileTheChannelPanelWaitsCancels) {
     mkrec::Recording rec = make("multi.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x3"});
     Rig rig;
+    setPanelFoldStepDuration(20);
+    ChannelSelectionPanel *panel = rig.delegate->channelSelectionPanel;
+    const QSize full = panel->size();
     convert(rig, rec.path, folder);
-    ASSERT_TRUE(rig.delegate->channelSelectionPanel->isVisible());
+    ASSERT_TRUE(panel->isVisible());
+    EXPECT_TRUE(serveEventsUntil([&] { return panel->size() == full; })) << "it unfolds to its full size";
     EXPECT_EQ(rig.enabledButtons(), 0);
     rig.delegate->window->ui.stopBtn->click();
-    EXPECT_FALSE(rig.delegate->channelSelectionPanel->isVisible());
+    EXPECT_TRUE(panel->isVisible()) << "it folds away before it is hidden";
+    EXPECT_TRUE(serveEventsUntil([&] { return !panel->isVisible(); }));
+    setPanelFoldStepDuration(0);
     EXPECT_EQ(rig.sheets.sheets.size(), 0u) << "no result for a conversion that never started";
     EXPECT_FALSE(rig.started());
     expectUsable(rig);

@@ -28,6 +28,7 @@
 #include "app/controls/CustomizedButton.h"
 #include "app/conversion/avi_conversion.h"
 #include "app/main_window.h"
+#include "app/panel_fold.h"
 #include "common/mkrec_fixture.h"
 #include "qt_test_app.h"
 
@@ -76,6 +77,7 @@ struct Rig {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString(settingsDir.path()));
         QSettings().clear();
+        setPanelFoldStepDuration(0); // the tests that watch the fold set their own
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
         conversion = delegate->aviConversion();
