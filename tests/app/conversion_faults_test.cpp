@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
@@ -228,10 +230,13 @@ TEST(ConversionFaultChild, DISABLED_Run) {
     const char *aviFolder = std::getenv("CONV_FOLDER");
     ASSERT_TRUE(mode && recording && aviFolder);
     if (std::string(mode) == "unwritable" && geteuid() == 0) {
-        // The folder's permissions bind only a user without root's override.
-        ASSERT_EQ(setgroups(0, nullptr), 0);
-        ASSERT_EQ(setgid(65534), 0);
-        ASSERT_EQ(setuid(65534), 0);
+        // The folder's permissions bind only a user without root's override. A container that
+        // maps no other user cannot run this case: say so rather than prove nothing.
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) {
+            std::printf("RESULT skip=cannot become another user: %s\n", std::strerror(errno));
+            std::fflush(stdout);
+            return;
+        }
     }
     if (std::string(mode) == "full") {
         signal(SIGXFSZ, SIG_IGN);
@@ -277,6 +282,7 @@ TEST_F(ConversionFaults, FolderTheUserCannotWrite) {
     ASSERT_EQ(chmod(rec.path.c_str(), 0644), 0);
     ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
     auto r = runChild("unwritable", rec.path, folder);
+    if (r.count("skip")) GTEST_SKIP() << r["skip"];
     EXPECT_EQ(r["message"], "AVI Conversion Failed");
     EXPECT_EQ(r["informative"], "The AVI folder cannot be written to: " + folder);
     EXPECT_EQ(r["buttons"], "5 state=3 started=0");
