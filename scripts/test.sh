@@ -67,13 +67,13 @@ run_ctest "full build" build-test
 if [ "${QUICK:-0}" != 1 ]; then
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer (libraries below the app) =="
   mkdir -p build-asan
-  build build-asan -DPLAYER_BUILD_APP=OFF -DPLAYER_BUILD_BENCH=OFF \
+  build build-asan -DPLAYER_BUILD_APP=OFF -DPLAYER_BUILD_BENCH=OFF -DPLAYER_WERROR=ON \
         -DPLAYER_SANITIZE=address,undefined
   run_ctest "ASan+UBSan" build-asan -LE gui
 
   echo "== ThreadSanitizer (threaded tests) =="
   mkdir -p build-tsan
-  build build-tsan --target threaded_tests -DPLAYER_BUILD_APP=OFF -DPLAYER_BUILD_BENCH=OFF \
+  build build-tsan --target threaded_tests -DPLAYER_BUILD_APP=OFF -DPLAYER_BUILD_BENCH=OFF -DPLAYER_WERROR=ON \
         -DPLAYER_SANITIZE=thread
   if ctest --test-dir build-tsan -N -L threaded | grep -q 'Total Tests: [1-9]'; then
     run_ctest "TSan" build-tsan -L threaded
