@@ -24,7 +24,7 @@ run_ctest() { # stage, dir, ctest args...
   if ! ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"; then
     status=1
     local names
-    names=$(sed 's/^[0-9]*://' "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null | tr '\n' ' ')
+    names=$(sed 's/^[0-9]*://' "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null | paste -sd ' ')
     failed+=("$stage: ${names:-see the log above}")
   fi
 }
