@@ -1,6 +1,8 @@
 #include "app/channel_selection_panel.h"
 
-ChannelSelectionPanel::ChannelSelectionPanel(QWidget *parent) : ContentBorderWindow(parent, Qt::Dialog) {
+// A frameless tool window like the settings and colour panels: it unfolds over the main window
+// and its only way out is its button. Not of fixed size, so that the fold can narrow it.
+ChannelSelectionPanel::ChannelSelectionPanel(QWidget *parent)
+    : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint) {
     ui.setupUi(this);
-    setFixedSize(size());
 }

@@ -123,12 +123,20 @@ TEST_F(ConversionFaults, SizeLimitKeepsAPlayableBeginning) {
 TEST_F(ConversionFaults, StopWhileTheChannelPanelWaitsCancels) {
     mkrec::Recording rec = make("multi.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x3"});
     Rig rig;
+    rig.delegate->makeWindowKeyAndOrderFront();
+    rig.delegate->window->move(100, 400); // room above the short window for the taller panel
+    serveEvents();
     setPanelFoldStepDuration(20);
     ChannelSelectionPanel *panel = rig.delegate->channelSelectionPanel;
     const QSize full = panel->size();
     convert(rig, rec.path, folder);
     ASSERT_TRUE(panel->isVisible());
-    EXPECT_TRUE(serveEventsUntil([&] { return panel->size() == full; })) << "it unfolds to its full size";
+    // It unfolds to its full size, its bottom edge on the window's, centred across it.
+    EXPECT_LT(panel->width(), full.width()) << "it starts folded";
+    ASSERT_TRUE(serveEventsUntil([&] { return panel->size() == full; }));
+    const QRect main = rig.delegate->window->frameGeometry();
+    EXPECT_EQ(panel->geometry().bottom(), main.bottom());
+    EXPECT_EQ(panel->geometry().x(), main.x() + (main.width() - full.width()) / 2);
     EXPECT_EQ(rig.enabledButtons(), 0);
     rig.delegate->window->ui.stopBtn->click();
     EXPECT_TRUE(panel->isVisible()) << "it folds away before it is hidden";
