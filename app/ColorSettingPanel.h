@@ -20,11 +20,15 @@ class OsdTextLayer;
 class ColorSettingPanel : public ContentBorderWindow {
     Q_OBJECT
   public:
-    explicit ColorSettingPanel(QWidget *parent = nullptr);
+    // The panel unfolds over and folds back onto `foldAnchor` (the main window).
+    explicit ColorSettingPanel(QWidget *foldAnchor = nullptr, QWidget *parent = nullptr);
 
     void awakeFromNib();
     // The title layer of channel index + 1 (index 0 to 15), recoloured with the texts.
     void deliverVideoViewTitle(OsdTextLayer *title, int index);
+    // The pane's three on-screen texts: the time and the video mode take the texts' colour,
+    // the percentage its own.
+    void deliverOnScreenTexts(OsdTextLayer *serverTime, OsdTextLayer *videoMode, OsdTextLayer *percentage);
     // The time, the video-mode text and the 16 titles take the well's colour.
     void takeOSDTextColorFrom(ColourWell *well);
     // The percentage takes the well's colour.
@@ -69,4 +73,6 @@ class ColorSettingPanel : public ContentBorderWindow {
     std::atomic<float> contrast_{1.0f};
     std::atomic<bool> opened_{false};
     std::array<QPointer<OsdTextLayer>, 16> pVideoViewTitle;
+    QPointer<OsdTextLayer> osdServerTime_, osdVideoMode_, osdPercentage_;
+    QPointer<QWidget> foldAnchor_;
 };

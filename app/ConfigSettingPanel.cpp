@@ -6,17 +6,15 @@
 
 #include <exception>
 
-#include "app/VistrelAppDelegate.h"
 #include "app/logic/settings_defaults.h"
-#include "app/main_window.h"
 #include "app/panel_fold.h"
 #include "app/settings/user_settings.h"
 #include "platform/log.h"
 
 namespace sd = settings_defaults;
 
-ConfigSettingPanel::ConfigSettingPanel(QWidget *parent)
-    : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint) {
+ConfigSettingPanel::ConfigSettingPanel(QWidget *foldAnchor, QWidget *parent)
+    : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint), foldAnchor_(foldAnchor) {
     ui.setupUi(this);
     awakeFromNib();
     initSnapshotFileTypeSetting();
@@ -102,8 +100,7 @@ void ConfigSettingPanel::aviAudioOptionChecked(bool checked) {
 }
 
 void ConfigSettingPanel::closeConfigSettingPanel() {
-    VistrelAppDelegate *delegate = VistrelAppDelegate::GetAppDelg();
-    foldPanel(this, delegate ? delegate->window : nullptr);
+    foldPanel(this, foldAnchor_.data());
 
     QSettings settings;
     writeConfigSettings(settings, ui.filePathField->text(), ui.snapshotFilePathField->text(),

@@ -5,6 +5,8 @@
 // (ConfigSettingPanel.ui). A frameless tool window that unfolds over the main window.
 #pragma once
 
+#include <QPointer>
+
 #include <atomic>
 
 #include "app/content_border_window.h"
@@ -14,7 +16,8 @@ class ConfigSettingPanel : public ContentBorderWindow {
     Q_OBJECT
   public:
     // Loads the panel's controls and the stored settings (QSettings of the application).
-    explicit ConfigSettingPanel(QWidget *parent = nullptr);
+    // The panel unfolds over and folds back onto `foldAnchor` (the main window).
+    explicit ConfigSettingPanel(QWidget *foldAnchor = nullptr, QWidget *parent = nullptr);
 
     void awakeFromNib();
     // The snapshot type menu: JPEG, PNG, TIFF, with JPEG chosen.
@@ -55,4 +58,5 @@ class ConfigSettingPanel : public ContentBorderWindow {
     std::atomic<bool> audioDisabledWhileAVIConversion_{false};
     std::atomic<float> frameRate_{30.0f};
     std::atomic<int> snapshotFileTypeIndex_{0};
+    QPointer<QWidget> foldAnchor_;
 };

@@ -1,136 +1,116 @@
 #include "app/VistrelAppDelegate.h"
-#include "app/logic/player_state.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QSlider>
 
 #include <cmath>
-#include <new>
-#include <unistd.h>
 
 #include "app/ColorSettingPanel.h"
 #include "app/ConfigSettingPanel.h"
 #include "app/channel_selection_panel.h"
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
+#include "app/controls/CustomizedButton.h"
 #include "app/controls/CustomizedProgressSlider.h"
-#include "app/controls/CustomizedVideoView.h"
+#include "app/controls/LayerView.h"
 #include "app/controls/OsdTextLayer.h"
-#include "app/conversion/avi_conversion.h"
-#include "app/conversion/delegate_conversion_host.h"
-#include "app/engine_side/engine_side.h"
-#include "app/engine_side/engine_transport_target.h"
-#include "app/file_intake/file_intake.h"
+#include "app/conversion/conversion_host.h"
+#include "app/image_named.h"
 #include "app/main_window.h"
-#include "app/playback/playback_activation.h"
-#include "app/transport/transport_controller.h"
-#include "app/video_pane/video_pane.h"
-#include "audio/audio_stream_processor.h"
-#include "avi/ANAVIFrameBuilder.h"
-#include "platform/log.h"
+#include "app/panel_fold.h"
 
 namespace {
 std::atomic<VistrelAppDelegate *> gAppDelg{nullptr};
-
 } // namespace
 
 // ---- Life -------------------------------------------------------------------------------------
 
 VistrelAppDelegate::VistrelAppDelegate() {
     gAppDelg.store(this);
-    setPlayerState(kPlayerStateIdle);
     engineSide_ = std::make_unique<EngineSide>(*this, this);
-    videoPaneLayout_ = std::make_unique<VideoPane>(*this);
-    fileIntake_ = std::make_unique<FileIntake>(*this);
-    playbackActivation_ = std::make_unique<PlaybackActivation>(*this);
     loadInterfaceDocuments();
+    createFeatures();
     initAVIConversion();
     connectActions();
     initTransportControls();
 }
 
 void VistrelAppDelegate::loadInterfaceDocuments() {
-    window = new MainWindow();
-    Ui::MainWindow &ui = window->ui;
-    statusPane = ui.statusPane;
-    controlPanel = ui.controlPanel;
-    fullScreenControlPanel = ui.fullScreenControlPanel;
-    aviConvertingIndicator = ui.aviConvertingIndicator;
-    osdEnableBtn = ui.osdEnableBtn;
-    deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
-    snapShotBtn = ui.snapShotBtn;
-    flipImageBtn = ui.flipImageBtn;
-    fullScreenBtn = ui.fullScreenBtn;
-    openFileBtn = ui.openFileBtn;
-    configSettingBtn = ui.configSettingBtn;
-    aviConversionBtn = ui.aviConversionBtn;
-    colorAdjustBtn = ui.colorAdjustBtn;
-    playActionBtn = ui.playActionBtn;
-    pauseActionBtn = ui.pauseActionBtn;
-    prevFileSelectionBtn = ui.prevFileSelectionBtn;
-    nextFileSelectionBtn = ui.nextFileSelectionBtn;
-    audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
-    videoChannelSwitchBtn = ui.videoChannelSwitchBtn;
-    serverTimeLabel = ui.serverTimeLabel;
-    videoModeLabel = ui.videoModeLabel;
-    aviProgressLabel = ui.aviProgressLabel;
-    aviFrameRateLabel = ui.aviFrameRateLabel;
-    playbackVolumeSlider = ui.playbackVolumeSlider;
-    fullScreenPlaybackVolumeSlider = ui.fullScreenPlaybackVolumeSlider;
-    playbackProgressSlider = ui.playbackProgressSlider;
-    fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
-    playbackStatusImageView = ui.playbackStatusImageView;
-    fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
-    deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
-    fullScreenDeinterlaceStatusImageView = ui.fullScreenDeinterlaceStatusImageView;
-    videoPane = ui.videoPane;
-    fastRewindBtn = ui.fastRewindBtn;
-    fastRewindFullScreenBtn = ui.fastRewindFullScreenBtn;
-    fastForwardBtn = ui.fastForwardBtn;
-    fastForwardFullScreenBtn = ui.fastForwardFullScreenBtn;
-
+    window_ = new MainWindow();
     // The panel belongs to the main window and stays in front of it when shown.
-    channelSelectionPanel = new ChannelSelectionPanel(window);
-    audioChannelSelectionBtn = channelSelectionPanel->ui.audioChannelSelectionBtn;
-    videoChannelSelectionBtn = channelSelectionPanel->ui.videoChannelSelectionBtn;
+    channelSelectionPanel_ = new ChannelSelectionPanel(window_);
+}
+
+void VistrelAppDelegate::createFeatures() {
+    Ui::MainWindow &ui = window_->ui;
+    ActivationViews a;
+    a.window = window_;
+    a.playbackStatusImageView = ui.playbackStatusImageView;
+    a.fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
+    a.deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
+    a.osdEnableBtn = ui.osdEnableBtn;
+    a.snapShotBtn = ui.snapShotBtn;
+    a.audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
+    a.videoChannelSwitchBtn = ui.videoChannelSwitchBtn;
+    a.videoModeLabel = ui.videoModeLabel;
+    a.aviProgressLabel = ui.aviProgressLabel;
+    a.aviFrameRateLabel = ui.aviFrameRateLabel;
+    a.serverTimeLabel = ui.serverTimeLabel;
+    a.playbackProgressSlider = ui.playbackProgressSlider;
+    a.fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
+    a.images = &statusImages_;
+    playbackActivation_ = std::make_unique<PlaybackActivation>(a, shared(), *engineSide_, *this, this);
+
+    VideoPaneViews v;
+    v.videoPane = ui.videoPane;
+    v.osdEnableBtn = ui.osdEnableBtn;
+    v.deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
+    v.snapShotBtn = ui.snapShotBtn;
+    v.videoModeLabel = ui.videoModeLabel;
+    v.deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
+    v.fullScreenDeinterlaceStatusImageView = ui.fullScreenDeinterlaceStatusImageView;
+    v.fullScreenControlPanel = ui.fullScreenControlPanel;
+    v.window = window_;
+    v.statusRow = ui.statusRow;
+    v.controlRow = ui.controlRow;
+    videoPaneLayout_ = std::make_unique<VideoPane>(v, openFile(), shared(), *this);
+    fileIntake_ = std::make_unique<FileIntake>(window_, openFile(), *this);
+    snapshots_ = std::make_unique<Snapshots>(openFile(), configSettingPanel_);
+    tileColour_ = std::make_unique<TileColour>(openFile(), shared(), colorSettingPanel_);
 }
 
 VistrelAppDelegate::~VistrelAppDelegate() {
     // A conversion that runs is finished into a complete file before anything stops.
     if (aviConversion_) aviConversion_->applicationWillTerminate();
-    // The engines go first: their threads call back into the delegate, its views and its
-    // builder, so every one of them has ended before any of those is released.
+    // The engines' threads go first: they call back into the features, their views and the
+    // conversion's builder, so every one of them has ended before any of those is released.
     resetPlaybackHandle();
-    engineSide_.reset();
-    fileIntake_.reset();
-
+    engineSide_->setConversionSink(nullptr);
     VistrelAppDelegate *self = this;
     gAppDelg.compare_exchange_strong(self, nullptr);
 
-    configSettingPanel.reset();
-    colorSettingPanel.reset();
-    for (OsdTextLayer *&title : videoViewTitle) {
-        delete title;
-        title = nullptr;
-    }
-    for (CustomizedVideoView *&view : videoView) {
-        delete view;
-        view = nullptr;
-    }
+    fileIntake_.reset();
+    transport_.reset();
+    transportTarget_.reset();
+    configSettingPanel_.reset();
+    colorSettingPanel_.reset();
     releaseFileWrapper();
-    if (playbackActivation_) playbackActivation_->removeAudio();
-    audioStreamProcessor.reset();
-    snapshotSavedFilePath.clear();
     releaseNSImageIcon();
     releaseFilePathObject();
     aviConversion_.reset();
+    conversionHost_.reset();
+    tileColour_.reset();
+    snapshots_.reset();
+    videoPaneLayout_.reset();
+    playbackActivation_.reset();
+    // Nothing runs in the engines any more; they and the audio channels go now.
+    engineSide_.reset();
     // The window takes its views and the channel-selection panel with it.
-    delete window;
-    window = nullptr;
-    channelSelectionPanel = nullptr;
+    delete window_;
+    window_ = nullptr;
+    channelSelectionPanel_ = nullptr;
 }
 
 VistrelAppDelegate *VistrelAppDelegate::GetAppDelg() {
@@ -170,124 +150,96 @@ bool VistrelAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 }
 
 void VistrelAppDelegate::makeWindowKeyAndOrderFront() {
-    if (!window) return;
-    if (window->isMinimized())
-        window->showNormal();
+    if (!window_) return;
+    if (window_->isMinimized())
+        window_->showNormal();
     else
-        window->show();
-    window->raise();
-    window->activateWindow();
+        window_->show();
+    window_->raise();
+    window_->activateWindow();
 }
 
-// ---- Operations whose work belongs to the pane grid, the transport controls, the conversion
-// ---- flow and file opening; launching calls them in its fixed order.
+// ---- Building the interface -------------------------------------------------------------------
+
+void VistrelAppDelegate::initMainWindow() {
+    // Every widget paints itself into the window's backing store; there is no separate
+    // drawing mode or layer backing to turn on.
+    window_->setContentBorderThickness(17.0, Qt::BottomEdge);
+    window_->setDelegate(this);
+    connect(window_, &MainWindow::resized, this, [this] { windowDidResize(); });
+    // The window grows to show video once a file opens.
+    window_->resize(kLaunchWindowWidth, kLaunchWindowHeight);
+}
+
+void VistrelAppDelegate::initChannelSelectionPanel() {
+    channelSelectionPanel_->setContentBorderThickness(23.0, Qt::BottomEdge);
+}
+
+void VistrelAppDelegate::initColorSettingPanel() {
+    colorSettingPanel_ = std::make_unique<ColorSettingPanel>(window_);
+    colorSettingPanel_->backgroundView()->setContents(imageNamed("background.png").toImage());
+    colorSettingPanel_->setColorBrightnessValue(0.0f);
+    colorSettingPanel_->setColorSaturationValue(1.0f);
+    colorSettingPanel_->setColorContrastValue(1.0f);
+    // Moving a control while nothing plays adjusts the shown pictures again.
+    connect(colorSettingPanel_.get(), &ColorSettingPanel::colourValuesChanged, this,
+            [this] { windowDidUpdate(); });
+    connect(window_->ui.colorAdjustBtn, &QPushButton::clicked, this, [this] { showColorSettingPanel(); });
+    connect(window_->ui.snapShotBtn, &QPushButton::clicked, this, [this] { snapshotAction(); });
+}
+
+void VistrelAppDelegate::initConfigSettingPanel() {
+    configSettingPanel_ = std::make_unique<ConfigSettingPanel>(window_);
+    connect(window_->ui.configSettingBtn, &QPushButton::clicked, this, [this] { showConfigSettingPanel(); });
+}
 
 void VistrelAppDelegate::initVideoPane() {
-    videoPaneLayout_->initVideoPane();
+    VideoPane &pane = *videoPaneLayout_;
+    pane.initVideoPane();
+    tileColour_->setTiles(pane.videoView());
+    // The colour panel recolours the titles and the on-screen texts.
+    if (!colorSettingPanel_) return;
+    for (int i = 0; i < static_cast<int>(pane.videoViewTitle().size()); ++i)
+        colorSettingPanel_->deliverVideoViewTitle(pane.videoViewTitle()[static_cast<size_t>(i)], i);
+    colorSettingPanel_->deliverOnScreenTexts(pane.osdServerTime(), pane.osdVideoMode(), pane.osdPercentage());
+}
+
+void VistrelAppDelegate::initCustomizedProgressSlider() {
+    window_->initCustomizedProgressSlider();
+}
+
+void VistrelAppDelegate::initControlPanel() {
+    window_->initControlPanel();
+    audioSliderChanged(0.5f);
+    snapshots_->setSnapshotSavedFilePath(QStringLiteral(""));
+}
+
+void VistrelAppDelegate::initStatusPane() {
+    using transport::StatusImage;
+    window_->initStatusPane(statusImages_.image(StatusImage::Stop),
+                            statusImages_.image(StatusImage::Stop, true));
+}
+
+void VistrelAppDelegate::insertItemsToAudioChannelSwitchBtn(int count, const uint8_t *list) {
+    window_->insertItemsToAudioChannelSwitchBtn(count, list);
+}
+
+void VistrelAppDelegate::insertItmesToVideoChannelSwitchBtn(int count) {
+    window_->insertItmesToVideoChannelSwitchBtn(count);
 }
 
 // The conversion spinner: a spinner cell in the control strip, hidden until a conversion runs.
 void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
-    if (!aviConvertingIndicator) return;
+    ProgressIndicatorControl *indicator = window_->ui.aviConvertingIndicator;
     auto cell = std::make_unique<AMIndeterminateProgressIndicatorCell>();
     cell->setSpinning(false);
-    aviConvertingIndicator->setCell(std::move(cell));
-    aviConvertingIndicator->setVisible(false);
-    if (aviConversion_) aviConversion_->initAVIConvertingFakeIndicator();
-}
-
-void VistrelAppDelegate::initFileWrapper() {
-    if (aviConversion_) aviConversion_->initFileWrapper();
-}
-
-void VistrelAppDelegate::releaseFileWrapper() {
-    if (aviConversion_) aviConversion_->releaseFileWrapper();
-}
-
-// ---- Files, activation and the pane: forwards to the feature classes ------------------------
-
-void VistrelAppDelegate::openPlaybackFile() {
-    fileIntake_->openPlaybackFile();
-}
-void VistrelAppDelegate::openFileDirectly(const QString &path) {
-    fileIntake_->openFileDirectly(path);
-}
-void VistrelAppDelegate::recordFileLocationInFolder() {
-    fileIntake_->recordFileLocationInFolder();
-}
-void VistrelAppDelegate::openPreviousFile() {
-    fileIntake_->openPreviousFile();
-}
-void VistrelAppDelegate::openNextFile() {
-    fileIntake_->openNextFile();
-}
-
-void VistrelAppDelegate::activateFilePlayback() {
-    playbackActivation_->activateFilePlayback();
-}
-void VistrelAppDelegate::resetPlaybackHandle() {
-    if (playbackActivation_) playbackActivation_->resetPlaybackHandle();
-}
-void VistrelAppDelegate::setFilePlaybackStartingUI() {
-    playbackActivation_->setFilePlaybackStartingUI();
-}
-void VistrelAppDelegate::setUIInCaseOfUnsupportedFileForamt() {
-    playbackActivation_->setUIInCaseOfUnsupportedFileForamt();
-}
-void VistrelAppDelegate::createAudio() {
-    playbackActivation_->createAudio();
-}
-void VistrelAppDelegate::removeAudio() {
-    playbackActivation_->removeAudio();
-}
-bool VistrelAppDelegate::checkTotalChannelsAndSetVideoViewCut(int kind) {
-    return playbackActivation_->checkTotalChannelsAndSetVideoViewCut(kind);
-}
-void VistrelAppDelegate::getDV4FileVideoCodec() {
-    playbackActivation_->getDV4FileVideoCodec();
-}
-
-void VistrelAppDelegate::checkNeedResizeImageViewOrNot() {
-    videoPaneLayout_->checkNeedResizeImageViewOrNot();
-}
-void VistrelAppDelegate::clickVideoChannelSwitchBtn(int index) {
-    videoPaneLayout_->clickVideoChannelSwitchBtn(index);
-}
-void VistrelAppDelegate::showOSD() {
-    videoPaneLayout_->showOSD();
-}
-void VistrelAppDelegate::showAndEnableDeinterlace() {
-    videoPaneLayout_->showAndEnableDeinterlace();
-}
-void VistrelAppDelegate::enterFullScreen() {
-    videoPaneLayout_->enterFullScreen();
-}
-void VistrelAppDelegate::exitFullScreen() {
-    videoPaneLayout_->exitFullScreen();
-}
-QSize VistrelAppDelegate::windowWillResize(const QSize &proposed) {
-    return videoPaneLayout_->windowWillResize(proposed);
-}
-void VistrelAppDelegate::windowDidResize() {
-    videoPaneLayout_->windowDidResize();
-}
-void VistrelAppDelegate::setDVFmtVideoModeString() {
-    videoPaneLayout_->setDVFmtVideoModeString();
-}
-
-AVCFormatPlayback *VistrelAppDelegate::handleAVCFmtPlayback() const {
-    return engineSide_ ? engineSide_->avc() : nullptr;
-}
-DVFormatPlayback *VistrelAppDelegate::handleDVFmtPlayback() const {
-    return engineSide_ ? engineSide_->dv() : nullptr;
-}
-bool VistrelAppDelegate::engineFramesFlowing() const {
-    return EngineSide::dvFramesFlowing();
+    indicator->setCell(std::move(cell));
+    indicator->setVisible(false);
+    aviConversion_->initAVIConvertingFakeIndicator();
 }
 
 void VistrelAppDelegate::connectActions() {
-    if (!window) return;
-    Ui::MainWindow &ui = window->ui;
+    Ui::MainWindow &ui = window_->ui;
     connect(ui.openFileBtn, &QPushButton::clicked, this, [this] { openPlaybackFile(); });
     connect(ui.prevFileSelectionBtn, &QPushButton::clicked, this, [this] { openPreviousFile(); });
     connect(ui.nextFileSelectionBtn, &QPushButton::clicked, this, [this] { openNextFile(); });
@@ -300,101 +252,123 @@ void VistrelAppDelegate::connectActions() {
     connect(ui.exitFullScreenBtn, &QPushButton::clicked, this, [this] { exitFullScreen(); });
 }
 
-// ---- What the engines deliver, on the GUI thread ----------------------------------------------
+// ---- Activation, the engines' deliveries ------------------------------------------------------
+
+void VistrelAppDelegate::resetPlaybackHandle() {
+    if (playbackActivation_) playbackActivation_->resetPlaybackHandle();
+}
+
+bool VistrelAppDelegate::checkTotalChannelsAndSetVideoViewCut(int kind) {
+    return playbackActivation_->checkTotalChannelsAndSetVideoViewCut(kind);
+}
+
+void VistrelAppDelegate::releaseFileWrapper() {
+    if (aviConversion_) aviConversion_->releaseFileWrapper();
+}
 
 void VistrelAppDelegate::upadatePlaybackServerTime(const QString &time) {
     setDVFmtVideoModeString();
-    if (serverTimeLabel) serverTimeLabel->setText(time);
+    window_->ui.serverTimeLabel->setText(time);
     videoPaneLayout_->setOnScreenServerTime(time);
 }
 
 void VistrelAppDelegate::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time,
                                                                                float progress) {
     setDVFmtVideoModeString();
-    if (aviConversion_) aviConversion_->upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
+    aviConversion_->upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
 }
 
 void VistrelAppDelegate::upadatePlaybackProgress(float percent) {
     // A progress that is not a number shows as 0.
     const float value = std::isfinite(percent) ? percent : 0.0f;
     // A slider the user is dragging stays under the mouse: the seek its release asks for decides.
-    for (CustomizedProgressSlider *slider : {playbackProgressSlider, fullScreenPlaybackProgressSlider})
+    for (CustomizedProgressSlider *slider :
+         {window_->ui.playbackProgressSlider, window_->ui.fullScreenPlaybackProgressSlider})
         if (slider && !slider->isSliderDown()) slider->setFloatValue(value);
     videoPaneLayout_->setOnScreenPercentage(QString::asprintf("%i%%", static_cast<int>(value)));
 }
 
-void VistrelAppDelegate::setDevChannelTitle(const char *titles) {
-    engineSide_->setDevChannelTitle(titles);
+void VistrelAppDelegate::showServerTimeLabelText(const QString &text) {
+    window_->ui.serverTimeLabel->setText(text);
 }
 
-void VistrelAppDelegate::applyDevChannelTitles(const std::array<std::optional<QString>, 16> &titles) {
-    videoPaneLayout_->setChannelTitles(titles);
+void VistrelAppDelegate::enableDeinterlaceButton(bool enabled) {
+    window_->ui.deinterlaceEnableBtn->setEnabled(enabled);
 }
 
-bool VistrelAppDelegate::checkNeedDecodeForMultiCHs(uint8_t channel) {
-    return engineSide_->checkNeedDecodeForMultiCHs(channel);
-}
-
-void VistrelAppDelegate::showStopStatusImages() {
-    if (playbackStatusImageView) playbackStatusImageView->setPixmap(stopStatusImg);
-    if (fullScreenPlaybackStatusImageView)
-        fullScreenPlaybackStatusImageView->setPixmap(stopStatusImgInFullScreen);
-}
-
-float VistrelAppDelegate::playbackVolume() const {
-    if (!playbackVolumeSlider) return 0.5f;
-    const int span = playbackVolumeSlider->maximum() - playbackVolumeSlider->minimum();
+float VistrelAppDelegate::playbackVolume() {
+    const QSlider *volume = window_->ui.playbackVolumeSlider;
+    const int span = volume->maximum() - volume->minimum();
     if (span <= 0) return 0.5f;
-    return static_cast<float>(playbackVolumeSlider->value() - playbackVolumeSlider->minimum()) / span;
+    return static_cast<float>(volume->value() - volume->minimum()) / span;
 }
 
-GridStartIndexes VistrelAppDelegate::gridStartIndexes() const {
-    GridStartIndexes starts;
-    starts.grid4 = grid4StartIndex();
-    starts.grid6 = grid6StartIndex();
-    starts.grid9 = grid9StartIndex();
-    starts.grid12 = grid12StartIndex();
-    return starts;
+// ---- Transport, conversion and the settings panel ---------------------------------------------
+
+void VistrelAppDelegate::initTransportControls() {
+    Ui::MainWindow &ui = window_->ui;
+    transportTarget_ = std::make_unique<EngineTransportTarget>(*engineSide_, openFile());
+    transportTarget_->setFinishConversion([this] { finishAVIConversionTask(); });
+    TransportViews views;
+    views.playbackStatusImageView = ui.playbackStatusImageView;
+    views.fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
+    views.fastRewindBtn = ui.fastRewindBtn;
+    views.fastRewindFullScreenBtn = ui.fastRewindFullScreenBtn;
+    views.fastForwardBtn = ui.fastForwardBtn;
+    views.fastForwardFullScreenBtn = ui.fastForwardFullScreenBtn;
+    views.playbackProgressSlider = ui.playbackProgressSlider;
+    views.fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
+    views.audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
+    views.playbackVolumeSlider = ui.playbackVolumeSlider;
+    views.fullScreenPlaybackVolumeSlider = ui.fullScreenPlaybackVolumeSlider;
+    views.window = window_;
+    TransportHooks hooks;
+    hooks.upadatePlaybackProgress = [this](float percent) { upadatePlaybackProgress(percent); };
+    hooks.showFullScreenControlPanel = [this] { videoPaneLayout_->showFullScreenControlPanel(); };
+    transport_ =
+        std::make_unique<TransportController>(*transportTarget_, views, statusImages_.pointers(), hooks);
+    transport_->connectControls({ui.playActionBtn, ui.fullScreenPlayBtn},
+                                {ui.pauseActionBtn, ui.fullScreenPauseBtn},
+                                {ui.stopBtn, ui.fullScreenStopBtn}, ui.flipImageBtn);
 }
 
-void VistrelAppDelegate::setGridStartIndexes(const GridStartIndexes &starts) {
-    setGrid4StartIndex(starts.grid4);
-    setGrid6StartIndex(starts.grid6);
-    setGrid9StartIndex(starts.grid9);
-    setGrid12StartIndex(starts.grid12);
+void VistrelAppDelegate::initAVIConversion() {
+    Ui::MainWindow &ui = window_->ui;
+    conversionHost_ = std::make_unique<PlayerConversionHost>(
+        playbackActivation_->views(), *playbackActivation_, *videoPaneLayout_, *engineSide_, *this,
+        colorSettingPanel_, configSettingPanel_);
+    ConversionWidgets w;
+    w.window = window_;
+    w.lockedButtons = {
+        ui.audioChannelSwitchBtn, ui.videoChannelSwitchBtn, ui.osdEnableBtn,         ui.flipImageBtn,
+        ui.fullScreenBtn,         ui.openFileBtn,           ui.configSettingBtn,     ui.aviConversionBtn,
+        ui.snapShotBtn,           ui.colorAdjustBtn,        ui.playActionBtn,        ui.pauseActionBtn,
+        ui.fastRewindBtn,         ui.fastForwardBtn,        ui.prevFileSelectionBtn, ui.nextFileSelectionBtn};
+    w.deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
+    w.aviProgressLabel = ui.aviProgressLabel;
+    w.aviFrameRateLabel = ui.aviFrameRateLabel;
+    w.serverTimeLabel = ui.serverTimeLabel;
+    w.videoModeLabel = ui.videoModeLabel;
+    w.playbackStatusImageView = ui.playbackStatusImageView;
+    w.aviConvertStatusImg = &statusImages_.aviConvert;
+    w.stopStatusImg = &statusImages_.image(transport::StatusImage::Stop);
+    w.aviConvertingIndicator = ui.aviConvertingIndicator;
+    w.channelSelectionPanel = channelSelectionPanel_;
+    w.playbackProgressSlider = ui.playbackProgressSlider;
+    aviConversion_ = std::make_unique<AVIConversion>(conversionHost_.get(), w);
+    conversionHost_->setConversion(aviConversion_.get());
+    engineSide_->setConversionSink(aviConversion_.get());
+    connect(ui.aviConversionBtn, &QPushButton::clicked, this, [this] { openPlaybackFileAndConvertToAVI(); });
 }
 
-// ---- State shared with the engines ------------------------------------------------------------
-
-std::string VistrelAppDelegate::absoluteFilePath() {
-    std::lock_guard<std::mutex> lock(absoluteFilePathMutex_);
-    return QFile::encodeName(absoluteFilePath_).toStdString();
+void VistrelAppDelegate::setAVIBuilderVideoFormat(int vdoFmtIdx) {
+    aviConversion_->setBuilderVideoFormat(vdoFmtIdx);
 }
 
-QString VistrelAppDelegate::absoluteFilePathString() const {
-    std::lock_guard<std::mutex> lock(absoluteFilePathMutex_);
-    return absoluteFilePath_;
+void VistrelAppDelegate::showConfigSettingPanel() {
+    if (configSettingPanel_) unfoldPanel(configSettingPanel_.get(), window_);
 }
 
-void VistrelAppDelegate::setAbsoluteFilePath(const QString &path) {
-    std::lock_guard<std::mutex> lock(absoluteFilePathMutex_);
-    absoluteFilePath_ = path;
-}
-
-void VistrelAppDelegate::setSys_Time(const _SYSTEMTIME &sysTime) {
-    std::lock_guard<std::mutex> lock(sysTimeMutex_);
-    sys_Time_ = sysTime;
-}
-
-_SYSTEMTIME VistrelAppDelegate::sys_Time() const {
-    std::lock_guard<std::mutex> lock(sysTimeMutex_);
-    return sys_Time_;
-}
-
-void VistrelAppDelegate::setDeinterlaceEnableBtnEnabled(bool enabled) {
-    engineSide_->setDeinterlaceEnableBtnEnabled(enabled);
-}
-
-void VistrelAppDelegate::setServerTimeLabelText(const std::string &text) {
-    engineSide_->setServerTimeLabelText(text);
+void VistrelAppDelegate::showColorSettingPanel() {
+    tileColour_->showColorSettingPanel(window_);
 }

@@ -148,6 +148,10 @@ void AVIConversion::releaseFileWrapper() {
     // A builder still recording is abandoned here and removes its files.
 }
 
+void AVIConversion::setBuilderVideoFormat(int vdoFmtIdx) {
+    if (std::shared_ptr<ANAVIFrameBuilder> b = builder()) b->setVdoFmtIdx(vdoFmtIdx);
+}
+
 std::shared_ptr<ANAVIFrameBuilder> AVIConversion::builder() const {
     std::lock_guard<std::mutex> lock(builderMutex_);
     return builder_;

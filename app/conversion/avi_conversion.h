@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/logic/avi_target.h"
+#include "app/logic/conversion_sink.h"
 #include "recorderfile/recorder_time.h"
 
 class ANAVIFrameBuilder;
@@ -98,7 +99,7 @@ struct ConversionWidgets {
     OsdTextLayer *osdPercentage = nullptr;
 };
 
-class AVIConversion : public QObject {
+class AVIConversion : public QObject, public ConversionSink {
     Q_OBJECT
   public:
     // The sheets are the application's alert sheets on the window.
@@ -147,18 +148,21 @@ class AVIConversion : public QObject {
     // One decoded picture's compressed frame. Returns the builder's result (0 nothing to show,
     // 1 or 2 after a subtitle entry) and queues the status image's blink.
     int videoDataWrapping(unsigned channel, const uint8_t *frame, unsigned length, int imageWidth,
-                          int imageHeight, bool isIFrame, unsigned interval, const _SYSTEMTIME &sysTime);
+                          int imageHeight, bool isIFrame, unsigned interval,
+                          const _SYSTEMTIME &sysTime) override;
     // Whether the audio callback should copy the decoded PCM for the AVI.
-    bool needCopyPCM() const;
+    bool needCopyPCM() const override;
     // The PCM of one packet (its byte count, 0 = nothing new) in the packet's enAudioFormat.
-    void audioDataWrapping(const char *pcm, int length, int audioFormat);
+    void audioDataWrapping(const char *pcm, int length, int audioFormat) override;
     // An engine announced audio for this conversion.
-    void setContainsAudioData() { isContainAudioData_.store(true); }
+    void setContainsAudioData() override { isContainAudioData_.store(true); }
+    // The DV4 file's AVI video format, for the running conversion's builder (none: nothing).
+    void setBuilderVideoFormat(int vdoFmtIdx);
     // AVC parser thread: a channel's codec (1 MPEG-4 Part 2, 3 Motion JPEG, else H.264).
-    void setAVCFmtVdoIdxForAVIBuilder(int codec);
+    void setAVCFmtVdoIdxForAVIBuilder(int codec) override;
     // The recording has been read to its end: nothing more is taken, "100%" shows and the
     // conversion finishes on the GUI thread.
-    void endOfRecording();
+    void endOfRecording() override;
 
     // ---- State, for the delegate and tests ----
 

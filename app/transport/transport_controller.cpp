@@ -100,6 +100,54 @@ void TransportController::apply(const TransportResult &result) {
     }
 }
 
+void TransportController::connectControls(std::initializer_list<QAbstractButton *> play,
+                                          std::initializer_list<QAbstractButton *> pause,
+                                          std::initializer_list<QAbstractButton *> stop,
+                                          QAbstractButton *flip) {
+    auto connectAll = [this](std::initializer_list<QAbstractButton *> buttons,
+                             void (TransportController::*action)()) {
+        for (QAbstractButton *button : buttons)
+            if (button) connect(button, &QAbstractButton::clicked, this, action);
+    };
+    connectAll(play, &TransportController::playAction);
+    connectAll(pause, &TransportController::pauseAction);
+    connectAll(stop, &TransportController::stopAction);
+    connectAll({views_.fastForwardBtn, views_.fastForwardFullScreenBtn},
+               &TransportController::fastForwardAction);
+    connectAll({views_.fastRewindBtn, views_.fastRewindFullScreenBtn},
+               &TransportController::fastRewindAction);
+    for (CustomizedProgressSlider *progress :
+         {views_.playbackProgressSlider, views_.fullScreenPlaybackProgressSlider})
+        if (progress)
+            connect(progress, &QSlider::sliderReleased, this,
+                    [this, progress] { progressSliderValueChanged(progress->intValue()); });
+    for (QSlider *volume : {views_.playbackVolumeSlider, views_.fullScreenPlaybackVolumeSlider})
+        if (volume)
+            connect(volume, &QSlider::valueChanged, this, [this, volume](int value) {
+                const int span = volume->maximum() - volume->minimum();
+                audioSliderChanged(span > 0 ? float(value - volume->minimum()) / float(span) : 0.0f);
+            });
+    if (views_.audioChannelSwitchBtn)
+        connect(views_.audioChannelSwitchBtn, QOverload<int>::of(&QComboBox::activated), this,
+                &TransportController::clickAudioChannelSwitchBtn);
+    if (flip) connect(flip, &QAbstractButton::toggled, this, &TransportController::flipImageAction);
+}
+
+void TransportController::showStatus(StatusImage image) {
+    showImage(views_.playbackStatusImageView, image, false);
+    showImage(views_.fullScreenPlaybackStatusImageView, image, true);
+}
+
+void TransportController::showEndOfRecording() {
+    CustomizedProgressSlider *slider = views_.playbackProgressSlider;
+    // A value that is not a number is not 100 either.
+    if (slider && !(slider->floatValue() == 100.0f)) {
+        showProgress(100.0f);
+        if (CustomizedProgressSliderCell *cell = slider->progressSliderCell()) cell->redrawBarInside();
+    }
+    showStatus(StatusImage::Stop);
+}
+
 void TransportController::showProgress(float percent) {
     if (hooks_.upadatePlaybackProgress) {
         hooks_.upadatePlaybackProgress(percent);

@@ -4,24 +4,64 @@
 // picture path from the engines to the tiles.
 //
 // GUI thread only. The geometry comes from the pure layout functions (app/logic); this class
-// keeps the delegate's layout fields up to date and applies the results to the widgets.
+// keeps the layout's memory and applies the results to the widgets.
 #pragma once
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
 #include <array>
 #include <optional>
 
+#include "app/logic/engine_shared.h"
+#include "app/logic/video_pane_layout.h"
 #include "recorderfile/recorder_time.h"
 
 class CustomizedVideoView;
-class VistrelAppDelegate;
+class CustomizedView;
+class OpenFile;
+class OsdTextLayer;
+class QAbstractButton;
+class QLabel;
+class QWidget;
+
+// The widgets of the main window the pane works with; any may be null.
+struct VideoPaneViews {
+    CustomizedView *videoPane = nullptr;
+    QAbstractButton *osdEnableBtn = nullptr;
+    QAbstractButton *deinterlaceEnableBtn = nullptr;
+    QWidget *snapShotBtn = nullptr;
+    QLabel *videoModeLabel = nullptr;
+    QWidget *deinterlaceStatusImageView = nullptr;
+    QWidget *fullScreenDeinterlaceStatusImageView = nullptr;
+    QWidget *fullScreenControlPanel = nullptr;
+    // Full-screen mode leaves only the pane in the window: the two rows hide.
+    QWidget *window = nullptr;
+    QWidget *statusRow = nullptr;
+    QWidget *controlRow = nullptr;
+};
+
+// What the pane asks of the other features.
+class VideoPanePort {
+  public:
+    virtual ~VideoPanePort() = default;
+    // Every picture of the shown channel, before any colour adjustment: a pending snapshot takes it.
+    virtual QString saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &time) = 0;
+    // The picture to show on tile `tileIndex`, with the colour controls.
+    virtual QImage colourFilteredPicture(int tileIndex, const QImage &picture) = 0;
+    // The colour controls forget the tiles' pictures.
+    virtual void clearColourPictures() = 0;
+    // The DV engine's frames flow.
+    virtual bool engineFramesFlowing() = 0;
+    // The window's size while converting (it does not change then).
+    virtual QSize windowSizeWhileAVIConversion() = 0;
+};
 
 class VideoPane {
   public:
-    explicit VideoPane(VistrelAppDelegate &app);
+    VideoPane(const VideoPaneViews &views, OpenFile &file, EngineShared &shared, VideoPanePort &port);
     VideoPane(const VideoPane &) = delete;
     VideoPane &operator=(const VideoPane &) = delete;
 
@@ -70,6 +110,28 @@ class VideoPane {
     // How many times the picture-mode text was written since its last reset (at most 30).
     int videoModeFrameCount() const { return videoModeFrameCount_; }
 
+    // ---- The pane's widgets (made by initVideoPane) ----
+    const std::array<CustomizedVideoView *, 16> &videoView() const { return videoView_; }
+    const std::array<OsdTextLayer *, 16> &videoViewTitle() const { return videoViewTitle_; }
+    OsdTextLayer *osdServerTime() const { return osdServerTime_; }
+    OsdTextLayer *osdVideoMode() const { return osdVideoMode_; }
+    OsdTextLayer *osdPercentage() const { return osdPercentage_; }
+    // Every tile hides (a new file's layout shows them again).
+    void hideTiles();
+
+    // ---- The layout's memory ----
+    // The pane's size and the picture size it was last laid out for, and the cut it showed
+    // (2 forces a new layout).
+    VideoPaneLayoutMemory &layoutMemory() { return memory_; }
+    void forceNewLayout() { memory_.prevVideoPaneCutState = 2; }
+    // Grid kind: 0 none, 1..5 for 4, 6, 9, 12 and 16 panes; the first channel of each grid's page.
+    int miscellaneousBtnState() const { return miscellaneousBtnState_; }
+    void setMiscellaneousBtnState(int kind) { miscellaneousBtnState_ = kind; }
+    const GridStartIndexes &gridStartIndexes() const { return starts_; }
+    void setGridStartIndexes(const GridStartIndexes &starts) { starts_ = starts; }
+    bool isInFullScreenMode() const { return fullScreen_; }
+    void setIsInFullScreenMode(bool on) { fullScreen_ = on; }
+
     static constexpr int kVideoModeWrites = 30;
     // Milliseconds and seconds between two ticks of the hiding count, and the count at which
     // the full-screen panel hides.
@@ -82,7 +144,20 @@ class VideoPane {
   private:
     bool onScreenTextOn() const;
 
-    VistrelAppDelegate &app_;
+    VideoPaneViews v_;
+    OpenFile &file_;
+    EngineShared &shared_;
+    VideoPanePort &port_;
+    std::array<CustomizedVideoView *, 16> videoView_{};
+    std::array<OsdTextLayer *, 16> videoViewTitle_{};
+    OsdTextLayer *osdServerTime_ = nullptr;
+    OsdTextLayer *osdVideoMode_ = nullptr;
+    OsdTextLayer *osdPercentage_ = nullptr;
+    VideoPaneLayoutMemory memory_;
+    int miscellaneousBtnState_ = 0;
+    GridStartIndexes starts_{0, 0, 0, 0};
+    bool fullScreen_ = false;
+    QRect videoPaneFrame_;
     int videoModeFrameCount_ = 0;
     int elapsedTimeForControlPanelTriggered_ = 0;
 };

@@ -61,7 +61,7 @@ Run runDelegate(const std::string &path, bool paced, double seconds) {
     const auto t0 = Clock::now();
     d->openFileDirectly(QString::fromStdString(path));
     // A large window, as a 16-channel wall would be watched.
-    d->window->resize(1440, 1000);
+    d->window()->resize(1440, 1000);
     // The GUI thread waits in its event loop as it does in the player; a timer looks at the
     // clock and the end of the file.
     QEventLoop loop;

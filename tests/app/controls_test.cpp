@@ -16,6 +16,7 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/CustomizedView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/main_window.h"
 #include "app/video_pane/video_pane.h"
 #include "qt_test_app.h"
 
@@ -118,9 +119,9 @@ class PaneTest : public ::testing::Test {
         testApp();
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
-        pane = delegate->videoPane;
+        pane = delegate->window()->ui.videoPane;
         layout = delegate->videoPaneLayout();
-        panel = delegate->fullScreenControlPanel;
+        panel = delegate->window()->ui.fullScreenControlPanel;
     }
     std::unique_ptr<VistrelAppDelegate> delegate;
     CustomizedView *pane = nullptr;

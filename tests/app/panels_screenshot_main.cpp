@@ -65,22 +65,22 @@ int main(int argc, char **argv) {
     VistrelAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     delegate.makeWindowKeyAndOrderFront();
-    delegate.window->move(0, 0);
+    delegate.window()->move(0, 0);
     delegate.openFileDirectly(recording);
-    CustomizedVideoView *tile = delegate.videoView[0];
+    CustomizedVideoView *tile = delegate.videoPaneLayout()->videoView()[0];
     if (!serveUntil([&] { return tile && tile->isVisible() && !tile->contents().isNull(); }, 10000)) {
         std::fprintf(stderr, "panels screenshot: no picture on the first tile\n");
         return 1;
     }
 
-    delegate.colorAdjustBtn->click();
-    delegate.colorSettingPanel->ui.saturationSlider->setValue(0);
+    delegate.window()->ui.colorAdjustBtn->click();
+    delegate.colorSettingPanel()->ui.saturationSlider->setValue(0);
     serveFor(1500); // the unfold, and pictures under the new values
-    if (!handOver(workdir, "colour", delegate.colorSettingPanel.get(), tile)) return 1;
+    if (!handOver(workdir, "colour", delegate.colorSettingPanel(), tile)) return 1;
 
-    delegate.colorSettingPanel->ui.closeBtn->click();
-    delegate.configSettingBtn->click();
+    delegate.colorSettingPanel()->ui.closeBtn->click();
+    delegate.window()->ui.configSettingBtn->click();
     serveFor(1500);
-    if (!handOver(workdir, "settings", delegate.configSettingPanel.get(), tile)) return 1;
+    if (!handOver(workdir, "settings", delegate.configSettingPanel(), tile)) return 1;
     return 0;
 }
