@@ -30,87 +30,37 @@ std::atomic<VistrelAppDelegate *> gAppDelg{nullptr};
 VistrelAppDelegate::VistrelAppDelegate() {
     gAppDelg.store(this);
     engineSide_ = std::make_unique<EngineSide>(*this, this);
-    loadInterfaceDocuments();
+    window_ = std::make_unique<MainWindow>();
+    // The panel belongs to the main window and stays in front of it when shown.
+    channelSelectionPanel_ = new ChannelSelectionPanel(window_.get());
     createFeatures();
     initAVIConversion();
     connectActions();
     initTransportControls();
 }
 
-void VistrelAppDelegate::loadInterfaceDocuments() {
-    window_ = new MainWindow();
-    // The panel belongs to the main window and stays in front of it when shown.
-    channelSelectionPanel_ = new ChannelSelectionPanel(window_);
-}
-
 void VistrelAppDelegate::createFeatures() {
-    Ui::MainWindow &ui = window_->ui;
-    ActivationViews a;
-    a.window = window_;
-    a.playbackStatusImageView = ui.playbackStatusImageView;
-    a.fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
-    a.deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
-    a.osdEnableBtn = ui.osdEnableBtn;
-    a.snapShotBtn = ui.snapShotBtn;
-    a.audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
-    a.videoChannelSwitchBtn = ui.videoChannelSwitchBtn;
-    a.videoModeLabel = ui.videoModeLabel;
-    a.aviProgressLabel = ui.aviProgressLabel;
-    a.aviFrameRateLabel = ui.aviFrameRateLabel;
-    a.serverTimeLabel = ui.serverTimeLabel;
-    a.playbackProgressSlider = ui.playbackProgressSlider;
-    a.fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
-    a.images = &statusImages_;
-    playbackActivation_ = std::make_unique<PlaybackActivation>(a, shared(), *engineSide_, *this, this);
+    playbackActivation_ = std::make_unique<PlaybackActivation>(activationViewsOf(*window(), statusImages_),
+                                                               shared(), *engineSide_, *this, this);
 
-    VideoPaneViews v;
-    v.videoPane = ui.videoPane;
-    v.osdEnableBtn = ui.osdEnableBtn;
-    v.deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
-    v.snapShotBtn = ui.snapShotBtn;
-    v.videoModeLabel = ui.videoModeLabel;
-    v.deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
-    v.fullScreenDeinterlaceStatusImageView = ui.fullScreenDeinterlaceStatusImageView;
-    v.fullScreenControlPanel = ui.fullScreenControlPanel;
-    v.window = window_;
-    v.statusRow = ui.statusRow;
-    v.controlRow = ui.controlRow;
-    videoPaneLayout_ = std::make_unique<VideoPane>(v, openFile(), shared(), *this);
-    fileIntake_ = std::make_unique<FileIntake>(window_, openFile(), *this);
+    videoPaneLayout_ = std::make_unique<VideoPane>(videoPaneViewsOf(*window()), openFile(), shared(), *this);
+    fileIntake_ = std::make_unique<FileIntake>(window(), openFile(), *this);
     snapshots_ = std::make_unique<Snapshots>(openFile(), configSettingPanel_);
     tileColour_ = std::make_unique<TileColour>(openFile(), shared(), colorSettingPanel_);
 }
 
+// The members go in the reverse of their order: the features before the engine side, the
+// window with its views last.
 VistrelAppDelegate::~VistrelAppDelegate() {
     // A conversion that runs is finished into a complete file before anything stops.
-    if (aviConversion_) aviConversion_->applicationWillTerminate();
+    aviConversion_->applicationWillTerminate();
     // The engines' threads go first: they call back into the features, their views and the
     // conversion's builder, so every one of them has ended before any of those is released.
     resetPlaybackHandle();
     engineSide_->setConversionSink(nullptr);
     VistrelAppDelegate *self = this;
     gAppDelg.compare_exchange_strong(self, nullptr);
-
-    fileIntake_.reset();
-    transport_.reset();
-    transportTarget_.reset();
-    configSettingPanel_.reset();
-    colorSettingPanel_.reset();
     releaseFileWrapper();
-    releaseNSImageIcon();
-    releaseFilePathObject();
-    aviConversion_.reset();
-    conversionHost_.reset();
-    tileColour_.reset();
-    snapshots_.reset();
-    videoPaneLayout_.reset();
-    playbackActivation_.reset();
-    // Nothing runs in the engines any more; they and the audio channels go now.
-    engineSide_.reset();
-    // The window takes its views and the channel-selection panel with it.
-    delete window_;
-    window_ = nullptr;
-    channelSelectionPanel_ = nullptr;
 }
 
 VistrelAppDelegate *VistrelAppDelegate::GetAppDelg() {
@@ -151,12 +101,12 @@ bool VistrelAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 
 void VistrelAppDelegate::makeWindowKeyAndOrderFront() {
     if (!window_) return;
-    if (window_->isMinimized())
-        window_->showNormal();
+    if (window()->isMinimized())
+        window()->showNormal();
     else
-        window_->show();
-    window_->raise();
-    window_->activateWindow();
+        window()->show();
+    window()->raise();
+    window()->activateWindow();
 }
 
 // ---- Building the interface -------------------------------------------------------------------
@@ -164,11 +114,11 @@ void VistrelAppDelegate::makeWindowKeyAndOrderFront() {
 void VistrelAppDelegate::initMainWindow() {
     // Every widget paints itself into the window's backing store; there is no separate
     // drawing mode or layer backing to turn on.
-    window_->setContentBorderThickness(17.0, Qt::BottomEdge);
-    window_->setDelegate(this);
-    connect(window_, &MainWindow::resized, this, [this] { windowDidResize(); });
+    window()->setContentBorderThickness(17.0, Qt::BottomEdge);
+    window()->setDelegate(this);
+    connect(window(), &MainWindow::resized, this, [this] { windowDidResize(); });
     // The window grows to show video once a file opens.
-    window_->resize(kLaunchWindowWidth, kLaunchWindowHeight);
+    window()->resize(kLaunchWindowWidth, kLaunchWindowHeight);
 }
 
 void VistrelAppDelegate::initChannelSelectionPanel() {
@@ -176,7 +126,7 @@ void VistrelAppDelegate::initChannelSelectionPanel() {
 }
 
 void VistrelAppDelegate::initColorSettingPanel() {
-    colorSettingPanel_ = std::make_unique<ColorSettingPanel>(window_);
+    colorSettingPanel_ = std::make_unique<ColorSettingPanel>(window());
     colorSettingPanel_->backgroundView()->setContents(imageNamed("background.png").toImage());
     colorSettingPanel_->setColorBrightnessValue(0.0f);
     colorSettingPanel_->setColorSaturationValue(1.0f);
@@ -184,13 +134,13 @@ void VistrelAppDelegate::initColorSettingPanel() {
     // Moving a control while nothing plays adjusts the shown pictures again.
     connect(colorSettingPanel_.get(), &ColorSettingPanel::colourValuesChanged, this,
             [this] { windowDidUpdate(); });
-    connect(window_->ui.colorAdjustBtn, &QPushButton::clicked, this, [this] { showColorSettingPanel(); });
-    connect(window_->ui.snapShotBtn, &QPushButton::clicked, this, [this] { snapshotAction(); });
+    connect(window()->ui.colorAdjustBtn, &QPushButton::clicked, this, [this] { showColorSettingPanel(); });
+    connect(window()->ui.snapShotBtn, &QPushButton::clicked, this, [this] { snapshotAction(); });
 }
 
 void VistrelAppDelegate::initConfigSettingPanel() {
-    configSettingPanel_ = std::make_unique<ConfigSettingPanel>(window_);
-    connect(window_->ui.configSettingBtn, &QPushButton::clicked, this, [this] { showConfigSettingPanel(); });
+    configSettingPanel_ = std::make_unique<ConfigSettingPanel>(window());
+    connect(window()->ui.configSettingBtn, &QPushButton::clicked, this, [this] { showConfigSettingPanel(); });
 }
 
 void VistrelAppDelegate::initVideoPane() {
@@ -205,32 +155,32 @@ void VistrelAppDelegate::initVideoPane() {
 }
 
 void VistrelAppDelegate::initCustomizedProgressSlider() {
-    window_->initCustomizedProgressSlider();
+    window()->initCustomizedProgressSlider();
 }
 
 void VistrelAppDelegate::initControlPanel() {
-    window_->initControlPanel();
+    window()->initControlPanel();
     audioSliderChanged(0.5f);
     snapshots_->setSnapshotSavedFilePath(QStringLiteral(""));
 }
 
 void VistrelAppDelegate::initStatusPane() {
     using transport::StatusImage;
-    window_->initStatusPane(statusImages_.image(StatusImage::Stop),
-                            statusImages_.image(StatusImage::Stop, true));
+    window()->initStatusPane(statusImages_.image(StatusImage::Stop),
+                             statusImages_.image(StatusImage::Stop, true));
 }
 
 void VistrelAppDelegate::insertItemsToAudioChannelSwitchBtn(int count, const uint8_t *list) {
-    window_->insertItemsToAudioChannelSwitchBtn(count, list);
+    window()->insertItemsToAudioChannelSwitchBtn(count, list);
 }
 
 void VistrelAppDelegate::insertItmesToVideoChannelSwitchBtn(int count) {
-    window_->insertItmesToVideoChannelSwitchBtn(count);
+    window()->insertItmesToVideoChannelSwitchBtn(count);
 }
 
 // The conversion spinner: a spinner cell in the control strip, hidden until a conversion runs.
 void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
-    ProgressIndicatorControl *indicator = window_->ui.aviConvertingIndicator;
+    ProgressIndicatorControl *indicator = window()->ui.aviConvertingIndicator;
     auto cell = std::make_unique<AMIndeterminateProgressIndicatorCell>();
     cell->setSpinning(false);
     indicator->setCell(std::move(cell));
@@ -239,7 +189,7 @@ void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
 }
 
 void VistrelAppDelegate::connectActions() {
-    Ui::MainWindow &ui = window_->ui;
+    Ui::MainWindow &ui = window()->ui;
     connect(ui.openFileBtn, &QPushButton::clicked, this, [this] { openPlaybackFile(); });
     connect(ui.prevFileSelectionBtn, &QPushButton::clicked, this, [this] { openPreviousFile(); });
     connect(ui.nextFileSelectionBtn, &QPushButton::clicked, this, [this] { openNextFile(); });
@@ -268,7 +218,7 @@ void VistrelAppDelegate::releaseFileWrapper() {
 
 void VistrelAppDelegate::upadatePlaybackServerTime(const QString &time) {
     setDVFmtVideoModeString();
-    window_->ui.serverTimeLabel->setText(time);
+    window()->ui.serverTimeLabel->setText(time);
     videoPaneLayout_->setOnScreenServerTime(time);
 }
 
@@ -283,21 +233,21 @@ void VistrelAppDelegate::upadatePlaybackProgress(float percent) {
     const float value = std::isfinite(percent) ? percent : 0.0f;
     // A slider the user is dragging stays under the mouse: the seek its release asks for decides.
     for (CustomizedProgressSlider *slider :
-         {window_->ui.playbackProgressSlider, window_->ui.fullScreenPlaybackProgressSlider})
+         {window()->ui.playbackProgressSlider, window()->ui.fullScreenPlaybackProgressSlider})
         if (slider && !slider->isSliderDown()) slider->setFloatValue(value);
     videoPaneLayout_->setOnScreenPercentage(QString::asprintf("%i%%", static_cast<int>(value)));
 }
 
 void VistrelAppDelegate::showServerTimeLabelText(const QString &text) {
-    window_->ui.serverTimeLabel->setText(text);
+    window()->ui.serverTimeLabel->setText(text);
 }
 
 void VistrelAppDelegate::enableDeinterlaceButton(bool enabled) {
-    window_->ui.deinterlaceEnableBtn->setEnabled(enabled);
+    window()->ui.deinterlaceEnableBtn->setEnabled(enabled);
 }
 
 float VistrelAppDelegate::playbackVolume() {
-    const QSlider *volume = window_->ui.playbackVolumeSlider;
+    const QSlider *volume = window()->ui.playbackVolumeSlider;
     const int span = volume->maximum() - volume->minimum();
     if (span <= 0) return 0.5f;
     return static_cast<float>(volume->value() - volume->minimum()) / span;
@@ -306,55 +256,28 @@ float VistrelAppDelegate::playbackVolume() {
 // ---- Transport, conversion and the settings panel ---------------------------------------------
 
 void VistrelAppDelegate::initTransportControls() {
-    Ui::MainWindow &ui = window_->ui;
+    Ui::MainWindow &ui = window()->ui;
     transportTarget_ = std::make_unique<EngineTransportTarget>(*engineSide_, openFile());
     transportTarget_->setFinishConversion([this] { finishAVIConversionTask(); });
-    TransportViews views;
-    views.playbackStatusImageView = ui.playbackStatusImageView;
-    views.fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
-    views.fastRewindBtn = ui.fastRewindBtn;
-    views.fastRewindFullScreenBtn = ui.fastRewindFullScreenBtn;
-    views.fastForwardBtn = ui.fastForwardBtn;
-    views.fastForwardFullScreenBtn = ui.fastForwardFullScreenBtn;
-    views.playbackProgressSlider = ui.playbackProgressSlider;
-    views.fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
-    views.audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
-    views.playbackVolumeSlider = ui.playbackVolumeSlider;
-    views.fullScreenPlaybackVolumeSlider = ui.fullScreenPlaybackVolumeSlider;
-    views.window = window_;
     TransportHooks hooks;
     hooks.upadatePlaybackProgress = [this](float percent) { upadatePlaybackProgress(percent); };
     hooks.showFullScreenControlPanel = [this] { videoPaneLayout_->showFullScreenControlPanel(); };
-    transport_ =
-        std::make_unique<TransportController>(*transportTarget_, views, statusImages_.pointers(), hooks);
+    transport_ = std::make_unique<TransportController>(*transportTarget_, transportViewsOf(*window()),
+                                                       statusImages_.pointers(), hooks);
     transport_->connectControls({ui.playActionBtn, ui.fullScreenPlayBtn},
                                 {ui.pauseActionBtn, ui.fullScreenPauseBtn},
                                 {ui.stopBtn, ui.fullScreenStopBtn}, ui.flipImageBtn);
 }
 
 void VistrelAppDelegate::initAVIConversion() {
-    Ui::MainWindow &ui = window_->ui;
+    Ui::MainWindow &ui = window()->ui;
     conversionHost_ = std::make_unique<PlayerConversionHost>(
         playbackActivation_->views(), *playbackActivation_, *videoPaneLayout_, *engineSide_, *this,
         colorSettingPanel_, configSettingPanel_);
-    ConversionWidgets w;
-    w.window = window_;
-    w.lockedButtons = {
-        ui.audioChannelSwitchBtn, ui.videoChannelSwitchBtn, ui.osdEnableBtn,         ui.flipImageBtn,
-        ui.fullScreenBtn,         ui.openFileBtn,           ui.configSettingBtn,     ui.aviConversionBtn,
-        ui.snapShotBtn,           ui.colorAdjustBtn,        ui.playActionBtn,        ui.pauseActionBtn,
-        ui.fastRewindBtn,         ui.fastForwardBtn,        ui.prevFileSelectionBtn, ui.nextFileSelectionBtn};
-    w.deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
-    w.aviProgressLabel = ui.aviProgressLabel;
-    w.aviFrameRateLabel = ui.aviFrameRateLabel;
-    w.serverTimeLabel = ui.serverTimeLabel;
-    w.videoModeLabel = ui.videoModeLabel;
-    w.playbackStatusImageView = ui.playbackStatusImageView;
+    ConversionWidgets w = conversionWidgetsOf(*window());
     w.aviConvertStatusImg = &statusImages_.aviConvert;
     w.stopStatusImg = &statusImages_.image(transport::StatusImage::Stop);
-    w.aviConvertingIndicator = ui.aviConvertingIndicator;
     w.channelSelectionPanel = channelSelectionPanel_;
-    w.playbackProgressSlider = ui.playbackProgressSlider;
     aviConversion_ = std::make_unique<AVIConversion>(conversionHost_.get(), w);
     conversionHost_->setConversion(aviConversion_.get());
     engineSide_->setConversionSink(aviConversion_.get());
@@ -366,9 +289,9 @@ void VistrelAppDelegate::setAVIBuilderVideoFormat(int vdoFmtIdx) {
 }
 
 void VistrelAppDelegate::showConfigSettingPanel() {
-    if (configSettingPanel_) unfoldPanel(configSettingPanel_.get(), window_);
+    if (configSettingPanel_) unfoldPanel(configSettingPanel_.get(), window());
 }
 
 void VistrelAppDelegate::showColorSettingPanel() {
-    tileColour_->showColorSettingPanel(window_);
+    tileColour_->showColorSettingPanel(window());
 }

@@ -1,11 +1,7 @@
-// The application delegate: the composition root. It loads the interface documents, creates
-// the features (engine side, playback activation with the open file's facts, video pane, file
-// intake, transport, snapshots, tile colour, conversion), hands each its views and ports, and
-// serves the desktop's requests. The operations keep their names here as one-line forwards to
-// the feature that does the work; the state lives with the features.
-//
-// Threads: everything here runs on the GUI thread. The engines call EngineSide from their own
-// threads; it posts whatever they ask of the window to the GUI thread.
+// The application delegate, the composition root: it loads the interface documents, creates the
+// features, hands each its views and ports and serves the desktop's requests. The operations
+// keep their names here as one-line forwards to the feature that does the work, which also
+// holds the state. GUI thread; the engines' threads reach only EngineSide.
 #pragma once
 
 #include <QObject>
@@ -36,8 +32,8 @@ class VistrelAppDelegate : public QObject,
                            public ActivationPort {
     Q_OBJECT
   public:
-    // Records itself as the process's delegate, sets the player idle, creates the engines and
-    // the features and loads the interface documents (the main window and the channel panel).
+    // Records itself as the process's delegate, loads the interface documents (the main window
+    // and the channel panel) and creates the engines and the features, the player idle.
     VistrelAppDelegate();
     // Stops the engines and joins their threads before anything they call back into goes.
     ~VistrelAppDelegate() override;
@@ -171,7 +167,7 @@ class VistrelAppDelegate : public QObject,
     DVFormatPlayback *handleDVFmtPlayback() const { return engineSide_->dv(); }
     // The running conversion's builder; null when none.
     ANAVIFrameBuilder *aviFrameBuilder() const { return aviConversion_->aviFrameBuilder(); }
-    MainWindow *window() const { return window_; }
+    MainWindow *window() const { return window_.get(); }
     ChannelSelectionPanel *channelSelectionPanel() const { return channelSelectionPanel_; }
     ColorSettingPanel *colorSettingPanel() const { return colorSettingPanel_.get(); }
     ConfigSettingPanel *configSettingPanel() const { return configSettingPanel_.get(); }
@@ -231,7 +227,6 @@ class VistrelAppDelegate : public QObject,
     void setAbsoluteFilePath(const QString &path) { openFile().setPath(path); }
     int playerState() const { return static_cast<int>(openFile().playerState()); }
     void setPlayerState(int state) { openFile().setPlayerState(static_cast<PlayerState>(state)); }
-    bool isAVCPlaybackFlag() const { return openFile().isAVC(); }
     void setIsAVCPlaybackFlag(bool on) {
         openFile().setKind(on ? RecorderFileKind::AVC : RecorderFileKind::Unknown);
     }
@@ -239,15 +234,10 @@ class VistrelAppDelegate : public QObject,
     void setPlaybackIsActivated(bool on) { openFile().setActivated(on); }
     int videoPaneCutState() const { return static_cast<int>(openFile().cutState()); }
     void setVideoPaneCutState(int cut) { openFile().setCutState(static_cast<CutState>(cut)); }
-    bool videoPaneLockCutStateFlag() const { return openFile().cutLocked(); }
     void setVideoPaneLockCutStateFlag(bool on) { openFile().setCutLocked(on); }
-    bool isIndependentFlag() const { return openFile().independent(); }
-    bool aviConversionDesignateChannel() const { return openFile().designateChannel(); }
     int iCurrentSelectedVideoCH() const { return openFile().selectedVideoChannel(); }
     void setICurrentSelectedVideoCH(int channel) { openFile().setSelectedVideoChannel(channel); }
     int iCurrentSelectedAudioCH() const { return openFile().selectedAudioChannel(); }
-    void setICurrentSelectedAudioCH(int channel) { openFile().setSelectedAudioChannel(channel); }
-    int iSubVideoChannelEnabledValue() const { return openFile().videoMask(); }
     void setISubVideoChannelEnabledValue(int mask) { openFile().setMasks(mask, openFile().audioMask()); }
     uint8_t channelIndex() const { return static_cast<uint8_t>(openFile().channelIndex()); }
     void setChannelIndex(uint8_t index) { openFile().setChannelIndex(index); }
@@ -264,14 +254,9 @@ class VistrelAppDelegate : public QObject,
     float decoderTargetHeight() const { return shared().decoderTargetHeight.load(); }
     void setDecoderTargetWidth(float width) { shared().decoderTargetWidth.store(width); }
     void setDecoderTargetHeight(float height) { shared().decoderTargetHeight.store(height); }
-    int imageRealWidth() const { return shared().imageRealWidth.load(); }
-    int imageRealHeight() const { return shared().imageRealHeight.load(); }
-    void setImageRealWidth(int width) { shared().imageRealWidth.store(width); }
     void setImageRealHeight(int height) { shared().imageRealHeight.store(height); }
     int iImageWidthFromStream() const { return shared().streamWidth.load(); }
-    int iImageHeightFromStream() const { return shared().streamHeight.load(); }
     void setSys_Time(const _SYSTEMTIME &time) { shared().setSysTime(time); }
-    _SYSTEMTIME sys_Time() const { return shared().sysTime(); }
     bool isContainAudioData() const { return engineSide_->containsAudioData(); }
     bool engineFramesFlowing() override { return EngineSide::dvFramesFlowing(); }
     float audioSliderValueForBinding() const { return transportTarget_->audioSliderValueForBinding(); }
@@ -284,32 +269,29 @@ class VistrelAppDelegate : public QObject,
     void setPreviousVideoPaneWidth(float width) {
         videoPaneLayout_->layoutMemory().previousVideoPaneWidth = width;
     }
-    int previousImageRealWidth() const { return videoPaneLayout_->layoutMemory().previousImageRealWidth; }
-    int prevVideoPaneCutState() const { return videoPaneLayout_->layoutMemory().prevVideoPaneCutState; }
 
     // The window's size after launch.
     static constexpr int kLaunchWindowWidth = 680;
     static constexpr int kLaunchWindowHeight = 146;
 
   private:
-    void loadInterfaceDocuments();
     void createFeatures();
     // What the interface document's controls do: the actions of the buttons and menus.
     void connectActions();
 
-    std::unique_ptr<EngineSide> engineSide_;
-    MainWindow *window_ = nullptr;
+    std::unique_ptr<MainWindow> window_;
     ChannelSelectionPanel *channelSelectionPanel_ = nullptr;
+    std::unique_ptr<EngineSide> engineSide_;
     StatusImages statusImages_;
-    std::unique_ptr<ColorSettingPanel> colorSettingPanel_;
-    std::unique_ptr<ConfigSettingPanel> configSettingPanel_;
     std::unique_ptr<PlaybackActivation> playbackActivation_;
     std::unique_ptr<VideoPane> videoPaneLayout_;
-    std::unique_ptr<FileIntake> fileIntake_;
     std::unique_ptr<Snapshots> snapshots_;
     std::unique_ptr<TileColour> tileColour_;
     std::unique_ptr<PlayerConversionHost> conversionHost_;
     std::unique_ptr<AVIConversion> aviConversion_;
+    std::unique_ptr<ColorSettingPanel> colorSettingPanel_;
+    std::unique_ptr<ConfigSettingPanel> configSettingPanel_;
     std::unique_ptr<EngineTransportTarget> transportTarget_;
     std::unique_ptr<TransportController> transport_;
+    std::unique_ptr<FileIntake> fileIntake_;
 };

@@ -18,6 +18,7 @@
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
 #include "app/controls/CustomizedProgressSlider.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/main_window.h"
 #include "app/panel_fold.h"
 #include "avi/ANAVIFrameBuilder.h"
 #include "platform/log.h"
@@ -585,4 +586,24 @@ void AVIConversion::sheet(const QString &message, const QString &informative, co
     alert.buttons = buttons;
     alert.style = AlertStyle::Informational;
     beginAlertSheet(w_.window, alert, std::move(done));
+}
+
+ConversionWidgets conversionWidgetsOf(MainWindow &window) {
+    Ui::MainWindow &ui = window.ui;
+    ConversionWidgets w;
+    w.window = &window;
+    w.lockedButtons = {
+        ui.audioChannelSwitchBtn, ui.videoChannelSwitchBtn, ui.osdEnableBtn,         ui.flipImageBtn,
+        ui.fullScreenBtn,         ui.openFileBtn,           ui.configSettingBtn,     ui.aviConversionBtn,
+        ui.snapShotBtn,           ui.colorAdjustBtn,        ui.playActionBtn,        ui.pauseActionBtn,
+        ui.fastRewindBtn,         ui.fastForwardBtn,        ui.prevFileSelectionBtn, ui.nextFileSelectionBtn};
+    w.deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
+    w.aviProgressLabel = ui.aviProgressLabel;
+    w.aviFrameRateLabel = ui.aviFrameRateLabel;
+    w.serverTimeLabel = ui.serverTimeLabel;
+    w.videoModeLabel = ui.videoModeLabel;
+    w.playbackStatusImageView = ui.playbackStatusImageView;
+    w.aviConvertingIndicator = ui.aviConvertingIndicator;
+    w.playbackProgressSlider = ui.playbackProgressSlider;
+    return w;
 }

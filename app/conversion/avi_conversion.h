@@ -29,6 +29,7 @@
 class ANAVIFrameBuilder;
 class ChannelSelectionPanel;
 class CustomizedProgressSlider;
+class MainWindow;
 class OsdTextLayer;
 class ProgressIndicatorControl;
 class QAbstractButton;
@@ -98,6 +99,8 @@ struct ConversionWidgets {
     CustomizedProgressSlider *playbackProgressSlider = nullptr;
     OsdTextLayer *osdPercentage = nullptr;
 };
+// The conversion's widgets of the main window (the channel panel and the images are the owner's).
+ConversionWidgets conversionWidgetsOf(MainWindow &window);
 
 class AVIConversion : public QObject, public ConversionSink {
     Q_OBJECT

@@ -10,6 +10,7 @@
 #include "app/logic/channel_layout.h"
 #include "app/logic/engine_control.h"
 #include "app/logic/recorder_file_probe.h"
+#include "app/main_window.h"
 #include "app/transport/status_images.h"
 #include "app/video_pane/video_pane.h"
 #include "platform/log.h"
@@ -215,4 +216,25 @@ void PlaybackActivation::getDV4FileVideoCodec() {
     // Without a start code in the first bytes the codec is H.264, never the previous file's.
     engines_.setDvFmtVideoCodec(probe.dvFmtVideoCodec);
     port_.setAVIBuilderVideoFormat(probe.vdoFmtIdx);
+}
+
+ActivationViews activationViewsOf(MainWindow &window, const StatusImages &images) {
+    Ui::MainWindow &ui = window.ui;
+    ActivationViews a;
+    a.window = &window;
+    a.playbackStatusImageView = ui.playbackStatusImageView;
+    a.fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
+    a.deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
+    a.osdEnableBtn = ui.osdEnableBtn;
+    a.snapShotBtn = ui.snapShotBtn;
+    a.audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
+    a.videoChannelSwitchBtn = ui.videoChannelSwitchBtn;
+    a.videoModeLabel = ui.videoModeLabel;
+    a.aviProgressLabel = ui.aviProgressLabel;
+    a.aviFrameRateLabel = ui.aviFrameRateLabel;
+    a.serverTimeLabel = ui.serverTimeLabel;
+    a.playbackProgressSlider = ui.playbackProgressSlider;
+    a.fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
+    a.images = &images;
+    return a;
 }

@@ -16,6 +16,7 @@
 
 class CustomizedProgressSlider;
 class EngineControl;
+class MainWindow;
 class QAbstractButton;
 class QComboBox;
 class QLabel;
@@ -42,6 +43,8 @@ struct ActivationViews {
     CustomizedProgressSlider *fullScreenPlaybackProgressSlider = nullptr;
     const StatusImages *images = nullptr;
 };
+// The activation's widgets of the main window, with the status images.
+ActivationViews activationViewsOf(MainWindow &window, const StatusImages &images);
 
 // What activation asks of the other features.
 class ActivationPort {

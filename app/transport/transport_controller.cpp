@@ -8,6 +8,7 @@
 #include "app/alerts.h"
 #include "app/controls/CustomizedButton.h"
 #include "app/controls/CustomizedProgressSlider.h"
+#include "app/main_window.h"
 #include "platform/log.h"
 
 using namespace transport;
@@ -239,4 +240,22 @@ void TransportController::checkPlaybackBtnIsPressed() {
 
 void TransportController::doForwardAndRewindStepPlayback() {
     run(TransportInput{Input::Step, 0, heldButton()});
+}
+
+TransportViews transportViewsOf(MainWindow &window) {
+    Ui::MainWindow &ui = window.ui;
+    TransportViews views;
+    views.playbackStatusImageView = ui.playbackStatusImageView;
+    views.fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
+    views.fastRewindBtn = ui.fastRewindBtn;
+    views.fastRewindFullScreenBtn = ui.fastRewindFullScreenBtn;
+    views.fastForwardBtn = ui.fastForwardBtn;
+    views.fastForwardFullScreenBtn = ui.fastForwardFullScreenBtn;
+    views.playbackProgressSlider = ui.playbackProgressSlider;
+    views.fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
+    views.audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
+    views.playbackVolumeSlider = ui.playbackVolumeSlider;
+    views.fullScreenPlaybackVolumeSlider = ui.fullScreenPlaybackVolumeSlider;
+    views.window = &window;
+    return views;
 }

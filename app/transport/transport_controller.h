@@ -24,6 +24,7 @@
 #include "app/logic/transport_target.h"
 
 class CustomizedProgressSlider;
+class MainWindow;
 class QAbstractButton;
 class PressAndHoldButton;
 class QComboBox;
@@ -49,6 +50,8 @@ struct TransportViews {
     // The window the alert sheets belong to.
     QWidget *window = nullptr;
 };
+// The transport's widgets of the main window.
+TransportViews transportViewsOf(MainWindow &window);
 
 // The status images, indexed by transport::StatusImage; pointers to the owner's pixmaps, which
 // may be loaded after the controller is made. A view shows a state when it holds that very

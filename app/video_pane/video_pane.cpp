@@ -15,6 +15,7 @@
 #include "app/controls/OsdTextLayer.h"
 #include "app/frame_geometry.h"
 #include "app/logic/video_pane_layout.h"
+#include "app/main_window.h"
 #include "app/open_file/open_file.h"
 #include "platform/log.h"
 
@@ -313,4 +314,21 @@ void VideoPane::setOnScreenServerTime(const QString &text) {
 
 void VideoPane::setOnScreenPercentage(const QString &text) {
     if (osdPercentage_) osdPercentage_->setString(text);
+}
+
+VideoPaneViews videoPaneViewsOf(MainWindow &window) {
+    Ui::MainWindow &ui = window.ui;
+    VideoPaneViews v;
+    v.videoPane = ui.videoPane;
+    v.osdEnableBtn = ui.osdEnableBtn;
+    v.deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
+    v.snapShotBtn = ui.snapShotBtn;
+    v.videoModeLabel = ui.videoModeLabel;
+    v.deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
+    v.fullScreenDeinterlaceStatusImageView = ui.fullScreenDeinterlaceStatusImageView;
+    v.fullScreenControlPanel = ui.fullScreenControlPanel;
+    v.window = &window;
+    v.statusRow = ui.statusRow;
+    v.controlRow = ui.controlRow;
+    return v;
 }

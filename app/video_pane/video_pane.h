@@ -21,6 +21,7 @@
 
 class CustomizedVideoView;
 class CustomizedView;
+class MainWindow;
 class OpenFile;
 class OsdTextLayer;
 class QAbstractButton;
@@ -42,6 +43,8 @@ struct VideoPaneViews {
     QWidget *statusRow = nullptr;
     QWidget *controlRow = nullptr;
 };
+// The pane's widgets of the main window.
+VideoPaneViews videoPaneViewsOf(MainWindow &window);
 
 // What the pane asks of the other features.
 class VideoPanePort {
