@@ -49,19 +49,19 @@ void ColorSettingPanel::awakeFromNib() {
 }
 
 void ColorSettingPanel::setColorBrightnessValue(float value) {
-    brightness_.store(value);
+    brightness_ = value;
     moveSlider(ui.brightnessSlider, value);
     emit colourValuesChanged();
 }
 
 void ColorSettingPanel::setColorSaturationValue(float value) {
-    saturation_.store(value);
+    saturation_ = value;
     moveSlider(ui.saturationSlider, value);
     emit colourValuesChanged();
 }
 
 void ColorSettingPanel::setColorContrastValue(float value) {
-    contrast_.store(value);
+    contrast_ = value;
     moveSlider(ui.contrastSlider, value);
     emit colourValuesChanged();
 }

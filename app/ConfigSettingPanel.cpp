@@ -46,7 +46,7 @@ ConfigSettingPanel::ConfigSettingPanel(QWidget *foldAnchor, QWidget *parent)
     connect(ui.audioDisabledCheckBtnForAVIConversion, &QCheckBox::toggled, this,
             &ConfigSettingPanel::aviAudioOptionChecked);
     connect(ui.snapshotFileTypeBtn, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            [this](int index) { snapshotFileTypeIndex_.store(index); });
+            [this](int index) { snapshotFileTypeIndex_ = index; });
     connect(ui.setFilePathBtn, &QPushButton::clicked, this, &ConfigSettingPanel::setFilePath);
     connect(ui.setSnapshotFilePathBtn, &QPushButton::clicked, this, &ConfigSettingPanel::setSnapshotFilePath);
     connect(ui.closeBtn, &QPushButton::clicked, this, &ConfigSettingPanel::closeConfigSettingPanel);
@@ -62,7 +62,7 @@ void ConfigSettingPanel::initSnapshotFileTypeSetting() {
     insertSnapshotFileTypeItem(1, tr("PNG"), 1);
     insertSnapshotFileTypeItem(2, tr("TIFF"), 2);
     ui.snapshotFileTypeBtn->setCurrentIndex(sd::kDefaultSnapshotTypeIndex);
-    snapshotFileTypeIndex_.store(ui.snapshotFileTypeBtn->currentIndex());
+    snapshotFileTypeIndex_ = ui.snapshotFileTypeBtn->currentIndex();
 }
 
 void ConfigSettingPanel::insertSnapshotFileTypeItem(int index, const QString &itemName, int) {

@@ -22,13 +22,13 @@
 #include "app/panel_fold.h"
 
 namespace {
-std::atomic<VistrelAppDelegate *> gAppDelg{nullptr};
+VistrelAppDelegate *gAppDelg = nullptr;
 } // namespace
 
 // ---- Life -------------------------------------------------------------------------------------
 
 VistrelAppDelegate::VistrelAppDelegate() {
-    gAppDelg.store(this);
+    gAppDelg = this;
     engineSide_ = std::make_unique<EngineSide>(*this, this);
     window_ = std::make_unique<MainWindow>();
     // The panel belongs to the main window and stays in front of it when shown.
@@ -58,13 +58,12 @@ VistrelAppDelegate::~VistrelAppDelegate() {
     // conversion's builder, so every one of them has ended before any of those is released.
     resetPlaybackHandle();
     engineSide_->setConversionSink(nullptr);
-    VistrelAppDelegate *self = this;
-    gAppDelg.compare_exchange_strong(self, nullptr);
+    if (gAppDelg == this) gAppDelg = nullptr;
     releaseFileWrapper();
 }
 
 VistrelAppDelegate *VistrelAppDelegate::GetAppDelg() {
-    return gAppDelg.load();
+    return gAppDelg;
 }
 
 // ---- Requests from the desktop ----------------------------------------------------------------

@@ -168,25 +168,19 @@ bool PlayerConversionHost::startEngineForConversion(int videoChannel1Based, int 
     switch (kind) {
     case RecorderFileKind::AVC:
         file_.setKind(RecorderFileKind::AVC);
-        engines_.removeAudio();
-        engines_.createAudio();
-        started = engines_.startAVCFile(shared.filePath());
+        started = engines_.startWithFreshAudio(true, shared.filePath());
         break;
     case RecorderFileKind::DV4: {
         const RecorderFileProbe probe = probeRecorderFile(shared.filePath(), RecorderFileKind::DV4);
         engines_.setDvFmtVideoCodec(probe.dvFmtVideoCodec);
         *vdoFmtIdx = probe.vdoFmtIdx;
-        engines_.removeAudio();
-        engines_.createAudio();
-        started = engines_.startDVFile();
+        started = engines_.startWithFreshAudio(false, std::string());
         break;
     }
     case RecorderFileKind::DV5:
         engines_.setDvFmtVideoCodec(kDvFmtVideoCodecDV5);
         *vdoFmtIdx = kVdoFmtIdxH264;
-        engines_.removeAudio();
-        engines_.createAudio();
-        started = engines_.startDVFile();
+        started = engines_.startWithFreshAudio(false, std::string());
         break;
     case RecorderFileKind::Unknown:
         break;

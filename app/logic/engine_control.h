@@ -19,4 +19,12 @@ class EngineControl {
     // The 16 audio channel objects of the open file, made and removed while no engine runs.
     virtual void createAudio() = 0;
     virtual void removeAudio() = 0;
+
+    // The audio channel objects made afresh, then the AVC engine on `path` or the DV engine
+    // started.
+    bool startWithFreshAudio(bool avc, const std::string &path) {
+        removeAudio();
+        createAudio();
+        return avc ? startAVCFile(path) : startDVFile();
+    }
 };

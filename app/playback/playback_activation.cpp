@@ -39,25 +39,19 @@ void PlaybackActivation::activateFilePlayback() {
     case RecorderFileKind::AVC:
         file_.setKind(RecorderFileKind::AVC);
         if (!checkTotalChannelsAndSetVideoViewCut(0)) break;
-        engines_.removeAudio();
-        engines_.createAudio();
-        started = engines_.startAVCFile(path);
+        started = engines_.startWithFreshAudio(true, path);
         break;
     case RecorderFileKind::DV4:
         file_.setKind(RecorderFileKind::DV4);
         if (!checkTotalChannelsAndSetVideoViewCut(1)) break;
         getDV4FileVideoCodec();
-        engines_.removeAudio();
-        engines_.createAudio();
-        started = engines_.startDVFile();
+        started = engines_.startWithFreshAudio(false, std::string());
         break;
     case RecorderFileKind::DV5:
         file_.setKind(RecorderFileKind::DV5);
         engines_.setDvFmtVideoCodec(kDvFmtVideoCodecDV5);
         if (!checkTotalChannelsAndSetVideoViewCut(2)) break;
-        engines_.removeAudio();
-        engines_.createAudio();
-        started = engines_.startDVFile();
+        started = engines_.startWithFreshAudio(false, std::string());
         break;
     case RecorderFileKind::Unknown:
         break;
