@@ -307,6 +307,9 @@ void VistrelAppDelegate::windowDidResize() {
 void VistrelAppDelegate::setDVFmtVideoModeString() {
     videoPaneLayout_->setDVFmtVideoModeString();
 }
+void VistrelAppDelegate::setDV5VideoModeString(uint8_t mode) {
+    videoPaneLayout_->setDV5VideoModeString(mode);
+}
 
 AVCFormatPlayback *VistrelAppDelegate::handleAVCFmtPlayback() const {
     return engineSide_ ? engineSide_->avc() : nullptr;

@@ -178,6 +178,7 @@ class VistrelAppDelegate : public QObject {
     QSize windowWillResize(const QSize &proposed);
     void windowDidResize();
     void setDVFmtVideoModeString();
+    void setDV5VideoModeString(uint8_t mode);
 
     // ---- What the engines deliver, on the GUI thread (EngineSide posts them) ----
 

@@ -275,4 +275,27 @@ TEST(VideoPaneLayout, PictureModeText) {
     };
     for (const auto &r : rows)
         EXPECT_EQ(videoModeString(r.w, r.h), r.text) << r.w << "x" << r.h;
+
+    // The code-based twin: eight named codes, any other code names the stream's size.
+    const struct {
+        int code;
+        const char *text;
+    } codes[] = {{0x80, "FRAME"},   {0x81, "FIELD"},   {0x82, "CIF"},     {0x83, "QCIF"},
+                 {0x84, "HD720P"},  {0x85, "VGA"},     {0x86, "QVGA"},    {0x87, "QQVGA"},
+                 {0x88, "704x240"}, {0x7F, "704x240"}, {0x00, "704x240"}, {0xFF, "704x240"}};
+    for (const auto &c : codes)
+        EXPECT_EQ(dv5VideoModeString(c.code, 704, 240), c.text) << c.code;
+
+    // Three writes after the label is emptied, none after; a reset of the shared count by the
+    // layout gives two more.
+    std::string writes;
+    int count = 25;
+    for (bool labelEmpty : {true, false, false, false, false})
+        writes += dv5VideoModeWriteDue(labelEmpty, count) ? 'W' : '-';
+    EXPECT_EQ(writes, "WWW--");
+    count = 0;
+    writes.clear();
+    for (int i = 0; i < 4; ++i)
+        writes += dv5VideoModeWriteDue(false, count) ? 'W' : '-';
+    EXPECT_EQ(writes, "WW--");
 }
