@@ -6,7 +6,10 @@
 #include <QIcon>
 #include <QLabel>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -193,6 +196,35 @@ TEST_F(LaunchTest, ChannelMenusAtLaunchAndAsTheProbeRebuildsThem) {
     delegate->insertItmesToVideoChannelSwitchBtn(1);
     ASSERT_EQ(grid->count(), 1);
     EXPECT_EQ(itemImage(grid, 0, "4ch_bk.png"), image("4ch_bk.png"));
+}
+
+// Each grid item's label ("4 CH" to "16 CH", white on the item's picture) ends inside the part
+// of the control that shows the picture; the arrow takes the rest.
+TEST_F(LaunchTest, GridMenuLabelsFitTheControl) {
+    QComboBox *grid = delegate->videoChannelSwitchBtn;
+    QStyleOptionComboBox option;
+    option.initFrom(grid);
+    option.frame = grid->hasFrame();
+    option.iconSize = grid->iconSize();
+    option.subControls = QStyle::SC_All;
+    const QRect field =
+        grid->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, grid);
+    // The picture is centred in a box 4 wider than itself at the field's left edge.
+    const int shown = field.width() - 2;
+    ASSERT_EQ(grid->count(), 5);
+    for (int i = 0; i < grid->count(); ++i) {
+        const QImage picture =
+            grid->itemIcon(i).pixmap(grid->iconSize()).toImage().convertToFormat(QImage::Format_ARGB32);
+        int labelEnd = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                if (c.alpha() > 200 && std::min({c.red(), c.green(), c.blue()}) > 120)
+                    labelEnd = std::max(labelEnd, x + 1);
+            }
+        EXPECT_GT(labelEnd, grid->iconSize().width() / 2) << "item " << i << ": no label found";
+        EXPECT_LE(labelEnd, shown) << "item " << i << " is cut off";
+    }
 }
 
 TEST_F(LaunchTest, EveryNamedImageLoadsAndEachStatusFieldHoldsItsOwn) {
