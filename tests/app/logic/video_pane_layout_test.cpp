@@ -276,26 +276,18 @@ TEST(VideoPaneLayout, PictureModeText) {
     for (const auto &r : rows)
         EXPECT_EQ(videoModeString(r.w, r.h), r.text) << r.w << "x" << r.h;
 
-    // The code-based twin: eight named codes, any other code names the stream's size.
-    const struct {
-        int code;
-        const char *text;
-    } codes[] = {{0x80, "FRAME"},   {0x81, "FIELD"},   {0x82, "CIF"},     {0x83, "QCIF"},
-                 {0x84, "HD720P"},  {0x85, "VGA"},     {0x86, "QVGA"},    {0x87, "QQVGA"},
-                 {0x88, "704x240"}, {0x7F, "704x240"}, {0x00, "704x240"}, {0xFF, "704x240"}};
-    for (const auto &c : codes)
-        EXPECT_EQ(dv5VideoModeString(c.code, 704, 240), c.text) << c.code;
-
-    // Three writes after the label is emptied, none after; a reset of the shared count by the
-    // layout gives two more.
+    // The code-based twin: eight named codes; any other names the stream's size.
+    const char *named[] = {"FRAME", "FIELD", "CIF", "QCIF", "HD720P", "VGA", "QVGA", "QQVGA"};
+    for (int code = 0x80; code <= 0x87; ++code)
+        EXPECT_EQ(dv5VideoModeString(code, 704, 240), named[code - 0x80]) << code;
+    for (int code : {0x00, 0x7F, 0x88, 0xFF})
+        EXPECT_EQ(dv5VideoModeString(code, 704, 240), "704x240") << code;
+    // Three writes after the label is emptied; two after a layout resets the shared count.
     std::string writes;
     int count = 25;
-    for (bool labelEmpty : {true, false, false, false, false})
-        writes += dv5VideoModeWriteDue(labelEmpty, count) ? 'W' : '-';
-    EXPECT_EQ(writes, "WWW--");
-    count = 0;
-    writes.clear();
-    for (int i = 0; i < 4; ++i)
-        writes += dv5VideoModeWriteDue(false, count) ? 'W' : '-';
-    EXPECT_EQ(writes, "WW--");
+    for (int call = 0; call < 8; ++call) {
+        if (call == 4) count = 0;
+        writes += dv5VideoModeWriteDue(call == 0, count) ? 'W' : '-';
+    }
+    EXPECT_EQ(writes, "WWW-WW--");
 }
