@@ -25,8 +25,6 @@ namespace {
 VistrelAppDelegate *gAppDelg = nullptr;
 } // namespace
 
-// ---- Life -------------------------------------------------------------------------------------
-
 VistrelAppDelegate::VistrelAppDelegate() {
     gAppDelg = this;
     engineSide_ = std::make_unique<EngineSide>(*this, this);
@@ -66,8 +64,6 @@ VistrelAppDelegate *VistrelAppDelegate::GetAppDelg() {
     return gAppDelg;
 }
 
-// ---- Requests from the desktop ----------------------------------------------------------------
-
 void VistrelAppDelegate::applicationDidFinishLaunching() {
     initNSImageIcon();
     initMainWindow();
@@ -88,7 +84,14 @@ void VistrelAppDelegate::applicationDidFinishLaunching() {
 bool VistrelAppDelegate::applicationOpenFile(const QString &path) {
     // Queued, so that a request made while launching waits for the finished interface.
     QMetaObject::invokeMethod(
-        this, [this, path] { openFileDirectly(path); }, Qt::QueuedConnection);
+        this,
+        [this, path] {
+            if (aviConversion_->holdsWindow())
+                aviConversion_->refuseOpenWhileConverting(path);
+            else
+                openFileDirectly(path);
+        },
+        Qt::QueuedConnection);
     makeWindowKeyAndOrderFront();
     return true;
 }
@@ -107,8 +110,6 @@ void VistrelAppDelegate::makeWindowKeyAndOrderFront() {
     window()->raise();
     window()->activateWindow();
 }
-
-// ---- Building the interface -------------------------------------------------------------------
 
 void VistrelAppDelegate::initMainWindow() {
     // Every widget paints itself into the window's backing store; there is no separate
@@ -201,8 +202,6 @@ void VistrelAppDelegate::connectActions() {
     connect(ui.exitFullScreenBtn, &QPushButton::clicked, this, [this] { exitFullScreen(); });
 }
 
-// ---- Activation, the engines' deliveries ------------------------------------------------------
-
 void VistrelAppDelegate::resetPlaybackHandle() {
     if (playbackActivation_) playbackActivation_->resetPlaybackHandle();
 }
@@ -217,7 +216,7 @@ void VistrelAppDelegate::releaseFileWrapper() {
 
 void VistrelAppDelegate::upadatePlaybackServerTime(const QString &time) {
     setDVFmtVideoModeString();
-    window()->ui.serverTimeLabel->setText(time);
+    videoPaneLayout_->showServerTimeLabelText(time);
     videoPaneLayout_->setOnScreenServerTime(time);
 }
 
@@ -236,23 +235,6 @@ void VistrelAppDelegate::upadatePlaybackProgress(float percent) {
         if (slider && !slider->isSliderDown()) slider->setFloatValue(value);
     videoPaneLayout_->setOnScreenPercentage(QString::asprintf("%i%%", static_cast<int>(value)));
 }
-
-void VistrelAppDelegate::showServerTimeLabelText(const QString &text) {
-    window()->ui.serverTimeLabel->setText(text);
-}
-
-void VistrelAppDelegate::enableDeinterlaceButton(bool enabled) {
-    window()->ui.deinterlaceEnableBtn->setEnabled(enabled);
-}
-
-float VistrelAppDelegate::playbackVolume() {
-    const QSlider *volume = window()->ui.playbackVolumeSlider;
-    const int span = volume->maximum() - volume->minimum();
-    if (span <= 0) return 0.5f;
-    return static_cast<float>(volume->value() - volume->minimum()) / span;
-}
-
-// ---- Transport, conversion and the settings panel ---------------------------------------------
 
 void VistrelAppDelegate::initTransportControls() {
     Ui::MainWindow &ui = window()->ui;

@@ -49,6 +49,7 @@ class VistrelAppDelegate : public QObject,
     void applicationDidFinishLaunching();
     // A request to open a document: the open is queued to the GUI thread (so one that arrives
     // while launching is served once the interface is built) and the window comes to the front.
+    // While a conversion holds the window the file is refused with a sheet instead.
     bool applicationOpenFile(const QString &path);
     // With no visible window, the main window comes back to the front.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
@@ -126,6 +127,7 @@ class VistrelAppDelegate : public QObject,
     QSize windowWillResize(const QSize &proposed) { return videoPaneLayout_->windowWillResize(proposed); }
     void windowDidResize() { videoPaneLayout_->windowDidResize(); }
     void setDVFmtVideoModeString() { videoPaneLayout_->setDVFmtVideoModeString(); }
+    void setDV5VideoModeString(uint8_t mode) { videoPaneLayout_->setDV5VideoModeString(mode); }
 
     // ---- What the engines deliver, on the GUI thread (EngineSide posts them) ----
 
@@ -145,13 +147,15 @@ class VistrelAppDelegate : public QObject,
     void showPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) override {
         videoPaneLayout_->showPicture(channel, picture, time);
     }
-    void showServerTimeLabelText(const QString &text) override;
-    void enableDeinterlaceButton(bool enabled) override;
+    void showServerTimeLabelText(const QString &text) override {
+        videoPaneLayout_->showServerTimeLabelText(text);
+    }
+    void enableDeinterlaceButton(bool on) override { videoPaneLayout_->enableDeinterlaceButton(on); }
     // The index-building progress and the deinterlace button, asked for by engine threads.
     void setServerTimeLabelText(const std::string &text) { engineSide_->setServerTimeLabelText(text); }
     void setDeinterlaceEnableBtnEnabled(bool on) { engineSide_->setDeinterlaceEnableBtnEnabled(on); }
     // The volume slider's value, 0 to 1 (GUI thread).
-    float playbackVolume() override;
+    float playbackVolume() override { return transport_->playbackVolume(); }
 
     // ---- The features ----
 
@@ -194,7 +198,7 @@ class VistrelAppDelegate : public QObject,
     // its channel.
     void finishAVIConversionTask() { aviConversion_->finishAVIConversionTask(); }
     void disablePlaybackButton() { aviConversion_->disablePlaybackButton(); }
-    void revertPlaybackButton() { aviConversion_->revertPlaybackButton(); }
+    void revertPlaybackButton() override { aviConversion_->revertPlaybackButton(); }
     void animateAVIConvertingIndicator() { aviConversion_->animateAVIConvertingIndicator(); }
     void upadateUIWhileFinishingFileConversion() { aviConversion_->upadateUIWhileFinishingFileConversion(); }
     void setAVIBuilderVideoFormat(int vdoFmtIdx) override;

@@ -149,6 +149,29 @@ void AVIConversion::releaseFileWrapper() {
     // A builder still recording is abandoned here and removes its files.
 }
 
+bool AVIConversion::holdsWindow() const {
+    switch (phase_) {
+    case avitarget::ConversionPhase::Preparing:
+    case avitarget::ConversionPhase::WaitingForChannel:
+    case avitarget::ConversionPhase::Converting:
+    case avitarget::ConversionPhase::ShowingResult:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Opening a file tears the engines down, which would abandon the conversion's AVI half-written
+// and leave the window locked; the conversion goes on and the file is left for later.
+void AVIConversion::refuseOpenWhileConverting(const QString &path) {
+    Alert alert;
+    alert.messageText = tr("The file was not opened: an AVI conversion is running.");
+    alert.informativeText = path;
+    alert.buttons = {tr("OK")};
+    alert.style = AlertStyle::Warning;
+    beginAlertSheet(w_.window, alert);
+}
+
 void AVIConversion::setBuilderVideoFormat(int vdoFmtIdx) {
     if (std::shared_ptr<ANAVIFrameBuilder> b = builder()) b->setVdoFmtIdx(vdoFmtIdx);
 }

@@ -140,6 +140,10 @@ class AVIConversion : public QObject, public ConversionSink {
     void animateAVIConvertingIndicator();
     void upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress);
     void upadateUIWhileFinishingFileConversion();
+    // A conversion has started and its result is not yet answered: it holds the window.
+    bool holdsWindow() const;
+    // A file handed over while the conversion holds the window is refused with a sheet.
+    void refuseOpenWhileConverting(const QString &path);
     // Quitting: a running conversion is finished into a complete file (no sheet); a waiting
     // panel is closed. Returns once nothing runs.
     void applicationWillTerminate();

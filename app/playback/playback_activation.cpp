@@ -111,6 +111,8 @@ void PlaybackActivation::setFilePlaybackStartingUI() {
             v_.fullScreenPlaybackStatusImageView->setPixmap(v_.images->image(StatusImage::Play, true));
     }
     if (v_.deinterlaceStatusImageView) v_.deinterlaceStatusImageView->hide();
+    // The previous file's deinterlacing and any locked button do not carry over.
+    port_.revertPlaybackButton();
     showOnScreenTextAsChosen();
     // Queued behind anything the previous file still had on its way to the tiles.
     QMetaObject::invokeMethod(
@@ -133,6 +135,7 @@ void PlaybackActivation::setUIInCaseOfUnsupportedFileForamt() {
         if (v_.fullScreenPlaybackStatusImageView)
             v_.fullScreenPlaybackStatusImageView->setPixmap(v_.images->image(StatusImage::Stop, true));
     }
+    port_.revertPlaybackButton();
     showOnScreenTextAsChosen();
     for (QLabel *label : {v_.videoModeLabel, v_.aviProgressLabel, v_.aviFrameRateLabel})
         if (label) label->clear();

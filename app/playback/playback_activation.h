@@ -59,6 +59,8 @@ class ActivationPort {
     virtual void setDevChannelTitle(const char *titles) = 0;
     virtual void insertItemsToAudioChannelSwitchBtn(int count, const uint8_t *list) = 0;
     virtual void insertItmesToVideoChannelSwitchBtn(int count) = 0;
+    // The playback buttons back: deinterlacing and locked buttons do not carry over.
+    virtual void revertPlaybackButton() = 0;
     // The DV4 file's AVI video format, for a conversion's builder.
     virtual void setAVIBuilderVideoFormat(int vdoFmtIdx) = 0;
 };

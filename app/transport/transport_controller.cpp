@@ -134,6 +134,14 @@ void TransportController::connectControls(std::initializer_list<QAbstractButton 
     if (flip) connect(flip, &QAbstractButton::toggled, this, &TransportController::flipImageAction);
 }
 
+float TransportController::playbackVolume() const {
+    const QSlider *volume = views_.playbackVolumeSlider;
+    if (!volume) return 0.5f;
+    const int span = volume->maximum() - volume->minimum();
+    if (span <= 0) return 0.5f;
+    return static_cast<float>(volume->value() - volume->minimum()) / span;
+}
+
 void TransportController::showStatus(StatusImage image) {
     showImage(views_.playbackStatusImageView, image, false);
     showImage(views_.fullScreenPlaybackStatusImageView, image, true);

@@ -115,6 +115,9 @@ class TransportController : public QObject {
     // the stop images.
     void showEndOfRecording();
 
+    // The volume slider's value, 0 to 1.
+    float playbackVolume() const;
+
     // Where playback stands, as the progress sliders last showed it outside a drag.
     float playingPosition() const { return playingPosition_; }
 

@@ -267,8 +267,21 @@ void VideoPane::windowDidResize() {
 void VideoPane::setDVFmtVideoModeString() {
     if (videoModeFrameCount_ >= kVideoModeWrites) return;
     ++videoModeFrameCount_;
-    const QString text =
-        QString::fromStdString(videoModeString(shared_.streamWidth.load(), shared_.streamHeight.load()));
+    showVideoModeText(
+        QString::fromStdString(videoModeString(shared_.streamWidth.load(), shared_.streamHeight.load())));
+}
+
+void VideoPane::setDV5VideoModeString(uint8_t mode) {
+    const bool labelEmpty = v_.videoModeLabel && v_.videoModeLabel->text().isEmpty();
+    const bool due = dv5VideoModeWriteDue(labelEmpty, videoModeFrameCount_);
+    player_log("setDV5VideoModeString...\n\n");
+    player_log("iSize = %d\n", mode);
+    if (!due) return;
+    showVideoModeText(QString::fromStdString(
+        dv5VideoModeString(mode, shared_.streamWidth.load(), shared_.streamHeight.load())));
+}
+
+void VideoPane::showVideoModeText(const QString &text) {
     if (v_.videoModeLabel) v_.videoModeLabel->setText(text);
     if (osdVideoMode_) osdVideoMode_->setString(text);
 }
@@ -308,6 +321,14 @@ void VideoPane::hideTiles() {
         if (tile) tile->hide();
 }
 
+void VideoPane::showServerTimeLabelText(const QString &text) {
+    if (v_.serverTimeLabel) v_.serverTimeLabel->setText(text);
+}
+
+void VideoPane::enableDeinterlaceButton(bool enabled) {
+    if (v_.deinterlaceEnableBtn) v_.deinterlaceEnableBtn->setEnabled(enabled);
+}
+
 void VideoPane::setOnScreenServerTime(const QString &text) {
     if (osdServerTime_) osdServerTime_->setString(text);
 }
@@ -324,6 +345,7 @@ VideoPaneViews videoPaneViewsOf(MainWindow &window) {
     v.deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
     v.snapShotBtn = ui.snapShotBtn;
     v.videoModeLabel = ui.videoModeLabel;
+    v.serverTimeLabel = ui.serverTimeLabel;
     v.deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
     v.fullScreenDeinterlaceStatusImageView = ui.fullScreenDeinterlaceStatusImageView;
     v.fullScreenControlPanel = ui.fullScreenControlPanel;

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 #include "app/logic/engine_shared.h"
@@ -35,6 +36,7 @@ struct VideoPaneViews {
     QAbstractButton *deinterlaceEnableBtn = nullptr;
     QWidget *snapShotBtn = nullptr;
     QLabel *videoModeLabel = nullptr;
+    QLabel *serverTimeLabel = nullptr;
     QWidget *deinterlaceStatusImageView = nullptr;
     QWidget *fullScreenDeinterlaceStatusImageView = nullptr;
     QWidget *fullScreenControlPanel = nullptr;
@@ -96,6 +98,8 @@ class VideoPane {
     // The picture-mode text of the stream's size, written for the first 30 time updates after
     // each single-view layout.
     void setDVFmtVideoModeString();
+    // The picture-mode text of a DV5 mode code, written three times after each reset.
+    void setDV5VideoModeString(uint8_t mode);
 
     // The one way a picture reaches a tile (GUI thread). `channel` is 0-based; `time` is the
     // recorder time the engine delivered with this picture.
@@ -106,6 +110,9 @@ class VideoPane {
     void setOnScreenTextVisible(bool visible);
     // Every tile loses its picture.
     void clearPictures();
+    // The time label's text (the index-building progress) and the deinterlace button.
+    void showServerTimeLabelText(const QString &text);
+    void enableDeinterlaceButton(bool enabled);
     // Recorder time, on screen.
     void setOnScreenServerTime(const QString &text);
     void setOnScreenPercentage(const QString &text);
@@ -146,6 +153,7 @@ class VideoPane {
 
   private:
     bool onScreenTextOn() const;
+    void showVideoModeText(const QString &text);
 
     VideoPaneViews v_;
     OpenFile &file_;

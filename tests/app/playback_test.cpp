@@ -286,6 +286,18 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     EXPECT_FALSE(d.window()->isFullScreen());
     EXPECT_TRUE(d.window()->ui.fullScreenControlPanel->isHidden());
     ASSERT_TRUE(serveEventsUntil([&] { return d.window()->ui.videoPane->geometry() == paneBefore; }));
+
+    // Deinterlacing left on does not carry over to the next file, nor to one that cannot play.
+    for (const std::string &next : {rec.path, dir.file("missing.dv5")}) {
+        ASSERT_TRUE(serveEventsUntil([&] { return d.window()->ui.deinterlaceEnableBtn->isEnabled(); }, 8000));
+        QTest::mouseClick(d.window()->ui.deinterlaceEnableBtn, Qt::LeftButton);
+        ASSERT_TRUE(d.videoDeinterlaceFlag());
+        d.openFileDirectly(QString::fromStdString(next));
+        ASSERT_TRUE(serveEventsUntil([&] { return !d.videoDeinterlaceFlag(); }, 3000));
+        EXPECT_FALSE(d.window()->ui.deinterlaceEnableBtn->isChecked());
+        EXPECT_TRUE(d.window()->ui.deinterlaceStatusImageView->isHidden());
+        EXPECT_TRUE(d.window()->ui.fullScreenDeinterlaceStatusImageView->isHidden());
+    }
 }
 
 TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {
