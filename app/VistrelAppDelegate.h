@@ -274,11 +274,11 @@ class VistrelAppDelegate : public QObject,
         videoPaneLayout_->layoutMemory().previousVideoPaneWidth = width;
     }
 
+  private:
     // The window's size after launch.
     static constexpr int kLaunchWindowWidth = 680;
     static constexpr int kLaunchWindowHeight = 146;
 
-  private:
     void createFeatures();
     // What the interface document's controls do: the actions of the buttons and menus.
     void connectActions();

@@ -448,6 +448,12 @@ void EngineSide::createAudio() {
         if (!audio_->createDeviceAudio(channel)) player_log("Create Audio Device Failed...\n");
 }
 
+bool EngineSide::startWithFreshAudio(bool avc, const std::string &path) {
+    removeAudio();
+    createAudio();
+    return avc ? startAVCFile(path) : startDVFile();
+}
+
 void EngineSide::removeAudio() {
     if (!audio_) return;
     for (int channel = 0; channel < kChannels; ++channel) {

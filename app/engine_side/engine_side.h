@@ -78,19 +78,21 @@ class EngineSide : public EngineDelegate, public EngineControl {
 
     // Starts the AVC engine on `path`: video threads, audio thread, then the parser. False at the
     // first step that fails (a missing engine fails at once); the caller then tears down.
-    bool startAVCFile(const std::string &path) override;
+    bool startAVCFile(const std::string &path);
     // The DV engine's codec (0 DV4 H.264, 1 DV4 MPEG-4, 2 DV5) and recorder variant; ignored
     // without an engine.
     void setDvFmtVideoCodec(int codec) override;
     void setIsDVRType700(bool dvr700) override;
     // Starts the DV engine on the delegate's file with every control flag at its start value.
-    bool startDVFile() override;
+    bool startDVFile();
     // Stops both engines: the AVC parser is closed, the DV parser is asked to leave and waited
     // for (bounded, logged once), every per-channel and audio thread ends and its slot empties.
     // Callable on the DV parser thread itself (the end of a conversion): it does not wait then.
     void stopEngines() override;
-    void createAudio() override;
-    void removeAudio() override;
+    // The audio channel objects of the open file, made and removed while no engine runs.
+    void createAudio();
+    void removeAudio();
+    bool startWithFreshAudio(bool avc, const std::string &path) override;
     // True while any thread of either engine still runs.
     bool anyEngineThreadExecuting() const;
     // The DV engine's frames flow (its keep-running flag is up).

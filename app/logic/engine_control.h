@@ -7,24 +7,13 @@
 class EngineControl {
   public:
     virtual ~EngineControl() = default;
-    // The engine of an AVC file on `path`; of a DV file on the open file. False when it could
-    // not start (the caller then tears down).
-    virtual bool startAVCFile(const std::string &path) = 0;
-    virtual bool startDVFile() = 0;
+    // The 16 audio channel objects made afresh, then the engine of an AVC file on `path` or of
+    // a DV file on the open file started. False when it could not start (the caller then tears
+    // down).
+    virtual bool startWithFreshAudio(bool avc, const std::string &path) = 0;
     // The DV engine's codec (0 DV4 H.264, 1 DV4 MPEG-4, 2 DV5) and recorder variant.
     virtual void setDvFmtVideoCodec(int codec) = 0;
     virtual void setIsDVRType700(bool dvr700) = 0;
     // Every engine thread ends; no engine calls back any more when it returns.
     virtual void stopEngines() = 0;
-    // The 16 audio channel objects of the open file, made and removed while no engine runs.
-    virtual void createAudio() = 0;
-    virtual void removeAudio() = 0;
-
-    // The audio channel objects made afresh, then the AVC engine on `path` or the DV engine
-    // started.
-    bool startWithFreshAudio(bool avc, const std::string &path) {
-        removeAudio();
-        createAudio();
-        return avc ? startAVCFile(path) : startDVFile();
-    }
 };
