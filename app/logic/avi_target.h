@@ -52,6 +52,7 @@ enum class ConversionFailure {
     SizeLimit, // the file is complete up to the AVI size limit; what came later is not in it
     WriteError,
     EngineStart,
+    NothingConverted, // the conversion ended without a whole video frame; no file is left
 };
 
 // A write error by its errno: full disk (ENOSPC, EDQUOT, EFBIG), an unwritable folder

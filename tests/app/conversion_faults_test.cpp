@@ -6,7 +6,9 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -209,6 +211,100 @@ TEST_F(ConversionFaults, DelegateButtonAndUnsupportedFile) {
     EXPECT_EQ(delegate.aviFrameBuilder(), nullptr);
     EXPECT_TRUE(listing(dir.file("Documents/Vistrel/AVI")).empty());
     setenv("HOME", home.c_str(), 1);
+}
+
+// A file of the first `keep` bytes of `from`, then `zeros` zero bytes.
+void cutCopy(const std::string &from, const std::string &to, size_t keep, size_t zeros = 0) {
+    std::vector<uint8_t> bytes = mkrec::readFile(from);
+    bytes.resize(std::min(bytes.size(), keep));
+    bytes.resize(bytes.size() + zeros, 0);
+    std::ofstream(to, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Converts `path` and answers the result sheet: a failure naming the file, nothing written.
+void expectNothingConverted(Rig &rig, const std::string &path, const std::string &folder,
+                            size_t sheetsBefore) {
+    rig.setSettings(folder);
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    ASSERT_TRUE(rig.choose(QString::fromStdString(path)));
+    // A DV5 header that names no channel asks for one; the user takes what the panel offers.
+    if (rig.conversion->phase() == avitarget::ConversionPhase::WaitingForChannel)
+        rig.delegate->channelSelectionPanel->ui.channelSelectionOkBtn->click();
+    ASSERT_TRUE(rig.waitForSheet(sheetsBefore + 1));
+    const Sheet &sheet = rig.sheets.sheets.back();
+    EXPECT_EQ(sheet.message, QString("AVI Conversion Failed"));
+    EXPECT_TRUE(sheet.informative.endsWith(QString::fromStdString(path))) << sheet.informative.toStdString();
+    rig.sheets.answer(1000);
+    expectUsable(rig);
+    EXPECT_EQ(listing(folder), std::set<std::string>()) << "a file was left";
+}
+
+// Files with nothing to convert in them, as they reach the conversion's open panel: each is
+// refused or ends without a frame, with the failure sheet and no file.
+TEST_F(ConversionFaults, HostileFilesConvertNothing) {
+    mkrec::Recording dv4 = make("real.dv4", {"--kind", "dv4-h264"});
+    mkrec::Recording dv5 = make("real.dv5", {"--kind", "dv5-nvr"});
+    mkrec::Recording avc = make("real.avc", {"--kind", "avc"});
+    const std::string d = dir.file("hostile");
+    ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
+    auto at = [&](const std::string &name) { return d + "/" + name; };
+    ASSERT_EQ(mkfifo(at("fifo.dv4").c_str(), 0644), 0);
+    ASSERT_EQ(mkdir(at("folder.dv4").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("/dev/zero", at("device.dv4").c_str()), 0);
+    for (const char *name : {"socket.dv4", "socket.dv5"}) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", at(name).c_str());
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0) << name;
+        close(fd);
+    }
+    for (const char *ext : {"dv4", "dv5"}) {
+        const std::string e = ext;
+        ASSERT_EQ(symlink(at("loop-b." + e).c_str(), at("loop-a." + e).c_str()), 0);
+        ASSERT_EQ(symlink(at("loop-a." + e).c_str(), at("loop-b." + e).c_str()), 0);
+        ASSERT_EQ(symlink(at("missing." + e).c_str(), at("dangling." + e).c_str()), 0);
+        std::ofstream(at("empty." + e)).close();
+        std::ofstream(at("junk." + e)) << std::string(5000, 'x') << "junk that is not a recording";
+        std::ofstream(at("unreadable." + e)) << "junk that is not a recording";
+        ASSERT_EQ(chmod(at("unreadable." + e).c_str(), 0), 0);
+    }
+    cutCopy(dv4.path, at("headercut.dv4"), 12);
+    cutCopy(dv5.path, at("headercut.dv5"), 400);
+    cutCopy(dv5.path, at("zeros.dv5"), size_t(dv5.manifest.num("header_len")), 200000);
+    cutCopy(avc.path, at("zeros.avc"), size_t(avc.manifest.num("header_len")), 200000);
+
+    Rig rig;
+    for (const std::string name :
+         {"fifo.dv4", "folder.dv4", "device.dv4", "socket.dv4", "loop-a.dv4", "dangling.dv4", "empty.dv4",
+          "unreadable.dv4", "junk.dv4", "headercut.dv4", "socket.dv5", "loop-a.dv5", "dangling.dv5",
+          "empty.dv5", "unreadable.dv5", "junk.dv5", "headercut.dv5", "zeros.dv5", "zeros.avc"}) {
+        SCOPED_TRACE(name);
+        expectNothingConverted(rig, at(name), folder, rig.sheets.sheets.size());
+    }
+}
+
+// A DV4 file cut inside its first frame has no whole frame to convert; one cut later keeps
+// the frames before the cut.
+TEST_F(ConversionFaults, Dv4CutInItsFirstFrameConvertsNothing) {
+    mkrec::Recording dv4 = make("real.dv4", {"--kind", "dv4-h264", "--audio-mask", "0"});
+    const mkrec::Unit &first = dv4.manifest.units.at(0);
+    ASSERT_GT(first.payloadOffset + first.payloadLen, 1025u) << "the first frame must reach past the cuts";
+    Rig rig;
+    for (size_t cut : {1023, 1024, 1025}) {
+        SCOPED_TRACE(cut);
+        const std::string path = dir.file("cut" + std::to_string(cut) + ".dv4");
+        cutCopy(dv4.path, path, cut);
+        expectNothingConverted(rig, path, folder, rig.sheets.sheets.size());
+    }
+    const std::string later = dir.file("cutlater.dv4");
+    cutCopy(dv4.path, later, size_t(dv4.manifest.units.at(3).payloadOffset + 100));
+    convert(rig, later, folder);
+    ASSERT_TRUE(rig.waitForSheet(4));
+    EXPECT_EQ(rig.sheets.sheets.back().message, QString("AVI Conversion Complete"));
+    rig.sheets.answer(1000);
+    EXPECT_EQ(listing(folder), (std::set<std::string>{"cutlater.avi", "cutlater.avi.srt"}));
 }
 
 // The converting indicator moves one spoke per tick, only while it is shown.
