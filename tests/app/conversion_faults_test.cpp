@@ -213,15 +213,6 @@ TEST_F(ConversionFaults, DelegateButtonAndUnsupportedFile) {
     setenv("HOME", home.c_str(), 1);
 }
 
-// A file of the first `keep` bytes of `from`, then `zeros` zero bytes.
-void cutCopy(const std::string &from, const std::string &to, size_t keep, size_t zeros = 0) {
-    std::vector<uint8_t> bytes = mkrec::readFile(from);
-    bytes.resize(std::min(bytes.size(), keep));
-    bytes.resize(bytes.size() + zeros, 0);
-    std::ofstream(to, std::ios::binary)
-        .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-}
-
 // Converts `path` and answers the result sheet: a failure naming the file, nothing written.
 void expectNothingConverted(Rig &rig, const std::string &path, const std::string &folder,
                             size_t sheetsBefore) {
@@ -243,45 +234,34 @@ void expectNothingConverted(Rig &rig, const std::string &path, const std::string
 // Files with nothing to convert in them, as they reach the conversion's open panel: each is
 // refused or ends without a frame, with the failure sheet and no file.
 TEST_F(ConversionFaults, HostileFilesConvertNothing) {
-    mkrec::Recording dv4 = make("real.dv4", {"--kind", "dv4-h264"});
-    mkrec::Recording dv5 = make("real.dv5", {"--kind", "dv5-nvr"});
-    mkrec::Recording avc = make("real.avc", {"--kind", "avc"});
+    const std::string dv4 = make("real.dv4", {"--kind", "dv4-h264"}).path;
+    const mkrec::Recording dv5 = make("real.dv5", {"--kind", "dv5-nvr"}),
+                           avc = make("real.avc", {"--kind", "avc"});
     const std::string d = dir.file("hostile");
-    ASSERT_EQ(mkdir(d.c_str(), 0755), 0);
-    auto at = [&](const std::string &name) { return d + "/" + name; };
-    ASSERT_EQ(mkfifo(at("fifo.dv4").c_str(), 0644), 0);
-    ASSERT_EQ(mkdir(at("folder.dv4").c_str(), 0755), 0);
-    ASSERT_EQ(symlink("/dev/zero", at("device.dv4").c_str()), 0);
-    for (const char *name : {"socket.dv4", "socket.dv5"}) {
-        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", at(name).c_str());
-        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0) << name;
-        close(fd);
+    ASSERT_EQ(
+        testutil::runCommand(
+            "mkdir '" + d + "' && cd '" + d +
+            "' && mkfifo fifo.dv4 && mkdir folder.dv4 && ln -s /dev/zero device.dv4 && for e in dv4 dv5; do "
+            "ln -s loop-b.$e loop-a.$e && ln -s loop-a.$e loop-b.$e && ln -s missing.$e dangling.$e && "
+            ": > empty.$e && yes junk | head -c 5000 > junk.$e && cp junk.$e unreadable.$e && chmod 0 "
+            "unreadable.$e; done && head -c 12 '" +
+            dv4 + "' > headercut.dv4 && head -c 400 '" + dv5.path + "' > headercut.dv5 && { head -c " +
+            dv5.manifest.get("header_len") + " '" + dv5.path +
+            "'; head -c 200000 /dev/zero; } > zeros.dv5 && { head -c " + avc.manifest.get("header_len") +
+            " '" + avc.path + "'; head -c 200000 /dev/zero; } > zeros.avc"),
+        0);
+    for (const std::string name : {"socket.dv4", "socket.dv5"}) {
+        sockaddr_un addr{AF_UNIX, {}};
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/%s", d.c_str(), name.c_str());
+        ASSERT_EQ(bind(socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
     }
-    for (const char *ext : {"dv4", "dv5"}) {
-        const std::string e = ext;
-        ASSERT_EQ(symlink(at("loop-b." + e).c_str(), at("loop-a." + e).c_str()), 0);
-        ASSERT_EQ(symlink(at("loop-a." + e).c_str(), at("loop-b." + e).c_str()), 0);
-        ASSERT_EQ(symlink(at("missing." + e).c_str(), at("dangling." + e).c_str()), 0);
-        std::ofstream(at("empty." + e)).close();
-        std::ofstream(at("junk." + e)) << std::string(5000, 'x') << "junk that is not a recording";
-        std::ofstream(at("unreadable." + e)) << "junk that is not a recording";
-        ASSERT_EQ(chmod(at("unreadable." + e).c_str(), 0), 0);
-    }
-    cutCopy(dv4.path, at("headercut.dv4"), 12);
-    cutCopy(dv5.path, at("headercut.dv5"), 400);
-    cutCopy(dv5.path, at("zeros.dv5"), size_t(dv5.manifest.num("header_len")), 200000);
-    cutCopy(avc.path, at("zeros.avc"), size_t(avc.manifest.num("header_len")), 200000);
-
     Rig rig;
     for (const std::string name :
          {"fifo.dv4", "folder.dv4", "device.dv4", "socket.dv4", "loop-a.dv4", "dangling.dv4", "empty.dv4",
           "unreadable.dv4", "junk.dv4", "headercut.dv4", "socket.dv5", "loop-a.dv5", "dangling.dv5",
           "empty.dv5", "unreadable.dv5", "junk.dv5", "headercut.dv5", "zeros.dv5", "zeros.avc"}) {
         SCOPED_TRACE(name);
-        expectNothingConverted(rig, at(name), folder, rig.sheets.sheets.size());
+        expectNothingConverted(rig, d + "/" + name, folder, rig.sheets.sheets.size());
     }
 }
 
@@ -292,19 +272,20 @@ TEST_F(ConversionFaults, Dv4CutInItsFirstFrameConvertsNothing) {
     const mkrec::Unit &first = dv4.manifest.units.at(0);
     ASSERT_GT(first.payloadOffset + first.payloadLen, 1025u) << "the first frame must reach past the cuts";
     Rig rig;
-    for (size_t cut : {1023, 1024, 1025}) {
-        SCOPED_TRACE(cut);
+    for (uint64_t cut : {1023u, 1024u, 1025u, 0u}) {
         const std::string path = dir.file("cut" + std::to_string(cut) + ".dv4");
-        cutCopy(dv4.path, path, cut);
-        expectNothingConverted(rig, path, folder, rig.sheets.sheets.size());
+        const uint64_t size = cut ? cut : dv4.manifest.units.at(3).payloadOffset + 100;
+        ASSERT_EQ(testutil::runCommand("head -c " + std::to_string(size) + " '" + dv4.path + "' > " + path),
+                  0);
+        if (cut) {
+            SCOPED_TRACE(cut);
+            expectNothingConverted(rig, path, folder, rig.sheets.sheets.size());
+        }
     }
-    const std::string later = dir.file("cutlater.dv4");
-    cutCopy(dv4.path, later, size_t(dv4.manifest.units.at(3).payloadOffset + 100));
-    convert(rig, later, folder);
+    convert(rig, dir.file("cut0.dv4"), folder);
     ASSERT_TRUE(rig.waitForSheet(4));
     EXPECT_EQ(rig.sheets.sheets.back().message, QString("AVI Conversion Complete"));
-    rig.sheets.answer(1000);
-    EXPECT_EQ(listing(folder), (std::set<std::string>{"cutlater.avi", "cutlater.avi.srt"}));
+    EXPECT_EQ(listing(folder), (std::set<std::string>{"cut0.avi", "cut0.avi.srt"}));
 }
 
 // The converting indicator moves one spoke per tick, only while it is shown.
