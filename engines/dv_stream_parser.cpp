@@ -144,8 +144,6 @@ DVStreamParser::Exit DVStreamParser::run(bool returnAtEnd) {
                     gDVFmtPlaybackSliderValueChanged.load() || gDVFmtPlaybackStopActionLaunched.load())
                     continue;
             }
-            // A close that came while the parser was on its way here is not a new play.
-            if (gDVFmtPlaybackParserThreadForceExit.load()) continue;
             endOfFile();
             if (returnAtEnd) return Exit::Ended;
             continue;
