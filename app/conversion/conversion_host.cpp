@@ -125,12 +125,14 @@ int PlayerConversionHost::checkTotalChannelsForAVIConversion() {
     pane_.setMiscellaneousBtnState(0);
     file_.setDesignateChannel(false);
 
-    // A DV4 header names no channels: it is not read here.
-    RecorderFileProbe probe;
-    probe.kind = kind;
-    if (kind != RecorderFileKind::DV4) probe = probeRecorderFile(activation_.shared().filePath(), kind);
-    // A folder, FIFO or device is not converted: nothing would ever arrive from it.
-    if (probe.status == RecorderProbeStatus::NotRegularFile) return -1;
+    // What playback would refuse is not converted either: nothing would ever arrive from it.
+    // (A DV4 header names no channels: only the file itself is checked.)
+    RecorderFileProbe probe = probeRecorderFile(activation_.shared().filePath(), kind);
+    if (playerRefusesFile(probe)) return -2;
+    if (kind == RecorderFileKind::DV4) {
+        probe = RecorderFileProbe();
+        probe.kind = kind;
+    }
     if (kind == RecorderFileKind::DV5) engines_.setIsDVRType700(probe.isDVRType700);
     const ConversionChannelChoice choice = ::checkTotalChannelsForAVIConversion(probe);
     if (choice.setDefaultChannelTitles) port_.setDevChannelTitle(nullptr);
