@@ -46,7 +46,7 @@ struct ConversionSettings {
     bool audioDisabled = false;
 };
 
-// What a conversion asks of the rest of the application; the delegate implements it. GUI
+// What a conversion asks of the rest of the application (PlayerConversionHost). GUI
 // thread only.
 class ConversionHost {
   public:
@@ -171,7 +171,7 @@ class AVIConversion : public QObject, public ConversionSink {
     // conversion finishes on the GUI thread.
     void endOfRecording() override;
 
-    // ---- State, for the delegate and tests ----
+    // ---- State, for the owner and tests ----
 
     // Told of every frame and PCM packet the builder takes, on the engine thread that hands it
     // over (tests compare the AVI with them). Set while idle.

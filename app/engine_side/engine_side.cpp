@@ -27,7 +27,7 @@ EngineSide::EngineSide(EngineSidePort &port, QObject *context) : port_(port), po
     makeEngine(dv_, "DV");
 }
 
-// Creates one engine, connected to this side, the GUI-thread poster and the delegate's stream
+// Creates one engine, connected to this side, the GUI-thread poster and the shared stream
 // size; null (logged) when memory runs out.
 template <class Engine> Engine *EngineSide::makeEngine(std::unique_ptr<Engine> &slot, const char *kind) {
     try {
