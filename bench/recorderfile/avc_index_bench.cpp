@@ -9,9 +9,11 @@
 // mkrec's expected index, shifted for each copy.
 //
 // Pairs run in turn, the order swapped every pair, so that load from other work hits both
-// sides. Prints min / median / max of build / read and of the first picture.
+// sides. Prints min / median / max of build / read (elapsed, and processor time, which load from
+// other work does not stretch) and of the first picture.
 // Usage: taskset -c 2,3 avc_index_bench [pairs (default 7)] [MiB (default 1024)]
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -42,13 +44,25 @@ double since(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+// Processor time of the calling thread, in seconds: what the work cost whatever else ran.
+double threadCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+struct Timed {
+    double wall = -1, cpu = -1;
+};
+
 constexpr size_t kReadBuffer = 0x200000; // the parser's reader buffer
 
 // The anchor: every byte of the file through read(2), as cat does.
-double readWhole(const std::string &path, std::vector<char> &buffer) {
+Timed readWhole(const std::string &path, std::vector<char> &buffer) {
+    const double c0 = threadCpu();
     const auto t0 = Clock::now();
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0) return {};
     uint64_t total = 0;
     for (;;) {
         const ssize_t n = read(fd, buffer.data(), buffer.size());
@@ -56,8 +70,8 @@ double readWhole(const std::string &path, std::vector<char> &buffer) {
         total += static_cast<uint64_t>(n);
     }
     close(fd);
-    const double s = since(t0);
-    return total > 0 ? s : -1;
+    if (total == 0) return {};
+    return {since(t0), threadCpu() - c0};
 }
 
 struct IndexWait {
@@ -65,12 +79,17 @@ struct IndexWait {
     std::condition_variable cv;
     bool done = false;
     bool failed = false;
+    double indexCpu = 0; // the index thread's processor time when it was done
+    Clock::time_point doneAt;
 };
 
 int onParser(int code, HEADER_AVC *, char *, void *user) {
     auto *w = static_cast<IndexWait *>(user);
     if (code == AVC_CODE_INDEX_DONE || code == AVC_CODE_END_OF_DATA) {
+        const double cpu = threadCpu(); // on the index thread, which started with the open
         std::lock_guard<std::mutex> lock(w->mutex);
+        w->doneAt = Clock::now(); // not when this thread gets to run again
+        w->indexCpu = cpu;
         w->done = true;
         w->failed = code != AVC_CODE_INDEX_DONE;
         w->cv.notify_all();
@@ -78,21 +97,24 @@ int onParser(int code, HEADER_AVC *, char *, void *user) {
     return 0;
 }
 
-// From avc_parse_open to the index being complete (its file written).
-double buildIndex(const std::string &path, const std::string &idx) {
+// From avc_parse_open to the index being complete (its file written); the processor time is
+// the open's and the index thread's.
+Timed buildIndex(const std::string &path, const std::string &idx) {
     std::remove(idx.c_str());
     IndexWait w;
+    const double c0 = threadCpu();
     const auto t0 = Clock::now();
     const int handle = avc_parse_open(path.c_str(), onParser, &w);
-    if (!handle) return -1;
-    double s = -1;
+    const double openCpu = threadCpu() - c0;
+    if (!handle) return {};
+    Timed t;
     {
         std::unique_lock<std::mutex> lock(w.mutex);
         w.cv.wait(lock, [&] { return w.done; });
-        if (!w.failed) s = since(t0);
+        if (!w.failed) t = {std::chrono::duration<double>(w.doneAt - t0).count(), openCpu + w.indexCpu};
     }
     avc_parse_close(handle);
-    return s;
+    return t;
 }
 
 class FirstPicture : public benchutil::CountingDelegate {
@@ -205,21 +227,21 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::vector<char> buffer(kReadBuffer);
-    const double warm = readWhole(path, buffer); // into the page cache
+    const double warm = readWhole(path, buffer).wall; // into the page cache
     const uint64_t size = std::filesystem::file_size(path);
     printf("recording: %.0f MiB, %llu records (16 x D1 H.264 1.5 Mbit/s + G.723), first read %.3f s\n",
            static_cast<double>(size) / (1 << 20), static_cast<unsigned long long>(units), warm);
 
     // The index is right, once, before anything is timed.
-    if (buildIndex(path, idx) < 0 || mkrec::readFile(idx) != expected) {
+    if (buildIndex(path, idx).wall < 0 || mkrec::readFile(idx) != expected) {
         fprintf(stderr, "the index built differs from the expected one\n");
         return 1;
     }
 
-    std::vector<double> ratio, cat, build, first;
+    std::vector<double> ratio, cpuRatio, cat, build, first;
     for (int i = 0; i < pairs; ++i) {
         readWhole(path, buffer); // still warm, whatever the machine's other work evicted
-        double r = 0, b = 0;
+        Timed r, b;
         if (i % 2 == 0) {
             r = readWhole(path, buffer);
             b = buildIndex(path, idx);
@@ -228,22 +250,25 @@ int main(int argc, char **argv) {
             r = readWhole(path, buffer);
         }
         const double f = firstPicture(path, idx);
-        if (r <= 0 || b <= 0 || f <= 0) {
+        if (r.wall <= 0 || b.wall <= 0 || f <= 0) {
             fprintf(stderr, "run %d failed\n", i);
             return 1;
         }
-        printf("pair %d: read %.1f ms, build %.1f ms (%.3f), first picture %.1f ms\n", i + 1, r * 1e3,
-               b * 1e3, b / r, f * 1e3);
-        cat.push_back(r * 1e3);
-        build.push_back(b * 1e3);
-        ratio.push_back(b / r);
+        printf("pair %d: read %.1f ms (cpu %.1f), build %.1f ms (cpu %.1f): %.3f (cpu %.3f); first picture "
+               "%.1f ms\n",
+               i + 1, r.wall * 1e3, r.cpu * 1e3, b.wall * 1e3, b.cpu * 1e3, b.wall / r.wall, b.cpu / r.cpu,
+               f * 1e3);
+        cat.push_back(r.wall * 1e3);
+        build.push_back(b.wall * 1e3);
+        ratio.push_back(b.wall / r.wall);
+        cpuRatio.push_back(b.cpu / r.cpu);
         first.push_back(f * 1e3);
     }
     std::remove(idx.c_str());
-    const Stats s[] = {stats(ratio), stats(cat), stats(build), stats(first)};
-    const char *names[] = {"build / read", "read ms", "build ms", "first picture ms"};
+    const Stats s[] = {stats(ratio), stats(cpuRatio), stats(cat), stats(build), stats(first)};
+    const char *names[] = {"build / read", "  processor time", "read ms", "build ms", "first picture ms"};
     printf("%-18s %9s %9s %9s   (%d pairs)\n", "", "min", "median", "max", pairs);
-    for (int k = 0; k < 4; ++k)
+    for (int k = 0; k < 5; ++k)
         printf("%-18s %9.3f %9.3f %9.3f\n", names[k], s[k].min, s[k].median, s[k].max);
     return 0;
 }
