@@ -33,26 +33,44 @@ bool buffer_file_push(BUFFER_FILE *r) {
     return total != 0;
 }
 
-int buffer_file_pop(BUFFER_FILE *r, char *dst, unsigned long n) {
+namespace {
+
+// pop and skip: delivers n bytes, copying them to dst unless skipping.
+int deliver(BUFFER_FILE *r, char *dst, unsigned long n, bool skip) {
     if (!r || !r->stream || !r->buffer) return 0;
     if (r->valid == 0 && !buffer_file_push(r)) return 0;
-    if (n != 0 && !dst) return 0;
+    if (!skip && n != 0 && !dst) return 0;
     unsigned long done = 0;
     for (;;) {
         const unsigned long remaining = n - done;
         const unsigned long left = r->valid - r->readPos; // 32-bit values: no overflow in 64-bit sums
         if (remaining <= left) {
-            buffer_copy(dst + done, r->buffer + r->readPos, remaining);
+            if (!skip) buffer_copy(dst + done, r->buffer + r->readPos, remaining);
             r->readPos += static_cast<uint32_t>(remaining);
             r->filePos += remaining;
             return 1;
         }
-        buffer_copy(dst + done, r->buffer + r->readPos, left);
+        if (!skip) buffer_copy(dst + done, r->buffer + r->readPos, left);
         done += left;
         r->filePos += left;
         r->readPos = r->valid;
         if (!buffer_file_push(r)) return 0;
     }
+}
+
+} // namespace
+
+int buffer_file_pop(BUFFER_FILE *r, char *dst, unsigned long n) {
+    return deliver(r, dst, n, false);
+}
+
+int buffer_file_skip(BUFFER_FILE *r, unsigned long n) {
+    return deliver(r, nullptr, n, true);
+}
+
+char *buffer_file_peek(BUFFER_FILE *r, unsigned long n) {
+    if (!r || !r->stream || !r->buffer) return nullptr;
+    return n <= r->valid - r->readPos ? r->buffer + r->readPos : nullptr;
 }
 
 int buffer_file_set(BUFFER_FILE *r, uint64_t offset) {

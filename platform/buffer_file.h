@@ -33,6 +33,13 @@ bool buffer_file_push(BUFFER_FILE *r);
 // file (the bytes that were there have been copied and counted into filePos)
 // or without a stream or buffer.
 int buffer_file_pop(BUFFER_FILE *r, char *dst, unsigned long n);
+// The next n bytes where they lie in the buffer, for reading in place; NULL when fewer than n
+// are buffered (pop them instead: this never reads the file) or without a stream or buffer.
+// Nothing is delivered: the pointer is good until the next call that refills or moves.
+char *buffer_file_peek(BUFFER_FILE *r, unsigned long n);
+// Delivers the next n bytes as pop does, without copying them anywhere: same result, same
+// position afterwards.
+int buffer_file_skip(BUFFER_FILE *r, unsigned long n);
 // Moves to offset from the start of the file and drops the buffered bytes: 1;
 // 0 when the seek failed (the record is unchanged).
 int buffer_file_set(BUFFER_FILE *r, uint64_t offset);

@@ -252,6 +252,107 @@ int get_avc_frame(BUFFER_FILE *reader, HEADER_FRAME *header, char *buf, unsigned
     return result;
 }
 
+namespace {
+
+// Where the index needs to look in a frame header, from its flags word alone: the optional
+// fields come in increasing bit order, so each offset is the width of the set fields before it.
+struct FrameHeaderLayout {
+    unsigned long size;     // the whole header, flags word and trailing u16 included
+    unsigned long lengthAt; // the payload length, when its flag is set
+    unsigned long typeAt;   // the stream type, when its flag is set
+};
+
+// Width of each optional field by its bit number; bits without a field have none.
+constexpr unsigned char kFieldWidth[32] = {4, 4, 2, 2, 4, 1, 1, 1, 4, 8, 1, 1, 1, 4, 40, 16,
+                                           4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 2,  2};
+
+// Bytes of the fields that the set bits of one byte of the flags word select, for each byte
+// value: a header's layout costs four table reads instead of a walk over every flag.
+struct FieldBytesTable {
+    unsigned char bytes[4][256];
+    constexpr FieldBytesTable() : bytes() {
+        for (int part = 0; part < 4; ++part)
+            for (int v = 0; v < 256; ++v) {
+                unsigned sum = 0;
+                for (int bit = 0; bit < 8; ++bit)
+                    if (v & (1 << bit)) sum += kFieldWidth[part * 8 + bit];
+                bytes[part][v] = static_cast<unsigned char>(sum);
+            }
+    }
+};
+constexpr FieldBytesTable kFieldBytes;
+
+unsigned long fieldBytes(uint32_t flags) {
+    return kFieldBytes.bytes[0][flags & 0xFF] + kFieldBytes.bytes[1][(flags >> 8) & 0xFF] +
+           kFieldBytes.bytes[2][(flags >> 16) & 0xFF] + kFieldBytes.bytes[3][flags >> 24];
+}
+
+FrameHeaderLayout frameHeaderLayout(uint32_t flags) {
+    return {4 + fieldBytes(flags) + 2, 4 + fieldBytes(flags & (AVC_FRAME_FLAG_LENGTH - 1)),
+            4 + fieldBytes(flags & (AVC_FRAME_FLAG_STREAM_TYPE - 1))};
+}
+
+// The entry type of a payload as it lies in memory.
+uint32_t entryType(char *data, unsigned long len, unsigned char streamType, unsigned char version) {
+    char *es = nullptr;
+    unsigned long esLen = 0;
+    if (fix_avc_frame(data, len, &es, &esLen, version) == 0) {
+        es = nullptr;
+        esLen = 0;
+    }
+    return check_mapping_table_type(es, esLen, streamType);
+}
+
+} // namespace
+
+int index_avc_frame(BUFFER_FILE *reader, unsigned char version, char *buf, unsigned long capacity,
+                    uint32_t *type, uint32_t *length, unsigned long *pos) {
+    *type = AVC_ENTRY_OTHER;
+    *length = 0;
+    unsigned long moved = 0;
+    // The common case: the whole record lies in the reader's buffer and is looked at there.
+    if (char *record = buffer_file_peek(reader, 4)) {
+        const unsigned long buffered = reader->valid - reader->readPos;
+        const auto *u = reinterpret_cast<const uint8_t *>(record);
+        const uint32_t flags = readLE32(u);
+        const FrameHeaderLayout layout = frameHeaderLayout(flags);
+        if (layout.size <= buffered) {
+            const uint32_t len = (flags & AVC_FRAME_FLAG_LENGTH) ? readLE32(u + layout.lengthAt) : 0;
+            const unsigned char streamType = (flags & AVC_FRAME_FLAG_STREAM_TYPE) ? u[layout.typeAt] : 0;
+            if (len <= capacity && (buf || len == 0) && len <= buffered - layout.size) {
+                // The next record's header is what the build waits for next: ask for it now.
+                if (len < buffered - layout.size) __builtin_prefetch(record + layout.size + len);
+                *type = entryType(record + layout.size, len, streamType, version);
+                *length = len;
+                buffer_file_skip(reader, layout.size + len); // within the buffer
+                if (pos) *pos += layout.size + len;
+                return AVC_READ_OK;
+            }
+        }
+    }
+    // A record that spans a refill (or the end of the data): read as get_avc_frame reads it,
+    // its payload copied into buf, unless it is too large (then skipped, not copied).
+    HEADER_FRAME header;
+    if (parse_frame_header(reader, &header, moved) == AVC_READ_SHORT) {
+        if (pos) *pos += moved;
+        return AVC_READ_SHORT;
+    }
+    const uint32_t len = header.dwLength;
+    if (len > capacity || (!buf && len > 0)) {
+        if (buffer_file_skip(reader, len) != 1) return AVC_READ_SHORT;
+        player_log("AVC frame %u: payload of %u bytes exceeds the frame buffer (%lu bytes), dropped\n",
+                   header.dwFrameNo, len, capacity);
+        if (pos) *pos += moved + len;
+        *type = check_mapping_table_type(nullptr, 0, header.byStreamType);
+        return AVC_READ_DROPPED;
+    }
+    if (len > 0 && buffer_file_pop(reader, buf, len) != 1) return AVC_READ_SHORT;
+    if (pos) *pos += moved + len;
+    *type = entryType(buf, len, header.byStreamType, version);
+    *length = len;
+    return AVC_READ_OK;
+}
+
 int check_read_extend_info(const bk_video_frame_header *prefix) {
     if (!prefix) return 0;
     return (prefix->bytes[22] & 0x20) ? 1 : 0;

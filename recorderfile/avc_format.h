@@ -193,6 +193,14 @@ int parse_frame_header(BUFFER_FILE *reader, HEADER_FRAME *header, unsigned long 
 int get_avc_frame(BUFFER_FILE *reader, HEADER_FRAME *header, char *buf, unsigned long capacity,
                   unsigned long *pos);
 
+// What the index needs of the next record: its entry type and payload length, read as
+// get_avc_frame reads the record (same results, same position afterwards) but looked at in the
+// reader's buffer where it lies there; buf (capacity bytes) takes only a payload that spans a
+// refill. AVC_READ_OK (marker or not), AVC_READ_SHORT, or AVC_READ_DROPPED with *length 0 and
+// the type of an empty payload when the payload exceeds capacity.
+int index_avc_frame(BUFFER_FILE *reader, unsigned char version, char *buf, unsigned long capacity,
+                    uint32_t *type, uint32_t *length, unsigned long *pos);
+
 // Strips the recorder's in-band prefix without copying: *out points into data.
 // Returns 1; 0 when the prefix claims more bytes than the payload holds, in
 // which case *out = data and *outLen = 0 and the caller drops the frame.

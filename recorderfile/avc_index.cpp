@@ -36,6 +36,7 @@ constexpr unsigned long kMinRecordSize = 6;   // flags word + trailing u16
 constexpr uint64_t kMinPayloadRecordSize = 11;
 constexpr unsigned long kFirstTableRoom = 4096;
 constexpr unsigned long kLinkSamples = 64;
+constexpr unsigned long kBlockBytes = AVC_IDX_RECORD_SIZE * AVC_IDX_BLOCK_RECORDS;
 
 // Offset just past the record at offset; false when its header is short.
 bool recordEnd(BUFFER_FILE *probe, uint64_t offset, uint64_t &end) {
@@ -273,7 +274,8 @@ int MappingTableWriter::open(const std::string &idxPath) {
     // The temporary name is ours: whatever an interrupted build left there goes (a FIFO
     // included, which would block the open).
     std::remove(tempPath_.c_str());
-    file_ = file_create_regular(tempPath_.c_str());
+    if (!block_) block_.reset(new (std::nothrow) unsigned char[kBlockBytes]);
+    file_ = block_ ? file_create_regular(tempPath_.c_str()) : nullptr;
     if (!file_) {
         player_log("Cannot create index file %s\n", tempPath_.c_str());
         return 0;
@@ -283,7 +285,7 @@ int MappingTableWriter::open(const std::string &idxPath) {
 
 int MappingTableWriter::flush() {
     if (used_ == 0) return 1;
-    if (std::fwrite(block_, 1, used_, file_) != used_) failed_ = true;
+    if (std::fwrite(block_.get(), 1, used_, file_) != used_) failed_ = true;
     used_ = 0;
     return failed_ ? 0 : 1;
 }
@@ -295,8 +297,8 @@ int MappingTableWriter::append(uint64_t offset, uint32_t type) {
         failed_ = true;
         return 0;
     }
-    if (used_ + AVC_IDX_RECORD_SIZE > sizeof block_ && !flush()) return 0;
-    unsigned char *rec = block_ + used_;
+    if (used_ + AVC_IDX_RECORD_SIZE > kBlockBytes && !flush()) return 0;
+    unsigned char *rec = block_.get() + used_;
     std::memset(rec, 0, AVC_IDX_RECORD_SIZE);
     writeLE32(rec + 8, static_cast<uint32_t>(offset));
     writeLE32(rec + 12, type);
@@ -373,16 +375,10 @@ int buildTable(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, u
     bool failed = false;
     while (n < total) {
         const unsigned long offset = pos;
-        HEADER_FRAME header;
-        const int r = get_avc_frame(reader, &header, frameBuf, frameCapacity, &pos);
-        if (r == AVC_READ_SHORT) break; // the end of the data (or of a truncated recording)
-        char *data = frameBuf;
-        unsigned long len = header.dwLength;
-        if (r == AVC_READ_DROPPED || fix_avc_frame(frameBuf, len, &data, &len, version) == 0) {
-            data = nullptr;
-            len = 0;
-        }
-        const uint32_t type = check_mapping_table_type(data, len, header.byStreamType);
+        uint32_t type = 0;
+        uint32_t length = 0;
+        if (index_avc_frame(reader, version, frameBuf, frameCapacity, &type, &length, &pos) == AVC_READ_SHORT)
+            break; // the end of the data (or of a truncated recording)
         // Placed by position in the file, not by the frame number it carries.
         if (!sink.put(n, offset, type)) {
             player_log("AVC index: no memory for more than %lu entries\n", n);
@@ -390,7 +386,7 @@ int buildTable(BUFFER_FILE *reader, uint64_t firstOffset, unsigned long total, u
             break;
         }
         ++n;
-        if (header.dwLength == 0) {
+        if (length == 0) {
             if (++emptyRun >= AVC_MAX_EMPTY_RECORD_RUN) {
                 player_log("AVC index: %lu records without payload at %lu: the data ends before them\n",
                            emptyRun, static_cast<unsigned long>(sink.at(n - emptyRun).qwOffset));

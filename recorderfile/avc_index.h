@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/buffer_file.h"
@@ -17,8 +18,10 @@ struct MAPPING_TABLE {
 };
 
 constexpr unsigned long AVC_IDX_RECORD_SIZE = 36;
-constexpr unsigned long AVC_IDX_BLOCK_RECORDS = 256; // records per write
-constexpr unsigned long AVC_IDX_LOAD_RECORDS = 128;  // records per read
+// Records per write. The file appears under its name only when complete, so the block size
+// is not seen in it; large blocks keep the writes few.
+constexpr unsigned long AVC_IDX_BLOCK_RECORDS = 8192;
+constexpr unsigned long AVC_IDX_LOAD_RECORDS = 128; // records per read
 
 // A run of this many consecutive records without payload is damage, not recording: six zero
 // bytes make a legal empty record, so a file of zeros would otherwise index as billions of
@@ -70,7 +73,7 @@ int seek_i_index_next(const MAPPING_TABLE *table, unsigned long count, unsigned 
 int seek_i_index_last(const MAPPING_TABLE *table, unsigned long count, unsigned long from,
                       unsigned long *number);
 
-// Writes an index file: records go to "<path>.tmp" in blocks of 256 and the
+// Writes an index file: records go to "<path>.tmp" in blocks and the
 // file is renamed to its real name only by commit(), so a reader never finds a
 // partial index under the real name. Offsets at or above 4 GiB do not fit the
 // file's 32-bit field: such an index is not written at all.
@@ -99,7 +102,7 @@ class MappingTableWriter {
     FILE *file_ = nullptr;
     std::string path_;
     std::string tempPath_;
-    unsigned char block_[AVC_IDX_RECORD_SIZE * AVC_IDX_BLOCK_RECORDS] = {};
+    std::unique_ptr<unsigned char[]> block_; // AVC_IDX_BLOCK_RECORDS records
     unsigned long used_ = 0;
     bool failed_ = false;
 };

@@ -44,8 +44,10 @@ struct AVC_PARSE {
     int readerThread = 0;
     int indexThread = 0;
 
-    int run = 0;        // manual, set: the reader may read the next record
-    int quit = 0;       // manual, clear: both threads end (stays set once set)
+    int run = 0;  // manual, set: the reader may read the next record
+    int quit = 0; // manual, clear: both threads end (stays set once set)
+    // Set right before quit: the index build asks after every record, cheaper than the event.
+    std::atomic<bool> quitting{false};
     int gate = 0;       // manual, set: the reader may go on after a record
     int indexDone = 0;  // automatic, clear: the index thread has finished
     int readerLock = 0; // the file position, the reads and the fields below it
@@ -283,14 +285,18 @@ void *readerMain(void *arg) {
 struct BuildProgress {
     AVC_PARSE *parser;
     int lastSent;
+    unsigned long nextCode; // entries at which the per cent changes next
 };
 
 int onIndexed(void *user, unsigned long built) {
     auto *b = static_cast<BuildProgress *>(user);
     AVC_PARSE *p = b->parser;
-    // Closing (or the event is gone): stop at once.
-    if (event_wait(p->quit) != static_cast<int>(WAIT_TIMEOUT)) return 1;
-    const int code = AVC_CODE_INDEX_BASE + static_cast<int>(100ull * built / p->totalFrames);
+    // Closing: stop at once.
+    if (p->quitting.load(std::memory_order_relaxed)) return 1;
+    if (built < b->nextCode) return 0;
+    const uint64_t percent = 100ull * built / p->totalFrames;
+    b->nextCode = static_cast<unsigned long>(((percent + 1) * p->totalFrames + 99) / 100);
+    const int code = AVC_CODE_INDEX_BASE + static_cast<int>(percent);
     // 1100 is sent once the index can be used.
     if (code != b->lastSent && code < AVC_CODE_INDEX_DONE) {
         b->lastSent = code;
@@ -301,7 +307,7 @@ int onIndexed(void *user, unsigned long built) {
 
 void *indexMain(void *arg) {
     auto *p = static_cast<AVC_PARSE *>(arg);
-    BuildProgress progress{p, -1};
+    BuildProgress progress{p, -1, 0};
     unsigned long built = 0;
     // The table grows with the records read: the header's count is only a claim.
     const int finished = build_mapping_table_grown(
@@ -348,6 +354,7 @@ bool loadIndex(AVC_PARSE *p, uint64_t fileSize) {
 
 // Ends what was started; the object frees the rest.
 void stopThreads(AVC_PARSE *p) {
+    p->quitting = true;
     event_signal(p->quit);
     p->readerThread = thread_close(p->readerThread);
     p->indexThread = thread_close(p->indexThread);

@@ -183,6 +183,50 @@ TEST(BufferFile, MatchesPlainStdioOnRandomSequences) {
     std::fclose(f);
 }
 
+// Skipping ends where popping ends, with the same result, and a peek shows the bytes a pop
+// would deliver next, in place, only when they are all buffered (it never refills). Two readers over two
+// streams of one file, one popping and one peeking and skipping, stay in step across refills and the end.
+TEST(BufferFile, PeekAndSkipKeepStepWithPop) {
+    std::mt19937 rng(20261207);
+    const std::vector<char> bytes = countingBytes(20000);
+    FILE *f = fileWith(bytes);
+    ASSERT_NE(f, nullptr);
+    FILE *g = std::fopen(("/proc/self/fd/" + std::to_string(fileno(f))).c_str(), "rb");
+    ASSERT_NE(g, nullptr);
+    for (unsigned long capacity : {1UL, 7UL, 64UL, 4096UL}) {
+        BUFFER_FILE popper, skipper;
+        std::rewind(f);
+        std::rewind(g);
+        ASSERT_EQ(buffer_file_init(&popper, f, capacity), 1);
+        ASSERT_EQ(buffer_file_init(&skipper, g, capacity), 1);
+        std::vector<char> got;
+        for (int step = 0; step < 2000; ++step) {
+            const unsigned long n = rng() % 3 ? rng() % 40 : rng() % 9000;
+            char *seen = buffer_file_peek(&skipper, n);
+            EXPECT_EQ(seen != nullptr, n <= skipper.valid - skipper.readPos);
+            got.assign(n + 1, 0);
+            const int popped = buffer_file_pop(&popper, got.data(), n);
+            if (seen && n > 0) { // popping nothing from an empty buffer still refills first
+                ASSERT_EQ(popped, 1) << "capacity " << capacity << " step " << step;
+                ASSERT_EQ(std::memcmp(seen, got.data(), n), 0) << "capacity " << capacity << " step " << step;
+            }
+            ASSERT_EQ(buffer_file_skip(&skipper, n), popped) << "capacity " << capacity << " step " << step;
+            ASSERT_EQ(skipper.filePos, popper.filePos);
+            ASSERT_EQ(skipper.readPos, popper.readPos);
+            ASSERT_EQ(skipper.valid, popper.valid);
+            if (rng() % 50 == 0) {
+                const uint64_t to = rng() % (bytes.size() + 10);
+                ASSERT_EQ(buffer_file_set(&popper, to), 1);
+                ASSERT_EQ(buffer_file_set(&skipper, to), 1);
+            }
+        }
+        buffer_file_release(&popper);
+        buffer_file_release(&skipper);
+    }
+    std::fclose(g);
+    std::fclose(f);
+}
+
 TEST(BufferFile, OffsetsBeyondFourGiB) {
     FILE *f = std::tmpfile();
     ASSERT_NE(f, nullptr);

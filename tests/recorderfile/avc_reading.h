@@ -99,14 +99,15 @@ struct Built {
 };
 
 // Reads the main header of path and builds its index (writing idxPath when given).
-inline Built buildIndex(const std::string &path, const std::string &idxPath) {
+inline Built buildIndex(const std::string &path, const std::string &idxPath,
+                        unsigned long readerBuffer = kReaderBuffer) {
     Built b;
     FILE *fp = std::fopen(path.c_str(), "rb");
     if (!fp) return b;
     BUFFER_FILE reader{};
     HEADER_MAIN_EX main{};
     unsigned long headerLen = 0;
-    if (buffer_file_init(&reader, fp, kReaderBuffer) == 1 &&
+    if (buffer_file_init(&reader, fp, readerBuffer) == 1 &&
         parse_main_header(&reader, &main, &headerLen) == 1) {
         b.total = main.main.dwTotalFrames;
         std::fseek(fp, 0, SEEK_END);
