@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/log.h"
+#include "platform/portable.h"
 
 namespace {
 // Set on a parser thread to the engine that runs it.
@@ -102,6 +103,8 @@ bool DVFormatPlayback::createDVFmtParserThread() {
     try {
         std::shared_ptr<std::atomic<bool>> ended = parser.ended;
         parser.thread = std::thread([this, body, ended] {
+            // It waits for each frame's hand-off and pacing: it keeps time as they do.
+            thread_raise_priority();
             parserThreadMain(body);
             ended->store(true);
         });

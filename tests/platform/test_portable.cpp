@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -17,6 +19,7 @@
 #include <climits>
 #include <cstdio>
 #include <set>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -163,6 +166,25 @@ TEST(IntegerHandles, ThreadsRunAndAreJoined) {
     EXPECT_EQ(g_ran.load(), 11) << "close returns only after the thread has ended";
     EXPECT_EQ(thread_close(a), 0) << "already reclaimed";
     EXPECT_EQ(thread_create(nullptr, nullptr), 0);
+}
+
+// A raised thread is served before the others; the rest of the process keeps its priority.
+// Where the system refuses, nothing changes.
+TEST(IntegerHandles, RaisedThreadAloneGoesFirst) {
+    const int before = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    int inThread = 0;
+    bool raised = false;
+    std::thread t([&] {
+        const int was = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+        raised = thread_raise_priority();
+        inThread = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())) - was;
+    });
+    t.join();
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), before);
+    if (raised)
+        EXPECT_LT(inThread, 0);
+    else
+        EXPECT_EQ(inThread, 0);
 }
 
 // A temporary file holding bytes 0..n-1 (mod 251).
