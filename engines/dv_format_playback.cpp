@@ -113,6 +113,8 @@ bool DVFormatPlayback::createDVFmtParserThread() {
     try {
         std::shared_ptr<std::atomic<bool>> ended = parser.ended;
         parser.thread = std::thread([this, body, ended] {
+            // It waits for each frame's hand-off and pacing: it keeps time as they do.
+            thread_raise_priority();
             parserThreadMain(body);
             ended->store(true);
         });

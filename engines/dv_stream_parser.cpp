@@ -649,6 +649,7 @@ void DVStreamParser::restartAt(uint64_t offset) {
 
 void DVStreamParser::seek() {
     gDVFmtPlaybackKeepRunning = 0;
+    const uint32_t request = dvFmtTakeSeekRequest();
     const int32_t percent = std::clamp<int32_t>(gDVFmtPlaybackSliderPercentage.load(), 0, 100);
     const uint64_t size = window_.fileSize();
     uint64_t target = static_cast<uint64_t>(static_cast<double>(size) * 0.01 * percent);
@@ -669,7 +670,7 @@ void DVStreamParser::seek() {
     }
     host_.postProgress(static_cast<float>(percent));
     if (!gDVFmtPlaybackIsPauseNow.load()) gDVFmtPlaybackKeepRunning = 1;
-    gDVFmtPlaybackSliderValueChanged = 0;
+    dvFmtAcknowledgeSeek(request);
 }
 
 // Backward scan in the current buffer, from buffer offset `from`, for an SPS type byte (0x27 or

@@ -10,12 +10,29 @@ std::atomic<int32_t> gDVFmtPlaybackSliderPercentage{0};
 std::atomic<uint8_t> gDVFmtPlaybackForwardAtPause{0};
 std::atomic<int32_t> gDVFmtPlaybackSpeed{0};
 
+namespace {
+// Seek requests made so far.
+std::atomic<uint32_t> seekRequests{0};
+} // namespace
+
 void dvFmtRequestSeek(int32_t percent) {
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
     gDVFmtPlaybackKeepRunning = 0;
     gDVFmtPlaybackSliderPercentage = percent;
+    seekRequests.fetch_add(1);
     gDVFmtPlaybackSliderValueChanged = 1;
+}
+
+uint32_t dvFmtTakeSeekRequest() {
+    return seekRequests.load();
+}
+
+void dvFmtAcknowledgeSeek(uint32_t taken) {
+    gDVFmtPlaybackSliderValueChanged = 0;
+    // A request counted after `taken` may have raised the flag before the clear above: raise it
+    // again. One that raises it after the clear needs nothing.
+    if (seekRequests.load() != taken) gDVFmtPlaybackSliderValueChanged = 1;
 }
 
 void dvFmtResetControlFlags() {

@@ -40,6 +40,12 @@ constexpr int32_t kDVFmtPlaybackMaxSpeed = 4;
 // Requests a seek of the DV engine to `percent` (0..100) of the file. The target is stored
 // before the request flag is raised, so the parser never reads a stale target.
 void dvFmtRequestSeek(int32_t percent);
+// The parser's side of a seek: it takes the request's number before it reads the target, and
+// acknowledges with that number when it has carried the seek out. A request made meanwhile
+// (the user drags again while the parser rewinds) keeps the flag raised for the next pass
+// instead of being cleared with the one served.
+uint32_t dvFmtTakeSeekRequest();
+void dvFmtAcknowledgeSeek(uint32_t taken);
 
 // Puts every DV flag back to its start value (used between test cases and at start-up).
 void dvFmtResetControlFlags();

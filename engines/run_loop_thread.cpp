@@ -4,6 +4,8 @@
 #include <pthread.h>
 #include <system_error>
 
+#include "platform/portable.h"
+
 namespace {
 thread_local RunLoopThread *tlsCurrent = nullptr;
 }
@@ -37,6 +39,8 @@ bool RunLoopThread::gateOpen() const {
 
 void RunLoopThread::run() {
     tlsCurrent = this;
+    // The playback threads pace the pictures: a busy machine must not make them late.
+    thread_raise_priority();
     std::unique_lock<std::mutex> lock(mutex_);
     while (!cancelled_) {
         const bool open = gateOpen();

@@ -17,6 +17,11 @@ int thread_create(void *(*fn)(void *), void *arg);
 int thread_close(int thread);
 // Ends the calling thread.
 [[noreturn]] void thread_exit();
+// Raises the calling thread (alone) above the other threads of the process and the processes
+// around it, so that a thread that keeps time is served first on a busy machine. Threads it
+// starts afterwards inherit the raise. Where the system does not allow it the thread stays as
+// it was; answers whether it was raised.
+bool thread_raise_priority();
 
 // An unnamed event, manual-reset when manualReset is not 0, set when
 // initialState is not 0; 0 when it cannot be made.

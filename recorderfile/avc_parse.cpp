@@ -181,6 +181,8 @@ bool waitFor(AVC_PARSE *p, int event) {
 
 void *readerMain(void *arg) {
     auto *p = static_cast<AVC_PARSE *>(arg);
+    // It waits for each frame's hand-off and pacing: it keeps time as the playback threads do.
+    thread_raise_priority();
     if (!waitFor(p, p->indexDone)) return nullptr;
     HEADER_FRAME &frame = p->header.frameHeader;
     const unsigned char version = p->header.mainHeader.main.byVersion;

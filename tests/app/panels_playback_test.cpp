@@ -60,6 +60,13 @@ struct Player : LaunchedPlayer {
         }
         return false;
     }
+    // Waits, without serving the GUI thread, until the engine has delivered `count` pictures.
+    bool waitForDelivered(uint64_t count) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (engines().picturesDelivered() < count && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return engines().picturesDelivered() >= count;
+    }
     // Pauses and lets every picture already on its way reach its tile.
     bool pauseAndSettle() {
         pause();
@@ -158,9 +165,10 @@ TEST(PanelsOnPlayback, SnapshotsOfThePlayingChannelInTheFolderKeptAcrossARestart
         p.d().configSettingPanel()->snapshotFileTypeBtn()->setCurrentIndex(shot.type);
         // Two presses while pictures arrive, then a pause: the snapshot is the last picture the
         // engine made before it held.
+        const uint64_t atPress = p.engines().picturesDelivered();
         p.d().window()->ui.snapShotBtn->click();
         p.d().window()->ui.snapShotBtn->click();
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ASSERT_TRUE(p.waitForDelivered(atPress + 2));
         p.pause();
         ASSERT_TRUE(p.waitForEngineToHold());
         shot.engine = p.engines().lastDeliveredPicture(0).copy();

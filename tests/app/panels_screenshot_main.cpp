@@ -12,6 +12,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <set>
 
 #include "app/ColorSettingPanel.h"
 #include "app/ConfigSettingPanel.h"
@@ -31,8 +32,16 @@ bool serveUntil(const std::function<bool()> &done, int timeoutMs) {
     return true;
 }
 
-void serveFor(int ms) {
-    serveUntil([] { return false; }, ms);
+// Until `panel` has unfolded to its full frame and the tile has shown two pictures made since.
+bool settle(const QWidget *panel, const CustomizedVideoView *tile) {
+    std::set<qint64> shown{tile->contents().cacheKey()};
+    return serveUntil(
+        [&] {
+            shown.insert(tile->contents().cacheKey());
+            return panel->isVisible() && !panel->property("panelFoldAnimation").isValid() &&
+                   panel->size() == panel->property("panelFullSize").toSize() && shown.size() >= 3;
+        },
+        20000);
 }
 
 QString frame(const QWidget *w) {
@@ -75,12 +84,18 @@ int main(int argc, char **argv) {
 
     delegate.window()->ui.colorAdjustBtn->click();
     delegate.colorSettingPanel()->ui.saturationSlider->setValue(0);
-    serveFor(1500); // the unfold, and pictures under the new values
+    if (!settle(delegate.colorSettingPanel(), tile)) {
+        std::fprintf(stderr, "panels screenshot: the colour panel did not unfold over new pictures\n");
+        return 1;
+    }
     if (!handOver(workdir, "colour", delegate.colorSettingPanel(), tile)) return 1;
 
     delegate.colorSettingPanel()->ui.closeBtn->click();
     delegate.window()->ui.configSettingBtn->click();
-    serveFor(1500);
+    if (!settle(delegate.configSettingPanel(), tile)) {
+        std::fprintf(stderr, "panels screenshot: the settings panel did not unfold over new pictures\n");
+        return 1;
+    }
     if (!handOver(workdir, "settings", delegate.configSettingPanel(), tile)) return 1;
     return 0;
 }

@@ -28,14 +28,19 @@ make_rec single.dv4 --kind dv4-h264 --size 352x288
 inner="$work/inner.sh"
 cat > "$inner" <<'INNER'
 #!/usr/bin/env bash
-# Inside the virtual display: play FILE, grab the screen twice, a second apart.
-player=$1; file=$2; first=$3; second=$4
+# Inside the virtual display: play FILE; once pictures show in the video area (CROP), grab the
+# screen twice, a second apart.
+player=$1; file=$2; first=$3; second=$4; lib=$5; crop=$6
+source "$lib"
 "$player" "$file" < /dev/null > "$first.log" 2>&1 &
 pid=$!
-sleep 4
-kill -0 "$pid" 2> /dev/null || { echo "screenshots: the player ended early"; cat "$first.log"; exit 1; }
 grab() { ffmpeg -nostdin -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$1"; }
-grab "$first" && sleep 1 && grab "$second"
+for _ in $(seq 1 120); do
+  kill -0 "$pid" 2> /dev/null || { echo "screenshots: the player ended early"; cat "$first.log"; exit 1; }
+  grab "$first" && [ "$(luma_range "$first" "$crop")" -ge 64 ] && break
+  sleep 0.25
+done
+sleep 1 && grab "$second"
 status=$?
 # A terminate request may be blocked in what the player inherited: kill it if it stays.
 kill "$pid" 2> /dev/null
@@ -55,6 +60,7 @@ for name in grid4.avc grid9.dv5 grid16.dv5 single.dv4; do
   later="$work/${name%.*}-later.png"
   rm -f "$shot"
   in_virtual_display 90 "$inner" "$player" "$work/$name" "$shot" "$later" \
+    "$(dirname "$0")/screenshot_lib.sh" "$crop" \
     || { echo "screenshots: $name: no screenshot"; status=1; continue; }
   range=$(luma_range "$shot" "$crop")
   if [ "$range" -lt 64 ]; then

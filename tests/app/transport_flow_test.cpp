@@ -315,18 +315,20 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
             w.ui().pauseActionBtn->click();
             w.serveFor(250);
+            const size_t atSeek = w.seen.size();
             w.seekTo(percent);
             EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Pause),
                                 d.statusImages().image(transport::StatusImage::Pause, true)));
-            // A paused DV parser lets the frame it was holding go before it seeks; a paused AVC
-            // file shows the landing frame at once.
-            EXPECT_TRUE(serveEventsUntil(
-                [&] {
-                    return std::abs(d.window()->ui.playbackProgressSlider->floatValue() - percent) <= 1.0f;
-                },
-                2000))
+            // A paused DV parser lets the frame it was holding go, seeks, and then clears the
+            // request; a paused AVC file shows the landing frame. What was shown before that
+            // has been queued by then.
+            ASSERT_TRUE(serveEventsUntil(
+                [&] { return c.avc ? w.seen.size() > atSeek : gDVFmtPlaybackSliderValueChanged.load() == 0; },
+                10000))
+                << "the seek was not carried out";
+            serveEvents();
+            EXPECT_LE(std::abs(d.window()->ui.playbackProgressSlider->floatValue() - percent), 1.0f)
                 << "progress " << d.window()->ui.playbackProgressSlider->floatValue();
-            w.serveFor(150);
             const size_t before = w.seen.size() - (c.avc && w.seen.size() > 0 ? 1 : 0);
             w.ui().playActionBtn->click();
             ASSERT_TRUE(w.waitForPictures(before + 1));
@@ -367,6 +369,13 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
         EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Stop),
                             d.statusImages().image(transport::StatusImage::Stop, true)));
         EXPECT_FALSE(d.isPlaybackNow());
+        // The DV parser has taken the stop and halted after the first key frame.
+        ASSERT_TRUE(serveEventsUntil(
+            [&] {
+                return c.avc ||
+                       (gDVFmtPlaybackStopActionLaunched.load() == 0 && gDVFmtPlaybackIFrameStop.load() == 0);
+            },
+            10000));
         w.expectHeld(500, "stopped", 300);
         if (!c.avc) {
             EXPECT_EQ(w.seen.back().unit, video.front()) << "the DV parser went back to the start";

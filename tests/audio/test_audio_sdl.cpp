@@ -76,7 +76,12 @@ TEST_P(DiskOutput, RendersQueuedPcmExactlyAndSilenceOnUnderrun) {
         }
         proc.setVolumeViaProgramming(c.gain); // before play: SDL pulls from then on
         ASSERT_TRUE(proc.playDeviceAudio(0));
-        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        // Until the data and some silence after it have come out. The driver writes through a
+        // buffer, so what shows in the file lags: ask for well more than the data.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (readFile(dir.file("out.raw")).size() < expected.size() + 512 + 16384 &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ASSERT_TRUE(proc.stopDeviceAudio(0));
         ASSERT_TRUE(proc.removeDeviceAudio(0)); // closes the file
     }

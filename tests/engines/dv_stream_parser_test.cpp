@@ -182,6 +182,34 @@ TEST_F(ScannerTest, StopHoldsAfterTheFirstKeyFrame) {
     EXPECT_TRUE(host.handOffs[3].key);
 }
 
+// A seek asked for while the scanner still carries out the one before (here during the rewind
+// of a seek to the start, paused) is not acknowledged with it: the next pass serves it, and
+// only the file's last frames are handed off.
+TEST_F(ScannerTest, SeekAskedDuringASeekIsServedNext) {
+    const mkrec::Recording rec = mkrec::make(
+        dir, "q.dv4",
+        {"--kind", "dv4-h264", "--size", "64x48", "--frames", "12", "--gop", "5", "--audio-mask", "0"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    open(DVVariant::DV4H264, rec.path);
+    gDVFmtPlaybackIsPauseNow = 1;
+    bool askedAgain = false;
+    host.onPause = [&] {
+        if (!askedAgain) dvFmtRequestSeek(99);
+        askedAgain = true;
+    };
+    dvFmtRequestSeek(0);
+    parser->seek();
+    ASSERT_TRUE(askedAgain);
+    EXPECT_EQ(static_cast<int>(gDVFmtPlaybackSliderValueChanged.load()), 1)
+        << "the second request was dropped";
+    gDVFmtPlaybackIsPauseNow = 0;
+    parser->run(true);
+    EXPECT_EQ(gDVFmtPlaybackSliderValueChanged.load(), 0);
+    // Key frames 0, 5 and 10: 99 % lands on frame 10.
+    EXPECT_EQ(host.count(true), 2u);
+    EXPECT_NE(std::find(host.events.begin(), host.events.end(), "P99.000000"), host.events.end());
+}
+
 // Backward scans never leave the window or the file: a key frame less than a header's length
 // into the file restarts at offset 0; a target below 4 gives up at once.
 TEST_F(ScannerTest, SeekBackOffsStayInsideTheFile) {

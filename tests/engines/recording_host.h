@@ -38,6 +38,8 @@ class RecordingHost : public DVParserHost {
     uint64_t payloadSum = 0; // every handed-off byte, summed (so that every byte is read)
     // Called after each hand-off has been kept (the scanner waits for it, as for the engine).
     std::function<void(const HandOff &)> onHandOff;
+    // Called in place of each sleep the scanner asks for.
+    std::function<void()> onPause;
 
     void setKeyFrameMark(bool k) override { key_ = k; }
     bool keyFrameMark() const override { return key_; }
@@ -74,7 +76,9 @@ class RecordingHost : public DVParserHost {
     void postProgress(float percent) override {
         if (logEvents) events.push_back("P" + std::to_string(percent));
     }
-    void pause(std::chrono::microseconds) override {}
+    void pause(std::chrono::microseconds) override {
+        if (onPause) onPause();
+    }
     // Nothing else would ever raise a request: play on.
     void waitForRequest() override { gDVFmtPlaybackKeepRunning = 1; }
 

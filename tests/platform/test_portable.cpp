@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -17,6 +19,7 @@
 #include <climits>
 #include <cstdio>
 #include <set>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -163,6 +166,21 @@ TEST(IntegerHandles, ThreadsRunAndAreJoined) {
     EXPECT_EQ(g_ran.load(), 11) << "close returns only after the thread has ended";
     EXPECT_EQ(thread_close(a), 0) << "already reclaimed";
     EXPECT_EQ(thread_create(nullptr, nullptr), 0);
+}
+
+// Only the calling thread is raised, where the system allows it.
+TEST(IntegerHandles, RaiseLiftsTheCallingThreadOnly) {
+    const auto nice = [] { return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())); };
+    const int before = nice();
+    int change = 0;
+    bool raised = false;
+    std::thread([&] {
+        const int was = nice();
+        raised = thread_raise_priority();
+        change = nice() - was;
+    }).join();
+    EXPECT_EQ(nice(), before);
+    EXPECT_EQ(change < 0, raised);
 }
 
 // A temporary file holding bytes 0..n-1 (mod 251).
