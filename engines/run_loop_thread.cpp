@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <sys/prctl.h>
 #include <system_error>
+#include <vector>
 
 namespace {
 thread_local RunLoopThread *tlsCurrent = nullptr;
@@ -49,7 +50,7 @@ void RunLoopThread::run() {
             queue_.pop_front();
             lock.unlock();
             (*request->work)();
-            finishRequests({request}, Outcome::Done);
+            finishRequests(&request, 1, Outcome::Done);
             lock.lock();
             continue;
         }
@@ -62,20 +63,20 @@ void RunLoopThread::run() {
         }
     }
     // Requests that never started are released; their callers see false.
-    std::deque<Request *> dropped;
-    dropped.swap(queue_);
+    const std::vector<Request *> dropped(queue_.begin(), queue_.end());
+    queue_.clear();
     finished_ = true;
     lock.unlock();
-    finishRequests(dropped, Outcome::Dropped);
+    finishRequests(dropped.data(), dropped.size(), Outcome::Dropped);
     tlsCurrent = nullptr;
 }
 
-void RunLoopThread::finishRequests(const std::deque<Request *> &requests, Outcome outcome) {
-    if (requests.empty()) return;
+void RunLoopThread::finishRequests(Request *const *requests, size_t count, Outcome outcome) {
+    if (count == 0) return;
     {
         std::lock_guard<std::mutex> done(doneMutex_);
-        for (Request *request : requests)
-            request->outcome = outcome;
+        for (size_t i = 0; i < count; ++i)
+            requests[i]->outcome = outcome;
     }
     // Woken after the lock is let go, so that the caller does not wake only to wait for it.
     doneCv_.notify_all();
@@ -99,15 +100,16 @@ bool RunLoopThread::performSync(const std::function<void()> &work) {
 }
 
 void RunLoopThread::cancel() {
-    std::deque<Request *> dropped;
+    std::vector<Request *> dropped;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         cancelled_ = true;
         // Requests not yet taken are released now, not after the one running.
-        dropped.swap(queue_);
+        dropped.assign(queue_.begin(), queue_.end());
+        queue_.clear();
     }
     cv_.notify_all();
-    finishRequests(dropped, Outcome::Dropped);
+    finishRequests(dropped.data(), dropped.size(), Outcome::Dropped);
 }
 
 void RunLoopThread::cancelAndJoin() {

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -68,7 +69,7 @@ class RunLoopThread {
     void run();
     bool gateOpen() const;
     // Ends the requests with the outcome and wakes their callers.
-    void finishRequests(const std::deque<Request *> &requests, Outcome outcome);
+    void finishRequests(Request *const *requests, size_t count, Outcome outcome);
 
     const std::string name_;
     const ServeGate gate_;
