@@ -524,12 +524,15 @@ int main(int argc, char **argv) {
         return 0;
     }
 
-    std::printf("Pictures per second from the start to the last picture; engine / serial at the min,\n"
-                "median and max of %d paired runs (order swapped every pair); cores = processor time /\n"
-                "wall. x264 veryfast, one slice per frame, grain 3; D1 1.8, 720p 3, 1080p 4.5 Mbit/s.\n",
-                pairs);
-    std::printf("%-3s %-5s %3s %6s %9s %9s %6s %6s %7s %7s %7s\n", "eng", "size", "ch", "frames", "engine",
-                "serial", "cores", "cores", "min", "median", "max");
+    std::printf(
+        "Pictures per second from the start to the last picture (median); cores = processor time /\n"
+        "wall. speed: engine / serial pictures per second; cpu: serial / engine processor time per\n"
+        "picture, which a shared machine's uneven shares of the processors disturb less; each at the\n"
+        "min, median and max of %d paired runs (order swapped every pair). x264 veryfast, one slice\n"
+        "per frame, grain 3; D1 1.8, 720p 3, 1080p 4.5 Mbit/s.\n",
+        pairs);
+    std::printf("%-3s %-5s %3s %6s %7s %7s %5s %5s %-20s %-20s\n", "eng", "size", "ch", "frames", "engine",
+                "serial", "cores", "cores", "speed min/med/max", "cpu min/med/max");
     for (Engine kind : engines) {
         for (const Size *size : chosen) {
             for (int channels : counts) {
@@ -548,7 +551,7 @@ int main(int argc, char **argv) {
                 }
                 // Warm-up, untimed: the first open of an AVC recording builds its index.
                 runEngine(kind, rec.path, expected, false);
-                std::vector<double> engineFps, serialFps, ratio, engineCores, serialCores;
+                std::vector<double> engineFps, serialFps, ratio, cpuRatio, engineCores, serialCores;
                 for (int p = 0; p < pairs; ++p) {
                     EngineRun e;
                     SerialRun s;
@@ -573,17 +576,20 @@ int main(int argc, char **argv) {
                     serialFps.push_back(s.pictures / s.wall);
                     serialCores.push_back(s.cpu / s.wall);
                     ratio.push_back(engineFps.back() / serialFps.back());
+                    cpuRatio.push_back((s.cpu / s.pictures) / (e.cpu / e.pictures));
                     if (verbose)
-                        std::printf(
-                            "  pair %d: engine %.3f s (%.2f cores), serial %.3f s (%.2f cores), %.3f\n",
-                            p + 1, e.wall, engineCores.back(), s.wall, serialCores.back(), ratio.back());
+                        std::printf("  pair %d: engine %.3f s (%.2f cores), serial %.3f s (%.2f cores), "
+                                    "speed %.3f, cpu %.3f\n",
+                                    p + 1, e.wall, engineCores.back(), s.wall, serialCores.back(),
+                                    ratio.back(), cpuRatio.back());
                 }
-                std::printf("%-3s %-5s %3d %6zu %9.1f %9.1f %6.2f %6.2f", engineName(kind), size->name,
+                std::printf("%-3s %-5s %3d %6zu %7.1f %7.1f %5.2f %5.2f", engineName(kind), size->name,
                             channels, expected, median(engineFps), median(serialFps), median(engineCores),
                             median(serialCores));
-                if (!ratio.empty())
-                    std::printf(" %7.3f %7.3f %7.3f", *std::min_element(ratio.begin(), ratio.end()),
-                                median(ratio), *std::max_element(ratio.begin(), ratio.end()));
+                for (const std::vector<double> *r : {&ratio, &cpuRatio})
+                    if (!r->empty())
+                        std::printf(" %.3f/%.3f/%.3f ", *std::min_element(r->begin(), r->end()), median(*r),
+                                    *std::max_element(r->begin(), r->end()));
                 std::printf("\n");
                 std::fflush(stdout);
                 std::remove(rec.path.c_str());
