@@ -4,8 +4,6 @@
 
 #include "app/controls/LayerView.h"
 
-class FrameRepaintCoalescer;
-
 class CustomizedVideoView : public LayerView {
     Q_OBJECT
   public:
@@ -14,11 +12,6 @@ class CustomizedVideoView : public LayerView {
     // The tile's channel, 1 to 16.
     int channelID() const { return channelID_; }
     void setChannelID(int channel) { channelID_ = channel; }
-
-    // The wall's repaints this tile joins; null repaints each picture at once.
-    void setRepaintCoalescer(FrameRepaintCoalescer *coalescer) { coalescer_ = coalescer; }
-    // A new picture: contents() holds it at once, and it is painted with the wall's next frame.
-    void showPicture(const QImage &picture);
 
   signals:
     // A left button press on the tile.
@@ -29,5 +22,4 @@ class CustomizedVideoView : public LayerView {
 
   private:
     int channelID_ = 0;
-    FrameRepaintCoalescer *coalescer_ = nullptr;
 };

@@ -9,13 +9,9 @@
 LayerView::LayerView(QWidget *parent) : QWidget(parent) {}
 
 void LayerView::setContents(const QImage &image) {
-    replaceContents(image);
-    update();
-}
-
-void LayerView::replaceContents(const QImage &image) {
     contents_ = image;
     updateOpaque();
+    update();
 }
 
 void LayerView::setBackgroundColor(const QColor &colour) {

@@ -29,8 +29,6 @@ class LayerView : public QWidget {
     qreal cornerRadius() const { return cornerRadius_; }
 
   protected:
-    // Takes the bitmap without asking for a repaint: the caller decides when it is painted.
-    void replaceContents(const QImage &image);
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     // Subclasses draw here, between the contents and the border.

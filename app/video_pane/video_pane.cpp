@@ -15,8 +15,8 @@
 #include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/CustomizedView.h"
-#include "app/controls/FrameRepaintCoalescer.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/controls/WindowPaintPacer.h"
 #include "app/frame_geometry.h"
 #include "app/logic/video_pane_layout.h"
 #include "app/main_window.h"
@@ -49,11 +49,11 @@ bool VideoPane::onScreenTextOn() const {
 void VideoPane::initVideoPane() {
     CustomizedView *pane = app_.videoPane;
     if (!pane) return;
-    // The tiles' pictures are painted together, once per display frame.
-    auto *repaint = new FrameRepaintCoalescer(pane);
+    // The window is painted at most once per display frame: the tiles' pictures, and whatever
+    // else changed with them, together.
+    if (QWidget *window = pane->window(); window && window != pane) new WindowPaintPacer(window);
     for (int i = 0; i < kChannels; ++i) {
         auto *tile = new CustomizedVideoView(pane);
-        tile->setRepaintCoalescer(repaint);
         app_.videoView[i] = tile;
         OsdTextLayer *title = makeTextLayer(Qt::AlignLeft, Qt::white, tile);
         app_.videoViewTitle[i] = title;
@@ -310,7 +310,7 @@ void VideoPane::showPicture(int channel, const QImage &picture, const _SYSTEMTIM
         app_.saveSnapshotImage(picture, time);
     // The colour controls make a new image: the engine's picture is never written.
     if (CustomizedVideoView *tile = app_.videoView[channel])
-        tile->showPicture(app_.colourFilteredPicture(channel, picture));
+        tile->setContents(app_.colourFilteredPicture(channel, picture));
 }
 
 void VideoPane::setChannelTitles(const std::array<std::optional<QString>, 16> &titles) {

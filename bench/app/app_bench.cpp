@@ -7,13 +7,13 @@
 //     beside the engine alone (a counting delegate, the same decoder target) on the same file in
 //     the same run, and their ratio (best of three runs each).
 //   - with --window: the real player window under its own Xvfb (1440 x 1000, 1x) against one
-//     `ffmpeg -re` per channel decoding the same streams to RGBA at the tiles' size, both pinned
-//     to the same cores, in alternating pairs: whole-process CPU seconds of each side (from the
-//     children's resource usage), the X server's CPU seconds during the player's run, and the
-//     ratios at min, median and max.
+//     `ffmpeg -re` per channel on the same streams, decoding them to RGBA at the tiles' size and
+//     decoding only, all pinned to the same cores, in rounds whose order turns: whole-process CPU
+//     seconds of each side (from the children's resource usage), the X server's CPU seconds during
+//     the player's run, the paint passes, and the ratios at min, median and max.
 // The recordings are at recorder bit rates: D1 at 1.5 Mbit/s, 1080p at 4.5 Mbit/s, 25 frames/s.
 // Usage: app_bench [paced seconds (default 20)] [unpaced frames per channel (default 100)]
-//        app_bench --window [seconds (default 20)] [pairs (default 5)] [cores (default 0,1)]
+//        app_bench --window [seconds (default 20)] [rounds (default 5)] [cores (default 0,1)]
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -33,6 +33,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -175,16 +176,24 @@ std::vector<std::string> recordingArgs(bool dv) {
 
 constexpr int kWindowWidth = 1440, kWindowHeight = 1000;
 
-// Counts the window's paint passes (each one a transfer to the X server).
+// Counts the paint passes (each one a transfer to the X server): widgets painted less than a
+// millisecond after the one before are taken as painted in the same pass.
 class PaintPassCounter : public QObject {
   public:
     uint64_t passes = 0;
 
   protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::UpdateRequest) ++passes;
+        if (event->type() == QEvent::Paint) {
+            const auto now = Clock::now();
+            if (now - lastPaint_ > std::chrono::milliseconds(1)) ++passes;
+            lastPaint_ = now;
+        }
         return QObject::eventFilter(watched, event);
     }
+
+  private:
+    Clock::time_point lastPaint_{};
 };
 
 // The child side: the player in a real window plays `path` at 1x for `seconds` from the open,
@@ -204,7 +213,7 @@ int playInWindow(int argc, char **argv) {
     while (Clock::now() < shown && !(d->window->windowHandle() && d->window->windowHandle()->isExposed()))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     PaintPassCounter passes;
-    d->window->installEventFilter(&passes);
+    application.installEventFilter(&passes);
     d->openFileDirectly(QString::fromStdString(path));
     // Opening a file sets the window's size for the file: the wall's size comes after it.
     d->window->resize(kWindowWidth, kWindowHeight);
@@ -356,20 +365,22 @@ int windowVersusFfmpeg(int argc, char **argv) {
     char self[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
 
-    printf("window %dx%d at 1x, %.0f s per run, %d pairs, cores %s; anchor: one `ffmpeg -re -threads 2 "
-           "-thread_type slice -i <channel> -frames:v %d -vf scale=<tile>:flags=fast_bilinear,format=rgba -f "
-           "null -`"
-           " per channel\n",
-           kWindowWidth, kWindowHeight, playSeconds, pairs, coreList.c_str(), frames);
-    printf("%-24s %4s %9s %9s %9s %11s %7s %8s %11s %12s\n", "recording", "pair", "player s", "X s",
-           "ffmpeg s", "shown/deliv", "paints", "tile", "player/ff", "(player+X)/ff");
+    printf("window %dx%d at 1x, %.0f s per run, %d rounds, cores %s\n", kWindowWidth, kWindowHeight,
+           playSeconds, pairs, coreList.c_str());
+    printf("anchors, one per channel: `ffmpeg -re -threads 2 -thread_type slice -i <channel> -frames:v %d` "
+           "with\n"
+           "  rgba: `-vf scale=<tile>:flags=fast_bilinear,format=rgba -f null -` (the engine's work)\n"
+           "  decode: `-f null -` (decoding only)\n",
+           frames);
+    printf("%-24s %5s %9s %7s %8s %8s %11s %7s %8s %8s %8s %11s\n", "recording", "round", "player s", "X s",
+           "rgba s", "decode s", "shown/deliv", "paints", "tile", "pl/rgba", "pl/dec", "(pl+X)/dec");
     for (const Case &c : cases) {
         if (!c.recording.ok()) continue;
         const std::string out = dir.file("player.out");
         std::string tile;
-        std::vector<double> ratios, withX;
-        for (int pair = 0; pair < pairs; ++pair) {
-            double player = -1, xCpu = -1, ffmpeg = -1;
+        std::vector<double> toRgba, toDecode, withX;
+        for (int round = 0; round < pairs; ++round) {
+            double player = -1, xCpu = -1, rgba = -1, decode = -1;
             unsigned long long delivered = 0, shown = 0, paints = 0;
             auto runPlayer = [&] {
                 const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -385,42 +396,56 @@ int windowVersusFfmpeg(int argc, char **argv) {
                 in >> delivered >> shown >> w >> h >> paints;
                 if (tile.empty() && w > 0 && h > 0) tile = std::to_string(w) + ":" + std::to_string(h);
             };
-            auto runFfmpeg = [&] {
+            auto runFfmpeg = [&](bool toTile) {
                 std::vector<pid_t> pids;
-                for (int ch = 0; ch < c.channels; ++ch)
-                    pids.push_back(
-                        spawnOn({"ffmpeg", "-nostdin", "-v", "error", "-re", "-threads", "2", "-thread_type",
-                                 "slice", "-i", c.esDir + "/video-ch" + std::to_string(ch) + ".h264",
-                                 "-frames:v", std::to_string(frames), "-vf",
-                                 "scale=" + tile + ":flags=fast_bilinear,format=rgba", "-f", "null", "-"},
-                                &cores, -1));
-                ffmpeg = 0;
+                for (int ch = 0; ch < c.channels; ++ch) {
+                    std::vector<std::string> args{"ffmpeg",
+                                                  "-nostdin",
+                                                  "-v",
+                                                  "error",
+                                                  "-re",
+                                                  "-threads",
+                                                  "2",
+                                                  "-thread_type",
+                                                  "slice",
+                                                  "-i",
+                                                  c.esDir + "/video-ch" + std::to_string(ch) + ".h264",
+                                                  "-frames:v",
+                                                  std::to_string(frames)};
+                    if (toTile)
+                        args.insert(args.end(),
+                                    {"-vf", "scale=" + tile + ":flags=fast_bilinear,format=rgba"});
+                    args.insert(args.end(), {"-f", "null", "-"});
+                    pids.push_back(spawnOn(args, &cores, -1));
+                }
+                double sum = 0;
                 for (pid_t pid : pids) {
                     const double one = waitCpu(pid);
-                    ffmpeg = one < 0 || ffmpeg < 0 ? -1 : ffmpeg + one;
+                    sum = one < 0 || sum < 0 ? -1 : sum + one;
                 }
+                (toTile ? rgba : decode) = sum;
             };
-            // The order alternates, so that a change in the machine's load falls on both sides.
-            if (pair % 2 == 0 || tile.empty()) {
-                runPlayer();
-                runFfmpeg();
-            } else {
-                runFfmpeg();
-                runPlayer();
+            // The order turns each round, so that a change in the machine's load falls on every side.
+            const std::function<void()> sides[] = {runPlayer, [&] { runFfmpeg(true); },
+                                                   [&] { runFfmpeg(false); }};
+            const int first = tile.empty() ? 0 : round % 3;
+            for (int k = 0; k < 3; ++k)
+                sides[(first + k) % 3]();
+            if (player > 0 && rgba > 0 && decode > 0) {
+                toRgba.push_back(player / rgba);
+                toDecode.push_back(player / decode);
+                withX.push_back((player + xCpu) / decode);
             }
-            if (player > 0 && ffmpeg > 0) {
-                ratios.push_back(player / ffmpeg);
-                withX.push_back((player + xCpu) / ffmpeg);
-            }
-            printf("%-24s %4d %9.2f %9.2f %9.2f %5llu/%-5llu %7llu %8s %11.3f %12.3f\n", c.name, pair + 1,
-                   player, xCpu, ffmpeg, shown, delivered, paints, tile.c_str(),
-                   ffmpeg > 0 ? player / ffmpeg : 0.0, ffmpeg > 0 ? (player + xCpu) / ffmpeg : 0.0);
+            printf("%-24s %5d %9.2f %7.2f %8.2f %8.2f %5llu/%-5llu %7llu %8s %8.3f %8.3f %11.3f\n", c.name,
+                   round + 1, player, xCpu, rgba, decode, shown, delivered, paints, tile.c_str(),
+                   rgba > 0 ? player / rgba : 0.0, decode > 0 ? player / decode : 0.0,
+                   decode > 0 ? (player + xCpu) / decode : 0.0);
             fflush(stdout);
         }
-        const Stats r = stats(ratios), rx = stats(withX);
-        printf("%-24s player/ffmpeg min %.3f median %.3f max %.3f; (player+X)/ffmpeg min %.3f median %.3f "
-               "max %.3f\n",
-               c.name, r.min, r.median, r.max, rx.min, rx.median, rx.max);
+        const Stats a = stats(toRgba), b = stats(toDecode), bx = stats(withX);
+        printf("%-24s min / median / max: player/rgba %.3f %.3f %.3f; player/decode %.3f %.3f %.3f; "
+               "(player+X)/decode %.3f %.3f %.3f\n",
+               c.name, a.min, a.median, a.max, b.min, b.median, b.max, bx.min, bx.median, bx.max);
         fflush(stdout);
     }
     kill(x.pid, SIGTERM);
