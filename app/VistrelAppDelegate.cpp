@@ -14,6 +14,7 @@
 
 #include "app/ColorSettingPanel.h"
 #include "app/ConfigSettingPanel.h"
+#include "app/alerts.h"
 #include "app/channel_selection_panel.h"
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
 #include "app/controls/CustomizedProgressSlider.h"
@@ -159,9 +160,41 @@ void VistrelAppDelegate::applicationDidFinishLaunching() {
 bool VistrelAppDelegate::applicationOpenFile(const QString &path) {
     // Queued, so that a request made while launching waits for the finished interface.
     QMetaObject::invokeMethod(
-        this, [this, path] { openFileDirectly(path); }, Qt::QueuedConnection);
+        this,
+        [this, path] {
+            if (conversionHoldsWindow()) {
+                refuseOpenWhileConverting(path);
+                return;
+            }
+            openFileDirectly(path);
+        },
+        Qt::QueuedConnection);
     makeWindowKeyAndOrderFront();
     return true;
+}
+
+bool VistrelAppDelegate::conversionHoldsWindow() const {
+    if (!aviConversion_) return false;
+    switch (aviConversion_->phase()) {
+    case avitarget::ConversionPhase::Preparing:
+    case avitarget::ConversionPhase::WaitingForChannel:
+    case avitarget::ConversionPhase::Converting:
+    case avitarget::ConversionPhase::ShowingResult:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Opening a file tears the engines down, which would abandon the conversion's AVI half-written
+// and leave the window locked; the conversion goes on and the file is left for later.
+void VistrelAppDelegate::refuseOpenWhileConverting(const QString &path) {
+    Alert alert;
+    alert.messageText = tr("The file was not opened: an AVI conversion is running.");
+    alert.informativeText = path;
+    alert.buttons = {tr("OK")};
+    alert.style = AlertStyle::Warning;
+    beginAlertSheet(window, alert);
 }
 
 bool VistrelAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
@@ -273,6 +306,9 @@ void VistrelAppDelegate::windowDidResize() {
 }
 void VistrelAppDelegate::setDVFmtVideoModeString() {
     videoPaneLayout_->setDVFmtVideoModeString();
+}
+void VistrelAppDelegate::setDV5VideoModeString(uint8_t mode) {
+    videoPaneLayout_->setDV5VideoModeString(mode);
 }
 
 AVCFormatPlayback *VistrelAppDelegate::handleAVCFmtPlayback() const {

@@ -96,6 +96,8 @@ class VistrelAppDelegate : public QObject {
     void applicationDidFinishLaunching();
     // A request to open a document: the open is queued to the GUI thread (so one that arrives
     // while launching is served once the interface is built) and the window comes to the front.
+    // While a conversion holds the window (from its start until its result is answered) the
+    // file is refused with a sheet instead.
     bool applicationOpenFile(const QString &path);
     // The user asks for the running player again: with no visible window, the main window
     // comes back to the front.
@@ -176,6 +178,7 @@ class VistrelAppDelegate : public QObject {
     QSize windowWillResize(const QSize &proposed);
     void windowDidResize();
     void setDVFmtVideoModeString();
+    void setDV5VideoModeString(uint8_t mode);
 
     // ---- What the engines deliver, on the GUI thread (EngineSide posts them) ----
 
@@ -373,6 +376,9 @@ class VistrelAppDelegate : public QObject {
     void loadInterfaceDocuments();
     // What the interface document's controls do: the actions of this buttons and menus.
     void connectActions();
+    // A conversion has started and its result is not yet answered.
+    bool conversionHoldsWindow() const;
+    void refuseOpenWhileConverting(const QString &path);
 
     std::unique_ptr<EngineSide> engineSide_;
     std::unique_ptr<VideoPane> videoPaneLayout_;

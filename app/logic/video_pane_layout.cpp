@@ -239,3 +239,22 @@ std::string videoModeString(int width, int height) {
     std::snprintf(buf, sizeof buf, "%ix%i", width, height);
     return buf;
 }
+
+std::string dv5VideoModeString(int modeCode, int streamWidth, int streamHeight) {
+    static const char *const kTexts[] = {"FRAME", "FIELD", "CIF", "QCIF", "HD720P", "VGA", "QVGA", "QQVGA"};
+    const int index = modeCode - 0x80;
+    if (index >= 0 && index < int(sizeof kTexts / sizeof kTexts[0])) return kTexts[index];
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%ix%i", streamWidth, streamHeight);
+    return buf;
+}
+
+bool dv5VideoModeWriteDue(bool labelEmpty, int &writeCount) {
+    if (labelEmpty) {
+        writeCount = 0;
+        return true;
+    }
+    if (writeCount > 1) return false;
+    ++writeCount;
+    return true;
+}

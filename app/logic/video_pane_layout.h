@@ -129,3 +129,14 @@ VideoPaneLayoutResult checkNeedResizeImageViewOrNot(const VideoPaneLayoutInput &
 // The picture-mode text for a stream picture of width x height ("CIF", "FRAME", "HD720P", ...;
 // "%ix%i" of the size for a size the table does not name). Never empty.
 std::string videoModeString(int width, int height);
+
+// The picture-mode text of a DV5 mode code: 0x80 "FRAME", 0x81 "FIELD", 0x82 "CIF", 0x83 "QCIF",
+// 0x84 "HD720P", 0x85 "VGA", 0x86 "QVGA", 0x87 "QQVGA"; any other code gives "%ix%i" of the
+// stream picture's size.
+std::string dv5VideoModeString(int modeCode, int streamWidth, int streamHeight);
+
+// Whether the code-based picture-mode text is written now. An empty label starts the count
+// again and is written; otherwise the text is written while `writeCount` is at most 1, each
+// such write counting one, so three writes follow each reset. The count is shared with the
+// size-based text, whose single-view layout also resets it.
+bool dv5VideoModeWriteDue(bool labelEmpty, int &writeCount);

@@ -110,6 +110,8 @@ void PlaybackActivation::setFilePlaybackStartingUI() {
     if (app_.fullScreenPlaybackStatusImageView)
         app_.fullScreenPlaybackStatusImageView->setPixmap(app_.playStatusImgInFullScreen);
     if (app_.deinterlaceStatusImageView) app_.deinterlaceStatusImageView->hide();
+    // The previous file's deinterlacing and any locked button do not carry over.
+    app_.revertPlaybackButton();
     VideoPane *pane = app_.videoPaneLayout();
     if (pane) pane->setOnScreenTextVisible(app_.osdEnableBtn && app_.osdEnableBtn->isChecked());
     // Queued behind anything the previous file still had on its way to the tiles.
@@ -127,6 +129,7 @@ void PlaybackActivation::setFilePlaybackStartingUI() {
 void PlaybackActivation::setUIInCaseOfUnsupportedFileForamt() {
     resetPictureSizesProgressAndTitle();
     app_.showStopStatusImages();
+    app_.revertPlaybackButton();
     if (VideoPane *pane = app_.videoPaneLayout())
         pane->setOnScreenTextVisible(app_.osdEnableBtn && app_.osdEnableBtn->isChecked());
     for (QLabel *label : {app_.videoModeLabel, app_.aviProgressLabel, app_.aviFrameRateLabel})

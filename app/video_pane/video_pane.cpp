@@ -295,8 +295,21 @@ void VideoPane::windowDidResize() {
 void VideoPane::setDVFmtVideoModeString() {
     if (videoModeFrameCount_ >= kVideoModeWrites) return;
     ++videoModeFrameCount_;
-    const QString text =
-        QString::fromStdString(videoModeString(app_.iImageWidthFromStream(), app_.iImageHeightFromStream()));
+    showVideoModeText(
+        QString::fromStdString(videoModeString(app_.iImageWidthFromStream(), app_.iImageHeightFromStream())));
+}
+
+void VideoPane::setDV5VideoModeString(uint8_t mode) {
+    const bool labelEmpty = app_.videoModeLabel && app_.videoModeLabel->text().isEmpty();
+    const bool due = dv5VideoModeWriteDue(labelEmpty, videoModeFrameCount_);
+    player_log("setDV5VideoModeString...\n\n");
+    player_log("iSize = %d\n", mode);
+    if (!due) return;
+    showVideoModeText(QString::fromStdString(
+        dv5VideoModeString(mode, app_.iImageWidthFromStream(), app_.iImageHeightFromStream())));
+}
+
+void VideoPane::showVideoModeText(const QString &text) {
     if (app_.videoModeLabel) app_.videoModeLabel->setText(text);
     if (app_.osdVideoMode) app_.osdVideoMode->setString(text);
 }

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 #include "recorderfile/recorder_time.h"
@@ -53,6 +54,8 @@ class VideoPane {
     // The picture-mode text of the stream's size, written for the first 30 time updates after
     // each single-view layout.
     void setDVFmtVideoModeString();
+    // The picture-mode text of a DV5 mode code, written three times after each reset.
+    void setDV5VideoModeString(uint8_t mode);
 
     // The one way a picture reaches a tile (GUI thread). `channel` is 0-based; `time` is the
     // recorder time the engine delivered with this picture.
@@ -81,6 +84,7 @@ class VideoPane {
 
   private:
     bool onScreenTextOn() const;
+    void showVideoModeText(const QString &text);
 
     VistrelAppDelegate &app_;
     int videoModeFrameCount_ = 0;

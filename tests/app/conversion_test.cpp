@@ -302,3 +302,39 @@ TEST(ConversionStop, EndsEarlyWithACompleteFile) {
 }
 
 } // namespace
+
+namespace {
+
+// A file handed over while a conversion holds the window, one that plays or one that does not,
+// is refused with a sheet, also while the result waits: the conversion ends complete.
+class ConversionHandOver : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(ConversionHandOver, FileHandedOverWhileConvertingIsRefused) {
+    mkrec::TempDir dir;
+    mkrec::Recording rec = mkrec::make(dir, "long.dv5", {"--kind", "dv5-nvr", "--duration", "8"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    std::ofstream(dir.file(GetParam())) << std::ifstream(rec.path).rdbuf();
+    const QString handed = QString::fromStdString(dir.file(GetParam()));
+    const QString refused("The file was not opened: an AVI conversion is running.");
+    Rig rig;
+    rig.setSettings(dir.file("out"));
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
+    rig.delegate->applicationOpenFile(handed);
+    ASSERT_TRUE(rig.waitForSheet(1, 3000)) << "not refused";
+    EXPECT_EQ(rig.sheets.sheets[0].message, refused);
+    EXPECT_EQ(rig.sheets.sheets[0].informative, handed);
+    ASSERT_TRUE(rig.waitForSheet(2));
+    EXPECT_EQ(rig.sheets.sheets[1].message, QString("AVI Conversion Complete"));
+    rig.delegate->applicationOpenFile(handed);
+    ASSERT_TRUE(rig.waitForSheet(3, 3000));
+    EXPECT_EQ(rig.sheets.sheets[2].message, refused);
+    EXPECT_EQ(rig.enabledButtons(), 0);
+    rig.sheets.sheets[1].done(1000);
+    EXPECT_EQ(rig.enabledButtons(), 5);
+    EXPECT_EQ(rig.delegate->fileName, QString("long"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ConversionHandOver, ::testing::Values("copy.dv5", "copy.txt"));
+
+} // namespace

@@ -6,7 +6,10 @@
 #include <QIcon>
 #include <QLabel>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 
@@ -193,6 +196,29 @@ TEST_F(LaunchTest, ChannelMenusAtLaunchAndAsTheProbeRebuildsThem) {
     delegate->insertItmesToVideoChannelSwitchBtn(1);
     ASSERT_EQ(grid->count(), 1);
     EXPECT_EQ(itemImage(grid, 0, "4ch_bk.png"), image("4ch_bk.png"));
+}
+
+// Each grid item's label (white on its picture) ends inside the field beside the arrow, in
+// which the picture is drawn 2 pixels in.
+TEST_F(LaunchTest, GridMenuLabelsFitTheControl) {
+    QComboBox *grid = delegate->videoChannelSwitchBtn;
+    QStyleOptionComboBox option;
+    option.initFrom(grid);
+    option.iconSize = grid->iconSize();
+    const QRect field =
+        grid->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, grid);
+    for (int i = 0; i < grid->count(); ++i) {
+        const QImage picture = grid->itemIcon(i).pixmap(grid->iconSize()).toImage();
+        int labelEnd = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                if (std::min({c.red(), c.green(), c.blue(), c.alpha()}) > 120)
+                    labelEnd = std::max(labelEnd, x + 1);
+            }
+        EXPECT_GT(labelEnd, 40) << "item " << i << " has no label";
+        EXPECT_LE(labelEnd, field.width() - 2) << "item " << i << " is cut off";
+    }
 }
 
 TEST_F(LaunchTest, EveryNamedImageLoadsAndEachStatusFieldHoldsItsOwn) {

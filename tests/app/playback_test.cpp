@@ -278,6 +278,18 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     EXPECT_FALSE(d.window->isFullScreen());
     EXPECT_TRUE(d.fullScreenControlPanel->isHidden());
     ASSERT_TRUE(serveEventsUntil([&] { return d.videoPane->geometry() == paneBefore; }));
+
+    // Deinterlacing left on does not carry over to the next file, nor to one that cannot play.
+    for (const std::string &next : {rec.path, dir.file("missing.dv5")}) {
+        ASSERT_TRUE(serveEventsUntil([&] { return d.deinterlaceEnableBtn->isEnabled(); }, 8000));
+        QTest::mouseClick(d.deinterlaceEnableBtn, Qt::LeftButton);
+        ASSERT_TRUE(d.videoDeinterlaceFlag());
+        d.openFileDirectly(QString::fromStdString(next));
+        ASSERT_TRUE(serveEventsUntil([&] { return !d.videoDeinterlaceFlag(); }, 3000));
+        EXPECT_FALSE(d.deinterlaceEnableBtn->isChecked());
+        EXPECT_TRUE(d.deinterlaceStatusImageView->isHidden());
+        EXPECT_TRUE(d.fullScreenDeinterlaceStatusImageView->isHidden());
+    }
 }
 
 TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {

@@ -432,7 +432,9 @@ void paintMenuImages() {
         QImage img = badge(w, h);
         QPainter p(&img);
         setup(p);
-        const QRectF cell(6, 3, 22, 14);
+        // The grid menu shows about 69 of the 76 pixels beside its arrow: the glyph and the
+        // label sit far enough left that "16 CH" ends inside that.
+        const QRectF cell(5, 3, 18, 14);
         p.setPen(Qt::NoPen);
         for (int r = 0; r < g.rows; ++r)
             for (int c = 0; c < g.cols; ++c) {
@@ -442,7 +444,7 @@ void paintMenuImages() {
                 p.setBrush(kSpeedColour.darker(r % 2 == c % 2 ? 100 : 125));
                 p.drawRect(tile.adjusted(0.5, 0.5, -0.5, -0.5));
             }
-        drawText(p, QRectF(32, 0, w - 36, h), QString("%1 CH").arg(g.panes), Qt::white, 11.5, true,
+        drawText(p, QRectF(26, 0, w - 30, h), QString("%1 CH").arg(g.panes), Qt::white, 11.5, true,
                  Qt::AlignLeft | Qt::AlignVCenter);
         p.end();
         save(img, QString("%1ch_bk.png").arg(g.panes));

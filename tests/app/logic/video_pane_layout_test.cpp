@@ -275,4 +275,19 @@ TEST(VideoPaneLayout, PictureModeText) {
     };
     for (const auto &r : rows)
         EXPECT_EQ(videoModeString(r.w, r.h), r.text) << r.w << "x" << r.h;
+
+    // The code-based twin: eight named codes; any other names the stream's size.
+    const char *named[] = {"FRAME", "FIELD", "CIF", "QCIF", "HD720P", "VGA", "QVGA", "QQVGA"};
+    for (int code = 0x80; code <= 0x87; ++code)
+        EXPECT_EQ(dv5VideoModeString(code, 704, 240), named[code - 0x80]) << code;
+    for (int code : {0x00, 0x7F, 0x88, 0xFF})
+        EXPECT_EQ(dv5VideoModeString(code, 704, 240), "704x240") << code;
+    // Three writes after the label is emptied; two after a layout resets the shared count.
+    std::string writes;
+    int count = 25;
+    for (int call = 0; call < 8; ++call) {
+        if (call == 4) count = 0;
+        writes += dv5VideoModeWriteDue(call == 0, count) ? 'W' : '-';
+    }
+    EXPECT_EQ(writes, "WWW-WW--");
 }
