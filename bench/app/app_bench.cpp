@@ -196,12 +196,13 @@ class PaintPassCounter : public QObject {
     Clock::time_point lastPaint_{};
 };
 
-// The child side: the player in a real window plays `path` at 1x for `seconds` from the open,
-// then prints what it delivered and showed and the decoders' target size.
+// The child side: the player in a real window plays `path` at 1x until its engine has delivered
+// `pictures` (the anchors' work), then prints what it delivered and showed, the decoders' target
+// size, the paint passes and the seconds it took.
 int playInWindow(int argc, char **argv) {
     if (argc < 4) return 2;
     const std::string path = argv[2];
-    const double seconds = atof(argv[3]);
+    const uint64_t pictures = std::strtoull(argv[3], nullptr, 10);
     QApplication application(argc, argv);
     dvFmtResetControlFlags();
     auto d = std::make_unique<VistrelAppDelegate>();
@@ -214,17 +215,24 @@ int playInWindow(int argc, char **argv) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     PaintPassCounter passes;
     application.installEventFilter(&passes);
+    const auto t0 = Clock::now();
     d->openFileDirectly(QString::fromStdString(path));
     // Opening a file sets the window's size for the file: the wall's size comes after it.
     d->window->resize(kWindowWidth, kWindowHeight);
     QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (d->engineSide()->picturesDelivered() >= pictures || Clock::now() - t0 > std::chrono::minutes(5))
+            loop.quit();
+    });
+    check.start(5);
     loop.exec();
+    const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
     const uint64_t delivered = d->engineSide()->picturesDelivered();
     const uint64_t shownPictures = d->engineSide()->picturesShown();
-    printf("%llu %llu %.0f %.0f %llu %d %d\n", static_cast<unsigned long long>(delivered),
+    printf("%llu %llu %.0f %.0f %llu %.2f\n", static_cast<unsigned long long>(delivered),
            static_cast<unsigned long long>(shownPictures), d->decoderTargetWidth(), d->decoderTargetHeight(),
-           static_cast<unsigned long long>(passes.passes), d->window->width(), d->window->height());
+           static_cast<unsigned long long>(passes.passes), wall);
     fflush(stdout);
     d->resetPlaybackHandle();
     fflush(stdout);
@@ -372,8 +380,11 @@ int windowVersusFfmpeg(int argc, char **argv) {
            "  rgba: `-vf scale=<tile>:flags=fast_bilinear,format=rgba -f null -` (the engine's work)\n"
            "  decode: `-f null -` (decoding only)\n",
            frames);
-    printf("%-24s %5s %9s %7s %8s %8s %11s %7s %8s %8s %8s %11s\n", "recording", "round", "player s", "X s",
-           "rgba s", "decode s", "shown/deliv", "paints", "tile", "pl/rgba", "pl/dec", "(pl+X)/dec");
+    printf(
+        "the player plays until it has delivered as many pictures; CPU seconds; `played` is its wall time\n");
+    printf("%-24s %5s %9s %7s %8s %8s %11s %7s %7s %8s %8s %8s %11s\n", "recording", "round", "player s",
+           "X s", "rgba s", "decode s", "shown/deliv", "played", "paints", "tile", "pl/rgba", "pl/dec",
+           "(pl+X)/dec");
     for (const Case &c : cases) {
         if (!c.recording.ok()) continue;
         const std::string out = dir.file("player.out");
@@ -382,18 +393,20 @@ int windowVersusFfmpeg(int argc, char **argv) {
         for (int round = 0; round < pairs; ++round) {
             double player = -1, xCpu = -1, rgba = -1, decode = -1;
             unsigned long long delivered = 0, shown = 0, paints = 0;
+            double playWall = 0;
             auto runPlayer = [&] {
                 const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
                 const double x0 = procCpuSeconds(x.pid);
-                const pid_t pid =
-                    spawnOn({self, "--play-in-window", c.recording.path, std::to_string(playSeconds)}, &cores,
-                            fd, {"DISPLAY=" + x.display, "QT_QPA_PLATFORM=xcb", "SDL_AUDIODRIVER=dummy"});
+                const pid_t pid = spawnOn(
+                    {self, "--play-in-window", c.recording.path,
+                     std::to_string(static_cast<long long>(frames) * c.channels)},
+                    &cores, fd, {"DISPLAY=" + x.display, "QT_QPA_PLATFORM=xcb", "SDL_AUDIODRIVER=dummy"});
                 close(fd);
                 player = waitCpu(pid);
                 xCpu = procCpuSeconds(x.pid) - x0;
                 std::ifstream in(out);
                 int w = 0, h = 0;
-                in >> delivered >> shown >> w >> h >> paints;
+                in >> delivered >> shown >> w >> h >> paints >> playWall;
                 if (tile.empty() && w > 0 && h > 0) tile = std::to_string(w) + ":" + std::to_string(h);
             };
             auto runFfmpeg = [&](bool toTile) {
@@ -436,9 +449,9 @@ int windowVersusFfmpeg(int argc, char **argv) {
                 toDecode.push_back(player / decode);
                 withX.push_back((player + xCpu) / decode);
             }
-            printf("%-24s %5d %9.2f %7.2f %8.2f %8.2f %5llu/%-5llu %7llu %8s %8.3f %8.3f %11.3f\n", c.name,
-                   round + 1, player, xCpu, rgba, decode, shown, delivered, paints, tile.c_str(),
-                   rgba > 0 ? player / rgba : 0.0, decode > 0 ? player / decode : 0.0,
+            printf("%-24s %5d %9.2f %7.2f %8.2f %8.2f %5llu/%-5llu %7.1f %7llu %8s %8.3f %8.3f %11.3f\n",
+                   c.name, round + 1, player, xCpu, rgba, decode, shown, delivered, playWall, paints,
+                   tile.c_str(), rgba > 0 ? player / rgba : 0.0, decode > 0 ? player / decode : 0.0,
                    decode > 0 ? (player + xCpu) / decode : 0.0);
             fflush(stdout);
         }
