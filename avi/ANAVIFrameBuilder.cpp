@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <random>
+#include <set>
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -29,6 +31,8 @@ const char *aviResultText(AviResult r) {
         return "target exists";
     case AviResult::IoError:
         return "file error";
+    case AviResult::NoVideo:
+        return "no video frame";
     case AviResult::NotRecording:
         return "not recording";
     case AviResult::AlreadyRecording:
@@ -65,10 +69,6 @@ class OwnFile {
         created_ = true;
         return true;
     }
-
-    // Holds an exclusive lock on the file while it is open: the mark of a live conversion,
-    // which the system drops when the process ends, however it ends.
-    bool lock() { return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
 
     bool writeAll(const void *data, size_t len) {
         const char *p = static_cast<const char *>(data);
@@ -179,75 +179,37 @@ bool renameNoReplace(const std::string &from, const std::string &to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-// The temporaries of a conversion, beside the AVI file. The index rows come first and stay
-// locked while the conversion lives.
-std::string indexPathOf(const std::string &avi) {
-    return avi + ".index";
-}
-std::string tmpPathOf(const std::string &avi) {
-    return avi + ".tmp";
-}
-std::string subtitleTmpPathOf(const std::string &avi) {
-    return avi + ".srt.tmp";
-}
+// The final files and the plain side names beside them: anything at one of them (a user's
+// file, an earlier conversion's result) makes the name taken, and is never opened for
+// writing nor removed.
 std::string subtitlePathOf(const std::string &avi) {
     return avi + ".srt";
 }
+const char *const kTakenSuffixes[] = {"", ".srt", ".tmp", ".index", ".srt.tmp"};
 
-enum class Leftover { None, Ours, Foreign };
-
-// Whether what lies at path is a temporary that a conversion of ours left there: a regular
-// file (not a link) holding exactly what we write at that name so far. Anything else is
-// someone's file and is never touched.
-Leftover leftoverAt(const std::string &path, const char *kind) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? Leftover::None : Leftover::Foreign;
-    if (!S_ISREG(st.st_mode)) return Leftover::Foreign;
-    if (st.st_size == 0) return Leftover::Ours; // killed before its first write: holds nothing
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return Leftover::Foreign;
-    uint8_t head[4] = {};
-    const bool read4 = ::pread(fd, head, 4, 0) == 4;
-    ::close(fd);
-    if (!read4) return Leftover::Foreign;
-    const uint64_t size = uint64_t(st.st_size);
-    bool ours = false;
-    if (std::strcmp(kind, "index") == 0) {
-        ours = std::memcmp(head, "idx1", 4) == 0 && size >= 8 && (size - 8) % 16 == 0;
-    } else if (std::strcmp(kind, "avi") == 0) {
-        static const uint8_t zero[4] = {};
-        ours = size >= kHeaderBytes && (std::memcmp(head, zero, 4) == 0 || std::memcmp(head, "RIFF", 4) == 0);
-    } else {
-        static const uint8_t bomLine[4] = {0xEF, 0xBB, 0xBF, '\n'};
-        ours = std::memcmp(head, bomLine, 4) == 0;
+// The temporaries of one run carry a token of that run and are created exclusively, so they
+// can only be ours: no file of anyone else is truncated, and what a killed run leaves behind
+// never blocks the name of a later one (it is left alone, under its own name).
+std::string runToken() {
+    uint64_t bits = 0;
+    try {
+        std::random_device rd;
+        bits = (uint64_t(rd()) << 32) | rd();
+    } catch (const std::exception &) {
+        // No entropy source: the process and the clock still tell runs apart, and the
+        // exclusive creation refuses any clash.
+        bits = (uint64_t(::getpid()) << 40) ^
+               uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
     }
-    return ours ? Leftover::Ours : Leftover::Foreign;
+    char text[32];
+    std::snprintf(text, sizeof text, "%016" PRIx64, bits);
+    return text;
 }
 
-// A conversion killed mid-way (SIGKILL, SIGXFSZ, a crash) leaves its temporaries; they must
-// not keep the name blocked. They are removed when all of them are ours and no live
-// conversion holds their lock. False: something there is not ours, or is in use.
-bool clearLeftovers(const std::string &avi) {
-    const std::string paths[3] = {indexPathOf(avi), tmpPathOf(avi), subtitleTmpPathOf(avi)};
-    const char *kinds[3] = {"index", "avi", "srt"};
-    bool any = false;
-    for (int i = 0; i < 3; ++i) {
-        const Leftover l = leftoverAt(paths[i], kinds[i]);
-        if (l == Leftover::Foreign) return false;
-        any = any || l == Leftover::Ours;
-    }
-    if (!any) return true;
-    const int fd = ::open(paths[0].c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        const bool live = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-        ::close(fd);
-        if (live) return false;
-    }
-    for (const std::string &p : paths)
-        if (::unlink(p.c_str()) == 0)
-            player_log("AVI: removed %s, left by an interrupted conversion\n", p.c_str());
-    return true;
-}
+// The AVI paths of the conversions running in this process: a second one to the same name is
+// refused while the first lives.
+std::mutex liveTargetsMutex;
+std::set<std::string> liveTargets;
 
 } // namespace
 
@@ -265,6 +227,7 @@ struct ANAVIFrameBuilder::Impl {
 
     std::string filePath;
     std::string tmpPath;
+    std::string indexPath;
     std::string subtitleTmpPath;
     OwnFile fpAVI; // the file being assembled: reserved header space, then the chunks
     OwnFile fpAVIIndex;
@@ -318,6 +281,13 @@ struct ANAVIFrameBuilder::Impl {
         fpAVI.discard();
         fpAVIIndex.discard();
         fpAVISubTitle.discard();
+    }
+
+    // The name is free again for another conversion of this process.
+    void leaveTarget() {
+        if (filePath.empty()) return;
+        std::lock_guard<std::mutex> lock(liveTargetsMutex);
+        liveTargets.erase(filePath);
     }
 
     bool appendIndexRow(const char *code, uint32_t flags, uint32_t offset, uint32_t length) {
@@ -383,6 +353,7 @@ ANAVIFrameBuilder::~ANAVIFrameBuilder() {
     if (d_->state == Impl::State::Recording) {
         player_log("AVI: conversion to %s abandoned, its files are removed\n", d_->filePath.c_str());
         d_->discardFiles();
+        d_->leaveTarget();
     }
 }
 
@@ -423,31 +394,49 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     if (s.state == Impl::State::Recording) return AviResult::AlreadyRecording;
     if (aviPath.empty()) return AviResult::IoError;
 
-    // Nothing that is already there is ever truncated: the caller picks another name instead.
-    for (const std::string &finalPath : {aviPath, subtitlePathOf(aviPath)}) {
+    // Nothing that is already there is ever opened for writing or removed: the caller picks
+    // another name instead.
+    for (const char *suffix : kTakenSuffixes) {
+        const std::string taken = aviPath + suffix;
         struct stat st;
-        if (::lstat(finalPath.c_str(), &st) == 0) return AviResult::TargetExists;
+        if (::lstat(taken.c_str(), &st) == 0) return AviResult::TargetExists;
         if (errno != ENOENT) {
-            player_log("AVI: cannot check %s: %s\n", finalPath.c_str(), std::strerror(errno));
+            player_log("AVI: cannot check %s: %s\n", taken.c_str(), std::strerror(errno));
             return AviResult::IoError;
         }
     }
-    if (!clearLeftovers(aviPath)) return AviResult::TargetExists;
+    {
+        std::lock_guard<std::mutex> live(liveTargetsMutex);
+        if (!liveTargets.insert(aviPath).second) return AviResult::TargetExists;
+    }
     s.ioFailed = false;
     s.limitReached = false;
     s.lastErrno.store(0);
     s.limitSeen.store(false);
-    s.tmpPath = tmpPathOf(aviPath);
-    s.subtitleTmpPath = subtitleTmpPathOf(aviPath);
+    s.filePath = aviPath;
     // Both finished files appear only through the renames at stop: a conversion killed at any
-    // point leaves nothing at a final name.
-    if (!s.fpAVIIndex.create(indexPathOf(aviPath), true) || !s.fpAVIIndex.lock() ||
-        !s.fpAVI.create(s.tmpPath, false) || !s.fpAVISubTitle.create(s.subtitleTmpPath, false)) {
-        int err = errno;
+    // point leaves nothing at a final name, only its own temporaries.
+    bool created = false;
+    for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+        const std::string stem = aviPath + "." + runToken();
+        s.tmpPath = stem + ".tmp";
+        s.indexPath = stem + ".index";
+        s.subtitleTmpPath = stem + ".srt.tmp";
+        created = s.fpAVIIndex.create(s.indexPath, true) && s.fpAVI.create(s.tmpPath, false) &&
+                  s.fpAVISubTitle.create(s.subtitleTmpPath, false);
+        if (!created) {
+            const int err = errno;
+            s.discardFiles();
+            errno = err;
+            if (err != EEXIST) break; // a clash of tokens is tried again with a new one
+        }
+    }
+    if (!created) {
+        const int err = errno;
         s.lastErrno.store(err);
         player_log("AVI: cannot create the files of %s: %s\n", aviPath.c_str(), std::strerror(err));
-        s.discardFiles();
-        return err == EEXIST || err == EWOULDBLOCK ? AviResult::TargetExists : AviResult::IoError;
+        s.leaveTarget();
+        return AviResult::IoError;
     }
     static const uint8_t reserved[kHeaderBytes] = {};
     static const uint8_t indexHead[8] = {'i', 'd', 'x', '1', 0, 0, 0, 0};
@@ -457,10 +446,10 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
         s.lastErrno.store(errno != 0 ? errno : EIO);
         player_log("AVI: cannot write the files of %s: %s\n", aviPath.c_str(), std::strerror(errno));
         s.discardFiles();
+        s.leaveTarget();
         return AviResult::IoError;
     }
 
-    s.filePath = aviPath;
     s.nframes = 0;
     s.fileSize = 0;
     s.indexRows = 0;
@@ -716,10 +705,14 @@ AviResult ANAVIFrameBuilder::stopRecording(bool withAudio) {
     player_log("stopRecording:\n");
     if (s.state != Impl::State::Recording) return AviResult::NotRecording;
     s.state = Impl::State::Stopped;
-    AviResult r = s.ioFailed ? AviResult::IoError : s.finish(withAudio, vdoFmtIdx_.load());
-    if (r == AviResult::IoError) {
-        player_log("AVI: conversion to %s failed, its files are removed\n", s.filePath.c_str());
+    AviResult r = s.ioFailed ? AviResult::IoError : AviResult::NoVideo;
+    // A file without a single video frame would only look like a result.
+    if (!s.ioFailed && s.nframes != 0) r = s.finish(withAudio, vdoFmtIdx_.load());
+    if (r == AviResult::IoError || r == AviResult::NoVideo) {
+        player_log("AVI: conversion to %s %s, its files are removed\n", s.filePath.c_str(),
+                   r == AviResult::NoVideo ? "holds no video frame" : "failed");
         s.discardFiles();
     }
+    s.leaveTarget();
     return r;
 }

@@ -3,12 +3,13 @@
 // "00dc" chunks, the decoded audio as PCM "01wb" chunks, an "idx1" index, and a subtitle file
 // (path + ".srt") with one entry per change of the recorder second.
 //
-// While recording, the chunks go to path + ".tmp" behind 2048 reserved bytes, the index rows
-// to path + ".index" and the subtitles to path + ".srt.tmp"; the header is written when the
+// While recording, the chunks go to path + ".TOKEN.tmp" behind 2048 reserved bytes, the index
+// rows to path + ".TOKEN.index" and the subtitles to path + ".TOKEN.srt.tmp", TOKEN being
+// random to the run and the files created exclusively; the header is written when the
 // recording stops, and the finished files appear at their names only through the final
-// renames, so a failed or killed conversion never leaves a file there. Temporaries that a
-// killed conversion left behind (recognised by their content, and by the lock that a live
-// conversion holds on its ".index") are removed by the next conversion to the same name.
+// renames, so a failed or killed conversion never leaves a file there. The builder deletes
+// only files it created in this run: temporaries a killed run left behind stay under their
+// own names and do not keep a later conversion from the same name.
 
 #include <atomic>
 #include <cstdint>
@@ -24,9 +25,11 @@ extern const char VDO_FMT[3][8];
 enum class AviResult {
     Ok,
     SizeLimitReached, // the file was finished at the 32-bit size limit; what came later is not in it
-    TargetExists,     // the AVI path, its ".srt", or a side file that is not a leftover of ours exists
-                      // (or a live conversion uses the name); nothing was touched
+    TargetExists,     // something is at the AVI path, its ".srt", or one of ".tmp", ".index" and
+                      // ".srt.tmp" beside it (or a live conversion of this process uses the
+                      // name); nothing was touched
     IoError,          // a file operation failed; nothing is left at the AVI path or beside it
+    NoVideo,          // stopped before any video frame was stored: nothing is left either
     NotRecording,     // stop without a running recording: nothing done
     AlreadyRecording, // start while recording: nothing done
 };
@@ -70,7 +73,8 @@ class ANAVIFrameBuilder {
     void audioDataWrappingForAVIConversion(const char *pcm, int length, unsigned short numberOfChannels,
                                            int audioFormat);
 
-    // Finishes the file. Ok or SizeLimitReached: the AVI file and its ".srt" are complete.
+    // Finishes the file. Ok or SizeLimitReached: the AVI file and its ".srt" are complete;
+    // NoVideo: no video frame was stored and no file is left.
     AviResult stopRecording(bool withAudio);
 
     // Any thread, while recording: the errno of the first failed file operation (0 while all is

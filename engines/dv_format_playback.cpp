@@ -1,9 +1,11 @@
 #include "engines/dv_format_playback.h"
 
+#include <cstdio>
 #include <new>
 #include <system_error>
 
 #include "platform/log.h"
+#include "platform/portable.h"
 
 namespace {
 // Set on a parser thread to the engine that runs it.
@@ -71,6 +73,15 @@ bool DVFormatPlayback::createDVFmtParserThread() {
         }
     }
     if (finished.thread.joinable()) finished.thread.join();
+
+    // A file that cannot be opened has no parser: the start fails rather than ending at once.
+    const std::string path = appDelg_ ? appDelg_->absoluteFilePath() : std::string();
+    FILE *probe = file_open_regular(path.c_str());
+    if (!probe) {
+        player_log("Cannot open \"%s\": the parser does not start\n", path.c_str());
+        return false;
+    }
+    std::fclose(probe);
 
     void (DVFormatPlayback::*body)() = nullptr;
     const char *line = nullptr;

@@ -162,6 +162,7 @@ void DVStreamParser::restartState() {
     audioCount_ = 0;
     keyFrameCount_ = 0;
     handOffs_ = 0;
+    if (window_.absPos() == 0) wholeVideoSeen_ = false;
     payloadStart_ = 0;
     payloadEnd_ = 0;
     quietFrom_ = window_.absPos();
@@ -399,6 +400,7 @@ bool DVStreamParser::handOffAudio() {
 }
 
 void DVStreamParser::deliverPendingVideo(bool speedRuleApplies) {
+    wholeVideoSeen_ = true;
     bool deliver = !(speedRuleApplies && fastSpeed() && !host_.keyFrameMark());
     if (deliver && isDV5()) {
         const int channel = videoChannel();
@@ -597,7 +599,14 @@ void DVStreamParser::stop() {
 }
 
 void DVStreamParser::endOfFile() {
-    const bool pending = isDV5() ? videoLen() != 0 : videoStreamLength_ != 0;
+    bool pending = isDV5() ? videoLen() != 0 : videoStreamLength_ != 0;
+    // A DV4 frame has no length: the last one runs to the end of the file. When no frame
+    // before it ended at a header, it is the file's first frame cut short (or not a frame at
+    // all): nothing whole to show.
+    if (pending && !isDV5() && state_ != ScanState::Audio && !wholeVideoSeen_) {
+        player_log("The first frame is cut by the end of the file: dropped\n");
+        pending = false;
+    }
     gDVFmtPlaybackSpeed = 0;
     if (pending) {
         player_log("It's the last frame...\n");

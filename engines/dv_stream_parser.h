@@ -167,6 +167,9 @@ class DVStreamParser {
     float lastProgress_ = 0;
     // Hand-offs since the last restart.
     uint64_t handOffs_ = 0;
+    // A video frame ended by the next header has been met since the read last began at the
+    // start of the file.
+    bool wholeVideoSeen_ = false;
     // DV5: where the pending video payload lies; the end is 0 once it has been stepped over.
     uint64_t payloadStart_ = 0;
     uint64_t payloadEnd_ = 0;

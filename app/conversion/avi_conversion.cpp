@@ -196,6 +196,12 @@ void AVIConversion::setAVIConversionStartingUI() {
         return;
     }
     if (w_.window) setWindowHeightTo(w_.window->minimumSize());
+    if (r == -2) {
+        // Refused before anything is written: the result sheet says so.
+        fail(ConversionFailure::EngineStart, path_);
+        handle(ConversionEvent::StartFailed);
+        return;
+    }
     handle(r == 0 ? ConversionEvent::ProbeSeveralChannels : ConversionEvent::ProbeUnsupported);
 }
 
@@ -403,6 +409,8 @@ QString AVIConversion::failureText(ConversionFailure failure, const QString &pat
         return tr("The AVI file could not be written and was removed: %1").arg(path);
     case ConversionFailure::EngineStart:
         return tr("The recording could not be read for conversion: %1").arg(path);
+    case ConversionFailure::NothingConverted:
+        return tr("Nothing could be converted: no whole video frame was read from %1").arg(path);
     }
     return QString();
 }
@@ -534,6 +542,8 @@ void AVIConversion::handle(ConversionEvent event) {
                     fail(ConversionFailure::None, aviFileLocation_);
                 else if (r == AviResult::SizeLimitReached)
                     fail(ConversionFailure::SizeLimit, aviFileLocation_);
+                else if (r == AviResult::NoVideo)
+                    fail(ConversionFailure::NothingConverted, path_);
                 else
                     fail(b->lastErrno() ? avitarget::failureForErrno(b->lastErrno())
                                         : ConversionFailure::WriteError,

@@ -65,7 +65,7 @@ class ConversionHost {
     virtual void prepareWindowForConversion() = 0;
     // 1: one channel to convert (or a DV4 file); 0: several video channels (the host has
     // passed their masks to setChannelSelectionBtnWithVideoChannels); -1: not a recording kind
-    // the player reads.
+    // the player reads; -2: a file that playback refuses (not a regular file, or unreadable).
     virtual int checkTotalChannelsForAVIConversion() = 0;
     // Starts the engine on the conversion's file. videoChannel1Based is the channel chosen on
     // the panel (0 = as probed); audioChannel1Based the panel's audio channel (0 = none

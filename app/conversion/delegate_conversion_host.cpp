@@ -130,12 +130,14 @@ int DelegateConversionHost::checkTotalChannelsForAVIConversion() {
     d_.setMiscellaneousBtnState(0);
     d_.setAviConversionDesignateChannel(false);
 
-    // A DV4 header names no channels: it is not read here.
-    RecorderFileProbe probe;
-    probe.kind = kind;
-    if (kind != RecorderFileKind::DV4) probe = probeRecorderFile(d_.absoluteFilePath(), kind);
-    // A folder, FIFO or device is not converted: nothing would ever arrive from it.
-    if (probe.status == RecorderProbeStatus::NotRegularFile) return -1;
+    // What playback would refuse is not converted either: nothing would ever arrive from it.
+    // (A DV4 header names no channels: only the file itself is checked.)
+    RecorderFileProbe probe = probeRecorderFile(d_.absoluteFilePath(), kind);
+    if (playerRefusesFile(probe)) return -2;
+    if (kind == RecorderFileKind::DV4) {
+        probe = RecorderFileProbe();
+        probe.kind = kind;
+    }
     if (kind == RecorderFileKind::DV5)
         if (EngineSide *engines = d_.engineSide()) engines->setIsDVRType700(probe.isDVRType700);
     const ConversionChannelChoice choice = ::checkTotalChannelsForAVIConversion(probe);

@@ -17,7 +17,8 @@ double aviFrameRate(const std::string &frameRateFieldText, double frameRate);
 // "name" for a whole recording, "name_CHn" for channel n (1-based) chosen on the panel.
 std::string aviBaseName(const std::string &fileName, int designatedChannel1Based);
 
-// The side files the AVI builder keeps beside an AVI file while and after writing it.
+// The AVI file and the names beside it that make its name taken: the builder writes none of
+// them but the AVI file and its ".srt", and refuses a name where anything is at one of them.
 std::vector<std::string> aviFamily(const std::string &aviPath);
 
 using ExistsFn = std::function<bool(const std::string &path)>;
@@ -52,6 +53,7 @@ enum class ConversionFailure {
     SizeLimit, // the file is complete up to the AVI size limit; what came later is not in it
     WriteError,
     EngineStart,
+    NothingConverted, // the conversion ended without a whole video frame; no file is left
 };
 
 // A write error by its errno: full disk (ENOSPC, EDQUOT, EFBIG), an unwritable folder

@@ -93,6 +93,10 @@ RecorderFileKind recorderFileKindFromExtension(std::string_view extension) {
     return RecorderFileKind::Unknown;
 }
 
+bool playerRefusesFile(const RecorderFileProbe &probe) {
+    return probe.refused() || probe.status != RecorderProbeStatus::Read;
+}
+
 size_t recorderFileProbeLength(RecorderFileKind kind) {
     switch (kind) {
     case RecorderFileKind::AVC:

@@ -59,6 +59,11 @@ struct RecorderFileProbe {
     }
 };
 
+// Whether the player refuses the file before any engine starts, for playback and conversion
+// alike: not a recorder kind, not a regular file (a folder, FIFO, device or socket), or a file
+// that cannot be opened or read (a dangling link, a link loop, no permission).
+bool playerRefusesFile(const RecorderFileProbe &probe);
+
 // How many bytes from the start of a file of `kind` the probe looks at (AVC: the longest main
 // header that can reach the audio mask; DV5: the 1448-byte header; DV4: 1024).
 size_t recorderFileProbeLength(RecorderFileKind kind);

@@ -166,7 +166,7 @@ bool PlaybackActivation::checkTotalChannelsAndSetVideoViewCut(int kind) {
         probeRecorderFile(app_.absoluteFilePath(), static_cast<RecorderFileKind>(kind));
     // A folder, FIFO or device is refused before anything waits on it; a file that cannot be
     // opened at all cannot be played either, and says so rather than showing nothing.
-    if (probe.status != RecorderProbeStatus::Read) return false;
+    if (playerRefusesFile(probe)) return false;
     if (probe.kind == RecorderFileKind::DV5) {
         if (EngineSide *engines = app_.engineSide()) engines->setIsDVRType700(probe.isDVRType700);
         player_log("minor_id: %s\n", probe.minorId.c_str());

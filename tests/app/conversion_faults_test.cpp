@@ -6,7 +6,9 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -209,6 +211,81 @@ TEST_F(ConversionFaults, DelegateButtonAndUnsupportedFile) {
     EXPECT_EQ(delegate.aviFrameBuilder(), nullptr);
     EXPECT_TRUE(listing(dir.file("Documents/Vistrel/AVI")).empty());
     setenv("HOME", home.c_str(), 1);
+}
+
+// Converts `path` and answers the result sheet: a failure naming the file, nothing written.
+void expectNothingConverted(Rig &rig, const std::string &path, const std::string &folder,
+                            size_t sheetsBefore) {
+    rig.setSettings(folder);
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    ASSERT_TRUE(rig.choose(QString::fromStdString(path)));
+    // A DV5 header that names no channel asks for one; the user takes what the panel offers.
+    if (rig.conversion->phase() == avitarget::ConversionPhase::WaitingForChannel)
+        rig.delegate->channelSelectionPanel->ui.channelSelectionOkBtn->click();
+    ASSERT_TRUE(rig.waitForSheet(sheetsBefore + 1));
+    const Sheet &sheet = rig.sheets.sheets.back();
+    EXPECT_EQ(sheet.message, QString("AVI Conversion Failed"));
+    EXPECT_TRUE(sheet.informative.endsWith(QString::fromStdString(path))) << sheet.informative.toStdString();
+    rig.sheets.answer(1000);
+    expectUsable(rig);
+    EXPECT_EQ(listing(folder), std::set<std::string>()) << "a file was left";
+}
+
+// Files with nothing to convert in them, as they reach the conversion's open panel: each is
+// refused or ends without a frame, with the failure sheet and no file.
+TEST_F(ConversionFaults, HostileFilesConvertNothing) {
+    const std::string dv4 = make("real.dv4", {"--kind", "dv4-h264"}).path;
+    const mkrec::Recording dv5 = make("real.dv5", {"--kind", "dv5-nvr"}),
+                           avc = make("real.avc", {"--kind", "avc"});
+    const std::string d = dir.file("hostile");
+    ASSERT_EQ(
+        testutil::runCommand(
+            "mkdir '" + d + "' && cd '" + d +
+            "' && mkfifo fifo.dv4 && mkdir folder.dv4 && ln -s /dev/zero device.dv4 && for e in dv4 dv5; do "
+            "ln -s loop-b.$e loop-a.$e && ln -s loop-a.$e loop-b.$e && ln -s missing.$e dangling.$e && "
+            ": > empty.$e && yes junk | head -c 5000 > junk.$e && cp junk.$e unreadable.$e && chmod 0 "
+            "unreadable.$e; done && head -c 12 '" +
+            dv4 + "' > headercut.dv4 && head -c 400 '" + dv5.path + "' > headercut.dv5 && { head -c " +
+            dv5.manifest.get("header_len") + " '" + dv5.path +
+            "'; head -c 200000 /dev/zero; } > zeros.dv5 && { head -c " + avc.manifest.get("header_len") +
+            " '" + avc.path + "'; head -c 200000 /dev/zero; } > zeros.avc"),
+        0);
+    for (const std::string name : {"socket.dv4", "socket.dv5"}) {
+        sockaddr_un addr{AF_UNIX, {}};
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/%s", d.c_str(), name.c_str());
+        ASSERT_EQ(bind(socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    }
+    Rig rig;
+    for (const std::string name :
+         {"fifo.dv4", "folder.dv4", "device.dv4", "socket.dv4", "loop-a.dv4", "dangling.dv4", "empty.dv4",
+          "unreadable.dv4", "junk.dv4", "headercut.dv4", "socket.dv5", "loop-a.dv5", "dangling.dv5",
+          "empty.dv5", "unreadable.dv5", "junk.dv5", "headercut.dv5", "zeros.dv5", "zeros.avc"}) {
+        SCOPED_TRACE(name);
+        expectNothingConverted(rig, d + "/" + name, folder, rig.sheets.sheets.size());
+    }
+}
+
+// A DV4 file cut inside its first frame has no whole frame to convert; one cut later keeps
+// the frames before the cut.
+TEST_F(ConversionFaults, Dv4CutInItsFirstFrameConvertsNothing) {
+    mkrec::Recording dv4 = make("real.dv4", {"--kind", "dv4-h264", "--audio-mask", "0"});
+    const mkrec::Unit &first = dv4.manifest.units.at(0);
+    ASSERT_GT(first.payloadOffset + first.payloadLen, 1025u) << "the first frame must reach past the cuts";
+    Rig rig;
+    for (uint64_t cut : {1023u, 1024u, 1025u, 0u}) {
+        const std::string path = dir.file("cut" + std::to_string(cut) + ".dv4");
+        const uint64_t size = cut ? cut : dv4.manifest.units.at(3).payloadOffset + 100;
+        ASSERT_EQ(testutil::runCommand("head -c " + std::to_string(size) + " '" + dv4.path + "' > " + path),
+                  0);
+        if (cut) {
+            SCOPED_TRACE(cut);
+            expectNothingConverted(rig, path, folder, rig.sheets.sheets.size());
+        }
+    }
+    convert(rig, dir.file("cut0.dv4"), folder);
+    ASSERT_TRUE(rig.waitForSheet(4));
+    EXPECT_EQ(rig.sheets.sheets.back().message, QString("AVI Conversion Complete"));
+    EXPECT_EQ(listing(folder), (std::set<std::string>{"cut0.avi", "cut0.avi.srt"}));
 }
 
 // The converting indicator moves one spoke per tick, only while it is shown.

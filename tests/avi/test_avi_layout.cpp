@@ -161,19 +161,19 @@ TEST(AviLayout, AudioFormatRecord) {
     }
 }
 
-TEST(AviLayout, EmptyConversionIs2056Bytes) {
+// A conversion that stored no video frame (none came, or audio only) is no result: no file.
+TEST(AviLayout, EmptyConversionLeavesNoFile) {
     Builder x;
     ASSERT_EQ(x.b.startRecordingToFile(x.path), AviResult::Ok);
-    ASSERT_EQ(x.b.stopRecording(false), AviResult::Ok);
-    std::vector<uint8_t> f = readFile(x.path);
-    ASSERT_EQ(f.size(), 2056u);
-    EXPECT_EQ(le32(f, 4), 2048u);
-    EXPECT_EQ(le32(f, 48), 0u);
-    EXPECT_EQ(le32(f, 64), 0u);
-    EXPECT_EQ(le32(f, 2040), 4u);
-    EXPECT_EQ(code(f, 2048), "idx1");
-    EXPECT_EQ(le32(f, 2052), 0u);
-    EXPECT_EQ(readText(x.path + ".srt"), "\xEF\xBB\xBF\n");
+    std::vector<char> pcm = pattern(8, 2);
+    x.b.audioDataWrappingForAVIConversion(pcm.data(), 8, 1, enAudioFormat_PCM16);
+    EXPECT_EQ(x.video(pattern(30, 1), false), 0); // not a key frame: not stored
+    EXPECT_EQ(x.b.stopRecording(true), AviResult::NoVideo);
+    EXPECT_EQ(run("ls -A '" + x.dir.path() + "'"), "");
+    // The name is free again.
+    ASSERT_EQ(x.b.startRecordingToFile(x.path), AviResult::Ok);
+    x.video(pattern(30, 1), true);
+    EXPECT_EQ(x.b.stopRecording(false), AviResult::Ok);
 }
 
 // Frame lengths in index order for a series of intervals; 0 marks an empty chunk.
@@ -343,19 +343,32 @@ TEST(AviLayout, CallsOutsideARecordingDoNothing) {
     EXPECT_EQ(code(f, 188), "MJPG");
 }
 
+// A file at any name the builder uses is someone's, whatever it holds (even what a conversion
+// of ours would have written there): left byte for byte, and the name is not used.
 TEST(AviLayout, ExistingFilesAreNeverTouched) {
-    for (const char *taken : {"", ".srt", ".tmp", ".index"}) {
-        SCOPED_TRACE(taken);
+    const struct {
+        const char *side;
+        std::string content;
+    } cases[] = {{"", "evidence"},
+                 {".srt", "evidence"},
+                 {".tmp", "evidence"},
+                 {".tmp", "RIFF" + std::string(2044, '\0')},
+                 {".tmp", ""},
+                 {".tmp", std::string(2048, '\0')},
+                 {".index", "evidence"},
+                 {".index", ""},
+                 {".index", "idx1" + std::string(4, '\0')},
+                 {".srt.tmp", "\xEF\xBB\xBF\n"},
+                 {".srt.tmp", ""}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.side) + " holding " + std::to_string(c.content.size()) + " bytes");
         TempDir dir;
         const std::string path = dir.file("clip.avi");
-        writeFile(path + taken, "evidence");
+        writeFile(path + c.side, c.content);
         ANAVIFrameBuilder b;
         EXPECT_EQ(b.startRecordingToFile(path), AviResult::TargetExists);
-        EXPECT_EQ(readText(path + taken), "evidence");
-        for (const char *side : {"", ".srt", ".tmp", ".index"})
-            if (std::strcmp(side, taken) != 0) {
-                EXPECT_FALSE(exists(path + side)) << side;
-            }
+        EXPECT_EQ(readText(path + c.side), c.content);
+        EXPECT_EQ(run("ls -A '" + dir.path() + "'"), "clip.avi" + std::string(c.side) + "\n");
     }
     ANAVIFrameBuilder b;
     EXPECT_EQ(b.startRecordingToFile("/nonexistent-folder/clip.avi"), AviResult::IoError);
@@ -485,7 +498,10 @@ TEST(AviLayout, KilledConversionLeavesNoFinalFileAndDoesNotBlockTheName) {
         EXPECT_EQ(WTERMSIG(status), sig);
         EXPECT_FALSE(exists(path));
         EXPECT_FALSE(exists(path + ".srt"));
-        EXPECT_TRUE(exists(path + ".tmp")) << "the child did not get far enough to test anything";
+        // Its temporaries, under the name of its own run, are left alone.
+        const std::string ls = "LC_ALL=C ls -A '" + dir.path() + "'", left = run(ls);
+        ASSERT_EQ(lines(left).size(), 3u) << left;
+        const std::vector<uint8_t> leftover = readFile(dir.file(lines(left)[0]));
 
         ANAVIFrameBuilder b;
         ASSERT_EQ(b.startRecordingToFile(path), AviResult::Ok);
@@ -493,7 +509,8 @@ TEST(AviLayout, KilledConversionLeavesNoFinalFileAndDoesNotBlockTheName) {
                                             recorderTime(2024, 1, 1, 0, 0, 1), 0);
         ASSERT_EQ(b.stopRecording(false), AviResult::Ok);
         EXPECT_EQ(walk(readFile(path)).rows.size(), 1u);
-        EXPECT_EQ(run("ls -A '" + dir.path() + "'"), "clip.avi\nclip.avi.srt\n");
+        EXPECT_EQ(run(ls), "clip.avi\n" + left + "clip.avi.srt\n");
+        EXPECT_EQ(readFile(dir.file(lines(left)[0])), leftover);
     }
 }
 

@@ -100,14 +100,14 @@ class DVPlayer {
         engine.setDvFmtVideoCodec(kind.codec);
         engine.setIsDVRType700(kind.dvr700);
         engine.resetAVStreamType();
-        if (!engine.createDVFmtVideoPlaybackThread() || !engine.createDVFmtAudioPlaybackThread() ||
-            !engine.createDVFmtParserThread())
-            return false;
+        // Before the threads start: a parser that reaches the end at once must not find them
+        // changed behind it (a second end notice).
         gDVFmtPlaybackKeepRunning = running ? 1 : 0;
         gDVFmtPlaybackStopActionLaunched = 0;
         gDVFmtPlaybackSliderValueChanged = 0;
         gDVFmtPlaybackIsPauseNow = running ? 0 : 1;
-        return true;
+        return engine.createDVFmtVideoPlaybackThread() && engine.createDVFmtAudioPlaybackThread() &&
+               engine.createDVFmtParserThread();
     }
     // Play / pause as the transport controls send them.
     void play() {

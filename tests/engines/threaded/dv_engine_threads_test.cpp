@@ -172,10 +172,17 @@ TEST_F(DVEngineThreadsTest, HandOffsAreServedOnlyWhileRunning) {
     EXPECT_EQ(delegate.audio.size(), 2u);
 }
 
-// A parser that ended by itself is noticed and replaced at the next start; a file that cannot
-// be opened ends with the end notice.
+// A parser that ended by itself (an empty file, with the end notice) is noticed and replaced
+// at the next start; a file that cannot be opened starts none.
 TEST_F(DVEngineThreadsTest, AParserThatEndedIsReplaced) {
+    // A file that cannot be opened: no parser, and no start is reported.
     delegate.filePath = tmp.file("missing.dv4");
+    EXPECT_FALSE(start(kDVFmtDV4H264));
+    EXPECT_FALSE(engine.isDVFmtParserThreadExecuting());
+    EXPECT_EQ(delegate.dvEndNotices.load(), 0);
+
+    delegate.filePath = tmp.file("nothing.dv4");
+    std::ofstream(delegate.filePath).close();
     ASSERT_TRUE(start(kDVFmtDV4H264));
     const auto t0 = Clock::now();
     while (engine.isDVFmtParserThreadExecuting() && msSince(t0) < 5000)
@@ -219,7 +226,8 @@ TEST_F(DVEngineThreadsTest, TeardownOnTheParserThreadItself) {
         engine.cancelDVFmtAudioPlaybackThread();
         tornDown = true;
     };
-    delegate.filePath = tmp.file("missing.dv5"); // ends with the notice
+    delegate.filePath = tmp.file("empty.dv5"); // ends with the notice
+    std::ofstream(delegate.filePath).close();
     ASSERT_TRUE(start(kDVFmtDV5));
     const auto t0 = Clock::now();
     while (!tornDown && msSince(t0) < 5000)
