@@ -16,6 +16,7 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/CustomizedView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/controls/WindowPaintPacer.h"
 #include "app/frame_geometry.h"
 #include "app/logic/video_pane_layout.h"
 #include "app/main_window.h"
@@ -25,6 +26,7 @@ namespace {
 constexpr int kChannels = 16;
 constexpr qreal kTextSize = 15.0;
 const QRectF kTitleFrame(6.0, 0.0, 150.0, 30.0);
+const QColor kPaneColour = QColor::fromRgbF(0.05f, 0.05f, 0.05f, 1.0f);
 
 QRectF toQt(const LayoutRect &r) {
     return QRectF(r.x, r.y, r.width, r.height);
@@ -47,6 +49,9 @@ bool VideoPane::onScreenTextOn() const {
 void VideoPane::initVideoPane() {
     CustomizedView *pane = app_.videoPane;
     if (!pane) return;
+    // The window is painted at most once per display frame: the tiles' pictures, and whatever
+    // else changed with them, together.
+    if (QWidget *window = pane->window(); window && window != pane) new WindowPaintPacer(window);
     for (int i = 0; i < kChannels; ++i) {
         auto *tile = new CustomizedVideoView(pane);
         app_.videoView[i] = tile;
@@ -54,6 +59,9 @@ void VideoPane::initVideoPane() {
         app_.videoViewTitle[i] = title;
         // The colour panel recolours the titles.
         if (app_.colorSettingPanel) app_.colorSettingPanel->deliverVideoViewTitle(title, i);
+        // The pane's own colour: where a picture leaves a pixel of rounding uncovered the tile
+        // looks as the pane does, and the tile is painted without the pane below it.
+        tile->setBackgroundColor(kPaneColour);
         tile->setBorderColor(Qt::white);
         tile->setBorderWidth(1.25);
         tile->setChannelID(i + 1);
@@ -65,7 +73,7 @@ void VideoPane::initVideoPane() {
     app_.osdPercentage = makeTextLayer(Qt::AlignHCenter, QColor::fromRgbF(1, 1, 0, 1), pane);
     for (OsdTextLayer *layer : {app_.osdServerTime, app_.osdVideoMode, app_.osdPercentage})
         layer->raise();
-    pane->setBackgroundColor(QColor::fromRgbF(0.05f, 0.05f, 0.05f, 1.0f));
+    pane->setBackgroundColor(kPaneColour);
     if (app_.fullScreenControlPanel) app_.fullScreenControlPanel->raise();
 
     QObject::connect(pane, &CustomizedView::pointerActivity, pane, [this] { showFullScreenControlPanel(); });
