@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <pthread.h>
+#include <sys/prctl.h>
 #include <system_error>
+#include <vector>
 
 #include "platform/portable.h"
 
@@ -41,18 +43,19 @@ void RunLoopThread::run() {
     tlsCurrent = this;
     // The playback threads pace the pictures: a busy machine must not make them late.
     thread_raise_priority();
+    // The playback threads' sleeps pace the pictures; the default timer slack (50 us) would
+    // lengthen every one of them, and add up to a drift behind the recording's clock.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     std::unique_lock<std::mutex> lock(mutex_);
     while (!cancelled_) {
         const bool open = gateOpen();
         if (open && !queue_.empty()) {
             Request *request = queue_.front();
             queue_.pop_front();
-            request->started = true;
             lock.unlock();
             (*request->work)();
+            finishRequests(&request, 1, Outcome::Done);
             lock.lock();
-            request->done = true;
-            doneCv_.notify_all();
             continue;
         }
         if (open) {
@@ -64,10 +67,23 @@ void RunLoopThread::run() {
         }
     }
     // Requests that never started are released; their callers see false.
+    const std::vector<Request *> dropped(queue_.begin(), queue_.end());
     queue_.clear();
     finished_ = true;
-    doneCv_.notify_all();
+    lock.unlock();
+    finishRequests(dropped.data(), dropped.size(), Outcome::Dropped);
     tlsCurrent = nullptr;
+}
+
+void RunLoopThread::finishRequests(Request *const *requests, size_t count, Outcome outcome) {
+    if (count == 0) return;
+    {
+        std::lock_guard<std::mutex> done(doneMutex_);
+        for (size_t i = 0; i < count; ++i)
+            requests[i]->outcome = outcome;
+    }
+    // Woken after the lock is let go, so that the caller does not wake only to wait for it.
+    doneCv_.notify_all();
 }
 
 bool RunLoopThread::performSync(const std::function<void()> &work) {
@@ -76,24 +92,28 @@ bool RunLoopThread::performSync(const std::function<void()> &work) {
         return true;
     }
     Request request{&work};
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!started_ || cancelled_ || finished_) return false;
-    queue_.push_back(&request);
-    cv_.notify_all();
-    doneCv_.wait(lock, [&] { return request.done || (!request.started && (cancelled_ || finished_)); });
-    if (!request.done) {
-        auto it = std::find(queue_.begin(), queue_.end(), &request);
-        if (it != queue_.end()) queue_.erase(it);
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!started_ || cancelled_ || finished_) return false;
+        queue_.push_back(&request);
     }
-    return true;
+    cv_.notify_all();
+    std::unique_lock<std::mutex> done(doneMutex_);
+    doneCv_.wait(done, [&] { return request.outcome != Outcome::Pending; });
+    return request.outcome == Outcome::Done;
 }
 
 void RunLoopThread::cancel() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    cancelled_ = true;
+    std::vector<Request *> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        cancelled_ = true;
+        // Requests not yet taken are released now, not after the one running.
+        dropped.assign(queue_.begin(), queue_.end());
+        queue_.clear();
+    }
     cv_.notify_all();
-    doneCv_.notify_all();
+    finishRequests(dropped.data(), dropped.size(), Outcome::Dropped);
 }
 
 void RunLoopThread::cancelAndJoin() {

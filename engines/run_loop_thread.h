@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -56,21 +57,27 @@ class RunLoopThread {
     static RunLoopThread *current();
 
   private:
+    // A request's end is signalled under its own mutex, apart from the one that guards the
+    // queue: the caller waiting for its frame and the thread taking the next request never
+    // contend for a lock, and each side is woken once, after the other has let go.
+    enum class Outcome { Pending, Done, Dropped };
     struct Request {
         const std::function<void()> *work;
-        bool started = false;
-        bool done = false;
+        Outcome outcome = Outcome::Pending; // guarded by doneMutex_
     };
 
     void run();
     bool gateOpen() const;
+    // Ends the requests with the outcome and wakes their callers.
+    void finishRequests(Request *const *requests, size_t count, Outcome outcome);
 
     const std::string name_;
     const ServeGate gate_;
     const std::chrono::milliseconds idlePoll_;
 
     mutable std::mutex mutex_;
-    std::condition_variable cv_;     // requests, cancel
+    std::condition_variable cv_; // requests, cancel
+    std::mutex doneMutex_;
     std::condition_variable doneCv_; // completions
     std::deque<Request *> queue_;
     bool started_ = false;

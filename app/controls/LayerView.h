@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include <vector>
+
 class LayerView : public QWidget {
     Q_OBJECT
   public:
@@ -28,11 +30,30 @@ class LayerView : public QWidget {
 
   protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     // Subclasses draw here, between the contents and the border.
     virtual void drawContent(QPainter &painter);
 
   private:
+    // Where the contents are drawn: at their own size when they are made for the bounds (within
+    // a pixel of rounding), else stretched over them.
+    QRectF contentsRect() const;
+    // A view that covers itself with opaque pixels is painted without what lies below it.
+    void updateOpaque();
+    void drawBorder(QPainter &painter, const QRectF &bounds);
+    // Draws `image` at its own size with its top-left corner at `at`.
+    static void drawInBands(QPainter &painter, const QPointF &at, const QImage &image);
+
     QImage contents_;
+    // The square-cornered border, drawn once per size and colour, as the strips along its four
+    // edges (in device pixels from the top-left corner); each paint copies them.
+    struct BorderStrip {
+        QPoint at;
+        QImage image;
+    };
+    std::vector<BorderStrip> borderStrips_;
+    QSize borderCacheSize_;
+    qreal borderCacheRatio_ = 0.0;
     QColor backgroundColor_;
     QColor borderColor_{Qt::black};
     qreal borderWidth_ = 0.0;

@@ -13,6 +13,7 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/CustomizedView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/controls/WindowPaintPacer.h"
 #include "app/frame_geometry.h"
 #include "app/logic/video_pane_layout.h"
 #include "app/main_window.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr int kChannels = 16;
 constexpr qreal kTextSize = 15.0;
 const QRectF kTitleFrame(6.0, 0.0, 150.0, 30.0);
+const QColor kPaneColour = QColor::fromRgbF(0.05f, 0.05f, 0.05f, 1.0f);
 
 QRectF toQt(const LayoutRect &r) {
     return QRectF(r.x, r.y, r.width, r.height);
@@ -48,11 +50,17 @@ bool VideoPane::onScreenTextOn() const {
 void VideoPane::initVideoPane() {
     CustomizedView *pane = v_.videoPane;
     if (!pane) return;
+    // The window is painted at most once per display frame: the tiles' pictures, and whatever
+    // else changed with them, together.
+    if (QWidget *window = pane->window(); window && window != pane) new WindowPaintPacer(window);
     for (int i = 0; i < kChannels; ++i) {
         auto *tile = new CustomizedVideoView(pane);
         videoView_[i] = tile;
         OsdTextLayer *title = makeTextLayer(Qt::AlignLeft, Qt::white, tile);
         videoViewTitle_[i] = title;
+        // The pane's own colour: where a picture leaves a pixel of rounding uncovered the tile
+        // looks as the pane does, and the tile is painted without the pane below it.
+        tile->setBackgroundColor(kPaneColour);
         tile->setBorderColor(Qt::white);
         tile->setBorderWidth(1.25);
         tile->setChannelID(i + 1);
@@ -64,7 +72,7 @@ void VideoPane::initVideoPane() {
     osdPercentage_ = makeTextLayer(Qt::AlignHCenter, QColor::fromRgbF(1, 1, 0, 1), pane);
     for (OsdTextLayer *layer : {osdServerTime_, osdVideoMode_, osdPercentage_})
         layer->raise();
-    pane->setBackgroundColor(QColor::fromRgbF(0.05f, 0.05f, 0.05f, 1.0f));
+    pane->setBackgroundColor(kPaneColour);
     if (v_.fullScreenControlPanel) v_.fullScreenControlPanel->raise();
 
     QObject::connect(pane, &CustomizedView::pointerActivity, pane, [this] { showFullScreenControlPanel(); });

@@ -16,6 +16,7 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/CustomizedView.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/controls/WindowPaintPacer.h"
 #include "app/main_window.h"
 #include "app/video_pane/video_pane.h"
 #include "qt_test_app.h"
@@ -239,6 +240,114 @@ TEST_F(PaneTest, TileOfAnAbsentChannelOrALockedPaneChangesNothing) {
     sendMouse(&tile, QEvent::MouseButtonPress);
     EXPECT_EQ(delegate->videoPaneCutState(), 0);
     EXPECT_FALSE(delegate->viewCutChangedAndResetDecoder());
+}
+
+// A picture of distinct pixels, in the engines' byte order.
+QImage testPicture(int width, int height) {
+    QImage picture(width, height, QImage::Format_RGBX8888);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            picture.setPixel(x, y, qRgb((x * 7) & 255, (y * 5) & 255, (x * y) & 255));
+    return picture;
+}
+
+int largestDifference(const QImage &a, const QImage &b) {
+    if (a.size() != b.size()) return 256;
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                              std::abs(qBlue(p) - qBlue(q))});
+        }
+    return worst;
+}
+
+TEST(CustomizedVideoView, TileShowsItsPictureUnderAStrokedBorderAsDrawnDirectly) {
+    testApp();
+    const QColor background = QColor::fromRgbF(0.05f, 0.05f, 0.05f, 1.0f);
+    // A picture made for the tile, one a pixel short of it (rounding), and one stretched.
+    for (const QSize size : {QSize(160, 120), QSize(159, 119), QSize(80, 60)}) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        CustomizedVideoView tile;
+        tile.resize(160, 120);
+        tile.setBackgroundColor(background);
+        tile.setBorderColor(Qt::white);
+        tile.setBorderWidth(1.25);
+        const QImage picture = testPicture(size.width(), size.height());
+        tile.setContents(picture);
+        EXPECT_TRUE(tile.testAttribute(Qt::WA_OpaquePaintEvent));
+
+        QImage expected(160, 120, QImage::Format_RGB32);
+        {
+            QPainter painter(&expected);
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            painter.fillRect(QRectF(0, 0, 160, 120), background);
+            if (size.width() >= 159)
+                painter.drawImage(QPointF(0, 0), picture);
+            else
+                painter.drawImage(QRectF(0, 0, 160, 120), picture);
+            painter.setPen(QPen(Qt::white, 1.25));
+            painter.drawRoundedRect(QRectF(0.625, 0.625, 158.75, 118.75), 0.0, 0.0);
+        }
+        // Twice: the second paint draws the border from what the first kept.
+        for (int paint = 0; paint < 2; ++paint)
+            EXPECT_LE(largestDifference(tile.grab().toImage(), expected), 1) << "paint " << paint;
+    }
+}
+
+TEST(WindowPaintPacer, WithinAFrameOfTheLastPassChangesWaitAndArePaintedInOnePass) {
+    testApp();
+    LayerView window;
+    window.resize(200, 100);
+    struct PaintCounter : QObject {
+        int paints = 0;
+        bool eventFilter(QObject *, QEvent *event) override {
+            if (event->type() == QEvent::Paint) ++paints;
+            return false;
+        }
+    };
+    std::vector<std::unique_ptr<CustomizedVideoView>> tiles;
+    std::vector<std::unique_ptr<PaintCounter>> counters;
+    for (int i = 0; i < 4; ++i) {
+        tiles.push_back(std::make_unique<CustomizedVideoView>(&window));
+        tiles.back()->setGeometry(i * 50, 0, 50, 100);
+        counters.push_back(std::make_unique<PaintCounter>());
+        tiles.back()->installEventFilter(counters.back().get());
+    }
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    serveEvents();
+    // A long frame, so that the second change falls within it on any machine.
+    WindowPaintPacer pacer(&window, 3000);
+    for (auto &counter : counters)
+        counter->paints = 0;
+
+    // The first pass goes through at once.
+    tiles[0]->setContents(testPicture(50, 100));
+    ASSERT_TRUE(serveEventsUntil([&] { return counters[0]->paints == 1; }));
+    // Within the frame each tile holds its new picture at once, and nothing is painted.
+    for (auto &tile : tiles) {
+        const QImage picture = testPicture(50, 100);
+        tile->setContents(picture);
+        EXPECT_EQ(tile->contents().constBits(), picture.constBits());
+    }
+    serveEvents();
+    EXPECT_TRUE(pacer.holding());
+    EXPECT_EQ(counters[0]->paints, 1);
+    EXPECT_EQ(counters[3]->paints, 0);
+    // At the frame's end one pass paints every tile once.
+    ASSERT_TRUE(serveEventsUntil(
+        [&] {
+            return std::all_of(counters.begin(), counters.end(), [](const auto &c) { return c->paints > 0; });
+        },
+        20000));
+    serveEvents();
+    EXPECT_FALSE(pacer.holding());
+    EXPECT_EQ(counters[0]->paints, 2);
+    for (size_t i = 1; i < counters.size(); ++i)
+        EXPECT_EQ(counters[i]->paints, 1) << i;
 }
 
 // ---- Press-and-hold buttons -------------------------------------------------------------------
