@@ -195,7 +195,7 @@ void EngineSide::postPicture(int channel, QImage picture, QByteArray frame, cons
             picturePosted_[channel] = false;
         }
         if (latest.isNull()) return;
-        picturesShown_.fetch_add(1);
+        ++picturesShown_;
         port_.showPicture(channel, latest, time);
         if (shownObserver_) shownObserver_(ShownPicture{channel, latest, frame});
     });

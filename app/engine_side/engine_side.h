@@ -101,12 +101,12 @@ class EngineSide : public EngineDelegate, public EngineControl {
     // How long the teardown waits for the DV parser to leave before it goes on without it.
     static constexpr std::chrono::milliseconds kParserLeaveTimeout{5000};
 
-    // ---- Counters for benchmarks and tests (any thread) ----
+    // ---- Counters for benchmarks and tests (any thread, but picturesShown: GUI thread) ----
 
     // Pictures delivered by the engines, pictures handed to a tile on the GUI thread, and
     // pictures replaced by a newer one of their channel before the GUI thread got to them.
     uint64_t picturesDelivered() const { return picturesDelivered_.load(); }
-    uint64_t picturesShown() const { return picturesShown_.load(); }
+    uint64_t picturesShown() const { return picturesShown_; }
     uint64_t picturesSuperseded() const { return picturesSuperseded_.load(); }
     // The last picture an engine delivered for a channel (0-based), as a picture over the
     // engine's own pixels; null before the first.
@@ -179,7 +179,7 @@ class EngineSide : public EngineDelegate, public EngineControl {
     std::unique_ptr<AVCFormatPlayback> avc_;
     std::unique_ptr<DVFormatPlayback> dv_;
     std::atomic<uint64_t> picturesDelivered_{0};
-    std::atomic<uint64_t> picturesShown_{0};
+    uint64_t picturesShown_ = 0;
     std::atomic<uint64_t> picturesSuperseded_{0};
     std::mutex pendingMutex_;
     std::array<QImage, 16> pendingPicture_;
