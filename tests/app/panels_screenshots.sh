@@ -20,9 +20,10 @@ make_work
 inner="$work/inner.sh"
 cat > "$inner" <<'INNER'
 #!/usr/bin/env bash
-# Inside the virtual display: start the driver, grab twice (a second apart) whenever it says a
-# panel is ready, then tell it the grab is done.
-driver=$1; file=$2; work=$3
+# Inside the virtual display: start the driver; whenever it says a panel is ready, grab, then
+# grab again until the first tile has changed (up to ten seconds), then tell it the grab is done.
+driver=$1; file=$2; work=$3; lib=$4
+source "$lib"
 "$driver" "$file" "$work" < /dev/null > "$work/driver.log" 2>&1 &
 pid=$!
 grab() { ffmpeg -nostdin -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$1"; }
@@ -34,7 +35,14 @@ for name in colour settings; do
     sleep 0.1
   done
   [ -e "$work/$name.ready" ] || { echo "screenshots: the driver never showed the $name panel"; cat "$work/driver.log"; status=1; break; }
-  grab "$work/$name.png" && sleep 1 && grab "$work/$name-later.png" || status=1
+  grab "$work/$name.png" || status=1
+  tile=$(sed -n 2p "$work/$name.geometry" | tile_crop)
+  before=$(crop_md5 "$work/$name.png" "$tile")
+  for _ in $(seq 1 40); do
+    sleep 0.25
+    grab "$work/$name-later.png" || { status=1; break; }
+    [ "$(crop_md5 "$work/$name-later.png" "$tile")" = "$before" ] || break
+  done
   touch "$work/$name.grabbed"
 done
 for _ in $(seq 1 50); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done
@@ -48,6 +56,7 @@ crop_of() { read -r x y w h; echo "crop=$w:$h:$x:$y"; } # from "x y w h"
 
 # Settings of its own: the user's stored settings are neither read nor changed.
 XDG_CONFIG_HOME="$work/config" in_virtual_display 120 "$inner" "$driver" "$work/grid.dv5" "$work" \
+  "$(dirname "$0")/screenshot_lib.sh" \
   || { echo "screenshots: no screenshots"; exit 1; }
 
 status=0
@@ -55,8 +64,7 @@ for name in colour settings; do
   shot="$outdir/panel-$name.png"
   cp "$work/$name.png" "$shot"
   panel=$(sed -n 1p "$work/$name.geometry" | crop_of)
-  # The tile's lower half, below its title.
-  tile=$(sed -n 2p "$work/$name.geometry" | { read -r x y w h; echo "$x $((y + h / 2)) $w $((h / 2 - 2))"; } | crop_of)
+  tile=$(sed -n 2p "$work/$name.geometry" | tile_crop)
   range=$(luma_range "$shot" "$panel")
   if [ "$range" -lt 64 ]; then
     echo "screenshots: $name: the panel's area is flat (luma range $range)"; status=1; continue

@@ -2,8 +2,8 @@
 # The player under a virtual X server, playing generated recordings: a 4-channel AVC file with
 # titles (4-pane grid), a 9-channel and a 16-channel DV5 file (9- and 16-pane grids) and a
 # one-channel DV4 file (single view with the on-screen text). For each it keeps a screenshot in
-# OUTDIR and fails unless the video area is not flat and changes between two grabs a second
-# apart (the pictures move).
+# OUTDIR and fails unless the video area is not flat and changes between two grabs (the pictures
+# move).
 #   playback_screenshots.sh PLAYER MKREC OUTDIR
 set -uo pipefail
 player=$1
@@ -29,7 +29,7 @@ inner="$work/inner.sh"
 cat > "$inner" <<'INNER'
 #!/usr/bin/env bash
 # Inside the virtual display: play FILE; once pictures show in the video area (CROP), grab the
-# screen twice, a second apart.
+# screen, then again until the video area has changed (up to ten seconds).
 player=$1; file=$2; first=$3; second=$4; lib=$5; crop=$6
 source "$lib"
 "$player" "$file" < /dev/null > "$first.log" 2>&1 &
@@ -40,8 +40,13 @@ for _ in $(seq 1 120); do
   grab "$first" && [ "$(luma_range "$first" "$crop")" -ge 64 ] && break
   sleep 0.25
 done
-sleep 1 && grab "$second"
-status=$?
+before=$(crop_md5 "$first" "$crop")
+for _ in $(seq 1 40); do
+  sleep 0.25
+  grab "$second"
+  status=$?
+  [ $status = 0 ] && [ "$(crop_md5 "$second" "$crop")" = "$before" ] || break
+done
 # A terminate request may be blocked in what the player inherited: kill it if it stays.
 kill "$pid" 2> /dev/null
 for _ in $(seq 1 20); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done

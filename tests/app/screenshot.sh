@@ -18,18 +18,20 @@ cat > "$inner" <<'INNER'
 #!/usr/bin/env bash
 player=$1
 output=$2
+source "$3"
 "$player" > "$output.log" 2>&1 &
 pid=$!
-# Wait for the window to be mapped and drawn, up to ten seconds.
-shot_taken=0
-for _ in $(seq 1 20); do
-  sleep 0.5
+# Grab until the window has been mapped and drawn: the picture is not one colour, and the same as
+# the grab before it (the painting is over). Up to twenty seconds.
+previous=
+for _ in $(seq 1 80); do
   kill -0 "$pid" 2> /dev/null || { echo "screenshot: the player ended early"; cat "$output.log"; exit 1; }
   if ffmpeg -hide_banner -loglevel error -y -f x11grab -draw_mouse 0 -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$output" 2> /dev/null; then
-    # The first grab may come before the first paint: take another once it has settled.
-    if [ $shot_taken = 1 ]; then break; fi
-    shot_taken=1
+    sum=$(md5sum < "$output")
+    [ "$sum" = "$previous" ] && [ "$(luma_range "$output" null)" -gt 0 ] && break
+    previous=$sum
   fi
+  sleep 0.25
 done
 kill "$pid" 2> /dev/null
 wait "$pid" 2> /dev/null
@@ -39,7 +41,7 @@ chmod +x "$inner"
 
 # The player looks for a running player on its display; the virtual server is a display of its own.
 XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)} QT_QPA_PLATFORM=xcb \
-  xvfb-run -a -s "-screen 0 1024x768x24" "$inner" "$player" "$output" || { echo "screenshot: xvfb-run failed"; exit 1; }
+  xvfb-run -a -s "-screen 0 1024x768x24" "$inner" "$player" "$output" "$(dirname "$0")/screenshot_lib.sh" || { echo "screenshot: xvfb-run failed"; exit 1; }
 
 if [ ! -s "$output" ]; then
   echo "screenshot: no picture was taken"

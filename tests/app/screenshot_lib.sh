@@ -40,3 +40,5 @@ luma_range() {
 }
 # crop_md5 FILE FILTER: the MD5 of the area's pixels.
 crop_md5() { ffmpeg -nostdin -hide_banner -loglevel error -i "$1" -vf "$2" -f md5 - 2>/dev/null; }
+# tile_crop: the crop filter of a tile's lower half, below its title, from "x y w h" on stdin.
+tile_crop() { local x y w h; read -r x y w h; echo "crop=$w:$((h / 2 - 2)):$x:$((y + h / 2))"; }

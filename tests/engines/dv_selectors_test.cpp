@@ -359,8 +359,12 @@ TEST_F(DVSelectorTest, GapsBackwardStepsAndCloseDuringASleep) {
     EXPECT_EQ(e[1].interval, 0u);
     EXPECT_LT(gapMs(e[1], e[2]), 400.0);
 
-    // Closing while a 2.5 s sleep runs.
-    std::thread closer([] {
+    // Closing while a 2.5 s sleep runs: 300 ms after the second picture, which the sleep follows.
+    const size_t before = delegate.videoCount();
+    std::thread closer([&] {
+        const auto until = Clock::now() + 20s;
+        while (delegate.videoCount() < before + 2 && Clock::now() < until)
+            std::this_thread::sleep_for(1ms);
         std::this_thread::sleep_for(300ms);
         gDVFmtPlaybackParserThreadForceExit = 1;
     });

@@ -59,9 +59,11 @@ TEST_F(AVCEngineThreads, CloseWakesAPacingSleepAndStopsAnIndexBuild) {
         EXPECT_LT(timedClose(engine), 1000);
     }
 
-    // Playback threads cancelled under a running reader: its hand-offs are released.
+    // Playback threads cancelled under a running reader (once it has handed off a picture): its
+    // hand-offs are released.
+    const size_t before = delegate.videoCount();
     ASSERT_TRUE(start(rec.path));
-    std::this_thread::sleep_for(30ms);
+    ASSERT_TRUE(waitFor([&] { return delegate.videoCount() > before; }));
     engine.cancelAllThreads();
     EXPECT_LT(timedClose(engine), 1000);
 }

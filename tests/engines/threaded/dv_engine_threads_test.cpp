@@ -194,6 +194,10 @@ TEST_F(DVEngineThreadsTest, AParserThatEndedIsReplaced) {
     // to play again) until it is asked to leave.
     delegate.filePath = file;
     ASSERT_TRUE(engine.createDVFmtParserThread());
+    const auto t2 = Clock::now();
+    while (delegate.dvEndNotices.load() < 2 && msSince(t2) < 5000)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(delegate.dvEndNotices.load(), 2) << "the end was not reached";
     std::this_thread::sleep_for(100ms);
     EXPECT_TRUE(engine.isDVFmtParserThreadExecuting());
     teardown();

@@ -1,5 +1,7 @@
 #include "engines/run_loop_thread.h"
 
+#include "common/thread_state.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -97,9 +99,17 @@ TEST(RunLoopThread, CancelReleasesWaitersAndFinishesTheRunningRequest) {
     ASSERT_TRUE(never.start());
     std::atomic<int> ran{0};
     std::vector<std::future<bool>> waiters;
-    for (int i = 0; i < 3; ++i)
-        waiters.push_back(std::async(std::launch::async, [&] { return never.performSync([&] { ++ran; }); }));
-    std::this_thread::sleep_for(50ms);
+    std::atomic<pid_t> tids[3] = {};
+    for (auto &tid : tids)
+        waiters.push_back(std::async(std::launch::async, [&] {
+            tid = testutil::currentTid();
+            return never.performSync([&] { ++ran; });
+        }));
+    for (auto &tid : tids) {
+        while (tid == 0)
+            std::this_thread::yield();
+        EXPECT_TRUE(testutil::waitUntilAsleep(tid)) << "a sender never came to wait";
+    }
     const auto t0 = Clock::now();
     never.cancel();
     for (auto &w : waiters)
@@ -163,7 +173,7 @@ TEST(RunLoopThread, JoinsOnDestructionAndNeverStartedIsHarmless) {
         RunLoopThread slow(
             "slowpoll", [] { return false; }, 5000ms);
         ASSERT_TRUE(slow.start());
-        std::this_thread::sleep_for(20ms);
+        ASSERT_TRUE(testutil::waitUntilAsleep(testutil::threadNamed("slowpoll"))) << "not in its poll";
     }
     EXPECT_LT(msSince(t0), 1000);
 }
@@ -176,8 +186,9 @@ TEST(RunLoopThread, InterruptibleSleep) {
 
     // A predicate ends it early.
     std::atomic<bool> stop{false};
+    const pid_t self = testutil::currentTid();
     std::thread setter([&] {
-        std::this_thread::sleep_for(50ms);
+        testutil::waitUntilAsleep(self); // set while the sleep runs
         stop = true;
     });
     t0 = Clock::now();
@@ -198,7 +209,7 @@ TEST(RunLoopThread, InterruptibleSleep) {
     });
     while (!sleeping)
         std::this_thread::yield();
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(testutil::waitUntilAsleep(testutil::threadNamed("sleeper")));
     t0 = Clock::now();
     worker.cancel();
     EXPECT_TRUE(sender.get());

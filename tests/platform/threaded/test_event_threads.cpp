@@ -2,14 +2,12 @@
 #include "platform/portable.h"
 #include "platform/win_event.h"
 
-#include <gtest/gtest.h>
+#include "common/thread_state.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -19,30 +17,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-pid_t currentTid() {
-    return static_cast<pid_t>(syscall(SYS_gettid));
-}
-
-char threadState(pid_t tid) {
-    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t paren = text.rfind(')');
-    return paren == std::string::npos || paren + 2 >= text.size() ? '?' : text[paren + 2];
-}
-
-// Returns once the thread has been seen asleep in the kernel several times in
-// a row: it has gone from announcing itself into its wait.
-bool waitUntilAsleep(pid_t tid) {
-    const auto deadline = Clock::now() + 10s;
-    int seen = 0;
-    while (Clock::now() < deadline) {
-        seen = threadState(tid) == 'S' ? seen + 1 : 0;
-        if (seen >= 3) return true;
-        std::this_thread::sleep_for(2ms);
-    }
-    return false;
-}
+using testutil::currentTid;
+using testutil::waitUntilAsleep;
 
 // A thread that reports its kernel id before doing its work.
 struct Sleeper {

@@ -1,0 +1,57 @@
+// Whether a thread of this process sleeps in the kernel, read from /proc. A test that must act
+// while another thread waits (and not before it has got there) waits for this, not a fixed time.
+#pragma once
+
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <dirent.h>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+namespace testutil {
+
+inline pid_t currentTid() {
+    return static_cast<pid_t>(syscall(SYS_gettid));
+}
+
+// The state letter of /proc/self/task/TID/stat ('R', 'S', ...), '?' when it cannot be read.
+inline char threadState(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t paren = text.rfind(')');
+    return paren == std::string::npos || paren + 2 >= text.size() ? '?' : text[paren + 2];
+}
+
+// The kernel id of this process's thread with the given name, 0 when there is none.
+inline pid_t threadNamed(const std::string &name) {
+    pid_t found = 0;
+    if (DIR *dir = opendir("/proc/self/task")) {
+        while (const dirent *entry = readdir(dir)) {
+            std::ifstream in(std::string("/proc/self/task/") + entry->d_name + "/comm");
+            std::string comm;
+            if (std::getline(in, comm) && comm == name) found = static_cast<pid_t>(std::stol(entry->d_name));
+        }
+        closedir(dir);
+    }
+    return found;
+}
+
+// Returns once the thread has been seen asleep in the kernel several times in a row: it has gone
+// on into its wait. False after `limit`.
+inline bool waitUntilAsleep(pid_t tid, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int seen = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        seen = threadState(tid) == 'S' ? seen + 1 : 0;
+        if (seen >= 3) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+} // namespace testutil
