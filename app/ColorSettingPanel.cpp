@@ -5,10 +5,8 @@
 
 #include <cmath>
 
-#include "app/VistrelAppDelegate.h"
 #include "app/controls/ColourWell.h"
 #include "app/controls/OsdTextLayer.h"
-#include "app/main_window.h"
 #include "app/panel_fold.h"
 
 namespace {
@@ -21,8 +19,8 @@ void moveSlider(QSlider *slider, float value) {
 }
 } // namespace
 
-ColorSettingPanel::ColorSettingPanel(QWidget *parent)
-    : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint) {
+ColorSettingPanel::ColorSettingPanel(QWidget *foldAnchor, QWidget *parent)
+    : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint), foldAnchor_(foldAnchor) {
     ui.setupUi(this);
     awakeFromNib();
     // The labels stand on the dark background picture.
@@ -51,19 +49,19 @@ void ColorSettingPanel::awakeFromNib() {
 }
 
 void ColorSettingPanel::setColorBrightnessValue(float value) {
-    brightness_.store(value);
+    brightness_ = value;
     moveSlider(ui.brightnessSlider, value);
     emit colourValuesChanged();
 }
 
 void ColorSettingPanel::setColorSaturationValue(float value) {
-    saturation_.store(value);
+    saturation_ = value;
     moveSlider(ui.saturationSlider, value);
     emit colourValuesChanged();
 }
 
 void ColorSettingPanel::setColorContrastValue(float value) {
-    contrast_.store(value);
+    contrast_ = value;
     moveSlider(ui.contrastSlider, value);
     emit colourValuesChanged();
 }
@@ -73,18 +71,22 @@ void ColorSettingPanel::deliverVideoViewTitle(OsdTextLayer *title, int index) {
     pVideoViewTitle[static_cast<size_t>(index)] = title;
 }
 
+void ColorSettingPanel::deliverOnScreenTexts(OsdTextLayer *serverTime, OsdTextLayer *videoMode,
+                                             OsdTextLayer *percentage) {
+    osdServerTime_ = serverTime;
+    osdVideoMode_ = videoMode;
+    osdPercentage_ = percentage;
+}
+
 void ColorSettingPanel::recolourTexts(const QColor &colour) {
-    if (VistrelAppDelegate *delegate = VistrelAppDelegate::GetAppDelg()) {
-        if (delegate->osdServerTime) delegate->osdServerTime->setForegroundColor(colour);
-        if (delegate->osdVideoMode) delegate->osdVideoMode->setForegroundColor(colour);
-    }
+    for (OsdTextLayer *text : {osdServerTime_.data(), osdVideoMode_.data()})
+        if (text) text->setForegroundColor(colour);
     for (const QPointer<OsdTextLayer> &title : pVideoViewTitle)
         if (title) title->setForegroundColor(colour);
 }
 
 void ColorSettingPanel::recolourPercentage(const QColor &colour) {
-    VistrelAppDelegate *delegate = VistrelAppDelegate::GetAppDelg();
-    if (delegate && delegate->osdPercentage) delegate->osdPercentage->setForegroundColor(colour);
+    if (osdPercentage_) osdPercentage_->setForegroundColor(colour);
 }
 
 void ColorSettingPanel::takeOSDTextColorFrom(ColourWell *well) {
@@ -112,9 +114,8 @@ void ColorSettingPanel::closeEvent(QCloseEvent *event) {
 }
 
 void ColorSettingPanel::windowWillClose() {
-    VistrelAppDelegate *delegate = VistrelAppDelegate::GetAppDelg();
     QPointer<ColorSettingPanel> self(this);
-    foldPanel(this, delegate ? delegate->window : nullptr, [self] {
+    foldPanel(this, foldAnchor_.data(), [self] {
         if (!self) return;
         self->setColorSettingPanelOpenedNow(false);
     });

@@ -7,7 +7,6 @@
 #include <QPointer>
 
 #include <array>
-#include <atomic>
 
 #include "app/content_border_window.h"
 #include "app/logic/colour_filter.h"
@@ -20,11 +19,15 @@ class OsdTextLayer;
 class ColorSettingPanel : public ContentBorderWindow {
     Q_OBJECT
   public:
-    explicit ColorSettingPanel(QWidget *parent = nullptr);
+    // The panel unfolds over and folds back onto `foldAnchor` (the main window).
+    explicit ColorSettingPanel(QWidget *foldAnchor = nullptr, QWidget *parent = nullptr);
 
     void awakeFromNib();
     // The title layer of channel index + 1 (index 0 to 15), recoloured with the texts.
     void deliverVideoViewTitle(OsdTextLayer *title, int index);
+    // The pane's three on-screen texts: the time and the video mode take the texts' colour,
+    // the percentage its own.
+    void deliverOnScreenTexts(OsdTextLayer *serverTime, OsdTextLayer *videoMode, OsdTextLayer *percentage);
     // The time, the video-mode text and the 16 titles take the well's colour.
     void takeOSDTextColorFrom(ColourWell *well);
     // The percentage takes the well's colour.
@@ -38,18 +41,18 @@ class ColorSettingPanel : public ContentBorderWindow {
     ColourWell *textColorWell() const { return ui.textColorWell; }
     ColourWell *progressColorWell() const { return ui.progressColorWell; }
 
-    // Readable from any thread; the setters move the sliders too (GUI thread).
-    float colorBrightnessValue() const { return brightness_.load(); }
-    float colorSaturationValue() const { return saturation_.load(); }
-    float colorContrastValue() const { return contrast_.load(); }
+    // The setters move the sliders too.
+    float colorBrightnessValue() const { return brightness_; }
+    float colorSaturationValue() const { return saturation_; }
+    float colorContrastValue() const { return contrast_; }
     void setColorBrightnessValue(float value);
     void setColorSaturationValue(float value);
     void setColorContrastValue(float value);
     ColourControls colourControls() const {
         return {colorBrightnessValue(), colorSaturationValue(), colorContrastValue()};
     }
-    bool colorSettingPanelOpenedNow() const { return opened_.load(); }
-    void setColorSettingPanelOpenedNow(bool opened) { opened_.store(opened); }
+    bool colorSettingPanelOpenedNow() const { return opened_; }
+    void setColorSettingPanelOpenedNow(bool opened) { opened_ = opened; }
 
     Ui::ColorSettingPanel ui;
 
@@ -64,9 +67,11 @@ class ColorSettingPanel : public ContentBorderWindow {
     void recolourTexts(const QColor &colour);
     void recolourPercentage(const QColor &colour);
 
-    std::atomic<float> brightness_{0.0f};
-    std::atomic<float> saturation_{1.0f};
-    std::atomic<float> contrast_{1.0f};
-    std::atomic<bool> opened_{false};
+    float brightness_ = 0.0f;
+    float saturation_ = 1.0f;
+    float contrast_ = 1.0f;
+    bool opened_ = false;
     std::array<QPointer<OsdTextLayer>, 16> pVideoViewTitle;
+    QPointer<OsdTextLayer> osdServerTime_, osdVideoMode_, osdPercentage_;
+    QPointer<QWidget> foldAnchor_;
 };

@@ -6,17 +6,15 @@
 
 #include <exception>
 
-#include "app/VistrelAppDelegate.h"
 #include "app/logic/settings_defaults.h"
-#include "app/main_window.h"
 #include "app/panel_fold.h"
 #include "app/settings/user_settings.h"
 #include "platform/log.h"
 
 namespace sd = settings_defaults;
 
-ConfigSettingPanel::ConfigSettingPanel(QWidget *parent)
-    : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint) {
+ConfigSettingPanel::ConfigSettingPanel(QWidget *foldAnchor, QWidget *parent)
+    : ContentBorderWindow(parent, Qt::Tool | Qt::FramelessWindowHint), foldAnchor_(foldAnchor) {
     ui.setupUi(this);
     awakeFromNib();
     initSnapshotFileTypeSetting();
@@ -48,7 +46,7 @@ ConfigSettingPanel::ConfigSettingPanel(QWidget *parent)
     connect(ui.audioDisabledCheckBtnForAVIConversion, &QCheckBox::toggled, this,
             &ConfigSettingPanel::aviAudioOptionChecked);
     connect(ui.snapshotFileTypeBtn, qOverload<int>(&QComboBox::currentIndexChanged), this,
-            [this](int index) { snapshotFileTypeIndex_.store(index); });
+            [this](int index) { snapshotFileTypeIndex_ = index; });
     connect(ui.setFilePathBtn, &QPushButton::clicked, this, &ConfigSettingPanel::setFilePath);
     connect(ui.setSnapshotFilePathBtn, &QPushButton::clicked, this, &ConfigSettingPanel::setSnapshotFilePath);
     connect(ui.closeBtn, &QPushButton::clicked, this, &ConfigSettingPanel::closeConfigSettingPanel);
@@ -64,7 +62,7 @@ void ConfigSettingPanel::initSnapshotFileTypeSetting() {
     insertSnapshotFileTypeItem(1, tr("PNG"), 1);
     insertSnapshotFileTypeItem(2, tr("TIFF"), 2);
     ui.snapshotFileTypeBtn->setCurrentIndex(sd::kDefaultSnapshotTypeIndex);
-    snapshotFileTypeIndex_.store(ui.snapshotFileTypeBtn->currentIndex());
+    snapshotFileTypeIndex_ = ui.snapshotFileTypeBtn->currentIndex();
 }
 
 void ConfigSettingPanel::insertSnapshotFileTypeItem(int index, const QString &itemName, int) {
@@ -102,8 +100,7 @@ void ConfigSettingPanel::aviAudioOptionChecked(bool checked) {
 }
 
 void ConfigSettingPanel::closeConfigSettingPanel() {
-    VistrelAppDelegate *delegate = VistrelAppDelegate::GetAppDelg();
-    foldPanel(this, delegate ? delegate->window : nullptr);
+    foldPanel(this, foldAnchor_.data());
 
     QSettings settings;
     writeConfigSettings(settings, ui.filePathField->text(), ui.snapshotFilePathField->text(),

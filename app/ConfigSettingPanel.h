@@ -5,7 +5,7 @@
 // (ConfigSettingPanel.ui). A frameless tool window that unfolds over the main window.
 #pragma once
 
-#include <atomic>
+#include <QPointer>
 
 #include "app/content_border_window.h"
 #include "ui_ConfigSettingPanel.h"
@@ -14,7 +14,8 @@ class ConfigSettingPanel : public ContentBorderWindow {
     Q_OBJECT
   public:
     // Loads the panel's controls and the stored settings (QSettings of the application).
-    explicit ConfigSettingPanel(QWidget *parent = nullptr);
+    // The panel unfolds over and folds back onto `foldAnchor` (the main window).
+    explicit ConfigSettingPanel(QWidget *foldAnchor = nullptr, QWidget *parent = nullptr);
 
     void awakeFromNib();
     // The snapshot type menu: JPEG, PNG, TIFF, with JPEG chosen.
@@ -37,22 +38,20 @@ class ConfigSettingPanel : public ContentBorderWindow {
         return ui.audioDisabledCheckBtnForAVIConversion;
     }
     QComboBox *snapshotFileTypeBtn() const { return ui.snapshotFileTypeBtn; }
-    // Readable from any thread.
-    bool audioDisabledWhileAVIConversion() const { return audioDisabledWhileAVIConversion_.load(); }
-    void setAudioDisabledWhileAVIConversion(bool disabled) {
-        audioDisabledWhileAVIConversion_.store(disabled);
-    }
-    float frameRate() const { return frameRate_.load(); }
-    void setFrameRate(float rate) { frameRate_.store(rate); }
+    bool audioDisabledWhileAVIConversion() const { return audioDisabledWhileAVIConversion_; }
+    void setAudioDisabledWhileAVIConversion(bool disabled) { audioDisabledWhileAVIConversion_ = disabled; }
+    float frameRate() const { return frameRate_; }
+    void setFrameRate(float rate) { frameRate_ = rate; }
     // The index of the chosen snapshot type (0 JPEG, 1 PNG, 2 TIFF).
-    int snapshotFileTypeIndex() const { return snapshotFileTypeIndex_.load(); }
+    int snapshotFileTypeIndex() const { return snapshotFileTypeIndex_; }
 
     Ui::ConfigSettingPanel ui;
 
   private:
     void chooseFolderInto(QLineEdit *field);
 
-    std::atomic<bool> audioDisabledWhileAVIConversion_{false};
-    std::atomic<float> frameRate_{30.0f};
-    std::atomic<int> snapshotFileTypeIndex_{0};
+    bool audioDisabledWhileAVIConversion_ = false;
+    float frameRate_ = 30.0f;
+    int snapshotFileTypeIndex_ = 0;
+    QPointer<QWidget> foldAnchor_;
 };

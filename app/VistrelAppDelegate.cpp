@@ -1,144 +1,68 @@
 #include "app/VistrelAppDelegate.h"
-#include "app/logic/player_state.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QMetaObject>
 #include <QPushButton>
 #include <QSlider>
 
 #include <cmath>
-#include <new>
-#include <unistd.h>
 
 #include "app/ColorSettingPanel.h"
 #include "app/ConfigSettingPanel.h"
-#include "app/alerts.h"
 #include "app/channel_selection_panel.h"
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
+#include "app/controls/CustomizedButton.h"
 #include "app/controls/CustomizedProgressSlider.h"
-#include "app/controls/CustomizedVideoView.h"
+#include "app/controls/LayerView.h"
 #include "app/controls/OsdTextLayer.h"
-#include "app/conversion/avi_conversion.h"
-#include "app/conversion/delegate_conversion_host.h"
-#include "app/engine_side/engine_side.h"
-#include "app/engine_side/engine_transport_target.h"
-#include "app/file_intake/file_intake.h"
+#include "app/conversion/conversion_host.h"
+#include "app/image_named.h"
 #include "app/main_window.h"
-#include "app/playback/playback_activation.h"
-#include "app/transport/transport_controller.h"
-#include "app/video_pane/video_pane.h"
-#include "audio/audio_stream_processor.h"
-#include "avi/ANAVIFrameBuilder.h"
-#include "platform/log.h"
+#include "app/panel_fold.h"
 
 namespace {
-std::atomic<VistrelAppDelegate *> gAppDelg{nullptr};
-
+VistrelAppDelegate *gAppDelg = nullptr;
 } // namespace
 
-// ---- Life -------------------------------------------------------------------------------------
-
 VistrelAppDelegate::VistrelAppDelegate() {
-    gAppDelg.store(this);
-    setPlayerState(kPlayerStateIdle);
+    gAppDelg = this;
     engineSide_ = std::make_unique<EngineSide>(*this, this);
-    videoPaneLayout_ = std::make_unique<VideoPane>(*this);
-    fileIntake_ = std::make_unique<FileIntake>(*this);
-    playbackActivation_ = std::make_unique<PlaybackActivation>(*this);
-    loadInterfaceDocuments();
+    window_ = std::make_unique<MainWindow>();
+    // The panel belongs to the main window and stays in front of it when shown.
+    channelSelectionPanel_ = new ChannelSelectionPanel(window_.get());
+    createFeatures();
     initAVIConversion();
     connectActions();
     initTransportControls();
 }
 
-void VistrelAppDelegate::loadInterfaceDocuments() {
-    window = new MainWindow();
-    Ui::MainWindow &ui = window->ui;
-    statusPane = ui.statusPane;
-    controlPanel = ui.controlPanel;
-    fullScreenControlPanel = ui.fullScreenControlPanel;
-    aviConvertingIndicator = ui.aviConvertingIndicator;
-    osdEnableBtn = ui.osdEnableBtn;
-    deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
-    snapShotBtn = ui.snapShotBtn;
-    flipImageBtn = ui.flipImageBtn;
-    fullScreenBtn = ui.fullScreenBtn;
-    openFileBtn = ui.openFileBtn;
-    configSettingBtn = ui.configSettingBtn;
-    aviConversionBtn = ui.aviConversionBtn;
-    colorAdjustBtn = ui.colorAdjustBtn;
-    playActionBtn = ui.playActionBtn;
-    pauseActionBtn = ui.pauseActionBtn;
-    prevFileSelectionBtn = ui.prevFileSelectionBtn;
-    nextFileSelectionBtn = ui.nextFileSelectionBtn;
-    audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
-    videoChannelSwitchBtn = ui.videoChannelSwitchBtn;
-    serverTimeLabel = ui.serverTimeLabel;
-    videoModeLabel = ui.videoModeLabel;
-    aviProgressLabel = ui.aviProgressLabel;
-    aviFrameRateLabel = ui.aviFrameRateLabel;
-    playbackVolumeSlider = ui.playbackVolumeSlider;
-    fullScreenPlaybackVolumeSlider = ui.fullScreenPlaybackVolumeSlider;
-    playbackProgressSlider = ui.playbackProgressSlider;
-    fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
-    playbackStatusImageView = ui.playbackStatusImageView;
-    fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
-    deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
-    fullScreenDeinterlaceStatusImageView = ui.fullScreenDeinterlaceStatusImageView;
-    videoPane = ui.videoPane;
-    fastRewindBtn = ui.fastRewindBtn;
-    fastRewindFullScreenBtn = ui.fastRewindFullScreenBtn;
-    fastForwardBtn = ui.fastForwardBtn;
-    fastForwardFullScreenBtn = ui.fastForwardFullScreenBtn;
+void VistrelAppDelegate::createFeatures() {
+    playbackActivation_ = std::make_unique<PlaybackActivation>(activationViewsOf(*window(), statusImages_),
+                                                               shared(), *engineSide_, *this, this);
 
-    // The panel belongs to the main window and stays in front of it when shown.
-    channelSelectionPanel = new ChannelSelectionPanel(window);
-    audioChannelSelectionBtn = channelSelectionPanel->ui.audioChannelSelectionBtn;
-    videoChannelSelectionBtn = channelSelectionPanel->ui.videoChannelSelectionBtn;
+    videoPaneLayout_ = std::make_unique<VideoPane>(videoPaneViewsOf(*window()), openFile(), shared(), *this);
+    fileIntake_ = std::make_unique<FileIntake>(window(), openFile(), *this);
+    snapshots_ = std::make_unique<Snapshots>(openFile(), configSettingPanel_);
+    tileColour_ = std::make_unique<TileColour>(openFile(), shared(), colorSettingPanel_);
 }
 
+// The members go in the reverse of their order: the features before the engine side, the
+// window with its views last.
 VistrelAppDelegate::~VistrelAppDelegate() {
     // A conversion that runs is finished into a complete file before anything stops.
-    if (aviConversion_) aviConversion_->applicationWillTerminate();
-    // The engines go first: their threads call back into the delegate, its views and its
-    // builder, so every one of them has ended before any of those is released.
+    aviConversion_->applicationWillTerminate();
+    // The engines' threads go first: they call back into the features, their views and the
+    // conversion's builder, so every one of them has ended before any of those is released.
     resetPlaybackHandle();
-    engineSide_.reset();
-    fileIntake_.reset();
-
-    VistrelAppDelegate *self = this;
-    gAppDelg.compare_exchange_strong(self, nullptr);
-
-    configSettingPanel.reset();
-    colorSettingPanel.reset();
-    for (OsdTextLayer *&title : videoViewTitle) {
-        delete title;
-        title = nullptr;
-    }
-    for (CustomizedVideoView *&view : videoView) {
-        delete view;
-        view = nullptr;
-    }
+    engineSide_->setConversionSink(nullptr);
+    if (gAppDelg == this) gAppDelg = nullptr;
     releaseFileWrapper();
-    if (playbackActivation_) playbackActivation_->removeAudio();
-    audioStreamProcessor.reset();
-    snapshotSavedFilePath.clear();
-    releaseNSImageIcon();
-    releaseFilePathObject();
-    aviConversion_.reset();
-    // The window takes its views and the channel-selection panel with it.
-    delete window;
-    window = nullptr;
-    channelSelectionPanel = nullptr;
 }
 
 VistrelAppDelegate *VistrelAppDelegate::GetAppDelg() {
-    return gAppDelg.load();
+    return gAppDelg;
 }
-
-// ---- Requests from the desktop ----------------------------------------------------------------
 
 void VistrelAppDelegate::applicationDidFinishLaunching() {
     initNSImageIcon();
@@ -162,39 +86,14 @@ bool VistrelAppDelegate::applicationOpenFile(const QString &path) {
     QMetaObject::invokeMethod(
         this,
         [this, path] {
-            if (conversionHoldsWindow()) {
-                refuseOpenWhileConverting(path);
-                return;
-            }
-            openFileDirectly(path);
+            if (aviConversion_->holdsWindow())
+                aviConversion_->refuseOpenWhileConverting(path);
+            else
+                openFileDirectly(path);
         },
         Qt::QueuedConnection);
     makeWindowKeyAndOrderFront();
     return true;
-}
-
-bool VistrelAppDelegate::conversionHoldsWindow() const {
-    if (!aviConversion_) return false;
-    switch (aviConversion_->phase()) {
-    case avitarget::ConversionPhase::Preparing:
-    case avitarget::ConversionPhase::WaitingForChannel:
-    case avitarget::ConversionPhase::Converting:
-    case avitarget::ConversionPhase::ShowingResult:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Opening a file tears the engines down, which would abandon the conversion's AVI half-written
-// and leave the window locked; the conversion goes on and the file is left for later.
-void VistrelAppDelegate::refuseOpenWhileConverting(const QString &path) {
-    Alert alert;
-    alert.messageText = tr("The file was not opened: an AVI conversion is running.");
-    alert.informativeText = path;
-    alert.buttons = {tr("OK")};
-    alert.style = AlertStyle::Warning;
-    beginAlertSheet(window, alert);
 }
 
 bool VistrelAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
@@ -203,127 +102,94 @@ bool VistrelAppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
 }
 
 void VistrelAppDelegate::makeWindowKeyAndOrderFront() {
-    if (!window) return;
-    if (window->isMinimized())
-        window->showNormal();
+    if (!window_) return;
+    if (window()->isMinimized())
+        window()->showNormal();
     else
-        window->show();
-    window->raise();
-    window->activateWindow();
+        window()->show();
+    window()->raise();
+    window()->activateWindow();
 }
 
-// ---- Operations whose work belongs to the pane grid, the transport controls, the conversion
-// ---- flow and file opening; launching calls them in its fixed order.
+void VistrelAppDelegate::initMainWindow() {
+    // Every widget paints itself into the window's backing store; there is no separate
+    // drawing mode or layer backing to turn on.
+    window()->setContentBorderThickness(17.0, Qt::BottomEdge);
+    window()->setDelegate(this);
+    connect(window(), &MainWindow::resized, this, [this] { windowDidResize(); });
+    // The window grows to show video once a file opens.
+    window()->resize(kLaunchWindowWidth, kLaunchWindowHeight);
+}
+
+void VistrelAppDelegate::initChannelSelectionPanel() {
+    channelSelectionPanel_->setContentBorderThickness(23.0, Qt::BottomEdge);
+}
+
+void VistrelAppDelegate::initColorSettingPanel() {
+    colorSettingPanel_ = std::make_unique<ColorSettingPanel>(window());
+    colorSettingPanel_->backgroundView()->setContents(imageNamed("background.png").toImage());
+    colorSettingPanel_->setColorBrightnessValue(0.0f);
+    colorSettingPanel_->setColorSaturationValue(1.0f);
+    colorSettingPanel_->setColorContrastValue(1.0f);
+    // Moving a control while nothing plays adjusts the shown pictures again.
+    connect(colorSettingPanel_.get(), &ColorSettingPanel::colourValuesChanged, this,
+            [this] { windowDidUpdate(); });
+    connect(window()->ui.colorAdjustBtn, &QPushButton::clicked, this, [this] { showColorSettingPanel(); });
+    connect(window()->ui.snapShotBtn, &QPushButton::clicked, this, [this] { snapshotAction(); });
+}
+
+void VistrelAppDelegate::initConfigSettingPanel() {
+    configSettingPanel_ = std::make_unique<ConfigSettingPanel>(window());
+    connect(window()->ui.configSettingBtn, &QPushButton::clicked, this, [this] { showConfigSettingPanel(); });
+}
 
 void VistrelAppDelegate::initVideoPane() {
-    videoPaneLayout_->initVideoPane();
+    VideoPane &pane = *videoPaneLayout_;
+    pane.initVideoPane();
+    tileColour_->setTiles(pane.videoView());
+    // The colour panel recolours the titles and the on-screen texts.
+    if (!colorSettingPanel_) return;
+    for (int i = 0; i < static_cast<int>(pane.videoViewTitle().size()); ++i)
+        colorSettingPanel_->deliverVideoViewTitle(pane.videoViewTitle()[static_cast<size_t>(i)], i);
+    colorSettingPanel_->deliverOnScreenTexts(pane.osdServerTime(), pane.osdVideoMode(), pane.osdPercentage());
+}
+
+void VistrelAppDelegate::initCustomizedProgressSlider() {
+    window()->initCustomizedProgressSlider();
+}
+
+void VistrelAppDelegate::initControlPanel() {
+    window()->initControlPanel();
+    audioSliderChanged(0.5f);
+    snapshots_->setSnapshotSavedFilePath(QStringLiteral(""));
+}
+
+void VistrelAppDelegate::initStatusPane() {
+    using transport::StatusImage;
+    window()->initStatusPane(statusImages_.image(StatusImage::Stop),
+                             statusImages_.image(StatusImage::Stop, true));
+}
+
+void VistrelAppDelegate::insertItemsToAudioChannelSwitchBtn(int count, const uint8_t *list) {
+    window()->insertItemsToAudioChannelSwitchBtn(count, list);
+}
+
+void VistrelAppDelegate::insertItmesToVideoChannelSwitchBtn(int count) {
+    window()->insertItmesToVideoChannelSwitchBtn(count);
 }
 
 // The conversion spinner: a spinner cell in the control strip, hidden until a conversion runs.
 void VistrelAppDelegate::initAVIConvertingFakeIndicator() {
-    if (!aviConvertingIndicator) return;
+    ProgressIndicatorControl *indicator = window()->ui.aviConvertingIndicator;
     auto cell = std::make_unique<AMIndeterminateProgressIndicatorCell>();
     cell->setSpinning(false);
-    aviConvertingIndicator->setCell(std::move(cell));
-    aviConvertingIndicator->setVisible(false);
-    if (aviConversion_) aviConversion_->initAVIConvertingFakeIndicator();
-}
-
-void VistrelAppDelegate::initFileWrapper() {
-    if (aviConversion_) aviConversion_->initFileWrapper();
-}
-
-void VistrelAppDelegate::releaseFileWrapper() {
-    if (aviConversion_) aviConversion_->releaseFileWrapper();
-}
-
-// ---- Files, activation and the pane: forwards to the feature classes ------------------------
-
-void VistrelAppDelegate::openPlaybackFile() {
-    fileIntake_->openPlaybackFile();
-}
-void VistrelAppDelegate::openFileDirectly(const QString &path) {
-    fileIntake_->openFileDirectly(path);
-}
-void VistrelAppDelegate::recordFileLocationInFolder() {
-    fileIntake_->recordFileLocationInFolder();
-}
-void VistrelAppDelegate::openPreviousFile() {
-    fileIntake_->openPreviousFile();
-}
-void VistrelAppDelegate::openNextFile() {
-    fileIntake_->openNextFile();
-}
-
-void VistrelAppDelegate::activateFilePlayback() {
-    playbackActivation_->activateFilePlayback();
-}
-void VistrelAppDelegate::resetPlaybackHandle() {
-    if (playbackActivation_) playbackActivation_->resetPlaybackHandle();
-}
-void VistrelAppDelegate::setFilePlaybackStartingUI() {
-    playbackActivation_->setFilePlaybackStartingUI();
-}
-void VistrelAppDelegate::setUIInCaseOfUnsupportedFileForamt() {
-    playbackActivation_->setUIInCaseOfUnsupportedFileForamt();
-}
-void VistrelAppDelegate::createAudio() {
-    playbackActivation_->createAudio();
-}
-void VistrelAppDelegate::removeAudio() {
-    playbackActivation_->removeAudio();
-}
-bool VistrelAppDelegate::checkTotalChannelsAndSetVideoViewCut(int kind) {
-    return playbackActivation_->checkTotalChannelsAndSetVideoViewCut(kind);
-}
-void VistrelAppDelegate::getDV4FileVideoCodec() {
-    playbackActivation_->getDV4FileVideoCodec();
-}
-
-void VistrelAppDelegate::checkNeedResizeImageViewOrNot() {
-    videoPaneLayout_->checkNeedResizeImageViewOrNot();
-}
-void VistrelAppDelegate::clickVideoChannelSwitchBtn(int index) {
-    videoPaneLayout_->clickVideoChannelSwitchBtn(index);
-}
-void VistrelAppDelegate::showOSD() {
-    videoPaneLayout_->showOSD();
-}
-void VistrelAppDelegate::showAndEnableDeinterlace() {
-    videoPaneLayout_->showAndEnableDeinterlace();
-}
-void VistrelAppDelegate::enterFullScreen() {
-    videoPaneLayout_->enterFullScreen();
-}
-void VistrelAppDelegate::exitFullScreen() {
-    videoPaneLayout_->exitFullScreen();
-}
-QSize VistrelAppDelegate::windowWillResize(const QSize &proposed) {
-    return videoPaneLayout_->windowWillResize(proposed);
-}
-void VistrelAppDelegate::windowDidResize() {
-    videoPaneLayout_->windowDidResize();
-}
-void VistrelAppDelegate::setDVFmtVideoModeString() {
-    videoPaneLayout_->setDVFmtVideoModeString();
-}
-void VistrelAppDelegate::setDV5VideoModeString(uint8_t mode) {
-    videoPaneLayout_->setDV5VideoModeString(mode);
-}
-
-AVCFormatPlayback *VistrelAppDelegate::handleAVCFmtPlayback() const {
-    return engineSide_ ? engineSide_->avc() : nullptr;
-}
-DVFormatPlayback *VistrelAppDelegate::handleDVFmtPlayback() const {
-    return engineSide_ ? engineSide_->dv() : nullptr;
-}
-bool VistrelAppDelegate::engineFramesFlowing() const {
-    return EngineSide::dvFramesFlowing();
+    indicator->setCell(std::move(cell));
+    indicator->setVisible(false);
+    aviConversion_->initAVIConvertingFakeIndicator();
 }
 
 void VistrelAppDelegate::connectActions() {
-    if (!window) return;
-    Ui::MainWindow &ui = window->ui;
+    Ui::MainWindow &ui = window()->ui;
     connect(ui.openFileBtn, &QPushButton::clicked, this, [this] { openPlaybackFile(); });
     connect(ui.prevFileSelectionBtn, &QPushButton::clicked, this, [this] { openPreviousFile(); });
     connect(ui.nextFileSelectionBtn, &QPushButton::clicked, this, [this] { openNextFile(); });
@@ -336,101 +202,77 @@ void VistrelAppDelegate::connectActions() {
     connect(ui.exitFullScreenBtn, &QPushButton::clicked, this, [this] { exitFullScreen(); });
 }
 
-// ---- What the engines deliver, on the GUI thread ----------------------------------------------
+void VistrelAppDelegate::resetPlaybackHandle() {
+    if (playbackActivation_) playbackActivation_->resetPlaybackHandle();
+}
+
+bool VistrelAppDelegate::checkTotalChannelsAndSetVideoViewCut(int kind) {
+    return playbackActivation_->checkTotalChannelsAndSetVideoViewCut(kind);
+}
+
+void VistrelAppDelegate::releaseFileWrapper() {
+    if (aviConversion_) aviConversion_->releaseFileWrapper();
+}
 
 void VistrelAppDelegate::upadatePlaybackServerTime(const QString &time) {
     setDVFmtVideoModeString();
-    if (serverTimeLabel) serverTimeLabel->setText(time);
+    videoPaneLayout_->showServerTimeLabelText(time);
     videoPaneLayout_->setOnScreenServerTime(time);
 }
 
 void VistrelAppDelegate::upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time,
                                                                                float progress) {
     setDVFmtVideoModeString();
-    if (aviConversion_) aviConversion_->upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
+    aviConversion_->upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
 }
 
 void VistrelAppDelegate::upadatePlaybackProgress(float percent) {
     // A progress that is not a number shows as 0.
     const float value = std::isfinite(percent) ? percent : 0.0f;
     // A slider the user is dragging stays under the mouse: the seek its release asks for decides.
-    for (CustomizedProgressSlider *slider : {playbackProgressSlider, fullScreenPlaybackProgressSlider})
+    for (CustomizedProgressSlider *slider :
+         {window()->ui.playbackProgressSlider, window()->ui.fullScreenPlaybackProgressSlider})
         if (slider && !slider->isSliderDown()) slider->setFloatValue(value);
     videoPaneLayout_->setOnScreenPercentage(QString::asprintf("%i%%", static_cast<int>(value)));
 }
 
-void VistrelAppDelegate::setDevChannelTitle(const char *titles) {
-    engineSide_->setDevChannelTitle(titles);
+void VistrelAppDelegate::initTransportControls() {
+    Ui::MainWindow &ui = window()->ui;
+    transportTarget_ = std::make_unique<EngineTransportTarget>(*engineSide_, openFile());
+    transportTarget_->setFinishConversion([this] { finishAVIConversionTask(); });
+    TransportHooks hooks;
+    hooks.upadatePlaybackProgress = [this](float percent) { upadatePlaybackProgress(percent); };
+    hooks.showFullScreenControlPanel = [this] { videoPaneLayout_->showFullScreenControlPanel(); };
+    transport_ = std::make_unique<TransportController>(*transportTarget_, transportViewsOf(*window()),
+                                                       statusImages_.pointers(), hooks);
+    transport_->connectControls({ui.playActionBtn, ui.fullScreenPlayBtn},
+                                {ui.pauseActionBtn, ui.fullScreenPauseBtn},
+                                {ui.stopBtn, ui.fullScreenStopBtn}, ui.flipImageBtn);
 }
 
-void VistrelAppDelegate::applyDevChannelTitles(const std::array<std::optional<QString>, 16> &titles) {
-    videoPaneLayout_->setChannelTitles(titles);
+void VistrelAppDelegate::initAVIConversion() {
+    Ui::MainWindow &ui = window()->ui;
+    conversionHost_ = std::make_unique<PlayerConversionHost>(
+        playbackActivation_->views(), *playbackActivation_, *videoPaneLayout_, *engineSide_, *this,
+        colorSettingPanel_, configSettingPanel_);
+    ConversionWidgets w = conversionWidgetsOf(*window());
+    w.aviConvertStatusImg = &statusImages_.aviConvert;
+    w.stopStatusImg = &statusImages_.image(transport::StatusImage::Stop);
+    w.channelSelectionPanel = channelSelectionPanel_;
+    aviConversion_ = std::make_unique<AVIConversion>(conversionHost_.get(), w);
+    conversionHost_->setConversion(aviConversion_.get());
+    engineSide_->setConversionSink(aviConversion_.get());
+    connect(ui.aviConversionBtn, &QPushButton::clicked, this, [this] { openPlaybackFileAndConvertToAVI(); });
 }
 
-bool VistrelAppDelegate::checkNeedDecodeForMultiCHs(uint8_t channel) {
-    return engineSide_->checkNeedDecodeForMultiCHs(channel);
+void VistrelAppDelegate::setAVIBuilderVideoFormat(int vdoFmtIdx) {
+    aviConversion_->setBuilderVideoFormat(vdoFmtIdx);
 }
 
-void VistrelAppDelegate::showStopStatusImages() {
-    if (playbackStatusImageView) playbackStatusImageView->setPixmap(stopStatusImg);
-    if (fullScreenPlaybackStatusImageView)
-        fullScreenPlaybackStatusImageView->setPixmap(stopStatusImgInFullScreen);
+void VistrelAppDelegate::showConfigSettingPanel() {
+    if (configSettingPanel_) unfoldPanel(configSettingPanel_.get(), window());
 }
 
-float VistrelAppDelegate::playbackVolume() const {
-    if (!playbackVolumeSlider) return 0.5f;
-    const int span = playbackVolumeSlider->maximum() - playbackVolumeSlider->minimum();
-    if (span <= 0) return 0.5f;
-    return static_cast<float>(playbackVolumeSlider->value() - playbackVolumeSlider->minimum()) / span;
-}
-
-GridStartIndexes VistrelAppDelegate::gridStartIndexes() const {
-    GridStartIndexes starts;
-    starts.grid4 = grid4StartIndex();
-    starts.grid6 = grid6StartIndex();
-    starts.grid9 = grid9StartIndex();
-    starts.grid12 = grid12StartIndex();
-    return starts;
-}
-
-void VistrelAppDelegate::setGridStartIndexes(const GridStartIndexes &starts) {
-    setGrid4StartIndex(starts.grid4);
-    setGrid6StartIndex(starts.grid6);
-    setGrid9StartIndex(starts.grid9);
-    setGrid12StartIndex(starts.grid12);
-}
-
-// ---- State shared with the engines ------------------------------------------------------------
-
-std::string VistrelAppDelegate::absoluteFilePath() {
-    std::lock_guard<std::mutex> lock(absoluteFilePathMutex_);
-    return QFile::encodeName(absoluteFilePath_).toStdString();
-}
-
-QString VistrelAppDelegate::absoluteFilePathString() const {
-    std::lock_guard<std::mutex> lock(absoluteFilePathMutex_);
-    return absoluteFilePath_;
-}
-
-void VistrelAppDelegate::setAbsoluteFilePath(const QString &path) {
-    std::lock_guard<std::mutex> lock(absoluteFilePathMutex_);
-    absoluteFilePath_ = path;
-}
-
-void VistrelAppDelegate::setSys_Time(const _SYSTEMTIME &sysTime) {
-    std::lock_guard<std::mutex> lock(sysTimeMutex_);
-    sys_Time_ = sysTime;
-}
-
-_SYSTEMTIME VistrelAppDelegate::sys_Time() const {
-    std::lock_guard<std::mutex> lock(sysTimeMutex_);
-    return sys_Time_;
-}
-
-void VistrelAppDelegate::setDeinterlaceEnableBtnEnabled(bool enabled) {
-    engineSide_->setDeinterlaceEnableBtnEnabled(enabled);
-}
-
-void VistrelAppDelegate::setServerTimeLabelText(const std::string &text) {
-    engineSide_->setServerTimeLabelText(text);
+void VistrelAppDelegate::showColorSettingPanel() {
+    tileColour_->showColorSettingPanel(window());
 }

@@ -5,10 +5,8 @@
 #include <QSequentialAnimationGroup>
 #include <QWidget>
 
-#include <atomic>
-
 namespace {
-std::atomic<int> gStepDuration{150};
+int gStepDuration = 150;
 constexpr int kStripWidth = 6;
 const char kRunningFold[] = "panelFoldAnimation";
 const char kFullSize[] = "panelFullSize";
@@ -40,14 +38,14 @@ QRect frameAt(const QRect &main, const QSize &full, int width, int height) {
 // Runs the steps from the panel's current geometry; without animations only `done` runs.
 void run(QWidget *panel, const std::vector<QRect> &steps, std::function<void()> done) {
     stopRunningFold(panel);
-    if (gStepDuration.load() <= 0) {
+    if (gStepDuration <= 0) {
         if (done) done();
         return;
     }
     auto *group = new QSequentialAnimationGroup(panel);
     for (const QRect &step : steps) {
         auto *animation = new QPropertyAnimation(panel, "geometry", group);
-        animation->setDuration(gStepDuration.load());
+        animation->setDuration(gStepDuration);
         animation->setEndValue(step);
         group->addAnimation(animation);
     }
@@ -67,10 +65,10 @@ void run(QWidget *panel, const std::vector<QRect> &steps, std::function<void()> 
 } // namespace
 
 void setPanelFoldStepDuration(int milliseconds) {
-    gStepDuration.store(milliseconds);
+    gStepDuration = milliseconds;
 }
 int panelFoldStepDuration() {
-    return gStepDuration.load();
+    return gStepDuration;
 }
 
 void unfoldPanel(QWidget *panel, const QWidget *mainWindow) {
@@ -83,7 +81,7 @@ void unfoldPanel(QWidget *panel, const QWidget *mainWindow) {
     const QRect whole = frameAt(main, full, full.width(), full.height());
     // A window cannot be 0 x 0: an animated unfold starts from one pixel; without animation
     // the panel appears at its full frame.
-    panel->setGeometry(gStepDuration.load() > 0 ? frameAt(main, full, 1, 1) : whole);
+    panel->setGeometry(gStepDuration > 0 ? frameAt(main, full, 1, 1) : whole);
     panel->show();
     panel->raise();
     panel->activateWindow();

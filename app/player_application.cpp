@@ -34,7 +34,7 @@ bool PlayerApplication::launch(const QStringList &files, const QString &serverNa
     // window comes to the front whether or not it was visible.
     connect(instance_.get(), &SingleInstance::reopenRequested, delegate, [delegate] {
         const bool visible =
-            delegate->window && delegate->window->isVisible() && !delegate->window->isMinimized();
+            delegate->window() && delegate->window()->isVisible() && !delegate->window()->isMinimized();
         delegate->applicationShouldHandleReopen(visible);
         delegate->makeWindowKeyAndOrderFront();
     });

@@ -1,17 +1,16 @@
 // Buttons that tell whether they are being held down: the rewind buttons (CustomizedButton1)
 // and the forward buttons (CustomizedButton2). btnPressed() reads 1 from the moment the mouse
 // button goes down on the button until it is released, wherever it is released; a button that
-// is hidden or disabled meanwhile counts as released. It may be read from any thread.
+// is hidden or disabled meanwhile counts as released. GUI thread.
 #pragma once
 
 #include <QPushButton>
-#include <atomic>
 
 class PressAndHoldButton : public QPushButton {
     Q_OBJECT
   public:
-    int btnPressed() const { return btnPressed_.load(); }
-    void setBtnPressed(int pressed) { btnPressed_.store(pressed); }
+    int btnPressed() const { return btnPressed_; }
+    void setBtnPressed(int pressed) { btnPressed_ = pressed; }
 
   protected:
     explicit PressAndHoldButton(QWidget *parent);
@@ -26,7 +25,7 @@ class PressAndHoldButton : public QPushButton {
     virtual void logUp() = 0;
 
   private:
-    std::atomic<int> btnPressed_{0};
+    int btnPressed_ = 0;
 };
 
 class CustomizedButton1 : public PressAndHoldButton {

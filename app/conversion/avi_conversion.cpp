@@ -18,6 +18,7 @@
 #include "app/controls/AMIndeterminateProgressIndicatorCell.h"
 #include "app/controls/CustomizedProgressSlider.h"
 #include "app/controls/OsdTextLayer.h"
+#include "app/main_window.h"
 #include "app/panel_fold.h"
 #include "avi/ANAVIFrameBuilder.h"
 #include "platform/log.h"
@@ -146,6 +147,33 @@ void AVIConversion::releaseFileWrapper() {
         old.swap(builder_);
     }
     // A builder still recording is abandoned here and removes its files.
+}
+
+bool AVIConversion::holdsWindow() const {
+    switch (phase_) {
+    case avitarget::ConversionPhase::Preparing:
+    case avitarget::ConversionPhase::WaitingForChannel:
+    case avitarget::ConversionPhase::Converting:
+    case avitarget::ConversionPhase::ShowingResult:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Opening a file tears the engines down, which would abandon the conversion's AVI half-written
+// and leave the window locked; the conversion goes on and the file is left for later.
+void AVIConversion::refuseOpenWhileConverting(const QString &path) {
+    Alert alert;
+    alert.messageText = tr("The file was not opened: an AVI conversion is running.");
+    alert.informativeText = path;
+    alert.buttons = {tr("OK")};
+    alert.style = AlertStyle::Warning;
+    beginAlertSheet(w_.window, alert);
+}
+
+void AVIConversion::setBuilderVideoFormat(int vdoFmtIdx) {
+    if (std::shared_ptr<ANAVIFrameBuilder> b = builder()) b->setVdoFmtIdx(vdoFmtIdx);
 }
 
 std::shared_ptr<ANAVIFrameBuilder> AVIConversion::builder() const {
@@ -591,4 +619,24 @@ void AVIConversion::sheet(const QString &message, const QString &informative, co
     alert.buttons = buttons;
     alert.style = AlertStyle::Informational;
     beginAlertSheet(w_.window, alert, std::move(done));
+}
+
+ConversionWidgets conversionWidgetsOf(MainWindow &window) {
+    Ui::MainWindow &ui = window.ui;
+    ConversionWidgets w;
+    w.window = &window;
+    w.lockedButtons = {
+        ui.audioChannelSwitchBtn, ui.videoChannelSwitchBtn, ui.osdEnableBtn,         ui.flipImageBtn,
+        ui.fullScreenBtn,         ui.openFileBtn,           ui.configSettingBtn,     ui.aviConversionBtn,
+        ui.snapShotBtn,           ui.colorAdjustBtn,        ui.playActionBtn,        ui.pauseActionBtn,
+        ui.fastRewindBtn,         ui.fastForwardBtn,        ui.prevFileSelectionBtn, ui.nextFileSelectionBtn};
+    w.deinterlaceEnableBtn = ui.deinterlaceEnableBtn;
+    w.aviProgressLabel = ui.aviProgressLabel;
+    w.aviFrameRateLabel = ui.aviFrameRateLabel;
+    w.serverTimeLabel = ui.serverTimeLabel;
+    w.videoModeLabel = ui.videoModeLabel;
+    w.playbackStatusImageView = ui.playbackStatusImageView;
+    w.aviConvertingIndicator = ui.aviConvertingIndicator;
+    w.playbackProgressSlider = ui.playbackProgressSlider;
+    return w;
 }

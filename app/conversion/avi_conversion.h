@@ -23,11 +23,13 @@
 #include <vector>
 
 #include "app/logic/avi_target.h"
+#include "app/logic/conversion_sink.h"
 #include "recorderfile/recorder_time.h"
 
 class ANAVIFrameBuilder;
 class ChannelSelectionPanel;
 class CustomizedProgressSlider;
+class MainWindow;
 class OsdTextLayer;
 class ProgressIndicatorControl;
 class QAbstractButton;
@@ -44,7 +46,7 @@ struct ConversionSettings {
     bool audioDisabled = false;
 };
 
-// What a conversion asks of the rest of the application; the delegate implements it. GUI
+// What a conversion asks of the rest of the application (PlayerConversionHost). GUI
 // thread only.
 class ConversionHost {
   public:
@@ -97,8 +99,10 @@ struct ConversionWidgets {
     CustomizedProgressSlider *playbackProgressSlider = nullptr;
     OsdTextLayer *osdPercentage = nullptr;
 };
+// The conversion's widgets of the main window (the channel panel and the images are the owner's).
+ConversionWidgets conversionWidgetsOf(MainWindow &window);
 
-class AVIConversion : public QObject {
+class AVIConversion : public QObject, public ConversionSink {
     Q_OBJECT
   public:
     // The sheets are the application's alert sheets on the window.
@@ -136,6 +140,10 @@ class AVIConversion : public QObject {
     void animateAVIConvertingIndicator();
     void upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress);
     void upadateUIWhileFinishingFileConversion();
+    // A conversion has started and its result is not yet answered: it holds the window.
+    bool holdsWindow() const;
+    // A file handed over while the conversion holds the window is refused with a sheet.
+    void refuseOpenWhileConverting(const QString &path);
     // Quitting: a running conversion is finished into a complete file (no sheet); a waiting
     // panel is closed. Returns once nothing runs.
     void applicationWillTerminate();
@@ -147,20 +155,23 @@ class AVIConversion : public QObject {
     // One decoded picture's compressed frame. Returns the builder's result (0 nothing to show,
     // 1 or 2 after a subtitle entry) and queues the status image's blink.
     int videoDataWrapping(unsigned channel, const uint8_t *frame, unsigned length, int imageWidth,
-                          int imageHeight, bool isIFrame, unsigned interval, const _SYSTEMTIME &sysTime);
+                          int imageHeight, bool isIFrame, unsigned interval,
+                          const _SYSTEMTIME &sysTime) override;
     // Whether the audio callback should copy the decoded PCM for the AVI.
-    bool needCopyPCM() const;
+    bool needCopyPCM() const override;
     // The PCM of one packet (its byte count, 0 = nothing new) in the packet's enAudioFormat.
-    void audioDataWrapping(const char *pcm, int length, int audioFormat);
+    void audioDataWrapping(const char *pcm, int length, int audioFormat) override;
     // An engine announced audio for this conversion.
-    void setContainsAudioData() { isContainAudioData_.store(true); }
+    void setContainsAudioData() override { isContainAudioData_.store(true); }
+    // The DV4 file's AVI video format, for the running conversion's builder (none: nothing).
+    void setBuilderVideoFormat(int vdoFmtIdx);
     // AVC parser thread: a channel's codec (1 MPEG-4 Part 2, 3 Motion JPEG, else H.264).
-    void setAVCFmtVdoIdxForAVIBuilder(int codec);
+    void setAVCFmtVdoIdxForAVIBuilder(int codec) override;
     // The recording has been read to its end: nothing more is taken, "100%" shows and the
     // conversion finishes on the GUI thread.
-    void endOfRecording();
+    void endOfRecording() override;
 
-    // ---- State, for the delegate and tests ----
+    // ---- State, for the owner and tests ----
 
     // Told of every frame and PCM packet the builder takes, on the engine thread that hands it
     // over (tests compare the AVI with them). Set while idle.

@@ -1,9 +1,6 @@
 #include "app/engine_side/engine_side.h"
 #include "app/logic/player_state.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QSlider>
 #include <QStringDecoder>
 
 #include <cmath>
@@ -12,10 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "app/VistrelAppDelegate.h"
-#include "app/controls/CustomizedProgressSlider.h"
-#include "app/conversion/avi_conversion.h"
-#include "app/video_pane/video_pane.h"
+#include "app/logic/conversion_sink.h"
 #include "audio/audio_stream_processor.h"
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
@@ -28,12 +22,12 @@ constexpr int kTitleSlotSize = 64;
 
 } // namespace
 
-EngineSide::EngineSide(VistrelAppDelegate &app, QObject *context) : app_(app), poster_(context) {
+EngineSide::EngineSide(EngineSidePort &port, QObject *context) : port_(port), poster_(context) {
     if (AVCFormatPlayback *avc = makeEngine(avc_, "AVC")) avc->setHandleOfImageRectFromStream();
     makeEngine(dv_, "DV");
 }
 
-// Creates one engine, connected to this side, the GUI-thread poster and the delegate's stream
+// Creates one engine, connected to this side, the GUI-thread poster and the shared stream
 // size; null (logged) when memory runs out.
 template <class Engine> Engine *EngineSide::makeEngine(std::unique_ptr<Engine> &slot, const char *kind) {
     try {
@@ -45,8 +39,8 @@ template <class Engine> Engine *EngineSide::makeEngine(std::unique_ptr<Engine> &
     Engine *engine = slot.get();
     engine->setAppDelg(this);
     engine->setMainThreadPoster(&poster_);
-    engine->setPImageWidthFromStream(app_.iImageWidthFromStreamAddress());
-    engine->setPImageHeightFromStream(app_.iImageHeightFromStreamAddress());
+    engine->setPImageWidthFromStream(&shared_.streamWidth);
+    engine->setPImageHeightFromStream(&shared_.streamHeight);
     return engine;
 }
 
@@ -54,6 +48,7 @@ EngineSide::~EngineSide() {
     stopEngines();
     avc_.reset();
     dv_.reset();
+    removeAudio();
 }
 
 // ---- Starting and stopping ------------------------------------------------------------------
@@ -102,7 +97,8 @@ void EngineSide::stopDVFmtParserThread() {
     // The parser clears the request as it leaves. When this runs on the parser thread itself
     // (the end of a conversion) the state is already idle and there is nothing to wait for.
     const auto deadline = std::chrono::steady_clock::now() + kParserLeaveTimeout;
-    while (app_.playerState() != kPlayerStateIdle && gDVFmtPlaybackParserThreadForceExit.load() != 0) {
+    while (shared_.playerState.load() != kPlayerStateIdle &&
+           gDVFmtPlaybackParserThreadForceExit.load() != 0) {
         if (std::chrono::steady_clock::now() > deadline) {
             player_log("The DV parser did not leave in time; it is cancelled\n");
             break;
@@ -199,8 +195,8 @@ void EngineSide::postPicture(int channel, QImage picture, QByteArray frame, cons
             picturePosted_[channel] = false;
         }
         if (latest.isNull()) return;
-        picturesShown_.fetch_add(1);
-        if (VideoPane *pane = app_.videoPaneLayout()) pane->showPicture(channel, latest, time);
+        ++picturesShown_;
+        port_.showPicture(channel, latest, time);
         if (shownObserver_) shownObserver_(ShownPicture{channel, latest, frame});
     });
 }
@@ -216,23 +212,23 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
                                             const _SYSTEMTIME &sysTime) {
     if (channel >= static_cast<unsigned>(kChannels)) return;
     picturesDelivered_.fetch_add(1);
-    if (app_.viewCutChangedAndResetDecoder()) {
+    if (shared_.viewCutChanged.load()) {
         // A click switched between grid and single view: the other channels' decoders go, the
         // pane is laid out again, and this picture (decoded for the old layout) is not shown.
-        const int selected = app_.iCurrentSelectedVideoCH();
-        if (app_.isAVCPlaybackFlag()) {
+        const int selected = shared_.selectedVideoChannel.load();
+        if (shared_.avcFile.load()) {
             if (avc_) avc_->resetParamsWithExceptCH(selected);
         } else if (dv_) {
             dv_->resetParamsWithExceptCH(selected);
         }
-        app_.setViewCutChangedAndResetDecoder(false);
-        post([this] { app_.checkNeedResizeImageViewOrNot(); });
-        app_.setIsResizingVideoPane(false);
+        shared_.viewCutChanged.store(false);
+        post([this] { port_.checkNeedResizeImageViewOrNot(); });
+        shared_.resizingVideoPane.store(false);
         return;
     }
-    if (app_.isResizingVideoPane()) {
-        post([this] { app_.checkNeedResizeImageViewOrNot(); });
-        app_.setIsResizingVideoPane(false);
+    if (shared_.resizingVideoPane.load()) {
+        post([this] { port_.checkNeedResizeImageViewOrNot(); });
+        shared_.resizingVideoPane.store(false);
     }
     QImage picture = imageOverPicture(image);
     if (keepLastDelivered_.load()) {
@@ -246,20 +242,20 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
         postPicture(static_cast<int>(channel), std::move(picture), std::move(frame), sysTime);
     }
 
-    if (app_.playerState() == kPlayerStateConverting) {
+    if (shared_.playerState.load() == kPlayerStateConverting) {
         // The conversion takes the compressed frame and blinks its status image.
-        if (AVIConversion *conversion = app_.aviConversion())
+        if (ConversionSink *conversion = conversion_)
             conversion->videoDataWrapping(channel, buffer, length, imageRealWidth(), imageRealHeight(),
                                           isIFrame, interval, sysTime);
     }
 }
 
 bool EngineSide::checkNeedDecodeForMultiCHs(uint8_t channel) {
-    switch (app_.videoPaneCutState()) {
+    switch (shared_.cutState.load()) {
     case kCutStateGrid:
         return true;
     case kCutStateSingle:
-        return channel + 1 == app_.iCurrentSelectedVideoCH();
+        return channel + 1 == shared_.selectedVideoChannel.load();
     default:
         return false;
     }
@@ -269,55 +265,53 @@ bool EngineSide::checkNeedDecodeForMultiCHs(uint8_t channel) {
 
 void EngineSide::setAudioProcessorWithChannel(unsigned channel, int audioFormat) {
     // The processor is made and removed on the GUI thread only while no engine thread runs.
-    if (AudioStreamProcessor *processor = app_.audioStreamProcessor.get()) {
+    if (AudioStreamProcessor *processor = audio_.get()) {
         processor->setParameterWithChannel(static_cast<int>(channel), audioFormat);
         player_log("audio channel = %d\n", static_cast<int>(channel));
         if (!processor->playDeviceAudio(static_cast<int>(channel)))
             player_log("Play audio manager failed, channel=%d", static_cast<int>(channel));
         // The volume slider is the GUI thread's: the volume follows a moment later.
         post([this] {
-            if (AudioStreamProcessor *p = app_.audioStreamProcessor.get())
-                p->setVolumeViaProgramming(app_.playbackVolume());
+            if (AudioStreamProcessor *p = audio_.get()) p->setVolumeViaProgramming(port_.playbackVolume());
         });
     }
-    app_.setIsContainAudioData(true);
-    if (AVIConversion *conversion = app_.aviConversion()) conversion->setContainsAudioData();
+    containsAudio_.store(true);
+    if (ConversionSink *conversion = conversion_) conversion->setContainsAudioData();
 }
 
 void EngineSide::audioUpdateTaskWithBuffer(const uint8_t *buffer, unsigned streamLength, int audioFormat,
                                            unsigned channel) {
-    AVIConversion *conversion = app_.playerState() == kPlayerStateConverting ? app_.aviConversion() : nullptr;
+    ConversionSink *conversion = shared_.playerState.load() == kPlayerStateConverting ? conversion_ : nullptr;
     const bool copy = conversion && conversion->needCopyPCM();
     // Zeroed before every packet: a packet that copies nothing must not pass on the last one's PCM.
     int pcmBytes = 0;
     bool accepted = false;
-    if (AudioStreamProcessor *processor = app_.audioStreamProcessor.get()) {
-        accepted = processor->addAudioDataToDevice(
-            static_cast<int>(channel), buffer, static_cast<int>(streamLength),
-            reinterpret_cast<char *>(app_.audioProcessingBuffer.data()),
-            static_cast<int>(app_.audioProcessingBuffer.size()), &pcmBytes, copy);
+    if (AudioStreamProcessor *processor = audio_.get()) {
+        accepted =
+            processor->addAudioDataToDevice(static_cast<int>(channel), buffer, static_cast<int>(streamLength),
+                                            reinterpret_cast<char *>(audioProcessingBuffer_.data()),
+                                            static_cast<int>(audioProcessingBuffer_.size()), &pcmBytes, copy);
     }
-    app_.setAudioProcessingDataSize(pcmBytes);
     if (!accepted) {
         player_log("Audio data length: %d\n", static_cast<int>(streamLength));
         player_log("updateAudioStream return 0: update failed...\n");
     }
     if (copy && pcmBytes > 0)
-        conversion->audioDataWrapping(reinterpret_cast<const char *>(app_.audioProcessingBuffer.data()),
-                                      pcmBytes, audioFormat);
+        conversion->audioDataWrapping(reinterpret_cast<const char *>(audioProcessingBuffer_.data()), pcmBytes,
+                                      audioFormat);
 }
 
 // ---- Time, progress, titles and the end -----------------------------------------------------
 
 void EngineSide::updateProcessingInfoWithServerTime(const std::string &serverTime, float progress) {
     const QString time = QString::fromStdString(serverTime);
-    switch (app_.playerState()) {
+    switch (shared_.playerState.load()) {
     case kPlayerStatePlaying:
-        post([this, time] { app_.upadatePlaybackServerTime(time); });
+        post([this, time] { port_.upadatePlaybackServerTime(time); });
         break;
     case kPlayerStateConverting:
         post([this, time, progress] {
-            app_.upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
+            port_.upadatePlaybackServerTimeAndProgressForFileConversion(time, progress);
         });
         break;
     default:
@@ -327,7 +321,7 @@ void EngineSide::updateProcessingInfoWithServerTime(const std::string &serverTim
 
 // Posted by the engines: already on the GUI thread.
 void EngineSide::upadatePlaybackProgress(float percent) {
-    app_.upadatePlaybackProgress(percent);
+    port_.upadatePlaybackProgress(percent);
 }
 
 void EngineSide::setDevChannelTitle(const char *titles) {
@@ -345,27 +339,18 @@ void EngineSide::setDevChannelTitle(const char *titles) {
         // A title that is not valid UTF-8 shows nothing rather than replacement marks.
         texts[n] = utf8.hasError() ? QString() : text;
     }
-    post([this, texts] { app_.applyDevChannelTitles(texts); });
+    post([this, texts] { port_.applyDevChannelTitles(texts); });
 }
 
 void EngineSide::setDVFmtProcessingInfoAtEndOfProcessing() {
-    app_.setIsPlaybackNow(false);
-    switch (app_.playerState()) {
+    shared_.playbackNow.store(false);
+    switch (shared_.playerState.load()) {
     case kPlayerStateConverting:
         // "100%", then the conversion finishes on the GUI thread.
-        if (AVIConversion *conversion = app_.aviConversion()) conversion->endOfRecording();
+        if (ConversionSink *conversion = conversion_) conversion->endOfRecording();
         break;
     case kPlayerStatePlaying:
-        post([this] {
-            CustomizedProgressSlider *slider = app_.playbackProgressSlider;
-            // A value that is not a number is not 100 either.
-            if (slider && !(slider->floatValue() == 100.0f)) {
-                app_.upadatePlaybackProgress(100.0f);
-                if (CustomizedProgressSliderCell *cell = slider->progressSliderCell())
-                    cell->redrawBarInside();
-            }
-            app_.showStopStatusImages();
-        });
+        post([this] { port_.showEndOfRecording(); });
         break;
     default:
         break;
@@ -374,13 +359,13 @@ void EngineSide::setDVFmtProcessingInfoAtEndOfProcessing() {
 
 // Posted by the AVC engine: already on the GUI thread.
 void EngineSide::setAVCFmtProcessingInfoAtEndOfProcessing() {
-    app_.setIsPlaybackNow(false);
-    switch (app_.playerState()) {
+    shared_.playbackNow.store(false);
+    switch (shared_.playerState.load()) {
     case kPlayerStateConverting:
-        if (AVIConversion *conversion = app_.aviConversion()) conversion->endOfRecording();
+        if (ConversionSink *conversion = conversion_) conversion->endOfRecording();
         break;
     case kPlayerStatePlaying:
-        app_.showStopStatusImages();
+        port_.showStopStatusImages();
         break;
     default:
         break;
@@ -388,68 +373,92 @@ void EngineSide::setAVCFmtProcessingInfoAtEndOfProcessing() {
 }
 
 void EngineSide::setAVCFmtVdoIdxForAVIBuilder(int videoCodec) {
-    if (app_.playerState() != kPlayerStateConverting) return;
-    if (AVIConversion *conversion = app_.aviConversion())
-        conversion->setAVCFmtVdoIdxForAVIBuilder(videoCodec);
+    if (shared_.playerState.load() != kPlayerStateConverting) return;
+    if (ConversionSink *conversion = conversion_) conversion->setAVCFmtVdoIdxForAVIBuilder(videoCodec);
 }
 
 void EngineSide::setServerTimeLabelText(const std::string &text) {
     const QString label = QString::fromStdString(text);
-    post([this, label] {
-        if (app_.serverTimeLabel) app_.serverTimeLabel->setText(label);
-    });
+    post([this, label] { port_.showServerTimeLabelText(label); });
 }
 
 void EngineSide::setDeinterlaceEnableBtnEnabled(bool enabled) {
-    post([this, enabled] {
-        if (app_.deinterlaceEnableBtn) app_.deinterlaceEnableBtn->setEnabled(enabled);
-    });
+    post([this, enabled] { port_.enableDeinterlaceButton(enabled); });
 }
 
 // ---- State the engines read or write --------------------------------------------------------
 
 std::string EngineSide::absoluteFilePath() {
-    return app_.absoluteFilePath();
+    return shared_.filePath();
 }
 void EngineSide::setICurrentSelectedAudioCH(int channel1Based) {
-    app_.setICurrentSelectedAudioCH(channel1Based);
+    shared_.selectedAudioChannel.store(channel1Based);
 }
 int EngineSide::iCurrentSelectedAudioCH() {
-    return app_.iCurrentSelectedAudioCH();
+    return shared_.selectedAudioChannel.load();
 }
 bool EngineSide::videoFlipImageFlag() {
-    return app_.videoFlipImageFlag();
+    return shared_.flipImage.load();
 }
 bool EngineSide::videoDeinterlaceFlag() {
-    return app_.videoDeinterlaceFlag();
+    return shared_.deinterlace.load();
 }
 float EngineSide::decoderTargetWidth() {
-    return app_.decoderTargetWidth();
+    return shared_.decoderTargetWidth.load();
 }
 float EngineSide::decoderTargetHeight() {
-    return app_.decoderTargetHeight();
+    return shared_.decoderTargetHeight.load();
 }
 void EngineSide::setImageRealWidth(int width) {
-    app_.setImageRealWidth(width);
+    shared_.imageRealWidth.store(width);
 }
 void EngineSide::setImageRealHeight(int height) {
-    app_.setImageRealHeight(height);
+    shared_.imageRealHeight.store(height);
 }
 int EngineSide::imageRealWidth() {
-    return app_.imageRealWidth();
+    return shared_.imageRealWidth.load();
 }
 int EngineSide::imageRealHeight() {
-    return app_.imageRealHeight();
+    return shared_.imageRealHeight.load();
 }
 void EngineSide::setSys_Time(const _SYSTEMTIME &sysTime) {
-    app_.setSys_Time(sysTime);
+    shared_.setSysTime(sysTime);
 }
 int EngineSide::enAVCFmtPlaybackStatus() {
-    return app_.enAVCFmtPlaybackStatus();
+    return shared_.avcStatus.load();
 }
 void EngineSide::setEnAVCFmtPlaybackStatus(int status) {
-    app_.setEnAVCFmtPlaybackStatus(status);
+    shared_.avcStatus.store(status);
 }
 void EngineSide::setPlaybackTriState(uint8_t state) {
-    app_.setPlaybackTriState(state);
+    shared_.triState.store(state);
+}
+
+// ---- Audio channel objects (GUI thread, no engine running) --------------------------------
+
+void EngineSide::createAudio() {
+    if (audio_) return;
+    try {
+        audio_ = std::make_unique<AudioStreamProcessor>();
+    } catch (const std::bad_alloc &) {
+        player_log("Cannot create the audio processor\n");
+        return;
+    }
+    for (int channel = 0; channel < kChannels; ++channel)
+        if (!audio_->createDeviceAudio(channel)) player_log("Create Audio Device Failed...\n");
+}
+
+bool EngineSide::startWithFreshAudio(bool avc, const std::string &path) {
+    removeAudio();
+    createAudio();
+    return avc ? startAVCFile(path) : startDVFile();
+}
+
+void EngineSide::removeAudio() {
+    if (!audio_) return;
+    for (int channel = 0; channel < kChannels; ++channel) {
+        audio_->stopDeviceAudio(channel);
+        if (!audio_->removeDeviceAudio(channel)) player_log("Remove Audio Device Failed...\n");
+    }
+    audio_.reset();
 }

@@ -3,8 +3,8 @@
 // receives everything they deliver from their own threads.
 //
 // Threads: the start and stop operations run on the GUI thread. The EngineDelegate operations
-// run on the engine threads: they read only atomics of the delegate and post whatever changes a
-// widget to the GUI thread, never waiting for it.
+// run on the engine threads: they read only the shared values it owns (EngineShared) and post
+// whatever changes a widget to the GUI thread, never waiting for it.
 #pragma once
 
 #include <QByteArray>
@@ -22,16 +22,41 @@
 #include <string>
 
 #include "app/engine_side/main_thread_poster.h"
+#include "app/logic/engine_control.h"
+#include "app/logic/engine_shared.h"
 #include "engines/engine_delegate.h"
+#include "recorderfile/recorder_time.h"
 
 class AVCFormatPlayback;
+class AudioStreamProcessor;
+class ConversionSink;
 class DVFormatPlayback;
-class VistrelAppDelegate;
 
-class EngineSide : public EngineDelegate {
+// What the engines deliver, as the rest of the window shows it; called on the GUI thread.
+class EngineSidePort {
   public:
-    // The engines post to the GUI thread through `context` (the delegate).
-    EngineSide(VistrelAppDelegate &app, QObject *context);
+    virtual ~EngineSidePort() = default;
+    virtual void upadatePlaybackServerTime(const QString &time) = 0;
+    virtual void upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time,
+                                                                       float progress) = 0;
+    virtual void upadatePlaybackProgress(float percent) = 0;
+    virtual void applyDevChannelTitles(const std::array<std::optional<QString>, 16> &titles) = 0;
+    // The recording played to its end (DV: the progress goes to 100) or stopped (AVC).
+    virtual void showEndOfRecording() = 0;
+    virtual void showStopStatusImages() = 0;
+    virtual void checkNeedResizeImageViewOrNot() = 0;
+    // The picture of channel `channel` (0-based) with its own recorder time, for its tile.
+    virtual void showPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) = 0;
+    // The volume slider's value, 0 to 1.
+    virtual float playbackVolume() = 0;
+    virtual void showServerTimeLabelText(const QString &text) = 0;
+    virtual void enableDeinterlaceButton(bool enabled) = 0;
+};
+
+class EngineSide : public EngineDelegate, public EngineControl {
+  public:
+    // The engines post to the GUI thread through `context`.
+    EngineSide(EngineSidePort &port, QObject *context);
     // Stops both engines and joins their threads.
     ~EngineSide() override;
     EngineSide(const EngineSide &) = delete;
@@ -40,6 +65,14 @@ class EngineSide : public EngineDelegate {
     AVCFormatPlayback *avc() const { return avc_.get(); }
     DVFormatPlayback *dv() const { return dv_.get(); }
     MainThreadPoster &poster() { return poster_; }
+    // The values the engine threads read, for the features that set them.
+    EngineShared &shared() { return shared_; }
+    // The audio channels of the open file; null before the first file.
+    AudioStreamProcessor *audio() const { return audio_.get(); }
+    // An engine announced audio in the open file.
+    bool containsAudioData() const { return containsAudio_.load(); }
+    // The running conversion takes what the engines deliver while the player converts.
+    void setConversionSink(ConversionSink *sink) { conversion_ = sink; }
 
     // ---- Starting and stopping (GUI thread) ----
 
@@ -48,14 +81,18 @@ class EngineSide : public EngineDelegate {
     bool startAVCFile(const std::string &path);
     // The DV engine's codec (0 DV4 H.264, 1 DV4 MPEG-4, 2 DV5) and recorder variant; ignored
     // without an engine.
-    void setDvFmtVideoCodec(int codec);
-    void setIsDVRType700(bool dvr700);
-    // Starts the DV engine on the delegate's file with every control flag at its start value.
+    void setDvFmtVideoCodec(int codec) override;
+    void setIsDVRType700(bool dvr700) override;
+    // Starts the DV engine on the open file with every control flag at its start value.
     bool startDVFile();
     // Stops both engines: the AVC parser is closed, the DV parser is asked to leave and waited
     // for (bounded, logged once), every per-channel and audio thread ends and its slot empties.
     // Callable on the DV parser thread itself (the end of a conversion): it does not wait then.
-    void stopEngines();
+    void stopEngines() override;
+    // The audio channel objects of the open file, made and removed while no engine runs.
+    void createAudio();
+    void removeAudio();
+    bool startWithFreshAudio(bool avc, const std::string &path) override;
     // True while any thread of either engine still runs.
     bool anyEngineThreadExecuting() const;
     // The DV engine's frames flow (its keep-running flag is up).
@@ -64,12 +101,12 @@ class EngineSide : public EngineDelegate {
     // How long the teardown waits for the DV parser to leave before it goes on without it.
     static constexpr std::chrono::milliseconds kParserLeaveTimeout{5000};
 
-    // ---- Counters for benchmarks and tests (any thread) ----
+    // ---- Counters for benchmarks and tests (any thread, but picturesShown: GUI thread) ----
 
     // Pictures delivered by the engines, pictures handed to a tile on the GUI thread, and
     // pictures replaced by a newer one of their channel before the GUI thread got to them.
     uint64_t picturesDelivered() const { return picturesDelivered_.load(); }
-    uint64_t picturesShown() const { return picturesShown_.load(); }
+    uint64_t picturesShown() const { return picturesShown_; }
     uint64_t picturesSuperseded() const { return picturesSuperseded_.load(); }
     // The last picture an engine delivered for a channel (0-based), as a picture over the
     // engine's own pixels; null before the first.
@@ -120,6 +157,7 @@ class EngineSide : public EngineDelegate {
     void setPlaybackTriState(uint8_t state) override;
     void setDevChannelTitle(const char *titles) override;
     void setServerTimeLabelText(const std::string &text) override;
+    _SYSTEMTIME sys_Time() const { return shared_.sysTime(); }
 
   private:
     template <class Engine> Engine *makeEngine(std::unique_ptr<Engine> &slot, const char *kind);
@@ -130,12 +168,18 @@ class EngineSide : public EngineDelegate {
     // The picture travels with its own recorder time: the shared time may already be a later frame's.
     void postPicture(int channel, QImage picture, QByteArray frame, const _SYSTEMTIME &time);
 
-    VistrelAppDelegate &app_;
+    EngineSidePort &port_;
     QtMainThreadPoster poster_;
+    EngineShared shared_;
+    ConversionSink *conversion_ = nullptr;
+    std::unique_ptr<AudioStreamProcessor> audio_;
+    std::atomic<bool> containsAudio_{false};
+    // PCM of the last audio packet, for the conversion (audio thread).
+    std::array<uint8_t, 4096> audioProcessingBuffer_{};
     std::unique_ptr<AVCFormatPlayback> avc_;
     std::unique_ptr<DVFormatPlayback> dv_;
     std::atomic<uint64_t> picturesDelivered_{0};
-    std::atomic<uint64_t> picturesShown_{0};
+    uint64_t picturesShown_ = 0;
     std::atomic<uint64_t> picturesSuperseded_{0};
     std::mutex pendingMutex_;
     std::array<QImage, 16> pendingPicture_;

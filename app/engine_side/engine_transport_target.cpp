@@ -1,6 +1,7 @@
 #include "app/engine_side/engine_transport_target.h"
 
-#include "app/VistrelAppDelegate.h"
+#include "app/engine_side/engine_side.h"
+#include "app/open_file/open_file.h"
 #include "audio/audio_stream_processor.h"
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
@@ -10,38 +11,38 @@
 using namespace transport;
 
 FileKind EngineTransportTarget::runningFile() const {
-    if (!delegate_.playbackIsActivated()) return FileKind::None;
-    if (delegate_.isAVCPlaybackFlag()) {
-        const AVCFormatPlayback *avc = delegate_.handleAVCFmtPlayback();
+    if (!file_.activated()) return FileKind::None;
+    if (file_.isAVC()) {
+        const AVCFormatPlayback *avc = engines_.avc();
         return avc && avc->fdAVCFile() != 0 ? FileKind::AVC : FileKind::None;
     }
-    const DVFormatPlayback *dv = delegate_.handleDVFmtPlayback();
+    const DVFormatPlayback *dv = engines_.dv();
     return dv && dv->isDVFmtParserThreadExecuting() ? FileKind::DV : FileKind::None;
 }
 
 TransportState EngineTransportTarget::transportState() const {
     TransportState s;
     s.file = runningFile();
-    s.playerState = delegate_.playerState();
-    s.playing = delegate_.isPlaybackNow();
+    s.playerState = static_cast<int>(file_.playerState());
+    s.playing = engines_.shared().playbackNow.load();
     s.paused = gDVFmtPlaybackIsPauseNow.load() != 0;
     s.speed = gDVFmtPlaybackSpeed.load();
-    s.avcStatus = delegate_.enAVCFmtPlaybackStatus();
-    s.triState = delegate_.playbackTriState();
-    s.audioChannel = delegate_.iCurrentSelectedAudioCH();
-    s.hasAudio = delegate_.audioStreamProcessor != nullptr;
+    s.avcStatus = engines_.shared().avcStatus.load();
+    s.triState = engines_.shared().triState.load();
+    s.audioChannel = engines_.shared().selectedAudioChannel.load();
+    s.hasAudio = engines_.audio() != nullptr;
     s.windowImage = s.fullScreenImage = StatusImage::Other;
     return s;
 }
 
 bool EngineTransportTarget::apply(const TransportCommand &command) {
     const int v = command.value;
-    AVCFormatPlayback *avc = delegate_.handleAVCFmtPlayback();
-    DVFormatPlayback *dv = delegate_.handleDVFmtPlayback();
-    AudioStreamProcessor *audio = delegate_.audioStreamProcessor.get();
+    AVCFormatPlayback *avc = engines_.avc();
+    DVFormatPlayback *dv = engines_.dv();
+    AudioStreamProcessor *audio = engines_.audio();
     switch (command.command) {
     case Command::SetPlaying:
-        delegate_.setIsPlaybackNow(v != 0);
+        engines_.shared().playbackNow.store(v != 0);
         break;
     case Command::SetPaused:
         gDVFmtPlaybackIsPauseNow = v != 0;
@@ -59,7 +60,7 @@ bool EngineTransportTarget::apply(const TransportCommand &command) {
         gDVFmtPlaybackForwardAtPause = v != 0;
         break;
     case Command::SetAVCStatus:
-        delegate_.setEnAVCFmtPlaybackStatus(v);
+        engines_.shared().avcStatus.store(v);
         break;
     case Command::AVCAction:
         if (avc) avc->doPlaybackAction(v);
@@ -90,17 +91,15 @@ bool EngineTransportTarget::apply(const TransportCommand &command) {
 }
 
 void EngineTransportTarget::selectAudioChannel(int channel1Based) {
-    delegate_.setICurrentSelectedAudioCH(channel1Based);
-    if (AudioStreamProcessor *audio = delegate_.audioStreamProcessor.get())
-        audio->changeActiveChannel(channel1Based - 1);
+    engines_.shared().selectedAudioChannel.store(channel1Based);
+    if (AudioStreamProcessor *audio = engines_.audio()) audio->changeActiveChannel(channel1Based - 1);
 }
 
 void EngineTransportTarget::setAudioVolume(float volume) {
-    delegate_.setAudioSliderValueForBinding(volume);
-    if (AudioStreamProcessor *audio = delegate_.audioStreamProcessor.get())
-        audio->setVolumeViaProgramming(volume);
+    volume_ = volume;
+    if (AudioStreamProcessor *audio = engines_.audio()) audio->setVolumeViaProgramming(volume);
 }
 
 void EngineTransportTarget::setFlipImage(bool flip) {
-    delegate_.setVideoFlipImageFlag(flip);
+    engines_.shared().flipImage.store(flip);
 }

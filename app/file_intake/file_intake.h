@@ -9,15 +9,26 @@
 #include <QPointer>
 #include <QString>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+class OpenFile;
 class QFileDialog;
-class VistrelAppDelegate;
+class QWidget;
+
+// The one call file intake makes on the rest of the player.
+class FileIntakePort {
+  public:
+    virtual ~FileIntakePort() = default;
+    // The open file's path and names are set: play it.
+    virtual void activateFilePlayback() = 0;
+};
 
 class FileIntake {
   public:
-    explicit FileIntake(VistrelAppDelegate &app);
+    // The open panel is a sheet of `window`.
+    FileIntake(QWidget *window, OpenFile &file, FileIntakePort &port);
     ~FileIntake();
     FileIntake(const FileIntake &) = delete;
     FileIntake &operator=(const FileIntake &) = delete;
@@ -36,11 +47,16 @@ class FileIntake {
     // The folder listing taken at the last open; empty when the folder could not be read.
     const std::vector<std::string> &folderListing() const { return folderListing_; }
     bool folderListed() const { return folderListed_; }
+    // Where the open file stands in the listing.
+    int32_t fileLocationInFolder() const { return fileLocationInFolder_; }
 
   private:
     void openEntry(size_t index);
 
-    VistrelAppDelegate &app_;
+    QWidget *window_;
+    OpenFile &file_;
+    FileIntakePort &port_;
+    int32_t fileLocationInFolder_ = 0;
     QPointer<QFileDialog> openPanel_;
     // The folder's file-system name, as the listing's names are joined to it.
     std::string folder_;

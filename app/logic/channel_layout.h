@@ -1,7 +1,8 @@
 // From a probed recorder file to the pane layout, the selected channels and what the two
 // channel menus offer; and the conversion's twin, which picks one channel instead of a grid.
 //
-// Pure functions, no Qt, any thread. The GUI applies the result to the delegate and widgets.
+// Pure functions, no Qt, any thread. The GUI applies the result to the open file's facts, the
+// pane and the widgets.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,7 @@
 // Start index of a grid that is not in use (grid4..grid12StartIndex).
 constexpr uint8_t kGridStartUnused = 16;
 
-// Result of checkTotalChannelsAndSetVideoViewCut. Field names are the delegate's.
+// Result of checkTotalChannelsAndSetVideoViewCut. Field names are the player's old ones.
 struct ChannelLayout {
     // Counted over bits 0 to 15 of the masks only.
     int videoChannelCount = 0;          // n: set bits of the video mask
@@ -50,7 +51,7 @@ struct ChannelLayout {
 };
 
 // The layout for a file of probe.kind (AVC, DV4 or DV5; an Unknown kind gets the DV4 answer
-// without titles so nothing is read into it). `currentGrid12StartIndex` is the delegate's
+// without titles so nothing is read into it). `currentGrid12StartIndex` is the pane's
 // grid12StartIndex, which is kept unless the 12-pane grid is chosen.
 //   highest channel 13..16 -> 16 panes (menu item 4), 10..12 -> 12 (3), 7..9 -> 9 (2),
 //   5..6 -> 6 (1), 2..4 -> 4 (0); one channel -> single view of it; none -> grid kind 0.

@@ -1,4 +1,4 @@
-// The delegate's player state, shared by the application's features and the engine side. The
+// The player state, shared by the application's features and the engine side. The
 // values are the ones the rest of the player has always used (converting is 1, idle is 3).
 #pragma once
 

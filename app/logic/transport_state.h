@@ -4,7 +4,7 @@
 // tick of the button watch do, for the file kind that is open.
 //
 // transportStep() is pure: from the state as the engines and the window see it now and one
-// input, it answers the ordered list of commands for the engines (and the few delegate fields
+// input, it answers the ordered list of commands for the engines (and the few shared values
 // that the engines read), the status images to show, and the window-side effects. Whoever applies
 // the result sends the commands in order, through a TransportTarget.
 //
@@ -26,7 +26,7 @@ namespace transport {
 // Which engine runs a file: None when none does.
 enum class FileKind { None, DV, AVC };
 
-// The player states of the delegate.
+// The player states.
 constexpr int kPlayerPlaying = kPlayerStatePlaying;
 constexpr int kPlayerConverting = kPlayerStateConverting;
 constexpr int kPlayerIdle = kPlayerStateIdle;

@@ -1,4 +1,4 @@
-// What the transport controls steer: the engine of the open file, the delegate fields that the
+// What the transport controls steer: the engine of the open file, the shared values that the
 // engines read, and the file's audio output. The controller talks to it only; the application
 // implements it over the engines, tests with a fake.
 #pragma once
@@ -11,7 +11,7 @@ class TransportTarget {
   public:
     virtual ~TransportTarget() = default;
 
-    // The state as the engines and the delegate hold it now. The status images are left as
+    // The state as the engines and the open file hold it now. The status images are left as
     // Other: the controller reads them from its views.
     virtual TransportState transportState() const = 0;
     // Carries out one command of a TransportResult; false when the engine refused it (only a

@@ -1,66 +1,57 @@
 #include "app/playback/playback_activation.h"
-#include "app/logic/player_state.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QLabel>
 #include <QMetaObject>
-#include <QPushButton>
+#include <QPointer>
 
-#include <new>
-
-#include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedProgressSlider.h"
-#include "app/controls/CustomizedVideoView.h"
-#include "app/engine_side/engine_side.h"
 #include "app/logic/channel_layout.h"
+#include "app/logic/engine_control.h"
 #include "app/logic/recorder_file_probe.h"
 #include "app/main_window.h"
+#include "app/transport/status_images.h"
 #include "app/video_pane/video_pane.h"
-#include "audio/audio_stream_processor.h"
-#include "avi/ANAVIFrameBuilder.h"
 #include "platform/log.h"
 
 namespace {
-constexpr int kChannels = 16;
 constexpr int kAVCFmtPlaybackPlay = 10;
 } // namespace
 
-PlaybackActivation::PlaybackActivation(VistrelAppDelegate &app) : app_(app) {}
+PlaybackActivation::PlaybackActivation(const ActivationViews &views, EngineShared &shared,
+                                       EngineControl &engines, ActivationPort &port, QObject *context)
+    : v_(views), shared_(shared), engines_(engines), port_(port), context_(context), file_(shared) {}
 
 void PlaybackActivation::activateFilePlayback() {
-    app_.setIsIndependentFlag(false);
-    app_.setIsAVCPlaybackFlag(false);
-    app_.setPlayerState(kPlayerStatePlaying);
-    app_.setPrevVideoPaneCutState(2);
+    file_.setIndependent(false);
+    file_.setKind(RecorderFileKind::Unknown);
+    file_.setPlayerState(PlayerState::Playing);
+    if (VideoPane *pane = port_.videoPaneLayout()) pane->forceNewLayout();
     resetPlaybackHandle();
-    app_.setSnapshotFileLocation();
+    port_.setSnapshotFileLocation();
     setFilePlaybackStartingUI();
-    app_.setEnAVCFmtPlaybackStatus(kAVCFmtPlaybackPlay);
+    shared_.avcStatus.store(kAVCFmtPlaybackPlay);
 
-    EngineSide *engines = app_.engineSide();
-    const std::string path = app_.absoluteFilePath();
+    const std::string path = shared_.filePath();
     bool started = false;
-    switch (recorderFileKindFromExtension(app_.fileExtension.toStdString())) {
+    switch (recorderFileKindFromExtension(file_.fileExtension().toStdString())) {
     case RecorderFileKind::AVC:
-        app_.setIsAVCPlaybackFlag(true);
+        file_.setKind(RecorderFileKind::AVC);
         if (!checkTotalChannelsAndSetVideoViewCut(0)) break;
-        removeAudio();
-        createAudio();
-        started = engines && engines->startAVCFile(path);
+        started = engines_.startWithFreshAudio(true, path);
         break;
     case RecorderFileKind::DV4:
+        file_.setKind(RecorderFileKind::DV4);
         if (!checkTotalChannelsAndSetVideoViewCut(1)) break;
         getDV4FileVideoCodec();
-        removeAudio();
-        createAudio();
-        started = engines && engines->startDVFile();
+        started = engines_.startWithFreshAudio(false, std::string());
         break;
     case RecorderFileKind::DV5:
-        if (engines) engines->setDvFmtVideoCodec(kDvFmtVideoCodecDV5);
+        file_.setKind(RecorderFileKind::DV5);
+        engines_.setDvFmtVideoCodec(kDvFmtVideoCodecDV5);
         if (!checkTotalChannelsAndSetVideoViewCut(2)) break;
-        removeAudio();
-        createAudio();
-        started = engines && engines->startDVFile();
+        started = engines_.startWithFreshAudio(false, std::string());
         break;
     case RecorderFileKind::Unknown:
         break;
@@ -69,9 +60,9 @@ void PlaybackActivation::activateFilePlayback() {
         failActivation();
         return;
     }
-    app_.setIsPlaybackNow(true);
-    app_.setPlaybackIsActivated(true);
-    if (MainWindow *window = app_.window) {
+    shared_.playbackNow.store(true);
+    file_.setActivated(true);
+    if (QWidget *window = v_.window) {
         const QRect frame = window->geometry();
         window->setGeometry(frame.x(), frame.y(), frame.width(), kPlayingWindowHeight);
     }
@@ -79,96 +70,87 @@ void PlaybackActivation::activateFilePlayback() {
 
 void PlaybackActivation::failActivation() {
     resetPlaybackHandle();
-    if (MainWindow *window = app_.window) {
+    if (QWidget *window = v_.window) {
         const QRect frame = window->geometry();
         window->setGeometry(QRect(frame.topLeft(), window->minimumSize()));
     }
     QMetaObject::invokeMethod(
-        &app_, [this] { setUIInCaseOfUnsupportedFileForamt(); }, Qt::QueuedConnection);
+        context_, [this] { setUIInCaseOfUnsupportedFileForamt(); }, Qt::QueuedConnection);
 }
 
 void PlaybackActivation::resetPlaybackHandle() {
-    if (EngineSide *engines = app_.engineSide()) engines->stopEngines();
-    app_.releaseFileWrapper();
+    engines_.stopEngines();
+    port_.releaseFileWrapper();
 }
 
 void PlaybackActivation::resetPictureSizesProgressAndTitle() {
-    app_.setPreviousImageRealWidth(0);
-    app_.setPreviousImageRealHeight(0);
-    app_.setDecoderTargetWidth(0.0f);
-    app_.setDecoderTargetHeight(0.0f);
-    app_.setIsResizingVideoPane(true);
-    for (CustomizedProgressSlider *slider :
-         {app_.playbackProgressSlider, app_.fullScreenPlaybackProgressSlider})
+    if (VideoPane *pane = port_.videoPaneLayout()) {
+        pane->layoutMemory().previousImageRealWidth = 0;
+        pane->layoutMemory().previousImageRealHeight = 0;
+    }
+    shared_.decoderTargetWidth.store(0.0f);
+    shared_.decoderTargetHeight.store(0.0f);
+    shared_.resizingVideoPane.store(true);
+    for (CustomizedProgressSlider *slider : {v_.playbackProgressSlider, v_.fullScreenPlaybackProgressSlider})
         if (slider) slider->setFloatValue(0.0f);
-    if (app_.window) app_.window->setWindowTitle(app_.fileNameWithExtension);
+    if (v_.window) v_.window->setWindowTitle(file_.fileNameWithExtension());
+}
+
+void PlaybackActivation::showOnScreenTextAsChosen() {
+    if (VideoPane *pane = port_.videoPaneLayout())
+        pane->setOnScreenTextVisible(v_.osdEnableBtn && v_.osdEnableBtn->isChecked());
 }
 
 void PlaybackActivation::setFilePlaybackStartingUI() {
+    using transport::StatusImage;
     resetPictureSizesProgressAndTitle();
-    if (app_.playbackStatusImageView) app_.playbackStatusImageView->setPixmap(app_.playStatusImg);
-    if (app_.fullScreenPlaybackStatusImageView)
-        app_.fullScreenPlaybackStatusImageView->setPixmap(app_.playStatusImgInFullScreen);
-    if (app_.deinterlaceStatusImageView) app_.deinterlaceStatusImageView->hide();
+    if (v_.images) {
+        if (v_.playbackStatusImageView)
+            v_.playbackStatusImageView->setPixmap(v_.images->image(StatusImage::Play));
+        if (v_.fullScreenPlaybackStatusImageView)
+            v_.fullScreenPlaybackStatusImageView->setPixmap(v_.images->image(StatusImage::Play, true));
+    }
+    if (v_.deinterlaceStatusImageView) v_.deinterlaceStatusImageView->hide();
     // The previous file's deinterlacing and any locked button do not carry over.
-    app_.revertPlaybackButton();
-    VideoPane *pane = app_.videoPaneLayout();
-    if (pane) pane->setOnScreenTextVisible(app_.osdEnableBtn && app_.osdEnableBtn->isChecked());
+    port_.revertPlaybackButton();
+    showOnScreenTextAsChosen();
     // Queued behind anything the previous file still had on its way to the tiles.
     QMetaObject::invokeMethod(
-        &app_,
+        context_,
         [this] {
-            if (VideoPane *p = app_.videoPaneLayout()) p->clearPictures();
+            if (VideoPane *p = port_.videoPaneLayout()) p->clearPictures();
         },
         Qt::QueuedConnection);
-    for (QLabel *label : {app_.videoModeLabel, app_.aviProgressLabel, app_.serverTimeLabel})
+    for (QLabel *label : {v_.videoModeLabel, v_.aviProgressLabel, v_.serverTimeLabel})
         if (label) label->clear();
-    if (app_.videoModeLabel) app_.videoModeLabel->show();
+    if (v_.videoModeLabel) v_.videoModeLabel->show();
 }
 
 void PlaybackActivation::setUIInCaseOfUnsupportedFileForamt() {
+    using transport::StatusImage;
     resetPictureSizesProgressAndTitle();
-    app_.showStopStatusImages();
-    app_.revertPlaybackButton();
-    if (VideoPane *pane = app_.videoPaneLayout())
-        pane->setOnScreenTextVisible(app_.osdEnableBtn && app_.osdEnableBtn->isChecked());
-    for (QLabel *label : {app_.videoModeLabel, app_.aviProgressLabel, app_.aviFrameRateLabel})
+    if (v_.images) {
+        if (v_.playbackStatusImageView)
+            v_.playbackStatusImageView->setPixmap(v_.images->image(StatusImage::Stop));
+        if (v_.fullScreenPlaybackStatusImageView)
+            v_.fullScreenPlaybackStatusImageView->setPixmap(v_.images->image(StatusImage::Stop, true));
+    }
+    port_.revertPlaybackButton();
+    showOnScreenTextAsChosen();
+    for (QLabel *label : {v_.videoModeLabel, v_.aviProgressLabel, v_.aviFrameRateLabel})
         if (label) label->clear();
-    if (app_.serverTimeLabel) app_.serverTimeLabel->setText(QObject::tr("Unsupported format!"));
-    if (app_.videoModeLabel) app_.videoModeLabel->show();
-}
-
-void PlaybackActivation::createAudio() {
-    if (app_.audioStreamProcessor) return;
-    try {
-        app_.audioStreamProcessor = std::make_unique<AudioStreamProcessor>();
-    } catch (const std::bad_alloc &) {
-        player_log("Cannot create the audio processor\n");
-        return;
-    }
-    for (int channel = 0; channel < kChannels; ++channel)
-        if (!app_.audioStreamProcessor->createDeviceAudio(channel))
-            player_log("Create Audio Device Failed...\n");
-}
-
-void PlaybackActivation::removeAudio() {
-    if (!app_.audioStreamProcessor) return;
-    for (int channel = 0; channel < kChannels; ++channel) {
-        app_.audioStreamProcessor->stopDeviceAudio(channel);
-        if (!app_.audioStreamProcessor->removeDeviceAudio(channel))
-            player_log("Remove Audio Device Failed...\n");
-    }
-    app_.audioStreamProcessor.reset();
+    if (v_.serverTimeLabel) v_.serverTimeLabel->setText(QObject::tr("Unsupported format!"));
+    if (v_.videoModeLabel) v_.videoModeLabel->show();
 }
 
 bool PlaybackActivation::checkTotalChannelsAndSetVideoViewCut(int kind) {
     const RecorderFileProbe probe =
-        probeRecorderFile(app_.absoluteFilePath(), static_cast<RecorderFileKind>(kind));
+        probeRecorderFile(shared_.filePath(), static_cast<RecorderFileKind>(kind));
     // A folder, FIFO or device is refused before anything waits on it; a file that cannot be
     // opened at all cannot be played either, and says so rather than showing nothing.
     if (playerRefusesFile(probe)) return false;
     if (probe.kind == RecorderFileKind::DV5) {
-        if (EngineSide *engines = app_.engineSide()) engines->setIsDVRType700(probe.isDVRType700);
+        engines_.setIsDVRType700(probe.isDVRType700);
         player_log("minor_id: %s\n", probe.minorId.c_str());
     }
     applyLayout(probe);
@@ -176,56 +158,80 @@ bool PlaybackActivation::checkTotalChannelsAndSetVideoViewCut(int kind) {
 }
 
 void PlaybackActivation::applyLayout(const RecorderFileProbe &probe) {
-    const ChannelLayout layout = ::checkTotalChannelsAndSetVideoViewCut(probe, app_.grid12StartIndex());
-    for (CustomizedVideoView *tile : app_.videoView)
-        if (tile) tile->hide();
-    if (app_.videoChannelSwitchBtn) app_.videoChannelSwitchBtn->setCurrentIndex(0);
+    VideoPane *pane = port_.videoPaneLayout();
+    const uint8_t grid12 = pane ? pane->gridStartIndexes().grid12 : 0;
+    const ChannelLayout layout = ::checkTotalChannelsAndSetVideoViewCut(probe, grid12);
+    if (pane) pane->hideTiles();
+    if (v_.videoChannelSwitchBtn) v_.videoChannelSwitchBtn->setCurrentIndex(0);
 
-    app_.setISubVideoChannelEnabledValue(layout.iSubVideoChannelEnabledValue);
-    app_.setISubAudioChannelEnabledValue(layout.iSubAudioChannelEnabledValue);
-    app_.setICurrentSelectedVideoCH(layout.iCurrentSelectedVideoCH);
-    app_.setICurrentSelectedAudioCH(layout.iCurrentSelectedAudioCH);
-    app_.setChannelIndex(layout.channelIndex);
-    app_.setVideoPaneCutState(layout.videoPaneCutState);
-    app_.setVideoPaneLockCutStateFlag(layout.videoPaneLockCutStateFlag);
-    app_.setIsIndependentFlag(layout.isIndependentFlag);
-    app_.setMiscellaneousBtnState(layout.miscellaneousBtnState);
-    GridStartIndexes starts;
-    starts.grid4 = layout.grid4StartIndex;
-    starts.grid6 = layout.grid6StartIndex;
-    starts.grid9 = layout.grid9StartIndex;
-    starts.grid12 = layout.grid12StartIndex;
-    app_.setGridStartIndexes(starts);
-
-    if (app_.snapShotBtn) app_.snapShotBtn->setEnabled(layout.snapShotBtnEnabled);
-    if (layout.refillAudioMenu)
-        app_.insertItemsToAudioChannelSwitchBtn(static_cast<int>(layout.audioChannels.size()),
-                                                layout.audioChannels.data());
-    if (app_.audioChannelSwitchBtn) {
-        app_.audioChannelSwitchBtn->setCurrentIndex(0);
-        app_.audioChannelSwitchBtn->setEnabled(layout.audioChannelSwitchBtnEnabled);
+    file_.setMasks(layout.iSubVideoChannelEnabledValue, layout.iSubAudioChannelEnabledValue);
+    file_.setSelectedVideoChannel(layout.iCurrentSelectedVideoCH);
+    file_.setSelectedAudioChannel(layout.iCurrentSelectedAudioCH);
+    file_.setChannelIndex(layout.channelIndex);
+    file_.setCutState(static_cast<CutState>(layout.videoPaneCutState));
+    file_.setCutLocked(layout.videoPaneLockCutStateFlag);
+    file_.setIndependent(layout.isIndependentFlag);
+    if (pane) {
+        pane->setMiscellaneousBtnState(layout.miscellaneousBtnState);
+        GridStartIndexes starts;
+        starts.grid4 = layout.grid4StartIndex;
+        starts.grid6 = layout.grid6StartIndex;
+        starts.grid9 = layout.grid9StartIndex;
+        starts.grid12 = layout.grid12StartIndex;
+        pane->setGridStartIndexes(starts);
     }
-    if (app_.videoChannelSwitchBtn) {
+
+    if (v_.snapShotBtn) v_.snapShotBtn->setEnabled(layout.snapShotBtnEnabled);
+    if (layout.refillAudioMenu)
+        port_.insertItemsToAudioChannelSwitchBtn(static_cast<int>(layout.audioChannels.size()),
+                                                 layout.audioChannels.data());
+    if (v_.audioChannelSwitchBtn) {
+        v_.audioChannelSwitchBtn->setCurrentIndex(0);
+        v_.audioChannelSwitchBtn->setEnabled(layout.audioChannelSwitchBtnEnabled);
+    }
+    if (QComboBox *menu = v_.videoChannelSwitchBtn) {
         if (layout.videoMenuItemCount > 0) {
-            app_.insertItmesToVideoChannelSwitchBtn(layout.videoMenuItemCount);
+            port_.insertItmesToVideoChannelSwitchBtn(layout.videoMenuItemCount);
             const int item = layout.videoMenuSelectedItem;
+            QPointer<QComboBox> guarded(menu);
             QMetaObject::invokeMethod(
-                &app_,
-                [this, item] {
-                    if (app_.videoChannelSwitchBtn) app_.videoChannelSwitchBtn->setCurrentIndex(item);
+                context_,
+                [guarded, item] {
+                    if (guarded) guarded->setCurrentIndex(item);
                 },
                 Qt::QueuedConnection);
         }
-        app_.videoChannelSwitchBtn->setEnabled(layout.videoChannelSwitchBtnEnabled);
+        menu->setEnabled(layout.videoChannelSwitchBtnEnabled);
     }
     // DV4 panes are titled by channel; a DV5 header names no channels, so its panes are too.
     if (layout.setDefaultChannelTitles || probe.kind == RecorderFileKind::DV5)
-        app_.setDevChannelTitle(nullptr);
+        port_.setDevChannelTitle(nullptr);
 }
 
 void PlaybackActivation::getDV4FileVideoCodec() {
-    const RecorderFileProbe probe = probeRecorderFile(app_.absoluteFilePath(), RecorderFileKind::DV4);
+    const RecorderFileProbe probe = probeRecorderFile(shared_.filePath(), RecorderFileKind::DV4);
     // Without a start code in the first bytes the codec is H.264, never the previous file's.
-    if (EngineSide *engines = app_.engineSide()) engines->setDvFmtVideoCodec(probe.dvFmtVideoCodec);
-    if (ANAVIFrameBuilder *builder = app_.aviFrameBuilder()) builder->setVdoFmtIdx(probe.vdoFmtIdx);
+    engines_.setDvFmtVideoCodec(probe.dvFmtVideoCodec);
+    port_.setAVIBuilderVideoFormat(probe.vdoFmtIdx);
+}
+
+ActivationViews activationViewsOf(MainWindow &window, const StatusImages &images) {
+    Ui::MainWindow &ui = window.ui;
+    ActivationViews a;
+    a.window = &window;
+    a.playbackStatusImageView = ui.playbackStatusImageView;
+    a.fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
+    a.deinterlaceStatusImageView = ui.deinterlaceStatusImageView;
+    a.osdEnableBtn = ui.osdEnableBtn;
+    a.snapShotBtn = ui.snapShotBtn;
+    a.audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
+    a.videoChannelSwitchBtn = ui.videoChannelSwitchBtn;
+    a.videoModeLabel = ui.videoModeLabel;
+    a.aviProgressLabel = ui.aviProgressLabel;
+    a.aviFrameRateLabel = ui.aviFrameRateLabel;
+    a.serverTimeLabel = ui.serverTimeLabel;
+    a.playbackProgressSlider = ui.playbackProgressSlider;
+    a.fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
+    a.images = &images;
+    return a;
 }

@@ -142,6 +142,7 @@ QString SnapshotTaker::saveSnapshotImage(const QImage &picture, const QString &f
 QString SnapshotTaker::takePendingSnapshot(int channel, const QImage &picture, const SnapshotTime &time,
                                            const QString &recordingName, const QString &folder,
                                            int typeIndex) {
-    if (!pending_.exchange(false)) return QString();
+    if (!pending_) return QString();
+    pending_ = false;
     return saveSnapshotImage(picture, folder, typeIndex, recordingName, channel, time);
 }

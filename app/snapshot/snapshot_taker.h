@@ -6,23 +6,21 @@
 // write that fails (full disk, unwritable folder) leaves no partial file. Failures are logged
 // and playback goes on.
 //
-// Thread-safe: the request flag is atomic and saving touches no widget.
+// GUI thread; saving touches no widget.
 #pragma once
 
 #include <QImage>
 #include <QString>
-
-#include <atomic>
 
 #include "app/logic/snapshot_name.h"
 
 class SnapshotTaker {
   public:
     // A snapshot of the next picture; pressing again before it arrives still gives one file.
-    void request() { pending_.store(true); }
+    void request() { pending_ = true; }
     // Forgets a request (at every playback start).
-    void cancel() { pending_.store(false); }
-    bool pending() const { return pending_.load(); }
+    void cancel() { pending_ = false; }
+    bool pending() const { return pending_; }
 
     // When a snapshot is pending: clears the request and saves `picture` (before any colour
     // adjustment) in `folder` as `typeIndex` (0 JPEG, 1 PNG, 2 TIFF; any other index writes
@@ -45,5 +43,5 @@ class SnapshotTaker {
     static bool tiffSupported();
 
   private:
-    std::atomic<bool> pending_{false};
+    bool pending_ = false;
 };

@@ -8,6 +8,7 @@
 #include "app/alerts.h"
 #include "app/controls/CustomizedButton.h"
 #include "app/controls/CustomizedProgressSlider.h"
+#include "app/main_window.h"
 #include "platform/log.h"
 
 using namespace transport;
@@ -98,6 +99,62 @@ void TransportController::apply(const TransportResult &result) {
         QMetaObject::invokeMethod(
             this, [this] { notSupportFastRewindActionAlert(); }, Qt::QueuedConnection);
     }
+}
+
+void TransportController::connectControls(std::initializer_list<QAbstractButton *> play,
+                                          std::initializer_list<QAbstractButton *> pause,
+                                          std::initializer_list<QAbstractButton *> stop,
+                                          QAbstractButton *flip) {
+    auto connectAll = [this](std::initializer_list<QAbstractButton *> buttons,
+                             void (TransportController::*action)()) {
+        for (QAbstractButton *button : buttons)
+            if (button) connect(button, &QAbstractButton::clicked, this, action);
+    };
+    connectAll(play, &TransportController::playAction);
+    connectAll(pause, &TransportController::pauseAction);
+    connectAll(stop, &TransportController::stopAction);
+    connectAll({views_.fastForwardBtn, views_.fastForwardFullScreenBtn},
+               &TransportController::fastForwardAction);
+    connectAll({views_.fastRewindBtn, views_.fastRewindFullScreenBtn},
+               &TransportController::fastRewindAction);
+    for (CustomizedProgressSlider *progress :
+         {views_.playbackProgressSlider, views_.fullScreenPlaybackProgressSlider})
+        if (progress)
+            connect(progress, &QSlider::sliderReleased, this,
+                    [this, progress] { progressSliderValueChanged(progress->intValue()); });
+    for (QSlider *volume : {views_.playbackVolumeSlider, views_.fullScreenPlaybackVolumeSlider})
+        if (volume)
+            connect(volume, &QSlider::valueChanged, this, [this, volume](int value) {
+                const int span = volume->maximum() - volume->minimum();
+                audioSliderChanged(span > 0 ? float(value - volume->minimum()) / float(span) : 0.0f);
+            });
+    if (views_.audioChannelSwitchBtn)
+        connect(views_.audioChannelSwitchBtn, QOverload<int>::of(&QComboBox::activated), this,
+                &TransportController::clickAudioChannelSwitchBtn);
+    if (flip) connect(flip, &QAbstractButton::toggled, this, &TransportController::flipImageAction);
+}
+
+float TransportController::playbackVolume() const {
+    const QSlider *volume = views_.playbackVolumeSlider;
+    if (!volume) return 0.5f;
+    const int span = volume->maximum() - volume->minimum();
+    if (span <= 0) return 0.5f;
+    return static_cast<float>(volume->value() - volume->minimum()) / span;
+}
+
+void TransportController::showStatus(StatusImage image) {
+    showImage(views_.playbackStatusImageView, image, false);
+    showImage(views_.fullScreenPlaybackStatusImageView, image, true);
+}
+
+void TransportController::showEndOfRecording() {
+    CustomizedProgressSlider *slider = views_.playbackProgressSlider;
+    // A value that is not a number is not 100 either.
+    if (slider && !(slider->floatValue() == 100.0f)) {
+        showProgress(100.0f);
+        if (CustomizedProgressSliderCell *cell = slider->progressSliderCell()) cell->redrawBarInside();
+    }
+    showStatus(StatusImage::Stop);
 }
 
 void TransportController::showProgress(float percent) {
@@ -191,4 +248,22 @@ void TransportController::checkPlaybackBtnIsPressed() {
 
 void TransportController::doForwardAndRewindStepPlayback() {
     run(TransportInput{Input::Step, 0, heldButton()});
+}
+
+TransportViews transportViewsOf(MainWindow &window) {
+    Ui::MainWindow &ui = window.ui;
+    TransportViews views;
+    views.playbackStatusImageView = ui.playbackStatusImageView;
+    views.fullScreenPlaybackStatusImageView = ui.fullScreenPlaybackStatusImageView;
+    views.fastRewindBtn = ui.fastRewindBtn;
+    views.fastRewindFullScreenBtn = ui.fastRewindFullScreenBtn;
+    views.fastForwardBtn = ui.fastForwardBtn;
+    views.fastForwardFullScreenBtn = ui.fastForwardFullScreenBtn;
+    views.playbackProgressSlider = ui.playbackProgressSlider;
+    views.fullScreenPlaybackProgressSlider = ui.fullScreenPlaybackProgressSlider;
+    views.audioChannelSwitchBtn = ui.audioChannelSwitchBtn;
+    views.playbackVolumeSlider = ui.playbackVolumeSlider;
+    views.fullScreenPlaybackVolumeSlider = ui.fullScreenPlaybackVolumeSlider;
+    views.window = &window;
+    return views;
 }

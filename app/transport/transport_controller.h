@@ -18,11 +18,14 @@
 
 #include <array>
 #include <functional>
+#include <initializer_list>
 
 #include "app/logic/transport_state.h"
 #include "app/logic/transport_target.h"
 
 class CustomizedProgressSlider;
+class MainWindow;
+class QAbstractButton;
 class PressAndHoldButton;
 class QComboBox;
 class QLabel;
@@ -47,6 +50,8 @@ struct TransportViews {
     // The window the alert sheets belong to.
     QWidget *window = nullptr;
 };
+// The transport's widgets of the main window.
+TransportViews transportViewsOf(MainWindow &window);
 
 // The status images, indexed by transport::StatusImage; pointers to the owner's pixmaps, which
 // may be loaded after the controller is made. A view shows a state when it holds that very
@@ -73,6 +78,12 @@ class TransportController : public QObject {
                         QObject *parent = nullptr);
     ~TransportController() override;
 
+    // Connects the controls: the play, pause and stop buttons of the window and the full-screen
+    // panel, the flip switch, and the views' forward, rewind, progress, volume and audio controls.
+    void connectControls(std::initializer_list<QAbstractButton *> play,
+                         std::initializer_list<QAbstractButton *> pause,
+                         std::initializer_list<QAbstractButton *> stop, QAbstractButton *flip);
+
     // ---- The controls (GUI thread) ----
     void playAction();
     void pauseAction();
@@ -97,6 +108,15 @@ class TransportController : public QObject {
     // The step: shows the full-screen panel, and the first held button steps one frame.
     void doForwardAndRewindStepPlayback();
     bool buttonWatchActive() const { return buttonWatch_.isActive(); }
+
+    // Both status views show `image`.
+    void showStatus(transport::StatusImage image);
+    // The recording played to its end: the progress at 100 (unless it is there already) and
+    // the stop images.
+    void showEndOfRecording();
+
+    // The volume slider's value, 0 to 1.
+    float playbackVolume() const;
 
     // Where playback stands, as the progress sliders last showed it outside a drag.
     float playingPosition() const { return playingPosition_; }

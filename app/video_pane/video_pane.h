@@ -4,10 +4,11 @@
 // picture path from the engines to the tiles.
 //
 // GUI thread only. The geometry comes from the pure layout functions (app/logic); this class
-// keeps the delegate's layout fields up to date and applies the results to the widgets.
+// keeps the layout's memory and applies the results to the widgets.
 #pragma once
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -15,14 +16,57 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/logic/engine_shared.h"
+#include "app/logic/video_pane_layout.h"
 #include "recorderfile/recorder_time.h"
 
 class CustomizedVideoView;
-class VistrelAppDelegate;
+class CustomizedView;
+class MainWindow;
+class OpenFile;
+class OsdTextLayer;
+class QAbstractButton;
+class QLabel;
+class QWidget;
+
+// The widgets of the main window the pane works with; any may be null.
+struct VideoPaneViews {
+    CustomizedView *videoPane = nullptr;
+    QAbstractButton *osdEnableBtn = nullptr;
+    QAbstractButton *deinterlaceEnableBtn = nullptr;
+    QWidget *snapShotBtn = nullptr;
+    QLabel *videoModeLabel = nullptr;
+    QLabel *serverTimeLabel = nullptr;
+    QWidget *deinterlaceStatusImageView = nullptr;
+    QWidget *fullScreenDeinterlaceStatusImageView = nullptr;
+    QWidget *fullScreenControlPanel = nullptr;
+    // Full-screen mode leaves only the pane in the window: the two rows hide.
+    QWidget *window = nullptr;
+    QWidget *statusRow = nullptr;
+    QWidget *controlRow = nullptr;
+};
+// The pane's widgets of the main window.
+VideoPaneViews videoPaneViewsOf(MainWindow &window);
+
+// What the pane asks of the other features.
+class VideoPanePort {
+  public:
+    virtual ~VideoPanePort() = default;
+    // Every picture of the shown channel, before any colour adjustment: a pending snapshot takes it.
+    virtual QString saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &time) = 0;
+    // The picture to show on tile `tileIndex`, with the colour controls.
+    virtual QImage colourFilteredPicture(int tileIndex, const QImage &picture) = 0;
+    // The colour controls forget the tiles' pictures.
+    virtual void clearColourPictures() = 0;
+    // The DV engine's frames flow.
+    virtual bool engineFramesFlowing() = 0;
+    // The window's size while converting (it does not change then).
+    virtual QSize windowSizeWhileAVIConversion() = 0;
+};
 
 class VideoPane {
   public:
-    explicit VideoPane(VistrelAppDelegate &app);
+    VideoPane(const VideoPaneViews &views, OpenFile &file, EngineShared &shared, VideoPanePort &port);
     VideoPane(const VideoPane &) = delete;
     VideoPane &operator=(const VideoPane &) = delete;
 
@@ -66,12 +110,37 @@ class VideoPane {
     void setOnScreenTextVisible(bool visible);
     // Every tile loses its picture.
     void clearPictures();
+    // The time label's text (the index-building progress) and the deinterlace button.
+    void showServerTimeLabelText(const QString &text);
+    void enableDeinterlaceButton(bool enabled);
     // Recorder time, on screen.
     void setOnScreenServerTime(const QString &text);
     void setOnScreenPercentage(const QString &text);
 
     // How many times the picture-mode text was written since its last reset (at most 30).
     int videoModeFrameCount() const { return videoModeFrameCount_; }
+
+    // ---- The pane's widgets (made by initVideoPane) ----
+    const std::array<CustomizedVideoView *, 16> &videoView() const { return videoView_; }
+    const std::array<OsdTextLayer *, 16> &videoViewTitle() const { return videoViewTitle_; }
+    OsdTextLayer *osdServerTime() const { return osdServerTime_; }
+    OsdTextLayer *osdVideoMode() const { return osdVideoMode_; }
+    OsdTextLayer *osdPercentage() const { return osdPercentage_; }
+    // Every tile hides (a new file's layout shows them again).
+    void hideTiles();
+
+    // ---- The layout's memory ----
+    // The pane's size and the picture size it was last laid out for, and the cut it showed
+    // (2 forces a new layout).
+    VideoPaneLayoutMemory &layoutMemory() { return memory_; }
+    void forceNewLayout() { memory_.prevVideoPaneCutState = 2; }
+    // Grid kind: 0 none, 1..5 for 4, 6, 9, 12 and 16 panes; the first channel of each grid's page.
+    int miscellaneousBtnState() const { return miscellaneousBtnState_; }
+    void setMiscellaneousBtnState(int kind) { miscellaneousBtnState_ = kind; }
+    const GridStartIndexes &gridStartIndexes() const { return starts_; }
+    void setGridStartIndexes(const GridStartIndexes &starts) { starts_ = starts; }
+    bool isInFullScreenMode() const { return fullScreen_; }
+    void setIsInFullScreenMode(bool on) { fullScreen_ = on; }
 
     static constexpr int kVideoModeWrites = 30;
     // Milliseconds and seconds between two ticks of the hiding count, and the count at which
@@ -86,7 +155,20 @@ class VideoPane {
     bool onScreenTextOn() const;
     void showVideoModeText(const QString &text);
 
-    VistrelAppDelegate &app_;
+    VideoPaneViews v_;
+    OpenFile &file_;
+    EngineShared &shared_;
+    VideoPanePort &port_;
+    std::array<CustomizedVideoView *, 16> videoView_{};
+    std::array<OsdTextLayer *, 16> videoViewTitle_{};
+    OsdTextLayer *osdServerTime_ = nullptr;
+    OsdTextLayer *osdVideoMode_ = nullptr;
+    OsdTextLayer *osdPercentage_ = nullptr;
+    VideoPaneLayoutMemory memory_;
+    int miscellaneousBtnState_ = 0;
+    GridStartIndexes starts_{0, 0, 0, 0};
+    bool fullScreen_ = false;
+    QRect videoPaneFrame_;
     int videoModeFrameCount_ = 0;
     int elapsedTimeForControlPanelTriggered_ = 0;
 };

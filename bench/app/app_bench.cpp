@@ -79,7 +79,7 @@ Run runDelegate(const std::string &path, bool paced, double seconds) {
     const auto t0 = Clock::now();
     d->openFileDirectly(QString::fromStdString(path));
     // A large window, as a 16-channel wall would be watched.
-    d->window->resize(1440, 1000);
+    d->window()->resize(1440, 1000);
     // The GUI thread waits in its event loop as it does in the player; a timer looks at the
     // clock and the end of the file.
     QEventLoop loop;
@@ -207,18 +207,18 @@ int playInWindow(int argc, char **argv) {
     dvFmtResetControlFlags();
     auto d = std::make_unique<VistrelAppDelegate>();
     d->applicationDidFinishLaunching();
-    d->window->resize(kWindowWidth, kWindowHeight);
+    d->window()->resize(kWindowWidth, kWindowHeight);
     d->makeWindowKeyAndOrderFront();
     // The window is on screen before the file plays, as when a user opens one.
     const auto shown = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < shown && !(d->window->windowHandle() && d->window->windowHandle()->isExposed()))
+    while (Clock::now() < shown && !(d->window()->windowHandle() && d->window()->windowHandle()->isExposed()))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     PaintPassCounter passes;
     application.installEventFilter(&passes);
     const auto t0 = Clock::now();
     d->openFileDirectly(QString::fromStdString(path));
     // Opening a file sets the window's size for the file: the wall's size comes after it.
-    d->window->resize(kWindowWidth, kWindowHeight);
+    d->window()->resize(kWindowWidth, kWindowHeight);
     QEventLoop loop;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {

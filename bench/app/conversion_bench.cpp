@@ -71,7 +71,7 @@ Converted convert(const std::string &path, const std::string &folder, int channe
     Converted c;
     auto d = std::make_unique<VistrelAppDelegate>();
     d->applicationDidFinishLaunching();
-    d->configSettingPanel->filePathField()->setText(QString::fromStdString(folder));
+    d->configSettingPanel()->filePathField()->setText(QString::fromStdString(folder));
     AnsweringSheets sheets;
     AVIConversion *conversion = d->aviConversion();
     AlertPresenter *previous = setAlertPresenter(&sheets);
@@ -87,8 +87,8 @@ Converted convert(const std::string &path, const std::string &folder, int channe
     emit panel->fileSelected(QString::fromStdString(path));
     static_cast<QDialog *>(panel)->done(QDialog::Accepted);
     if (conversion->phase() == avitarget::ConversionPhase::WaitingForChannel) {
-        d->videoChannelSelectionBtn->setCurrentText(QString::number(channel));
-        d->channelSelectionPanel->ui.channelSelectionOkBtn->click();
+        d->channelSelectionPanel()->ui.videoChannelSelectionBtn->setCurrentText(QString::number(channel));
+        d->channelSelectionPanel()->ui.channelSelectionOkBtn->click();
     }
     while (sheets.result.isEmpty()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);

@@ -17,6 +17,7 @@
 #include "app/controls/CustomizedView.h"
 #include "app/controls/OsdTextLayer.h"
 #include "app/controls/WindowPaintPacer.h"
+#include "app/main_window.h"
 #include "app/video_pane/video_pane.h"
 #include "qt_test_app.h"
 
@@ -119,9 +120,9 @@ class PaneTest : public ::testing::Test {
         testApp();
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
-        pane = delegate->videoPane;
+        pane = delegate->window()->ui.videoPane;
         layout = delegate->videoPaneLayout();
-        panel = delegate->fullScreenControlPanel;
+        panel = delegate->window()->ui.fullScreenControlPanel;
     }
     std::unique_ptr<VistrelAppDelegate> delegate;
     CustomizedView *pane = nullptr;

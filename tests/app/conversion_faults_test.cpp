@@ -41,7 +41,7 @@ void expectUsable(Rig &rig) {
     EXPECT_EQ(rig.enabledButtons(), 5);
     EXPECT_EQ(rig.state(), 3);
     EXPECT_EQ(rig.conversion->phase(), avitarget::ConversionPhase::Idle);
-    EXPECT_TRUE(rig.delegate->aviConvertingIndicator->isHidden());
+    EXPECT_TRUE(rig.delegate->window()->ui.aviConvertingIndicator->isHidden());
     EXPECT_FALSE(rig.conversion->isConverting());
 }
 
@@ -126,21 +126,21 @@ TEST_F(ConversionFaults, StopWhileTheChannelPanelWaitsCancels) {
     mkrec::Recording rec = make("multi.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x3"});
     Rig rig;
     rig.delegate->makeWindowKeyAndOrderFront();
-    rig.delegate->window->move(100, 400); // room above the short window for the taller panel
+    rig.delegate->window()->move(100, 400); // room above the short window for the taller panel
     serveEvents();
     setPanelFoldStepDuration(20);
-    ChannelSelectionPanel *panel = rig.delegate->channelSelectionPanel;
+    ChannelSelectionPanel *panel = rig.delegate->channelSelectionPanel();
     const QSize full = panel->size();
     convert(rig, rec.path, folder);
     ASSERT_TRUE(panel->isVisible());
     // It unfolds to its full size, its bottom edge on the window's, centred across it.
     EXPECT_LT(panel->width(), full.width()) << "it starts folded";
     ASSERT_TRUE(serveEventsUntil([&] { return panel->size() == full; }));
-    const QRect main = rig.delegate->window->frameGeometry();
+    const QRect main = rig.delegate->window()->frameGeometry();
     EXPECT_EQ(panel->geometry().bottom(), main.bottom());
     EXPECT_EQ(panel->geometry().x(), main.x() + (main.width() - full.width()) / 2);
     EXPECT_EQ(rig.enabledButtons(), 0);
-    rig.delegate->window->ui.stopBtn->click();
+    rig.delegate->window()->ui.stopBtn->click();
     EXPECT_TRUE(panel->isVisible()) << "it folds away before it is hidden";
     EXPECT_TRUE(serveEventsUntil([&] { return !panel->isVisible(); }));
     setPanelFoldStepDuration(0);
@@ -149,7 +149,7 @@ TEST_F(ConversionFaults, StopWhileTheChannelPanelWaitsCancels) {
     expectUsable(rig);
     EXPECT_EQ(listing(folder), std::set<std::string>());
     // A late click on the panel's button starts nothing.
-    rig.delegate->channelSelectionPanel->ui.channelSelectionOkBtn->click();
+    rig.delegate->channelSelectionPanel()->ui.channelSelectionOkBtn->click();
     EXPECT_FALSE(rig.started());
 }
 
@@ -179,7 +179,7 @@ TEST_F(ConversionFaults, UnsupportedExtensionLeavesThePlayerIdle) {
     Rig rig;
     convert(rig, path, folder);
     serveEvents();
-    EXPECT_EQ(rig.delegate->serverTimeLabel->text(), QString("Unsupported format!"));
+    EXPECT_EQ(rig.delegate->window()->ui.serverTimeLabel->text(), QString("Unsupported format!"));
     EXPECT_FALSE(rig.started());
     EXPECT_EQ(rig.sheets.sheets.size(), 0u);
     expectUsable(rig);
@@ -198,16 +198,16 @@ TEST_F(ConversionFaults, DelegateButtonAndUnsupportedFile) {
     VistrelAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     delegate.setPlayerState(3);
-    delegate.aviConversionBtn->click();
+    delegate.window()->ui.aviConversionBtn->click();
     AVIConversion *conversion = delegate.aviConversion();
     ASSERT_TRUE(serveEventsUntil([&] { return conversion->conversionOpenPanel() != nullptr; }));
     emit conversion->conversionOpenPanel()->fileSelected(QString::fromStdString(path));
     serveEvents();
-    EXPECT_EQ(delegate.serverTimeLabel->text(), QString("Unsupported format!"));
+    EXPECT_EQ(delegate.window()->ui.serverTimeLabel->text(), QString("Unsupported format!"));
     EXPECT_EQ(delegate.playerState(), 3);
-    EXPECT_TRUE(delegate.aviConversionBtn->isEnabled());
-    EXPECT_TRUE(delegate.openFileBtn->isEnabled());
-    EXPECT_EQ(delegate.fileNameWithExtension, QString("notes.txt"));
+    EXPECT_TRUE(delegate.window()->ui.aviConversionBtn->isEnabled());
+    EXPECT_TRUE(delegate.window()->ui.openFileBtn->isEnabled());
+    EXPECT_EQ(delegate.openFile().fileNameWithExtension(), QString("notes.txt"));
     EXPECT_EQ(delegate.aviFrameBuilder(), nullptr);
     EXPECT_TRUE(listing(dir.file("Documents/Vistrel/AVI")).empty());
     setenv("HOME", home.c_str(), 1);
@@ -221,7 +221,7 @@ void expectNothingConverted(Rig &rig, const std::string &path, const std::string
     ASSERT_TRUE(rig.choose(QString::fromStdString(path)));
     // A DV5 header that names no channel asks for one; the user takes what the panel offers.
     if (rig.conversion->phase() == avitarget::ConversionPhase::WaitingForChannel)
-        rig.delegate->channelSelectionPanel->ui.channelSelectionOkBtn->click();
+        rig.delegate->channelSelectionPanel()->ui.channelSelectionOkBtn->click();
     ASSERT_TRUE(rig.waitForSheet(sheetsBefore + 1));
     const Sheet &sheet = rig.sheets.sheets.back();
     EXPECT_EQ(sheet.message, QString("AVI Conversion Failed"));
@@ -293,11 +293,11 @@ TEST(ConversionIndicator, AdvancesOnlyWhileShown) {
     testApp();
     VistrelAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
-    AMIndeterminateProgressIndicatorCell *cell = delegate.aviConvertingIndicator->cell();
+    AMIndeterminateProgressIndicatorCell *cell = delegate.window()->ui.aviConvertingIndicator->cell();
     ASSERT_NE(cell, nullptr);
     delegate.animateAVIConvertingIndicator();
     EXPECT_EQ(cell->doubleValue(), 0.0) << "hidden";
-    delegate.aviConvertingIndicator->setVisible(true);
+    delegate.window()->ui.aviConvertingIndicator->setVisible(true);
     for (int i = 0; i < 11; ++i)
         delegate.animateAVIConvertingIndicator();
     EXPECT_NEAR(cell->doubleValue(), 11.0 / 12.0, 1e-9);

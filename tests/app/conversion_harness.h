@@ -101,7 +101,7 @@ struct Rig {
     }
     // The settings panel's AVI folder, frame rate field and audio switch.
     void setSettings(const std::string &aviFolder, bool audioOff = false, const QString &frameRate = "30") {
-        ConfigSettingPanel *panel = delegate->configSettingPanel.get();
+        ConfigSettingPanel *panel = delegate->configSettingPanel();
         ASSERT_NE(panel, nullptr);
         panel->filePathField()->setText(QString::fromStdString(aviFolder));
         panel->frameRateField()->setText(frameRate);
@@ -113,11 +113,11 @@ struct Rig {
     // How many of the locked buttons are enabled.
     int enabledButtons() const {
         int n = 0;
-        for (QWidget *b : {static_cast<QWidget *>(delegate->openFileBtn),
-                           static_cast<QWidget *>(delegate->aviConversionBtn),
-                           static_cast<QWidget *>(delegate->playActionBtn),
-                           static_cast<QWidget *>(delegate->fastForwardBtn),
-                           static_cast<QWidget *>(delegate->audioChannelSwitchBtn)})
+        for (QWidget *b : {static_cast<QWidget *>(delegate->window()->ui.openFileBtn),
+                           static_cast<QWidget *>(delegate->window()->ui.aviConversionBtn),
+                           static_cast<QWidget *>(delegate->window()->ui.playActionBtn),
+                           static_cast<QWidget *>(delegate->window()->ui.fastForwardBtn),
+                           static_cast<QWidget *>(delegate->window()->ui.audioChannelSwitchBtn)})
             n += b->isEnabled();
         return n;
     }

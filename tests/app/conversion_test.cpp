@@ -100,21 +100,21 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
 
     if (k.channel) {
-        ASSERT_TRUE(serveEventsUntil([&] { return rig.delegate->channelSelectionPanel->isVisible(); }));
+        ASSERT_TRUE(serveEventsUntil([&] { return rig.delegate->channelSelectionPanel()->isVisible(); }));
         EXPECT_FALSE(rig.started()) << "nothing starts before the channel is chosen";
-        QComboBox *video = rig.delegate->videoChannelSelectionBtn;
-        QComboBox *audio = rig.delegate->audioChannelSelectionBtn;
+        QComboBox *video = rig.delegate->channelSelectionPanel()->ui.videoChannelSelectionBtn;
+        QComboBox *audio = rig.delegate->channelSelectionPanel()->ui.audioChannelSelectionBtn;
         EXPECT_EQ(video->count(), __builtin_popcount(k.videoMask));
         video->setCurrentText(QString::number(k.channel));
         if (k.audioOnPanel) audio->setCurrentText(QString::number(k.audioOnPanel));
-        rig.delegate->channelSelectionPanel->ui.channelSelectionOkBtn->click();
-        EXPECT_FALSE(rig.delegate->channelSelectionPanel->isVisible());
+        rig.delegate->channelSelectionPanel()->ui.channelSelectionOkBtn->click();
+        EXPECT_FALSE(rig.delegate->channelSelectionPanel()->isVisible());
     }
     EXPECT_TRUE(rig.started());
     EXPECT_EQ(rig.state(), 1);
     EXPECT_EQ(rig.enabledButtons(), 0) << "buttons are locked while converting";
-    EXPECT_FALSE(rig.delegate->aviConvertingIndicator->isHidden());
-    EXPECT_EQ(rig.delegate->aviFrameRateLabel->text(), QString("FPS:30.00"));
+    EXPECT_FALSE(rig.delegate->window()->ui.aviConvertingIndicator->isHidden());
+    EXPECT_EQ(rig.delegate->window()->ui.aviFrameRateLabel->text(), QString("FPS:30.00"));
 
     ASSERT_TRUE(rig.waitForSheet(2)) << "no result sheet";
     const std::string avi = folder + "/" + baseName + "_2.avi";
@@ -124,7 +124,7 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     EXPECT_EQ(rig.state(), 3);
     rig.sheets.answer(1000);
     EXPECT_EQ(rig.enabledButtons(), 5);
-    EXPECT_TRUE(rig.delegate->aviConvertingIndicator->isHidden());
+    EXPECT_TRUE(rig.delegate->window()->ui.aviConvertingIndicator->isHidden());
     EXPECT_EQ(mkrec::readText(folder + "/" + baseName + ".avi.srt"), "earlier subtitles");
     EXPECT_TRUE(exists(avi + ".srt"));
     EXPECT_FALSE(exists(avi + ".index"));
@@ -241,7 +241,7 @@ TEST(ConversionQuit, LeavesACompleteFileOrNone) {
         rig.setSettings(dir.path(), false, "25");
         rig.conversion->openPlaybackFileAndConvertToAVI();
         ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
-        EXPECT_EQ(rig.delegate->aviFrameRateLabel->text(), QString("FPS:25.00"));
+        EXPECT_EQ(rig.delegate->window()->ui.aviFrameRateLabel->text(), QString("FPS:25.00"));
         ASSERT_TRUE(serveEventsUntil([&] {
             std::lock_guard<std::mutex> lock(rig.mutex);
             return rig.delivered.video.size() > 30;
@@ -281,8 +281,8 @@ TEST(ConversionStop, EndsEarlyWithACompleteFile) {
         std::lock_guard<std::mutex> lock(rig.mutex);
         return rig.delivered.video.size() > 30;
     }));
-    EXPECT_TRUE(rig.delegate->window->ui.stopBtn->isEnabled());
-    rig.delegate->window->ui.stopBtn->click();
+    EXPECT_TRUE(rig.delegate->window()->ui.stopBtn->isEnabled());
+    rig.delegate->window()->ui.stopBtn->click();
     ASSERT_TRUE(rig.waitForSheet(1, 3000));
     EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Complete"));
     EXPECT_EQ(rig.state(), 3);
@@ -297,7 +297,7 @@ TEST(ConversionStop, EndsEarlyWithACompleteFile) {
     want.resize(got.size());
     EXPECT_EQ(got, want);
     // Stop again has nothing to end.
-    rig.delegate->window->ui.stopBtn->click();
+    rig.delegate->window()->ui.stopBtn->click();
     EXPECT_EQ(rig.sheets.sheets.size(), 1u);
 }
 
@@ -332,7 +332,7 @@ TEST_P(ConversionHandOver, FileHandedOverWhileConvertingIsRefused) {
     EXPECT_EQ(rig.enabledButtons(), 0);
     rig.sheets.sheets[1].done(1000);
     EXPECT_EQ(rig.enabledButtons(), 5);
-    EXPECT_EQ(rig.delegate->fileName, QString("long"));
+    EXPECT_EQ(rig.delegate->openFile().fileName(), QString("long"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ConversionHandOver, ::testing::Values("copy.dv5", "copy.txt"));

@@ -50,47 +50,50 @@ class LaunchTest : public ::testing::Test {
 };
 
 TEST_F(LaunchTest, WindowIsSizedAndDecoratedForNoFile) {
-    EXPECT_EQ(delegate->window->size(), QSize(680, 146));
+    EXPECT_EQ(delegate->window()->size(), QSize(680, 146));
     EXPECT_EQ(VistrelAppDelegate::GetAppDelg(), delegate.get());
     EXPECT_EQ(delegate->playerState(), 3);
     EXPECT_FALSE(delegate->playbackIsActivated());
-    EXPECT_EQ(delegate->window->contentBorderThickness(Qt::BottomEdge), 17.0);
-    EXPECT_EQ(delegate->channelSelectionPanel->contentBorderThickness(Qt::BottomEdge), 23.0);
-    EXPECT_EQ(delegate->window->delegate(), delegate.get());
+    EXPECT_EQ(delegate->window()->contentBorderThickness(Qt::BottomEdge), 17.0);
+    EXPECT_EQ(delegate->channelSelectionPanel()->contentBorderThickness(Qt::BottomEdge), 23.0);
+    EXPECT_EQ(delegate->window()->delegate(), delegate.get());
 
     // Both status views show the stop pictures; the deinterlace views and the full-screen
     // control panel are hidden.
-    ASSERT_FALSE(delegate->stopStatusImg.isNull());
-    ASSERT_FALSE(delegate->stopStatusImgInFullScreen.isNull());
-    EXPECT_EQ(delegate->playbackStatusImageView->pixmap().cacheKey(), delegate->stopStatusImg.cacheKey());
-    EXPECT_EQ(delegate->fullScreenPlaybackStatusImageView->pixmap().cacheKey(),
-              delegate->stopStatusImgInFullScreen.cacheKey());
-    EXPECT_TRUE(delegate->deinterlaceStatusImageView->isHidden());
-    EXPECT_TRUE(delegate->fullScreenDeinterlaceStatusImageView->isHidden());
-    EXPECT_TRUE(delegate->fullScreenControlPanel->isHidden());
+    ASSERT_FALSE(delegate->statusImages().image(transport::StatusImage::Stop).isNull());
+    ASSERT_FALSE(delegate->statusImages().image(transport::StatusImage::Stop, true).isNull());
+    EXPECT_EQ(delegate->window()->ui.playbackStatusImageView->pixmap().cacheKey(),
+              delegate->statusImages().image(transport::StatusImage::Stop).cacheKey());
+    EXPECT_EQ(delegate->window()->ui.fullScreenPlaybackStatusImageView->pixmap().cacheKey(),
+              delegate->statusImages().image(transport::StatusImage::Stop, true).cacheKey());
+    EXPECT_TRUE(delegate->window()->ui.deinterlaceStatusImageView->isHidden());
+    EXPECT_TRUE(delegate->window()->ui.fullScreenDeinterlaceStatusImageView->isHidden());
+    EXPECT_TRUE(delegate->window()->ui.fullScreenControlPanel->isHidden());
 
     // Backgrounds and the full-screen panel's finish.
-    EXPECT_EQ(comparable(delegate->statusPane->contents()), image("info_bg_480x60__.png"));
-    EXPECT_EQ(comparable(delegate->controlPanel->contents()), image("background.png"));
-    EXPECT_EQ(delegate->fullScreenControlPanel->cornerRadius(), 10.0);
-    EXPECT_EQ(delegate->fullScreenControlPanel->borderWidth(), 2.0);
-    EXPECT_EQ(delegate->fullScreenControlPanel->backgroundColor(), QColor::fromRgbF(0.1f, 0.1f, 0.1f, 0.25f));
-    EXPECT_EQ(delegate->fullScreenControlPanel->borderColor(), QColor::fromRgbF(1, 1, 1, 1));
+    EXPECT_EQ(comparable(delegate->window()->ui.statusPane->contents()), image("info_bg_480x60__.png"));
+    EXPECT_EQ(comparable(delegate->window()->ui.controlPanel->contents()), image("background.png"));
+    EXPECT_EQ(delegate->window()->ui.fullScreenControlPanel->cornerRadius(), 10.0);
+    EXPECT_EQ(delegate->window()->ui.fullScreenControlPanel->borderWidth(), 2.0);
+    EXPECT_EQ(delegate->window()->ui.fullScreenControlPanel->backgroundColor(),
+              QColor::fromRgbF(0.1f, 0.1f, 0.1f, 0.25f));
+    EXPECT_EQ(delegate->window()->ui.fullScreenControlPanel->borderColor(), QColor::fromRgbF(1, 1, 1, 1));
 
     // Volume at half; panels made; the snapshot folder is empty but exists; the spinner is
     // hidden, not spinning.
-    EXPECT_EQ(delegate->playbackVolumeSlider->value() * 2,
-              delegate->playbackVolumeSlider->minimum() + delegate->playbackVolumeSlider->maximum());
-    EXPECT_EQ(delegate->fullScreenPlaybackVolumeSlider->value() * 2,
-              delegate->fullScreenPlaybackVolumeSlider->minimum() +
-                  delegate->fullScreenPlaybackVolumeSlider->maximum());
-    EXPECT_NE(delegate->colorSettingPanel, nullptr);
-    EXPECT_NE(delegate->configSettingPanel, nullptr);
-    EXPECT_FALSE(delegate->snapshotSavedFilePath.isNull());
-    EXPECT_TRUE(delegate->snapshotSavedFilePath.isEmpty());
-    ASSERT_NE(delegate->aviConvertingIndicator->cell(), nullptr);
-    EXPECT_FALSE(delegate->aviConvertingIndicator->cell()->isSpinning());
-    EXPECT_TRUE(delegate->aviConvertingIndicator->isHidden());
+    EXPECT_EQ(delegate->window()->ui.playbackVolumeSlider->value() * 2,
+              delegate->window()->ui.playbackVolumeSlider->minimum() +
+                  delegate->window()->ui.playbackVolumeSlider->maximum());
+    EXPECT_EQ(delegate->window()->ui.fullScreenPlaybackVolumeSlider->value() * 2,
+              delegate->window()->ui.fullScreenPlaybackVolumeSlider->minimum() +
+                  delegate->window()->ui.fullScreenPlaybackVolumeSlider->maximum());
+    EXPECT_NE(delegate->colorSettingPanel(), nullptr);
+    EXPECT_NE(delegate->configSettingPanel(), nullptr);
+    EXPECT_FALSE(delegate->snapshots().snapshotSavedFilePath().isNull());
+    EXPECT_TRUE(delegate->snapshots().snapshotSavedFilePath().isEmpty());
+    ASSERT_NE(delegate->window()->ui.aviConvertingIndicator->cell(), nullptr);
+    EXPECT_FALSE(delegate->window()->ui.aviConvertingIndicator->cell()->isSpinning());
+    EXPECT_TRUE(delegate->window()->ui.aviConvertingIndicator->isHidden());
     EXPECT_NE(delegate->aviFrameBuilder(), nullptr);
 }
 
@@ -101,8 +104,8 @@ TEST_F(LaunchTest, ProgressSlidersAndTheirBarsArePlaced) {
 
     // The window's slider: 364 wide at x 158, 6 above the control strip's bottom, as tall as
     // the knob.
-    CustomizedProgressSlider *slider = delegate->playbackProgressSlider;
-    EXPECT_EQ(slider->parentWidget(), delegate->controlPanel);
+    CustomizedProgressSlider *slider = delegate->window()->ui.playbackProgressSlider;
+    EXPECT_EQ(slider->parentWidget(), delegate->window()->ui.controlPanel);
     EXPECT_EQ(bottomUpFrame(slider), QRectF(158.0, 6.0, 364.0, knobHeight));
     EXPECT_EQ(slider->doubleValue(), 0.0);
 
@@ -111,10 +114,10 @@ TEST_F(LaunchTest, ProgressSlidersAndTheirBarsArePlaced) {
     LayerView *groove = cell->rightBarView();
     ASSERT_NE(bar, nullptr);
     ASSERT_NE(groove, nullptr);
-    EXPECT_EQ(bar->parentWidget(), delegate->controlPanel);
-    EXPECT_EQ(groove->parentWidget(), delegate->controlPanel);
+    EXPECT_EQ(bar->parentWidget(), delegate->window()->ui.controlPanel);
+    EXPECT_EQ(groove->parentWidget(), delegate->window()->ui.controlPanel);
     // Groove below the bar below the slider.
-    const QObjectList stack = delegate->controlPanel->children();
+    const QObjectList stack = delegate->window()->ui.controlPanel->children();
     EXPECT_LT(stack.indexOf(groove), stack.indexOf(bar));
     EXPECT_LT(stack.indexOf(bar), stack.indexOf(slider));
 
@@ -146,8 +149,8 @@ TEST_F(LaunchTest, ProgressSlidersAndTheirBarsArePlaced) {
     // The full-screen slider keeps the origin and width its interface document gives it.
     MainWindow document;
     const QRectF documentFrame = bottomUpFrame(document.ui.fullScreenPlaybackProgressSlider);
-    CustomizedProgressSlider *full = delegate->fullScreenPlaybackProgressSlider;
-    EXPECT_EQ(full->parentWidget(), delegate->fullScreenControlPanel);
+    CustomizedProgressSlider *full = delegate->window()->ui.fullScreenPlaybackProgressSlider;
+    EXPECT_EQ(full->parentWidget(), delegate->window()->ui.fullScreenControlPanel);
     EXPECT_EQ(bottomUpFrame(full),
               QRectF(documentFrame.x(), documentFrame.y(), documentFrame.width(), knobHeight));
     CustomizedProgressSliderCell *fullCell = full->progressSliderCell();
@@ -157,12 +160,12 @@ TEST_F(LaunchTest, ProgressSlidersAndTheirBarsArePlaced) {
     EXPECT_EQ(fullCell->leftBarView()->endingColor(), QColor::fromRgbF(0.45f, 0.6f, 1.0f, 1.0f));
     EXPECT_EQ(fullCell->leftBarView()->borderColor(), QColor::fromRgbF(1, 1, 1, 1));
     EXPECT_EQ(fullCell->rightBarView()->backgroundColor(), QColor::fromRgbF(0.7f, 0.7f, 0.7f, 0.5f));
-    EXPECT_EQ(fullCell->leftBarView()->parentWidget(), delegate->fullScreenControlPanel);
+    EXPECT_EQ(fullCell->leftBarView()->parentWidget(), delegate->window()->ui.fullScreenControlPanel);
 }
 
 TEST_F(LaunchTest, ChannelMenusAtLaunchAndAsTheProbeRebuildsThem) {
-    QComboBox *audio = delegate->audioChannelSwitchBtn;
-    QComboBox *grid = delegate->videoChannelSwitchBtn;
+    QComboBox *audio = delegate->window()->ui.audioChannelSwitchBtn;
+    QComboBox *grid = delegate->window()->ui.videoChannelSwitchBtn;
     ASSERT_EQ(audio->count(), 16);
     for (int i = 0; i < 16; ++i) {
         EXPECT_EQ(audio->itemData(i).toInt(), i + 1) << i;
@@ -201,7 +204,7 @@ TEST_F(LaunchTest, ChannelMenusAtLaunchAndAsTheProbeRebuildsThem) {
 // Each grid item's label (white on its picture) ends inside the field beside the arrow, in
 // which the picture is drawn 2 pixels in.
 TEST_F(LaunchTest, GridMenuLabelsFitTheControl) {
-    QComboBox *grid = delegate->videoChannelSwitchBtn;
+    QComboBox *grid = delegate->window()->ui.videoChannelSwitchBtn;
     QStyleOptionComboBox option;
     option.initFrom(grid);
     option.iconSize = grid->iconSize();
@@ -222,37 +225,39 @@ TEST_F(LaunchTest, GridMenuLabelsFitTheControl) {
 }
 
 TEST_F(LaunchTest, EveryNamedImageLoadsAndEachStatusFieldHoldsItsOwn) {
-    const std::vector<std::pair<QPixmap VistrelAppDelegate::*, const char *>> fields = {
-        {&VistrelAppDelegate::aviConvertStatusImg, "avi_convert_status.png"},
-        {&VistrelAppDelegate::playStatusImg, "play.png"},
-        {&VistrelAppDelegate::pauseStatusImg, "pause.png"},
-        {&VistrelAppDelegate::stopStatusImg, "stop.png"},
-        {&VistrelAppDelegate::fastRwd1xStatusImg, "fast_rewind_1x.png"},
-        {&VistrelAppDelegate::fastFwd2xStatusImg, "fast_forward_2x.png"},
-        {&VistrelAppDelegate::fastRwd2xStatusImg, "fast_rewind_2x.png"},
-        {&VistrelAppDelegate::fastFwd4xStatusImg, "fast_forward_4x.png"},
-        {&VistrelAppDelegate::fastRwd4xStatusImg, "fast_rewind_4x.png"},
-        {&VistrelAppDelegate::fastFwd8xStatusImg, "fast_forward_8x.png"},
-        {&VistrelAppDelegate::fastRwd8xStatusImg, "fast_rewind_8x.png"},
-        {&VistrelAppDelegate::fastFwd16xStatusImg, "fast_forward_16x.png"},
-        {&VistrelAppDelegate::fastRwd16xStatusImg, "fast_rewind_16x.png"},
-        {&VistrelAppDelegate::playStatusImgInFullScreen, "play_full.png"},
-        {&VistrelAppDelegate::pauseStatusImgInFullScreen, "pause_full.png"},
-        {&VistrelAppDelegate::stopStatusImgInFullScreen, "stop_full.png"},
-        {&VistrelAppDelegate::fastRwd1xStatusImgInFullScreen, "fast_rewind_1x_full.png"},
-        {&VistrelAppDelegate::fastFwd2xStatusImgInFullScreen, "fast_forward_2x_full.png"},
-        {&VistrelAppDelegate::fastRwd2xStatusImgInFullScreen, "fast_rewind_2x_full.png"},
-        {&VistrelAppDelegate::fastFwd4xStatusImgInFullScreen, "fast_forward_4x_full.png"},
-        {&VistrelAppDelegate::fastRwd4xStatusImgInFullScreen, "fast_rewind_4x_full.png"},
-        {&VistrelAppDelegate::fastFwd8xStatusImgInFullScreen, "fast_forward_8x_full.png"},
-        {&VistrelAppDelegate::fastRwd8xStatusImgInFullScreen, "fast_rewind_8x_full.png"},
-        {&VistrelAppDelegate::fastFwd16xStatusImgInFullScreen, "fast_forward_16x_full.png"},
-        {&VistrelAppDelegate::fastRwd16xStatusImgInFullScreen, "fast_rewind_16x_full.png"},
+    using transport::StatusImage;
+    const StatusImages &images = delegate->statusImages();
+    const std::vector<std::pair<const QPixmap *, const char *>> fields = {
+        {&images.aviConvert, "avi_convert_status.png"},
+        {&images.image(StatusImage::Play), "play.png"},
+        {&images.image(StatusImage::Pause), "pause.png"},
+        {&images.image(StatusImage::Stop), "stop.png"},
+        {&images.image(StatusImage::Rwd1x), "fast_rewind_1x.png"},
+        {&images.image(StatusImage::Fwd2x), "fast_forward_2x.png"},
+        {&images.image(StatusImage::Rwd2x), "fast_rewind_2x.png"},
+        {&images.image(StatusImage::Fwd4x), "fast_forward_4x.png"},
+        {&images.image(StatusImage::Rwd4x), "fast_rewind_4x.png"},
+        {&images.image(StatusImage::Fwd8x), "fast_forward_8x.png"},
+        {&images.image(StatusImage::Rwd8x), "fast_rewind_8x.png"},
+        {&images.image(StatusImage::Fwd16x), "fast_forward_16x.png"},
+        {&images.image(StatusImage::Rwd16x), "fast_rewind_16x.png"},
+        {&images.image(StatusImage::Play, true), "play_full.png"},
+        {&images.image(StatusImage::Pause, true), "pause_full.png"},
+        {&images.image(StatusImage::Stop, true), "stop_full.png"},
+        {&images.image(StatusImage::Rwd1x, true), "fast_rewind_1x_full.png"},
+        {&images.image(StatusImage::Fwd2x, true), "fast_forward_2x_full.png"},
+        {&images.image(StatusImage::Rwd2x, true), "fast_rewind_2x_full.png"},
+        {&images.image(StatusImage::Fwd4x, true), "fast_forward_4x_full.png"},
+        {&images.image(StatusImage::Rwd4x, true), "fast_rewind_4x_full.png"},
+        {&images.image(StatusImage::Fwd8x, true), "fast_forward_8x_full.png"},
+        {&images.image(StatusImage::Rwd8x, true), "fast_rewind_8x_full.png"},
+        {&images.image(StatusImage::Fwd16x, true), "fast_forward_16x_full.png"},
+        {&images.image(StatusImage::Rwd16x, true), "fast_rewind_16x_full.png"},
     };
     ASSERT_EQ(fields.size(), 25u);
     std::vector<QImage> seen;
     for (const auto &field : fields) {
-        const QPixmap &held = (*delegate).*(field.first);
+        const QPixmap &held = *field.first;
         ASSERT_FALSE(held.isNull()) << field.second;
         EXPECT_EQ(comparable(held.toImage()), image(field.second)) << field.second;
         seen.push_back(comparable(held.toImage()));
@@ -277,7 +282,7 @@ TEST_F(LaunchTest, EveryNamedImageLoadsAndEachStatusFieldHoldsItsOwn) {
 
     delegate->releaseNSImageIcon();
     for (const auto &field : fields)
-        EXPECT_TRUE(((*delegate).*(field.first)).isNull()) << field.second;
+        EXPECT_TRUE(field.first->isNull()) << field.second;
 }
 
 // ---- Teardown -------------------------------------------------------------------------------
@@ -365,11 +370,11 @@ TEST_F(EngineTeardownTest, ProgressIsPostedToTheGuiThread) {
         delegate.setDeinterlaceEnableBtnEnabled(true);
     });
     engineThread.join();
-    EXPECT_TRUE(delegate.serverTimeLabel->text().isEmpty());
-    EXPECT_FALSE(delegate.deinterlaceEnableBtn->isEnabled());
+    EXPECT_TRUE(delegate.window()->ui.serverTimeLabel->text().isEmpty());
+    EXPECT_FALSE(delegate.window()->ui.deinterlaceEnableBtn->isEnabled());
     serveEvents();
-    EXPECT_EQ(delegate.serverTimeLabel->text(), QString("Creating .idx file  42%"));
-    EXPECT_TRUE(delegate.deinterlaceEnableBtn->isEnabled());
+    EXPECT_EQ(delegate.window()->ui.serverTimeLabel->text(), QString("Creating .idx file  42%"));
+    EXPECT_TRUE(delegate.window()->ui.deinterlaceEnableBtn->isEnabled());
 }
 
 // The AVC engine started as a played AVC file runs it; returns once its reader is reading.

@@ -33,21 +33,21 @@ TEST(OpenRequest, IsServedOnlyAfterLaunchingHasBuiltTheInterface) {
     EXPECT_TRUE(delegate.absoluteFilePathString().isEmpty());
     delegate.applicationDidFinishLaunching();
     EXPECT_TRUE(delegate.absoluteFilePathString().isEmpty()) << "opened before the event loop served it";
-    EXPECT_TRUE(delegate.window->isVisible()) << "the window comes to the front";
+    EXPECT_TRUE(delegate.window()->isVisible()) << "the window comes to the front";
 
     serveEvents();
     EXPECT_EQ(delegate.absoluteFilePathString(), QString("/recordings/site A/cam.DV4"));
     EXPECT_EQ(delegate.absoluteFilePath(), std::string("/recordings/site A/cam.DV4"));
-    EXPECT_EQ(delegate.fileName, QString("cam"));
-    EXPECT_EQ(delegate.fileExtension, QString("DV4"));
-    EXPECT_EQ(delegate.fileNameWithExtension, QString("cam.DV4"));
+    EXPECT_EQ(delegate.openFile().fileName(), QString("cam"));
+    EXPECT_EQ(delegate.openFile().fileExtension(), QString("DV4"));
+    EXPECT_EQ(delegate.openFile().fileNameWithExtension(), QString("cam.DV4"));
 
     // A name without extension keeps a trailing dot in its name with extension.
     delegate.applicationOpenFile("/recordings/noextension");
     serveEvents();
-    EXPECT_EQ(delegate.fileName, QString("noextension"));
-    EXPECT_TRUE(delegate.fileExtension.isEmpty());
-    EXPECT_EQ(delegate.fileNameWithExtension, QString("noextension."));
+    EXPECT_EQ(delegate.openFile().fileName(), QString("noextension"));
+    EXPECT_TRUE(delegate.openFile().fileExtension().isEmpty());
+    EXPECT_EQ(delegate.openFile().fileNameWithExtension(), QString("noextension."));
 }
 
 TEST(OpenRequest, CommandLineFileIsOpenedAfterTheWindowIsBuilt) {
@@ -58,8 +58,8 @@ TEST(OpenRequest, CommandLineFileIsOpenedAfterTheWindowIsBuilt) {
     VistrelAppDelegate *delegate = player.delegate();
     ASSERT_NE(delegate, nullptr);
     // launch() has returned: the interface is complete, the file still waits in the queue.
-    EXPECT_EQ(delegate->audioChannelSwitchBtn->count(), 16);
-    EXPECT_EQ(delegate->videoChannelSwitchBtn->count(), 5);
+    EXPECT_EQ(delegate->window()->ui.audioChannelSwitchBtn->count(), 16);
+    EXPECT_EQ(delegate->window()->ui.videoChannelSwitchBtn->count(), 5);
     EXPECT_TRUE(delegate->absoluteFilePathString().isEmpty());
     serveEvents();
     EXPECT_EQ(delegate->absoluteFilePathString(), QDir::current().absoluteFilePath("relative/one.avc"));
@@ -85,14 +85,14 @@ TEST(OpenRequest, SecondLaunchHandsItsFileToTheRunningPlayer) {
     EXPECT_EQ(secondLaunched.load(), 0) << "the second launch must leave the work to the first";
     ASSERT_TRUE(serveEventsUntil([&] { return !delegate->absoluteFilePathString().isEmpty(); }));
     EXPECT_EQ(delegate->absoluteFilePathString(), QString::fromUtf8("/mnt/evidence/ch 2/tag ü.dv5"));
-    EXPECT_EQ(delegate->fileExtension, QString("dv5"));
+    EXPECT_EQ(delegate->openFile().fileExtension(), QString("dv5"));
 
     // A second file replaces the first.
     std::thread third([&] {
         PlayerApplication other;
         other.launch({"/mnt/evidence/next.avc"}, server);
     });
-    ASSERT_TRUE(serveEventsUntil([&] { return delegate->fileName == "next"; }));
+    ASSERT_TRUE(serveEventsUntil([&] { return delegate->openFile().fileName() == "next"; }));
     third.join();
 }
 
@@ -103,15 +103,15 @@ TEST(OpenRequest, SecondLaunchWithoutFileBringsTheWindowBack) {
     ASSERT_TRUE(first.launch({}, server));
     VistrelAppDelegate *delegate = first.delegate();
     serveEvents();
-    delegate->window->hide();
-    ASSERT_FALSE(delegate->window->isVisible());
+    delegate->window()->hide();
+    ASSERT_FALSE(delegate->window()->isVisible());
 
     std::atomic<int> secondLaunched{-1};
     std::thread second([&] {
         PlayerApplication other;
         secondLaunched = other.launch({}, server) ? 1 : 0;
     });
-    ASSERT_TRUE(serveEventsUntil([&] { return delegate->window->isVisible(); }));
+    ASSERT_TRUE(serveEventsUntil([&] { return delegate->window()->isVisible(); }));
     second.join();
     EXPECT_EQ(secondLaunched.load(), 0);
     EXPECT_TRUE(delegate->absoluteFilePathString().isEmpty()) << "showing the player opens nothing";
@@ -121,13 +121,13 @@ TEST(OpenRequest, ReopenShowsTheWindowOnlyWhenNoneIsVisible) {
     testApp();
     VistrelAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
-    EXPECT_FALSE(delegate.window->isVisible());
+    EXPECT_FALSE(delegate.window()->isVisible());
     EXPECT_TRUE(delegate.applicationShouldHandleReopen(true));
-    EXPECT_FALSE(delegate.window->isVisible()) << "with a visible window nothing changes";
+    EXPECT_FALSE(delegate.window()->isVisible()) << "with a visible window nothing changes";
     EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
-    EXPECT_TRUE(delegate.window->isVisible());
+    EXPECT_TRUE(delegate.window()->isVisible());
     EXPECT_TRUE(delegate.applicationShouldHandleReopen(false));
-    EXPECT_TRUE(delegate.window->isVisible());
+    EXPECT_TRUE(delegate.window()->isVisible());
 }
 
 TEST(SingleInstanceMessages, OversizedOrUnterminatedRequestsOpenNothing) {

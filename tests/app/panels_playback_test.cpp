@@ -26,6 +26,7 @@
 #include "app/VistrelAppDelegate.h"
 #include "app/controls/CustomizedVideoView.h"
 #include "app/engine_side/engine_side.h"
+#include "app/main_window.h"
 #include "app/panel_fold.h"
 #include "common/mkrec_fixture.h"
 #include "engines/engine_controls.h"
@@ -40,8 +41,8 @@ struct Player : LaunchedPlayer {
     Player() : LaunchedPlayer(true) {}
     EngineSide &engines() { return *delegate->engineSide(); }
 
-    void pause() { d().pauseActionBtn->click(); }
-    void play() { d().playActionBtn->click(); }
+    void pause() { d().window()->ui.pauseActionBtn->click(); }
+    void play() { d().window()->ui.playActionBtn->click(); }
     // Waits, without serving the GUI thread, until the engine has delivered nothing for a while.
     bool waitForEngineToHold() {
         uint64_t seen = engines().picturesDelivered();
@@ -77,12 +78,12 @@ struct Player : LaunchedPlayer {
     bool playUntilNewPictures(const std::set<int> &channels) {
         std::map<int, qint64> before;
         for (int c : channels)
-            before[c] = d().videoView[c]->contents().cacheKey();
+            before[c] = d().videoPaneLayout()->videoView()[c]->contents().cacheKey();
         play();
         return serveEventsUntil(
             [&] {
                 for (int c : channels) {
-                    const QImage &shown = d().videoView[c]->contents();
+                    const QImage &shown = d().videoPaneLayout()->videoView()[c]->contents();
                     if (shown.isNull() || shown.cacheKey() == before[c]) return false;
                 }
                 return true;
@@ -127,17 +128,17 @@ TEST(PanelsOnPlayback, SnapshotsOfThePlayingChannelInTheFolderKeptAcrossARestart
     // The folder is chosen (without a trailing "/") and the panel closed with its close control.
     {
         Player first;
-        first.d().configSettingBtn->click();
-        first.d().configSettingPanel->snapshotFilePathField()->setText(QString::fromStdString(chosen));
-        first.d().configSettingPanel->ui.closeBtn->click();
+        first.d().window()->ui.configSettingBtn->click();
+        first.d().configSettingPanel()->snapshotFilePathField()->setText(QString::fromStdString(chosen));
+        first.d().configSettingPanel()->ui.closeBtn->click();
     }
 
     Player p;
-    EXPECT_EQ(p.d().configSettingPanel->snapshotFilePathField()->text(), QString::fromStdString(chosen));
+    EXPECT_EQ(p.d().configSettingPanel()->snapshotFilePathField()->text(), QString::fromStdString(chosen));
     p.d().openFileDirectly(QString::fromStdString(rec.path));
     ASSERT_EQ(p.d().videoPaneCutState(), 0);
     ASSERT_TRUE(p.playUntilNewPictures({0}));
-    ASSERT_TRUE(p.d().snapShotBtn->isEnabled());
+    ASSERT_TRUE(p.d().window()->ui.snapShotBtn->isEnabled());
     const std::string folder = chosen + "/gate";
     const std::set<QString> times = snapshotTimes(rec.manifest);
 
@@ -157,16 +158,16 @@ TEST(PanelsOnPlayback, SnapshotsOfThePlayingChannelInTheFolderKeptAcrossARestart
         SCOPED_TRACE(shot.type);
         if (&shot == &shots.back()) {
             // The snapshot is the picture before the colour controls.
-            p.d().colorAdjustBtn->click();
-            p.d().colorSettingPanel->ui.saturationSlider->setValue(0);
+            p.d().window()->ui.colorAdjustBtn->click();
+            p.d().colorSettingPanel()->ui.saturationSlider->setValue(0);
         }
         ASSERT_TRUE(p.playUntilNewPictures({0}));
-        p.d().configSettingPanel->snapshotFileTypeBtn()->setCurrentIndex(shot.type);
+        p.d().configSettingPanel()->snapshotFileTypeBtn()->setCurrentIndex(shot.type);
         // Two presses while pictures arrive, then a pause: the snapshot is the last picture the
         // engine made before it held.
         const uint64_t atPress = p.engines().picturesDelivered();
-        p.d().snapShotBtn->click();
-        p.d().snapShotBtn->click();
+        p.d().window()->ui.snapShotBtn->click();
+        p.d().window()->ui.snapShotBtn->click();
         ASSERT_TRUE(p.waitForDelivered(atPress + 2));
         p.pause();
         ASSERT_TRUE(p.waitForEngineToHold());
@@ -189,7 +190,7 @@ TEST(PanelsOnPlayback, SnapshotsOfThePlayingChannelInTheFolderKeptAcrossARestart
     }
     // One press, one file: playing on writes nothing more.
     ASSERT_TRUE(p.playUntilNewPictures({0}));
-    EXPECT_TRUE(isGrey(p.d().videoView[0]->contents()));
+    EXPECT_TRUE(isGrey(p.d().videoPaneLayout()->videoView()[0]->contents()));
     EXPECT_EQ(snapshotfixture::listFolder(folder), files);
     EXPECT_EQ(files.size(), 4u);
     EXPECT_NE(shots[1].path, shots[3].path);
@@ -226,31 +227,32 @@ TEST(PanelsOnPlayback, ColourControlsOnEveryTileWhilePlayingAndPaused) {
     std::map<int, QImage> engine;
     for (int c : tiles) {
         engine[c] = p.engines().lastDeliveredPicture(c).copy();
-        EXPECT_EQ(p.d().videoView[c]->contents().constBits(), p.engines().lastDeliveredPicture(c).constBits())
+        EXPECT_EQ(p.d().videoPaneLayout()->videoView()[c]->contents().constBits(),
+                  p.engines().lastDeliveredPicture(c).constBits())
             << c;
         EXPECT_FALSE(isGrey(engine[c])) << c;
     }
 
     // Paused with the panel open: moving a control recolours every still tile at once.
-    p.d().colorAdjustBtn->click();
-    ColorSettingPanel &panel = *p.d().colorSettingPanel;
+    p.d().window()->ui.colorAdjustBtn->click();
+    ColorSettingPanel &panel = *p.d().colorSettingPanel();
     ASSERT_TRUE(panel.isVisible());
     panel.ui.saturationSlider->setValue(0);
     for (int c : tiles) {
-        EXPECT_TRUE(isGrey(p.d().videoView[c]->contents())) << c;
+        EXPECT_TRUE(isGrey(p.d().videoPaneLayout()->videoView()[c]->contents())) << c;
         EXPECT_EQ(snapshotfixture::meanDifference(p.engines().lastDeliveredPicture(c), engine[c]), 0.0)
             << "the engine's picture was written, channel " << c;
     }
     panel.ui.brightnessSlider->setValue(100);
     for (int c : tiles)
-        EXPECT_TRUE(isAll(p.d().videoView[c]->contents(), 255)) << c;
+        EXPECT_TRUE(isAll(p.d().videoPaneLayout()->videoView()[c]->contents(), 255)) << c;
 
     // Playing: every new picture on every tile gets the controls; the engine's stay coloured.
     panel.ui.brightnessSlider->setValue(0);
     ASSERT_TRUE(p.playUntilNewPictures(tiles));
     ASSERT_TRUE(p.pauseAndSettle());
     for (int c : tiles) {
-        EXPECT_TRUE(isGrey(p.d().videoView[c]->contents())) << c;
+        EXPECT_TRUE(isGrey(p.d().videoPaneLayout()->videoView()[c]->contents())) << c;
         EXPECT_FALSE(isGrey(p.engines().lastDeliveredPicture(c))) << c;
     }
 
@@ -260,25 +262,27 @@ TEST(PanelsOnPlayback, ColourControlsOnEveryTileWhilePlayingAndPaused) {
     ASSERT_TRUE(p.playUntilNewPictures(tiles));
     ASSERT_TRUE(p.pauseAndSettle());
     for (int c : tiles)
-        EXPECT_TRUE(isGrey(p.d().videoView[c]->contents())) << c;
+        EXPECT_TRUE(isGrey(p.d().videoPaneLayout()->videoView()[c]->contents())) << c;
 
     // Moved while closed: the still tiles change only as the panel opens again.
     panel.ui.brightnessSlider->setValue(100);
     for (int c : tiles)
-        EXPECT_FALSE(isAll(p.d().videoView[c]->contents(), 255)) << c;
-    p.d().colorAdjustBtn->click();
+        EXPECT_FALSE(isAll(p.d().videoPaneLayout()->videoView()[c]->contents(), 255)) << c;
+    p.d().window()->ui.colorAdjustBtn->click();
     for (int c : tiles)
-        EXPECT_TRUE(isAll(p.d().videoView[c]->contents(), 255)) << c;
+        EXPECT_TRUE(isAll(p.d().videoPaneLayout()->videoView()[c]->contents(), 255)) << c;
 
     // Reset while paused: the tiles show the engine's pictures again, and go on doing so.
     panel.ui.resetDefaultBtn->click();
     for (int c : tiles)
-        EXPECT_EQ(p.d().videoView[c]->contents().constBits(), p.engines().lastDeliveredPicture(c).constBits())
+        EXPECT_EQ(p.d().videoPaneLayout()->videoView()[c]->contents().constBits(),
+                  p.engines().lastDeliveredPicture(c).constBits())
             << c;
     ASSERT_TRUE(p.playUntilNewPictures(tiles));
     ASSERT_TRUE(p.pauseAndSettle());
     for (int c : tiles)
-        EXPECT_EQ(p.d().videoView[c]->contents().constBits(), p.engines().lastDeliveredPicture(c).constBits())
+        EXPECT_EQ(p.d().videoPaneLayout()->videoView()[c]->contents().constBits(),
+                  p.engines().lastDeliveredPicture(c).constBits())
             << c;
 }
 

@@ -74,28 +74,28 @@ int main(int argc, char **argv) {
     VistrelAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     delegate.makeWindowKeyAndOrderFront();
-    delegate.window->move(0, 0);
+    delegate.window()->move(0, 0);
     delegate.openFileDirectly(recording);
-    CustomizedVideoView *tile = delegate.videoView[0];
+    CustomizedVideoView *tile = delegate.videoPaneLayout()->videoView()[0];
     if (!serveUntil([&] { return tile && tile->isVisible() && !tile->contents().isNull(); }, 10000)) {
         std::fprintf(stderr, "panels screenshot: no picture on the first tile\n");
         return 1;
     }
 
-    delegate.colorAdjustBtn->click();
-    delegate.colorSettingPanel->ui.saturationSlider->setValue(0);
-    if (!settle(delegate.colorSettingPanel.get(), tile)) {
+    delegate.window()->ui.colorAdjustBtn->click();
+    delegate.colorSettingPanel()->ui.saturationSlider->setValue(0);
+    if (!settle(delegate.colorSettingPanel(), tile)) {
         std::fprintf(stderr, "panels screenshot: the colour panel did not unfold over new pictures\n");
         return 1;
     }
-    if (!handOver(workdir, "colour", delegate.colorSettingPanel.get(), tile)) return 1;
+    if (!handOver(workdir, "colour", delegate.colorSettingPanel(), tile)) return 1;
 
-    delegate.colorSettingPanel->ui.closeBtn->click();
-    delegate.configSettingBtn->click();
-    if (!settle(delegate.configSettingPanel.get(), tile)) {
+    delegate.colorSettingPanel()->ui.closeBtn->click();
+    delegate.window()->ui.configSettingBtn->click();
+    if (!settle(delegate.configSettingPanel(), tile)) {
         std::fprintf(stderr, "panels screenshot: the settings panel did not unfold over new pictures\n");
         return 1;
     }
-    if (!handOver(workdir, "settings", delegate.configSettingPanel.get(), tile)) return 1;
+    if (!handOver(workdir, "settings", delegate.configSettingPanel(), tile)) return 1;
     return 0;
 }

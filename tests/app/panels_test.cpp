@@ -44,13 +44,13 @@ class PanelsTest : public ::testing::Test {
         stop();
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
-        osdServerTime = delegate->osdServerTime;
-        osdVideoMode = delegate->osdVideoMode;
-        osdPercentage = delegate->osdPercentage;
+        osdServerTime = delegate->videoPaneLayout()->osdServerTime();
+        osdVideoMode = delegate->videoPaneLayout()->osdVideoMode();
+        osdPercentage = delegate->videoPaneLayout()->osdPercentage();
     }
     void stop() { delegate.reset(); }
-    ConfigSettingPanel &config() { return *delegate->configSettingPanel; }
-    ColorSettingPanel &colour() { return *delegate->colorSettingPanel; }
+    ConfigSettingPanel &config() { return *delegate->configSettingPanel(); }
+    ColorSettingPanel &colour() { return *delegate->colorSettingPanel(); }
 
     testutil::TempDir dir;
     std::unique_ptr<snapshotfixture::SettingsScope> scope;
@@ -132,13 +132,13 @@ TEST_F(PanelsTest, FrameRateIsCappedWhenThePanelCloses) {
 }
 
 TEST_F(PanelsTest, PanelsUnfoldOverTheMainWindowAndFoldAway) {
-    delegate->window->setGeometry(100, 100, 680, 400);
-    delegate->window->show();
+    delegate->window()->setGeometry(100, 100, 680, 400);
+    delegate->window()->show();
     const QSize full = colour().size();
-    delegate->colorAdjustBtn->click();
+    delegate->window()->ui.colorAdjustBtn->click();
     EXPECT_TRUE(colour().isVisible());
     EXPECT_TRUE(colour().colorSettingPanelOpenedNow());
-    const QRect main = delegate->window->frameGeometry();
+    const QRect main = delegate->window()->frameGeometry();
     EXPECT_EQ(colour().size(), full);
     EXPECT_EQ(colour().geometry().bottom(), main.bottom());
     EXPECT_EQ(colour().geometry().x(), main.x() + (main.width() - full.width()) / 2);
@@ -167,7 +167,7 @@ TEST_F(PanelsTest, TextAndProgressColoursAndReset) {
     colour().textColorWell()->setColor(red);
     colour().takeOSDTextColorFrom(colour().textColorWell());
     for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(delegate->videoViewTitle[i]->foregroundColor(), red) << i;
+        EXPECT_EQ(delegate->videoPaneLayout()->videoViewTitle()[i]->foregroundColor(), red) << i;
     EXPECT_EQ(osdServerTime->foregroundColor(), red);
     EXPECT_EQ(osdVideoMode->foregroundColor(), red);
     EXPECT_EQ(osdPercentage->foregroundColor(), QColor(Qt::yellow));
@@ -178,7 +178,7 @@ TEST_F(PanelsTest, TextAndProgressColoursAndReset) {
     EXPECT_EQ(osdPercentage->foregroundColor(), blue);
     EXPECT_EQ(osdServerTime->foregroundColor(), red);
     for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(delegate->videoViewTitle[i]->foregroundColor(), red) << i;
+        EXPECT_EQ(delegate->videoPaneLayout()->videoViewTitle()[i]->foregroundColor(), red) << i;
 
     colour().ui.brightnessSlider->setValue(30);
     colour().ui.saturationSlider->setValue(150);
@@ -192,7 +192,8 @@ TEST_F(PanelsTest, TextAndProgressColoursAndReset) {
     EXPECT_EQ(colour().textColorWell()->color(), QColor(Qt::white));
     EXPECT_EQ(colour().progressColorWell()->color(), QColor(Qt::yellow));
     for (int i = 0; i < 16; ++i)
-        EXPECT_EQ(delegate->videoViewTitle[i]->foregroundColor(), QColor(Qt::white)) << i;
+        EXPECT_EQ(delegate->videoPaneLayout()->videoViewTitle()[i]->foregroundColor(), QColor(Qt::white))
+            << i;
     EXPECT_EQ(osdServerTime->foregroundColor(), QColor(Qt::white));
     EXPECT_EQ(osdVideoMode->foregroundColor(), QColor(Qt::white));
     EXPECT_EQ(osdPercentage->foregroundColor(), QColor(Qt::yellow));
@@ -216,13 +217,14 @@ TEST_F(PanelsTest, TilesFollowThePanelWhileOpenAndPausedAndKeepItsValues) {
     EXPECT_EQ(shown0, ColourFilter::apply(picture, first));
     colour().ui.saturationSlider->setValue(40);
     const ColourControls second{0.4f, 0.4f, 1.0f};
-    EXPECT_EQ(delegate->videoView[0]->contents(), ColourFilter::apply(picture, second));
-    EXPECT_EQ(delegate->videoView[1]->contents(), ColourFilter::apply(picture.mirrored(), second));
+    EXPECT_EQ(delegate->videoPaneLayout()->videoView()[0]->contents(), ColourFilter::apply(picture, second));
+    EXPECT_EQ(delegate->videoPaneLayout()->videoView()[1]->contents(),
+              ColourFilter::apply(picture.mirrored(), second));
 
     // Playing: a change reaches the next picture, the tiles are not redrawn from the old one.
     delegate->setIsPlaybackNow(true);
     colour().ui.contrastSlider->setValue(150);
-    EXPECT_EQ(delegate->videoView[0]->contents(), ColourFilter::apply(picture, second));
+    EXPECT_EQ(delegate->videoPaneLayout()->videoView()[0]->contents(), ColourFilter::apply(picture, second));
     const ColourControls third{0.4f, 0.4f, 1.5f};
     EXPECT_EQ(delegate->colourFilteredPicture(0, picture), ColourFilter::apply(picture, third));
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/VistrelAppDelegate.h"
+#include "app/main_window.h"
 #include "common/mkrec_fixture.h"
 #include "engines/engine_controls.h"
 #include "qt_test_app.h"
@@ -81,15 +82,16 @@ TEST(PlaybackAudio, SelectedChannelIsHeardAsTheFileHoldsIt) {
         auto delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
         delegate->makeWindowKeyAndOrderFront();
-        delegate->playbackVolumeSlider->setValue(delegate->playbackVolumeSlider->maximum());
+        delegate->window()->ui.playbackVolumeSlider->setValue(
+            delegate->window()->ui.playbackVolumeSlider->maximum());
         delegate->openFileDirectly(QString::fromStdString(rec.path));
 
         // The audio menu offers the file's two channels; the first of them is heard.
         EXPECT_EQ(delegate->iCurrentSelectedAudioCH(), 2);
-        ASSERT_EQ(delegate->audioChannelSwitchBtn->count(), 2);
-        EXPECT_EQ(delegate->audioChannelSwitchBtn->itemData(0).toInt(), 2);
-        EXPECT_EQ(delegate->audioChannelSwitchBtn->itemData(1).toInt(), 3);
-        EXPECT_TRUE(delegate->audioChannelSwitchBtn->isEnabled());
+        ASSERT_EQ(delegate->window()->ui.audioChannelSwitchBtn->count(), 2);
+        EXPECT_EQ(delegate->window()->ui.audioChannelSwitchBtn->itemData(0).toInt(), 2);
+        EXPECT_EQ(delegate->window()->ui.audioChannelSwitchBtn->itemData(1).toInt(), 3);
+        EXPECT_TRUE(delegate->window()->ui.audioChannelSwitchBtn->isEnabled());
         ASSERT_TRUE(serveEventsUntil([&] { return !delegate->isPlaybackNow(); }, 10000));
         EXPECT_TRUE(delegate->isContainAudioData());
         // Let the output play what it still holds, then close it (the file is complete then).
@@ -154,13 +156,13 @@ TEST(TransportAudio, SwitchingTheChannelChangesWhatIsHeard) {
             auto d = std::make_unique<VistrelAppDelegate>();
             d->applicationDidFinishLaunching();
             d->makeWindowKeyAndOrderFront();
-            d->playbackVolumeSlider->setValue(d->playbackVolumeSlider->maximum());
+            d->window()->ui.playbackVolumeSlider->setValue(d->window()->ui.playbackVolumeSlider->maximum());
             d->openFileDirectly(QString::fromStdString(rec.path));
             EXPECT_EQ(d->iCurrentSelectedAudioCH(), 1);
             serveEventsUntil([] { return false; }, 1500);
             // The second channel's output opens on its first packet, into a file of its own.
             file.set(heardSecond);
-            QComboBox *menu = d->audioChannelSwitchBtn;
+            QComboBox *menu = d->window()->ui.audioChannelSwitchBtn;
             ASSERT_EQ(menu->count(), 2);
             menu->setCurrentIndex(1);
             emit menu->activated(1);

@@ -56,12 +56,14 @@ struct Player : LaunchedPlayer {
     ChannelSet shownTiles() const {
         ChannelSet s;
         for (int c = 0; c < 16; ++c)
-            if (delegate->videoView[c] && !delegate->videoView[c]->isHidden()) s.insert(c);
+            if (delegate->videoPaneLayout()->videoView()[c] &&
+                !delegate->videoPaneLayout()->videoView()[c]->isHidden())
+                s.insert(c);
         return s;
     }
     bool tilesHavePictures(const ChannelSet &channels) const {
         for (int c : channels)
-            if (delegate->videoView[c]->contents().isNull()) return false;
+            if (delegate->videoPaneLayout()->videoView()[c]->contents().isNull()) return false;
         return true;
     }
     bool waitForTiles(const ChannelSet &shown, const ChannelSet &withPictures, int timeoutMs = 8000) {
@@ -145,34 +147,38 @@ TEST(OpenRecording, LayoutTitlesTimeProgressAndPicturesFollowTheFile) {
         p.d().openFileDirectly(QString::fromStdString(rec.path));
         EXPECT_TRUE(p.d().isPlaybackNow());
         EXPECT_EQ(p.d().playerState(), 0);
-        EXPECT_EQ(p.d().window->height(), 540);
-        EXPECT_EQ(p.d().window->windowTitle(), QString(c.file));
+        EXPECT_EQ(p.d().window()->height(), 540);
+        EXPECT_EQ(p.d().window()->windowTitle(), QString(c.file));
         EXPECT_EQ(p.d().miscellaneousBtnState(), c.gridKind);
         EXPECT_EQ(p.d().videoPaneCutState(), c.cutState);
         ASSERT_TRUE(p.waitForTiles(c.shown, c.channels)) << "tiles shown: " << p.shownTiles().size();
 
         // Recorder time and progress, in the labels and on screen.
         const std::set<QString> times = frameTimes(rec.manifest);
-        ASSERT_TRUE(serveEventsUntil([&] { return p.d().playbackProgressSlider->floatValue() > 0.0f; }));
-        EXPECT_EQ(times.count(p.d().serverTimeLabel->text()), 1u)
-            << p.d().serverTimeLabel->text().toStdString();
-        EXPECT_EQ(p.d().osdServerTime->string(), p.d().serverTimeLabel->text());
+        ASSERT_TRUE(
+            serveEventsUntil([&] { return p.d().window()->ui.playbackProgressSlider->floatValue() > 0.0f; }));
+        EXPECT_EQ(times.count(p.d().window()->ui.serverTimeLabel->text()), 1u)
+            << p.d().window()->ui.serverTimeLabel->text().toStdString();
+        EXPECT_EQ(p.d().videoPaneLayout()->osdServerTime()->string(),
+                  p.d().window()->ui.serverTimeLabel->text());
         for (const auto &[channel, title] : c.titles)
-            EXPECT_EQ(p.d().videoViewTitle[channel]->string(), title);
+            EXPECT_EQ(p.d().videoPaneLayout()->videoViewTitle()[channel]->string(), title);
         if (c.cutState == 1) {
             // Grid tiles are decoded at the size of one tile.
             EXPECT_GT(p.d().decoderTargetWidth(), 16.0f);
-            EXPECT_EQ(p.d().videoModeLabel->isHidden(), true);
+            EXPECT_EQ(p.d().window()->ui.videoModeLabel->isHidden(), true);
         } else {
-            EXPECT_FALSE(p.d().videoModeLabel->text().isEmpty());
+            EXPECT_FALSE(p.d().window()->ui.videoModeLabel->text().isEmpty());
         }
 
         // The end of the file: progress at 100, the stop picture.
         ASSERT_TRUE(serveEventsUntil([&] { return !p.d().isPlaybackNow(); }, 8000));
-        serveEventsUntil([&] { return p.d().playbackProgressSlider->floatValue() == 100.0f; }, 2000);
-        EXPECT_EQ(p.d().playbackProgressSlider->floatValue(), 100.0f);
-        EXPECT_EQ(p.d().osdPercentage->string(), QString("100%"));
-        EXPECT_EQ(p.d().playbackStatusImageView->pixmap().cacheKey(), p.d().stopStatusImg.cacheKey());
+        serveEventsUntil([&] { return p.d().window()->ui.playbackProgressSlider->floatValue() == 100.0f; },
+                         2000);
+        EXPECT_EQ(p.d().window()->ui.playbackProgressSlider->floatValue(), 100.0f);
+        EXPECT_EQ(p.d().videoPaneLayout()->osdPercentage()->string(), QString("100%"));
+        EXPECT_EQ(p.d().window()->ui.playbackStatusImageView->pixmap().cacheKey(),
+                  p.d().statusImages().image(transport::StatusImage::Stop).cacheKey());
 
         // Every shown tile holds the engine's last picture of its channel, its very pixels.
         p.d().resetPlaybackHandle();
@@ -180,7 +186,7 @@ TEST(OpenRecording, LayoutTitlesTimeProgressAndPicturesFollowTheFile) {
         for (int channel : c.channels) {
             SCOPED_TRACE(channel);
             const QImage delivered = p.d().engineSide()->lastDeliveredPicture(channel);
-            const QImage &shown = p.d().videoView[channel]->contents();
+            const QImage &shown = p.d().videoPaneLayout()->videoView()[channel]->contents();
             ASSERT_FALSE(delivered.isNull());
             EXPECT_EQ(shown, delivered);
             EXPECT_EQ(shown.constBits(), delivered.constBits()) << "the picture was copied on its way";
@@ -203,9 +209,9 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     ASSERT_TRUE(p.waitForTiles(range(0, 11), range(0, 9)));
     EXPECT_EQ(d.miscellaneousBtnState(), 4);
     serveEvents();
-    EXPECT_EQ(d.videoChannelSwitchBtn->currentIndex(), 3);
+    EXPECT_EQ(d.window()->ui.videoChannelSwitchBtn->currentIndex(), 3);
 
-    QComboBox *grid = d.videoChannelSwitchBtn;
+    QComboBox *grid = d.window()->ui.videoChannelSwitchBtn;
     // The 4-grid pages 0, 4, 6 (the last page ends at channel 10) and back to 0.
     const std::vector<std::pair<int, ChannelSet>> steps = {
         {0, range(0, 3)}, {0, range(4, 7)}, {0, range(6, 9)},  {0, range(0, 3)},
@@ -220,75 +226,77 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
         ASSERT_TRUE(p.waitForTiles(tiles, withPictures)) << p.shownTiles().size();
         EXPECT_EQ(d.videoPaneCutState(), 1);
     }
-    const QRect cell = d.videoView[0]->geometry();
+    const QRect cell = d.videoPaneLayout()->videoView()[0]->geometry();
     EXPECT_NEAR(d.decoderTargetWidth(), cell.width(), 1.0);
     EXPECT_NEAR(d.decoderTargetHeight(), cell.height(), 1.0);
 
     // A click on channel 4's tile: its single view, only its frames decoded.
-    QTest::mouseClick(d.videoView[3], Qt::LeftButton);
+    QTest::mouseClick(d.videoPaneLayout()->videoView()[3], Qt::LeftButton);
     ASSERT_TRUE(p.waitForTiles({3}, {3}));
     EXPECT_EQ(d.iCurrentSelectedVideoCH(), 4);
     EXPECT_TRUE(d.checkNeedDecodeForMultiCHs(3));
     EXPECT_FALSE(d.checkNeedDecodeForMultiCHs(2));
-    ASSERT_TRUE(serveEventsUntil([&] { return d.videoView[3]->width() > 2 * cell.width(); }));
-    EXPECT_FALSE(d.osdVideoMode->isHidden()) << "the picture mode shows in single view";
-    ASSERT_TRUE(serveEventsUntil([&] { return !d.videoModeLabel->text().isEmpty(); }));
-    EXPECT_EQ(d.videoModeLabel->text(), QString("QCIF"));
+    ASSERT_TRUE(
+        serveEventsUntil([&] { return d.videoPaneLayout()->videoView()[3]->width() > 2 * cell.width(); }));
+    EXPECT_FALSE(d.videoPaneLayout()->osdVideoMode()->isHidden()) << "the picture mode shows in single view";
+    ASSERT_TRUE(serveEventsUntil([&] { return !d.window()->ui.videoModeLabel->text().isEmpty(); }));
+    EXPECT_EQ(d.window()->ui.videoModeLabel->text(), QString("QCIF"));
     // A click on a channel the file lacks does nothing; back to the grid with a click.
-    QTest::mouseClick(d.videoView[3], Qt::LeftButton);
+    QTest::mouseClick(d.videoPaneLayout()->videoView()[3], Qt::LeftButton);
     ASSERT_TRUE(p.waitForTiles(range(0, 15), range(0, 9)));
-    QTest::mouseClick(d.videoView[12], Qt::LeftButton);
+    QTest::mouseClick(d.videoPaneLayout()->videoView()[12], Qt::LeftButton);
     serveEvents();
     EXPECT_EQ(d.videoPaneCutState(), 1);
 
     // On-screen text off and on; the picture mode stays hidden in a grid.
-    ASSERT_TRUE(d.osdEnableBtn->isChecked());
-    QTest::mouseClick(d.osdEnableBtn, Qt::LeftButton);
-    EXPECT_TRUE(d.osdServerTime->isHidden());
-    EXPECT_TRUE(d.osdPercentage->isHidden());
-    EXPECT_TRUE(d.videoViewTitle[0]->isHidden());
-    QTest::mouseClick(d.osdEnableBtn, Qt::LeftButton);
-    EXPECT_FALSE(d.osdServerTime->isHidden());
-    EXPECT_FALSE(d.osdPercentage->isHidden());
-    EXPECT_FALSE(d.videoViewTitle[0]->isHidden());
-    EXPECT_TRUE(d.osdVideoMode->isHidden());
+    ASSERT_TRUE(d.window()->ui.osdEnableBtn->isChecked());
+    QTest::mouseClick(d.window()->ui.osdEnableBtn, Qt::LeftButton);
+    EXPECT_TRUE(d.videoPaneLayout()->osdServerTime()->isHidden());
+    EXPECT_TRUE(d.videoPaneLayout()->osdPercentage()->isHidden());
+    EXPECT_TRUE(d.videoPaneLayout()->videoViewTitle()[0]->isHidden());
+    QTest::mouseClick(d.window()->ui.osdEnableBtn, Qt::LeftButton);
+    EXPECT_FALSE(d.videoPaneLayout()->osdServerTime()->isHidden());
+    EXPECT_FALSE(d.videoPaneLayout()->osdPercentage()->isHidden());
+    EXPECT_FALSE(d.videoPaneLayout()->videoViewTitle()[0]->isHidden());
+    EXPECT_TRUE(d.videoPaneLayout()->osdVideoMode()->isHidden());
 
     // Field-coded pictures enable the deinterlace switch; it turns the engines' flag on and off.
-    ASSERT_TRUE(serveEventsUntil([&] { return d.deinterlaceEnableBtn->isEnabled(); }));
-    QTest::mouseClick(d.deinterlaceEnableBtn, Qt::LeftButton);
+    ASSERT_TRUE(serveEventsUntil([&] { return d.window()->ui.deinterlaceEnableBtn->isEnabled(); }));
+    QTest::mouseClick(d.window()->ui.deinterlaceEnableBtn, Qt::LeftButton);
     EXPECT_TRUE(d.videoDeinterlaceFlag());
-    EXPECT_FALSE(d.deinterlaceStatusImageView->isHidden());
-    QTest::mouseClick(d.deinterlaceEnableBtn, Qt::LeftButton);
+    EXPECT_FALSE(d.window()->ui.deinterlaceStatusImageView->isHidden());
+    QTest::mouseClick(d.window()->ui.deinterlaceEnableBtn, Qt::LeftButton);
     EXPECT_FALSE(d.videoDeinterlaceFlag());
-    EXPECT_TRUE(d.deinterlaceStatusImageView->isHidden());
+    EXPECT_TRUE(d.window()->ui.deinterlaceStatusImageView->isHidden());
 
     // Resizing the window relays the pane at the next picture.
-    d.window->resize(900, 600);
-    ASSERT_TRUE(serveEventsUntil([&] { return d.videoView[0]->geometry().width() > cell.width(); }));
+    d.window()->resize(900, 600);
+    ASSERT_TRUE(serveEventsUntil(
+        [&] { return d.videoPaneLayout()->videoView()[0]->geometry().width() > cell.width(); }));
 
     // Full screen: the pane alone fills the window, and back.
-    const QRect paneBefore = d.videoPane->geometry();
-    QTest::mouseClick(d.fullScreenBtn, Qt::LeftButton);
+    const QRect paneBefore = d.window()->ui.videoPane->geometry();
+    QTest::mouseClick(d.window()->ui.fullScreenBtn, Qt::LeftButton);
     EXPECT_TRUE(d.isInFullScreenMode());
-    EXPECT_TRUE(d.window->isFullScreen());
-    EXPECT_TRUE(d.window->ui.controlRow->isHidden());
-    EXPECT_FALSE(d.fullScreenControlPanel->isHidden());
-    QTest::mouseClick(d.window->ui.exitFullScreenBtn, Qt::LeftButton);
+    EXPECT_TRUE(d.window()->isFullScreen());
+    EXPECT_TRUE(d.window()->ui.controlRow->isHidden());
+    EXPECT_FALSE(d.window()->ui.fullScreenControlPanel->isHidden());
+    QTest::mouseClick(d.window()->ui.exitFullScreenBtn, Qt::LeftButton);
     EXPECT_FALSE(d.isInFullScreenMode());
-    EXPECT_FALSE(d.window->isFullScreen());
-    EXPECT_TRUE(d.fullScreenControlPanel->isHidden());
-    ASSERT_TRUE(serveEventsUntil([&] { return d.videoPane->geometry() == paneBefore; }));
+    EXPECT_FALSE(d.window()->isFullScreen());
+    EXPECT_TRUE(d.window()->ui.fullScreenControlPanel->isHidden());
+    ASSERT_TRUE(serveEventsUntil([&] { return d.window()->ui.videoPane->geometry() == paneBefore; }));
 
     // Deinterlacing left on does not carry over to the next file, nor to one that cannot play.
     for (const std::string &next : {rec.path, dir.file("missing.dv5")}) {
-        ASSERT_TRUE(serveEventsUntil([&] { return d.deinterlaceEnableBtn->isEnabled(); }, 8000));
-        QTest::mouseClick(d.deinterlaceEnableBtn, Qt::LeftButton);
+        ASSERT_TRUE(serveEventsUntil([&] { return d.window()->ui.deinterlaceEnableBtn->isEnabled(); }, 8000));
+        QTest::mouseClick(d.window()->ui.deinterlaceEnableBtn, Qt::LeftButton);
         ASSERT_TRUE(d.videoDeinterlaceFlag());
         d.openFileDirectly(QString::fromStdString(next));
         ASSERT_TRUE(serveEventsUntil([&] { return !d.videoDeinterlaceFlag(); }, 3000));
-        EXPECT_FALSE(d.deinterlaceEnableBtn->isChecked());
-        EXPECT_TRUE(d.deinterlaceStatusImageView->isHidden());
-        EXPECT_TRUE(d.fullScreenDeinterlaceStatusImageView->isHidden());
+        EXPECT_FALSE(d.window()->ui.deinterlaceEnableBtn->isChecked());
+        EXPECT_TRUE(d.window()->ui.deinterlaceStatusImageView->isHidden());
+        EXPECT_TRUE(d.window()->ui.fullScreenDeinterlaceStatusImageView->isHidden());
     }
 }
 
@@ -328,10 +336,11 @@ TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {
         ASSERT_TRUE(p.waitForTiles({0}, {0}));
         p.d().openFileDirectly(QString::fromStdString(path));
         EXPECT_TRUE(p.noEngineThread());
-        ASSERT_TRUE(
-            serveEventsUntil([&] { return p.d().serverTimeLabel->text() == "Unsupported format!"; }, 3000));
-        EXPECT_EQ(p.d().playbackStatusImageView->pixmap().cacheKey(), p.d().stopStatusImg.cacheKey());
-        EXPECT_EQ(p.d().window->size(), p.d().window->minimumSize());
+        ASSERT_TRUE(serveEventsUntil(
+            [&] { return p.d().window()->ui.serverTimeLabel->text() == "Unsupported format!"; }, 3000));
+        EXPECT_EQ(p.d().window()->ui.playbackStatusImageView->pixmap().cacheKey(),
+                  p.d().statusImages().image(transport::StatusImage::Stop).cacheKey());
+        EXPECT_EQ(p.d().window()->size(), p.d().window()->minimumSize());
         EXPECT_TRUE(p.d().playbackIsActivated()) << "an earlier good file keeps the transport active";
     }
 }
@@ -356,7 +365,8 @@ TEST(OpenRecording, SecondFileStopsTheFirstCompletely) {
         EXPECT_FALSE(dv->isDVFmtVideoPlaybackThreadExecuting(c)) << c;
     ASSERT_TRUE(p.waitForTiles({0}, {0}));
     for (int c = 1; c < 4; ++c)
-        EXPECT_TRUE(d.videoView[c]->contents().isNull()) << "channel " << c << " of the first file";
+        EXPECT_TRUE(d.videoPaneLayout()->videoView()[c]->contents().isNull())
+            << "channel " << c << " of the first file";
 
     d.openFileDirectly(QString::fromStdString(dv5.path));
     AVCFormatPlayback *avcEngine = d.handleAVCFmtPlayback();
@@ -381,7 +391,7 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
                                        time);
     serveEvents();
     EXPECT_EQ(engines.picturesDelivered(), 1u) << "channel 17 is no channel";
-    EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
+    EXPECT_EQ(d.videoPaneLayout()->videoView()[0]->contents().pixelColor(0, 0).red(), 0x80);
 
     // The first picture after a click that switched the cut only relays the pane.
     d.setViewCutChangedAndResetDecoder(true);
@@ -389,18 +399,18 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
                                        time);
     serveEvents();
     EXPECT_FALSE(d.viewCutChangedAndResetDecoder());
-    EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0x80);
+    EXPECT_EQ(d.videoPaneLayout()->videoView()[0]->contents().pixelColor(0, 0).red(), 0x80);
     engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
                                        time);
     serveEvents();
-    EXPECT_EQ(d.videoView[0]->contents().pixelColor(0, 0).red(), 0xC0);
+    EXPECT_EQ(d.videoPaneLayout()->videoView()[0]->contents().pixelColor(0, 0).red(), 0xC0);
 
     for (float bad : {std::nanf(""), std::numeric_limits<float>::infinity()}) {
         d.upadatePlaybackProgress(37.9f);
-        EXPECT_EQ(d.osdPercentage->string(), QString("37%"));
+        EXPECT_EQ(d.videoPaneLayout()->osdPercentage()->string(), QString("37%"));
         d.upadatePlaybackProgress(bad);
-        EXPECT_EQ(d.osdPercentage->string(), QString("0%"));
-        EXPECT_EQ(d.playbackProgressSlider->floatValue(), 0.0f);
+        EXPECT_EQ(d.videoPaneLayout()->osdPercentage()->string(), QString("0%"));
+        EXPECT_EQ(d.window()->ui.playbackProgressSlider->floatValue(), 0.0f);
     }
 
     std::vector<char> titles(16 * 64, 0);
@@ -410,14 +420,15 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
     std::thread parser([&] { engines.setDevChannelTitle(titles.data()); });
     parser.join();
     serveEvents();
-    EXPECT_EQ(d.videoViewTitle[0]->string(), QString(64, QChar('A')));
-    EXPECT_EQ(d.videoViewTitle[1]->string(), QString::fromUtf8("Hof \xc3\xbc"));
-    EXPECT_TRUE(d.videoViewTitle[2]->string().isEmpty());
-    EXPECT_EQ(d.videoViewTitle[3]->string(), QString()) << "an empty slot keeps the title it had";
+    EXPECT_EQ(d.videoPaneLayout()->videoViewTitle()[0]->string(), QString(64, QChar('A')));
+    EXPECT_EQ(d.videoPaneLayout()->videoViewTitle()[1]->string(), QString::fromUtf8("Hof \xc3\xbc"));
+    EXPECT_TRUE(d.videoPaneLayout()->videoViewTitle()[2]->string().isEmpty());
+    EXPECT_EQ(d.videoPaneLayout()->videoViewTitle()[3]->string(), QString())
+        << "an empty slot keeps the title it had";
     d.setDevChannelTitle(nullptr);
     serveEvents();
-    EXPECT_EQ(d.videoViewTitle[2]->string(), QString("CH3"));
-    EXPECT_EQ(d.videoViewTitle[15]->string(), QString("CH16"));
+    EXPECT_EQ(d.videoPaneLayout()->videoViewTitle()[2]->string(), QString("CH3"));
+    EXPECT_EQ(d.videoPaneLayout()->videoViewTitle()[15]->string(), QString("CH16"));
 }
 
 // The process's threads, without the toolkit's pool of image workers (they idle for a while
@@ -480,7 +491,7 @@ TEST(OpenRecording, OpenPanelAndFolderStepping) {
     std::ofstream(dir.file("notes.txt")) << "not a recording\n";
     Player p;
     VistrelAppDelegate &d = p.d();
-    QTest::mouseClick(d.openFileBtn, Qt::LeftButton);
+    QTest::mouseClick(d.window()->ui.openFileBtn, Qt::LeftButton);
     QFileDialog *panel = d.fileIntake()->openPanel();
     ASSERT_NE(panel, nullptr);
     EXPECT_EQ(panel->fileMode(), QFileDialog::ExistingFile);
@@ -496,16 +507,16 @@ TEST(OpenRecording, OpenPanelAndFolderStepping) {
     // Next three times visits each recorder file once and comes back; previous goes the other way.
     std::vector<QString> forward, backward;
     for (int i = 0; i < 3; ++i) {
-        QTest::mouseClick(d.nextFileSelectionBtn, Qt::LeftButton);
-        forward.push_back(d.fileNameWithExtension);
-        EXPECT_TRUE(d.isPlaybackNow()) << d.fileNameWithExtension.toStdString();
+        QTest::mouseClick(d.window()->ui.nextFileSelectionBtn, Qt::LeftButton);
+        forward.push_back(d.openFile().fileNameWithExtension());
+        EXPECT_TRUE(d.isPlaybackNow()) << d.openFile().fileNameWithExtension().toStdString();
     }
     EXPECT_EQ(forward.back(), QString("two%41.dv4"));
     EXPECT_EQ(std::set<QString>(forward.begin(), forward.end()),
               (std::set<QString>{"one.AVC", "two%41.dv4", "three.Dv5"}));
     for (int i = 0; i < 3; ++i) {
-        QTest::mouseClick(d.prevFileSelectionBtn, Qt::LeftButton);
-        backward.push_back(d.fileNameWithExtension);
+        QTest::mouseClick(d.window()->ui.prevFileSelectionBtn, Qt::LeftButton);
+        backward.push_back(d.openFile().fileNameWithExtension());
     }
     EXPECT_EQ(backward, (std::vector<QString>{forward[1], forward[0], forward[2]}));
     // The file stepped to plays.

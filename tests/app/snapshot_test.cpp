@@ -19,6 +19,7 @@
 #include "app/ConfigSettingPanel.h"
 #include "app/VistrelAppDelegate.h"
 #include "app/engine_side/engine_side.h"
+#include "app/main_window.h"
 #include "app/snapshot/snapshot_taker.h"
 #include "common/run_cmd.h"
 #include "engine_picture.h"
@@ -160,7 +161,7 @@ struct LaunchedForSnapshots {
     LaunchedForSnapshots() : scope(dir.path()) {
         delegate = std::make_unique<VistrelAppDelegate>();
         delegate->applicationDidFinishLaunching();
-        delegate->configSettingPanel->snapshotFilePathField()->setText(
+        delegate->configSettingPanel()->snapshotFilePathField()->setText(
             QString::fromStdString(dir.path() + "/snaps"));
     }
     bool appReady = (testApp(), true);
@@ -175,7 +176,7 @@ TEST(SnapshotFiles, DelegateSavesTheShownChannelOnce) {
     LaunchedForSnapshots f;
     testutil::TempDir &dir = f.dir;
     std::unique_ptr<VistrelAppDelegate> &delegate = f.delegate;
-    delegate->fileName = QStringLiteral("..");
+    delegate->openFile().setNames(QStringLiteral(".."), QString(), QString(), QString());
     delegate->setICurrentSelectedVideoCH(3);
     _SYSTEMTIME t{};
     t.wYear = 2012, t.wMonth = 5, t.wDay = 3, t.wHour = 14, t.wMinute = 7, t.wSecond = 9;
@@ -184,7 +185,7 @@ TEST(SnapshotFiles, DelegateSavesTheShownChannelOnce) {
     EXPECT_FALSE(delegate->saveSnapshotImageFlag());
     EXPECT_TRUE(delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32), t).isEmpty());
 
-    delegate->snapShotBtn->click();
+    delegate->window()->ui.snapShotBtn->click();
     EXPECT_TRUE(delegate->saveSnapshotImageFlag());
     const QString path = delegate->saveSnapshotImage(snapshotfixture::syntheticPicture(32, 32), t);
     EXPECT_EQ(QFile::encodeName(path).toStdString(), dir.path() + "/snaps/__/.._CH3_2012\xEF\xBC\x8F"
@@ -203,13 +204,13 @@ TEST(SnapshotFiles, NameCarriesTheTimeOfThePictureInTheFile) {
     LaunchedForSnapshots f;
     testutil::TempDir &dir = f.dir;
     std::unique_ptr<VistrelAppDelegate> &delegate = f.delegate;
-    delegate->configSettingPanel->snapshotFileTypeBtn()->setCurrentIndex(
+    delegate->configSettingPanel()->snapshotFileTypeBtn()->setCurrentIndex(
         1); // PNG: the pixels come back as they were
-    delegate->fileName = QStringLiteral("cam");
+    delegate->openFile().setNames(QStringLiteral("cam"), QString(), QString(), QString());
     delegate->setSnapshotFileLocation();
     delegate->setVideoPaneCutState(0);
     delegate->setICurrentSelectedVideoCH(3);
-    delegate->snapShotBtn->click();
+    delegate->window()->ui.snapShotBtn->click();
 
     _SYSTEMTIME own{};
     own.wYear = 2012, own.wMonth = 5, own.wDay = 3, own.wHour = 14, own.wMinute = 7, own.wSecond = 59;

@@ -266,19 +266,19 @@ TEST(TransportNoFile, DelegateControlsChangeNothing) {
     dvFmtResetControlFlags();
     VistrelAppDelegate delegate;
     delegate.applicationDidFinishLaunching();
-    Ui::MainWindow &ui = delegate.window->ui;
+    Ui::MainWindow &ui = delegate.window()->ui;
     QPushButton *buttons[] = {ui.playActionBtn,      ui.pauseActionBtn,   ui.stopBtn,
                               ui.fastForwardBtn,     ui.fastRewindBtn,    ui.fullScreenPlayBtn,
                               ui.fullScreenPauseBtn, ui.fullScreenStopBtn};
     for (QPushButton *button : buttons)
         button->click();
-    CustomizedProgressSlider *progress = delegate.playbackProgressSlider;
+    CustomizedProgressSlider *progress = delegate.window()->ui.playbackProgressSlider;
     progress->setSliderDown(true);
     progress->setFloatValue(60.0f);
     // The engine's progress moves the other slider, not the one under the mouse.
     delegate.upadatePlaybackProgress(12.0f);
     EXPECT_EQ(progress->floatValue(), 60.0f);
-    EXPECT_EQ(delegate.fullScreenPlaybackProgressSlider->floatValue(), 12.0f);
+    EXPECT_EQ(delegate.window()->ui.fullScreenPlaybackProgressSlider->floatValue(), 12.0f);
     progress->setSliderDown(false); // the seek
     serveEvents();
     EXPECT_EQ(progress->floatValue(), 12.0f) << "back where playback is";
@@ -286,17 +286,18 @@ TEST(TransportNoFile, DelegateControlsChangeNothing) {
     EXPECT_EQ(gDVFmtPlaybackIsPauseNow.load(), 0);
     EXPECT_EQ(gDVFmtPlaybackSliderValueChanged.load(), 0);
     EXPECT_EQ(gDVFmtPlaybackSpeed.load(), 0);
-    EXPECT_EQ(delegate.playbackStatusImageView->pixmap().cacheKey(), delegate.stopStatusImg.cacheKey());
-    EXPECT_EQ(delegate.window->findChild<QMessageBox *>(), nullptr);
+    EXPECT_EQ(delegate.window()->ui.playbackStatusImageView->pixmap().cacheKey(),
+              delegate.statusImages().image(transport::StatusImage::Stop).cacheKey());
+    EXPECT_EQ(delegate.window()->findChild<QMessageBox *>(), nullptr);
 
     // Flip and volume work without a file.
     ui.flipImageBtn->click();
     EXPECT_TRUE(delegate.videoFlipImageFlag());
-    delegate.playbackVolumeSlider->setValue(80);
-    EXPECT_EQ(delegate.fullScreenPlaybackVolumeSlider->value(), 80);
+    delegate.window()->ui.playbackVolumeSlider->setValue(80);
+    EXPECT_EQ(delegate.window()->ui.fullScreenPlaybackVolumeSlider->value(), 80);
     EXPECT_FLOAT_EQ(delegate.audioSliderValueForBinding(), 0.8f);
-    delegate.audioChannelSwitchBtn->setCurrentIndex(4);
-    emit delegate.audioChannelSwitchBtn->activated(4);
+    delegate.window()->ui.audioChannelSwitchBtn->setCurrentIndex(4);
+    emit delegate.window()->ui.audioChannelSwitchBtn->activated(4);
     EXPECT_EQ(delegate.iCurrentSelectedAudioCH(), 5);
 }
 
@@ -335,20 +336,22 @@ TEST(EngineTransportTarget, SteersAnAVCEngineAtItsEnd) {
     EXPECT_EQ(delegate.enAVCFmtPlaybackStatus(), kAVCStop);
     EXPECT_EQ(gDVFmtPlaybackIsPauseNow.load(), 0);
     EXPECT_EQ(gDVFmtPlaybackSpeed.load(), 0);
-    EXPECT_EQ(delegate.playbackStatusImageView->pixmap().cacheKey(), delegate.stopStatusImg.cacheKey());
+    EXPECT_EQ(delegate.window()->ui.playbackStatusImageView->pixmap().cacheKey(),
+              delegate.statusImages().image(transport::StatusImage::Stop).cacheKey());
 
     const long passes = avc_parse_passes(avc->fdAVCFile());
     delegate.progressSliderValueChanged(50);
     EXPECT_TRUE(delegate.isPlaybackNow());
-    EXPECT_EQ(delegate.playbackStatusImageView->pixmap().cacheKey(), delegate.playStatusImg.cacheKey());
+    EXPECT_EQ(delegate.window()->ui.playbackStatusImageView->pixmap().cacheKey(),
+              delegate.statusImages().image(transport::StatusImage::Play).cacheKey());
     EXPECT_TRUE(serveEventsUntil([&] { return avc_parse_passes(avc->fdAVCFile()) > passes; }, 3000))
         << "the reader runs again";
 
     delegate.stopAction();
     EXPECT_EQ(delegate.enAVCFmtPlaybackStatus(), kAVCStop);
     EXPECT_FALSE(delegate.isPlaybackNow());
-    EXPECT_EQ(delegate.fullScreenPlaybackStatusImageView->pixmap().cacheKey(),
-              delegate.stopStatusImgInFullScreen.cacheKey());
+    EXPECT_EQ(delegate.window()->ui.fullScreenPlaybackStatusImageView->pixmap().cacheKey(),
+              delegate.statusImages().image(transport::StatusImage::Stop, true).cacheKey());
 
     delegate.resetPlaybackHandle();
     EXPECT_EQ(delegate.transportTarget()->runningFile(), FileKind::None);

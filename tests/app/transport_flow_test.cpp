@@ -85,7 +85,7 @@ class Watched {
         dvFmtResetControlFlags();
     }
     VistrelAppDelegate &d() { return *d_; }
-    Ui::MainWindow &ui() { return d_->window->ui; }
+    Ui::MainWindow &ui() { return d_->window()->ui; }
 
     double nowMs() const { return std::chrono::duration<double, std::milli>(Clock::now() - start_).count(); }
     void serveFor(int ms) {
@@ -95,8 +95,9 @@ class Watched {
         return serveEventsUntil([&] { return seen.size() >= n; }, timeoutMs);
     }
     bool shows(const QPixmap &window, const QPixmap &fullScreen) const {
-        return d_->playbackStatusImageView->pixmap().cacheKey() == window.cacheKey() &&
-               d_->fullScreenPlaybackStatusImageView->pixmap().cacheKey() == fullScreen.cacheKey();
+        return d_->window()->ui.playbackStatusImageView->pixmap().cacheKey() == window.cacheKey() &&
+               d_->window()->ui.fullScreenPlaybackStatusImageView->pixmap().cacheKey() ==
+                   fullScreen.cacheKey();
     }
 
     // Recorder seconds per wall second over the pictures shown from `fromMs` on (least squares).
@@ -133,15 +134,15 @@ class Watched {
         serveFor(settleMs);
         const size_t count = seen.size();
         const uint64_t delivered = d_->engineSide()->picturesDelivered();
-        const QImage onTile = d_->videoView[0]->contents();
+        const QImage onTile = d_->videoPaneLayout()->videoView()[0]->contents();
         serveFor(ms);
         EXPECT_EQ(seen.size(), count) << what;
         EXPECT_EQ(d_->engineSide()->picturesDelivered(), delivered) << what;
-        EXPECT_EQ(d_->videoView[0]->contents().cacheKey(), onTile.cacheKey()) << what;
+        EXPECT_EQ(d_->videoPaneLayout()->videoView()[0]->contents().cacheKey(), onTile.cacheKey()) << what;
     }
     // The progress slider's seek: a drag to `percent` and its release.
     void seekTo(int percent) {
-        CustomizedProgressSlider *slider = d_->playbackProgressSlider;
+        CustomizedProgressSlider *slider = d_->window()->ui.playbackProgressSlider;
         slider->setSliderDown(true);
         slider->setFloatValue(static_cast<float>(percent));
         slider->setSliderDown(false);
@@ -212,26 +213,32 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
         Watched w(rec);
         VistrelAppDelegate &d = w.d();
         ASSERT_TRUE(w.waitForPictures(1));
-        EXPECT_TRUE(w.shows(d.playStatusImg, d.playStatusImgInFullScreen));
+        EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Play),
+                            d.statusImages().image(transport::StatusImage::Play, true)));
 
         // 1x, then fast forward 2x and 4x.
         w.expectSpeed(1, 40, 700, "1x", 0);
         w.ui().fastForwardBtn->click();
-        EXPECT_TRUE(w.shows(d.fastFwd2xStatusImg, d.fastFwd2xStatusImgInFullScreen));
+        EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Fwd2x),
+                            d.statusImages().image(transport::StatusImage::Fwd2x, true)));
         w.expectSpeed(2, 40, 600, "2x");
         w.ui().fastForwardFullScreenBtn->click();
-        EXPECT_TRUE(w.shows(d.fastFwd4xStatusImg, d.fastFwd4xStatusImgInFullScreen));
+        EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Fwd4x),
+                            d.statusImages().image(transport::StatusImage::Fwd4x, true)));
         w.expectSpeed(4, 40, 500, "4x");
         w.ui().playActionBtn->click();
-        EXPECT_TRUE(w.shows(d.playStatusImg, d.playStatusImgInFullScreen));
+        EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Play),
+                            d.statusImages().image(transport::StatusImage::Play, true)));
 
         // Fast rewind: AVC files go back through their key frames; DV files say they cannot.
         if (c.avc) {
             w.ui().fastRewindBtn->click();
-            EXPECT_TRUE(w.shows(d.fastRwd1xStatusImg, d.fastRwd1xStatusImgInFullScreen));
+            EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Rwd1x),
+                                d.statusImages().image(transport::StatusImage::Rwd1x, true)));
             w.expectSpeed(-1, 40.0 * c.gop, 800, "rewind 1x", 250);
             w.ui().fastRewindFullScreenBtn->click();
-            EXPECT_TRUE(w.shows(d.fastRwd2xStatusImg, d.fastRwd2xStatusImgInFullScreen));
+            EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Rwd2x),
+                                d.statusImages().image(transport::StatusImage::Rwd2x, true)));
             w.expectSpeed(-2, 40.0 * c.gop, 500, "rewind 2x", 250);
             w.ui().playActionBtn->click();
         } else {
@@ -239,14 +246,16 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             serveEvents();
             ASSERT_EQ(alerts.shown.size(), 1u);
             EXPECT_EQ(alerts.shown[0].messageText, QString("Action Unsupported"));
-            EXPECT_TRUE(w.shows(d.playStatusImg, d.playStatusImgInFullScreen));
+            EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Play),
+                                d.statusImages().image(transport::StatusImage::Play, true)));
             w.expectSpeed(1, 40, 400, "1x after the refused rewind", 0);
         }
         EXPECT_TRUE(alerts.shown.size() == (c.avc ? 0u : 1u));
 
         // Pause holds the picture; holding fast forward steps on, letting go stops again.
         w.ui().pauseActionBtn->click();
-        EXPECT_TRUE(w.shows(d.pauseStatusImg, d.pauseStatusImgInFullScreen));
+        EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Pause),
+                            d.statusImages().image(transport::StatusImage::Pause, true)));
         EXPECT_FALSE(d.isPlaybackNow());
         w.expectHeld(400, "paused");
         const size_t beforeSteps = w.seen.size();
@@ -257,7 +266,8 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
         ASSERT_GE(w.seen.size(), beforeSteps + 2) << "holding fast forward while paused steps frames";
         for (size_t i = beforeSteps; i < w.seen.size(); ++i)
             EXPECT_GT(w.seen[i].unit->tUs, i == beforeSteps ? pausedAt : w.seen[i - 1].unit->tUs);
-        EXPECT_TRUE(w.shows(d.pauseStatusImg, d.pauseStatusImgInFullScreen))
+        EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Pause),
+                            d.statusImages().image(transport::StatusImage::Pause, true)))
             << "a step keeps the pause image";
         EXPECT_EQ(gDVFmtPlaybackSpeed.load(), 0);
         w.expectHeld(400, "released");
@@ -294,7 +304,8 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             }
         }
         EXPECT_GE(compared, 3u);
-        EXPECT_EQ(comparable(d.videoView[0]->contents()), comparable(w.seen.back().picture));
+        EXPECT_EQ(comparable(d.videoPaneLayout()->videoView()[0]->contents()),
+                  comparable(w.seen.back().picture));
         w.ui().flipImageBtn->click();
         EXPECT_FALSE(d.videoFlipImageFlag());
 
@@ -306,7 +317,8 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             w.serveFor(250);
             const size_t atSeek = w.seen.size();
             w.seekTo(percent);
-            EXPECT_TRUE(w.shows(d.pauseStatusImg, d.pauseStatusImgInFullScreen));
+            EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Pause),
+                                d.statusImages().image(transport::StatusImage::Pause, true)));
             // A paused DV parser lets the frame it was holding go, seeks, and then clears the
             // request; a paused AVC file shows the landing frame. What was shown before that
             // has been queued by then.
@@ -315,8 +327,8 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
                 10000))
                 << "the seek was not carried out";
             serveEvents();
-            EXPECT_LE(std::abs(d.playbackProgressSlider->floatValue() - percent), 1.0f)
-                << "progress " << d.playbackProgressSlider->floatValue();
+            EXPECT_LE(std::abs(d.window()->ui.playbackProgressSlider->floatValue() - percent), 1.0f)
+                << "progress " << d.window()->ui.playbackProgressSlider->floatValue();
             const size_t before = w.seen.size() - (c.avc && w.seen.size() > 0 ? 1 : 0);
             w.ui().playActionBtn->click();
             ASSERT_TRUE(w.waitForPictures(before + 1));
@@ -333,23 +345,29 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             if (percent != 99) w.serveFor(200);
         }
         ASSERT_TRUE(serveEventsUntil([&] { return !d.isPlaybackNow(); }, 5000)) << "the end of the file";
-        ASSERT_TRUE(
-            serveEventsUntil([&] { return w.shows(d.stopStatusImg, d.stopStatusImgInFullScreen); }, 2000));
+        ASSERT_TRUE(serveEventsUntil(
+            [&] {
+                return w.shows(d.statusImages().image(transport::StatusImage::Stop),
+                               d.statusImages().image(transport::StatusImage::Stop, true));
+            },
+            2000));
         EXPECT_EQ(w.seen.back().unit, video.back());
-        EXPECT_EQ(d.playbackProgressSlider->floatValue(), 100.0f);
+        EXPECT_EQ(d.window()->ui.playbackProgressSlider->floatValue(), 100.0f);
 
         // Play after the end starts again from the first frame; Stop ends playing and holds.
         const size_t beforeReplay = w.seen.size();
         w.ui().playActionBtn->click();
         ASSERT_TRUE(w.waitForPictures(beforeReplay + 3));
         EXPECT_LE(w.seen[beforeReplay].unit->frame, 2);
-        EXPECT_TRUE(w.shows(d.playStatusImg, d.playStatusImgInFullScreen));
+        EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Play),
+                            d.statusImages().image(transport::StatusImage::Play, true)));
         // Stop from pause: a paused DV parser must run to carry the stop out.
         w.serveFor(300);
         w.ui().pauseActionBtn->click();
         w.serveFor(150);
         w.ui().stopBtn->click();
-        EXPECT_TRUE(w.shows(d.stopStatusImg, d.stopStatusImgInFullScreen));
+        EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Stop),
+                            d.statusImages().image(transport::StatusImage::Stop, true)));
         EXPECT_FALSE(d.isPlaybackNow());
         // The DV parser has taken the stop and halted after the first key frame.
         ASSERT_TRUE(serveEventsUntil(
@@ -362,7 +380,7 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
         if (!c.avc) {
             EXPECT_EQ(w.seen.back().unit, video.front()) << "the DV parser went back to the start";
         }
-        EXPECT_EQ(d.playbackProgressSlider->floatValue(), 0.0f);
+        EXPECT_EQ(d.window()->ui.playbackProgressSlider->floatValue(), 0.0f);
         EXPECT_EQ(w.unknown, 0) << "pictures not traced to a frame of the recording";
     }
 }

@@ -84,37 +84,39 @@ TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
     d->applicationDidFinishLaunching();
     d->makeWindowKeyAndOrderFront();
     d->openFileDirectly(QString::fromStdString(rec.path));
-    ASSERT_TRUE(serveEventsUntil([&] { return !d->videoView[3]->contents().isNull(); }, 8000));
-    Ui::MainWindow &ui = d->window->ui;
+    ASSERT_TRUE(
+        serveEventsUntil([&] { return !d->videoPaneLayout()->videoView()[3]->contents().isNull(); }, 8000));
+    Ui::MainWindow &ui = d->window()->ui;
 
     ui.fastForwardBtn->click();
     ui.fastForwardBtn->click();
     serveEventsUntil([] { return false; }, 1000);
     QImage shot = grabScreen();
-    const QImage at4x = expectShown(shot, d->window, d->playbackStatusImageView, d->fastFwd4xStatusImg, "4x");
-    EXPECT_GT(levels(under(shot, d->videoPane)), 32) << "pictures in the pane";
+    const QImage at4x = expectShown(shot, d->window(), d->window()->ui.playbackStatusImageView,
+                                    d->statusImages().image(transport::StatusImage::Fwd4x), "4x");
+    EXPECT_GT(levels(under(shot, d->window()->ui.videoPane)), 32) << "pictures in the pane";
     keep(shot, "transport_fast_forward_4x.png");
 
     ui.pauseActionBtn->click();
     serveEventsUntil([] { return false; }, 800);
     shot = grabScreen();
-    const QImage paused =
-        expectShown(shot, d->window, d->playbackStatusImageView, d->pauseStatusImg, "paused");
+    const QImage paused = expectShown(shot, d->window(), d->window()->ui.playbackStatusImageView,
+                                      d->statusImages().image(transport::StatusImage::Pause), "paused");
     EXPECT_NE(paused, at4x) << "the status view changed with the state";
     keep(shot, "transport_paused.png");
 
     d->enterFullScreen();
     ASSERT_TRUE(serveEventsUntil(
-        [&] { return d->window->isFullScreen() && d->fullScreenControlPanel->isVisible(); }));
+        [&] { return d->window()->isFullScreen() && d->window()->ui.fullScreenControlPanel->isVisible(); }));
     ui.fullScreenPlayBtn->click();
     ui.fastForwardFullScreenBtn->click();
     d->videoPaneLayout()->showFullScreenControlPanel();
     serveEventsUntil([] { return false; }, 1000);
     shot = grabScreen();
-    ASSERT_TRUE(d->fullScreenControlPanel->isVisible());
-    expectShown(shot, d->window, d->fullScreenPlaybackStatusImageView, d->fastFwd2xStatusImgInFullScreen,
-                "full screen 2x");
-    EXPECT_GT(levels(under(shot, d->fullScreenControlPanel)), 8) << "the panel is drawn";
+    ASSERT_TRUE(d->window()->ui.fullScreenControlPanel->isVisible());
+    expectShown(shot, d->window(), d->window()->ui.fullScreenPlaybackStatusImageView,
+                d->statusImages().image(transport::StatusImage::Fwd2x, true), "full screen 2x");
+    EXPECT_GT(levels(under(shot, d->window()->ui.fullScreenControlPanel)), 8) << "the panel is drawn";
     keep(shot, "transport_full_screen_panel.png");
 
     d->exitFullScreen();
