@@ -44,6 +44,11 @@ bool WindowPaintPacer::eventFilter(QObject *watched, QEvent *event) {
     return true;
 }
 
+void WindowPaintPacer::paintNow() {
+    timer_.stop();
+    release();
+}
+
 void WindowPaintPacer::release() {
     if (!window_) return;
     sinceLastPass_.start();

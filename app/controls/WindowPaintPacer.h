@@ -21,6 +21,9 @@ class WindowPaintPacer : public QObject {
 
     // A held paint pass waits for the end of the frame.
     bool holding() const { return timer_.isActive(); }
+    // Paints at once what waits for a pass, so that the screen shows the widgets as they are now
+    // (a screenshot compared with the widgets' own drawing).
+    void paintNow();
     // Milliseconds between two frames.
     int frameIntervalMs() const;
 

@@ -17,6 +17,7 @@
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/CustomizedView.h"
 #include "app/controls/LayerView.h"
+#include "app/controls/WindowPaintPacer.h"
 #include "app/engine_side/engine_side.h"
 #include "app/main_window.h"
 #include "app/video_pane/video_pane.h"
@@ -26,7 +27,10 @@
 
 namespace {
 
-QImage grabScreen() {
+// The screen as `window` is drawn now: its paint passes are paced to the screen's frames, and a
+// pass still held would leave the screen a frame behind the widgets it is compared with.
+QImage grabScreen(QWidget *window) {
+    if (auto *pacer = window->findChild<WindowPaintPacer *>()) pacer->paintNow();
     QScreen *screen = QGuiApplication::primaryScreen();
     return screen ? screen->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32) : QImage();
 }
@@ -91,7 +95,7 @@ TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
     ui.fastForwardBtn->click();
     ui.fastForwardBtn->click();
     serveEventsUntil([] { return false; }, 1000);
-    QImage shot = grabScreen();
+    QImage shot = grabScreen(d->window());
     const QImage at4x = expectShown(shot, d->window(), d->window()->ui.playbackStatusImageView,
                                     d->statusImages().image(transport::StatusImage::Fwd4x), "4x");
     EXPECT_GT(levels(under(shot, d->window()->ui.videoPane)), 32) << "pictures in the pane";
@@ -99,7 +103,7 @@ TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
 
     ui.pauseActionBtn->click();
     serveEventsUntil([] { return false; }, 800);
-    shot = grabScreen();
+    shot = grabScreen(d->window());
     const QImage paused = expectShown(shot, d->window(), d->window()->ui.playbackStatusImageView,
                                       d->statusImages().image(transport::StatusImage::Pause), "paused");
     EXPECT_NE(paused, at4x) << "the status view changed with the state";
@@ -112,7 +116,7 @@ TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
     ui.fastForwardFullScreenBtn->click();
     d->videoPaneLayout()->showFullScreenControlPanel();
     serveEventsUntil([] { return false; }, 1000);
-    shot = grabScreen();
+    shot = grabScreen(d->window());
     ASSERT_TRUE(d->window()->ui.fullScreenControlPanel->isVisible());
     expectShown(shot, d->window(), d->window()->ui.fullScreenPlaybackStatusImageView,
                 d->statusImages().image(transport::StatusImage::Fwd2x, true), "full screen 2x");
