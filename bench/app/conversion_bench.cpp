@@ -19,8 +19,10 @@
 // so finding them costs the anchor nothing: the engine's parsing is part of the difference),
 // decodes every frame with libavcodec as the engine's decoder does (two slice threads, the
 // scaler's fast bilinear to RGBA at full size), expands the u-law with a table, and writes the
-// same AVI and subtitle bytes the same way (chunks by writev, index rows kept in memory and
-// written once, header last, fsync, rename). It is not paced: pacing adds waiting, not work.
+// same chunks, index rows and subtitle entries the same way (chunks by writev, index rows kept
+// in memory and written once, a header block of the same size last, fsync, rename). Only the
+// audio may differ by a packet: of the DV5 recording the conversion stores no chunk for the
+// first audio packet (40 ms). It is not paced: pacing adds waiting, not work.
 // What the conversion spends beyond the anchor is the application's own cost around that
 // work: parsing, the threads' hand-offs and pacing, showing the pictures, playing the sound,
 // the window's updates and logging. FFmpeg's own programs read none of these recording kinds,
@@ -32,9 +34,9 @@
 // maximum over the pairs:
 //   - wall/x: the conversion's wall time against the recording's length (paced at 1x, so the
 //     goal is at most 1.05);
-//   - cpu/anchor: the processor time of the whole process during the conversion against the
-//     anchor's;
-// and the output sizes of both sides, which should match.
+//   - cpu conv/anchor: the processor time of the whole process during the conversion against
+//     the anchor's;
+// and the AVI sizes of both sides, which should match (the pairs' details go to stderr).
 // Usage: conversion_bench [seconds of recording (default 10)] [pairs (default 5, at least 5)]
 #include <QApplication>
 #include <QComboBox>
