@@ -378,10 +378,13 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
     }
 
     // Straight into the caller's buffer when nothing needs rearranging afterwards but an
-    // in-place turn and the rows are whole blocks for the scaler; otherwise through our own.
+    // in-place turn and the rows are whole blocks for the scaler, or the buffer has room past
+    // the picture for what the scaler may write beyond a row (it writes the rows in order, so
+    // a row's excess is overwritten by the next row); otherwise through our own.
     const bool weave = mode == DECODER_FLAG_FIELDS;
     const Orientation orient = orientationFromFlags(flags);
-    const bool direct = !weave && ow % 16 == 0;
+    const bool direct =
+        !weave && (ow % 16 == 0 || outCapacity - static_cast<size_t>(need) >= kDecoderOutputSlack);
     uint8_t *dstData[4] = {out, nullptr, nullptr, nullptr};
     int dstLinesize[4] = {ow * bpp, 0, 0, 0};
     if (!direct) {

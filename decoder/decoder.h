@@ -97,13 +97,18 @@ int Decoder_Init(_Decoder *dec, int codec, int outFormat);
 // the record itself stays the caller's.
 int Decoder_Deinit(_Decoder *dec);
 
+// Bytes past the end of the picture that a caller's buffer may offer the scaler, whose vector
+// code may write a few pixels past a row's end.
+constexpr size_t kDecoderOutputSlack = 64;
+
 // Decodes one frame (len bytes at data) and writes the picture to out, packed rows of
 // outW x bytes-per-pixel bytes.
 //  targetW, targetH: output size when both are 1 or more; 0 and 0 keep the last output size
 //      (the stream size at first and after every change of the stream size).
 //  flags: DECODER_FLAG_* bits.
 //  streamW, streamH (may be NULL): the stream size after every decoded picture.
-//  outCapacity: bytes available at out; a picture that would not fit is refused with -1.
+//  outCapacity: bytes available at out; a picture that would not fit is refused with -1. With
+//      kDecoderOutputSlack bytes beyond the picture the scaler writes straight into out.
 //  outW, outH (may be NULL): the size of the picture actually written.
 // -> 1 picture written, 0 the codec needs more data, or
 //   -1 bad arguments, uninitialised record, len below 1, or a picture larger than outCapacity

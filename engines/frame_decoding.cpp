@@ -55,7 +55,10 @@ EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payl
         if (targetSize) targetSize(targetW, targetH);
         // A picture beyond the largest size is refused by the decoder, as it always was.
         size_t bytes = engineExpectedPictureBytes(targetW, targetH, last);
-        if (bytes == 0 || bytes > kEngineRawImageBufferSize) bytes = kEngineRawImageBufferSize;
+        if (bytes == 0 || bytes > kEngineRawImageBufferSize)
+            bytes = kEngineRawImageBufferSize;
+        else
+            bytes += kDecoderOutputSlack; // so that the scaler writes the picture in place
         if (work.size() != bytes) {
             pool.giveBack(std::move(work));
             work = pool.takeStorage(bytes);
@@ -91,7 +94,7 @@ VideoImageRef engineDeliverablePicture(EngineDelegate &delegate, PictureBufferPo
                                        const EngineDecodedFrame &frame, std::vector<uint8_t> &work,
                                        std::atomic<int> *streamWidth, std::atomic<int> *streamHeight) {
     engineLabelDecodedPicture(delegate, frame, streamWidth, streamHeight);
-    VideoImageRef image = pool.pictureFromWorkBuffer(work, frame.outW, frame.outH);
+    VideoImageRef image = pool.pictureFromWorkBuffer(work, frame.outW, frame.outH, kDecoderOutputSlack);
     if (!image) player_log("Video context nil value...\n\n");
     return image;
 }

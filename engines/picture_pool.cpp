@@ -78,11 +78,12 @@ VideoImageRef PictureBufferPool::makePicture(const uint8_t *rgba, int width, int
     }
 }
 
-VideoImageRef PictureBufferPool::pictureFromWorkBuffer(std::vector<uint8_t> &work, int width, int height) {
+VideoImageRef PictureBufferPool::pictureFromWorkBuffer(std::vector<uint8_t> &work, int width, int height,
+                                                       size_t slack) {
     if (width <= 0 || height <= 0) return nullptr;
     const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4u;
     if (bytes > work.size()) return nullptr;
-    if (bytes != work.size()) return makePicture(work.data(), width, height);
+    if (work.size() - bytes > slack) return makePicture(work.data(), width, height);
     try {
         auto image = std::make_shared<PooledImage>(std::move(work), width, height, state_);
         work = std::vector<uint8_t>();

@@ -29,10 +29,10 @@ class PictureBufferPool {
     std::vector<uint8_t> takeStorage(size_t bytes);
     // Keeps storage that is no longer needed for a later takeStorage.
     void giveBack(std::vector<uint8_t> storage);
-    // A picture of the first width * height * 4 bytes of `work`. A picture of exactly the size of
-    // `work` takes it over without a copy (`work` is then left empty); a smaller one is copied
-    // into storage of its own size and `work` stays the caller's.
-    VideoImageRef pictureFromWorkBuffer(std::vector<uint8_t> &work, int width, int height);
+    // A picture of the first width * height * 4 bytes of `work`. A picture of the size of `work`,
+    // or smaller by at most `slack` bytes, takes it over without a copy (`work` is then left
+    // empty); a smaller one is copied into storage of its own size and `work` stays the caller's.
+    VideoImageRef pictureFromWorkBuffer(std::vector<uint8_t> &work, int width, int height, size_t slack = 0);
 
     // Buffers currently kept for reuse.
     size_t freeCount() const;

@@ -1,10 +1,12 @@
 #include "app/controls/LayerView.h"
 
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 LayerView::LayerView(QWidget *parent) : QWidget(parent) {}
 
@@ -86,6 +88,57 @@ void LayerView::drawInBands(QPainter &painter, const QPointF &at, const QImage &
     }
 }
 
+namespace {
+
+// R, G, B, X bytes to the 32-bit 0xffRRGGBB of the window's surface; a loop the compiler
+// turns into vector code.
+void rgbxToSurfaceRow(const uint32_t *source, uint32_t *target, int count) {
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "RGBX pixels are read as 0xXXBBGGRR");
+    for (int i = 0; i < count; ++i) {
+        const uint32_t p = source[i];
+        target[i] = 0xff000000u | ((p & 0xffu) << 16) | (p & 0xff00u) | ((p >> 16) & 0xffu);
+    }
+}
+
+} // namespace
+
+bool LayerView::copyToSurface(QPainter &painter, const QPointF &at, const QImage &image) {
+    if (image.format() != QImage::Format_RGBX8888 || image.devicePixelRatio() != 1.0) return false;
+    QPaintEngine *engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster || painter.hasClipping() ||
+        painter.opacity() < 1.0 || painter.compositionMode() != QPainter::CompositionMode_SourceOver)
+        return false;
+    QPaintDevice *device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image) return false;
+    const QImage *surface = static_cast<const QImage *>(device);
+    if ((surface->format() != QImage::Format_RGB32 && surface->format() != QImage::Format_ARGB32 &&
+         surface->format() != QImage::Format_ARGB32_Premultiplied) ||
+        surface->devicePixelRatio() != 1.0)
+        return false;
+    const QTransform &transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate) return false;
+    const QPointF origin = transform.map(at);
+    const QPoint topLeft(qRound(origin.x()), qRound(origin.y()));
+    if (QPointF(topLeft) != origin) return false;
+
+    // Only where this paint may draw: the surface, and the part of it Qt gave this view (empty
+    // when it gave no limit).
+    QRegion region = QRegion(QRect(topLeft, image.size())) & QRegion(surface->rect());
+    const QRegion allowed = engine->systemClip();
+    if (!allowed.isEmpty()) region &= allowed;
+    for (const QRect &rect : region) {
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            const auto *source = reinterpret_cast<const uint32_t *>(image.constScanLine(y - topLeft.y())) +
+                                 (rect.left() - topLeft.x());
+            // The engine paints through the same pixels; bits() could detach a copy instead.
+            auto *target =
+                reinterpret_cast<uint32_t *>(const_cast<uchar *>(surface->constScanLine(y))) + rect.left();
+            rgbxToSurfaceRow(source, target, rect.width());
+        }
+    }
+    return true;
+}
+
 void LayerView::paintEvent(QPaintEvent *) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, cornerRadius_ > 0 || borderWidth_ > 0);
@@ -112,9 +165,10 @@ void LayerView::paintEvent(QPaintEvent *) {
         }
     }
     if (!contents_.isNull()) {
-        if (picture.size() == QSizeF(contents_.size()) / contents_.devicePixelRatio())
-            drawInBands(painter, picture.topLeft(), contents_);
-        else
+        if (picture.size() == QSizeF(contents_.size()) / contents_.devicePixelRatio()) {
+            if (!copyToSurface(painter, picture.topLeft(), contents_))
+                drawInBands(painter, picture.topLeft(), contents_);
+        } else
             painter.drawImage(bounds, contents_);
     }
     drawContent(painter);

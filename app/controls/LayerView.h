@@ -43,6 +43,11 @@ class LayerView : public QWidget {
     void drawBorder(QPainter &painter, const QRectF &bounds);
     // Draws `image` at its own size with its top-left corner at `at`.
     static void drawInBands(QPainter &painter, const QPointF &at, const QImage &image);
+    // Draws an opaque RGBX picture at its own size by writing it into the window's raster
+    // surface, converting each pixel once on the way, where the raster engine would convert each
+    // row into a buffer and copy that. False, drawing nothing, where the painter is not a plain
+    // unscaled raster one over a 32-bit surface.
+    static bool copyToSurface(QPainter &painter, const QPointF &at, const QImage &image);
 
     QImage contents_;
     // The square-cornered border, drawn once per size and colour, as the strips along its four

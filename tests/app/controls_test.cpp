@@ -4,6 +4,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -294,6 +295,59 @@ TEST(CustomizedVideoView, TileShowsItsPictureUnderAStrokedBorderAsDrawnDirectly)
         // Twice: the second paint draws the border from what the first kept.
         for (int paint = 0; paint < 2; ++paint)
             EXPECT_LE(largestDifference(tile.grab().toImage(), expected), 1) << "paint " << paint;
+    }
+}
+
+// What the window's surface holds, as the screen shows it.
+QImage windowSurface(QWidget &window) {
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(window.winId())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+TEST(CustomizedVideoView, PictureAtItsOwnSizeReachesTheWindowSurfaceUnderWhatCoversIt) {
+    testApp();
+    LayerView window;
+    window.resize(320, 240);
+    window.setBackgroundColor(Qt::black);
+    QWidget host(&window);
+    host.setGeometry(13, 7, 280, 200);
+    CustomizedVideoView tile(&host);
+    tile.setGeometry(21, 11, 160, 120);
+    tile.setBackgroundColor(Qt::black);
+    // A sibling above the tile covers part of it.
+    LayerView cover(&host);
+    cover.setGeometry(61, 41, 40, 30);
+    cover.setBackgroundColor(Qt::red);
+    cover.raise();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QPoint tileAt = tile.mapTo(&window, QPoint(0, 0));
+    const QRect covered(cover.mapTo(&window, QPoint(0, 0)), cover.size());
+    // The second picture repaints only the tile, within the part Qt leaves it.
+    for (const int seed : {0, 3}) {
+        SCOPED_TRACE(seed);
+        QImage picture = testPicture(160, 120);
+        picture.setPixel(seed, seed, qRgb(1, 2, 3));
+        tile.setContents(picture);
+        QImage surface;
+        ASSERT_TRUE(serveEventsUntil([&] {
+            surface = windowSurface(window);
+            return surface.pixel(tileAt + QPoint(seed, seed)) == qRgb(1, 2, 3);
+        }));
+        int wrong = 0;
+        for (int y = 0; y < 120; ++y)
+            for (int x = 0; x < 160; ++x) {
+                const QPoint at = tileAt + QPoint(x, y);
+                const QRgb want =
+                    covered.contains(at) ? qRgb(255, 0, 0) : (picture.pixel(x, y) | 0xff000000u);
+                wrong += surface.pixel(at) != want;
+            }
+        EXPECT_EQ(wrong, 0);
+        // Nothing around the tile is touched.
+        EXPECT_EQ(surface.pixel(tileAt + QPoint(-1, -1)), qRgb(0, 0, 0));
+        EXPECT_EQ(surface.pixel(tileAt + QPoint(160, 120)), qRgb(0, 0, 0));
     }
 }
 
