@@ -44,6 +44,7 @@
 #include "app/engine_side/engine_side.h"
 #include "app/main_window.h"
 #include "bench_common/bench_delegates.h"
+#include "bench_common/bench_stats.h"
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
@@ -320,21 +321,6 @@ XServer startXServer() {
     return x;
 }
 
-struct Stats {
-    double min = 0, median = 0, max = 0;
-};
-
-Stats stats(std::vector<double> v) {
-    Stats s;
-    if (v.empty()) return s;
-    std::sort(v.begin(), v.end());
-    s.min = v.front();
-    s.max = v.back();
-    const size_t n = v.size();
-    s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    return s;
-}
-
 int windowVersusFfmpeg(int argc, char **argv) {
     const double playSeconds = argc > 2 ? std::max(2.0, atof(argv[2])) : 20.0;
     const int pairs = argc > 3 ? std::max(1, atoi(argv[3])) : 5;
@@ -455,7 +441,7 @@ int windowVersusFfmpeg(int argc, char **argv) {
                    decode > 0 ? (player + xCpu) / decode : 0.0);
             fflush(stdout);
         }
-        const Stats a = stats(toRgba), b = stats(toDecode), bx = stats(withX);
+        const Spread a = spread(toRgba), b = spread(toDecode), bx = spread(withX);
         printf("%-24s min / median / max: player/rgba %.3f %.3f %.3f; player/decode %.3f %.3f %.3f; "
                "(player+X)/decode %.3f %.3f %.3f\n",
                c.name, a.min, a.median, a.max, b.min, b.median, b.max, bx.min, bx.median, bx.max);

@@ -22,7 +22,8 @@
 // same chunks, index rows and subtitle entries the same way (chunks by writev, index rows kept
 // in memory and written once, a header block of the same size last, fsync, rename). Only the
 // audio may differ by a packet: of the DV5 recording the conversion stores no chunk for the
-// first audio packet (40 ms). It is not paced: pacing adds waiting, not work.
+// last audio packet (40 ms), which the DV parsers never hand off at the end of a file. It is
+// not paced: pacing adds waiting, not work.
 // What the conversion spends beyond the anchor is the application's own cost around that
 // work: parsing, the threads' hand-offs and pacing, showing the pictures, playing the sound,
 // the window's updates and logging. FFmpeg's own programs read none of these recording kinds,
@@ -77,6 +78,7 @@ extern "C" {
 #include "app/alerts.h"
 #include "app/channel_selection_panel.h"
 #include "app/conversion/avi_conversion.h"
+#include "bench_common/bench_stats.h"
 #include "common/mkrec_fixture.h"
 
 namespace {
@@ -438,20 +440,6 @@ Run anchor(const AnchorInput &in, const std::string &folder) {
     if (!ok) fprintf(stderr, "anchor: %s\n", std::strerror(errno));
     takeOutput(folder, r);
     return r;
-}
-
-struct Spread {
-    double min = 0, median = 0, max = 0;
-};
-Spread spread(std::vector<double> v) {
-    Spread s;
-    if (v.empty()) return s;
-    std::sort(v.begin(), v.end());
-    s.min = v.front();
-    s.max = v.back();
-    const size_t n = v.size();
-    s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    return s;
 }
 
 } // namespace

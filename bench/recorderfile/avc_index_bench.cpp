@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "bench_common/bench_delegates.h"
+#include "bench_common/bench_stats.h"
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
 #include "recorderfile/avc_parse.h"
@@ -193,17 +194,6 @@ bool tile(const mkrec::Recording &base, const std::string &out, uint64_t bytes,
     return static_cast<bool>(f.flush());
 }
 
-struct Stats {
-    double min, median, max;
-};
-
-Stats stats(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    const double median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    return {v.front(), median, v.back()};
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -265,7 +255,7 @@ int main(int argc, char **argv) {
         first.push_back(f * 1e3);
     }
     std::remove(idx.c_str());
-    const Stats s[] = {stats(ratio), stats(cpuRatio), stats(cat), stats(build), stats(first)};
+    const Spread s[] = {spread(ratio), spread(cpuRatio), spread(cat), spread(build), spread(first)};
     const char *names[] = {"build / read", "  processor time", "read ms", "build ms", "first picture ms"};
     printf("%-18s %9s %9s %9s   (%d pairs)\n", "", "min", "median", "max", pairs);
     for (int k = 0; k < 5; ++k)
