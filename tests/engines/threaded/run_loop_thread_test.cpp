@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -215,4 +217,60 @@ TEST(RunLoopThread, InterruptibleSleep) {
     EXPECT_TRUE(sender.get());
     EXPECT_FALSE(completed);
     EXPECT_LT(msSince(t0), 500);
+}
+
+namespace {
+cpu_set_t cpusOf(std::initializer_list<int> cpus) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (int c : cpus)
+        CPU_SET(c, &set);
+    return set;
+}
+cpu_set_t affinityOf(pid_t tid) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    sched_getaffinity(tid, sizeof set, &set);
+    return set;
+}
+} // namespace
+
+// A hand-off may wake either side on the other's processor; neither keeps that narrowing, and
+// neither is ever moved to a processor it was not given.
+TEST(RunLoopThread, HandOffsLeaveEachThreadItsOwnProcessors) {
+    const cpu_set_t all = affinityOf(0);
+    std::vector<int> cpus;
+    for (int c = 0; c < CPU_SETSIZE && cpus.size() < 2; ++c)
+        if (CPU_ISSET(c, &all)) cpus.push_back(c);
+    if (cpus.size() < 2) GTEST_SKIP() << "needs two processors";
+    const int a = cpus[0], b = cpus[1];
+    const struct {
+        cpu_set_t worker, caller;
+    } cases[] = {{cpusOf({a, b}), cpusOf({a, b})},
+                 {cpusOf({a, b}), cpusOf({b})},
+                 {cpusOf({a}), cpusOf({a, b})},
+                 {cpusOf({a}), cpusOf({b})}};
+    for (const auto &c : cases) {
+        std::thread([&] {
+            sched_setaffinity(0, sizeof c.worker, &c.worker);
+            RunLoopThread worker("cpus");
+            ASSERT_TRUE(worker.start());
+            sched_setaffinity(0, sizeof c.caller, &c.caller);
+            pid_t workerTid = 0;
+            for (int i = 0; i < 20; ++i) {
+                cpu_set_t inWork;
+                int ranOn = -1;
+                ASSERT_TRUE(worker.performSync([&] {
+                    workerTid = testutil::currentTid();
+                    inWork = affinityOf(0);
+                    ranOn = sched_getcpu();
+                }));
+                EXPECT_TRUE(CPU_EQUAL(&inWork, &c.worker));
+                EXPECT_TRUE(CPU_ISSET(ranOn, &c.worker));
+                const cpu_set_t caller = affinityOf(0), idleWorker = affinityOf(workerTid);
+                EXPECT_TRUE(CPU_EQUAL(&caller, &c.caller));
+                EXPECT_TRUE(CPU_EQUAL(&idleWorker, &c.worker));
+            }
+        }).join();
+    }
 }
