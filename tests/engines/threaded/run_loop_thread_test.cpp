@@ -10,6 +10,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -219,57 +220,38 @@ TEST(RunLoopThread, InterruptibleSleep) {
     EXPECT_LT(msSince(t0), 500);
 }
 
-namespace {
-cpu_set_t cpusOf(std::initializer_list<int> cpus) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    for (int c : cpus)
-        CPU_SET(c, &set);
-    return set;
-}
-cpu_set_t affinityOf(pid_t tid) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    sched_getaffinity(tid, sizeof set, &set);
-    return set;
-}
-} // namespace
-
 // A hand-off may wake either side on the other's processor; neither keeps that narrowing, and
 // neither is ever moved to a processor it was not given.
 TEST(RunLoopThread, HandOffsLeaveEachThreadItsOwnProcessors) {
-    const cpu_set_t all = affinityOf(0);
+    cpu_set_t all, a, b, ab;
+    sched_getaffinity(0, sizeof all, &all);
     std::vector<int> cpus;
-    for (int c = 0; c < CPU_SETSIZE && cpus.size() < 2; ++c)
+    for (int c = 0; c < CPU_SETSIZE; ++c)
         if (CPU_ISSET(c, &all)) cpus.push_back(c);
     if (cpus.size() < 2) GTEST_SKIP() << "needs two processors";
-    const int a = cpus[0], b = cpus[1];
-    const struct {
-        cpu_set_t worker, caller;
-    } cases[] = {{cpusOf({a, b}), cpusOf({a, b})},
-                 {cpusOf({a, b}), cpusOf({b})},
-                 {cpusOf({a}), cpusOf({a, b})},
-                 {cpusOf({a}), cpusOf({b})}};
+    CPU_ZERO(&a);
+    CPU_SET(cpus[0], &a);
+    CPU_ZERO(&b);
+    CPU_SET(cpus[1], &b);
+    CPU_OR(&ab, &a, &b);
+    const std::pair<cpu_set_t, cpu_set_t> cases[] = {{ab, ab}, {ab, b}, {a, ab}, {a, b}}; // worker, caller
     for (const auto &c : cases) {
         std::thread([&] {
-            sched_setaffinity(0, sizeof c.worker, &c.worker);
+            sched_setaffinity(0, sizeof c.first, &c.first);
             RunLoopThread worker("cpus");
             ASSERT_TRUE(worker.start());
-            sched_setaffinity(0, sizeof c.caller, &c.caller);
-            pid_t workerTid = 0;
+            sched_setaffinity(0, sizeof c.second, &c.second);
             for (int i = 0; i < 20; ++i) {
-                cpu_set_t inWork;
-                int ranOn = -1;
+                pid_t tid = 0;
+                cpu_set_t inWork, caller, idleWorker;
                 ASSERT_TRUE(worker.performSync([&] {
-                    workerTid = testutil::currentTid();
-                    inWork = affinityOf(0);
-                    ranOn = sched_getcpu();
+                    tid = testutil::currentTid();
+                    sched_getaffinity(0, sizeof inWork, &inWork);
                 }));
-                EXPECT_TRUE(CPU_EQUAL(&inWork, &c.worker));
-                EXPECT_TRUE(CPU_ISSET(ranOn, &c.worker));
-                const cpu_set_t caller = affinityOf(0), idleWorker = affinityOf(workerTid);
-                EXPECT_TRUE(CPU_EQUAL(&caller, &c.caller));
-                EXPECT_TRUE(CPU_EQUAL(&idleWorker, &c.worker));
+                sched_getaffinity(0, sizeof caller, &caller);
+                sched_getaffinity(tid, sizeof idleWorker, &idleWorker);
+                EXPECT_TRUE(CPU_EQUAL(&inWork, &c.first) && CPU_EQUAL(&idleWorker, &c.first));
+                EXPECT_TRUE(CPU_EQUAL(&caller, &c.second));
             }
         }).join();
     }
