@@ -4,13 +4,30 @@
 #include <pthread.h>
 #include <sys/prctl.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/portable.h"
 
 namespace {
 thread_local RunLoopThread *tlsCurrent = nullptr;
+
+// Lets thread `tid` run only on the calling thread's processor until it takes its own processors
+// back; nothing when that processor is not among `allowed` or there is no other to choose from.
+bool narrowToCallingCpu(int tid, const cpu_set_t &allowed) {
+    const int cpu = sched_getcpu();
+    if (tid == 0 || cpu < 0 || cpu >= CPU_SETSIZE || CPU_COUNT(&allowed) < 2 || !CPU_ISSET(cpu, &allowed))
+        return false;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    return sched_setaffinity(tid, sizeof one, &one) == 0;
 }
+
+void restoreCpus(const cpu_set_t &cpus) {
+    sched_setaffinity(0, sizeof cpus, &cpus);
+}
+} // namespace
 
 RunLoopThread::RunLoopThread(std::string name, ServeGate gate, std::chrono::milliseconds idlePoll)
     : name_(std::move(name)), gate_(std::move(gate)), idlePoll_(idlePoll) {}
@@ -22,6 +39,8 @@ RunLoopThread::~RunLoopThread() {
 bool RunLoopThread::start() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_) return false;
+    // The thread inherits these.
+    if (sched_getaffinity(0, sizeof homeCpus_, &homeCpus_) != 0) CPU_ZERO(&homeCpus_);
     try {
         thread_ = std::thread(&RunLoopThread::run, this);
     } catch (const std::system_error &) {
@@ -46,6 +65,7 @@ void RunLoopThread::run() {
     // The playback threads' sleeps pace the pictures; the default timer slack (50 us) would
     // lengthen every one of them, and add up to a drift behind the recording's clock.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+    tid_ = static_cast<int>(gettid());
     std::unique_lock<std::mutex> lock(mutex_);
     while (!cancelled_) {
         const bool open = gateOpen();
@@ -53,8 +73,12 @@ void RunLoopThread::run() {
             Request *request = queue_.front();
             queue_.pop_front();
             lock.unlock();
+            if (narrowed_.exchange(false)) restoreCpus(homeCpus_);
             (*request->work)();
-            finishRequests(&request, 1, Outcome::Done);
+            // Read before the outcome is set: the caller's request ends with its wait.
+            const bool narrowCaller =
+                request->callerCpus && narrowToCallingCpu(request->callerTid, *request->callerCpus);
+            finishRequests(&request, 1, Outcome::Done, narrowCaller);
             lock.lock();
             continue;
         }
@@ -75,12 +99,15 @@ void RunLoopThread::run() {
     tlsCurrent = nullptr;
 }
 
-void RunLoopThread::finishRequests(Request *const *requests, size_t count, Outcome outcome) {
+void RunLoopThread::finishRequests(Request *const *requests, size_t count, Outcome outcome,
+                                   bool callerNarrowed) {
     if (count == 0) return;
     {
         std::lock_guard<std::mutex> done(doneMutex_);
-        for (size_t i = 0; i < count; ++i)
+        for (size_t i = 0; i < count; ++i) {
+            requests[i]->callerNarrowed = callerNarrowed;
             requests[i]->outcome = outcome;
+        }
     }
     // Woken after the lock is let go, so that the caller does not wake only to wait for it.
     doneCv_.notify_all();
@@ -91,7 +118,14 @@ bool RunLoopThread::performSync(const std::function<void()> &work) {
         work();
         return true;
     }
+    cpu_set_t callerCpus;
     Request request{&work};
+    if (sched_getaffinity(0, sizeof callerCpus, &callerCpus) == 0) {
+        request.callerTid = static_cast<int>(gettid());
+        request.callerCpus = &callerCpus;
+    }
+    // A thread that runs has its processors set (before it was started).
+    if (narrowToCallingCpu(tid_.load(), homeCpus_)) narrowed_ = true;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!started_ || cancelled_ || finished_) return false;
@@ -100,6 +134,7 @@ bool RunLoopThread::performSync(const std::function<void()> &work) {
     cv_.notify_all();
     std::unique_lock<std::mutex> done(doneMutex_);
     doneCv_.wait(done, [&] { return request.outcome != Outcome::Pending; });
+    if (request.callerNarrowed) restoreCpus(callerCpus);
     return request.outcome == Outcome::Done;
 }
 

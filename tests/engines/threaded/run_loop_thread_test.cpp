@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -215,4 +218,41 @@ TEST(RunLoopThread, InterruptibleSleep) {
     EXPECT_TRUE(sender.get());
     EXPECT_FALSE(completed);
     EXPECT_LT(msSince(t0), 500);
+}
+
+// A hand-off may wake either side on the other's processor; neither keeps that narrowing, and
+// neither is ever moved to a processor it was not given.
+TEST(RunLoopThread, HandOffsLeaveEachThreadItsOwnProcessors) {
+    cpu_set_t all, a, b, ab;
+    sched_getaffinity(0, sizeof all, &all);
+    std::vector<int> cpus;
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &all)) cpus.push_back(c);
+    if (cpus.size() < 2) GTEST_SKIP() << "needs two processors";
+    CPU_ZERO(&a);
+    CPU_SET(cpus[0], &a);
+    CPU_ZERO(&b);
+    CPU_SET(cpus[1], &b);
+    CPU_OR(&ab, &a, &b);
+    const std::pair<cpu_set_t, cpu_set_t> cases[] = {{ab, ab}, {ab, b}, {a, ab}, {a, b}}; // worker, caller
+    for (const auto &c : cases) {
+        std::thread([&] {
+            sched_setaffinity(0, sizeof c.first, &c.first);
+            RunLoopThread worker("cpus");
+            ASSERT_TRUE(worker.start());
+            sched_setaffinity(0, sizeof c.second, &c.second);
+            for (int i = 0; i < 20; ++i) {
+                pid_t tid = 0;
+                cpu_set_t inWork, caller, idleWorker;
+                ASSERT_TRUE(worker.performSync([&] {
+                    tid = testutil::currentTid();
+                    sched_getaffinity(0, sizeof inWork, &inWork);
+                }));
+                sched_getaffinity(0, sizeof caller, &caller);
+                sched_getaffinity(tid, sizeof idleWorker, &idleWorker);
+                EXPECT_TRUE(CPU_EQUAL(&inWork, &c.first) && CPU_EQUAL(&idleWorker, &c.first));
+                EXPECT_TRUE(CPU_EQUAL(&caller, &c.second));
+            }
+        }).join();
+    }
 }
