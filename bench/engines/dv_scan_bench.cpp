@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "bench_common/bench_delegates.h"
+#include "bench_common/bench_read.h"
 #include "common/mkrec_fixture.h"
 #include "engines/dv_stream_parser.h"
 #include "engines/engine_controls.h"
@@ -44,15 +45,8 @@ uint64_t fileSize(const std::string &path) {
 double readSpeed(const std::string &path) {
     std::vector<char> block(128 << 10);
     const auto t0 = Clock::now();
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) return 0;
-    uint64_t total = 0;
-    for (;;) {
-        const ssize_t n = read(fd, block.data(), block.size());
-        if (n <= 0) break;
-        total += static_cast<uint64_t>(n);
-    }
-    close(fd);
+    const uint64_t total = readThrough(path, block);
+    if (total == 0) return 0;
     const double s = secondsSince(t0);
     return s > 0 ? static_cast<double>(total) / 1e6 / s : 0;
 }

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "bench_common/bench_delegates.h"
+#include "bench_common/bench_read.h"
 #include "bench_common/bench_stats.h"
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
@@ -62,16 +63,7 @@ constexpr size_t kReadBuffer = 0x200000; // the parser's reader buffer
 Timed readWhole(const std::string &path, std::vector<char> &buffer) {
     const double c0 = threadCpu();
     const auto t0 = Clock::now();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    uint64_t total = 0;
-    for (;;) {
-        const ssize_t n = read(fd, buffer.data(), buffer.size());
-        if (n <= 0) break;
-        total += static_cast<uint64_t>(n);
-    }
-    close(fd);
-    if (total == 0) return {};
+    if (readThrough(path, buffer) == 0) return {};
     return {since(t0), threadCpu() - c0};
 }
 
