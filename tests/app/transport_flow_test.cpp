@@ -326,7 +326,15 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
             w.ui().pauseActionBtn->click();
             const size_t atSeek = w.seen.size();
-            const int pausedOn = w.seen.back().unit->frame;
+            const std::vector<const mkrec::Unit *> landings = seekLandings(rec, c.avc, percent);
+            ASSERT_FALSE(landings.empty());
+            // The landing frame and the next may reach the engine's output back to back, and the
+            // tile then shows only the later one.
+            const auto onLanding = [&](const mkrec::Unit *shown) {
+                return std::any_of(landings.begin(), landings.end(), [&](const mkrec::Unit *u) {
+                    return shown->frame >= u->frame && shown->frame <= u->frame + 2;
+                });
+            };
             w.seekTo(percent);
             EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Pause),
                                 d.statusImages().image(transport::StatusImage::Pause, true)));
@@ -337,31 +345,25 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             const auto seekDone = [&] {
                 if (!c.avc) return gDVFmtPlaybackSliderValueChanged.load() == 0;
                 for (size_t i = atSeek; i < w.seen.size(); ++i) {
-                    const int frame = w.seen[i].unit->frame;
-                    if (frame < pausedOn || frame > pausedOn + 3) {
+                    if (onLanding(w.seen[i].unit)) {
                         before = i;
                         return true;
                     }
                 }
                 return false;
             };
-            ASSERT_TRUE(serveEventsUntil(seekDone, 10000)) << "the seek was not carried out";
+            ASSERT_TRUE(serveEventsUntil(seekDone, 10000))
+                << "the seek was not carried out, expected frame " << landings.back()->frame << "; "
+                << w.framesSeen(atSeek);
             serveEvents();
             EXPECT_LE(std::abs(d.window()->ui.playbackProgressSlider->floatValue() - percent), 1.0f)
                 << "progress " << d.window()->ui.playbackProgressSlider->floatValue();
             if (!c.avc) before = w.seen.size();
             w.ui().playActionBtn->click();
             ASSERT_TRUE(w.waitForPictures(before + 1));
-            const std::vector<const mkrec::Unit *> landings = seekLandings(rec, c.avc, percent);
-            ASSERT_FALSE(landings.empty());
-            // The landing frame and the next may reach the engine's output back to back, and the
-            // tile then shows only the later one.
             const mkrec::Unit *landed = w.seen[before].unit;
-            const bool onLanding = std::any_of(landings.begin(), landings.end(), [&](const mkrec::Unit *u) {
-                return landed->frame >= u->frame && landed->frame <= u->frame + 2;
-            });
-            EXPECT_TRUE(onLanding) << "landed on frame " << landed->frame << ", expected frame "
-                                   << landings.back()->frame;
+            EXPECT_TRUE(onLanding(landed))
+                << "landed on frame " << landed->frame << ", expected frame " << landings.back()->frame;
             if (percent != 99) {
                 ASSERT_TRUE(w.waitForPictures(w.seen.size() + 3));
             }
