@@ -240,7 +240,7 @@ TEST_P(DVDamage, NothingToPlayEndsOnceThroughClose) {
         }
         ASSERT_TRUE(player.start(kind, path));
         ASSERT_TRUE(player.waitForEnd(1, 10000)) << "no end notice: the application would stay playing";
-        ASSERT_TRUE(player.waitUntilParserRests());
+        ASSERT_TRUE(player.waitUntilParserRests(8000));
         player.close();
         EXPECT_FALSE(player.engine.isDVFmtParserThreadExecuting());
         EXPECT_EQ(player.delegate.dvEndNotices.load(), 1);

@@ -99,8 +99,9 @@ bool stepAudio(DVFormatPlayback &engine, const DV4AudioStreamH264 *record) {
 }
 
 // Hands the record to the audio thread from a thread of its own; returns once the audio thread
-// has taken notice of it and not served it: the sender asleep in its wait, then the audio
-// thread asleep too (woken by the request, it has looked at the flags and gone back to wait).
+// has taken notice of it and not served it (the sender asleep in its wait, then the audio
+// thread asleep too: woken by the request, it has looked at the flags and gone back to wait),
+// or once the hand-off has returned.
 std::future<bool> handOffLeftWaiting(DVFormatPlayback &engine, const DV4AudioStreamH264 *record) {
     std::atomic<pid_t> tid{0};
     auto sender = std::async(std::launch::async, [&engine, &tid, record] {
@@ -109,8 +110,16 @@ std::future<bool> handOffLeftWaiting(DVFormatPlayback &engine, const DV4AudioStr
     });
     while (tid == 0)
         std::this_thread::yield();
-    EXPECT_TRUE(testutil::waitUntilAsleep(tid)) << "the hand-off did not wait";
-    EXPECT_TRUE(testutil::waitUntilAsleep(testutil::threadNamed("dv-audio"))) << "the audio thread is busy";
+    const pid_t audio = testutil::threadNamed("dv-audio");
+    const auto deadline = Clock::now() + 10s;
+    for (pid_t waiter : {tid.load(), audio}) {
+        for (int asleep = 0; asleep < 3 && Clock::now() < deadline;) {
+            if (sender.wait_for(0ms) == std::future_status::ready) return sender;
+            asleep = testutil::threadState(waiter) == 'S' ? asleep + 1 : 0;
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    EXPECT_LT(Clock::now(), deadline) << "the hand-off did not come to wait";
     return sender;
 }
 
