@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace testutil {
 
@@ -25,6 +26,17 @@ inline char threadState(pid_t tid) {
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const size_t paren = text.rfind(')');
     return paren == std::string::npos || paren + 2 >= text.size() ? '?' : text[paren + 2];
+}
+
+// The kernel ids of this process's threads.
+inline std::vector<pid_t> threadIds() {
+    std::vector<pid_t> ids;
+    if (DIR *dir = opendir("/proc/self/task")) {
+        while (const dirent *entry = readdir(dir))
+            if (entry->d_name[0] != '.') ids.push_back(static_cast<pid_t>(std::stol(entry->d_name)));
+        closedir(dir);
+    }
+    return ids;
 }
 
 // The kernel id of this process's thread with the given name, 0 when there is none.
