@@ -222,14 +222,13 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
             dv_->resetParamsWithExceptCH(selected);
         }
         shared_.viewCutChanged.store(false);
-        post([this] { port_.checkNeedResizeImageViewOrNot(); });
+        // Cleared before the layout is queued: a resize the GUI thread asks for meanwhile stays
+        // asked for, and the next picture lays the pane out again.
         shared_.resizingVideoPane.store(false);
+        post([this] { port_.checkNeedResizeImageViewOrNot(); });
         return;
     }
-    if (shared_.resizingVideoPane.load()) {
-        post([this] { port_.checkNeedResizeImageViewOrNot(); });
-        shared_.resizingVideoPane.store(false);
-    }
+    if (shared_.resizingVideoPane.exchange(false)) post([this] { port_.checkNeedResizeImageViewOrNot(); });
     QImage picture = imageOverPicture(image);
     if (keepLastDelivered_.load()) {
         std::lock_guard<std::mutex> lock(lastDeliveredMutex_);

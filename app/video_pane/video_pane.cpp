@@ -2,6 +2,8 @@
 #include "app/logic/player_state.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QMetaObject>
 #include <QThread>
@@ -241,6 +243,7 @@ void VideoPane::enterFullScreen() {
         v_.fullScreenControlPanel->raise();
     }
     usleep(kFullScreenSettleMicroseconds);
+    applyPendingWindowLayout();
     shared_.resizingVideoPane.store(true);
     checkNeedResizeImageViewOrNot();
     fullScreen_ = true;
@@ -255,10 +258,18 @@ void VideoPane::exitFullScreen() {
         }
         if (v_.fullScreenControlPanel) v_.fullScreenControlPanel->hide();
         usleep(kFullScreenSettleMicroseconds);
+        applyPendingWindowLayout();
         shared_.resizingVideoPane.store(true);
         checkNeedResizeImageViewOrNot();
     }
     fullScreen_ = false;
+}
+
+void VideoPane::applyPendingWindowLayout() {
+    // Hiding or showing the two rows resizes the pane only when Qt next lays the window out; a
+    // window that keeps its size (a window manager that ignores full screen) sends no resize
+    // notice afterwards, so the pane's new size is taken now, before the layout reads it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
 }
 
 QSize VideoPane::windowWillResize(const QSize &proposed) const {

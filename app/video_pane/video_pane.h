@@ -153,6 +153,7 @@ class VideoPane {
 
   private:
     bool onScreenTextOn() const;
+    void applyPendingWindowLayout();
     void showVideoModeText(const QString &text);
 
     VideoPaneViews v_;

@@ -300,6 +300,40 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     }
 }
 
+// A window that keeps its size in full screen (a window manager that ignores the request) gains
+// only the two rows' room: the tiles are fitted to that pane, with no picture to come.
+TEST(WatchRecording, FullScreenRefitsTilesWhenOnlyThePaneChangesSize) {
+    mkrec::TempDir dir;
+    const mkrec::Recording rec = mkrec::make(dir, "four.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    Player p;
+    VistrelAppDelegate &d = p.d();
+    QWidget &pane = *d.window()->ui.videoPane;
+    // The tiles are centred in the pane and span its height or its width.
+    const auto tilesFitPane = [&] {
+        QRect tiles;
+        for (CustomizedVideoView *tile : d.videoPaneLayout()->videoView())
+            if (!tile->isHidden()) tiles |= tile->geometry();
+        const QPoint off = tiles.center() - pane.rect().center();
+        return std::abs(off.x()) <= 2 && std::abs(off.y()) <= 2 &&
+               (std::abs(tiles.height() - pane.height()) <= 2 || std::abs(tiles.width() - pane.width()) <= 2);
+    };
+    d.openFileDirectly(QString::fromStdString(rec.path));
+    ASSERT_TRUE(p.waitForTiles(range(0, 3), range(0, 3)));
+    const QRect screen = d.window()->screen()->geometry();
+    d.window()->setGeometry(screen);
+    // Played to its end: no picture will ask for another layout.
+    ASSERT_TRUE(serveEventsUntil(
+        [&] { return !d.isPlaybackNow() && d.window()->geometry() == screen && tilesFitPane(); }, 20000));
+    const int before = pane.height();
+    d.enterFullScreen();
+    ASSERT_TRUE(d.isInFullScreenMode());
+    EXPECT_TRUE(serveEventsUntil([&] { return pane.height() > before && tilesFitPane(); }))
+        << "pane " << pane.height() << ", tile " << d.videoPaneLayout()->videoView()[0]->geometry().bottom();
+    d.exitFullScreen();
+    EXPECT_TRUE(serveEventsUntil([&] { return pane.height() == before && tilesFitPane(); }));
+}
+
 TEST(OpenRecording, FilesThatCannotBePlayedSayUnsupportedFormat) {
     mkrec::TempDir dir;
     const mkrec::Recording good = mkrec::make(dir, "good.avc", {"--kind", "avc"});
