@@ -5,6 +5,7 @@
 #include <sys/prctl.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "platform/portable.h"
@@ -26,6 +27,10 @@ bool narrowToCallingCpu(int tid, const cpu_set_t &allowed) {
 
 void restoreCpus(const cpu_set_t &cpus) {
     sched_setaffinity(0, sizeof cpus, &cpus);
+}
+
+std::chrono::microseconds since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t);
 }
 } // namespace
 
@@ -67,21 +72,28 @@ void RunLoopThread::run() {
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     tid_ = static_cast<int>(gettid());
     std::unique_lock<std::mutex> lock(mutex_);
+    // Only a request that woke the idle thread tells how long a wake took; one queued while the
+    // thread was busy or its gate closed waited for other reasons.
+    bool idle = false;
     while (!cancelled_) {
         const bool open = gateOpen();
         if (open && !queue_.empty()) {
             Request *request = queue_.front();
             queue_.pop_front();
             lock.unlock();
+            const bool wokeByRequest = std::exchange(idle, false);
+            if (wokeByRequest && request->handedAt != std::chrono::steady_clock::time_point())
+                wakeNarrowing_.woke(since(request->handedAt));
             if (narrowed_.exchange(false)) restoreCpus(homeCpus_);
             (*request->work)();
             // Read before the outcome is set: the caller's request ends with its wait.
-            const bool narrowCaller =
-                request->callerCpus && narrowToCallingCpu(request->callerTid, *request->callerCpus);
+            const bool narrowCaller = request->callerCpus && wakeNarrowing_.narrowNextWake() &&
+                                      narrowToCallingCpu(request->callerTid, *request->callerCpus);
             finishRequests(&request, 1, Outcome::Done, narrowCaller);
             lock.lock();
             continue;
         }
+        idle = open;
         if (open) {
             // Serving: wait for the next request (or the cancel).
             cv_.wait(lock);
@@ -104,8 +116,11 @@ void RunLoopThread::finishRequests(Request *const *requests, size_t count, Outco
     if (count == 0) return;
     {
         std::lock_guard<std::mutex> done(doneMutex_);
+        const auto now =
+            callerNarrowed ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
         for (size_t i = 0; i < count; ++i) {
             requests[i]->callerNarrowed = callerNarrowed;
+            requests[i]->finishedAt = now;
             requests[i]->outcome = outcome;
         }
     }
@@ -125,7 +140,10 @@ bool RunLoopThread::performSync(const std::function<void()> &work) {
         request.callerCpus = &callerCpus;
     }
     // A thread that runs has its processors set (before it was started).
-    if (narrowToCallingCpu(tid_.load(), homeCpus_)) narrowed_ = true;
+    if (wakeNarrowing_.narrowNextWake() && narrowToCallingCpu(tid_.load(), homeCpus_)) {
+        narrowed_ = true;
+        request.handedAt = std::chrono::steady_clock::now();
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!started_ || cancelled_ || finished_) return false;
@@ -134,7 +152,10 @@ bool RunLoopThread::performSync(const std::function<void()> &work) {
     cv_.notify_all();
     std::unique_lock<std::mutex> done(doneMutex_);
     doneCv_.wait(done, [&] { return request.outcome != Outcome::Pending; });
-    if (request.callerNarrowed) restoreCpus(callerCpus);
+    if (request.callerNarrowed) {
+        wakeNarrowing_.woke(since(request.finishedAt));
+        restoreCpus(callerCpus);
+    }
     return request.outcome == Outcome::Done;
 }
 
