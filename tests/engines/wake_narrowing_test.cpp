@@ -5,17 +5,18 @@
 #include <string>
 
 // Each case is a run of events: a narrowed wake reports a quick wait (q), one at the limit (=)
-// or a held-up one (S); + and - are the next narrowNextWake() answers expected.
-TEST(WakeNarrowing, PausesAfterHeldUpWakesInARowAndTriesAgain) {
-    const WakeNarrowingLimits limits{std::chrono::microseconds(200), 3, 4};
+// or a long one (S); + and - are the next narrowNextWake() answers expected.
+TEST(WakeNarrowing, PausesAfterHeldUpWakesCloseTogetherAndTriesAgain) {
+    // Two held-up wakes at most three wakes apart pause four wakes.
+    const WakeNarrowingLimits limits{std::chrono::microseconds(200), 2, 3, 4};
     const struct {
         const char *name, *events;
     } cases[] = {
         {"quick wakes keep narrowing", "++qq=q+qq+"},
-        {"three held up in a row pause four wakes", "SS+S----+"},
-        {"a quick wake restarts the count", "SSqSS+S-"},
-        {"after the pause a full run is needed again", "SSS----+S+S+S----+"},
-        {"a wake at the limit is not held up", "SS=SS+S-"},
+        {"two held up close together pause four wakes", "qSqS----+"},
+        {"held up wakes far apart do not", "SqqqS+qqqS+"},
+        {"a wake at the limit is not held up", "S===S+S-"},
+        {"after the pause a new pair is needed", "SS----+S+qqqS+S-"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -26,7 +27,7 @@ TEST(WakeNarrowing, PausesAfterHeldUpWakesInARowAndTriesAgain) {
             if (e == '+' || e == '-')
                 EXPECT_EQ(narrowing.narrowNextWake(), e == '+') << "event " << i;
             else
-                narrowing.woke(std::chrono::microseconds(e == 'q' ? 20 : e == '=' ? 200 : 5000));
+                narrowing.woke(std::chrono::microseconds(e == 'S' ? 5000 : e == '=' ? 200 : 20));
         }
     }
 }
