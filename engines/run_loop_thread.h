@@ -11,7 +11,7 @@
 // sleep right after: an idle processor is not woken (on a virtual machine that costs tens of
 // microseconds per hand-off) and the data just handed over is still in that processor's cache.
 // The narrowing lasts until the woken side runs; it then gets back the processors it had. While
-// woken sides keep waiting long for the waker's processor (another program holds it), wakes are
+// narrowed sides keep waiting long for their processor (another program shares it), wakes are
 // left to the scheduler for a while (WakeNarrowing).
 #pragma once
 

@@ -6,8 +6,8 @@
 // between processors and are mostly let run first. So a side woken that way tells how long it
 // was ready to run but waited for its processor (before it ran, and while it did its work);
 // when such long waits come close after each other the wakes stop being narrowed for a while
-// and are then tried again. Shared by the two sides of a thread's hand-offs, without a lock: a lost update
-// only moves a pause by a wake or two.
+// and are then tried again. Shared by the two sides of a thread's hand-offs, without a lock: a
+// lost update only moves a pause by a wake or two.
 #pragma once
 
 #include <atomic>
