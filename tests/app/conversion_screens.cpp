@@ -5,22 +5,30 @@
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
+#include <QWindow>
 
+#include <mutex>
+
+#include "app/controls/WindowPaintPacer.h"
 #include "conversion_harness.h"
 
 using namespace convtest;
 
 namespace {
 
-void settle(int ms) {
-    QElapsedTimer t;
-    t.start();
-    serveEventsUntil([&] { return t.elapsed() >= ms; }, ms + 1000);
-}
-
-bool shoot(const std::string &dir, const char *name) {
-    settle(600);
+// Takes the screen once `shown` is on it, with `window` and `shown` drawn as they are now.
+bool shoot(const std::string &dir, const char *name, QWidget *window, QWidget *shown) {
+    const bool onScreen = serveEventsUntil([&] {
+        const QWindow *handle = shown->window()->windowHandle();
+        return shown->isVisible() && handle && handle->isExposed();
+    });
+    if (!onScreen) return false;
+    for (QWidget *w : {window, shown->window()}) {
+        if (auto *pacer = w->findChild<WindowPaintPacer *>()) pacer->paintNow();
+        w->repaint();
+    }
     return QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromStdString(dir + "/" + name));
 }
 
@@ -58,20 +66,28 @@ TEST(ConversionScreens, DISABLED_Take) {
     rig.conversion->openPlaybackFileAndConvertToAVI();
     QMessageBox *query = sheet(rig.delegate->window());
     ASSERT_NE(query, nullptr);
-    ASSERT_TRUE(shoot(out, "conversion-query-sheet.png"));
+    ASSERT_TRUE(shoot(out, "conversion-query-sheet.png", rig.delegate->window(), query));
     press(query, "NO, select the other file.");
     ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
     ASSERT_TRUE(serveEventsUntil([&] { return rig.delegate->channelSelectionPanel()->isVisible(); }));
     rig.delegate->channelSelectionPanel()->ui.videoChannelSelectionBtn->setCurrentText("2");
-    ASSERT_TRUE(shoot(out, "conversion-channel-panel.png"));
+    ASSERT_TRUE(shoot(out, "conversion-channel-panel.png", rig.delegate->window(),
+                      rig.delegate->channelSelectionPanel()));
     rig.delegate->channelSelectionPanel()->ui.channelSelectionOkBtn->click();
-    settle(1500);
-    ASSERT_TRUE(shoot(out, "conversion-converting.png"));
+    // Converting: the frames go into the file.
+    ASSERT_TRUE(serveEventsUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(rig.mutex);
+            return rig.delivered.video.size() >= 25;
+        },
+        30000));
+    ASSERT_TRUE(shoot(out, "conversion-converting.png", rig.delegate->window(), rig.delegate->window()));
     QMessageBox *done = nullptr;
     ASSERT_TRUE(serveEventsUntil([&] { return (done = sheet(rig.delegate->window())) != nullptr; }, 30000));
-    ASSERT_TRUE(shoot(out, "conversion-complete.png"));
+    ASSERT_TRUE(shoot(out, "conversion-complete.png", rig.delegate->window(), done));
+    const QPointer<QMessageBox> closing(done);
     press(done, "OK");
-    settle(200);
+    ASSERT_TRUE(serveEventsUntil([&] { return !closing || !closing->isVisible(); }));
 }
 
 } // namespace

@@ -10,7 +10,9 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/VistrelAppDelegate.h"
 #include "app/main_window.h"
@@ -137,33 +139,48 @@ TEST(SingleInstanceMessages, OversizedOrUnterminatedRequestsOpenNothing) {
     ASSERT_TRUE(instance.listen());
     QSignalSpy opened(&instance, &SingleInstance::openRequested);
 
-    auto send = [&](const QByteArray &bytes) {
+    // Each request goes out on a connection of its own, and a last one carries a marker: the
+    // server has read the request through to its end once the marker has arrived. What was
+    // opened before the marker is what the request opened.
+    auto connectAndWrite = [&](const QByteArray &bytes) {
+        std::atomic<bool> gone{false};
         std::thread client([&] {
             QLocalSocket socket;
             socket.connectToServer(server);
-            if (!socket.waitForConnected(2000)) return;
-            socket.write(bytes);
-            while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(2000)) {
+            if (socket.waitForConnected(10000)) {
+                socket.write(bytes);
+                while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(10000)) {
+                }
+                socket.disconnectFromServer();
             }
-            socket.disconnectFromServer();
+            gone = true;
         });
-        // Serve the server side while the client writes, then until it has gone.
-        serveEventsUntil([] { return false; }, 300);
+        // Serve the server side while the client writes, until it has gone.
+        const bool done = serveEventsUntil([&] { return gone.load(); }, 20000);
         client.join();
-        serveEventsUntil([] { return false; }, 100);
+        return done;
+    };
+    const QString marker = QStringLiteral("/marker");
+    const std::string m = marker.toStdString();
+    auto send = [&](const QByteArray &bytes) {
+        opened.clear();
+        std::vector<std::string> paths;
+        if (!connectAndWrite(bytes) || !connectAndWrite("open " + marker.toUtf8() + "\n")) return paths;
+        if (!serveEventsUntil([&] { return opened.count() > 0 && opened.last().at(0).toString() == marker; },
+                              20000))
+            return paths;
+        for (int i = 0; i + 1 < opened.count(); ++i)
+            paths.push_back(opened.at(i).at(0).toString().left(40).toStdString());
+        paths.push_back(marker.toStdString());
+        return paths;
     };
 
-    send(QByteArray("open /a.dv4\nopen /b.avc"));
-    ASSERT_EQ(opened.count(), 1) << "an unterminated last line is no request";
-    EXPECT_EQ(opened.at(0).at(0).toString(), QString("/a.dv4"));
-
-    opened.clear();
-    send(QByteArray("open /") + QByteArray(SingleInstance::kMaxMessageBytes + 10, 'x') + "\n");
-    EXPECT_EQ(opened.count(), 0);
-
-    opened.clear();
-    send(QByteArray("delete /everything\nopen \n"));
-    EXPECT_EQ(opened.count(), 0) << "unknown requests and empty paths are ignored";
+    EXPECT_EQ(send(QByteArray("open /a.dv4\nopen /b.avc")), (std::vector<std::string>{"/a.dv4", m}))
+        << "an unterminated last line is no request";
+    EXPECT_EQ(send(QByteArray("open /") + QByteArray(SingleInstance::kMaxMessageBytes + 10, 'x') + "\n"),
+              (std::vector<std::string>{m}));
+    EXPECT_EQ(send(QByteArray("delete /everything\nopen \n")), (std::vector<std::string>{m}))
+        << "unknown requests and empty paths are ignored";
 }
 
 } // namespace

@@ -57,6 +57,18 @@ std::vector<int16_t> withoutSilence(const std::vector<int16_t> &in) {
     return out;
 }
 
+// SDL's disk driver writes what the output plays, as it plays it. When the recording has played
+// to its end the engine has queued all it will, and the file held `queuedAt` bytes; the output
+// has played everything out once what follows ends in silence, beyond what the driver may still
+// have held unwritten then (its file's write buffer and one device buffer, generously).
+bool playedOut(const std::string &path, size_t queuedAt) {
+    constexpr size_t kUnwritten = 16384;
+    constexpr size_t kSilence = 2048; // 128 ms: the queue has run dry
+    const std::vector<uint8_t> bytes = mkrec::readFile(path);
+    if (bytes.size() < queuedAt + kUnwritten + kSilence) return false;
+    return std::all_of(bytes.end() - kSilence, bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
 TEST(PlaybackAudio, SelectedChannelIsHeardAsTheFileHoldsIt) {
     testApp();
     if (!testutil::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is missing";
@@ -95,7 +107,8 @@ TEST(PlaybackAudio, SelectedChannelIsHeardAsTheFileHoldsIt) {
         ASSERT_TRUE(serveEventsUntil([&] { return !delegate->isPlaybackNow(); }, 10000));
         EXPECT_TRUE(delegate->isContainAudioData());
         // Let the output play what it still holds, then close it (the file is complete then).
-        serveEventsUntil([] { return false; }, 800);
+        const size_t queuedAt = mkrec::readFile(outPath).size();
+        EXPECT_TRUE(serveEventsUntil([&] { return playedOut(outPath, queuedAt); }, 20000));
         delegate.reset();
         dvFmtResetControlFlags();
     }
@@ -159,7 +172,10 @@ TEST(TransportAudio, SwitchingTheChannelChangesWhatIsHeard) {
             d->window()->ui.playbackVolumeSlider->setValue(d->window()->ui.playbackVolumeSlider->maximum());
             d->openFileDirectly(QString::fromStdString(rec.path));
             EXPECT_EQ(d->iCurrentSelectedAudioCH(), 1);
-            serveEventsUntil([] { return false; }, 1500);
+            // The first channel is heard for a while.
+            ASSERT_TRUE(serveEventsUntil(
+                [&] { return withoutSilence(samples(mkrec::readFile(heardFirst))).size() > 4000u; }, 20000))
+                << "too little of the first channel was heard";
             // The second channel's output opens on its first packet, into a file of its own.
             file.set(heardSecond);
             QComboBox *menu = d->window()->ui.audioChannelSwitchBtn;
@@ -168,7 +184,8 @@ TEST(TransportAudio, SwitchingTheChannelChangesWhatIsHeard) {
             emit menu->activated(1);
             EXPECT_EQ(d->iCurrentSelectedAudioCH(), 2);
             ASSERT_TRUE(serveEventsUntil([&] { return !d->isPlaybackNow(); }, 10000));
-            serveEventsUntil([] { return false; }, 800);
+            const size_t queuedAt = mkrec::readFile(heardSecond).size();
+            EXPECT_TRUE(serveEventsUntil([&] { return playedOut(heardSecond, queuedAt); }, 20000));
             d.reset();
             dvFmtResetControlFlags();
         }

@@ -126,6 +126,12 @@ class TransportControllerTest : public ::testing::Test {
         views.playbackStatusImageView->setPixmap(*images.window[static_cast<int>(window)]);
         views.fullScreenPlaybackStatusImageView->setPixmap(*images.fullScreen[static_cast<int>(full)]);
     }
+    // Serves events until the button watch has ticked `n` more times: every tick closes the step
+    // window, whatever else it does.
+    bool passTicks(int n) {
+        const int closed = target.count(Command::SetForwardAtPause, 0) + n;
+        return serveEventsUntil([&] { return target.count(Command::SetForwardAtPause, 0) >= closed; }, 10000);
+    }
     bool shows(QLabel *view, const QPixmap *image) { return view->pixmap().cacheKey() == image->cacheKey(); }
     bool windowShows(Img image) {
         return shows(views.playbackStatusImageView, images.window[static_cast<int>(image)]);
@@ -185,9 +191,8 @@ TEST_F(TransportControllerTest, HoldingForwardWhilePausedStepsEveryTick) {
         serveEventsUntil([&] { return target.count(Command::AVCAction, kAVCStepForward) >= 3; }, 3000));
     EXPECT_GE(panelRequests, 3);
     views.fastForwardFullScreenBtn->setBtnPressed(0);
-    serveEventsUntil([] { return false; }, 150); // a tick that may already have begun ends
     const int steps = target.count(Command::AVCAction, kAVCStepForward);
-    serveEventsUntil([] { return false; }, 350);
+    ASSERT_TRUE(passTicks(3));
     EXPECT_EQ(target.count(Command::AVCAction, kAVCStepForward), steps);
     // Every tick closed the step window, including those with nothing held.
     EXPECT_GE(target.count(Command::SetForwardAtPause, 0), steps + 3);
@@ -198,7 +203,7 @@ TEST_F(TransportControllerTest, HoldingForwardWhilePausedStepsEveryTick) {
     ASSERT_TRUE(serveEventsUntil([&] { return target.count(Command::AVCAction, kAVCStepBack) >= 2; }, 3000));
     controller->stopAction();
     target.commands.clear();
-    serveEventsUntil([] { return false; }, 350);
+    ASSERT_TRUE(passTicks(3));
     EXPECT_EQ(target.count(Command::AVCAction, kAVCStepBack), 0);
     EXPECT_EQ(target.count(Command::AVCAction, kAVCRewind1x), 0);
     EXPECT_TRUE(windowShows(Img::Stop));
@@ -227,7 +232,7 @@ TEST_F(TransportControllerTest, DVRewindShowsTheUnsupportedSheetOnly) {
     ASSERT_TRUE(serveEventsUntil([&] { return presenter.shown.size() == 2; }, 2000));
     // The sheet ended the press: no request piles up behind it.
     EXPECT_EQ(views.fastRewindBtn->btnPressed(), 0);
-    serveEventsUntil([] { return false; }, 300);
+    ASSERT_TRUE(passTicks(3));
     EXPECT_EQ(presenter.shown.size(), 2u);
 }
 

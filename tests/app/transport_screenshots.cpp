@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 #include <cstdlib>
 #include <memory>
@@ -53,17 +54,51 @@ int levels(const QImage &area) {
     return n;
 }
 
+// `view` as its window draws it now.
+QImage drawn(QWidget *window, QWidget *view) {
+    return window->grab(QRect(view->mapTo(window, QPoint(0, 0)), view->size()))
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// The screen once it shows `view` as its window draws it: the window system shows a paint pass
+// some time after the widgets made it (the last screen taken when it never does).
+QImage grabScreenShowing(QWidget *window, QWidget *view) {
+    QImage shot;
+    serveEventsUntil(
+        [&] {
+            shot = grabScreen(window);
+            return under(shot, view) == drawn(window, view);
+        },
+        10000);
+    return shot;
+}
+
 // The status view `view` holds `image`, and the screen shows the view as its window draws it.
 QImage expectShown(const QImage &shot, QWidget *window, QLabel *view, const QPixmap &image,
                    const char *what) {
     EXPECT_EQ(view->pixmap().cacheKey(), image.cacheKey()) << what;
-    const QImage drawn = window->grab(QRect(view->mapTo(window, QPoint(0, 0)), view->size()))
-                             .toImage()
-                             .convertToFormat(QImage::Format_RGB32);
     const QImage onScreen = under(shot, view);
-    EXPECT_EQ(onScreen, drawn) << what << ": the screen does not show the status view";
+    EXPECT_EQ(onScreen, drawn(window, view)) << what << ": the screen does not show the status view";
     EXPECT_GT(levels(onScreen), 2) << what;
     return onScreen;
+}
+
+// Serves events until every tile of the grid has had about two new pictures since `shown` were
+// shown (the engine plays at the speed just chosen), the window is on the screen and `view`
+// holds `image`.
+bool playedOn(VistrelAppDelegate &d, uint64_t shown, QLabel *view, const QPixmap &image) {
+    const QWindow *handle = d.window()->windowHandle();
+    const bool done = serveEventsUntil(
+        [&] {
+            return d.engineSide()->picturesShown() >= shown + 8 && handle && handle->isExposed() &&
+                   view->pixmap().cacheKey() == image.cacheKey();
+        },
+        20000);
+    EXPECT_TRUE(done) << "shown " << d.engineSide()->picturesShown() - shown << ", exposed "
+                      << (handle && handle->isExposed()) << ", image "
+                      << (view->pixmap().cacheKey() == image.cacheKey());
+    return done;
 }
 
 void keep(const QImage &shot, const std::string &name) {
@@ -92,18 +127,23 @@ TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
         serveEventsUntil([&] { return !d->videoPaneLayout()->videoView()[3]->contents().isNull(); }, 8000));
     Ui::MainWindow &ui = d->window()->ui;
 
+    uint64_t shown = d->engineSide()->picturesShown();
     ui.fastForwardBtn->click();
     ui.fastForwardBtn->click();
-    serveEventsUntil([] { return false; }, 1000);
-    QImage shot = grabScreen(d->window());
+    ASSERT_TRUE(playedOn(*d, shown, ui.playbackStatusImageView,
+                         d->statusImages().image(transport::StatusImage::Fwd4x)));
+    QImage shot = grabScreenShowing(d->window(), ui.playbackStatusImageView);
     const QImage at4x = expectShown(shot, d->window(), d->window()->ui.playbackStatusImageView,
                                     d->statusImages().image(transport::StatusImage::Fwd4x), "4x");
     EXPECT_GT(levels(under(shot, d->window()->ui.videoPane)), 32) << "pictures in the pane";
     keep(shot, "transport_fast_forward_4x.png");
 
     ui.pauseActionBtn->click();
-    serveEventsUntil([] { return false; }, 800);
-    shot = grabScreen(d->window());
+    ASSERT_TRUE(serveEventsUntil([&] {
+        return ui.playbackStatusImageView->pixmap().cacheKey() ==
+               d->statusImages().image(transport::StatusImage::Pause).cacheKey();
+    }));
+    shot = grabScreenShowing(d->window(), ui.playbackStatusImageView);
     const QImage paused = expectShown(shot, d->window(), d->window()->ui.playbackStatusImageView,
                                       d->statusImages().image(transport::StatusImage::Pause), "paused");
     EXPECT_NE(paused, at4x) << "the status view changed with the state";
@@ -112,11 +152,13 @@ TEST(TransportScreenshots, FastForward4xPausedAndFullScreenPanel) {
     d->enterFullScreen();
     ASSERT_TRUE(serveEventsUntil(
         [&] { return d->window()->isFullScreen() && d->window()->ui.fullScreenControlPanel->isVisible(); }));
+    shown = d->engineSide()->picturesShown();
     ui.fullScreenPlayBtn->click();
     ui.fastForwardFullScreenBtn->click();
     d->videoPaneLayout()->showFullScreenControlPanel();
-    serveEventsUntil([] { return false; }, 1000);
-    shot = grabScreen(d->window());
+    ASSERT_TRUE(playedOn(*d, shown, ui.fullScreenPlaybackStatusImageView,
+                         d->statusImages().image(transport::StatusImage::Fwd2x, true)));
+    shot = grabScreenShowing(d->window(), ui.fullScreenPlaybackStatusImageView);
     ASSERT_TRUE(d->window()->ui.fullScreenControlPanel->isVisible());
     expectShown(shot, d->window(), d->window()->ui.fullScreenPlaybackStatusImageView,
                 d->statusImages().image(transport::StatusImage::Fwd2x, true), "full screen 2x");

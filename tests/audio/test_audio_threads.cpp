@@ -127,9 +127,12 @@ TEST(RingThreads, OvertakingWriterNeverTearsABuffer) {
     // render side was in: a block may start anywhere.)
     std::vector<std::string> faults;
     long samplesSeen = 0;
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
+    // A while of racing, and on a busy machine on until the writer has got some ramp through.
+    const auto start = std::chrono::steady_clock::now();
+    const auto until = start + std::chrono::milliseconds(700), deadline = start + std::chrono::seconds(20);
     int cycle = 0;
-    while (std::chrono::steady_clock::now() < until && faults.empty()) {
+    for (auto now = start; (now < until || samplesSeen == 0) && now < deadline && faults.empty();
+         now = std::chrono::steady_clock::now()) {
         uint32_t bytes = kBlockSizes[cycle++ % (sizeof kBlockSizes / sizeof kBlockSizes[0])];
         std::vector<uint8_t> block(bytes, 0xA5);
         AudioMgr::AudioRender(&mgr, block.data(), bytes);
@@ -248,8 +251,10 @@ TEST(ProcessorThreads, EngineAndMainThreadsCallAtOnce) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
-    // The main thread: stop, switch, and a channel removed and made again.
-    for (int n = 0; n < 60; n++) {
+    // The main thread: stop, switch, and a channel removed and made again; on a busy machine
+    // on until the audio thread has had a packet taken.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (int n = 0; n < 60 || (accepted.load() == 0 && std::chrono::steady_clock::now() < deadline); n++) {
         proc.changeActiveChannel(n % 4);
         proc.stopDeviceAudio((n + 1) % 4);
         if (n % 10 == 0) {

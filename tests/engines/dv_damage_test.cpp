@@ -168,7 +168,7 @@ TEST_P(DVDamage, NoCrashNoHangOneEndNotice) {
         player.delegate.selectedAudioChannel = 2;
         ASSERT_TRUE(player.start(kind, rec.path));
         ASSERT_TRUE(player.waitForEnd()) << "no end notice: the application would stay playing";
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(player.waitUntilParserRests());
         EXPECT_EQ(player.delegate.dvEndNotices.load(), 1);
         const std::vector<VideoEvent> all = player.video();
         const size_t atEnd = player.videoAtEnd.empty() ? all.size() : player.videoAtEnd[0];
@@ -240,7 +240,7 @@ TEST_P(DVDamage, NothingToPlayEndsOnceThroughClose) {
         }
         ASSERT_TRUE(player.start(kind, path));
         ASSERT_TRUE(player.waitForEnd(1, 10000)) << "no end notice: the application would stay playing";
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(player.waitUntilParserRests(8000));
         player.close();
         EXPECT_FALSE(player.engine.isDVFmtParserThreadExecuting());
         EXPECT_EQ(player.delegate.dvEndNotices.load(), 1);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/mkrec_fixture.h"
+#include "common/thread_state.h"
 #include "engines/dv_format_playback.h"
 #include "engines/headless_delegate.h"
 
@@ -144,6 +145,20 @@ class DVPlayer {
         }
         engine.cancelAllThreads();
         gDVFmtPlaybackKeepRunning = 0;
+    }
+
+    // Waits until the parser can deliver nothing more unless it is told to: it has ended, or it
+    // sleeps (at the end of the file, or inside a hand-off the halted playback threads hold).
+    bool waitUntilParserRests(double ms = 20000) {
+        int asleep = 0;
+        return waitFor(
+            [&] {
+                if (!engine.isDVFmtParserThreadExecuting()) return true;
+                const pid_t tid = delegate.parserTid.load();
+                asleep = tid != 0 && testutil::threadState(tid) == 'S' ? asleep + 1 : 0;
+                return asleep >= 5;
+            },
+            ms);
     }
 
     size_t videoCount() const { return delegate.videoCount(); }

@@ -115,7 +115,7 @@ TEST_P(DVPlaythrough, EveryChannelPlaysToTheEnd) {
     player.delegate.selectedAudioChannel = c.selectedAudio;
     ASSERT_TRUE(player.start(c.kind, r.rec.path));
     ASSERT_TRUE(player.waitForEnd()) << "no end notice";
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(player.waitUntilParserRests());
     EXPECT_EQ(player.delegate.dvEndNotices.load(), 1);
     ASSERT_EQ(player.videoAtEnd.size(), 1u);
     const size_t videoEnd = player.videoAtEnd[0], audioEnd = player.audioAtEnd[0];
@@ -425,7 +425,7 @@ TEST_P(DVTransport, StopShowsTheFirstFrameAndHolds) {
     ASSERT_TRUE(waitFor([&] { return player.videoCount() >= 3; }));
     player.stopPlaying();
     ASSERT_TRUE(waitFor([] { return gDVFmtPlaybackKeepRunning.load() == 0; })) << "no halt";
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(player.waitUntilParserRests());
     std::vector<VideoEvent> got = player.video();
     ASSERT_GE(got.size(), 2u);
     // Frames in file order up to the stop, then the first frame again, and nothing more.

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/run_cmd.h"
+#include "common/thread_state.h"
 #include "engines/dv_format_playback.h"
 #include "headless_delegate.h"
 #include "platform/log.h"
@@ -359,20 +360,24 @@ TEST_F(DVSelectorTest, GapsBackwardStepsAndCloseDuringASleep) {
     EXPECT_EQ(e[1].interval, 0u);
     EXPECT_LT(gapMs(e[1], e[2]), 400.0);
 
-    // Closing while a 2.5 s sleep runs: 300 ms after the second picture, which the sleep follows.
+    // Closing while a 2.5 s sleep runs: once this thread sleeps after the second picture, which
+    // the sleep follows.
     const size_t before = delegate.videoCount();
+    const pid_t self = testutil::currentTid();
+    Clock::time_point closed{};
     std::thread closer([&] {
         const auto until = Clock::now() + 20s;
         while (delegate.videoCount() < before + 2 && Clock::now() < until)
             std::this_thread::sleep_for(1ms);
-        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(testutil::waitUntilAsleep(self)) << "no sleep after the second picture";
+        closed = Clock::now();
         gDVFmtPlaybackParserThreadForceExit = 1;
     });
     const auto t0 = Clock::now();
     e = run(2, 1010);
     closer.join();
     EXPECT_LT(msSince(t0), 1500.0);
-    EXPECT_GT(gapMs(e[1], e[2]), 200.0);
+    EXPECT_GE(e[2].received, closed) << "the third picture came before the close: no sleep was cut";
     gDVFmtPlaybackParserThreadForceExit = 0;
 }
 

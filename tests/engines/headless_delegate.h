@@ -3,6 +3,10 @@
 // thread" that runs posted tasks in order on a thread of its own.
 #pragma once
 
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -137,6 +141,8 @@ class HeadlessDelegate : public EngineDelegate {
     std::atomic<int> dvEndNotices{0}, avcEndNotices{0}, sysTimes{0};
     std::atomic<int> triState{-1};
     std::atomic<int> imageRealW{0}, imageRealH{0};
+    // The kernel id of the thread that last reported a frame's time or the DV end: the parser.
+    std::atomic<pid_t> parserTid{0};
 
     size_t videoCount() const {
         std::lock_guard<std::mutex> lock(mutex);
@@ -146,6 +152,8 @@ class HeadlessDelegate : public EngineDelegate {
         std::lock_guard<std::mutex> lock(mutex);
         return video;
     }
+
+    static pid_t callingTid() { return static_cast<pid_t>(syscall(SYS_gettid)); }
 
     // ---- EngineDelegate ----
     std::string absoluteFilePath() override {
@@ -208,7 +216,10 @@ class HeadlessDelegate : public EngineDelegate {
         }
         if (onVideo) onVideo(e);
     }
-    void setSys_Time(const _SYSTEMTIME &) override { ++sysTimes; }
+    void setSys_Time(const _SYSTEMTIME &) override {
+        parserTid = callingTid();
+        ++sysTimes;
+    }
     void updateProcessingInfoWithServerTime(const std::string &time, float p) override {
         std::lock_guard<std::mutex> lock(mutex);
         processingInfo.emplace_back(time, p);
@@ -219,6 +230,7 @@ class HeadlessDelegate : public EngineDelegate {
         progressThreads.push_back(std::this_thread::get_id());
     }
     void setDVFmtProcessingInfoAtEndOfProcessing() override {
+        parserTid = callingTid();
         ++dvEndNotices;
         if (onDVEnd) onDVEnd();
     }

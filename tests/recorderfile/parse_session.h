@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "common/mkrec_fixture.h"
+#include "common/thread_state.h"
 #include "recorderfile/avc_parse.h"
 
 namespace parsetest {
@@ -56,7 +58,12 @@ class Session {
     // Callbacks that come before open has returned wait for it in the hook's
     // place, so a hook always acts on the handle.
     int open(const std::string &path) {
+        const std::vector<pid_t> before = testutil::threadIds();
         const int handle = avc_parse_open(path.c_str(), &Session::callback, this);
+        // The threads the open started (one that has already ended is not among them).
+        parserThreads_.clear();
+        for (pid_t tid : testutil::threadIds())
+            if (std::find(before.begin(), before.end(), tid) == before.end()) parserThreads_.push_back(tid);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             handle_ = handle;
@@ -128,6 +135,22 @@ class Session {
         return false;
     }
     long passes() const { return avc_parse_passes(handle_); }
+    // Waits until every thread the open started has ended or sleeps (halted, paused, or waiting
+    // for the index), seen several times in a row: nothing more comes unless it is told to go on.
+    bool waitUntilRests(int ms = 10000) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        for (int calm = 0; std::chrono::steady_clock::now() < until;) {
+            bool resting = true;
+            for (pid_t tid : parserThreads_) {
+                const char state = testutil::threadState(tid);
+                resting = resting && (state == 'S' || state == '?');
+            }
+            calm = resting ? calm + 1 : 0;
+            if (calm >= 5) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
 
     void status(int action) { avc_playback_status(handle_, action); }
     int seek(int percent) { return avc_playback_progress(handle_, percent); }
@@ -175,6 +198,7 @@ class Session {
     }
 
     std::atomic<int> handle_{0};
+    std::vector<pid_t> parserThreads_;
     bool opened_ = false;
     Hook hook_;
     mutable std::mutex mutex_;

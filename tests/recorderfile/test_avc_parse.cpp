@@ -43,11 +43,6 @@ void copyFile(const std::string &from, const std::string &to) {
     writeBytes(to, mkrec::readFile(from));
 }
 
-// Gives a reader that wrongly goes on after a halt the time to show it.
-void settle() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-}
-
 // Checks one delivered frame against the manifest's unit at its position.
 void expectFrame(const Event &e, const mkrec::Manifest &m, const std::string &what) {
     ASSERT_TRUE(e.hasHeader) << what;
@@ -88,7 +83,7 @@ void expectIndexCodes(const std::vector<int> &codes, const std::string &what) {
 // Plays to the end: index codes (when built), then every record in order, the last with 100.
 void expectWholePlay(Session &s, const mkrec::Recording &r, bool built, const std::string &what) {
     ASSERT_TRUE(s.waitTerminal()) << what;
-    settle();
+    ASSERT_TRUE(s.waitUntilRests());
     std::vector<int> index;
     std::vector<Event> frames;
     splitIndex(s.events(), index, frames);
@@ -230,7 +225,7 @@ TEST(AvcParserOpen, RefusesFilesItCannotPlay) {
     for (const Case &c : cases) {
         Session s;
         EXPECT_EQ(s.open(c.path), 0) << c.name;
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         EXPECT_EQ(s.count(), 0u) << c.name;
     }
     EXPECT_EQ(avc_parse_open(nullptr, nullptr, nullptr), 0);
@@ -321,7 +316,7 @@ int playReadOnly(const std::string &path, size_t total) {
     });
     if (s.open(path) == 0) return 12;
     if (!s.waitTerminal()) return 13;
-    settle();
+    if (!s.waitUntilRests()) return 16;
     s.close();
     const std::vector<Event> frames = s.frames();
     if (seekResult != 0) return 14;
@@ -385,14 +380,14 @@ TEST(AvcParserControl, PauseDeliversExactlyOneMoreFrame) {
         // The reader counts the end's pass after the callback: wait for it, so
         // the count taken below is the halted reader's.
         ASSERT_TRUE(s.waitPasses(static_cast<long>(total) - 1));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         const size_t before = s.frames().size();
         const long passes = s.passes();
         ASSERT_EQ(passes, static_cast<long>(total));
         s.status(AVC_ACTION_PAUSE);
         s.status(AVC_STATUS_NORMAL);
         ASSERT_TRUE(s.waitPasses(passes));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         std::vector<Event> after = s.frames(0);
         after.erase(after.begin(), after.begin() + static_cast<long>(before));
         ASSERT_EQ(after.size(), 1u);
@@ -404,7 +399,7 @@ TEST(AvcParserControl, PauseDeliversExactlyOneMoreFrame) {
         const size_t mark = s.count();
         s.status(AVC_ACTION_PAUSE);
         ASSERT_TRUE(s.waitTerminal(mark));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         after = s.frames(0);
         after.erase(after.begin(), after.begin() + static_cast<long>(before) + 1);
         ASSERT_EQ(after.size(), total - 1);
@@ -425,7 +420,7 @@ TEST(AvcParserControl, StepsForwardOverAudioAndBackByKeyFrames) {
     });
     ASSERT_NE(s.open(r.path), 0);
     waitHandled(s, 17);
-    settle();
+    ASSERT_TRUE(s.waitUntilRests());
     ASSERT_EQ(s.frames().size(), 17u);
 
     // Forward: one record per step, delivered only when it is a key frame.
@@ -451,7 +446,7 @@ TEST(AvcParserControl, StepsForwardOverAudioAndBackByKeyFrames) {
         s.status(AVC_ACTION_STEP_BACK);
         ASSERT_TRUE(s.waitPasses(passes)) << step;
     }
-    settle();
+    ASSERT_TRUE(s.waitUntilRests());
     const std::vector<Event> back = s.frames(mark);
     EXPECT_EQ(parsetest::numbers(back), (std::vector<long>{21, 1, -1}));
     ASSERT_EQ(back.size(), 3u);
@@ -476,7 +471,7 @@ TEST(AvcParserControl, StepsAndSeeksAskedDuringARecordAreNotLost) {
     });
     ASSERT_NE(s.open(r.path), 0);
     ASSERT_TRUE(s.waitPasses(7)) << "a record's allowance went to the one before it";
-    settle();
+    ASSERT_TRUE(s.waitUntilRests());
     EXPECT_EQ(parsetest::numbers(s.frames()), (std::vector<long>{1, 2, 3, 4, 5, 41, 21, 1}));
     EXPECT_EQ(s.passes(), 8);
 }
@@ -493,7 +488,7 @@ TEST(AvcParserControl, FastForwardDeliversEveryFrameUpTo4xAndKeyFramesAbove) {
         });
         ASSERT_NE(s.open(r.path), 0);
         ASSERT_TRUE(s.waitTerminal());
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         const std::vector<Event> frames = s.frames();
         ASSERT_EQ(frames.size(), total) << status;
         for (size_t i = 0; i < total; ++i)
@@ -507,7 +502,7 @@ TEST(AvcParserControl, FastForwardDeliversEveryFrameUpTo4xAndKeyFramesAbove) {
         });
         ASSERT_NE(s.open(r.path), 0);
         ASSERT_TRUE(s.waitCode(100));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         const std::vector<Event> frames = s.frames();
         // Key frames only; the last key entry again with 100; then it halts.
         EXPECT_EQ(parsetest::numbers(frames), (std::vector<long>{1, 21, 41, 41})) << status;
@@ -528,7 +523,7 @@ TEST(AvcParserControl, FastForwardDeliversEveryFrameUpTo4xAndKeyFramesAbove) {
         ASSERT_NE(s.open(r.path), 0);
         ASSERT_TRUE(
             s.waitUntil([](const std::vector<Event> &ev) { return !ev.empty() && ev.back().code == 100; }));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         const std::vector<Event> frames = s.frames();
         ASSERT_EQ(frames.size(), 46u);
         EXPECT_EQ(frames.back().frameNo, 46u);
@@ -549,12 +544,12 @@ TEST(AvcParserControl, RewindGoesBackByKeyFramesToTheFirstFrame) {
         });
         ASSERT_NE(s.open(r.path), 0);
         ASSERT_TRUE(s.waitCode(AVC_CODE_FIRST_FRAME));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         EXPECT_EQ(parsetest::numbers(s.frames()), (std::vector<long>{1, 2, 1, -1}));
         const size_t mark = s.count();
         s.status(AVC_ACTION_PLAY);
         ASSERT_TRUE(s.waitTerminal(mark));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         const std::vector<Event> again = s.frames(mark);
         ASSERT_EQ(again.size(), total);
         EXPECT_EQ(again.front().frameNo, 1u);
@@ -568,7 +563,7 @@ TEST(AvcParserControl, RewindGoesBackByKeyFramesToTheFirstFrame) {
         });
         ASSERT_NE(s.open(r.path), 0);
         ASSERT_TRUE(s.waitCode(AVC_CODE_FIRST_FRAME));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         const std::vector<Event> frames = s.frames();
         ASSERT_EQ(frames.size(), 45u + 4);
         EXPECT_EQ(parsetest::numbers(std::vector<Event>(frames.begin() + 44, frames.end())),
@@ -583,7 +578,7 @@ TEST(AvcParserControl, RewindGoesBackByKeyFramesToTheFirstFrame) {
         });
         ASSERT_NE(s.open(r.path), 0);
         ASSERT_TRUE(s.waitCode(AVC_CODE_FIRST_FRAME));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         const std::vector<Event> frames = s.frames();
         ASSERT_EQ(frames.size(), 1u);
         EXPECT_EQ(frames[0].code, AVC_CODE_FIRST_FRAME);
@@ -605,7 +600,7 @@ TEST(AvcParserSeek, RefusedUntilTheIndexIsCompleteThenLandsOnTheKeyFrameBefore) 
     });
     ASSERT_NE(s.open(r.path), 0);
     ASSERT_TRUE(s.waitTerminal());
-    settle();
+    ASSERT_TRUE(s.waitUntilRests());
     EXPECT_EQ(early.load(), -1);
     EXPECT_EQ(ready.load(), 0);
     const std::vector<Event> frames = s.frames();
@@ -658,11 +653,11 @@ TEST(AvcParserSeek, WhilePausedShowsOneFrameAndInReverseGoesBackFromThere) {
         const size_t mark = s.count();
         EXPECT_EQ(s.seek(70), 0);
         ASSERT_TRUE(s.waitPasses(passes));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         EXPECT_EQ(parsetest::numbers(s.frames(mark)), (std::vector<long>{41}));
         s.status(AVC_ACTION_PAUSE);
         ASSERT_TRUE(s.waitTerminal(mark));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         const std::vector<Event> rest = s.frames(mark);
         ASSERT_EQ(rest.size(), total - 41 + 1);
         EXPECT_EQ(rest.back().code, 100);
@@ -678,7 +673,7 @@ TEST(AvcParserSeek, WhilePausedShowsOneFrameAndInReverseGoesBackFromThere) {
         });
         ASSERT_NE(s.open(r.path), 0);
         ASSERT_TRUE(s.waitCode(AVC_CODE_FIRST_FRAME));
-        settle();
+        ASSERT_TRUE(s.waitUntilRests());
         const std::vector<Event> frames = s.frames();
         ASSERT_EQ(frames.size(), 53u);
         EXPECT_EQ(parsetest::numbers(std::vector<Event>(frames.begin() + 49, frames.end())),
@@ -695,12 +690,12 @@ TEST(AvcParserSeek, StopAndPlayDuringTheIndexBuildOnlySetFlags) {
     });
     ASSERT_NE(s.open(r.path), 0);
     ASSERT_TRUE(s.waitCode(AVC_CODE_INDEX_DONE));
-    settle();
+    ASSERT_TRUE(s.waitUntilRests());
     EXPECT_TRUE(s.frames().empty());
     EXPECT_EQ(s.passes(), 0);
     s.status(AVC_ACTION_PLAY);
     ASSERT_TRUE(s.waitTerminal());
-    settle();
+    ASSERT_TRUE(s.waitUntilRests());
     const std::vector<Event> frames = s.frames();
     ASSERT_EQ(frames.size(), total);
     EXPECT_EQ(frames.front().frameNo, 1u);
@@ -725,7 +720,7 @@ TEST(AvcParserDamage, TruncatedRecordingEndsWithMinus2AndIndexesWhatIsThere) {
     });
     ASSERT_NE(s.open(r.path), 0);
     ASSERT_TRUE(s.waitCode(AVC_CODE_END_OF_DATA));
-    settle();
+    ASSERT_TRUE(s.waitUntilRests());
     s.close();
     std::vector<int> index;
     std::vector<Event> rest;
@@ -791,7 +786,7 @@ TEST(AvcParserDamage, UnusablePayloadsAreSkippedButTheEndIsStillSeen) {
     Session s;
     ASSERT_NE(s.open(path), 0);
     ASSERT_TRUE(s.waitTerminal());
-    settle();
+    ASSERT_TRUE(s.waitUntilRests());
     const std::vector<Event> frames = s.frames();
     EXPECT_EQ(parsetest::numbers(frames), (std::vector<long>{1, 3, 4}));
     ASSERT_EQ(frames.size(), 3u);

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "../avc_fixture.h"
+#include "common/thread_state.h"
 #include "recorderfile/avc_parse.h"
 
 using namespace enginetest;
@@ -28,6 +29,10 @@ TEST_F(AVCEngineThreads, RoundsOfOpenActionsSeeksAndClose) {
     std::mt19937 rng(11);
     for (int round = 0; round < 12; ++round) {
         ASSERT_TRUE(start(rec.path)) << "round " << round;
+        // However busy the machine, the rounds play something.
+        if (round == 0) {
+            ASSERT_TRUE(waitFor([&] { return delegate.videoCount() > 0; }));
+        }
         for (int a = 0; a < 6; ++a) {
             std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 40));
             const int pick = static_cast<int>(rng() % 16);
@@ -48,7 +53,8 @@ TEST_F(AVCEngineThreads, CloseWakesAPacingSleepAndStopsAnIndexBuild) {
         make("gap.avc", {"--frames", "8", "--audio-mask", "0", "--gap", "3:4", "--size", "96x64"});
     ASSERT_TRUE(start(rec.path));
     ASSERT_TRUE(waitFor([&] { return delegate.videoCount() >= 4; }));
-    std::this_thread::sleep_for(100ms);
+    EXPECT_GE(delegate.videoEvents()[3].interval, 4000000u) << "the jump comes with the fourth picture";
+    ASSERT_TRUE(testutil::waitUntilAsleep(testutil::threadNamed("avc-video-0"))) << "not in its sleep";
     EXPECT_EQ(delegate.videoCount(), 4u) << "asleep after the jump";
     EXPECT_LT(timedClose(engine), 1000);
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/run_cmd.h"
+#include "common/thread_state.h"
 #include "engines/dv_format_playback.h"
 #include "engines/headless_delegate.h"
 #include "engines/stream_clips.h"
@@ -97,6 +98,31 @@ bool stepAudio(DVFormatPlayback &engine, const DV4AudioStreamH264 *record) {
     return served;
 }
 
+// Hands the record to the audio thread from a thread of its own; returns once the audio thread
+// has taken notice of it and not served it (the sender asleep in its wait, then the audio
+// thread asleep too: woken by the request, it has looked at the flags and gone back to wait),
+// or once the hand-off has returned.
+std::future<bool> handOffLeftWaiting(DVFormatPlayback &engine, const DV4AudioStreamH264 *record) {
+    std::atomic<pid_t> tid{0};
+    auto sender = std::async(std::launch::async, [&engine, &tid, record] {
+        tid = testutil::currentTid();
+        return engine.handOffAudioFrame(DVAudioSelector::DV4H264, record);
+    });
+    while (tid == 0)
+        std::this_thread::yield();
+    const pid_t audio = testutil::threadNamed("dv-audio");
+    const auto deadline = Clock::now() + 10s;
+    for (pid_t waiter : {tid.load(), audio}) {
+        for (int asleep = 0; asleep < 3 && Clock::now() < deadline;) {
+            if (sender.wait_for(0ms) == std::future_status::ready) return sender;
+            asleep = testutil::threadState(waiter) == 'S' ? asleep + 1 : 0;
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    EXPECT_LT(Clock::now(), deadline) << "the hand-off did not come to wait";
+    return sender;
+}
+
 std::unique_ptr<DV4AudioStreamH264> audioRecord(uint8_t fill, uint32_t length) {
     auto r = std::make_unique<DV4AudioStreamH264>();
     std::memcpy(r->header + 8, &length, 4);
@@ -147,23 +173,20 @@ TEST_F(DVEngineThreadsTest, HandOffsAreServedOnlyWhileRunning) {
     engine.audioCodec[0] = enAudioFormat_ULAW;
     auto record = audioRecord(9, 16);
     gDVFmtPlaybackKeepRunning = 0;
-    auto paused = std::async(
-        std::launch::async, [&] { return engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()); });
-    EXPECT_EQ(paused.wait_for(400ms), std::future_status::timeout);
+    auto paused = handOffLeftWaiting(engine, record.get());
+    EXPECT_EQ(paused.wait_for(0ms), std::future_status::timeout);
     gDVFmtPlaybackForwardAtPause = 1; // a step while paused
     EXPECT_TRUE(paused.get());
     gDVFmtPlaybackForwardAtPause = 0;
 
-    auto seeking = std::async(
-        std::launch::async, [&] { return engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()); });
-    EXPECT_EQ(seeking.wait_for(400ms), std::future_status::timeout);
+    auto seeking = handOffLeftWaiting(engine, record.get());
+    EXPECT_EQ(seeking.wait_for(0ms), std::future_status::timeout);
     gDVFmtPlaybackSliderValueChanged = 1;
     EXPECT_TRUE(seeking.get());
     gDVFmtPlaybackSliderValueChanged = 0;
 
-    auto held = std::async(std::launch::async,
-                           [&] { return engine.handOffAudioFrame(DVAudioSelector::DV4H264, record.get()); });
-    EXPECT_EQ(held.wait_for(300ms), std::future_status::timeout);
+    auto held = handOffLeftWaiting(engine, record.get());
+    EXPECT_EQ(held.wait_for(0ms), std::future_status::timeout);
     const auto t0 = Clock::now();
     engine.cancelDVFmtAudioPlaybackThread();
     EXPECT_FALSE(held.get());
@@ -198,7 +221,8 @@ TEST_F(DVEngineThreadsTest, AParserThatEndedIsReplaced) {
     while (delegate.dvEndNotices.load() < 2 && msSince(t2) < 5000)
         std::this_thread::sleep_for(1ms);
     EXPECT_EQ(delegate.dvEndNotices.load(), 2) << "the end was not reached";
-    std::this_thread::sleep_for(100ms);
+    // Gone to wait, not ended: a parser that left would have no thread to sleep.
+    EXPECT_TRUE(testutil::waitUntilAsleep(delegate.parserTid.load())) << "the parser did not wait";
     EXPECT_TRUE(engine.isDVFmtParserThreadExecuting());
     teardown();
     EXPECT_TRUE(allEnded());
@@ -273,7 +297,7 @@ TEST_F(DVEngineThreadsTest, CancelOrCloseEndsAPacingSleep) {
         while (delegate.videoCount() < size_t(2 * way + 2) && msSince(t0) < 5000)
             std::this_thread::sleep_for(1ms);
         ASSERT_EQ(delegate.videoCount(), size_t(2 * way + 2));
-        std::this_thread::sleep_for(100ms);
+        ASSERT_TRUE(testutil::waitUntilAsleep(testutil::threadNamed("dv-video-3"))) << "not in its sleep";
         EXPECT_EQ(parser.wait_for(0ms), std::future_status::timeout); // sleeping
         const auto t1 = Clock::now();
         if (way == 0) {

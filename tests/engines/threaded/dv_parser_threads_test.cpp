@@ -32,7 +32,7 @@ TEST(DVParserThreads, PlaysToTheEndAndAgain) {
         player.delegate.selectedAudioChannel = 1;
         ASSERT_TRUE(player.start(kind, rec.path));
         ASSERT_TRUE(player.waitForEnd(1));
-        std::this_thread::sleep_for(100ms);
+        ASSERT_TRUE(player.waitUntilParserRests());
         EXPECT_EQ(player.delegate.dvEndNotices.load(), 1);
         EXPECT_EQ(gDVFmtPlaybackKeepRunning.load(), 0);
         player.play();
@@ -74,11 +74,11 @@ TEST(DVParserThreads, NothingToPlayEndsOnce) {
     DVPlayer player;
     ASSERT_TRUE(player.start(kDV4H264, path));
     ASSERT_TRUE(player.waitForEnd(1));
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(player.waitUntilParserRests());
     EXPECT_EQ(player.delegate.dvEndNotices.load(), 1);
     player.play();
     ASSERT_TRUE(player.waitForEnd(2));
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(player.waitUntilParserRests());
     EXPECT_EQ(player.delegate.dvEndNotices.load(), 2);
     EXPECT_EQ(player.videoCount(), 0u);
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <thread>
 #include <utility>
@@ -30,8 +31,10 @@ TEST(RunLoopThread, PerformRunsOnTheWorkerAndWaitsUntilDone) {
     std::thread::id ranOn;
     int value = 0; // plain: the synchronous hand-off must make it visible
     bool sawCurrent = false;
+    const pid_t caller = testutil::currentTid();
     ASSERT_TRUE(worker.performSync([&] {
-        std::this_thread::sleep_for(30ms);
+        // The work ends only once the caller has gone to sleep in its wait for it.
+        EXPECT_TRUE(testutil::waitUntilAsleep(caller)) << "the caller did not wait";
         ranOn = std::this_thread::get_id();
         sawCurrent = RunLoopThread::current() == &worker && worker.isCurrentThread();
         value = 42;
@@ -69,15 +72,49 @@ TEST(RunLoopThread, PerformRunsOnTheWorkerAndWaitsUntilDone) {
     EXPECT_EQ(nested, 1);
 }
 
+namespace {
+// Sends `work` from a thread of its own and returns once the worker has looked at its gate
+// with the request queued (the sender asleep in its wait, then the gate asked twice more), or
+// once the sender has been served.
+std::future<bool> sendPastTheGate(RunLoopThread &worker, const std::function<void()> &work,
+                                  const std::atomic<int> &gateLooks) {
+    std::atomic<pid_t> tid{0};
+    auto sender = std::async(std::launch::async, [&worker, &tid, work] {
+        tid = testutil::currentTid();
+        return worker.performSync(work);
+    });
+    while (tid == 0)
+        std::this_thread::yield();
+    const auto served = [&] { return sender.wait_for(0ms) == std::future_status::ready; };
+    const auto deadline = Clock::now() + 10s;
+    for (int asleep = 0; asleep < 3 && !served() && Clock::now() < deadline;) {
+        asleep = testutil::threadState(tid) == 'S' ? asleep + 1 : 0;
+        std::this_thread::sleep_for(2ms);
+    }
+    const int looked = gateLooks.load();
+    while (gateLooks.load() < looked + 2 && !served() && Clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(served() || gateLooks.load() >= looked + 2) << "the gate was not looked at";
+    return sender;
+}
+} // namespace
+
 TEST(RunLoopThread, ServesOnlyWhileTheGateIsOpen) {
     std::atomic<bool> open{false};
+    std::atomic<int> gateLooks{0};
     RunLoopThread worker(
-        "gated", [&] { return open.load(); }, 20ms);
+        "gated",
+        [&] {
+            ++gateLooks;
+            return open.load();
+        },
+        20ms);
     ASSERT_TRUE(worker.start());
 
     std::atomic<bool> ran{false};
-    auto sender = std::async(std::launch::async, [&] { return worker.performSync([&] { ran = true; }); });
-    EXPECT_EQ(sender.wait_for(200ms), std::future_status::timeout);
+    auto sender = sendPastTheGate(
+        worker, [&] { ran = true; }, gateLooks);
+    EXPECT_EQ(sender.wait_for(0ms), std::future_status::timeout);
     EXPECT_FALSE(ran.load());
 
     const auto opened = Clock::now();
@@ -89,8 +126,9 @@ TEST(RunLoopThread, ServesOnlyWhileTheGateIsOpen) {
     // Closing again holds the next request.
     open = false;
     ran = false;
-    auto second = std::async(std::launch::async, [&] { return worker.performSync([&] { ran = true; }); });
-    EXPECT_EQ(second.wait_for(100ms), std::future_status::timeout);
+    auto second = sendPastTheGate(
+        worker, [&] { ran = true; }, gateLooks);
+    EXPECT_EQ(second.wait_for(0ms), std::future_status::timeout);
     EXPECT_FALSE(ran.load());
     open = true;
     EXPECT_TRUE(second.get());
@@ -127,11 +165,15 @@ TEST(RunLoopThread, CancelReleasesWaitersAndFinishesTheRunningRequest) {
     RunLoopThread busy("busy");
     ASSERT_TRUE(busy.start());
     std::atomic<bool> started{false}, finished{false};
+    const pid_t self = testutil::currentTid();
     auto sender = std::async(std::launch::async, [&] {
         return busy.performSync([&] {
             started = true;
-            std::this_thread::sleep_for(100ms);
-            finished = true;
+            // Still running when the cancel comes, and after it while this test waits for the sender.
+            const auto deadline = Clock::now() + 10s;
+            while (!busy.isCancelled() && Clock::now() < deadline)
+                std::this_thread::sleep_for(1ms);
+            finished = busy.isCancelled() && testutil::waitUntilAsleep(self);
         });
     });
     while (!started)
@@ -158,8 +200,14 @@ TEST(RunLoopThread, JoinsOnDestructionAndNeverStartedIsHarmless) {
         RunLoopThread worker("scoped", {}, 20ms);
         ASSERT_TRUE(worker.start());
         EXPECT_FALSE(worker.start()); // one thread only
-        ASSERT_TRUE(worker.performSync([&] { tlsExitSignal.flag = &threadEnded; }));
-        std::this_thread::sleep_for(20ms);
+        std::thread::id first, second;
+        ASSERT_TRUE(worker.performSync([&] {
+            tlsExitSignal.flag = &threadEnded;
+            first = std::this_thread::get_id();
+        }));
+        // The same thread serves the next request: it had not ended after the first.
+        ASSERT_TRUE(worker.performSync([&] { second = std::this_thread::get_id(); }));
+        EXPECT_EQ(first, second);
         EXPECT_FALSE(threadEnded.load());
     }
     // The destructor returned only after the thread had ended.

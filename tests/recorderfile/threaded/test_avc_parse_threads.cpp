@@ -68,13 +68,21 @@ TEST(AvcParserThreads, CloseDuringTheIndexBuildReturnsPromptly) {
         makeRec(dir, "long.avc",
                 {"--kind", "avc", "--frames", "300", "--size", "32x32", "--gop", "30", "--audio-mask", "0"});
     for (int round = 0; round < 3; ++round) {
-        // A slow receiver of the index progress makes the whole build take over a second.
-        Session s([](Session &, const Event &e) {
-            if (e.isIndex()) std::this_thread::sleep_for(std::chrono::milliseconds(12));
+        // A slow receiver of the index progress: the rest of the build would take over a
+        // second. It holds the build at its first report until the close begins, so that the
+        // close comes during the build however late this thread gets to it.
+        std::atomic<bool> closing{false};
+        Session s([&closing](Session &, const Event &e) {
+            if (!e.isIndex()) return;
+            const auto deadline = Clock::now() + std::chrono::seconds(10);
+            while (!closing && Clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::milliseconds(12));
         });
         ASSERT_NE(s.open(r.path), 0);
         ASSERT_TRUE(s.waitUntil([](const std::vector<Event> &ev) { return !ev.empty(); }));
         const auto start = Clock::now();
+        closing = true;
         s.close();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_LT(took, 200) << round;
