@@ -1,10 +1,13 @@
 #include "engines/run_loop_thread.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/prctl.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "platform/portable.h"
@@ -26,6 +29,23 @@ bool narrowToCallingCpu(int tid, const cpu_set_t &allowed) {
 
 void restoreCpus(const cpu_set_t &cpus) {
     sched_setaffinity(0, sizeof cpus, &cpus);
+}
+
+// Nanoseconds the thread has been ready to run but waited for a processor so far, read from its
+// /proc schedstat file; -1 when that cannot be read.
+long long runQueueNs(int schedstat) {
+    if (schedstat < 0) return -1;
+    char text[96];
+    const ssize_t n = pread(schedstat, text, sizeof text - 1, 0);
+    if (n <= 0) return -1;
+    text[n] = '\0';
+    char *end = nullptr;
+    std::strtoull(text, &end, 10); // the time it ran, then the time it waited
+    return static_cast<long long>(std::strtoull(end, nullptr, 10));
+}
+
+std::chrono::microseconds since(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t);
 }
 } // namespace
 
@@ -66,22 +86,41 @@ void RunLoopThread::run() {
     // lengthen every one of them, and add up to a drift behind the recording's clock.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     tid_ = static_cast<int>(gettid());
+    // Kept open: a narrowed wake's work reads it twice.
+    const int schedstat = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
     std::unique_lock<std::mutex> lock(mutex_);
+    // Only a request that woke the idle thread tells how long a wake took; one queued while the
+    // thread was busy or its gate closed waited for other reasons.
+    bool idle = false;
     while (!cancelled_) {
         const bool open = gateOpen();
         if (open && !queue_.empty()) {
             Request *request = queue_.front();
             queue_.pop_front();
             lock.unlock();
+            const bool wokeByRequest = std::exchange(idle, false);
+            const bool narrowedWake =
+                wokeByRequest && request->handedAt != std::chrono::steady_clock::time_point();
+            const std::chrono::microseconds waited =
+                narrowedWake ? since(request->handedAt) : std::chrono::microseconds(0);
             if (narrowed_.exchange(false)) restoreCpus(homeCpus_);
+            // Another program sharing the processor also holds the work up while it runs.
+            const long long queuedBefore = narrowedWake ? runQueueNs(schedstat) : -1;
             (*request->work)();
+            if (narrowedWake) {
+                const long long queuedAfter = queuedBefore < 0 ? -1 : runQueueNs(schedstat);
+                const long long queuedUs =
+                    queuedAfter > queuedBefore ? (queuedAfter - queuedBefore) / 1000 : 0;
+                wakeNarrowing_.woke(waited + std::chrono::microseconds(queuedUs));
+            }
             // Read before the outcome is set: the caller's request ends with its wait.
-            const bool narrowCaller =
-                request->callerCpus && narrowToCallingCpu(request->callerTid, *request->callerCpus);
+            const bool narrowCaller = request->callerCpus && wakeNarrowing_.narrowNextWake() &&
+                                      narrowToCallingCpu(request->callerTid, *request->callerCpus);
             finishRequests(&request, 1, Outcome::Done, narrowCaller);
             lock.lock();
             continue;
         }
+        idle = open;
         if (open) {
             // Serving: wait for the next request (or the cancel).
             cv_.wait(lock);
@@ -95,6 +134,7 @@ void RunLoopThread::run() {
     queue_.clear();
     finished_ = true;
     lock.unlock();
+    if (schedstat >= 0) close(schedstat);
     finishRequests(dropped.data(), dropped.size(), Outcome::Dropped);
     tlsCurrent = nullptr;
 }
@@ -104,8 +144,11 @@ void RunLoopThread::finishRequests(Request *const *requests, size_t count, Outco
     if (count == 0) return;
     {
         std::lock_guard<std::mutex> done(doneMutex_);
+        const auto now =
+            callerNarrowed ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
         for (size_t i = 0; i < count; ++i) {
             requests[i]->callerNarrowed = callerNarrowed;
+            requests[i]->finishedAt = now;
             requests[i]->outcome = outcome;
         }
     }
@@ -125,7 +168,10 @@ bool RunLoopThread::performSync(const std::function<void()> &work) {
         request.callerCpus = &callerCpus;
     }
     // A thread that runs has its processors set (before it was started).
-    if (narrowToCallingCpu(tid_.load(), homeCpus_)) narrowed_ = true;
+    if (wakeNarrowing_.narrowNextWake() && narrowToCallingCpu(tid_.load(), homeCpus_)) {
+        narrowed_ = true;
+        request.handedAt = std::chrono::steady_clock::now();
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!started_ || cancelled_ || finished_) return false;
@@ -134,7 +180,10 @@ bool RunLoopThread::performSync(const std::function<void()> &work) {
     cv_.notify_all();
     std::unique_lock<std::mutex> done(doneMutex_);
     doneCv_.wait(done, [&] { return request.outcome != Outcome::Pending; });
-    if (request.callerNarrowed) restoreCpus(callerCpus);
+    if (request.callerNarrowed) {
+        wakeNarrowing_.woke(since(request.finishedAt));
+        restoreCpus(callerCpus);
+    }
     return request.outcome == Outcome::Done;
 }
 

@@ -10,7 +10,9 @@
 // Each side of a hand-off is woken on the processor of the side that wakes it, which goes to
 // sleep right after: an idle processor is not woken (on a virtual machine that costs tens of
 // microseconds per hand-off) and the data just handed over is still in that processor's cache.
-// The narrowing lasts until the woken side runs; it then gets back the processors it had.
+// The narrowing lasts until the woken side runs; it then gets back the processors it had. While
+// narrowed sides keep waiting long for their processor (another program shares it), wakes are
+// left to the scheduler for a while (WakeNarrowing).
 #pragma once
 
 #include <atomic>
@@ -25,6 +27,8 @@
 #include <thread>
 
 #include <sched.h>
+
+#include "engines/wake_narrowing.h"
 
 class RunLoopThread {
   public:
@@ -76,6 +80,9 @@ class RunLoopThread {
         int callerTid = 0;
         const cpu_set_t *callerCpus = nullptr;
         bool callerNarrowed = false; // guarded by doneMutex_
+        // When the side narrowed to wake was woken: this thread (set before the request is
+        // queued), the caller (guarded by doneMutex_).
+        std::chrono::steady_clock::time_point handedAt{}, finishedAt{};
     };
 
     void run();
@@ -103,4 +110,5 @@ class RunLoopThread {
     cpu_set_t homeCpus_{};
     std::atomic<int> tid_{0};
     std::atomic<bool> narrowed_{false};
+    WakeNarrowing wakeNarrowing_;
 };
