@@ -20,22 +20,22 @@ uint64_t absDiff(uint64_t a, uint64_t b) {
 
 } // namespace
 
-uint64_t avcPacingDelayAtStatus(uint64_t waitUs, int status) {
+int avcPacingShiftAtStatus(int status) {
     switch (status) {
     case kAVCFmtPlaybackFastForward2x:
     case kAVCFmtPlaybackRewind2x:
-        return waitUs >> 1;
+        return 1;
     case kAVCFmtPlaybackFastForward4x:
     case kAVCFmtPlaybackRewind4x:
-        return waitUs >> 2;
+        return 2;
     case kAVCFmtPlaybackFastForward8x:
     case kAVCFmtPlaybackRewind8x:
-        return waitUs >> 3;
+        return 3;
     case kAVCFmtPlaybackFastForward16x:
     case kAVCFmtPlaybackRewind16x:
-        return waitUs >> 4;
+        return 4;
     default:
-        return waitUs;
+        return 0;
     }
 }
 
@@ -142,8 +142,8 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
                                                    pImageWidthFromStream_, pImageHeightFromStream_);
     if (!image) return;
 
-    // Pacing: the time-stamp step to this frame (either way: rewinding goes back in time), less
-    // the time spent since the channel's previous frame was shown, divided by the speed.
+    // Pacing: the time-stamp step to this frame (either way: rewinding goes back in time) at the
+    // speed, less the time spent since the channel's previous frame was shown.
     const uint64_t now = engineMonotonicNanoseconds();
     currFrameAbsoluteTimeSubCH_[ch] = now;
     currFrameTimeSubCH_[ch] = fh.dwTimeStamp;
@@ -157,15 +157,14 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
     const uint64_t elapsedUs = absDiff(now, prevFrameAbsoluteTimeSubCH_[ch]) / 1000u;
     const uint64_t dtMs = absDiff(currFrameTimeSubCH_[ch], prevFrameTimeSubCH_[ch]);
     const uint64_t interval = dtMs * 1000u;
-    uint64_t wait = interval > elapsedUs ? interval - elapsedUs : 0;
-    wait = avcPacingDelayAtStatus(wait, delegate->enAVCFmtPlaybackStatus());
+    const uint64_t wait =
+        enginePacingDelayUs(interval, elapsedUs, avcPacingShiftAtStatus(delegate->enAVCFmtPlaybackStatus()));
 
     delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isI,
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT_MAX)),
                                          sysTime_);
 
-    if (wait <= kEngineMaxPacingDelayUs)
-        enginePacingSleep(wait, [this] { return pacingInterrupted_.load(); });
+    enginePacingSleep(wait, [this] { return pacingInterrupted_.load(); });
 
     prevFrameTimeSubCH_[ch] = currFrameTimeSubCH_[ch];
     prevFrameAbsoluteTimeSubCH_[ch] = engineMonotonicNanoseconds();

@@ -103,6 +103,6 @@ class AVCFormatDecoder {
     std::atomic<bool> pacingInterrupted_{false};
 };
 
-// The pacing delay of a video frame at an AVC status: the delay is divided by 2, 4, 8 or 16 at
-// the fast forward (1..4) and rewind (6..9) speeds; any other status leaves it.
-uint64_t avcPacingDelayAtStatus(uint64_t waitUs, int status);
+// The speed of an AVC status as a shift of the pacing step: 1, 2, 3 or 4 (2x to 16x) at the fast
+// forward (1..4) and rewind (6..9) speeds; 0 (1x) at any other status.
+int avcPacingShiftAtStatus(int status);

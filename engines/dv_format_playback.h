@@ -39,8 +39,6 @@
 constexpr size_t kDVRawImageBufferSize = kEngineRawImageBufferSize;
 // A key frame the decoder refuses is tried this many times in all.
 constexpr int kDVKeyFrameDecodeAttempts = kEngineKeyFrameDecodeAttempts;
-// A pacing delay above this (after the speed division) is not slept: a gap in the recording.
-constexpr uint64_t kDVMaxPacingDelayUs = kEngineMaxPacingDelayUs;
 
 class DVFormatPlayback : private DVParserHost {
   public:

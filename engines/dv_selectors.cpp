@@ -110,8 +110,8 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
                                                    pImageWidthFromStream_, pImageHeightFromStream_);
     if (!image) return;
 
-    // Pacing: the time-stamp step to this frame, less the time spent since the previous one
-    // was shown, divided by the speed.
+    // Pacing: the time-stamp step to this frame at the speed, less the time spent since the
+    // channel's previous one was shown.
     const uint64_t now = engineMonotonicNanoseconds();
     currFrameAbsoluteTimeSubCH[ch] = now;
     const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, layout.stampSeconds)) * 1000000u +
@@ -126,14 +126,9 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
 
     const uint64_t elapsedUs =
         now > prevFrameAbsoluteTimeSubCH[ch] ? (now - prevFrameAbsoluteTimeSubCH[ch]) / 1000u : 0;
-    uint64_t interval = 0, wait = 0;
-    if (stamp > prevFrameTimeSubCH[ch]) {
-        interval = stamp - prevFrameTimeSubCH[ch];
-        wait = interval > elapsedUs ? interval - elapsedUs : 0;
-    }
+    const uint64_t interval = stamp > prevFrameTimeSubCH[ch] ? stamp - prevFrameTimeSubCH[ch] : 0;
     const int speed = std::clamp<int>(gDVFmtPlaybackSpeed.load(), 0, kDVFmtPlaybackMaxSpeed);
-    wait >>= speed;
-    if (wait > kDVMaxPacingDelayUs) wait = 0;
+    const uint64_t wait = enginePacingDelayUs(interval, elapsedUs, speed);
 
     delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isIFrame != 0,
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT32_MAX)),

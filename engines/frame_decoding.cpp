@@ -1,5 +1,6 @@
 #include "engines/frame_decoding.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 
@@ -97,6 +98,12 @@ VideoImageRef engineDeliverablePicture(EngineDelegate &delegate, PictureBufferPo
     VideoImageRef image = pool.pictureFromWorkBuffer(work, frame.outW, frame.outH, kDecoderOutputSlack);
     if (!image) player_log("Video context nil value...\n\n");
     return image;
+}
+
+uint64_t enginePacingDelayUs(uint64_t intervalUs, uint64_t elapsedUs, int speedShift) {
+    const uint64_t step = intervalUs >> std::clamp(speedShift, 0, 4);
+    const uint64_t wait = step > elapsedUs ? step - elapsedUs : 0;
+    return wait > kEngineMaxPacingDelayUs ? 0 : wait;
 }
 
 void enginePacingSleep(uint64_t waitUs, const std::function<bool()> &interrupt) {

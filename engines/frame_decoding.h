@@ -70,6 +70,13 @@ VideoImageRef engineDeliverablePicture(EngineDelegate &delegate, PictureBufferPo
                                        const EngineDecodedFrame &frame, std::vector<uint8_t> &work,
                                        std::atomic<int> *streamWidth, std::atomic<int> *streamHeight);
 
+// The pacing delay of a video frame: the recording's step to it from the channel's previous
+// frame, divided by the speed (shifted right by `speedShift`, 0 to 4 for 1x to 16x), less the
+// time spent since the channel's previous picture, never below 0. The division comes first:
+// with several channels that time holds the other channels' sleeps, which already run at the
+// speed. A delay above kEngineMaxPacingDelayUs is a gap in the recording and is not slept (0).
+uint64_t enginePacingDelayUs(uint64_t intervalUs, uint64_t elapsedUs, int speedShift);
+
 // Sleeps the pacing delay on the calling thread; ends early when `interrupt` answers true or the
 // calling playback thread is cancelled. 0 sleeps not at all.
 void enginePacingSleep(uint64_t waitUs, const std::function<bool()> &interrupt);

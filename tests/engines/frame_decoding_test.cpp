@@ -109,3 +109,30 @@ TEST(EngineFrameDecoding, PicturesTakeTheirStorageOverThroughSizeChanges) {
     // Pictures outlive the decoder and the pool's reuse: the first one is still intact.
     EXPECT_EQ(md5(kept[0]->pixels(), kept[0]->byteCount()), frameMd5(parts[0].path, kRgbaFilter)[0]);
 }
+
+// The pacing wait at each speed. With N channels handed off one after another, the time since a
+// channel's previous picture holds the other N-1 channels' sleeps: the rows with 15 x 1,250 and
+// 3 x 2,500 us are the steady state of 16 channels at 2x and 4 channels at 4x, where every
+// channel must sleep interval / (speed x N) for a round of pictures to take interval / speed.
+TEST(EnginePacing, WaitIsTheStepAtTheSpeedLessTheTimeSpent) {
+    const struct {
+        uint64_t intervalUs, elapsedUs;
+        int shift;
+        uint64_t waitUs;
+    } rows[] = {
+        {40000, 10000, 0, 30000},      // 1x: the step less the time spent
+        {40000, 0, 1, 20000},          // 2x, nothing spent
+        {40000, 10000, 3, 0},          // 8x: 5,000 to sleep, 10,000 spent already
+        {40000, 15 * 1250, 1, 1250},   // 16 channels at 2x
+        {40000, 3 * 2500, 2, 2500},    // 4 channels at 4x
+        {40000, 50000, 0, 0},          // behind: never below 0
+        {0, 0, 4, 0},                  // the first frame of a channel
+        {10000000, 0, 0, 0},           // a 10 s gap at 1x is not slept
+        {10000000, 20000, 2, 2480000}, // nor shortened at 4x, where it fits under 4.5 s
+        {4500000 * 16 + 16, 0, 4, 0},  // 16x: over 4.5 s after the division
+        {4500000 * 16, 0, 4, 4500000}, // exactly 4.5 s is slept
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(enginePacingDelayUs(r.intervalUs, r.elapsedUs, r.shift), r.waitUs)
+            << r.intervalUs << " us step, " << r.elapsedUs << " us spent, shift " << r.shift;
+}
