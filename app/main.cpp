@@ -2,10 +2,11 @@
 #include <QApplication>
 
 #include "app/player_application.h"
+#include "app/settings/user_settings.h"
 
 int main(int argc, char *argv[]) {
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("recorderplayer"));
+    nameApplicationAndAdoptEarlierSettings();
     QStringList files = QApplication::arguments();
     if (!files.isEmpty()) files.removeFirst();
     PlayerApplication player;

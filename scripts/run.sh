@@ -8,7 +8,10 @@ cd "$root"
 bash scripts/install-deps.sh
 mkdir -p build
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > build.configure.log 2>&1 || { cat build.configure.log; exit 1; }
-if ! cmake --build build --target help | grep -q '^recorderplayer:'; then
+# The target list is read whole before it is searched: under pipefail, a grep that stopped at
+# the first match would let the writer die of a broken pipe and fail the check.
+targets=$(cmake --build build --target help)
+if ! grep -q '^recorderplayer:' <<< "$targets"; then
   echo "The player application is not part of this build (is Qt 6 installed?); see build.configure.log."
   exit 1
 fi

@@ -75,7 +75,8 @@ if [ "${QUICK:-0}" != 1 ]; then
   mkdir -p build-tsan
   build build-tsan --target threaded_tests -DPLAYER_BUILD_APP=OFF -DPLAYER_BUILD_BENCH=OFF -DPLAYER_WERROR=ON \
         -DPLAYER_SANITIZE=thread
-  if ctest --test-dir build-tsan -N -L threaded | grep -q 'Total Tests: [1-9]'; then
+  threaded=$(ctest --test-dir build-tsan -N -L threaded) # read whole: see run.sh
+  if grep -q 'Total Tests: [1-9]' <<< "$threaded"; then
     run_ctest "TSan" build-tsan -L threaded
   fi
 

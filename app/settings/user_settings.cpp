@@ -1,11 +1,25 @@
 #include "app/settings/user_settings.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
 
 #include "app/logic/settings_defaults.h"
 
 namespace sd = settings_defaults;
+
+void nameApplicationAndAdoptEarlierSettings() {
+    QCoreApplication::setOrganizationName(QStringLiteral("Vistrel"));
+    QCoreApplication::setApplicationName(QStringLiteral("recorderplayer"));
+    QSettings settings;
+    if (!settings.allKeys().isEmpty()) return;
+    const QSettings earlier(QStringLiteral("Unknown Organization"), QCoreApplication::applicationName());
+    const QStringList keys = earlier.allKeys();
+    if (keys.isEmpty()) return;
+    for (const QString &key : keys)
+        settings.setValue(key, earlier.value(key));
+    settings.sync();
+}
 
 QString documentsFolder() {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);

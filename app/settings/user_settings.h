@@ -7,6 +7,12 @@
 
 #include <optional>
 
+// Names the application for the desktop, which keeps its settings under these names
+// (~/.config/Vistrel/recorderplayer.conf). Settings that earlier builds, which named no
+// organisation, kept under Qt's "Unknown Organization" are taken over while the new store is
+// empty, so that the user's chosen folders are not lost; the earlier file is left as it is.
+void nameApplicationAndAdoptEarlierSettings();
+
 // The user's documents folder (the home folder when the desktop names none).
 QString documentsFolder();
 

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSlider>
 #include <QStandardPaths>
 
@@ -21,6 +22,7 @@
 #include "app/controls/OsdTextLayer.h"
 #include "app/main_window.h"
 #include "app/panel_fold.h"
+#include "app/settings/user_settings.h"
 #include "common/run_cmd.h"
 #include "qt_test_app.h"
 #include "snapshot_fixtures.h"
@@ -115,6 +117,24 @@ TEST_F(PanelsTest, SettingsPersistOnlyThroughTheCloseControl) {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     EXPECT_EQ(config().filePathField()->text(), documents + "/Vistrel/AVI/");
     EXPECT_EQ(config().snapshotFilePathField()->text(), documents + "/Vistrel/Snapshot/");
+}
+
+// The settings live under the application's own names; what a build without an organisation
+// name kept is taken over once, and never over settings already kept under the new names.
+TEST_F(PanelsTest, SettingsOfEarlierBuildsAreTakenOverOnce) {
+    const QString key = QStringLiteral("keyFilePathFieldStringValue");
+    QSettings(QStringLiteral("Unknown Organization"), QStringLiteral("recorderplayer"))
+        .setValue(key, "/media/old");
+    nameApplicationAndAdoptEarlierSettings();
+    EXPECT_TRUE(QSettings().fileName().endsWith("/Vistrel/recorderplayer.conf"))
+        << QSettings().fileName().toStdString();
+    restart();
+    EXPECT_EQ(config().filePathField()->text(), QStringLiteral("/media/old"));
+    config().filePathField()->setText("/media/new");
+    config().closeConfigSettingPanel();
+    nameApplicationAndAdoptEarlierSettings();
+    restart();
+    EXPECT_EQ(config().filePathField()->text(), QStringLiteral("/media/new"));
 }
 
 TEST_F(PanelsTest, FrameRateIsCappedWhenThePanelCloses) {
