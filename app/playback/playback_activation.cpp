@@ -31,6 +31,7 @@ void PlaybackActivation::activateFilePlayback() {
     resetPlaybackHandle();
     port_.setSnapshotFileLocation();
     setFilePlaybackStartingUI();
+    engines_.startTransportAfresh();
     shared_.avcStatus.store(kAVCFmtPlaybackPlay);
 
     const std::string path = shared_.filePath();
