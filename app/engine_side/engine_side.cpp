@@ -70,6 +70,12 @@ void EngineSide::setIsDVRType700(bool dvr700) {
     if (dv_) dv_->setIsDVRType700(dvr700);
 }
 
+void EngineSide::startTransportAfresh() {
+    gDVFmtPlaybackSpeed = 0;
+    gDVFmtPlaybackIsPauseNow = 0;
+    shared_.triState.store(kPlaybackTriStateFlowing);
+}
+
 bool EngineSide::startDVFile() {
     DVFormatPlayback *dv = dv_.get();
     if (!dv) return false;

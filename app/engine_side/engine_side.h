@@ -83,6 +83,7 @@ class EngineSide : public EngineDelegate, public EngineControl {
     // without an engine.
     void setDvFmtVideoCodec(int codec) override;
     void setIsDVRType700(bool dvr700) override;
+    void startTransportAfresh() override;
     // Starts the DV engine on the open file with every control flag at its start value.
     bool startDVFile();
     // Stops both engines: the AVC parser is closed, the DV parser is asked to leave and waited

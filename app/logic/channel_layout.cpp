@@ -42,12 +42,13 @@ ChannelLayout checkTotalChannelsAndSetVideoViewCut(const RecorderFileProbe &prob
                                                    uint8_t currentGrid12StartIndex) {
     ChannelLayout layout; // the reset: single view of channel 1, locked, no grid, no audio
     layout.grid12StartIndex = currentGrid12StartIndex;
+    // No title carries over from another file: a pane the file does not name is "CH n".
+    layout.setDefaultChannelTitles = probe.kind != RecorderFileKind::Unknown;
 
     if (probe.kind != RecorderFileKind::AVC && probe.kind != RecorderFileKind::DV5) {
         // DV4 files are not read here: single view of channel 1, and the DV4 parser picks the
         // audio channel at its first audio header.
         layout.refillAudioMenu = false;
-        layout.setDefaultChannelTitles = probe.kind == RecorderFileKind::DV4;
         return layout;
     }
 

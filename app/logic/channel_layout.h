@@ -46,7 +46,8 @@ struct ChannelLayout {
     bool refillAudioMenu = true;
     int videoMenuItemCount = 0;
     int videoMenuSelectedItem = 0;
-    // DV4: the panes are titled "CH1".."CH16" (setDevChannelTitle with no titles).
+    // The panes are titled "CH1".."CH16" (setDevChannelTitle with no titles) before the engine
+    // starts; an AVC file's own titles then replace those of the channels it names.
     bool setDefaultChannelTitles = false;
 };
 

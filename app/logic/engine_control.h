@@ -14,6 +14,10 @@ class EngineControl {
     // The DV engine's codec (0 DV4 H.264, 1 DV4 MPEG-4, 2 DV5) and recorder variant.
     virtual void setDvFmtVideoCodec(int codec) = 0;
     virtual void setIsDVRType700(bool dvr700) = 0;
+    // A new file's transport starts afresh: 1x, not paused, not at an end. The speed step and
+    // the pause flag steer the transport of every kind of file, so what the last file was
+    // left at must not carry over to the next.
+    virtual void startTransportAfresh() = 0;
     // Every engine thread ends; no engine calls back any more when it returns.
     virtual void stopEngines() = 0;
 };

@@ -31,6 +31,7 @@ void PlaybackActivation::activateFilePlayback() {
     resetPlaybackHandle();
     port_.setSnapshotFileLocation();
     setFilePlaybackStartingUI();
+    engines_.startTransportAfresh();
     shared_.avcStatus.store(kAVCFmtPlaybackPlay);
 
     const std::string path = shared_.filePath();
@@ -203,9 +204,8 @@ void PlaybackActivation::applyLayout(const RecorderFileProbe &probe) {
         }
         menu->setEnabled(layout.videoChannelSwitchBtnEnabled);
     }
-    // DV4 panes are titled by channel; a DV5 header names no channels, so its panes are too.
-    if (layout.setDefaultChannelTitles || probe.kind == RecorderFileKind::DV5)
-        port_.setDevChannelTitle(nullptr);
+    // Queued ahead of the titles the AVC engine delivers with the file's first frame.
+    if (layout.setDefaultChannelTitles) port_.setDevChannelTitle(nullptr);
 }
 
 void PlaybackActivation::getDV4FileVideoCodec() {
