@@ -16,4 +16,7 @@ class EngineControl {
     virtual void setIsDVRType700(bool dvr700) = 0;
     // Every engine thread ends; no engine calls back any more when it returns.
     virtual void stopEngines() = 0;
+    // What the stopped engines had queued for the window (time, progress, pictures, the end of
+    // the file) is dropped, never shown.
+    virtual void dropQueuedDeliveries() = 0;
 };
