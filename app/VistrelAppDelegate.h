@@ -144,6 +144,7 @@ class VistrelAppDelegate : public QObject,
     }
     void showStopStatusImages() override { transport_->showStatus(transport::StatusImage::Stop); }
     void showEndOfRecording() override { transport_->showEndOfRecording(); }
+    void showFileWithNothingToShow() override { playbackActivation_->failActivation(); }
     void showPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) override {
         videoPaneLayout_->showPicture(channel, picture, time);
     }

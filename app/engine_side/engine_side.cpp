@@ -142,6 +142,16 @@ void EngineSide::stopEngines() {
     }
 }
 
+void EngineSide::dropQueuedDeliveries() {
+    poster_.dropQueued();
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    for (int channel = 0; channel < kChannels; ++channel) {
+        pendingPicture_[channel] = QImage();
+        pendingFrame_[channel] = QByteArray();
+        picturePosted_[channel] = false;
+    }
+}
+
 bool EngineSide::dvFramesFlowing() {
     return gDVFmtPlaybackKeepRunning.load() != 0;
 }
@@ -236,6 +246,7 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
     }
     if (shared_.resizingVideoPane.exchange(false)) post([this] { port_.checkNeedResizeImageViewOrNot(); });
     QImage picture = imageOverPicture(image);
+    if (!picture.isNull()) picturesOfFile_.fetch_add(1);
     if (keepLastDelivered_.load()) {
         std::lock_guard<std::mutex> lock(lastDeliveredMutex_);
         lastDelivered_[channel] = picture;
@@ -355,7 +366,16 @@ void EngineSide::setDVFmtProcessingInfoAtEndOfProcessing() {
         if (ConversionSink *conversion = conversion_) conversion->endOfRecording();
         break;
     case kPlayerStatePlaying:
-        post([this] { port_.showEndOfRecording(); });
+        post([this] {
+            // A DV file that ends without one picture is not a recording (the DV parsers read any
+            // bytes): it cannot be played.
+            if (picturesOfFile_.load() != 0) {
+                port_.showEndOfRecording();
+                return;
+            }
+            shared_.playbackNow.store(false);
+            port_.showFileWithNothingToShow();
+        });
         break;
     default:
         break;
@@ -454,6 +474,7 @@ void EngineSide::createAudio() {
 }
 
 bool EngineSide::startWithFreshAudio(bool avc, const std::string &path) {
+    picturesOfFile_.store(0);
     removeAudio();
     createAudio();
     return avc ? startAVCFile(path) : startDVFile();

@@ -43,6 +43,8 @@ class EngineSidePort {
     virtual void applyDevChannelTitles(const std::array<std::optional<QString>, 16> &titles) = 0;
     // The recording played to its end (DV: the progress goes to 100) or stopped (AVC).
     virtual void showEndOfRecording() = 0;
+    // The DV file ended without one picture: it cannot be played.
+    virtual void showFileWithNothingToShow() = 0;
     virtual void showStopStatusImages() = 0;
     virtual void checkNeedResizeImageViewOrNot() = 0;
     // The picture of channel `channel` (0-based) with its own recorder time, for its tile.
@@ -94,6 +96,7 @@ class EngineSide : public EngineDelegate, public EngineControl {
     void createAudio();
     void removeAudio();
     bool startWithFreshAudio(bool avc, const std::string &path) override;
+    void dropQueuedDeliveries() override;
     // True while any thread of either engine still runs.
     bool anyEngineThreadExecuting() const;
     // The DV engine's frames flow (its keep-running flag is up).
@@ -180,6 +183,7 @@ class EngineSide : public EngineDelegate, public EngineControl {
     std::unique_ptr<AVCFormatPlayback> avc_;
     std::unique_ptr<DVFormatPlayback> dv_;
     std::atomic<uint64_t> picturesDelivered_{0};
+    std::atomic<uint64_t> picturesOfFile_{0};
     uint64_t picturesShown_ = 0;
     std::atomic<uint64_t> picturesSuperseded_{0};
     std::mutex pendingMutex_;

@@ -13,6 +13,11 @@ void QtMainThreadPoster::postToMainThread(std::function<void()> task) {
     postDrain(queue_, context_);
 }
 
+void QtMainThreadPoster::dropQueued() {
+    std::lock_guard<std::mutex> lock(queue_->mutex);
+    queue_->tasks.clear();
+}
+
 void QtMainThreadPoster::drain(const std::shared_ptr<Queue> &queue, QObject *context) {
     // What waits when the pass begins, one task at a time (a task may post more). Tasks posted
     // meanwhile get a pass of their own, after the GUI thread's other events, so that a steady
@@ -26,6 +31,8 @@ void QtMainThreadPoster::drain(const std::shared_ptr<Queue> &queue, QObject *con
         std::function<void()> task;
         {
             std::lock_guard<std::mutex> lock(queue->mutex);
+            // A task may have dropped the rest.
+            if (queue->tasks.empty()) break;
             task = std::move(queue->tasks.front());
             queue->tasks.pop_front();
         }

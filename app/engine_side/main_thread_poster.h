@@ -19,6 +19,8 @@ class QtMainThreadPoster : public MainThreadPoster {
     // them (the picture, the time, the progress) from each channel: they wait in one queue, and
     // only a task posted to an empty queue wakes the GUI thread, which then runs what waits.
     void postToMainThread(std::function<void()> task) override;
+    // What waits is dropped, never run: what a stopped engine had queued is out of date.
+    void dropQueued();
 
   private:
     struct Queue {

@@ -20,4 +20,7 @@ class EngineControl {
     virtual void startTransportAfresh() = 0;
     // Every engine thread ends; no engine calls back any more when it returns.
     virtual void stopEngines() = 0;
+    // What the stopped engines had queued for the window (time, progress, pictures, the end of
+    // the file) is dropped, never shown.
+    virtual void dropQueuedDeliveries() = 0;
 };

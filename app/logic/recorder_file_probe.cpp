@@ -30,6 +30,12 @@ constexpr size_t kAvcProbeLength = kAvcOptionalFieldsOffset + 8 + 4 + 2 + 0xFFFF
 
 constexpr size_t kDv4SniffLength = 1024;
 
+// A header that names none of the 16 video channels would lay out no pane while the file's
+// pictures play on unseen: such a file shows channel 1.
+void showChannel1WithoutVideoMask(RecorderFileProbe &probe) {
+    if ((probe.videoMask & 0xFFFF) == 0) probe.videoMask = 1;
+}
+
 // A little-endian field of `width` bytes at `offset`, or false when it does not lie whole
 // within the bytes (a short file has no such field).
 bool readLE(const uint8_t *data, size_t size, size_t offset, size_t width, uint32_t &value) {
@@ -49,6 +55,7 @@ void probeDv5(const uint8_t *data, size_t size, RecorderFileProbe &probe) {
     uint32_t mask = 0;
     if (readLE(data, size, kDv5VideoMaskOffset, 4, mask)) probe.videoMask = mask;
     if (readLE(data, size, kDv5AudioMaskOffset, 4, mask)) probe.audioMask = mask;
+    showChannel1WithoutVideoMask(probe);
 }
 
 void probeAvc(const uint8_t *data, size_t size, RecorderFileProbe &probe) {
@@ -74,7 +81,7 @@ void probeAvc(const uint8_t *data, size_t size, RecorderFileProbe &probe) {
         if (located && (flags & kAvcFlagAudioMask) && readLE(data, size, pos, 1, value))
             probe.audioMask = value;
     }
-    if (probe.videoMask == 0) probe.videoMask = 1;
+    showChannel1WithoutVideoMask(probe);
 }
 
 } // namespace
@@ -157,8 +164,8 @@ RecorderFileProbe probeRecorderFile(const std::string &path, RecorderFileKind ki
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         RecorderFileProbe probe = probeRecorderFileBytes(kind, nullptr, 0);
-        // Nothing could be read: an AVC file keeps no video mask either.
-        if (kind == RecorderFileKind::AVC) probe.videoMask = 0;
+        // Nothing could be read: no video mask either.
+        probe.videoMask = 0;
         probe.status = RecorderProbeStatus::CannotOpen;
         return probe;
     }
@@ -187,7 +194,7 @@ RecorderFileProbe probeRecorderFile(const std::string &path, RecorderFileKind ki
     ::close(fd);
     RecorderFileProbe probe = probeRecorderFileBytes(kind, bytes.data(), got);
     if (failed && got == 0) {
-        if (kind == RecorderFileKind::AVC) probe.videoMask = 0;
+        probe.videoMask = 0;
         probe.status = RecorderProbeStatus::CannotOpen;
     }
     return probe;

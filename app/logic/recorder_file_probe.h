@@ -34,9 +34,10 @@ struct RecorderFileProbe {
     RecorderFileKind kind = RecorderFileKind::Unknown;
     RecorderProbeStatus status = RecorderProbeStatus::Read;
 
-    // Channel masks, bit n set = channel n+1 present, as stored in the file. AVC: the video mask
-    // is 1 when the header holds none (or 0); the audio mask is the 0x20 byte. DV4: both 0 (the
-    // file holds channel 1; the DV4 parser picks the audio channel itself).
+    // Channel masks, bit n set = channel n+1 present, as stored in the file. AVC and DV5: the
+    // video mask is 1 when the header holds none or names none of the 16 channels; the AVC
+    // audio mask is the 0x20 byte. DV4: both 0 (the file holds channel 1; the DV4 parser picks
+    // the audio channel itself).
     uint32_t videoMask = 0;
     uint32_t audioMask = 0;
 

@@ -29,6 +29,8 @@ void PlaybackActivation::activateFilePlayback() {
     file_.setPlayerState(PlayerState::Playing);
     if (VideoPane *pane = port_.videoPaneLayout()) pane->forceNewLayout();
     resetPlaybackHandle();
+    // Nothing the last file's engines still had on its way to the window lands on this one.
+    engines_.dropQueuedDeliveries();
     port_.setSnapshotFileLocation();
     setFilePlaybackStartingUI();
     engines_.startTransportAfresh();
@@ -71,6 +73,7 @@ void PlaybackActivation::activateFilePlayback() {
 
 void PlaybackActivation::failActivation() {
     resetPlaybackHandle();
+    engines_.dropQueuedDeliveries();
     if (QWidget *window = v_.window) {
         const QRect frame = window->geometry();
         window->setGeometry(QRect(frame.topLeft(), window->minimumSize()));
@@ -88,6 +91,8 @@ void PlaybackActivation::resetPictureSizesProgressAndTitle() {
     if (VideoPane *pane = port_.videoPaneLayout()) {
         pane->layoutMemory().previousImageRealWidth = 0;
         pane->layoutMemory().previousImageRealHeight = 0;
+        // Nothing of the last file's time, picture mode or percentage stays on screen.
+        pane->clearOnScreenTexts();
     }
     shared_.decoderTargetWidth.store(0.0f);
     shared_.decoderTargetHeight.store(0.0f);

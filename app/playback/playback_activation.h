@@ -88,12 +88,14 @@ class PlaybackActivation {
     // What both a new file and a refused one start from: no picture size yet (the pane is laid
     // out again at the first picture), the progress at 0 and the file's name as the title.
     void resetPictureSizesProgressAndTitle();
+    // The file cannot be played: everything stops, the window shrinks and shows
+    // "Unsupported format!". Also for a file that ends without one picture.
+    void failActivation();
 
     static constexpr int kPlayingWindowHeight = 540;
 
   private:
     void applyLayout(const RecorderFileProbe &probe);
-    void failActivation();
     void showOnScreenTextAsChosen();
 
     ActivationViews v_;

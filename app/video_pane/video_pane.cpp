@@ -335,6 +335,11 @@ void VideoPane::clearPictures() {
     port_.clearColourPictures();
 }
 
+void VideoPane::clearOnScreenTexts() {
+    for (OsdTextLayer *layer : {osdServerTime_, osdVideoMode_, osdPercentage_})
+        if (layer) layer->setString(QString());
+}
+
 void VideoPane::hideTiles() {
     for (CustomizedVideoView *tile : videoView_)
         if (tile) tile->hide();

@@ -110,6 +110,8 @@ class VideoPane {
     void setOnScreenTextVisible(bool visible);
     // Every tile loses its picture.
     void clearPictures();
+    // The three on-screen texts are emptied.
+    void clearOnScreenTexts();
     // The time label's text (the index-building progress) and the deinterlace button.
     void showServerTimeLabelText(const QString &text);
     void enableDeinterlaceButton(bool enabled);

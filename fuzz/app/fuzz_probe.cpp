@@ -24,6 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         layout.channelIndex > 16 || layout.miscellaneousBtnState < 0 || layout.miscellaneousBtnState > 5 ||
         layout.audioChannels.size() > 16)
         __builtin_trap();
+    // Whatever the header says, its file gets a pane to show its pictures on.
+    if (layout.videoPaneCutState == 1 && layout.miscellaneousBtnState == 0) __builtin_trap();
     checkTotalChannelsForAVIConversion(probe);
     return 0;
 }

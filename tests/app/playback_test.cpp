@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QStringDecoder>
 #include <QTest>
 
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include <fstream>
 #include <limits>
 #include <memory>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -555,6 +557,95 @@ TEST(OpenRecording, OpenPanelAndFolderStepping) {
     EXPECT_EQ(backward, (std::vector<QString>{forward[1], forward[0], forward[2]}));
     // The file stepped to plays.
     ASSERT_TRUE(p.waitForTiles({0}, {0}));
+}
+
+// Files with nothing to show, each reached with Next from an AVC file that plays: junk named as
+// a DV file ends as any unusable file does, with nothing of the AVC file left on screen and no
+// raw header bytes in the log; a DV5 header that names no video channel shows channel 1.
+TEST(OpenRecording, FilesWithNothingToShow) {
+    const struct {
+        const char *name, *file;
+        bool shows;
+    } cases[] = {
+        {"junk named DV5", "junk.dv5", false},
+        {"junk named DV4", "junk.DV4", false},
+        {"DV5 video mask 0", "nomask.dv5", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        mkrec::TempDir dir;
+        const mkrec::Recording avc = mkrec::make(
+            dir, "before.avc", {"--kind", "avc", "--duration", "6", "--start", "2023-05-06T07:08:09"});
+        const mkrec::Recording dv5 = mkrec::make(dir, "dv5", {"--kind", "dv5-nvr", "--duration", "6"});
+        ASSERT_TRUE(avc.ok() && dv5.ok()) << avc.output << dv5.output;
+        std::vector<uint8_t> bytes(200 * 1024);
+        std::mt19937 random(35);
+        for (uint8_t &b : bytes)
+            b = static_cast<uint8_t>(random());
+        if (c.shows) {
+            bytes = mkrec::readFile(dv5.path);
+            std::fill_n(bytes.begin() + 416, 4, 0); // the header's video mask
+        }
+        std::ofstream(dir.file(c.file), std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+
+        LogCapture log;
+        Player p;
+        VistrelAppDelegate &d = p.d();
+        OsdTextLayer *osdTime = d.videoPaneLayout()->osdServerTime();
+        QLabel *timeLabel = d.window()->ui.serverTimeLabel;
+        d.openFileDirectly(QString::fromStdString(avc.path));
+        ASSERT_TRUE(
+            serveEventsUntil([&] { return p.tilesHavePictures({0}) && !osdTime->string().isEmpty(); }));
+        // From Next on, no time of the AVC file may come back.
+        const std::set<QString> avcTimes = frameTimes(avc.manifest);
+        bool avcTimeShown = false;
+        const auto until = [&](const std::function<bool()> &done, int timeoutMs) {
+            return serveEventsUntil(
+                [&] {
+                    avcTimeShown = avcTimeShown || avcTimes.count(osdTime->string()) != 0 ||
+                                   avcTimes.count(timeLabel->text()) != 0;
+                    return done();
+                },
+                timeoutMs);
+        };
+        QTest::mouseClick(d.window()->ui.nextFileSelectionBtn, Qt::LeftButton);
+        ASSERT_EQ(d.openFile().fileNameWithExtension(), QString(c.file));
+        if (c.shows) {
+            const std::set<QString> times = frameTimes(dv5.manifest);
+            EXPECT_TRUE(until(
+                [&] {
+                    return p.shownTiles() == ChannelSet{0} && p.tilesHavePictures({0}) &&
+                           times.count(osdTime->string()) == 1;
+                },
+                8000))
+                << "tiles shown: " << p.shownTiles().size() << ", time " << osdTime->string().toStdString();
+            EXPECT_EQ(d.videoPaneCutState(), 0);
+        } else {
+            ASSERT_TRUE(until([&] { return timeLabel->text() == "Unsupported format!"; }, 10000))
+                << timeLabel->text().toStdString();
+            serveEvents();
+            EXPECT_EQ(timeLabel->text(), QString("Unsupported format!"));
+            EXPECT_TRUE(p.noEngineThread());
+            EXPECT_EQ(d.window()->ui.playbackStatusImageView->pixmap().cacheKey(),
+                      d.statusImages().image(transport::StatusImage::Stop).cacheKey());
+            EXPECT_EQ(d.window()->size(), d.window()->minimumSize());
+            for (OsdTextLayer *text :
+                 {osdTime, d.videoPaneLayout()->osdVideoMode(), d.videoPaneLayout()->osdPercentage()})
+                EXPECT_EQ(text->string().toStdString(), "") << "left on screen";
+        }
+        EXPECT_FALSE(avcTimeShown) << "a time of the AVC file came after it";
+        for (const std::string &line : log.lines()) {
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            const QString text = utf8(QByteArrayView(line.data(), static_cast<qsizetype>(line.size())));
+            EXPECT_FALSE(utf8.hasError() || std::any_of(text.begin(), text.end(),
+                                                        [](QChar ch) {
+                                                            return ch.category() == QChar::Other_Control &&
+                                                                   ch != '\n' && ch != '\t';
+                                                        }))
+                << "not printable: " << line;
+        }
+    }
 }
 
 } // namespace

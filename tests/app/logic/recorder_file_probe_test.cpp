@@ -116,7 +116,8 @@ TEST(RecorderFileProbe, Dv5HeaderAndLayout) {
         {"channels 1 and 9", "NVR", 0x101, 0x6, false, 1, 3, 2, 9, 1, 2, 2, false},
         {"channels 1 and 5", "NVR", 0x11, 0x0, false, 1, 2, 1, 5, 1, 0, 2, false},
         {"all sixteen", "NVR", 0xFFFF, 0xFFFF, false, 1, 5, 4, 16, 1, 1, 16, false},
-        {"no video channel", "NVR", 0x0, 0x1, false, 1, 0, 0, 0, 1, 1, 0, false},
+        {"no video channel: channel 1", "NVR", 0x0, 0x1, false, 0, 0, 0, 1, 1, 1, 1, true},
+        {"only bits above 16: channel 1", "NVR", 0xFFFF0000, 0x0, false, 0, 0, 0, 1, 1, 0, 1, true},
         {"bits above 16 ignored", "NVR", 0xFFFF0003, 0xFFFF0000, false, 1, 1, 0, 2, 1, 0, 2, false},
     };
     for (const auto &r : rows) {
@@ -124,7 +125,8 @@ TEST(RecorderFileProbe, Dv5HeaderAndLayout) {
         const RecorderFileProbe p = probe(RecorderFileKind::DV5, dv5Header(r.minorId, r.video, r.audio));
         EXPECT_EQ(p.minorId, r.minorId.substr(0, 32));
         EXPECT_EQ(p.isDVRType700, r.dvr700);
-        EXPECT_EQ(p.videoMask, r.video);
+        const uint32_t video = (r.video & 0xFFFF) ? r.video : 1u;
+        EXPECT_EQ(p.videoMask, video);
         EXPECT_EQ(p.audioMask, r.audio);
         const ChannelLayout l = checkTotalChannelsAndSetVideoViewCut(p, 7);
         EXPECT_EQ(l.videoPaneCutState, r.cut);
@@ -138,7 +140,7 @@ TEST(RecorderFileProbe, Dv5HeaderAndLayout) {
         EXPECT_EQ(l.snapShotBtnEnabled, r.cut == 0);
         EXPECT_EQ(l.videoChannelSwitchBtnEnabled, r.cut == 1);
         EXPECT_EQ(l.audioChannelSwitchBtnEnabled, r.cut == 1 && r.selectedAudio != 0);
-        EXPECT_EQ(l.iSubVideoChannelEnabledValue, static_cast<int>(r.video & 0xFFFF));
+        EXPECT_EQ(l.iSubVideoChannelEnabledValue, static_cast<int>(video & 0xFFFF));
         EXPECT_TRUE(l.refillAudioMenu);
         if (r.cut == 1) {
             EXPECT_EQ(l.videoMenuItemCount, r.kind);
@@ -198,6 +200,7 @@ TEST(RecorderFileProbe, AvcMainHeaderWalk) {
         {"video only", 0x4, 0x9, 0, 0, 0x9, 0, 80, 0},
         {"audio only", 0x20, 0, 0x4, 0, 1, 0x4, 0, 80},
         {"zero video mask becomes 1", 0x4 | 0x20, 0, 0x1, 0, 1, 0x1, 80, 84},
+        {"mask above 16 becomes 1", 0x4, 0x10000, 0, 0, 1, 0, 80, 0},
         {"0x20 wins over 0x40", 0x4 | 0x20 | 0x40 | 0x80, 0x3, 0x2, 0, 0x3, 0x2, 80, 84},
         {"0x40 alone is not looked at", 0x4 | 0x40, 0x3, 0, 0, 0x3, 0, 80, 0},
     };
@@ -271,7 +274,7 @@ TEST(RecorderFileProbe, TruncatedHeaders) {
         const RecorderFileProbe p = probeExact(RecorderFileKind::DV5, dv5, n);
         EXPECT_EQ(p.minorId, n >= 68 ? "700" : "");
         EXPECT_EQ(p.isDVRType700, n >= 68);
-        EXPECT_EQ(p.videoMask, n >= 420 ? 0x0F0Fu : 0u);
+        EXPECT_EQ(p.videoMask, n >= 420 ? 0x0F0Fu : 1u);
         EXPECT_EQ(p.audioMask, n >= 424 ? 0x3u : 0u);
         checkTotalChannelsAndSetVideoViewCut(p, 16);
     }
@@ -302,7 +305,8 @@ TEST(ChannelLayout, ConversionChoice) {
         {"DV4", probeRecorderFileBytes(RecorderFileKind::DV4, nullptr, 0), 1, false, true, 1, 0},
         {"one channel", probe(RecorderFileKind::DV5, dv5Header("NVR", 0x20, 0x6)), 1, false, false, 6, 2},
         {"two channels", probe(RecorderFileKind::DV5, dv5Header("700", 0x21, 0x6)), 0, true, false, 1, 0},
-        {"no channel", probe(RecorderFileKind::DV5, dv5Header("NVR", 0, 0)), 0, true, false, 1, 0},
+        {"no channel: channel 1", probe(RecorderFileKind::DV5, dv5Header("NVR", 0, 0)), 1, false, false, 1,
+         0},
         {"AVC without masks", probe(RecorderFileKind::AVC, avcHeader(0, 0, 0).bytes), 1, false, false, 1, 0},
     };
     for (const auto &r : rows) {
