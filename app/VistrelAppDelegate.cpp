@@ -117,6 +117,7 @@ void VistrelAppDelegate::initMainWindow() {
     window()->setContentBorderThickness(17.0, Qt::BottomEdge);
     window()->setDelegate(this);
     connect(window(), &MainWindow::resized, this, [this] { windowDidResize(); });
+    window()->setWindowWillResize([this](const QSize &proposed) { return windowWillResize(proposed); });
     // The window grows to show video once a file opens.
     window()->resize(kLaunchWindowWidth, kLaunchWindowHeight);
 }

@@ -235,7 +235,12 @@ void AVIConversion::setAVIConversionStartingUI() {
 
 void AVIConversion::setWindowHeightTo(const QSize &size) {
     if (!w_.window || !size.isValid()) return;
-    w_.window->resize(size.width() > 0 ? size.width() : w_.window->width(), size.height());
+    const QSize frame(size.width() > 0 ? size.width() : w_.window->width(), size.height());
+    // The conversion's own sizes are not refused as a user's resize would be.
+    if (auto *main = qobject_cast<MainWindow *>(w_.window))
+        main->setFrameSize(frame);
+    else
+        w_.window->resize(frame);
 }
 
 // ---- The channel panel ----------------------------------------------------------------------
