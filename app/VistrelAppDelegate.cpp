@@ -148,6 +148,7 @@ void VistrelAppDelegate::initVideoPane() {
     VideoPane &pane = *videoPaneLayout_;
     pane.initVideoPane();
     tileColour_->setTiles(pane.videoView());
+    aviConversion_->setOsdPercentage(pane.osdPercentage());
     // The colour panel recolours the titles and the on-screen texts.
     if (!colorSettingPanel_) return;
     for (int i = 0; i < static_cast<int>(pane.videoViewTitle().size()); ++i)

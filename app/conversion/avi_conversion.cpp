@@ -585,7 +585,9 @@ void AVIConversion::handle(ConversionEvent event) {
                            aviResultText(r));
             }
             releaseFileWrapper();
-            upadateUIWhileFinishingFileConversion();
+            // Behind what the engines queued before they stopped (their last progress among it),
+            // so that the finished window's texts are the last word.
+            queue([this] { upadateUIWhileFinishingFileConversion(); });
             break;
         }
         case ConversionAction::ShowFailure:

@@ -137,6 +137,8 @@ class AVIConversion : public QObject, public ConversionSink {
     void revertPlaybackButton();
     // Starts the indicator's 60-second timer (the indicator itself is built at launch).
     void initAVIConvertingFakeIndicator();
+    // The pane's on-screen percentage (built at launch, after the conversion).
+    void setOsdPercentage(OsdTextLayer *layer) { w_.osdPercentage = layer; }
     void animateAVIConvertingIndicator();
     void upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress);
     void upadateUIWhileFinishingFileConversion();
