@@ -195,8 +195,10 @@ class AVIConversion : public QObject, public ConversionSink {
     avitarget::ConversionFailure lastFailure() const { return lastFailure_; }
     // The open panel while it is up.
     QFileDialog *conversionOpenPanel() const { return openPanel_; }
-    // The sheet texts of a failure; `path` is the AVI file or folder concerned.
-    static QString failureText(avitarget::ConversionFailure failure, const QString &path);
+    // The sheet texts of a failure; `path` is the AVI file or folder concerned, `removed` the
+    // conversion's own files that were removed (said for the failures that leave others' alone).
+    static QString failureText(avitarget::ConversionFailure failure, const QString &path,
+                               const QStringList &removed = QStringList());
     // Delay before the open panel after "NO, select the other file.".
     int otherFileDelayMs = 500;
     // Largest AVI file a conversion writes (RIFF size; the format's 32 bits at most).
@@ -228,6 +230,7 @@ class AVIConversion : public QObject, public ConversionSink {
     QSize windowSizeWhileAVIConversion_;
     avitarget::ConversionFailure lastFailure_ = avitarget::ConversionFailure::None;
     QString failurePath_;
+    QStringList failureRemoved_;
     QPointer<QFileDialog> openPanel_;
     QTimer *indicatorTimer_ = nullptr;
 
