@@ -117,6 +117,7 @@ void VistrelAppDelegate::initMainWindow() {
     window()->setContentBorderThickness(17.0, Qt::BottomEdge);
     window()->setDelegate(this);
     connect(window(), &MainWindow::resized, this, [this] { windowDidResize(); });
+    window()->setWindowWillResize([this](const QSize &proposed) { return windowWillResize(proposed); });
     // The window grows to show video once a file opens.
     window()->resize(kLaunchWindowWidth, kLaunchWindowHeight);
 }
@@ -147,6 +148,7 @@ void VistrelAppDelegate::initVideoPane() {
     VideoPane &pane = *videoPaneLayout_;
     pane.initVideoPane();
     tileColour_->setTiles(pane.videoView());
+    aviConversion_->setOsdPercentage(pane.osdPercentage());
     // The colour panel recolours the titles and the on-screen texts.
     if (!colorSettingPanel_) return;
     for (int i = 0; i < static_cast<int>(pane.videoViewTitle().size()); ++i)

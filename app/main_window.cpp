@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPalette>
+#include <QResizeEvent>
 #include <QSlider>
 
 #include "app/controls/ColorGradientView.h"
@@ -117,7 +118,26 @@ MainWindow::MainWindow(QWidget *parent) : ContentBorderWindow(parent, Qt::Window
 
 void MainWindow::resizeEvent(QResizeEvent *event) {
     ContentBorderWindow::resizeEvent(event);
+    // The size may arrive after the call that asked for it (the window system answers when it
+    // likes): the application's own is known by its value. A size that the window system
+    // gives again after it was refused is kept rather than fought over.
+    const QSize size = event->size();
+    if (size == ownSize_) {
+        refusedSize_ = QSize();
+    } else if (windowWillResize_ && size != refusedSize_) {
+        const QSize answer = windowWillResize_(size);
+        if (answer.isValid() && answer != size) {
+            refusedSize_ = size;
+            setFrameSize(answer);
+            return;
+        }
+    }
     emit resized();
+}
+
+void MainWindow::setFrameSize(const QSize &size) {
+    ownSize_ = size;
+    resize(size);
 }
 
 // Closing the main window ends the player: without it nothing of the player would be left on

@@ -1,7 +1,10 @@
 // The player's main window, built from its interface document (MainWindow.ui).
 #pragma once
 
+#include <QSize>
+
 #include <cstdint>
+#include <functional>
 
 #include "app/content_border_window.h"
 #include "ui_MainWindow.h"
@@ -14,6 +17,14 @@ class MainWindow : public ContentBorderWindow {
     // The object that receives the window's notices (it connects to `resized`).
     void setDelegate(QObject *delegate) { delegate_ = delegate; }
     QObject *delegate() const { return delegate_; }
+    // Asked about each size the window is given by anyone but the application's own frame
+    // changes (the user, the window manager, a caller of resize()): the window takes the
+    // size it answers instead.
+    void setWindowWillResize(std::function<QSize(const QSize &proposed)> answer) {
+        windowWillResize_ = std::move(answer);
+    }
+    // The application's own change of the window's size, which is not asked about.
+    void setFrameSize(const QSize &size);
 
     // The launch's finish of the window's controls: the two progress sliders with their bars,
     // the control strips with the volume at half, the status strip showing `stop`, and the
@@ -37,4 +48,8 @@ class MainWindow : public ContentBorderWindow {
 
   private:
     QObject *delegate_ = nullptr;
+    std::function<QSize(const QSize &)> windowWillResize_;
+    // The size the application last gave the window itself, and the last size refused.
+    QSize ownSize_;
+    QSize refusedSize_;
 };

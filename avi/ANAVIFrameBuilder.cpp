@@ -31,6 +31,10 @@ const char *aviResultText(AviResult r) {
         return "target exists";
     case AviResult::IoError:
         return "file error";
+    case AviResult::NameTaken:
+        return "name taken by another file";
+    case AviResult::FolderGone:
+        return "folder moved or removed";
     case AviResult::NoVideo:
         return "no video frame";
     case AviResult::NotRecording:
@@ -60,12 +64,26 @@ class OwnFile {
   public:
     ~OwnFile() { closeQuietly(); }
 
-    // Creates the file; fails with EEXIST when anything is at the path already.
-    bool create(const std::string &path, bool readBack) {
+    // Creates `name` in the folder that `dirFd` refers to (`path` names it for the log and
+    // the caller); fails with EEXIST when anything is there already.
+    bool create(int dirFd, const std::string &name, const std::string &path, bool readBack) {
         int flags = (readBack ? O_RDWR : O_WRONLY) | O_CREAT | O_EXCL | O_CLOEXEC;
-        fd_ = ::open(path.c_str(), flags, 0644);
+        fd_ = ::openat(dirFd, name.c_str(), flags, 0644);
         if (fd_ < 0) return false;
+        struct stat st;
+        if (::fstat(fd_, &st) != 0) {
+            // Never to be told from another file later: it goes now, while it surely is ours.
+            const int err = errno;
+            closeQuietly();
+            ::unlinkat(dirFd, name.c_str(), 0);
+            errno = err;
+            return false;
+        }
+        dirFd_ = dirFd;
+        name_ = name;
         path_ = path;
+        dev_ = st.st_dev;
+        ino_ = st.st_ino;
         created_ = true;
         return true;
     }
@@ -142,20 +160,38 @@ class OwnFile {
         fd_ = -1;
     }
 
-    // Closes and deletes the file if we created it.
-    void discard() {
+    // Closes the file and deletes it if we created it and its name still holds it: a file that
+    // took the name meanwhile is someone else's. True when it was deleted.
+    bool discard() {
         closeQuietly();
-        if (created_) ::unlink(path_.c_str());
+        bool removed = false;
+        struct stat st;
+        if (created_ && ::fstatat(dirFd_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            st.st_dev == dev_ && st.st_ino == ino_)
+            removed = ::unlinkat(dirFd_, name_.c_str(), 0) == 0;
         created_ = false;
+        return removed;
     }
 
-    // The file now belongs to someone else (renamed into place or kept): never delete it.
+    // Renamed within its folder: still ours, under the new name.
+    void renamedTo(const std::string &name, const std::string &path) {
+        name_ = name;
+        path_ = path;
+    }
+
+    // The file now belongs to someone else (kept as a result): never delete it.
     void release() { created_ = false; }
+
+    const std::string &path() const { return path_; }
 
   private:
     int fd_ = -1;
     bool created_ = false;
+    int dirFd_ = -1;
+    std::string name_;
     std::string path_;
+    dev_t dev_ = 0;
+    ino_t ino_ = 0;
 };
 
 // Renames without ever replacing what is at the destination: the target either appears whole
@@ -229,6 +265,12 @@ struct ANAVIFrameBuilder::Impl {
     std::string tmpPath;
     std::string indexPath;
     std::string subtitleTmpPath;
+    // The AVI file's folder, held open so that this run's files are found in it (to be
+    // removed) wherever it goes, and its path.
+    int dirFd = -1;
+    std::string folder;
+    std::string takenPath;
+    std::vector<std::string> removedFiles;
     OwnFile fpAVI; // the file being assembled: reserved header space, then the chunks
     OwnFile fpAVIIndex;
     OwnFile fpAVISubTitle;
@@ -278,9 +320,34 @@ struct ANAVIFrameBuilder::Impl {
     }
 
     void discardFiles() {
-        fpAVI.discard();
-        fpAVIIndex.discard();
-        fpAVISubTitle.discard();
+        for (OwnFile *f : {&fpAVI, &fpAVIIndex, &fpAVISubTitle}) {
+            const std::string path = f->path();
+            if (f->discard()) removedFiles.push_back(path);
+        }
+    }
+
+    void closeFolder() {
+        if (dirFd >= 0) ::close(dirFd);
+        dirFd = -1;
+    }
+
+    // The folder at its path is still the one this run's files are in.
+    bool folderInPlace() const {
+        struct stat now, ours;
+        return ::stat(folder.c_str(), &now) == 0 && ::fstat(dirFd, &ours) == 0 && now.st_dev == ours.st_dev &&
+               now.st_ino == ours.st_ino;
+    }
+
+    // A finished file could not be moved to `target`: taken by another file, its folder gone,
+    // or a plain failure.
+    AviResult placingFailed(const std::string &target, const char *what) {
+        const int err = errno;
+        fail(what);
+        if (err == EEXIST) {
+            takenPath = target;
+            return AviResult::NameTaken;
+        }
+        return folderInPlace() ? AviResult::IoError : AviResult::FolderGone;
     }
 
     // The name is free again for another conversion of this process.
@@ -355,6 +422,7 @@ ANAVIFrameBuilder::~ANAVIFrameBuilder() {
         d_->discardFiles();
         d_->leaveTarget();
     }
+    d_->closeFolder();
 }
 
 void ANAVIFrameBuilder::setFps(double fps) {
@@ -381,6 +449,15 @@ int ANAVIFrameBuilder::lastErrno() const {
 }
 bool ANAVIFrameBuilder::sizeLimitReached() const {
     return d_->limitSeen.load();
+}
+
+std::string ANAVIFrameBuilder::takenPath() const {
+    std::lock_guard<std::mutex> lock(d_->mu);
+    return d_->takenPath;
+}
+std::vector<std::string> ANAVIFrameBuilder::removedFiles() const {
+    std::lock_guard<std::mutex> lock(d_->mu);
+    return d_->removedFiles;
 }
 
 void ANAVIFrameBuilder::setMaxRiffSize(uint32_t bytes) {
@@ -414,16 +491,24 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     s.lastErrno.store(0);
     s.limitSeen.store(false);
     s.filePath = aviPath;
+    s.takenPath.clear();
+    s.removedFiles.clear();
+    const size_t slash = aviPath.rfind('/');
+    const std::string base = slash == std::string::npos ? aviPath : aviPath.substr(slash + 1);
+    s.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : aviPath.substr(0, slash);
+    s.closeFolder();
+    s.dirFd = ::open(s.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     // Both finished files appear only through the renames at stop: a conversion killed at any
     // point leaves nothing at a final name, only its own temporaries.
     bool created = false;
-    for (int attempt = 0; attempt < 3 && !created; ++attempt) {
-        const std::string stem = aviPath + "." + runToken();
-        s.tmpPath = stem + ".tmp";
-        s.indexPath = stem + ".index";
-        s.subtitleTmpPath = stem + ".srt.tmp";
-        created = s.fpAVIIndex.create(s.indexPath, true) && s.fpAVI.create(s.tmpPath, false) &&
-                  s.fpAVISubTitle.create(s.subtitleTmpPath, false);
+    for (int attempt = 0; attempt < 3 && !created && s.dirFd >= 0; ++attempt) {
+        const std::string token = "." + runToken();
+        s.tmpPath = aviPath + token + ".tmp";
+        s.indexPath = aviPath + token + ".index";
+        s.subtitleTmpPath = aviPath + token + ".srt.tmp";
+        created = s.fpAVIIndex.create(s.dirFd, base + token + ".index", s.indexPath, true) &&
+                  s.fpAVI.create(s.dirFd, base + token + ".tmp", s.tmpPath, false) &&
+                  s.fpAVISubTitle.create(s.dirFd, base + token + ".srt.tmp", s.subtitleTmpPath, false);
         if (!created) {
             const int err = errno;
             s.discardFiles();
@@ -435,6 +520,7 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
         const int err = errno;
         s.lastErrno.store(err);
         player_log("AVI: cannot create the files of %s: %s\n", aviPath.c_str(), std::strerror(err));
+        s.closeFolder();
         s.leaveTarget();
         return AviResult::IoError;
     }
@@ -446,6 +532,7 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
         s.lastErrno.store(errno != 0 ? errno : EIO);
         player_log("AVI: cannot write the files of %s: %s\n", aviPath.c_str(), std::strerror(errno));
         s.discardFiles();
+        s.closeFolder();
         s.leaveTarget();
         return AviResult::IoError;
     }
@@ -685,15 +772,14 @@ AviResult ANAVIFrameBuilder::Impl::finish(bool withAudio, int fmtIdx) {
     }
     if (!fpAVI.syncAndClose()) return fail("flushing the AVI file"), AviResult::IoError;
     if (!fpAVISubTitle.syncAndClose()) return fail("flushing the subtitle file"), AviResult::IoError;
-    if (!renameNoReplace(tmpPath, filePath))
-        return fail("moving the AVI file into place"), AviResult::IoError;
+    if (!renameNoReplace(tmpPath, filePath)) return placingFailed(filePath, "moving the AVI file into place");
+    const size_t slash = filePath.rfind('/');
+    fpAVI.renamedTo(slash == std::string::npos ? filePath : filePath.substr(slash + 1), filePath);
+    // Without its subtitles the pair is incomplete: the AVI file just placed goes again with
+    // the rest of this run's files.
+    if (!renameNoReplace(subtitleTmpPath, subtitlePathOf(filePath)))
+        return placingFailed(subtitlePathOf(filePath), "moving the subtitle file into place");
     fpAVI.release();
-    if (!renameNoReplace(subtitleTmpPath, subtitlePathOf(filePath))) {
-        fail("moving the subtitle file into place");
-        // The pair is incomplete: the AVI file we just placed goes again.
-        ::unlink(filePath.c_str());
-        return AviResult::IoError;
-    }
     fpAVISubTitle.release();
     fpAVIIndex.discard();
     return limitReached ? AviResult::SizeLimitReached : AviResult::Ok;
@@ -708,11 +794,11 @@ AviResult ANAVIFrameBuilder::stopRecording(bool withAudio) {
     AviResult r = s.ioFailed ? AviResult::IoError : AviResult::NoVideo;
     // A file without a single video frame would only look like a result.
     if (!s.ioFailed && s.nframes != 0) r = s.finish(withAudio, vdoFmtIdx_.load());
-    if (r == AviResult::IoError || r == AviResult::NoVideo) {
-        player_log("AVI: conversion to %s %s, its files are removed\n", s.filePath.c_str(),
-                   r == AviResult::NoVideo ? "holds no video frame" : "failed");
+    if (r != AviResult::Ok && r != AviResult::SizeLimitReached) {
+        player_log("AVI: conversion to %s %s, its files are removed\n", s.filePath.c_str(), aviResultText(r));
         s.discardFiles();
     }
+    s.closeFolder();
     s.leaveTarget();
     return r;
 }

@@ -8,14 +8,17 @@
 // random to the run and the files created exclusively; the header is written when the
 // recording stops, and the finished files appear at their names only through the final
 // renames, so a failed or killed conversion never leaves a file there. The builder deletes
-// only files it created in this run: temporaries a killed run left behind stay under their
-// own names and do not keep a later conversion from the same name.
+// only files it created in this run, and only while the name still holds the very file it
+// created (found through the folder it created them in, wherever that folder has gone):
+// temporaries a killed run left behind stay under their own names and do not keep a later
+// conversion from the same name.
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "recorderfile/recorder_time.h"
 
@@ -29,6 +32,10 @@ enum class AviResult {
                       // ".srt.tmp" beside it (or a live conversion of this process uses the
                       // name); nothing was touched
     IoError,          // a file operation failed; nothing is left at the AVI path or beside it
+    NameTaken,        // another file appeared at the AVI path or its ".srt" while recording: it
+                      // is left as it is, and this run's files are removed
+    FolderGone,       // the folder was moved away or removed while recording: this run's files
+                      // are removed from it, wherever it went
     NoVideo,          // stopped before any video frame was stored: nothing is left either
     NotRecording,     // stop without a running recording: nothing done
     AlreadyRecording, // start while recording: nothing done
@@ -81,6 +88,12 @@ class ANAVIFrameBuilder {
     // well), and whether the size limit has ended what the file takes.
     int lastErrno() const;
     bool sizeLimitReached() const;
+
+    // After a stop that left no file: the name that another file took (NameTaken), and the
+    // files of this run that were removed, by the paths they had when they were created (the
+    // AVI path itself when the finished file was already in place).
+    std::string takenPath() const;
+    std::vector<std::string> removedFiles() const;
 
     // Looks for the first separator 00 00 00 01 01 lying wholly inside the frame; when found its
     // position is stored in *part1DataLen, else *part1DataLen is left as it was.

@@ -2,10 +2,41 @@
 
 #include <QEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 #include "platform/log.h"
 
-PressAndHoldButton::PressAndHoldButton(QWidget *parent) : QPushButton(parent) {}
+void ImageButton::paintEvent(QPaintEvent *event) {
+    if (isEnabled() || icon().isNull()) {
+        QPushButton::paintEvent(event);
+        return;
+    }
+    // The style's own disabled picture barely differs from a light one: the enabled picture,
+    // faded into the button, is drawn instead.
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const qreal ratio = devicePixelRatioF();
+    const QPixmap normal =
+        icon().pixmap(option.iconSize, ratio, QIcon::Normal, isChecked() ? QIcon::On : QIcon::Off);
+    QPixmap faded(normal.size());
+    faded.setDevicePixelRatio(normal.devicePixelRatio());
+    faded.fill(Qt::transparent);
+    {
+        QPainter p(&faded);
+        p.setOpacity(kDisabledOpacity);
+        p.drawPixmap(0, 0, normal);
+    }
+    QIcon dimmed;
+    for (QIcon::State state : {QIcon::Off, QIcon::On})
+        dimmed.addPixmap(faded, QIcon::Disabled, state);
+    option.icon = dimmed;
+    QStylePainter painter(this);
+    painter.drawControl(QStyle::CE_PushButton, option);
+}
+
+PressAndHoldButton::PressAndHoldButton(QWidget *parent) : ImageButton(parent) {}
 
 void PressAndHoldButton::mousePressEvent(QMouseEvent *event) {
     if (event->button() == Qt::LeftButton) {

@@ -1,3 +1,7 @@
+// The window's image buttons. ImageButton shows its picture dimmed while it is disabled, as
+// the desktop's own buttons do: a light picture on the dark window would otherwise look the
+// same locked as unlocked.
+//
 // Buttons that tell whether they are being held down: the rewind buttons (CustomizedButton1)
 // and the forward buttons (CustomizedButton2). btnPressed() reads 1 from the moment the mouse
 // button goes down on the button until it is released, wherever it is released; a button that
@@ -6,7 +10,19 @@
 
 #include <QPushButton>
 
-class PressAndHoldButton : public QPushButton {
+class ImageButton : public QPushButton {
+    Q_OBJECT
+  public:
+    explicit ImageButton(QWidget *parent = nullptr) : QPushButton(parent) {}
+
+    // How much of the picture shows while disabled.
+    static constexpr qreal kDisabledOpacity = 0.35;
+
+  protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+class PressAndHoldButton : public ImageButton {
     Q_OBJECT
   public:
     int btnPressed() const { return btnPressed_; }

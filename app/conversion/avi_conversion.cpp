@@ -235,7 +235,12 @@ void AVIConversion::setAVIConversionStartingUI() {
 
 void AVIConversion::setWindowHeightTo(const QSize &size) {
     if (!w_.window || !size.isValid()) return;
-    w_.window->resize(size.width() > 0 ? size.width() : w_.window->width(), size.height());
+    const QSize frame(size.width() > 0 ? size.width() : w_.window->width(), size.height());
+    // The conversion's own sizes are not refused as a user's resize would be.
+    if (auto *main = qobject_cast<MainWindow *>(w_.window))
+        main->setFrameSize(frame);
+    else
+        w_.window->resize(frame);
 }
 
 // ---- The channel panel ----------------------------------------------------------------------
@@ -393,6 +398,7 @@ void AVIConversion::finishAVIConversionTask() {
 void AVIConversion::fail(ConversionFailure failure, const QString &path) {
     lastFailure_ = failure;
     failurePath_ = path;
+    failureRemoved_.clear();
 }
 
 void AVIConversion::aviConversionFinishedAlert() {
@@ -411,12 +417,22 @@ void AVIConversion::showFailureSheet() {
     QPointer<AVIConversion> self(this);
     sheet(lastFailure_ == ConversionFailure::SizeLimit ? tr("AVI Conversion Incomplete")
                                                        : tr("AVI Conversion Failed"),
-          failureText(lastFailure_, failurePath_), {tr("OK")}, [self](int code) {
+          failureText(lastFailure_, failurePath_, failureRemoved_), {tr("OK")}, [self](int code) {
               if (self) self->setAVIConversionFinishedAlert(code);
           });
 }
 
-QString AVIConversion::failureText(ConversionFailure failure, const QString &path) {
+QString AVIConversion::failureText(ConversionFailure failure, const QString &path,
+                                   const QStringList &removed) {
+    // Only the conversion's own files are ever removed; they are named by the folder they were in.
+    QStringList names;
+    for (const QString &file : removed)
+        names << file.mid(file.lastIndexOf(QLatin1Char('/')) + 1);
+    names.sort();
+    const QString removedText =
+        names.isEmpty()
+            ? tr("No file of the conversion was left to remove.")
+            : tr("The conversion removed its own files: %1.").arg(names.join(QStringLiteral(", ")));
     switch (failure) {
     case ConversionFailure::None:
         return QString();
@@ -439,6 +455,12 @@ QString AVIConversion::failureText(ConversionFailure failure, const QString &pat
         return tr("The recording could not be read for conversion: %1").arg(path);
     case ConversionFailure::NothingConverted:
         return tr("Nothing could be converted: no whole video frame was read from %1").arg(path);
+    case ConversionFailure::NameTaken:
+        return tr("Another file took the name %1 before the conversion could finish; that file was left as "
+                  "it is. %2")
+            .arg(path, removedText);
+    case ConversionFailure::FolderGone:
+        return tr("The AVI folder was moved or removed while converting: %1. %2").arg(path, removedText);
     }
     return QString();
 }
@@ -572,15 +594,23 @@ void AVIConversion::handle(ConversionEvent event) {
                     fail(ConversionFailure::SizeLimit, aviFileLocation_);
                 else if (r == AviResult::NoVideo)
                     fail(ConversionFailure::NothingConverted, path_);
+                else if (r == AviResult::NameTaken)
+                    fail(ConversionFailure::NameTaken, fromLocalPath(b->takenPath()));
+                else if (r == AviResult::FolderGone)
+                    fail(ConversionFailure::FolderGone, aviFolder_);
                 else
                     fail(b->lastErrno() ? avitarget::failureForErrno(b->lastErrno())
                                         : ConversionFailure::WriteError,
                          aviFileLocation_);
+                for (const std::string &removed : b->removedFiles())
+                    failureRemoved_ << fromLocalPath(removed);
                 player_log("AVI conversion of %s ended: %s\n", localPath(aviFileLocation_).c_str(),
                            aviResultText(r));
             }
             releaseFileWrapper();
-            upadateUIWhileFinishingFileConversion();
+            // Behind what the engines queued before they stopped (their last progress among it),
+            // so that the finished window's texts are the last word.
+            queue([this] { upadateUIWhileFinishingFileConversion(); });
             break;
         }
         case ConversionAction::ShowFailure:

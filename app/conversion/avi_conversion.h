@@ -137,6 +137,8 @@ class AVIConversion : public QObject, public ConversionSink {
     void revertPlaybackButton();
     // Starts the indicator's 60-second timer (the indicator itself is built at launch).
     void initAVIConvertingFakeIndicator();
+    // The pane's on-screen percentage (built at launch, after the conversion).
+    void setOsdPercentage(OsdTextLayer *layer) { w_.osdPercentage = layer; }
     void animateAVIConvertingIndicator();
     void upadatePlaybackServerTimeAndProgressForFileConversion(const QString &time, float progress);
     void upadateUIWhileFinishingFileConversion();
@@ -193,8 +195,10 @@ class AVIConversion : public QObject, public ConversionSink {
     avitarget::ConversionFailure lastFailure() const { return lastFailure_; }
     // The open panel while it is up.
     QFileDialog *conversionOpenPanel() const { return openPanel_; }
-    // The sheet texts of a failure; `path` is the AVI file or folder concerned.
-    static QString failureText(avitarget::ConversionFailure failure, const QString &path);
+    // The sheet texts of a failure; `path` is the AVI file or folder concerned, `removed` the
+    // conversion's own files that were removed (said for the failures that leave others' alone).
+    static QString failureText(avitarget::ConversionFailure failure, const QString &path,
+                               const QStringList &removed = QStringList());
     // Delay before the open panel after "NO, select the other file.".
     int otherFileDelayMs = 500;
     // Largest AVI file a conversion writes (RIFF size; the format's 32 bits at most).
@@ -226,6 +230,7 @@ class AVIConversion : public QObject, public ConversionSink {
     QSize windowSizeWhileAVIConversion_;
     avitarget::ConversionFailure lastFailure_ = avitarget::ConversionFailure::None;
     QString failurePath_;
+    QStringList failureRemoved_;
     QPointer<QFileDialog> openPanel_;
     QTimer *indicatorTimer_ = nullptr;
 

@@ -54,6 +54,8 @@ enum class ConversionFailure {
     WriteError,
     EngineStart,
     NothingConverted, // the conversion ended without a whole video frame; no file is left
+    NameTaken,        // another file took the AVI file's name (or its subtitles') meanwhile
+    FolderGone,       // the AVI folder was moved away or removed while converting
 };
 
 // A write error by its errno: full disk (ENOSPC, EDQUOT, EFBIG), an unwritable folder

@@ -121,6 +121,13 @@ struct Rig {
             n += b->isEnabled();
         return n;
     }
+    // How each of `controls` looks now.
+    static std::vector<QImage> looks(const std::vector<QWidget *> &controls) {
+        std::vector<QImage> out;
+        for (QWidget *c : controls)
+            out.push_back(c->grab().toImage());
+        return out;
+    }
     // The conversion's open panel takes `path`.
     bool choose(const QString &path) {
         if (!serveEventsUntil([&] { return conversion->conversionOpenPanel() != nullptr; }, 3000))

@@ -8,8 +8,10 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "app/controls/OsdTextLayer.h"
 #include "common/run_cmd.h"
 #include "conversion_harness.h"
+#include "snapshot_fixtures.h"
 
 using namespace convtest;
 
@@ -336,5 +338,133 @@ TEST_P(ConversionHandOver, FileHandedOverWhileConvertingIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ConversionHandOver, ::testing::Values("copy.dv5", "copy.txt"));
+
+} // namespace
+
+namespace {
+
+// What another program does to the AVI folder while a conversion runs (a shell command), what
+// the result sheet then says, and what is left in `where`; {folder} is the AVI folder and
+// {index}, {srt}, {tmp} the conversion's own files while it runs.
+struct LookCase {
+    const char *name, *meanwhile, *message, *informative, *where;
+    std::set<std::string> left;
+};
+
+void PrintTo(const LookCase &c, std::ostream *os) {
+    *os << c.name;
+}
+
+class ConversionLook : public ::testing::TestWithParam<LookCase> {};
+
+// Through the window: the locked controls look locked and come back as they were, the window
+// keeps its size while converting, the result sheet says what became of the files (another
+// player's file is never touched nor named as removed), and "0%" is on screen at the end.
+TEST_P(ConversionLook, LockedWindowAndWhatTheResultSays) {
+    const LookCase &c = GetParam();
+    mkrec::TempDir dir;
+    // Long enough to be still converting when Stop is clicked, however slow the machine.
+    mkrec::Recording rec = mkrec::make(dir, "long.dv5", {"--kind", "dv5-nvr", "--duration", "30"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    Rig rig;
+    rig.setSettings(dir.file("AVI"));
+    MainWindow *window = rig.delegate->window();
+    rig.delegate->makeWindowKeyAndOrderFront();
+    // A conversion leaves the on-screen text off: the enabled look is taken the same way.
+    window->ui.osdEnableBtn->setChecked(false);
+    const std::vector<QWidget *> controls = conversionWidgetsOf(*window).lockedButtons;
+    ASSERT_EQ(controls.size(), 16u);
+    const std::vector<QImage> enabled = Rig::looks(controls);
+    rig.conversion->openPlaybackFileAndConvertToAVI();
+    ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
+    ASSERT_TRUE(serveEventsUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(rig.mutex);
+            return rig.delivered.video.size() > 30;
+        },
+        30000));
+    // A dimmed picture on a button that is mostly background: several times what the style's
+    // own disabled picture of a light image changes (about 1).
+    const std::vector<QImage> locked = Rig::looks(controls);
+    for (size_t i = 0; i < controls.size(); ++i)
+        EXPECT_GT(snapshotfixture::meanDifference(enabled[i], locked[i]), 5.0)
+            << controls[i]->objectName().toStdString();
+    const QSize kept = window->size();
+    EXPECT_EQ(kept, QSize(680, 320));
+    window->resize(980, 520);
+    EXPECT_TRUE(serveEventsUntil([&] { return window->size() == kept; }, 3000)) << window->width();
+
+    std::map<std::string, std::string> names = {{"{folder}", dir.file("AVI")}};
+    for (const std::string &name : snapshotfixture::listFolder(dir.file("AVI")))
+        if (name.size() > 6 && name.compare(name.size() - 6, 6, ".index") == 0)
+            for (const auto &[key, suffix] :
+                 {std::pair("{index}", "index"), {"{srt}", "srt.tmp"}, {"{tmp}", "tmp"}})
+                names[key] = name.substr(0, name.size() - 5) + suffix;
+    auto fill = [&](std::string text) {
+        for (const auto &[key, value] : names)
+            for (size_t at; (at = text.find(key)) != std::string::npos;)
+                text.replace(at, key.size(), value);
+        return text;
+    };
+    ASSERT_EQ(testutil::runCommand(fill(c.meanwhile)), 0);
+    window->ui.stopBtn->click();
+    ASSERT_TRUE(rig.waitForSheet(1));
+    EXPECT_EQ(rig.sheets.sheets[0].message.toStdString(), c.message);
+    EXPECT_EQ(rig.sheets.sheets[0].informative.toStdString(), fill(c.informative));
+    EXPECT_EQ(snapshotfixture::listFolder(fill(c.where)), c.left);
+    // A single file left is the other program's, as it wrote it.
+    if (c.left.size() == 1) {
+        EXPECT_EQ(mkrec::readText(fill(c.where) + "/" + *c.left.begin()), "other\n");
+    }
+    rig.sheets.answer(1000);
+    serveEvents();
+    EXPECT_EQ(rig.delegate->videoPaneLayout()->osdPercentage()->string(), QString("0%"));
+    const std::vector<QImage> restored = Rig::looks(controls);
+    for (size_t i = 0; i < controls.size(); ++i)
+        EXPECT_EQ(snapshotfixture::meanDifference(enabled[i], restored[i]), 0.0)
+            << controls[i]->objectName().toStdString();
+}
+
+const LookCase kLookCases[] = {
+    {"Complete",
+     "true",
+     "AVI Conversion Complete",
+     "File directory: {folder}/long.avi",
+     "{folder}",
+     {"long.avi", "long.avi.srt"}},
+    {"OtherPlayerTakesTheAvi",
+     "echo other > {folder}/long.avi",
+     "AVI Conversion Failed",
+     "Another file took the name {folder}/long.avi before the conversion could finish; that file was left as "
+     "it is. The conversion removed its own files: {index}, {srt}, {tmp}.",
+     "{folder}",
+     {"long.avi"}},
+    {"OtherPlayerTakesTheSubtitles",
+     "echo other > {folder}/long.avi.srt",
+     "AVI Conversion Failed",
+     "Another file took the name {folder}/long.avi.srt before the conversion could finish; that file was "
+     "left as it is. The conversion removed its own files: long.avi, {index}, {srt}.",
+     "{folder}",
+     {"long.avi.srt"}},
+    {"FolderMovedAway",
+     "mv {folder} {folder}-moved",
+     "AVI Conversion Failed",
+     "The AVI folder was moved or removed while converting: {folder}. The conversion removed its own files: "
+     "{index}, {srt}, {tmp}.",
+     "{folder}-moved",
+     {}},
+    {"FolderRemoved",
+     "rm -r {folder}",
+     "AVI Conversion Failed",
+     "The AVI folder was moved or removed while converting: {folder}. No file of the conversion was left to "
+     "remove.",
+     "{folder}",
+     {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Endings, ConversionLook, ::testing::ValuesIn(kLookCases),
+                         [](const ::testing::TestParamInfo<LookCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace
