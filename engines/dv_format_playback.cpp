@@ -16,10 +16,11 @@ bool validChannel(int channel) {
 }
 
 // The playback threads serve hand-offs only while frames are to flow, a seek is being served,
-// or a single step is asked for; otherwise the parser waits inside its next hand-off.
+// a single step is asked for or a paused seek's landing picture is due; otherwise the parser
+// waits inside its next hand-off.
 bool dvPlaybackThreadsServe() {
     return gDVFmtPlaybackSliderValueChanged.load() != 0 || gDVFmtPlaybackKeepRunning.load() != 0 ||
-           gDVFmtPlaybackForwardAtPause.load() != 0;
+           gDVFmtPlaybackForwardAtPause.load() != 0 || gDVFmtPlaybackShowSeekLanding.load() != 0;
 }
 } // namespace
 

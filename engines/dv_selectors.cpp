@@ -60,6 +60,9 @@ void DVFormatPlayback::dv5DVRAudioPlaybackForH264Selector(const void *record) {
 void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *record) {
     EngineDelegate *delegate = appDelg_;
     if (!record || !delegate) return;
+    // A frame handed off before a seek the parser has yet to serve is of the old place: shown
+    // now, it would stand on screen for the new one (while paused, until the next seek).
+    if (gDVFmtPlaybackSliderValueChanged.load()) return;
     const DVVideoRecordLayout &layout = dvVideoRecordLayout(selector);
     const uint8_t *bytes = static_cast<const uint8_t *>(record);
     const int ch = dvVideoRecordChannel(selector, record);
@@ -133,6 +136,7 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
     delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isIFrame != 0,
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT32_MAX)),
                                          sysTime);
+    gDVFmtPlaybackShowSeekLanding = 0;
 
     if (pacer_)
         pacer_(std::chrono::microseconds(wait));

@@ -590,6 +590,7 @@ void DVStreamParser::dv5AudioHeader() {
 // ---- Stop, end of file ----
 
 void DVStreamParser::stop() {
+    gDVFmtPlaybackShowSeekLanding = 0;
     clearRecords();
     host_.resetStreams();
     gDVFmtPlaybackIFrameStop = 1;
@@ -628,6 +629,7 @@ void DVStreamParser::endOfFile() {
     // Frames stop flowing before the application hears of the end, so that whatever it does
     // then (play again, seek, close) is not undone here.
     gDVFmtPlaybackKeepRunning = 0;
+    gDVFmtPlaybackShowSeekLanding = 0;
     gDVFmtPlaybackSpeed = 0;
     if (delegate_) delegate_->setDVFmtProcessingInfoAtEndOfProcessing();
     host_.postProgress(100.0f);
@@ -669,7 +671,11 @@ void DVStreamParser::seek() {
         seekDV5();
     }
     host_.postProgress(static_cast<float>(percent));
-    if (!gDVFmtPlaybackIsPauseNow.load()) gDVFmtPlaybackKeepRunning = 1;
+    // Paused: the new place shows its first picture and holds there, as a paused AVC file does.
+    if (!gDVFmtPlaybackIsPauseNow.load())
+        gDVFmtPlaybackKeepRunning = 1;
+    else
+        gDVFmtPlaybackShowSeekLanding = 1;
     dvFmtAcknowledgeSeek(request);
 }
 

@@ -8,6 +8,7 @@ std::atomic<uint8_t> gDVFmtPlaybackParserThreadForceExit{0};
 std::atomic<uint8_t> gDVFmtPlaybackSliderValueChanged{0};
 std::atomic<int32_t> gDVFmtPlaybackSliderPercentage{0};
 std::atomic<uint8_t> gDVFmtPlaybackForwardAtPause{0};
+std::atomic<uint8_t> gDVFmtPlaybackShowSeekLanding{0};
 std::atomic<int32_t> gDVFmtPlaybackSpeed{0};
 
 namespace {
@@ -44,5 +45,6 @@ void dvFmtResetControlFlags() {
     gDVFmtPlaybackSliderValueChanged = 0;
     gDVFmtPlaybackSliderPercentage = 0;
     gDVFmtPlaybackForwardAtPause = 0;
+    gDVFmtPlaybackShowSeekLanding = 0;
     gDVFmtPlaybackSpeed = 0;
 }

@@ -320,8 +320,9 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
         w.ui().flipImageBtn->click();
         EXPECT_FALSE(d.videoFlipImageFlag());
 
-        // Seeks, made while paused: the first picture after Play is where the engine landed; the
-        // progress shows the share asked for. From 99 % the file plays to its end.
+        // Seeks, made while paused: the picture shown is where the engine landed, and Play goes
+        // on from there; the progress shows the share asked for. From 99 % the file plays to its
+        // end.
         for (int percent : {50, 0, 99}) {
             SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
             w.ui().pauseActionBtn->click();
@@ -338,12 +339,10 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             w.seekTo(percent);
             EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Pause),
                                 d.statusImages().image(transport::StatusImage::Pause, true)));
-            // A paused DV parser lets the frame it was holding go, seeks, and then clears the
-            // request; what was shown before that has been queued by then. A paused AVC file
-            // shows the landing frame, after the frames that were on their way at the pause.
+            // A paused file shows the landing frame, after the frames that were on their way
+            // at the pause.
             size_t before = 0;
             const auto seekDone = [&] {
-                if (!c.avc) return gDVFmtPlaybackSliderValueChanged.load() == 0;
                 for (size_t i = atSeek; i < w.seen.size(); ++i) {
                     if (onLanding(w.seen[i].unit)) {
                         before = i;
@@ -356,9 +355,10 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
                 << "the seek was not carried out, expected frame " << landings.back()->frame << "; "
                 << w.framesSeen(atSeek);
             serveEvents();
-            EXPECT_LE(std::abs(d.window()->ui.playbackProgressSlider->floatValue() - percent), 1.0f)
-                << "progress " << d.window()->ui.playbackProgressSlider->floatValue();
-            if (!c.avc) before = w.seen.size();
+            // A DV file reports where the landing frame ends, a little past the share asked for.
+            const float progress = d.window()->ui.playbackProgressSlider->floatValue();
+            EXPECT_GE(progress, percent - 1.0f);
+            EXPECT_LE(progress, percent + (c.avc ? 1.0f : 3.0f));
             w.ui().playActionBtn->click();
             ASSERT_TRUE(w.waitForPictures(before + 1));
             const mkrec::Unit *landed = w.seen[before].unit;
@@ -406,6 +406,46 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
         }
         EXPECT_EQ(d.window()->ui.playbackProgressSlider->floatValue(), 0.0f);
         EXPECT_EQ(w.unknown, 0) << "pictures not traced to a frame of the recording";
+    }
+}
+
+// Searching a paused DV file with the slider: each seek shows the first picture of the place
+// asked for, with the clock at its second, and holds there; no earlier place comes back.
+TEST(TransportFlow, PausedDVSeekShowsThePlaceAskedFor) {
+    mkrec::TempDir dir;
+    const mkrec::Recording rec =
+        mkrec::make(dir, "search.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x1", "--duration", "20"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    const std::vector<const mkrec::Unit *> video = rec.manifest.video(0);
+    Watched w(rec);
+    ASSERT_TRUE(serveEventsUntil(
+        [&] { return !w.seen.empty() && w.seen.back().unit->tUs - video.front()->tUs >= 2000000; }));
+    w.ui().pauseActionBtn->click();
+    w.expectHeld(300, "paused at 2 s");
+    for (int percent : {50, 75, 25}) {
+        SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
+        // The recorder time of the frame that holds the byte asked for.
+        const uint64_t target =
+            static_cast<uint64_t>(static_cast<double>(rec.manifest.num("bytes")) * 0.01 * percent);
+        int64_t place = video.front()->tUs;
+        for (const mkrec::Unit *u : video)
+            if (u->offset <= target) place = u->tUs;
+        const size_t before = w.seen.size();
+        const double askedAt = w.nowMs();
+        w.seekTo(percent);
+        const auto showsPlace = [&] {
+            if (w.seen.size() == before) return false;
+            const mkrec::Unit *shown = w.seen.back().unit;
+            const QString clock = w.ui().serverTimeLabel->text();
+            return std::abs(shown->tUs - place) <= 1500000 &&
+                   clock.endsWith(QString::asprintf(":%02d", int(shown->tUs / 1000000 % 60)));
+        };
+        ASSERT_TRUE(serveEventsUntil(showsPlace, 10000)) << w.framesSeen(before);
+        EXPECT_LE(w.nowMs() - askedAt, 1500.0) << "the seek took too long";
+        for (size_t i = before; i < w.seen.size(); ++i)
+            EXPECT_LE(std::abs(w.seen[i].unit->tUs - place), 1500000) << "frame " << w.seen[i].unit->frame;
+        EXPECT_FALSE(w.d().isPlaybackNow() && gDVFmtPlaybackIsPauseNow.load() == 0);
+        w.expectHeld(300, "paused after the seek");
     }
 }
 

@@ -129,7 +129,10 @@ class DVPlayer {
     bool seek(int percent) {
         gDVFmtPlaybackKeepRunning = 0;
         dvFmtRequestSeek(percent);
-        return waitFor([] { return gDVFmtPlaybackSliderValueChanged.load() == 0; });
+        // Paused, the engine then shows the landing picture and holds again.
+        return waitFor([] {
+            return gDVFmtPlaybackSliderValueChanged.load() == 0 && gDVFmtPlaybackShowSeekLanding.load() == 0;
+        });
     }
     // Waits for the n-th end notice; videoAtEnd and audioAtEnd hold n entries after it.
     bool waitForEnd(int notices = 1, double ms = 30000) {
