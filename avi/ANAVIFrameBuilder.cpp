@@ -285,7 +285,10 @@ struct ANAVIFrameBuilder::Impl {
     int audioFmt = 0;
     uint32_t subTitleStartSec = 0;
     uint32_t subTitleEndSec = 0;
-    uint16_t prevSystemTimeSec = 0;
+    // Recorder second of the last subtitle entry; kNoSubtitleYet before the first, so that the
+    // first frame opens entry 1 whatever its second (0 included).
+    static constexpr uint16_t kNoSubtitleYet = 0xFFFF;
+    uint16_t prevSystemTimeSec = kNoSubtitleYet;
     uint16_t rounds = 0;
     uint32_t counterInSeconds = 0;
     bool needHandleSpecialCase = false;
@@ -545,7 +548,7 @@ AviResult ANAVIFrameBuilder::startRecordingToFile(const std::string &aviPath) {
     s.subTitleStartSec = 0;
     s.subTitleEndSec = 0;
     s.counterInSeconds = 0;
-    s.prevSystemTimeSec = 0;
+    s.prevSystemTimeSec = Impl::kNoSubtitleYet;
     s.rounds = 0;
     s.intervals5Frames = 0;
     s.tmpFrames = 0;

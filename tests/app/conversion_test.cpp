@@ -164,9 +164,16 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
     }
     EXPECT_EQ(run("ffprobe -v error -show_entries packet=pts_time -of csv=p=0 '" + avi + ".srt' | wc -l"),
               std::to_string(secondsSeen.size()) + "\n");
-    EXPECT_EQ(srt.substr(0, srt.find("\n\n") + 2),
-              "1\n00:00:00,000 --> 00:00:01,000\n2024/01/02 03:04:05 CH" + std::to_string(channel0 + 1) +
-                  "\n\n");
+    // The first entry shows the first stored frame's time, also when that falls on second 0.
+    const time_t firstSecond = static_cast<time_t>(rec.manifest.video(channel0)[0]->tUs / 1000000);
+    struct tm first {};
+    gmtime_r(&firstSecond, &first);
+    char firstEntry[96];
+    std::snprintf(firstEntry, sizeof firstEntry,
+                  "1\n00:00:00,000 --> 00:00:01,000\n%04d/%02d/%02d %02d:%02d:%02d CH%d\n\n",
+                  first.tm_year + 1900, first.tm_mon + 1, first.tm_mday, first.tm_hour, first.tm_min,
+                  first.tm_sec, channel0 + 1);
+    EXPECT_EQ(srt.substr(0, srt.find("\n\n") + 2), firstEntry);
 
     // Audio: present unless switched off, and exactly the PCM the engine delivered, from the
     // packet that followed the first stored frame on.
@@ -198,7 +205,17 @@ TEST_P(ConversionEndToEnd, FileBecomesAviWithSubtitlesThroughThePanels) {
 }
 
 const Kind kKinds[] = {
-    {"Dv4H264", {"--kind", "dv4-h264"}, "dv4", 1, 1, 0, 0, "H264", false, false, false},
+    {"Dv4H264OnTheMinute",
+     {"--kind", "dv4-h264", "--start", "2024-01-02T03:04:00"},
+     "dv4",
+     1,
+     1,
+     0,
+     0,
+     "H264",
+     false,
+     false,
+     false},
     {"Dv4Mpeg4NoAudioSetting", {"--kind", "dv4-mpeg4"}, "dv4", 1, 1, 0, 0, "MP4V", true, true, false},
     {"Dv5NvrChannel3",
      {"--kind", "dv5-nvr", "--video-mask", "0xf", "--audio-mask", "0x5", "--audio", "g723"},
