@@ -263,7 +263,12 @@ TransportResult transportStep(const TransportState &state, const TransportInput 
         fastRewind(b);
         break;
     case Input::Seek:
-        seek(b, input.percent);
+        // A conversion takes every frame in order: a seek would cut or repeat footage in the
+        // AVI. The slider goes back to the conversion's progress.
+        if (state.playerState == kPlayerConverting)
+            b.result().restoreProgressSlider = true;
+        else
+            seek(b, input.percent);
         break;
     case Input::SeekRefused:
         b.result().restoreProgressSlider = true;

@@ -15,6 +15,8 @@
 //   does not restart a file that Stop has ended.
 // - A seek the engine refuses (an AVC index still being built) changes nothing either: the
 //   result of SeekRefused puts the slider back where playback is.
+// - A seek while converting changes nothing and puts the slider back: the AVI must hold the
+//   recording whole and in order.
 #pragma once
 
 #include <cstdint>

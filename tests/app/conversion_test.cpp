@@ -8,6 +8,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "app/controls/CustomizedProgressSlider.h"
 #include "app/controls/OsdTextLayer.h"
 #include "common/run_cmd.h"
 #include "conversion_harness.h"
@@ -318,6 +319,46 @@ TEST(ConversionStop, EndsEarlyWithACompleteFile) {
     // Stop again has nothing to end.
     rig.delegate->window()->ui.stopBtn->click();
     EXPECT_EQ(rig.sheets.sheets.size(), 1u);
+}
+
+// A seek through the progress slider while converting moves nothing: the AVI holds every frame
+// of the recording in order, and its subtitles count the recorder's seconds one by one.
+TEST(ConversionSeek, TheAviKeepsTheWholeRecording) {
+    for (const auto &[file, kind] : {std::pair("seek.dv5", "dv5-nvr"), std::pair("seek.avc", "avc")}) {
+        SCOPED_TRACE(file);
+        mkrec::TempDir dir;
+        mkrec::Recording rec =
+            mkrec::make(dir, file, {"--kind", kind, "--duration", "5", "--audio-mask", "0"});
+        ASSERT_TRUE(rec.ok()) << rec.output;
+        Rig rig;
+        rig.setSettings(dir.path());
+        rig.conversion->openPlaybackFileAndConvertToAVI();
+        ASSERT_TRUE(rig.choose(QString::fromStdString(rec.path)));
+        CustomizedProgressSlider *slider = rig.delegate->window()->ui.playbackProgressSlider;
+        ASSERT_TRUE(serveEventsUntil([&] { return slider->floatValue() >= 20.0f; }));
+        slider->setSliderDown(true);
+        slider->setFloatValue(85.0f);
+        slider->setSliderDown(false);
+        EXPECT_LT(slider->floatValue(), 60.0f) << "the slider shows the conversion's progress";
+        ASSERT_TRUE(rig.waitForSheet(1)) << "no result sheet";
+        EXPECT_EQ(rig.sheets.sheets[0].message, QString("AVI Conversion Complete"));
+
+        const std::string avi = dir.file("seek.avi");
+        std::vector<std::string> want;
+        for (const mkrec::Unit *u : rec.manifest.video(0))
+            want.push_back(u->esMd5);
+        EXPECT_EQ(packetMd5s(avi), want);
+        std::istringstream srt(run("ffmpeg -nostdin -v error -i '" + avi + ".srt' -f srt - 2>&1"));
+        std::vector<int> seconds; // of the day, as the entries show them
+        for (std::string line; std::getline(srt, line);) {
+            int y, mo, d, h, mi, sec;
+            if (std::sscanf(line.c_str(), "%d/%d/%d %d:%d:%d", &y, &mo, &d, &h, &mi, &sec) == 6)
+                seconds.push_back(h * 3600 + mi * 60 + sec);
+        }
+        ASSERT_EQ(seconds.size(), 5u);
+        for (size_t i = 1; i < seconds.size(); ++i)
+            EXPECT_EQ(seconds[i], seconds[i - 1] + 1) << "entry " << i + 1;
+    }
 }
 
 } // namespace
