@@ -2,7 +2,11 @@
 
 #include <QMouseEvent>
 
-CustomizedVideoView::CustomizedVideoView(QWidget *parent) : LayerView(parent) {}
+CustomizedVideoView::CustomizedVideoView(QWidget *parent) : LayerView(parent) {
+    // Pointer moves over the tile go on to the pane below (QWidget ignores them), which shows
+    // the full-screen controls; without tracking they would stop here.
+    setMouseTracking(true);
+}
 
 void CustomizedVideoView::mousePressEvent(QMouseEvent *event) {
     // The click is the tile's alone; it does not reach the pane below.

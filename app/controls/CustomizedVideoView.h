@@ -1,5 +1,5 @@
 // One channel's tile in the video pane. A left click on it is reported with the tile's channel;
-// what the click does is up to whoever owns the tiles.
+// what the click does is up to whoever owns the tiles. Pointer moves pass on to the pane.
 #pragma once
 
 #include "app/controls/LayerView.h"

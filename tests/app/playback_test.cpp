@@ -276,13 +276,22 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     ASSERT_TRUE(serveEventsUntil(
         [&] { return d.videoPaneLayout()->videoView()[0]->geometry().width() > cell.width(); }));
 
-    // Full screen: the pane alone fills the window, and back.
+    // Full screen on the 4-grid: the pane alone fills the window, and back. Once its control
+    // panel has hidden, a pointer move over a tile brings it back.
+    emit grid->activated(0);
+    ASSERT_TRUE(p.waitForTiles(range(0, 3), range(0, 3)));
     const QRect paneBefore = d.window()->ui.videoPane->geometry();
     QTest::mouseClick(d.window()->ui.fullScreenBtn, Qt::LeftButton);
     EXPECT_TRUE(d.isInFullScreenMode());
     EXPECT_TRUE(d.window()->isFullScreen());
     EXPECT_TRUE(d.window()->ui.controlRow->isHidden());
     EXPECT_FALSE(d.window()->ui.fullScreenControlPanel->isHidden());
+    for (int tick = 0; tick < 3; ++tick)
+        d.videoPaneLayout()->viewCounter();
+    ASSERT_TRUE(d.window()->ui.fullScreenControlPanel->isHidden());
+    CustomizedVideoView *tile = d.videoPaneLayout()->videoView()[1];
+    QTest::mouseMove(tile, tile->rect().center());
+    EXPECT_FALSE(d.window()->ui.fullScreenControlPanel->isHidden()) << "a move over a tile shows it";
     QTest::mouseClick(d.window()->ui.exitFullScreenBtn, Qt::LeftButton);
     EXPECT_FALSE(d.isInFullScreenMode());
     EXPECT_FALSE(d.window()->isFullScreen());
