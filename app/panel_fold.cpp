@@ -1,9 +1,13 @@
 #include "app/panel_fold.h"
 
+#include <QGuiApplication>
 #include <QPointer>
 #include <QPropertyAnimation>
+#include <QScreen>
 #include <QSequentialAnimationGroup>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace {
 int gStepDuration = 150;
@@ -28,11 +32,27 @@ void stopRunningFold(QWidget *panel) {
     panel->setProperty(kRunningFold, QVariant());
 }
 
-// Anchor: bottom edge on the main window's bottom edge, centred across it.
-QRect frameAt(const QRect &main, const QSize &full, int width, int height) {
-    const int x0 = main.x() + (main.width() - full.width()) / 2;
-    const int bottom = main.y() + main.height();
-    return QRect(x0, bottom - height, width, height);
+// Where the panel's left and bottom edges go: the bottom edge on the main window's bottom edge,
+// centred across it, unless that puts part of the whole panel off the screen (a short window
+// near the top of the screen, a tall panel): then moved just inside the screen's available area.
+struct Anchor {
+    int x0 = 0;
+    int bottom = 0;
+};
+
+Anchor anchorOf(const QRect &main, const QSize &full, const QWidget *mainWindow) {
+    Anchor a{main.x() + (main.width() - full.width()) / 2, main.y() + main.height()};
+    const QScreen *screen = mainWindow ? mainWindow->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return a;
+    const QRect area = screen->availableGeometry();
+    // Right and bottom first, so that a panel larger than the screen keeps its top-left corner on it.
+    a.x0 = std::max(std::min(a.x0, area.x() + area.width() - full.width()), area.x());
+    a.bottom = std::max(std::min(a.bottom, area.y() + area.height()), area.y() + full.height());
+    return a;
+}
+
+QRect frameAt(const Anchor &a, int width, int height) {
+    return QRect(a.x0, a.bottom - height, width, height);
 }
 
 // Runs the steps from the panel's current geometry; without animations only `done` runs.
@@ -77,11 +97,12 @@ void unfoldPanel(QWidget *panel, const QWidget *mainWindow) {
     panel->setProperty(kFullSize, full);
     const QRect main = mainWindow ? mainWindow->frameGeometry() : QRect(panel->pos(), full);
     stopRunningFold(panel);
-    const QRect strip = frameAt(main, full, kStripWidth, full.height());
-    const QRect whole = frameAt(main, full, full.width(), full.height());
+    const Anchor at = anchorOf(main, full, mainWindow);
+    const QRect strip = frameAt(at, kStripWidth, full.height());
+    const QRect whole = frameAt(at, full.width(), full.height());
     // A window cannot be 0 x 0: an animated unfold starts from one pixel; without animation
     // the panel appears at its full frame.
-    panel->setGeometry(gStepDuration > 0 ? frameAt(main, full, 1, 1) : whole);
+    panel->setGeometry(gStepDuration > 0 ? frameAt(at, 1, 1) : whole);
     panel->show();
     panel->raise();
     panel->activateWindow();
@@ -93,15 +114,16 @@ void foldPanel(QWidget *panel, QWidget *mainWindow, std::function<void()> done) 
     const QSize full = fullSizeOf(panel);
     panel->setProperty(kFullSize, full);
     const QRect main = mainWindow ? mainWindow->frameGeometry() : panel->frameGeometry();
+    const Anchor at = anchorOf(main, full, mainWindow);
     QPointer<QWidget> guard(panel);
     QPointer<QWidget> mainGuard(mainWindow);
-    run(panel, {frameAt(main, full, kStripWidth, full.height()), frameAt(main, full, 1, 1)},
-        [guard, mainGuard, main, full, done] {
+    run(panel, {frameAt(at, kStripWidth, full.height()), frameAt(at, 1, 1)},
+        [guard, mainGuard, at, full, done] {
             if (guard) {
                 guard->hide();
                 // The next unfold takes the full size from here too: the window system may still
                 // report the last folded frame after this.
-                guard->setGeometry(frameAt(main, full, full.width(), full.height()));
+                guard->setGeometry(frameAt(at, full.width(), full.height()));
             }
             if (mainGuard) mainGuard->activateWindow();
             if (done) done();

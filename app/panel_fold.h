@@ -1,6 +1,7 @@
 // The settings, colour and channel-selection panels open by unfolding over the bottom edge of the main
 // window, centred across it: first a strip 6 points wide of full height, then widening to the right to the
-// whole panel. They close by folding back: the strip, then nothing.
+// whole panel, moved inside the screen where that would put it off the screen. They close by
+// folding back: the strip, then nothing.
 #pragma once
 
 #include <functional>

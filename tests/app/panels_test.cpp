@@ -8,15 +8,19 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSlider>
 #include <QStandardPaths>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/ColorSettingPanel.h"
 #include "app/ConfigSettingPanel.h"
 #include "app/VistrelAppDelegate.h"
+#include "app/channel_selection_panel.h"
 #include "app/controls/ColourWell.h"
 #include "app/controls/CustomizedVideoView.h"
 #include "app/controls/OsdTextLayer.h"
@@ -180,6 +184,31 @@ TEST_F(PanelsTest, PanelsUnfoldOverTheMainWindowAndFoldAway) {
     setPanelFoldStepDuration(0);
     delegate->showColorSettingPanel();
     EXPECT_EQ(colour().size(), full);
+}
+
+// With no file open, or converting, the window is short: a panel unfolded against its bottom
+// edge would reach above the screen. Each panel lies inside the screen's available area, even
+// with the window at the top-left corner of it.
+TEST_F(PanelsTest, PanelsUnfoldInsideTheScreen) {
+    delegate->makeWindowKeyAndOrderFront();
+    const QRect area = delegate->window()->screen()->availableGeometry();
+    delegate->window()->move(area.topLeft());
+    serveEvents();
+    ChannelSelectionPanel *channels = delegate->channelSelectionPanel();
+    const std::vector<std::pair<QWidget *, std::function<void()>>> panels = {
+        {&config(), [&] { delegate->window()->ui.configSettingBtn->click(); }},
+        {&colour(), [&] { delegate->window()->ui.colorAdjustBtn->click(); }},
+        {channels, [&] { delegate->showChannelSelectionPanel(); }},
+    };
+    for (const auto &[panel, open] : panels) {
+        SCOPED_TRACE(panel->objectName().toStdString());
+        ASSERT_GT(panel->height(), delegate->window()->height())
+            << "the case needs a panel taller than the window";
+        open();
+        ASSERT_TRUE(panel->isVisible());
+        EXPECT_TRUE(area.contains(panel->frameGeometry())) << "panel at " << panel->frameGeometry().y();
+        panel->hide();
+    }
 }
 
 TEST_F(PanelsTest, TextAndProgressColoursAndReset) {
