@@ -43,7 +43,7 @@ void VistrelAppDelegate::createFeatures() {
 
     videoPaneLayout_ = std::make_unique<VideoPane>(videoPaneViewsOf(*window()), openFile(), shared(), *this);
     fileIntake_ = std::make_unique<FileIntake>(window(), openFile(), *this);
-    snapshots_ = std::make_unique<Snapshots>(openFile(), configSettingPanel_);
+    snapshots_ = std::make_unique<Snapshots>(openFile(), configSettingPanel_, EngineSide::transportPaused);
     tileColour_ = std::make_unique<TileColour>(openFile(), shared(), colorSettingPanel_);
 }
 

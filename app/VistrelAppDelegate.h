@@ -209,12 +209,16 @@ class VistrelAppDelegate : public QObject,
 
     void showConfigSettingPanel();
     void showColorSettingPanel();
-    // The snapshot button: the next picture of the shown channel is saved.
+    // The snapshot button: the next picture of the shown channel is saved; while paused, the
+    // one on screen.
     void snapshotAction() { snapshots_->snapshotAction(); }
     bool saveSnapshotImageFlag() const { return snapshots_->taker().pending(); }
     void setSnapshotFileLocation() override { snapshots_->setSnapshotFileLocation(); }
     QString saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &time) override {
         return snapshots_->saveSnapshotImage(picture, time);
+    }
+    void keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) override {
+        snapshots_->keepShownPicture(channel, picture, time);
     }
     QImage colourFilteredPicture(int tileIndex, const QImage &picture) override {
         return tileColour_->colourFilteredPicture(tileIndex, picture);

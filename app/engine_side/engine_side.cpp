@@ -156,6 +156,10 @@ bool EngineSide::dvFramesFlowing() {
     return gDVFmtPlaybackKeepRunning.load() != 0;
 }
 
+bool EngineSide::transportPaused() {
+    return gDVFmtPlaybackIsPauseNow.load() != 0;
+}
+
 bool EngineSide::anyEngineThreadExecuting() const {
     if (dv_) {
         if (dv_->isDVFmtParserThreadExecuting() || dv_->isDVFmtAudioPlaybackThreadExecuting()) return true;

@@ -101,6 +101,8 @@ class EngineSide : public EngineDelegate, public EngineControl {
     bool anyEngineThreadExecuting() const;
     // The DV engine's frames flow (its keep-running flag is up).
     static bool dvFramesFlowing();
+    // The user paused the open file (DV or AVC).
+    static bool transportPaused();
 
     // How long the teardown waits for the DV parser to leave before it goes on without it.
     static constexpr std::chrono::milliseconds kParserLeaveTimeout{5000};

@@ -4,11 +4,27 @@
 #include "app/logic/snapshot_name.h"
 #include "app/open_file/open_file.h"
 
-Snapshots::Snapshots(const OpenFile &file, const std::unique_ptr<ConfigSettingPanel> &settings)
-    : file_(file), settings_(settings) {}
+Snapshots::Snapshots(const OpenFile &file, const std::unique_ptr<ConfigSettingPanel> &settings,
+                     std::function<bool()> paused)
+    : file_(file), settings_(settings), paused_(std::move(paused)) {}
+
+QString Snapshots::snapshotAction() {
+    taker_.request();
+    // Nothing more is delivered while paused: the picture on screen answers the request.
+    const int channel = file_.selectedVideoChannel() - 1;
+    if (paused_ && paused_() && channel >= 0 && channel < static_cast<int>(shown_.size()) &&
+        !shown_[channel].picture.isNull())
+        return saveSnapshotImage(shown_[channel].picture, shown_[channel].time);
+    return QString();
+}
+
+void Snapshots::keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) {
+    if (channel >= 0 && channel < static_cast<int>(shown_.size())) shown_[channel] = {picture, time};
+}
 
 void Snapshots::setSnapshotFileLocation() {
     taker_.cancel();
+    shown_.fill(Shown{});
     const QString folder = settings_ ? settings_->snapshotFilePathField()->text() : QString();
     folder_ =
         QString::fromStdString(snapshotFolderPath(folder.toStdString(), file_.fileName().toStdString()));

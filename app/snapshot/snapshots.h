@@ -1,11 +1,14 @@
 // The snapshot button's work: a press asks for a snapshot of the shown channel, which the next
 // picture of that channel answers, saved in the settings' snapshot folder under the open
-// file's name. GUI thread.
+// file's name. While paused no next picture comes: the press saves the one on screen at once.
+// GUI thread.
 #pragma once
 
 #include <QImage>
 #include <QString>
 
+#include <array>
+#include <functional>
 #include <memory>
 
 #include "app/snapshot/snapshot_taker.h"
@@ -16,14 +19,20 @@ class OpenFile;
 
 class Snapshots {
   public:
-    // The settings panel is made at launch, after this.
-    Snapshots(const OpenFile &file, const std::unique_ptr<ConfigSettingPanel> &settings);
+    // The settings panel is made at launch, after this. `paused` tells whether the user paused
+    // the open file.
+    Snapshots(const OpenFile &file, const std::unique_ptr<ConfigSettingPanel> &settings,
+              std::function<bool()> paused);
 
     SnapshotTaker &taker() { return taker_; }
-    // The snapshot button.
-    void snapshotAction() { taker_.request(); }
-    // At every playback start: drops a pending snapshot; the open file's snapshot folder.
+    // The snapshot button. Returns the path written at once (paused), or "".
+    QString snapshotAction();
+    // At every playback start: drops a pending snapshot and the pictures kept; the open file's
+    // snapshot folder.
     void setSnapshotFileLocation();
+    // Every picture shown, of channel `channel` (0-based), before any colour adjustment: the
+    // last of the shown channel is what a press saves while paused.
+    void keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time);
     // Saves `picture` of the shown channel when a snapshot is pending, named with its own
     // recorder `time`. Returns the path written or "".
     QString saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &time);
@@ -31,8 +40,14 @@ class Snapshots {
     void setSnapshotSavedFilePath(const QString &folder) { folder_ = folder; }
 
   private:
+    struct Shown {
+        QImage picture;
+        _SYSTEMTIME time{};
+    };
     const OpenFile &file_;
     const std::unique_ptr<ConfigSettingPanel> &settings_;
+    const std::function<bool()> paused_;
     SnapshotTaker taker_;
     QString folder_;
+    std::array<Shown, 16> shown_;
 };

@@ -307,11 +307,14 @@ void VideoPane::showVideoModeText(const QString &text) {
 
 void VideoPane::showPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) {
     if (channel < 0 || channel >= kChannels) return;
-    // A pending snapshot takes the shown channel's picture as the engine made it, before the
-    // colour controls; a conversion takes none.
-    if (file_.playerState() != PlayerState::Converting && file_.cutState() == CutState::Single &&
-        channel + 1 == file_.selectedVideoChannel())
-        port_.saveSnapshotImage(picture, time);
+    // A snapshot takes the shown channel's picture as the engine made it, before the colour
+    // controls: a pending one the next picture, one asked for while paused the last; a
+    // conversion takes none.
+    if (file_.playerState() != PlayerState::Converting) {
+        port_.keepShownPicture(channel, picture, time);
+        if (file_.cutState() == CutState::Single && channel + 1 == file_.selectedVideoChannel())
+            port_.saveSnapshotImage(picture, time);
+    }
     // The colour controls make a new image: the engine's picture is never written.
     if (CustomizedVideoView *tile = videoView_[channel])
         tile->setContents(port_.colourFilteredPicture(channel, picture));

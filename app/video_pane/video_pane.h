@@ -54,6 +54,9 @@ class VideoPanePort {
     virtual ~VideoPanePort() = default;
     // Every picture of the shown channel, before any colour adjustment: a pending snapshot takes it.
     virtual QString saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &time) = 0;
+    // Every picture shown while not converting, of channel `channel` (0-based), before any
+    // colour adjustment: while paused a snapshot takes the shown channel's last one.
+    virtual void keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) = 0;
     // The picture to show on tile `tileIndex`, with the colour controls.
     virtual QImage colourFilteredPicture(int tileIndex, const QImage &picture) = 0;
     // The colour controls forget the tiles' pictures.

@@ -208,6 +208,36 @@ TEST(PanelsOnPlayback, SnapshotsOfThePlayingChannelInTheFolderKeptAcrossARestart
     EXPECT_EQ(out, "mjpeg,176,144\n") << probe;
 }
 
+// Paused on the frame that matters: a press writes the picture on screen at once, as the engine
+// made it, and Play writes nothing more.
+TEST(PanelsOnPlayback, SnapshotWhilePausedIsThePictureOnScreen) {
+    for (const auto &[file, kind] : {std::pair("still.dv5", "dv5-nvr"), std::pair("still.avc", "avc")}) {
+        SCOPED_TRACE(file);
+        mkrec::TempDir dir;
+        snapshotfixture::SettingsScope scope(dir.path());
+        const mkrec::Recording rec = mkrec::make(
+            dir, file, {"--kind", kind, "--video-mask", "0x1", "--duration", "6", "--audio-mask", "0"});
+        ASSERT_TRUE(rec.ok()) << rec.output;
+        Player p;
+        p.d().configSettingPanel()->snapshotFilePathField()->setText(
+            QString::fromStdString(dir.file("shots")));
+        p.d().configSettingPanel()->snapshotFileTypeBtn()->setCurrentIndex(1); // PNG: compared exactly
+        p.d().openFileDirectly(QString::fromStdString(rec.path));
+        ASSERT_TRUE(p.playUntilNewPictures({0}));
+        ASSERT_TRUE(p.pauseAndSettle());
+        const QImage onTile = p.d().videoPaneLayout()->videoView()[0]->contents();
+        const std::string folder = dir.file("shots/still");
+        p.d().window()->ui.snapShotBtn->click();
+        ASSERT_TRUE(serveEventsUntil([&] { return snapshotfixture::listFolder(folder).size() == 1; }, 2000));
+        EXPECT_FALSE(p.d().isPlaybackNow()) << "still paused";
+        const std::string written = folder + "/" + *snapshotfixture::listFolder(folder).begin();
+        EXPECT_EQ(snapshotfixture::meanDifference(QImage(QString::fromStdString(written)), onTile), 0.0);
+        ASSERT_TRUE(p.playUntilNewPictures({0}));
+        ASSERT_TRUE(p.playUntilNewPictures({0}));
+        EXPECT_EQ(snapshotfixture::listFolder(folder).size(), 1u) << "Play wrote another";
+    }
+}
+
 TEST(PanelsOnPlayback, ColourControlsOnEveryTileWhilePlayingAndPaused) {
     mkrec::TempDir dir;
     snapshotfixture::SettingsScope scope(dir.path());
