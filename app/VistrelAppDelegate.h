@@ -220,6 +220,7 @@ class VistrelAppDelegate : public QObject,
     void keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) override {
         snapshots_->keepShownPicture(channel, picture, time);
     }
+    void forgetShownPictures() override { snapshots_->forgetShownPictures(); }
     QImage colourFilteredPicture(int tileIndex, const QImage &picture) override {
         return tileColour_->colourFilteredPicture(tileIndex, picture);
     }

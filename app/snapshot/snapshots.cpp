@@ -24,7 +24,7 @@ void Snapshots::keepShownPicture(int channel, const QImage &picture, const _SYST
 
 void Snapshots::setSnapshotFileLocation() {
     taker_.cancel();
-    shown_.fill(Shown{});
+    forgetShownPictures();
     const QString folder = settings_ ? settings_->snapshotFilePathField()->text() : QString();
     folder_ =
         QString::fromStdString(snapshotFolderPath(folder.toStdString(), file_.fileName().toStdString()));

@@ -33,6 +33,7 @@ class Snapshots {
     // Every picture shown, of channel `channel` (0-based), before any colour adjustment: the
     // last of the shown channel is what a press saves while paused.
     void keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time);
+    void forgetShownPictures() { shown_.fill(Shown{}); }
     // Saves `picture` of the shown channel when a snapshot is pending, named with its own
     // recorder `time`. Returns the path written or "".
     QString saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &time);

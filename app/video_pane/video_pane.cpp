@@ -336,6 +336,7 @@ void VideoPane::clearPictures() {
     for (CustomizedVideoView *tile : videoView_)
         if (tile) tile->setContents(QImage());
     port_.clearColourPictures();
+    port_.forgetShownPictures();
 }
 
 void VideoPane::clearOnScreenTexts() {

@@ -57,6 +57,8 @@ class VideoPanePort {
     // Every picture shown while not converting, of channel `channel` (0-based), before any
     // colour adjustment: while paused a snapshot takes the shown channel's last one.
     virtual void keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) = 0;
+    // The tiles lost their pictures: the kept ones go too.
+    virtual void forgetShownPictures() = 0;
     // The picture to show on tile `tileIndex`, with the colour controls.
     virtual QImage colourFilteredPicture(int tileIndex, const QImage &picture) = 0;
     // The colour controls forget the tiles' pictures.
