@@ -8,14 +8,13 @@ Snapshots::Snapshots(const OpenFile &file, const std::unique_ptr<ConfigSettingPa
                      std::function<bool()> paused)
     : file_(file), settings_(settings), paused_(std::move(paused)) {}
 
-QString Snapshots::snapshotAction() {
+void Snapshots::snapshotAction() {
     taker_.request();
     // Nothing more is delivered while paused: the picture on screen answers the request.
     const int channel = file_.selectedVideoChannel() - 1;
     if (paused_ && paused_() && channel >= 0 && channel < static_cast<int>(shown_.size()) &&
         !shown_[channel].picture.isNull())
-        return saveSnapshotImage(shown_[channel].picture, shown_[channel].time);
-    return QString();
+        saveSnapshotImage(shown_[channel].picture, shown_[channel].time);
 }
 
 void Snapshots::keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) {

@@ -25,8 +25,8 @@ class Snapshots {
               std::function<bool()> paused);
 
     SnapshotTaker &taker() { return taker_; }
-    // The snapshot button. Returns the path written at once (paused), or "".
-    QString snapshotAction();
+    // The snapshot button.
+    void snapshotAction();
     // At every playback start: drops a pending snapshot and the pictures kept; the open file's
     // snapshot folder.
     void setSnapshotFileLocation();
