@@ -9,6 +9,11 @@ class CustomizedView : public LayerView {
   public:
     explicit CustomizedView(QWidget *parent = nullptr);
 
+    // Pointer activity over `child` (a widget on the pane that keeps its own mouse events, such
+    // as the full-screen control panel) and over everything on it counts as activity over the
+    // pane. The events themselves go on to the widgets as before.
+    void reportPointerOver(QWidget *child);
+
   signals:
     // The mouse moved over the pane or pressed a button on it.
     void pointerActivity();
@@ -16,4 +21,5 @@ class CustomizedView : public LayerView {
   protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 };

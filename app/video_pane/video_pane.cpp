@@ -77,6 +77,8 @@ void VideoPane::initVideoPane() {
     pane->setBackgroundColor(kPaneColour);
     if (v_.fullScreenControlPanel) v_.fullScreenControlPanel->raise();
 
+    // The panel's own buttons and slider keep the pointer's events: moves over them keep it shown.
+    pane->reportPointerOver(v_.fullScreenControlPanel);
     QObject::connect(pane, &CustomizedView::pointerActivity, pane, [this] { showFullScreenControlPanel(); });
     auto *counterTimer = new QTimer(pane);
     counterTimer->setInterval(kCounterIntervalMs);

@@ -292,6 +292,18 @@ TEST(WatchRecording, GridsPagingSingleViewOnScreenTextAndDeinterlace) {
     CustomizedVideoView *tile = d.videoPaneLayout()->videoView()[1];
     QTest::mouseMove(tile, tile->rect().center());
     EXPECT_FALSE(d.window()->ui.fullScreenControlPanel->isHidden()) << "a move over a tile shows it";
+    // Moves over the panel and its controls keep it shown; at rest it hides.
+    QWidget *panel = d.window()->ui.fullScreenControlPanel;
+    const std::vector<QWidget *> over = {panel, d.window()->ui.fullScreenPlaybackProgressSlider,
+                                         d.window()->ui.fullScreenPauseBtn};
+    for (int tick = 0; tick < 5; ++tick) {
+        QTest::mouseMove(over[tick % 3], over[tick % 3]->rect().center() + QPoint(tick, 0));
+        d.videoPaneLayout()->viewCounter();
+        ASSERT_FALSE(panel->isHidden()) << "a move over the panel " << tick;
+    }
+    for (int tick = 0; tick < 3; ++tick)
+        d.videoPaneLayout()->viewCounter();
+    EXPECT_TRUE(panel->isHidden());
     QTest::mouseClick(d.window()->ui.exitFullScreenBtn, Qt::LeftButton);
     EXPECT_FALSE(d.isInFullScreenMode());
     EXPECT_FALSE(d.window()->isFullScreen());
