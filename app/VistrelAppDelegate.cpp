@@ -43,7 +43,8 @@ void VistrelAppDelegate::createFeatures() {
 
     videoPaneLayout_ = std::make_unique<VideoPane>(videoPaneViewsOf(*window()), openFile(), shared(), *this);
     fileIntake_ = std::make_unique<FileIntake>(window(), openFile(), *this);
-    snapshots_ = std::make_unique<Snapshots>(openFile(), configSettingPanel_, EngineSide::transportPaused);
+    snapshots_ = std::make_unique<Snapshots>(openFile(), configSettingPanel_,
+                                             [this] { return engineSide_->picturesHeld(); });
     tileColour_ = std::make_unique<TileColour>(openFile(), shared(), colorSettingPanel_);
 }
 

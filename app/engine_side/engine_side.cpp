@@ -156,8 +156,11 @@ bool EngineSide::dvFramesFlowing() {
     return gDVFmtPlaybackKeepRunning.load() != 0;
 }
 
-bool EngineSide::transportPaused() {
-    return gDVFmtPlaybackIsPauseNow.load() != 0;
+bool EngineSide::picturesHeld() const {
+    if (gDVFmtPlaybackIsPauseNow.load() != 0) return true;
+    // The AVC engine stops its parser at the end as Stop does; the DV parser holds by its flag.
+    if (shared_.avcFile.load()) return shared_.avcStatus.load() == kAVCFmtPlaybackStop;
+    return !dvFramesFlowing();
 }
 
 bool EngineSide::anyEngineThreadExecuting() const {

@@ -101,8 +101,9 @@ class EngineSide : public EngineDelegate, public EngineControl {
     bool anyEngineThreadExecuting() const;
     // The DV engine's frames flow (its keep-running flag is up).
     static bool dvFramesFlowing();
-    // The user paused the open file (DV or AVC).
-    static bool transportPaused();
+    // The open file's pictures do not come by themselves: it is paused, at its end or stopped
+    // (DV or AVC).
+    bool picturesHeld() const;
 
     // How long the teardown waits for the DV parser to leave before it goes on without it.
     static constexpr std::chrono::milliseconds kParserLeaveTimeout{5000};

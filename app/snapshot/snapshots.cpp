@@ -5,16 +5,18 @@
 #include "app/open_file/open_file.h"
 
 Snapshots::Snapshots(const OpenFile &file, const std::unique_ptr<ConfigSettingPanel> &settings,
-                     std::function<bool()> paused)
-    : file_(file), settings_(settings), paused_(std::move(paused)) {}
+                     std::function<bool()> picturesHeld)
+    : file_(file), settings_(settings), picturesHeld_(std::move(picturesHeld)) {}
 
 void Snapshots::snapshotAction() {
     taker_.request();
-    // Nothing more is delivered while paused: the picture on screen answers the request.
+    if (!picturesHeld_ || !picturesHeld_()) return;
+    // No picture comes by itself: the one on screen answers the request, and with none the
+    // request goes (Play would answer it with a picture nobody asked for).
     const int channel = file_.selectedVideoChannel() - 1;
-    if (paused_ && paused_() && channel >= 0 && channel < static_cast<int>(shown_.size()) &&
-        !shown_[channel].picture.isNull())
+    if (channel >= 0 && channel < static_cast<int>(shown_.size()) && !shown_[channel].picture.isNull())
         saveSnapshotImage(shown_[channel].picture, shown_[channel].time);
+    taker_.cancel();
 }
 
 void Snapshots::keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) {

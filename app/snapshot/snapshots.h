@@ -1,6 +1,7 @@
 // The snapshot button's work: a press asks for a snapshot of the shown channel, which the next
 // picture of that channel answers, saved in the settings' snapshot folder under the open
-// file's name. While paused no next picture comes: the press saves the one on screen at once.
+// file's name. While no next picture comes (paused, at the end, stopped) the press saves the
+// one on screen at once, or nothing; it never waits for a later picture.
 // GUI thread.
 #pragma once
 
@@ -19,10 +20,10 @@ class OpenFile;
 
 class Snapshots {
   public:
-    // The settings panel is made at launch, after this. `paused` tells whether the user paused
-    // the open file.
+    // The settings panel is made at launch, after this. `picturesHeld` tells whether the open
+    // file's pictures have stopped coming (paused, at its end, stopped).
     Snapshots(const OpenFile &file, const std::unique_ptr<ConfigSettingPanel> &settings,
-              std::function<bool()> paused);
+              std::function<bool()> picturesHeld);
 
     SnapshotTaker &taker() { return taker_; }
     // The snapshot button.
@@ -31,7 +32,7 @@ class Snapshots {
     // snapshot folder.
     void setSnapshotFileLocation();
     // Every picture shown, of channel `channel` (0-based), before any colour adjustment: the
-    // last of the shown channel is what a press saves while paused.
+    // last of the shown channel is what a press saves while no picture comes.
     void keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time);
     void forgetShownPictures() { shown_.fill(Shown{}); }
     // Saves `picture` of the shown channel when a snapshot is pending, named with its own
@@ -47,7 +48,7 @@ class Snapshots {
     };
     const OpenFile &file_;
     const std::unique_ptr<ConfigSettingPanel> &settings_;
-    const std::function<bool()> paused_;
+    const std::function<bool()> picturesHeld_;
     SnapshotTaker taker_;
     QString folder_;
     std::array<Shown, 16> shown_;

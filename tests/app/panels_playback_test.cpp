@@ -208,15 +208,23 @@ TEST(PanelsOnPlayback, SnapshotsOfThePlayingChannelInTheFolderKeptAcrossARestart
     EXPECT_EQ(out, "mjpeg,176,144\n") << probe;
 }
 
-// Paused on the frame that matters: a press writes the picture on screen at once, as the engine
-// made it, and Play writes nothing more.
-TEST(PanelsOnPlayback, SnapshotWhilePausedIsThePictureOnScreen) {
-    for (const auto &[file, kind] : {std::pair("still.dv5", "dv5-nvr"), std::pair("still.avc", "avc")}) {
-        SCOPED_TRACE(file);
+// Paused, at the end or stopped on the frame that matters: a press writes the picture on screen
+// at once, as the engine made it, and Play writes nothing more.
+TEST(PanelsOnPlayback, SnapshotWhileNoPictureComesIsThePictureOnScreen) {
+    enum class Hold { Pause, End, Stop };
+    const struct {
+        const char *file, *kind;
+        Hold hold;
+    } rows[] = {{"held.dv5", "dv5-nvr", Hold::Pause}, {"held.avc", "avc", Hold::Pause},
+                {"held.dv5", "dv5-nvr", Hold::End},   {"held.avc", "avc", Hold::End},
+                {"held.dv5", "dv5-nvr", Hold::Stop},  {"held.avc", "avc", Hold::Stop}};
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.file) + " held " + std::to_string(static_cast<int>(row.hold)));
         mkrec::TempDir dir;
         snapshotfixture::SettingsScope scope(dir.path());
-        const mkrec::Recording rec = mkrec::make(
-            dir, file, {"--kind", kind, "--video-mask", "0x1", "--duration", "6", "--audio-mask", "0"});
+        const mkrec::Recording rec =
+            mkrec::make(dir, row.file,
+                        {"--kind", row.kind, "--video-mask", "0x1", "--duration", "3", "--audio-mask", "0"});
         ASSERT_TRUE(rec.ok()) << rec.output;
         Player p;
         p.d().configSettingPanel()->snapshotFilePathField()->setText(
@@ -224,12 +232,19 @@ TEST(PanelsOnPlayback, SnapshotWhilePausedIsThePictureOnScreen) {
         p.d().configSettingPanel()->snapshotFileTypeBtn()->setCurrentIndex(1); // PNG: compared exactly
         p.d().openFileDirectly(QString::fromStdString(rec.path));
         ASSERT_TRUE(p.playUntilNewPictures({0}));
-        ASSERT_TRUE(p.pauseAndSettle());
+        if (row.hold == Hold::Pause) {
+            ASSERT_TRUE(p.pauseAndSettle());
+        } else {
+            if (row.hold == Hold::Stop) p.d().window()->ui.stopBtn->click();
+            ASSERT_TRUE(serveEventsUntil([&] { return !p.d().isPlaybackNow(); }, 10000));
+            ASSERT_TRUE(p.waitForEngineToHold());
+            serveEvents();
+        }
         const QImage onTile = p.d().videoPaneLayout()->videoView()[0]->contents();
-        const std::string folder = dir.file("shots/still");
+        const std::string folder = dir.file("shots/held");
         p.d().window()->ui.snapShotBtn->click();
         ASSERT_TRUE(serveEventsUntil([&] { return snapshotfixture::listFolder(folder).size() == 1; }, 2000));
-        EXPECT_FALSE(p.d().isPlaybackNow()) << "still paused";
+        EXPECT_FALSE(p.d().isPlaybackNow()) << "still held";
         const std::string written = folder + "/" + *snapshotfixture::listFolder(folder).begin();
         EXPECT_EQ(snapshotfixture::meanDifference(QImage(QString::fromStdString(written)), onTile), 0.0);
         ASSERT_TRUE(p.playUntilNewPictures({0}));
