@@ -102,12 +102,12 @@ void AVCFormatDecoder::setServerSystemTime(const HEADER_AVC *header) {
     sysTime_.wSecond = shown.wSecond;
 }
 
-void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
+bool AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
     EngineDelegate *delegate = appDelg_;
-    if (!delegate || !frame.header || !frame.bitstream) return;
+    if (!delegate || !frame.header || !frame.bitstream) return false;
     const HEADER_FRAME &fh = frame.header->frameHeader;
     const int ch = channelOf(frame.header);
-    if (ch < 0) return;
+    if (ch < 0) return false;
     const bool isI = fh.byIsKeyFrame != 0;
     const uint32_t length = fh.dwLength;
     const uint8_t *payload = reinterpret_cast<const uint8_t *>(frame.bitstream);
@@ -124,7 +124,7 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
     _Decoder *decoder = pFFMpegDecoderHandle_[ch];
     if (!decoder) {
         player_log("No decoder for channel %d: frame dropped\n", ch);
-        return;
+        return false;
     }
     const EngineDecodedFrame decoded = engineDecodeVideoFrame(
         decoder, payload, length, isI, flags,
@@ -136,11 +136,17 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
     if (decoded.result < 1) {
         player_log("isIFrame = %d\n", isI ? 1 : 0);
         player_log("iRet2 = %d\n", decoded.result);
-        return;
+        return false;
+    }
+    if (frame.use == LandingFrame::DecodedOnly) {
+        // The channel has landed: this frame only keeps its pictures whole for Play.
+        prevFrameTimeSubCH_[ch] = fh.dwTimeStamp;
+        prevFrameAbsoluteTimeSubCH_[ch] = engineMonotonicNanoseconds();
+        return false;
     }
     VideoImageRef image = engineDeliverablePicture(*delegate, picturePool_, decoded, pRawImageBuffer_,
                                                    pImageWidthFromStream_, pImageHeightFromStream_);
-    if (!image) return;
+    if (!image) return false;
 
     // Pacing: the time-stamp step to this frame (either way: rewinding goes back in time) at the
     // speed, less the time spent since the channel's previous frame was shown.
@@ -157,8 +163,12 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
     const uint64_t elapsedUs = absDiff(now, prevFrameAbsoluteTimeSubCH_[ch]) / 1000u;
     const uint64_t dtMs = absDiff(currFrameTimeSubCH_[ch], prevFrameTimeSubCH_[ch]);
     const uint64_t interval = dtMs * 1000u;
+    // A landing's picture is shown at once.
     const uint64_t wait =
-        enginePacingDelayUs(interval, elapsedUs, avcPacingShiftAtStatus(delegate->enAVCFmtPlaybackStatus()));
+        frame.use == LandingFrame::Shown
+            ? 0
+            : enginePacingDelayUs(interval, elapsedUs,
+                                  avcPacingShiftAtStatus(delegate->enAVCFmtPlaybackStatus()));
 
     delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isI,
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT_MAX)),
@@ -168,6 +178,7 @@ void AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
 
     prevFrameTimeSubCH_[ch] = currFrameTimeSubCH_[ch];
     prevFrameAbsoluteTimeSubCH_[ch] = engineMonotonicNanoseconds();
+    return true;
 }
 
 void AVCFormatDecoder::avcAudioDecodeSelector(const AVCAudioHandOff &frame) {

@@ -22,12 +22,15 @@
 #include "engines/engine_delegate.h"
 #include "engines/frame_decoding.h"
 #include "engines/picture_pool.h"
+#include "engines/seek_landing.h"
 #include "recorderfile/avc_format.h"
 
 // One video frame handed to a channel's video thread; valid for the length of the hand-off.
 struct AVCVideoHandOff {
     const HEADER_AVC *header;
     const char *bitstream;
+    // What the frame is for during a paused seek's landing.
+    LandingFrame use = LandingFrame::None;
 };
 
 // One audio frame handed to the audio thread, with the channel's enAudioFormat.
@@ -71,8 +74,9 @@ class AVCFormatDecoder {
     void setServerSystemTime(const HEADER_AVC *header);
     const _SYSTEMTIME &sysTime() const { return sysTime_; }
 
-    // Video: decode, deliver, sleep. Runs on the channel's video thread.
-    void avcVideoDecodeSelector(const AVCVideoHandOff &frame);
+    // Video: decode, deliver, sleep (a landing's frames: see LandingFrame). Runs on the
+    // channel's video thread. True when a picture was delivered.
+    bool avcVideoDecodeSelector(const AVCVideoHandOff &frame);
     // Audio: deliver, sleep. Runs on the audio thread.
     void avcAudioDecodeSelector(const AVCAudioHandOff &frame);
 

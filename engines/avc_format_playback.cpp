@@ -170,6 +170,9 @@ int AVCFormatPlayback::openLocked(const std::string &path) {
     readerEnded_ = false;
     progressChangedManually_ = false;
     changedProgressFlag_ = false;
+    landingAsked_ = false;
+    landing_ = false;
+    seekLanding_.forgetChannels();
     stopWhileOpening_ = false;
     hAVCFormatDecoder_->setPacingInterrupted(false);
     hAVCFormatDecoder_->deallocRawImageBuffer();
@@ -217,6 +220,8 @@ void AVCFormatPlayback::reopenAfterReaderEnded() {
 }
 
 void AVCFormatPlayback::doPlaybackAction(int action) {
+    landingAsked_ = false;
+    landing_ = false;
     const bool inCallback = onParserCallbackThread();
     if (action == kAVCFmtPlaybackPlay && readerEnded_.load() && !inCallback) reopenAfterReaderEnded();
     int fd = fd_AVCFile_.load();
@@ -239,6 +244,9 @@ int AVCFormatPlayback::changePlaybackProgress(int percent) {
     player_log("##### iProgress = %d\n", percent);
     manuallyProgress_ = std::clamp(percent, 0, 100);
     progressChangedManually_ = true;
+    // Paused, every channel shows its first picture of the new place.
+    landing_ = false;
+    landingAsked_ = appDelg_ && appDelg_->enAVCFmtPlaybackStatus() == kAVCFmtPlaybackPause;
     {
         std::lock_guard<std::mutex> lock(locker_);
         changedProgressFlag_ = true;
@@ -248,6 +256,7 @@ int AVCFormatPlayback::changePlaybackProgress(int percent) {
         // Nothing moved: playback goes on where it was, with its decoders and its progress.
         progressChangedManually_ = false;
         changedProgressFlag_ = false;
+        landingAsked_ = false;
     }
     return result;
 }
@@ -335,6 +344,10 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
         std::lock_guard<std::mutex> lock(locker_);
         if (changedProgressFlag_.exchange(false)) resetParams();
     }
+    if (landingAsked_.exchange(false)) {
+        seekLanding_.begin();
+        landing_ = true;
+    }
 
     const HEADER_FRAME &frame = header->frameHeader;
     if (frame.byChannel > kEngineChannelCount) {
@@ -345,9 +358,36 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
         if (route == 1)
             doAVCFilePlaybackAudioTask(ch, header, bitstream);
         else if (route == 2)
-            doAVCFilePlaybackVideoTask(ch, header, bitstream);
+            doAVCFilePlaybackVideoTask(ch, header, bitstream, landingUse(ch, frame));
     }
     updateUIWithInfo(header, code);
+    continueLanding();
+}
+
+LandingFrame AVCFormatPlayback::landingUse(int channel, const HEADER_FRAME &frame) {
+    const bool on = landing_.load();
+    if (seekLanding_.meet(channel, static_cast<uint64_t>(frame.dwTimeStamp) * 1000u, on,
+                          on ? landingWanted() : 0))
+        return on ? seekLanding_.frameUse(channel) : LandingFrame::None;
+    // The landing ends with this frame, the last the reader reads: decoded for Play, not shown.
+    landing_ = false;
+    return LandingFrame::DecodedOnly;
+}
+
+void AVCFormatPlayback::continueLanding() {
+    if (!landing_.load()) return;
+    if (seekLanding_.allLanded(landingWanted()))
+        landing_ = false;
+    else
+        avc_playback_read_one_more(fd_AVCFile_.load());
+}
+
+uint16_t AVCFormatPlayback::landingWanted() const {
+    uint16_t wanted = 0;
+    for (int channel = 0; appDelg_ && channel < kEngineChannelCount; ++channel)
+        if (appDelg_->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel)))
+            wanted = static_cast<uint16_t>(wanted | 1u << channel);
+    return wanted;
 }
 
 void AVCFormatPlayback::doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC *header,
@@ -369,7 +409,7 @@ void AVCFormatPlayback::doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC
 }
 
 void AVCFormatPlayback::doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC *header,
-                                                   const char *bitstream) {
+                                                   const char *bitstream, LandingFrame use) {
     EngineDelegate *delegate = appDelg_;
     if (!delegate || !validChannel(channel)) return;
     if (!delegate->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel))) return;
@@ -380,9 +420,11 @@ void AVCFormatPlayback::doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC
     }
     std::shared_ptr<RunLoopThread> thread = videoThread(channel);
     if (!thread) return;
-    const AVCVideoHandOff handOff{header, bitstream};
+    const AVCVideoHandOff handOff{header, bitstream, use};
     AVCFormatDecoder *decoder = hAVCFormatDecoder_.get();
-    thread->performSync([decoder, &handOff] { decoder->avcVideoDecodeSelector(handOff); });
+    bool shown = false;
+    thread->performSync([decoder, &handOff, &shown] { shown = decoder->avcVideoDecodeSelector(handOff); });
+    if (shown && use == LandingFrame::Shown) seekLanding_.pictureShown(channel);
 }
 
 void AVCFormatPlayback::updateUIWithInfo(const HEADER_AVC *header, int code) {

@@ -106,7 +106,8 @@ class AVCFormatPlayback {
     // ---- From avc_callback (parser threads) ----
     void handleParserCallback(int code, HEADER_AVC *header, char *bitstream);
     void doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC *header, const char *bitstream);
-    void doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC *header, const char *bitstream);
+    void doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC *header, const char *bitstream,
+                                    LandingFrame use = LandingFrame::None);
     void updateUIWithInfo(const HEADER_AVC *header, int code);
     void updateUIForCreatingAVCIndexFileWithProgress(int code);
 
@@ -116,6 +117,12 @@ class AVCFormatPlayback {
     std::shared_ptr<RunLoopThread> makePlaybackThread(const std::string &name);
     void post(std::function<void()> task);
     void endOfFile(uint8_t triState, bool stopParser);
+    // A paused seek's landing (SeekLanding), on the reader thread: how a video frame of the
+    // channel is used (the landing may end with it), and after each record the reader is let on
+    // while the landing lasts.
+    LandingFrame landingUse(int channel, const HEADER_FRAME &frame);
+    void continueLanding();
+    uint16_t landingWanted() const;
     void sendChannelTitles(const HEADER_AVC *header);
     bool onParserCallbackThread() const;
     // Main thread: the reader has ended on an unreadable record; open the file again.
@@ -155,6 +162,11 @@ class AVCFormatPlayback {
     // A seek: every decoder is made anew before the next frame is handed off.
     std::mutex locker_;
     std::atomic<bool> changedProgressFlag_{false};
+    // A seek made while paused asks for a landing; the reader begins it at its next record, and
+    // any action ends it. The landing's record is the reader's (see the rule above).
+    std::atomic<bool> landingAsked_{false};
+    std::atomic<bool> landing_{false};
+    SeekLanding seekLanding_;
 
     mutable std::mutex threadsMutex_;
     std::array<std::shared_ptr<RunLoopThread>, kEngineChannelCount> gAVCFmtVideoPlaybackThread_;

@@ -16,7 +16,7 @@ bool validChannel(int channel) {
 }
 
 // The playback threads serve hand-offs only while frames are to flow, a seek is being served,
-// a single step is asked for or a paused seek's landing picture is due; otherwise the parser
+// a single step is asked for or a paused seek's landing is under way; otherwise the parser
 // waits inside its next hand-off.
 bool dvPlaybackThreadsServe() {
     return gDVFmtPlaybackSliderValueChanged.load() != 0 || gDVFmtPlaybackKeepRunning.load() != 0 ||
@@ -244,6 +244,11 @@ bool DVFormatPlayback::handOffVideoFrame(DVVideoSelector selector, const void *r
     std::shared_ptr<RunLoopThread> thread = videoThread(channel);
     if (!thread) return false;
     return thread->performSync([&] { runVideoSelector(selector, record); });
+}
+
+bool DVFormatPlayback::handOffVideo(DVVideoSelector selector, const void *record) {
+    pictureShown_ = false;
+    return handOffVideoFrame(selector, record) && pictureShown_;
 }
 
 bool DVFormatPlayback::handOffAudioFrame(DVAudioSelector selector, const void *record) {

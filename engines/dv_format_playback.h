@@ -192,9 +192,8 @@ class DVFormatPlayback : private DVParserHost {
     void prepareVideoDecoder(int channel, int codec) override;
     bool audioFormatAnnounced(int channel) const override;
     void setAudioFormat(int channel, int format) override;
-    bool handOffVideo(DVVideoSelector selector, const void *record) override {
-        return handOffVideoFrame(selector, record);
-    }
+    bool handOffVideo(DVVideoSelector selector, const void *record) override;
+    void setLandingUse(LandingFrame use) override { landingUse_ = use; }
     bool handOffAudio(DVAudioSelector selector, const void *record) override {
         return handOffAudioFrame(selector, record);
     }
@@ -203,6 +202,7 @@ class DVFormatPlayback : private DVParserHost {
     void postProgress(float percent) override { postPlaybackProgress(percent); }
     void pause(std::chrono::microseconds duration) override;
     void waitForRequest() override;
+    void holdForRequest() override;
 
     EngineDelegate *appDelg_ = nullptr;
     MainThreadPoster *poster_ = nullptr;
@@ -215,6 +215,10 @@ class DVFormatPlayback : private DVParserHost {
     // Per channel: the size of the picture its decoder produced last (sizes the working picture).
     std::array<EnginePictureSize, kEngineChannelCount> lastPicture_{};
     Pacer pacer_;
+    // Set by the parser for the frame it hands off next, and whether that frame gave a picture
+    // (set by its selector): the hand-off rule keeps them consistent.
+    LandingFrame landingUse_ = LandingFrame::None;
+    bool pictureShown_ = false;
 
     mutable std::mutex threadsMutex_;
     ParserThread gDVFmtParserThread_;

@@ -9,6 +9,18 @@ namespace {
 bool closeRequested() {
     return gDVFmtPlaybackParserThreadForceExit.load() != 0;
 }
+
+// Frames are to flow again, a seek, stop or close is requested, or (`orStep`) a step.
+void waitUntilRequested(bool orStep) {
+    const auto requested = [orStep] {
+        return gDVFmtPlaybackKeepRunning.load() != 0 || gDVFmtPlaybackSliderValueChanged.load() != 0 ||
+               gDVFmtPlaybackStopActionLaunched.load() != 0 ||
+               gDVFmtPlaybackParserThreadForceExit.load() != 0 ||
+               (orStep && gDVFmtPlaybackForwardAtPause.load() != 0);
+    };
+    while (!requested())
+        RunLoopThread::interruptibleSleep(std::chrono::milliseconds(250), requested);
+}
 } // namespace
 
 bool DVFormatPlayback::parserThreadStart(bool logBufferRelease) {
@@ -91,11 +103,9 @@ void DVFormatPlayback::pause(std::chrono::microseconds duration) {
 }
 
 void DVFormatPlayback::waitForRequest() {
-    const auto requested = [] {
-        return gDVFmtPlaybackKeepRunning.load() != 0 || gDVFmtPlaybackSliderValueChanged.load() != 0 ||
-               gDVFmtPlaybackStopActionLaunched.load() != 0 ||
-               gDVFmtPlaybackParserThreadForceExit.load() != 0;
-    };
-    while (!requested())
-        RunLoopThread::interruptibleSleep(std::chrono::milliseconds(250), requested);
+    waitUntilRequested(false);
+}
+
+void DVFormatPlayback::holdForRequest() {
+    waitUntilRequested(true);
 }

@@ -109,6 +109,15 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
         logDecodeFailure(selector, decoded.result, payload, length);
         return;
     }
+    const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, layout.stampSeconds)) * 1000000u +
+                           dvRecordU32(record, layout.stampMicroseconds);
+    const LandingFrame use = landingUse_;
+    if (use == LandingFrame::DecodedOnly) {
+        // The channel has landed: this frame only keeps its pictures whole for Play.
+        prevFrameTimeSubCH[ch] = stamp;
+        prevFrameAbsoluteTimeSubCH[ch] = engineMonotonicNanoseconds();
+        return;
+    }
     VideoImageRef image = engineDeliverablePicture(*delegate, picturePool_, decoded, pRawImageBuffer,
                                                    pImageWidthFromStream_, pImageHeightFromStream_);
     if (!image) return;
@@ -117,8 +126,6 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
     // channel's previous one was shown.
     const uint64_t now = engineMonotonicNanoseconds();
     currFrameAbsoluteTimeSubCH[ch] = now;
-    const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, layout.stampSeconds)) * 1000000u +
-                           dvRecordU32(record, layout.stampMicroseconds);
     currFrameTimeSubCH[ch] = stamp;
     if (prevFrameAbsoluteTimeSubCH[ch] == 0) prevFrameAbsoluteTimeSubCH[ch] = now;
     if (prevFrameTimeSubCH[ch] == 0) prevFrameTimeSubCH[ch] = stamp;
@@ -131,12 +138,13 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
         now > prevFrameAbsoluteTimeSubCH[ch] ? (now - prevFrameAbsoluteTimeSubCH[ch]) / 1000u : 0;
     const uint64_t interval = stamp > prevFrameTimeSubCH[ch] ? stamp - prevFrameTimeSubCH[ch] : 0;
     const int speed = std::clamp<int>(gDVFmtPlaybackSpeed.load(), 0, kDVFmtPlaybackMaxSpeed);
-    const uint64_t wait = enginePacingDelayUs(interval, elapsedUs, speed);
+    // A landing's picture is shown at once.
+    const uint64_t wait = use == LandingFrame::Shown ? 0 : enginePacingDelayUs(interval, elapsedUs, speed);
 
     delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isIFrame != 0,
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT32_MAX)),
                                          sysTime);
-    gDVFmtPlaybackShowSeekLanding = 0;
+    pictureShown_ = true;
 
     if (pacer_)
         pacer_(std::chrono::microseconds(wait));

@@ -130,6 +130,10 @@ DVStreamParser::~DVStreamParser() = default;
 DVStreamParser::Exit DVStreamParser::run(bool returnAtEnd) {
     if (!ready()) return Exit::Closed;
     for (;;) {
+        if (holdPending_) {
+            holdPending_ = false;
+            host_.holdForRequest();
+        }
         if (gDVFmtPlaybackParserThreadForceExit.load()) return Exit::Closed;
         if (gDVFmtPlaybackSliderValueChanged.load()) seek();
         if (gDVFmtPlaybackStopActionLaunched.load()) stop();
@@ -145,7 +149,13 @@ DVStreamParser::Exit DVStreamParser::run(bool returnAtEnd) {
                     continue;
             }
             endOfFile();
+            if (gDVFmtPlaybackParserThreadForceExit.load()) return Exit::Closed;
             if (returnAtEnd) return Exit::Ended;
+            continue;
+        }
+        // Damaged data holds no units: a landing through it ends after a bounded read.
+        if (landing() && window_.absPos() >= landingFrom_ + kSeekLandingMaxBytes) {
+            finishLanding();
             continue;
         }
         scanStep();
@@ -166,6 +176,7 @@ void DVStreamParser::restartState() {
     payloadStart_ = 0;
     payloadEnd_ = 0;
     quietFrom_ = window_.absPos();
+    holdPending_ = false;
 }
 
 void DVStreamParser::clearRecords() {
@@ -401,6 +412,7 @@ bool DVStreamParser::handOffAudio() {
 
 void DVStreamParser::deliverPendingVideo(bool speedRuleApplies) {
     wholeVideoSeen_ = true;
+    const bool landingFrame = landingMeetsPendingVideo();
     bool deliver = !(speedRuleApplies && fastSpeed() && !host_.keyFrameMark());
     if (deliver && isDV5()) {
         const int channel = videoChannel();
@@ -411,7 +423,52 @@ void DVStreamParser::deliverPendingVideo(bool speedRuleApplies) {
             deliver = delegate_ && delegate_->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel));
         }
     }
-    if (deliver) handOffVideo();
+    if (deliver) handOffPendingVideo(landingFrame);
+}
+
+// ---- A paused seek's landing ----
+
+bool DVStreamParser::landing() {
+    if (!gDVFmtPlaybackShowSeekLanding.load()) return false;
+    if (gDVFmtPlaybackIsPauseNow.load()) return true;
+    // Play came during the landing: frames flow on from here as played.
+    gDVFmtPlaybackShowSeekLanding = 0;
+    return false;
+}
+
+bool DVStreamParser::landingMeetsPendingVideo() {
+    const bool on = landing();
+    const uint8_t *record = videoRecord_.get();
+    const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, videoLayout_.stampSeconds)) * 1000000u +
+                           dvRecordU32(record, videoLayout_.stampMicroseconds);
+    if (landing_.meet(videoChannel(), stamp, on, on ? landingWanted() : 0)) return on;
+    // The landing ends before this frame, which waits for Play as a paused scan's frame does.
+    finishLanding();
+    return false;
+}
+
+void DVStreamParser::handOffPendingVideo(bool landingFrame) {
+    const int channel = videoChannel();
+    host_.setLandingUse(landingFrame ? landing_.frameUse(channel) : LandingFrame::None);
+    const bool shown = handOffVideo();
+    host_.setLandingUse(LandingFrame::None);
+    if (!landingFrame || !shown) return;
+    landing_.pictureShown(channel);
+    if (landing() && landing_.allLanded(landingWanted())) finishLanding();
+}
+
+void DVStreamParser::finishLanding() {
+    gDVFmtPlaybackShowSeekLanding = 0;
+    holdPending_ = true;
+}
+
+uint16_t DVStreamParser::landingWanted() const {
+    if (!isDV5()) return 1;
+    uint16_t wanted = 0;
+    for (int channel = 0; delegate_ && channel < kEngineChannelCount; ++channel)
+        if (delegate_->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel)))
+            wanted = static_cast<uint16_t>(wanted | 1u << channel);
+    return wanted;
 }
 
 void DVStreamParser::reportAfterFrame() {
@@ -612,20 +669,23 @@ void DVStreamParser::endOfFile() {
     if (pending) {
         player_log("It's the last frame...\n");
         if (!isDV5()) setVideoLen(clamp32(videoStreamLength_));
+        const bool landingFrame = landingMeetsPendingVideo();
         if (isDV5()) {
             const int channel = videoChannel();
             if (validChannel(channel) && delegate_ &&
                 delegate_->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel))) {
-                handOffVideo();
+                handOffPendingVideo(landingFrame);
                 player_log("finish decoding the last frame...\n\n");
             }
         } else {
-            handOffVideo();
+            handOffPendingVideo(landingFrame);
         }
         player_log("videoStreamLength = %d\n", static_cast<int>(clamp32(videoStreamLength_)));
         player_log("%s.len = %d\n", variant_ == DVVariant::DV4MPEG4 ? "videoStreamMPEG4" : "videoStreamH264",
                    static_cast<int>(videoLen()));
     }
+    // A close lets the parser out of the hand-off above: the file is being closed, not ended.
+    if (gDVFmtPlaybackParserThreadForceExit.load()) return;
     // Frames stop flowing before the application hears of the end, so that whatever it does
     // then (play again, seek, close) is not undone here.
     gDVFmtPlaybackKeepRunning = 0;
@@ -671,11 +731,16 @@ void DVStreamParser::seek() {
         seekDV5();
     }
     host_.postProgress(static_cast<float>(percent));
-    // Paused: the new place shows its first picture and holds there, as a paused AVC file does.
-    if (!gDVFmtPlaybackIsPauseNow.load())
+    if (!gDVFmtPlaybackIsPauseNow.load()) {
+        gDVFmtPlaybackShowSeekLanding = 0;
         gDVFmtPlaybackKeepRunning = 1;
-    else
+    } else {
+        // Paused: every channel shows its first picture of the new place, then the scan holds.
+        landing_.begin();
+        landingFrom_ = window_.absPos();
+        holdPending_ = false;
         gDVFmtPlaybackShowSeekLanding = 1;
+    }
     dvFmtAcknowledgeSeek(request);
 }
 

@@ -19,6 +19,7 @@
 #include "engines/dv_data_feed.h"
 #include "engines/dv_records.h"
 #include "engines/engine_delegate.h"
+#include "engines/seek_landing.h"
 
 enum class DVVariant {
     DV4H264,  // DV4 with H.264 video
@@ -44,7 +45,11 @@ class DVParserHost {
     virtual bool audioFormatAnnounced(int channel) const = 0;
     virtual void setAudioFormat(int channel, int format) = 0;
     // Synchronous hand-offs; they return when the frame has been dealt with (false: dropped).
+    // Video: true when the frame gave a picture (a host that decodes nothing: when it took it).
     virtual bool handOffVideo(DVVideoSelector selector, const void *record) = 0;
+    // How the next video frame handed off is used: during a paused seek's landing a channel's
+    // first picture is shown unpaced and its later frames are only decoded.
+    virtual void setLandingUse(LandingFrame use) { (void)use; }
     virtual bool handOffAudio(DVAudioSelector selector, const void *record) = 0;
     // Recorder date of the last decoded frame.
     virtual _SYSTEMTIME frameTime() const = 0;
@@ -56,6 +61,9 @@ class DVParserHost {
     virtual void pause(std::chrono::microseconds duration) = 0;
     // Waits until frames are to flow again or a seek, stop or close is requested.
     virtual void waitForRequest() = 0;
+    // Holds the scan where it stands, as a paused scan holds inside a hand-off: until frames are
+    // to flow, a step is asked for, or a seek, stop or close.
+    virtual void holdForRequest() { waitForRequest(); }
 };
 
 class DVStreamParser {
@@ -119,6 +127,15 @@ class DVStreamParser {
     void dv5AudioHeader();
     // The pending video frame at a header: handed off or skipped, then the reports.
     void deliverPendingVideo(bool speedRuleApplies);
+    // A paused seek's landing (SeekLanding): whether it is under way (Play ends it where it
+    // stands); the pending video frame met, true when it belongs to the landing; the pending
+    // frame handed off as the landing uses it; the end of the landing, after which the scan
+    // holds where it stands; the channels whose pictures are wanted (bit n: channel n).
+    bool landing();
+    bool landingMeetsPendingVideo();
+    void handOffPendingVideo(bool landingFrame);
+    void finishLanding();
+    uint16_t landingWanted() const;
     void reportAfterFrame();
     int announceAudioFormat(int channel, uint8_t code);
     bool handOffVideo();
@@ -175,4 +192,8 @@ class DVStreamParser {
     uint64_t payloadEnd_ = 0;
     // Read position when the progress was last reported.
     uint64_t quietFrom_ = 0;
+    SeekLanding landing_;
+    // Where the landing started; a landing has ended and the scan is to hold.
+    uint64_t landingFrom_ = 0;
+    bool holdPending_ = false;
 };

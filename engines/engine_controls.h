@@ -31,8 +31,8 @@ extern std::atomic<uint8_t> gDVFmtPlaybackSliderValueChanged;
 extern std::atomic<int32_t> gDVFmtPlaybackSliderPercentage;
 // One step forward while paused.
 extern std::atomic<uint8_t> gDVFmtPlaybackForwardAtPause;
-// Set by the parser after a seek while paused: frames flow until the first picture from the new
-// place has been shown, then the engine holds again.
+// Set by the parser after a seek while paused: frames flow until every channel has shown its
+// first picture of the new place (SeekLanding), then the engine holds again.
 extern std::atomic<uint8_t> gDVFmtPlaybackShowSeekLanding;
 // 0 = 1x, 1 = 2x, 2 = 4x, 3 = 8x, 4 = 16x.
 extern std::atomic<int32_t> gDVFmtPlaybackSpeed;

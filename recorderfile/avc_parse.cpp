@@ -565,6 +565,13 @@ extern "C" void avc_playback_status(int handle, int action) {
     }
 }
 
+extern "C" void avc_playback_read_one_more(int handle) {
+    std::shared_ptr<AVC_PARSE> p = handle ? processHandles().get<AVC_PARSE>(handle) : nullptr;
+    if (!p) return;
+    Locked lock(p->gateLock);
+    if (p->paused) allowOneMoreRecord(p.get());
+}
+
 long avc_parse_passes(int handle) {
     std::shared_ptr<AVC_PARSE> p = handle ? processHandles().get<AVC_PARSE>(handle) : nullptr;
     return p ? p->passes.load() : -1;

@@ -56,6 +56,11 @@ int avc_playback_progress(int handle, int percent);
 // including from inside the callback.
 void avc_playback_status(int handle, int action);
 
+// While paused: the reader reads one more record after the one it is on and then
+// stops again, as a step does but at the status it has. Nothing when not paused.
+// May be called from any thread, including from inside the callback.
+void avc_playback_read_one_more(int handle);
+
 } // extern "C"
 
 // Callback codes besides the progress 0..100.

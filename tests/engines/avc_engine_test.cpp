@@ -165,11 +165,12 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
     ASSERT_EQ(ref.size(), 50u);
     ASSERT_TRUE(startPaused(rec.path));
 
-    // Paused: a seek shows its landing key frame, a step back the key frame before it, and
-    // steps forward read one record each, showing key frames only.
+    // Paused in the single view: a seek shows its landing key frame, a step back the key frame
+    // before it, and steps forward read one record each, showing key frames only.
     const std::vector<int> seen = frameIndexes(rec);
     ASSERT_FALSE(seen.empty());
     delegate.avcStatus = kAVCFmtPlaybackPause;
+    delegate.decodeChannelMask = 1;
     auto step = [&](int action) {
         const long passes = avc_parse_passes(engine.fdAVCFile());
         engine.doPlaybackAction(action);
