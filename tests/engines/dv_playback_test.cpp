@@ -271,7 +271,8 @@ TEST_P(DVSeek, StartsAtTheLastKeyFrameBeforeTheTarget) {
     const SeekCase &c = GetParam();
     mkrec::TempDir dir;
     std::vector<std::string> options = words(c.options);
-    for (const char *w : {"--frames", "16", "--gop", "4", "--audio-mask", "0x1"})
+    // The last key frame is the last frame but one.
+    for (const char *w : {"--frames", "14", "--gop", "4", "--audio-mask", "0x1"})
         options.push_back(w);
     const Recorded r = record(dir, c.kind, options);
     ASSERT_TRUE(r.rec.ok()) << r.rec.output;
@@ -331,6 +332,15 @@ TEST_P(DVSeek, StartsAtTheLastKeyFrameBeforeTheTarget) {
         EXPECT_LE(at - posted.begin(), 1);
         EXPECT_EQ(player.delegate.dvEndNotices.load(), 1);
     }
+
+    // Held next to the last frame by a paused seek to 100 %, then closed: a close is no end.
+    DVPlayer held;
+    ASSERT_TRUE(held.start(c.kind, r.rec.path, /*running=*/false));
+    ASSERT_TRUE(held.seek(100));
+    ASSERT_TRUE(held.waitUntilParserRests());
+    const int ends = held.delegate.dvEndNotices.load();
+    held.close();
+    EXPECT_EQ(held.delegate.dvEndNotices.load(), ends);
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, DVSeek, ::testing::ValuesIn(kSeekCases),
