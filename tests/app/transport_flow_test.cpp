@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -409,43 +410,93 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
     }
 }
 
-// Searching a paused DV file with the slider: each seek shows the first picture of the place
-// asked for, with the clock at its second, and holds there; no earlier place comes back.
-TEST(TransportFlow, PausedDVSeekShowsThePlaceAskedFor) {
+// Searching a paused file with the slider, in the single view and in the 4-grid: each seek
+// shows every tile's first picture of the place asked for, with the clock there, and holds; no
+// earlier place comes back, and Play goes on from there. Where nothing can be decoded the file
+// stays paused there rather than reading on to its end.
+TEST(TransportFlow, PausedSeekShowsThePlaceAskedForInEveryTile) {
+    const struct {
+        const char *file;
+        std::vector<std::string> args;
+        bool avc;
+        int tiles; // 0: pictures from 45 % on cannot be decoded
+    } rows[] = {{"search.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x1"}, false, 1},
+                {"grid.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf"}, false, 4},
+                {"grid.avc", {"--kind", "avc", "--video-mask", "0xf", "--audio-mask", "0"}, true, 4},
+                {"damaged.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x1"}, false, 0}};
     mkrec::TempDir dir;
-    const mkrec::Recording rec =
-        mkrec::make(dir, "search.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x1", "--duration", "20"});
-    ASSERT_TRUE(rec.ok()) << rec.output;
-    const std::vector<const mkrec::Unit *> video = rec.manifest.video(0);
-    Watched w(rec);
-    ASSERT_TRUE(serveEventsUntil(
-        [&] { return !w.seen.empty() && w.seen.back().unit->tUs - video.front()->tUs >= 2000000; }));
-    w.ui().pauseActionBtn->click();
-    w.expectHeld(300, "paused at 2 s");
-    for (int percent : {50, 75, 25}) {
-        SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
-        // The recorder time of the frame that holds the byte asked for.
-        const uint64_t target =
-            static_cast<uint64_t>(static_cast<double>(rec.manifest.num("bytes")) * 0.01 * percent);
-        int64_t place = video.front()->tUs;
-        for (const mkrec::Unit *u : video)
-            if (u->offset <= target) place = u->tUs;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.file);
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"--duration", "20"});
+        const mkrec::Recording rec = mkrec::make(dir, row.file, args);
+        ASSERT_TRUE(rec.ok()) << rec.output;
+        const std::vector<const mkrec::Unit *> video = rec.manifest.video();
+        if (row.tiles == 0) {
+            // Every slice from 45 % on becomes a NAL unit type the decoder passes over.
+            std::vector<uint8_t> b = mkrec::readFile(rec.path);
+            for (size_t i = b.size() * 45 / 100; i < b.size(); ++i)
+                if (b[i - 3] == 0 && b[i - 2] == 0 && b[i - 1] == 1 &&
+                    ((b[i] & 0x1F) == 1 || (b[i] & 0x1F) == 5))
+                    b[i] = static_cast<uint8_t>((b[i] & 0xE0) | 0x18);
+            std::ofstream(rec.path).write(reinterpret_cast<const char *>(b.data()),
+                                          static_cast<long>(b.size()));
+        }
+        Watched w(rec);
+        ASSERT_TRUE(serveEventsUntil(
+            [&] { return !w.seen.empty() && w.seen.back().unit->tUs - video.front()->tUs >= 2000000; }));
+        w.ui().pauseActionBtn->click();
+        w.expectHeld(300, "paused at 2 s");
+        std::map<int, const mkrec::Unit *> landed;
+        for (int percent : row.tiles == 0 ? std::vector<int>{70} : std::vector<int>{43, 70, 20}) {
+            SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
+            // The recorder time of the frame that holds the byte (DV) or the record (AVC) asked for.
+            const uint64_t target =
+                static_cast<uint64_t>(static_cast<double>(rec.manifest.num("bytes")) * 0.01 * percent);
+            int64_t place = video.front()->tUs;
+            for (size_t k = 0; k < video.size(); ++k)
+                if (row.avc ? k < video.size() * percent / 100 : video[k]->offset <= target)
+                    place = video[k]->tUs;
+            const size_t before = w.seen.size();
+            const double askedAt = w.nowMs();
+            w.seekTo(percent);
+            const auto showsPlace = [&] {
+                landed.clear();
+                for (size_t i = before; i < w.seen.size(); ++i)
+                    landed.emplace(w.seen[i].unit->channel, w.seen[i].unit);
+                const QString clock = w.ui().serverTimeLabel->text();
+                const auto clockThere = [&](const auto &l) {
+                    return clock.endsWith(QString::asprintf(":%02d", int(l.second->tUs / 1000000 % 60)));
+                };
+                return row.tiles == 0 || (static_cast<int>(landed.size()) == row.tiles &&
+                                          std::any_of(landed.begin(), landed.end(), clockThere));
+            };
+            ASSERT_TRUE(serveEventsUntil(showsPlace, 10000)) << w.framesSeen(before);
+            EXPECT_LE(w.nowMs() - askedAt, 2500.0) << "the seek took too long";
+            for (size_t i = before; i < w.seen.size(); ++i)
+                EXPECT_LE(std::abs(w.seen[i].unit->tUs - place), 1500000)
+                    << "frame " << w.seen[i].unit->frame;
+            EXPECT_EQ(gDVFmtPlaybackIsPauseNow.load(), 1);
+            w.expectHeld(300, "paused after the seek");
+            EXPECT_TRUE(w.shows(w.d().statusImages().image(transport::StatusImage::Pause),
+                                w.d().statusImages().image(transport::StatusImage::Pause, true)));
+            EXPECT_LT(w.ui().playbackProgressSlider->floatValue(), 100.0f) << "no end while paused";
+        }
+        if (row.tiles == 0) continue;
+        // Play goes on from each tile's picture.
         const size_t before = w.seen.size();
-        const double askedAt = w.nowMs();
-        w.seekTo(percent);
-        const auto showsPlace = [&] {
-            if (w.seen.size() == before) return false;
-            const mkrec::Unit *shown = w.seen.back().unit;
-            const QString clock = w.ui().serverTimeLabel->text();
-            return std::abs(shown->tUs - place) <= 1500000 &&
-                   clock.endsWith(QString::asprintf(":%02d", int(shown->tUs / 1000000 % 60)));
-        };
-        ASSERT_TRUE(serveEventsUntil(showsPlace, 10000)) << w.framesSeen(before);
-        EXPECT_LE(w.nowMs() - askedAt, 1500.0) << "the seek took too long";
-        for (size_t i = before; i < w.seen.size(); ++i)
-            EXPECT_LE(std::abs(w.seen[i].unit->tUs - place), 1500000) << "frame " << w.seen[i].unit->frame;
-        EXPECT_EQ(gDVFmtPlaybackIsPauseNow.load(), 1);
-        w.expectHeld(300, "paused after the seek");
+        w.ui().playActionBtn->click();
+        std::map<int, const mkrec::Unit *> next;
+        ASSERT_TRUE(serveEventsUntil([&] {
+            for (size_t i = before; i < w.seen.size(); ++i)
+                next.emplace(w.seen[i].unit->channel, w.seen[i].unit);
+            return next.size() == landed.size();
+        })) << w.framesSeen(before);
+        for (const auto &[channel, unit] : landed) {
+            const int64_t step = next[channel]->tUs - unit->tUs;
+            EXPECT_TRUE(step > 0 && step <= 2000000)
+                << "channel " << channel << " went on " << step << " us later";
+        }
     }
 }
 
