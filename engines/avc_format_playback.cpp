@@ -367,7 +367,7 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
 LandingFrame AVCFormatPlayback::landingUse(int channel, const HEADER_FRAME &frame) {
     const bool on = landing_.load();
     if (seekLanding_.meet(channel, static_cast<uint64_t>(frame.dwTimeStamp) * 1000u, on,
-                          on ? landingWanted() : 0))
+                          on ? landingWantedChannels(appDelg_) : 0))
         return on ? seekLanding_.frameUse(channel) : LandingFrame::None;
     // The landing ends with this frame, the last the reader reads: decoded for Play, not shown.
     landing_ = false;
@@ -376,18 +376,10 @@ LandingFrame AVCFormatPlayback::landingUse(int channel, const HEADER_FRAME &fram
 
 void AVCFormatPlayback::continueLanding() {
     if (!landing_.load()) return;
-    if (seekLanding_.allLanded(landingWanted()))
+    if (seekLanding_.allLanded(landingWantedChannels(appDelg_)))
         landing_ = false;
     else
         avc_playback_read_one_more(fd_AVCFile_.load());
-}
-
-uint16_t AVCFormatPlayback::landingWanted() const {
-    uint16_t wanted = 0;
-    for (int channel = 0; appDelg_ && channel < kEngineChannelCount; ++channel)
-        if (appDelg_->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel)))
-            wanted = static_cast<uint16_t>(wanted | 1u << channel);
-    return wanted;
 }
 
 void AVCFormatPlayback::doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC *header,

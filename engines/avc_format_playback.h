@@ -122,7 +122,6 @@ class AVCFormatPlayback {
     // while the landing lasts.
     LandingFrame landingUse(int channel, const HEADER_FRAME &frame);
     void continueLanding();
-    uint16_t landingWanted() const;
     void sendChannelTitles(const HEADER_AVC *header);
     bool onParserCallbackThread() const;
     // Main thread: the reader has ended on an unreadable record; open the file again.

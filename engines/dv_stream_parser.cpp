@@ -463,12 +463,8 @@ void DVStreamParser::finishLanding() {
 }
 
 uint16_t DVStreamParser::landingWanted() const {
-    if (!isDV5()) return 1;
-    uint16_t wanted = 0;
-    for (int channel = 0; delegate_ && channel < kEngineChannelCount; ++channel)
-        if (delegate_->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel)))
-            wanted = static_cast<uint16_t>(wanted | 1u << channel);
-    return wanted;
+    // A DV4 file has channel 1 only, and shows it whatever the view.
+    return isDV5() ? landingWantedChannels(delegate_) : 1;
 }
 
 void DVStreamParser::reportAfterFrame() {

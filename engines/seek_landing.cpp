@@ -27,3 +27,11 @@ LandingFrame SeekLanding::frameUse(int channel) const {
 void SeekLanding::pictureShown(int channel) {
     landed_ = static_cast<uint16_t>(landed_ | bit(channel));
 }
+
+uint16_t landingWantedChannels(EngineDelegate *delegate) {
+    uint16_t wanted = 0;
+    for (int channel = 0; delegate && channel < 16; ++channel)
+        if (delegate->checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel)))
+            wanted = static_cast<uint16_t>(wanted | 1u << channel);
+    return wanted;
+}

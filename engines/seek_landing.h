@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+#include "engines/engine_delegate.h"
+
 constexpr uint64_t kSeekLandingSpanUs = 2000000;
 constexpr uint32_t kSeekLandingMaxFrames = 4096;
 // The DV scan's bound on a stretch without a frame to show (damaged data holds no units).
@@ -56,3 +58,6 @@ class SeekLanding {
     uint32_t frames_ = 0;
     uint64_t firstUs_ = 0;
 };
+
+// The channels whose pictures the delegate wants (bit n: channel n): those it has decoded.
+uint16_t landingWantedChannels(EngineDelegate *delegate);
