@@ -212,19 +212,16 @@ TEST(PanelsOnPlayback, SnapshotsOfThePlayingChannelInTheFolderKeptAcrossARestart
 // at once, as the engine made it, and Play writes nothing more.
 TEST(PanelsOnPlayback, SnapshotWhileNoPictureComesIsThePictureOnScreen) {
     enum class Hold { Pause, End, Stop };
-    const struct {
-        const char *file, *kind;
-        Hold hold;
-    } rows[] = {{"held.dv5", "dv5-nvr", Hold::Pause}, {"held.avc", "avc", Hold::Pause},
-                {"held.dv5", "dv5-nvr", Hold::End},   {"held.avc", "avc", Hold::End},
-                {"held.dv5", "dv5-nvr", Hold::Stop},  {"held.avc", "avc", Hold::Stop}};
-    for (const auto &row : rows) {
-        SCOPED_TRACE(std::string(row.file) + " held " + std::to_string(static_cast<int>(row.hold)));
+    for (const auto &[hold, file] : {std::pair(Hold::Pause, "held.dv5"), std::pair(Hold::Pause, "held.avc"),
+                                     std::pair(Hold::End, "held.dv5"), std::pair(Hold::End, "held.avc"),
+                                     std::pair(Hold::Stop, "held.dv5"), std::pair(Hold::Stop, "held.avc")}) {
+        SCOPED_TRACE(std::string(file) + " held " + std::to_string(static_cast<int>(hold)));
         mkrec::TempDir dir;
         snapshotfixture::SettingsScope scope(dir.path());
         const mkrec::Recording rec =
-            mkrec::make(dir, row.file,
-                        {"--kind", row.kind, "--video-mask", "0x1", "--duration", "3", "--audio-mask", "0"});
+            mkrec::make(dir, file,
+                        {"--kind", file[5] == 'a' ? "avc" : "dv5-nvr", "--video-mask", "0x1", "--duration",
+                         "3", "--audio-mask", "0"});
         ASSERT_TRUE(rec.ok()) << rec.output;
         Player p;
         p.d().configSettingPanel()->snapshotFilePathField()->setText(
@@ -232,10 +229,10 @@ TEST(PanelsOnPlayback, SnapshotWhileNoPictureComesIsThePictureOnScreen) {
         p.d().configSettingPanel()->snapshotFileTypeBtn()->setCurrentIndex(1); // PNG: compared exactly
         p.d().openFileDirectly(QString::fromStdString(rec.path));
         ASSERT_TRUE(p.playUntilNewPictures({0}));
-        if (row.hold == Hold::Pause) {
+        if (hold == Hold::Pause) {
             ASSERT_TRUE(p.pauseAndSettle());
         } else {
-            if (row.hold == Hold::Stop) p.d().window()->ui.stopBtn->click();
+            if (hold == Hold::Stop) p.d().window()->ui.stopBtn->click();
             ASSERT_TRUE(serveEventsUntil([&] { return !p.d().isPlaybackNow(); }, 10000));
             ASSERT_TRUE(p.waitForEngineToHold());
             serveEvents();
