@@ -468,9 +468,16 @@ extern "C" int avc_playback_progress(int handle, int percent) {
     {
         Locked lock(p->readerLock);
         if (!moveToEntry(p.get(), number - 1)) return -1;
-        if (isRewind(readStatus(p.get()))) {
+        const int status = readStatus(p.get());
+        if (isRewind(status)) {
             p->reversePosition = number;
             p->seekedInReverse = true;
+        } else if (p->paused && status != AVC_STATUS_NORMAL && status != AVC_STATUS_FORWARD_2X &&
+                   status != AVC_STATUS_FORWARD_4X) {
+            // Paused, the new place is read forward record by record: a step's status would read
+            // back from where the reader was, and key frames only would pass records over.
+            Locked statusLock(p->statusLock);
+            p->status = AVC_STATUS_NORMAL;
         }
     }
     Locked lock(p->gateLock);

@@ -49,7 +49,8 @@ void avc_parse_close(int handle);
 
 // Seeks to the last key frame at or before percent (clamped to 0..100) of the
 // file's frames. 0; -1 while the index is not complete (or holds no frame) or
-// for an unknown handle.
+// for an unknown handle. Paused, the reader reads one record there and stops
+// again; a step or key-frames-only status gives way to normal reading.
 int avc_playback_progress(int handle, int percent);
 
 // One of the actions below; others are ignored. May be called from any thread,
