@@ -172,6 +172,7 @@ int AVCFormatPlayback::openLocked(const std::string &path) {
     changedProgressFlag_ = false;
     landingAsked_ = false;
     landing_ = false;
+    heldAtEnd_ = false;
     seekLanding_.forgetChannels();
     stopWhileOpening_ = false;
     hAVCFormatDecoder_->setPacingInterrupted(false);
@@ -223,6 +224,11 @@ void AVCFormatPlayback::doPlaybackAction(int action) {
     landingAsked_ = false;
     landing_ = false;
     const bool inCallback = onParserCallbackThread();
+    if (heldAtEnd_.exchange(false) && (action == kAVCFmtPlaybackPlay || action == kAVCFmtPlaybackPause)) {
+        // A paused landing held at the last record: playing on reaches the end at once.
+        endOfFile(kPlaybackTriStateAtEnd, true);
+        return;
+    }
     if (action == kAVCFmtPlaybackPlay && readerEnded_.load() && !inCallback) reopenAfterReaderEnded();
     int fd = fd_AVCFile_.load();
     if (fd != 0) {
@@ -244,14 +250,29 @@ int AVCFormatPlayback::changePlaybackProgress(int percent) {
     player_log("##### iProgress = %d\n", percent);
     manuallyProgress_ = std::clamp(percent, 0, 100);
     progressChangedManually_ = true;
-    // Paused, every channel shows its first picture of the new place.
+    // Every channel shows its picture of the new place at once, made from its own last key frame
+    // at or before it; paused, the reader then holds, and playing, it plays on from there. A
+    // rewind that plays goes on backwards from the new place as it did.
+    const int status = appDelg_ ? appDelg_->enAVCFmtPlaybackStatus() : kAVCFmtPlaybackPlay;
+    const bool landing = status == kAVCFmtPlaybackPause || status < kAVCFmtPlaybackRewind1x ||
+                         status > kAVCFmtPlaybackRewind16x;
     landing_ = false;
-    landingAsked_ = appDelg_ && appDelg_->enAVCFmtPlaybackStatus() == kAVCFmtPlaybackPause;
+    heldAtEnd_ = false;
+    unsigned long place = 0;
+    unsigned long keys[kEngineChannelCount] = {};
+    const unsigned long start =
+        landing ? avc_playback_channel_keys(fd, percent, landingWantedChannels(appDelg_), &place, keys) : 0;
     {
         std::lock_guard<std::mutex> lock(locker_);
         changedProgressFlag_ = true;
+        landingStart_ = start;
+        landingPlace_ = place;
+        for (int ch = 0; ch < kEngineChannelCount; ++ch)
+            landingKeys_[static_cast<size_t>(ch)] = keys[ch];
+        recordsBeforeLanding_ = 0;
     }
-    const int result = avc_playback_progress(fd, percent);
+    landingAsked_ = landing;
+    const int result = avc_playback_progress_from(fd, percent, start);
     if (result != 0) {
         // Nothing moved: playback goes on where it was, with its decoders and its progress.
         progressChangedManually_ = false;
@@ -338,37 +359,58 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
         return;
     }
 
+    const HEADER_FRAME &frame = header->frameHeader;
     // After a seek every channel starts again with a fresh decoder, before the landing frame
     // is handed off, so that frame's key picture is the new decoder's first.
     {
         std::lock_guard<std::mutex> lock(locker_);
+        if (landingAsked_.load() && landingStart_ != 0 && frame.dwFrameNo != landingStart_ &&
+            recordsBeforeLanding_ < kAVCRecordsBeforeLanding) {
+            // Read before the seek moved the reader (a playing reader was on its next record):
+            // not the new place.
+            ++recordsBeforeLanding_;
+            avc_playback_read_one_more(fd_AVCFile_.load());
+            return;
+        }
         if (changedProgressFlag_.exchange(false)) resetParams();
+        if (landingAsked_.exchange(false)) {
+            seekLanding_.begin(landingPlace_, landingKeys_);
+            landing_ = true;
+        }
     }
-    if (landingAsked_.exchange(false)) {
-        seekLanding_.begin();
-        landing_ = true;
-    }
+    const bool landingRecord = landing_.load();
 
-    const HEADER_FRAME &frame = header->frameHeader;
     if (frame.byChannel > kEngineChannelCount) {
         player_log("AVC frame of channel %d dropped: no such channel\n", frame.byChannel);
     } else if (frame.dwLength > 0 && bitstream) {
         const int ch = frame.byChannel == 0 ? 0 : frame.byChannel - 1;
         const int route = checkAVStreamType(frame.byStreamType, ch);
-        if (route == 1)
+        if (route == 1 && !landingRecord) {
             doAVCFilePlaybackAudioTask(ch, header, bitstream);
-        else if (route == 2)
-            doAVCFilePlaybackVideoTask(ch, header, bitstream, landingUse(ch, frame));
+        } else if (route == 2) {
+            const LandingFrame use = landingUse(ch, frame);
+            // Before the channel's key frame of the landing: its fresh decoder could make nothing
+            // of it.
+            if (use != LandingFrame::PassedOver) doAVCFilePlaybackVideoTask(ch, header, bitstream, use);
+        }
     }
-    updateUIWithInfo(header, code);
+    // A paused landing that reaches the last record holds there: the end is reported when
+    // playing reaches it.
+    const bool holdAtEnd = code == 100 && landingRecord && appDelg_ &&
+                           appDelg_->enAVCFmtPlaybackStatus() == kAVCFmtPlaybackPause;
+    if (holdAtEnd) {
+        landing_ = false;
+        heldAtEnd_ = true;
+    }
+    updateUIWithInfo(header, code, !holdAtEnd);
     continueLanding();
 }
 
 LandingFrame AVCFormatPlayback::landingUse(int channel, const HEADER_FRAME &frame) {
     const bool on = landing_.load();
-    if (seekLanding_.meet(channel, static_cast<uint64_t>(frame.dwTimeStamp) * 1000u, on,
+    if (seekLanding_.meet(channel, static_cast<uint64_t>(frame.dwTimeStamp) * 1000u, frame.dwFrameNo, on,
                           on ? landingWantedChannels(appDelg_) : 0))
-        return on ? seekLanding_.frameUse(channel) : LandingFrame::None;
+        return on ? seekLanding_.frameUse(channel, frame.dwFrameNo) : LandingFrame::None;
     // The landing ends with this frame, the last the reader reads: decoded for Play, not shown.
     landing_ = false;
     return LandingFrame::DecodedOnly;
@@ -419,7 +461,7 @@ void AVCFormatPlayback::doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC
     if (shown && use == LandingFrame::Shown) seekLanding_.pictureShown(channel);
 }
 
-void AVCFormatPlayback::updateUIWithInfo(const HEADER_AVC *header, int code) {
+void AVCFormatPlayback::updateUIWithInfo(const HEADER_AVC *header, int code, bool reportEnd) {
     EngineDelegate *delegate = appDelg_;
     if (!delegate || !header) return;
 
@@ -440,7 +482,7 @@ void AVCFormatPlayback::updateUIWithInfo(const HEADER_AVC *header, int code) {
     delegate->setSys_Time(t);
     delegate->setPlaybackTriState(kPlaybackTriStateFlowing);
 
-    if (code == 100 || code == AVC_CODE_FIRST_FRAME)
+    if (reportEnd && (code == 100 || code == AVC_CODE_FIRST_FRAME))
         endOfFile(code == 100 ? kPlaybackTriStateAtEnd : kPlaybackTriStateAtFirstFrame, true);
     if (!setVideoTitleFlag_) {
         setVideoTitleFlag_ = true;

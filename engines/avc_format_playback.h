@@ -42,6 +42,9 @@ int avcChannelTitles(const char *text, size_t length, char *table);
 // The parser's callback; user is the AVCFormatPlayback.
 extern "C" int avc_callback(int code, HEADER_AVC *header, char *bitstream, void *user);
 
+// Records a playing reader may still deliver from before a seek's move.
+constexpr int kAVCRecordsBeforeLanding = 4;
+
 class AVCFormatPlayback {
   public:
     AVCFormatPlayback();
@@ -108,7 +111,8 @@ class AVCFormatPlayback {
     void doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC *header, const char *bitstream);
     void doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC *header, const char *bitstream,
                                     LandingFrame use = LandingFrame::None);
-    void updateUIWithInfo(const HEADER_AVC *header, int code);
+    // The progress, the clock and, unless held (`reportEnd` false), the end or the first frame.
+    void updateUIWithInfo(const HEADER_AVC *header, int code, bool reportEnd = true);
     void updateUIForCreatingAVCIndexFileWithProgress(int code);
 
   private:
@@ -117,7 +121,7 @@ class AVCFormatPlayback {
     std::shared_ptr<RunLoopThread> makePlaybackThread(const std::string &name);
     void post(std::function<void()> task);
     void endOfFile(uint8_t triState, bool stopParser);
-    // A paused seek's landing (SeekLanding), on the reader thread: how a video frame of the
+    // A seek's landing (SeekLanding), on the reader thread: how a video frame of the
     // channel is used (the landing may end with it), and after each record the reader is let on
     // while the landing lasts.
     LandingFrame landingUse(int channel, const HEADER_FRAME &frame);
@@ -161,11 +165,19 @@ class AVCFormatPlayback {
     // A seek: every decoder is made anew before the next frame is handed off.
     std::mutex locker_;
     std::atomic<bool> changedProgressFlag_{false};
-    // A seek made while paused asks for a landing; the reader begins it at its next record, and
-    // any action ends it. The landing's record is the reader's (see the rule above).
+    // A seek asks for a landing (not a rewind that plays); the reader begins it at the record the
+    // seek went to (under locker_: that record's number, the place's and each channel's key
+    // frame; the records met before it, read before the seek moved the reader), and any action
+    // ends it. The landing's record is the reader's (see the rule above).
     std::atomic<bool> landingAsked_{false};
     std::atomic<bool> landing_{false};
+    unsigned long landingStart_ = 0;
+    unsigned long landingPlace_ = 0;
+    LandingPositions landingKeys_{};
+    int recordsBeforeLanding_ = 0;
     SeekLanding seekLanding_;
+    // A paused landing met the last record and holds there without reporting the end yet.
+    std::atomic<bool> heldAtEnd_{false};
 
     mutable std::mutex threadsMutex_;
     std::array<std::shared_ptr<RunLoopThread>, kEngineChannelCount> gAVCFmtVideoPlaybackThread_;

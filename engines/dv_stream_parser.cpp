@@ -17,6 +17,10 @@ namespace {
 constexpr uint64_t kBuf = kDataFeedBufferSize;
 // Bytes scanned without a frame after which the progress is reported anyway.
 constexpr uint64_t kQuietProgressBytes = 64ull << 20;
+// A seek's backward search: how far it reads at most, and by how much its windows overlap so
+// that a start code across their seam is seen.
+constexpr uint64_t kSeekMaxBackBytes = 128ull << 20;
+constexpr uint64_t kSeekOverlap = 64;
 
 uint32_t clamp32(uint64_t v) {
     return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
@@ -132,6 +136,7 @@ DVStreamParser::Exit DVStreamParser::run(bool returnAtEnd) {
     for (;;) {
         if (holdPending_) {
             holdPending_ = false;
+            stoppedAtStart_ = false;
             host_.holdForRequest();
         }
         if (gDVFmtPlaybackParserThreadForceExit.load()) return Exit::Closed;
@@ -148,12 +153,14 @@ DVStreamParser::Exit DVStreamParser::run(bool returnAtEnd) {
                     gDVFmtPlaybackSliderValueChanged.load() || gDVFmtPlaybackStopActionLaunched.load())
                     continue;
             }
-            endOfFile();
+            const bool ended = endOfFile();
             if (gDVFmtPlaybackParserThreadForceExit.load()) return Exit::Closed;
+            if (!ended) continue;
             if (returnAtEnd) return Exit::Ended;
             continue;
         }
-        // Damaged data holds no units: a landing through it ends after a bounded read.
+        // Damaged data holds no units: a landing through it ends after a bounded read past the
+        // place.
         if (landing() && window_.absPos() >= landingFrom_ + kSeekLandingMaxBytes) {
             finishLanding();
             continue;
@@ -428,12 +435,12 @@ void DVStreamParser::deliverPendingVideo(bool speedRuleApplies) {
 
 // ---- A paused seek's landing ----
 
-bool DVStreamParser::landing() {
-    if (!gDVFmtPlaybackShowSeekLanding.load()) return false;
-    if (gDVFmtPlaybackIsPauseNow.load()) return true;
-    // Play came during the landing: frames flow on from here as played.
-    gDVFmtPlaybackShowSeekLanding = 0;
-    return false;
+bool DVStreamParser::landing() const {
+    return gDVFmtPlaybackShowSeekLanding.load() != 0;
+}
+
+uint64_t DVStreamParser::pendingVideoPos() const {
+    return isDV5() ? payloadStart_ : 0;
 }
 
 bool DVStreamParser::landingMeetsPendingVideo() {
@@ -441,7 +448,7 @@ bool DVStreamParser::landingMeetsPendingVideo() {
     const uint8_t *record = videoRecord_.get();
     const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, videoLayout_.stampSeconds)) * 1000000u +
                            dvRecordU32(record, videoLayout_.stampMicroseconds);
-    if (landing_.meet(videoChannel(), stamp, on, on ? landingWanted() : 0)) return on;
+    if (landing_.meet(videoChannel(), stamp, pendingVideoPos(), on, on ? landingWanted() : 0)) return on;
     // The landing ends before this frame, which waits for Play as a paused scan's frame does.
     finishLanding();
     return false;
@@ -449,7 +456,11 @@ bool DVStreamParser::landingMeetsPendingVideo() {
 
 void DVStreamParser::handOffPendingVideo(bool landingFrame) {
     const int channel = videoChannel();
-    host_.setLandingUse(landingFrame ? landing_.frameUse(channel) : LandingFrame::None);
+    const LandingFrame use =
+        landingFrame ? landing_.frameUse(channel, pendingVideoPos()) : LandingFrame::None;
+    // Before the channel's key frame of the landing: its fresh decoder could make nothing of it.
+    if (use == LandingFrame::PassedOver) return;
+    host_.setLandingUse(use);
     const bool shown = handOffVideo();
     host_.setLandingUse(LandingFrame::None);
     if (!landingFrame || !shown) return;
@@ -459,6 +470,14 @@ void DVStreamParser::handOffPendingVideo(bool landingFrame) {
 
 void DVStreamParser::finishLanding() {
     gDVFmtPlaybackShowSeekLanding = 0;
+    if (stopLanding_) {
+        // Stopped: every tile shows its first picture; hold there at the start.
+        stopLanding_ = false;
+        stoppedAtStart_ = true;
+        gDVFmtPlaybackKeepRunning = 0;
+        host_.postProgress(0.0f);
+    }
+    // Paused (or stopped), the scan holds where the landing ended; playing, it goes on at once.
     holdPending_ = true;
 }
 
@@ -468,7 +487,10 @@ uint16_t DVStreamParser::landingWanted() const {
 }
 
 void DVStreamParser::reportAfterFrame() {
-    if (keyFrameCount_ == 1 && gDVFmtPlaybackIFrameStop.load()) {
+    if (stoppedAtStart_) {
+        // A stop's landing has just ended: the progress stays at the start.
+        stoppedAtStart_ = false;
+    } else if (keyFrameCount_ == 1 && gDVFmtPlaybackIFrameStop.load()) {
         // Stopped: the first key frame is on screen; hold there.
         gDVFmtPlaybackKeepRunning = 0;
         gDVFmtPlaybackIFrameStop = 0;
@@ -587,7 +609,7 @@ void DVStreamParser::dv4AudioHeader() {
             delegate_->setAudioProcessorWithChannel(0, format);
         }
     }
-    if (audioCount_ != 0 && gDVFmtPlaybackSpeed.load() == 0 && !gDVFmtPlaybackIsPauseNow.load())
+    if (audioCount_ != 0 && gDVFmtPlaybackSpeed.load() == 0 && !gDVFmtPlaybackIsPauseNow.load() && !landing())
         handOffAudio();
     setAudioLen(0);
     if (mpeg4) {
@@ -618,7 +640,8 @@ void DVStreamParser::dv5AudioHeader() {
         if (delegate_) delegate_->setAudioProcessorWithChannel(static_cast<unsigned>(channel), format);
     }
     if (audioLen() != 0) {
-        if (ours && gDVFmtPlaybackSpeed.load() == 0 && !gDVFmtPlaybackIsPauseNow.load()) handOffAudio();
+        if (ours && gDVFmtPlaybackSpeed.load() == 0 && !gDVFmtPlaybackIsPauseNow.load() && !landing())
+            handOffAudio();
         setAudioLen(0);
     }
     const uint32_t a = static_cast<uint32_t>(audioHeaderLen_);
@@ -646,13 +669,24 @@ void DVStreamParser::stop() {
     gDVFmtPlaybackShowSeekLanding = 0;
     clearRecords();
     host_.resetStreams();
-    gDVFmtPlaybackIFrameStop = 1;
     gDVFmtPlaybackStopActionLaunched = 0;
     window_.initDataFeedControllerWhilePlaybackStopped();
     restartState();
+    stoppedAtStart_ = false;
+    if (isDV5()) {
+        // Every tile of a grid shows its channel's first picture, not only the first channel's.
+        gDVFmtPlaybackIFrameStop = 0;
+        landing_.begin();
+        landingFrom_ = 0;
+        stopLanding_ = true;
+        gDVFmtPlaybackShowSeekLanding = 1;
+    } else {
+        stopLanding_ = false;
+        gDVFmtPlaybackIFrameStop = 1;
+    }
 }
 
-void DVStreamParser::endOfFile() {
+bool DVStreamParser::endOfFile() {
     bool pending = isDV5() ? videoLen() != 0 : videoStreamLength_ != 0;
     // A DV4 frame has no length: the last one runs to the end of the file. When no frame
     // before it ended at a header, it is the file's first frame cut short (or not a frame at
@@ -681,7 +715,15 @@ void DVStreamParser::endOfFile() {
                    static_cast<int>(videoLen()));
     }
     // A close lets the parser out of the hand-off above: the file is being closed, not ended.
-    if (gDVFmtPlaybackParserThreadForceExit.load()) return;
+    if (gDVFmtPlaybackParserThreadForceExit.load()) return true;
+    if (landing() && (gDVFmtPlaybackIsPauseNow.load() || stopLanding_)) {
+        // A paused (or stopped) landing that meets the end holds there: the end is reported
+        // when playing reaches it.
+        setVideoLen(0);
+        videoStreamLength_ = 0;
+        finishLanding();
+        return false;
+    }
     // Frames stop flowing before the application hears of the end, so that whatever it does
     // then (play again, seek, close) is not undone here.
     gDVFmtPlaybackKeepRunning = 0;
@@ -694,6 +736,7 @@ void DVStreamParser::endOfFile() {
     window_.initDataFeedControllerWhilePlaybackStopped();
     restartState();
     lastProgress_ = 100.0f;
+    return true;
 }
 
 // ---- Seek ----
@@ -712,7 +755,7 @@ void DVStreamParser::seek() {
     const uint64_t size = window_.fileSize();
     uint64_t target = static_cast<uint64_t>(static_cast<double>(size) * 0.01 * percent);
     target = std::min(target, size);
-    window_.fillDataForSeekingWhileSliderChanged(target);
+    LandingPositions landAt{};
     if (target == 0) {
         clearRecords();
         host_.resetStreams();
@@ -720,24 +763,37 @@ void DVStreamParser::seek() {
         host_.pause(std::chrono::microseconds(500000));
         restartState();
     } else if (variant_ == DVVariant::DV4H264) {
-        seekDV4H264();
+        seekDV4H264(target);
     } else if (variant_ == DVVariant::DV4MPEG4) {
-        seekDV4MPEG4();
+        seekDV4MPEG4(target);
     } else {
-        seekDV5();
+        landAt = seekDV5(target);
     }
     host_.postProgress(static_cast<float>(percent));
-    if (!gDVFmtPlaybackIsPauseNow.load()) {
-        gDVFmtPlaybackShowSeekLanding = 0;
-        gDVFmtPlaybackKeepRunning = 1;
-    } else {
-        // Paused: every channel shows its first picture of the new place, then the scan holds.
-        landing_.begin();
-        landingFrom_ = window_.absPos();
-        holdPending_ = false;
-        gDVFmtPlaybackShowSeekLanding = 1;
-    }
+    // Every channel shows its picture of the new place at once; paused, the scan then holds, and
+    // playing, it plays on from there.
+    landing_.begin(isDV5() ? target : 0, landAt);
+    landingFrom_ = target;
+    holdPending_ = false;
+    stopLanding_ = false;
+    stoppedAtStart_ = false;
+    gDVFmtPlaybackShowSeekLanding = 1;
+    if (!gDVFmtPlaybackIsPauseNow.load()) gDVFmtPlaybackKeepRunning = 1;
     dvFmtAcknowledgeSeek(request);
+}
+
+template <typename Find> void DVStreamParser::scanBack(uint64_t target, Find find) {
+    uint64_t end = target;
+    for (;;) {
+        window_.fillDataForSeekingWhileSliderChanged(end);
+        const uint64_t from = window_.bufOffset();
+        const uint64_t base = window_.absPos() - from;
+        // `find` says from which buffer offset on it needs the bytes below this window again (a
+        // unit whose header lies there).
+        uint64_t keep = std::min<uint64_t>(from, kSeekOverlap);
+        if (find(from, base, &keep) || base == 0 || target - base >= kSeekMaxBackBytes) return;
+        end = std::min(base + keep, end - 1);
+    }
 }
 
 // Backward scan in the current buffer, from buffer offset `from`, for an SPS type byte (0x27 or
@@ -762,58 +818,60 @@ bool DVStreamParser::seekFindH264KeyFrame(uint64_t from, uint64_t *at) {
     }
 }
 
-void DVStreamParser::seekDV4H264() {
-    const uint64_t from = window_.bufOffset();
-    const uint64_t base = window_.absPos() - from;
-    uint64_t at = 0;
-    if (!seekFindH264KeyFrame(from, &at)) {
-        // No key frame in reach: go on from where the scan stopped, as things stand.
-        window_.moveBackWithinBuffer(static_cast<uint32_t>(from - at));
-        return;
-    }
-    // The unit starts 24 bytes before the SPS type byte (20-byte header, 4-byte start code);
-    // never before the file.
-    const uint64_t sps = base + at;
-    restartAt(sps >= 24 ? sps - 24 : 0);
+void DVStreamParser::seekDV4H264(uint64_t target) {
+    uint64_t unit = target;
+    scanBack(target, [&](uint64_t from, uint64_t base, uint64_t *) {
+        uint64_t at = 0;
+        if (!seekFindH264KeyFrame(from, &at)) return false;
+        // The unit starts 24 bytes before the SPS type byte (20-byte header, 4-byte start code);
+        // never before the file.
+        const uint64_t sps = base + at;
+        unit = sps >= 24 ? sps - 24 : 0;
+        return true;
+    });
+    // No key frame in reach: the scan starts at the place, never with a frame read before it.
+    restartAt(unit);
 }
 
-void DVStreamParser::seekDV4MPEG4() {
-    const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
-    if (!buf) return;
-    const uint64_t from = window_.bufOffset();
-    const uint64_t base = window_.absPos() - from;
-    // An I-VOP: a byte of at most 0x3F after 00 00 01 B6.
-    bool found = false;
-    uint64_t o = from;
-    for (;; --o) {
-        if (o < 4) break;
-        if (buf[o] <= 0x3F && buf[o - 4] == 0 && buf[o - 3] == 0 && buf[o - 2] == 1 && buf[o - 1] == 0xB6) {
-            found = true;
-            break;
+void DVStreamParser::seekDV4MPEG4(uint64_t target) {
+    uint64_t unit = target;
+    scanBack(target, [&](uint64_t from, uint64_t base, uint64_t *) {
+        const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
+        if (!buf) return true;
+        // An I-VOP: a byte of at most 0x3F after 00 00 01 B6.
+        bool found = false;
+        uint64_t o = from;
+        for (;; --o) {
+            if (o < 4) break;
+            if (buf[o] <= 0x3F && buf[o - 4] == 0 && buf[o - 3] == 0 && buf[o - 2] == 1 &&
+                buf[o - 1] == 0xB6) {
+                found = true;
+                break;
+            }
+            if (o == 4) break;
         }
-        if (o == 4) break;
-    }
-    if (found) o -= 4; // to the start code
-    if (o > 0) --o;
-    if (!found) {
-        window_.moveBackWithinBuffer(static_cast<uint32_t>(from - o));
-        return;
-    }
-    // Back to the video header before it: B2 preceded by 00 00 01.
-    uint64_t q = o;
-    while (q >= 3) {
-        if (buf[q] == 0xB2 && buf[q - 3] == 0 && buf[q - 2] == 0 && buf[q - 1] == 1) break;
-        if (q == 3) break;
-        --q;
-    }
-    restartAt(base + (q >= 3 ? q - 3 : 0));
+        if (!found) return false;
+        o -= 4; // to the start code
+        if (o > 0) --o;
+        // Back to the video header before it: B2 preceded by 00 00 01.
+        uint64_t q = o;
+        while (q >= 3) {
+            if (buf[q] == 0xB2 && buf[q - 3] == 0 && buf[q - 2] == 0 && buf[q - 1] == 1) break;
+            if (q == 3) break;
+            --q;
+        }
+        unit = base + (q >= 3 ? q - 3 : 0);
+        return true;
+    });
+    restartAt(unit);
 }
 
 // The DV5 video header whose payload holds the byte at buffer offset `payloadAt`: the nearest
 // 00 00 00 01 1F before it, whose header, extension block and payload length place the byte
 // inside the payload. The nearest header found is remembered in `cache`, so that the searches
 // of one backward scan together read each byte at most once.
-bool DVStreamParser::findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, uint64_t *headerAt) const {
+bool DVStreamParser::findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, uint64_t *headerAt,
+                                        uint64_t *payloadStart) const {
     const uint64_t h = static_cast<uint64_t>(videoHeaderLen_);
     const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
     if (payloadAt < h || !buf) return false;
@@ -847,26 +905,56 @@ bool DVStreamParser::findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, 
     const uint32_t len = readLE32(buf + o + dv5VideoLenOffset(variant_));
     if (len > kDVVideoPayloadRoom || start > payloadAt || payloadAt >= start + len) return false;
     *headerAt = o;
+    *payloadStart = start;
     return true;
 }
 
-void DVStreamParser::seekDV5() {
-    const uint64_t from = window_.bufOffset();
-    const uint64_t base = window_.absPos() - from;
-    HeaderCache cache;
-    uint64_t next = from;
-    for (;;) {
-        uint64_t at = 0;
-        if (!seekFindH264KeyFrame(next, &at)) {
-            window_.moveBackWithinBuffer(static_cast<uint32_t>(from - at));
-            return;
+// Each channel's last key frame at or before the target, looked for backwards until every
+// channel whose pictures are wanted has one, or a key frame lies a look-back before the newest
+// found. The scan restarts at the earliest of them; where none is found, at the target itself.
+LandingPositions DVStreamParser::seekDV5(uint64_t target) {
+    LandingPositions landAt{};
+    uint64_t restart = target;
+    uint16_t wanted = landingWanted();
+    if (wanted & landing_.channelsMet()) wanted &= landing_.channelsMet();
+    uint16_t found = 0;
+    bool newestFound = false;
+    uint64_t newestUs = 0;
+    scanBack(target, [&](uint64_t from, uint64_t base, uint64_t *keep) {
+        const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
+        if (!buf) return true;
+        HeaderCache cache;
+        uint64_t next = from;
+        for (;;) {
+            uint64_t at = 0;
+            if (!seekFindH264KeyFrame(next, &at)) return false;
+            uint64_t header = 0;
+            uint64_t payload = 0;
+            if (!findDV5UnitHolding(at - 4, cache, &header, &payload)) {
+                // Not the start of a video payload (a stray start code, or a unit whose header
+                // lies below this window): look further back.
+                *keep = at + 1;
+                next = at - 1;
+                continue;
+            }
+            const uint8_t *h = buf + header;
+            const int channel = dvVideoRecordChannel(videoSelector_, h);
+            const uint64_t us = static_cast<uint64_t>(dvRecordU32(h, videoLayout_.stampSeconds)) * 1000000u +
+                                dvRecordU32(h, videoLayout_.stampMicroseconds);
+            if (!newestFound) {
+                newestFound = true;
+                newestUs = us;
+            }
+            if (us + kSeekLandingLookBackUs < newestUs) return true;
+            if (validChannel(channel) && (wanted & ~found & (1u << channel))) {
+                found = static_cast<uint16_t>(found | 1u << channel);
+                landAt[static_cast<size_t>(channel)] = base + payload;
+                restart = std::min(restart, base + header);
+            }
+            if ((wanted & ~found) == 0 || header < 5) return true;
+            next = header - 1;
         }
-        uint64_t header = 0;
-        if (findDV5UnitHolding(at - 4, cache, &header)) {
-            restartAt(base + header);
-            return;
-        }
-        // Not the start of a video payload (a stray start code): look further back.
-        next = at - 1;
-    }
+    });
+    restartAt(restart);
+    return landAt;
 }

@@ -91,7 +91,9 @@ class DVStreamParser {
     void seek();
     void stop();
     // The end-of-file sequence: the last pending frame, the end notice, the rewind.
-    void endOfFile();
+    // The end-of-file sequence: false when a paused (or stopped) landing met the end and holds
+    // there, reporting nothing yet.
+    bool endOfFile();
 
     DVVariant variant() const { return variant_; }
     uint64_t videoStreamLength() const { return videoStreamLength_; }
@@ -127,11 +129,13 @@ class DVStreamParser {
     void dv5AudioHeader();
     // The pending video frame at a header: handed off or skipped, then the reports.
     void deliverPendingVideo(bool speedRuleApplies);
-    // A paused seek's landing (SeekLanding): whether it is under way (Play ends it where it
-    // stands); the pending video frame met, true when it belongs to the landing; the pending
-    // frame handed off as the landing uses it; the end of the landing, after which the scan
-    // holds where it stands; the channels whose pictures are wanted (bit n: channel n).
-    bool landing();
+    // A seek's (or a DV5 stop's) landing (SeekLanding): whether it is under way; the pending
+    // video frame's position in the landing's terms; the pending video frame met, true when it
+    // belongs to the landing; the pending frame handed off as the landing uses it; the end of
+    // the landing, after which a paused or stopped scan holds where it stands; the channels
+    // whose pictures are wanted (bit n: channel n).
+    bool landing() const;
+    uint64_t pendingVideoPos() const;
     bool landingMeetsPendingVideo();
     void handOffPendingVideo(bool landingFrame);
     void finishLanding();
@@ -143,16 +147,21 @@ class DVStreamParser {
 
     // Seek helpers (backward scans inside the current buffer).
     bool seekFindH264KeyFrame(uint64_t from, uint64_t *spsAt);
-    void seekDV4H264();
-    void seekDV4MPEG4();
-    void seekDV5();
+    // Calls find(from, base, &keep) on windows that end at the target, then each lower than the
+    // last (overlapping it by `keep` bytes), until it returns true, the start of the file or a
+    // bounded read.
+    template <typename Find> void scanBack(uint64_t target, Find find);
+    void seekDV4H264(uint64_t target);
+    void seekDV4MPEG4(uint64_t target);
+    LandingPositions seekDV5(uint64_t target);
     struct HeaderCache {
         bool valid = false;
         uint64_t searchedFrom = 0; // a search from here down found `header` (or nothing)
         bool found = false;
         uint64_t header = 0;
     };
-    bool findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, uint64_t *headerAt) const;
+    bool findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, uint64_t *headerAt,
+                            uint64_t *payloadStart) const;
     void restartAt(uint64_t offset);
 
     // Record fields.
@@ -193,7 +202,11 @@ class DVStreamParser {
     // Read position when the progress was last reported.
     uint64_t quietFrom_ = 0;
     SeekLanding landing_;
-    // Where the landing started; a landing has ended and the scan is to hold.
+    // The place the landing reads to (its bound on bytes counts from there); a landing has ended
+    // and the scan is to hold.
     uint64_t landingFrom_ = 0;
     bool holdPending_ = false;
+    // The landing is a stop's: it holds at the start when it ends; it has just ended so.
+    bool stopLanding_ = false;
+    bool stoppedAtStart_ = false;
 };

@@ -1,26 +1,43 @@
 #include "engines/seek_landing.h"
 
-void SeekLanding::begin() {
+void SeekLanding::begin(uint64_t place, const LandingPositions &landAt) {
     seen_ = 0;
     landed_ = 0;
     frames_ = 0;
     firstUs_ = 0;
+    place_ = place;
+    placeMet_ = false;
+    placeUs_ = 0;
+    landAt_ = landAt;
+    for (int channel = 0; channel < 16; ++channel)
+        if (landAt_[static_cast<size_t>(channel)] != 0) met_ = static_cast<uint16_t>(met_ | bit(channel));
 }
 
-bool SeekLanding::meet(int channel, uint64_t timeUs, bool landing, uint16_t wanted) {
+bool SeekLanding::meet(int channel, uint64_t timeUs, uint64_t pos, bool landing, uint16_t wanted) {
     const uint16_t b = bit(channel);
     met_ = static_cast<uint16_t>(met_ | b);
     if (!landing) return true;
     if (frames_++ == 0) firstUs_ = timeUs;
-    const uint64_t apart = timeUs > firstUs_ ? timeUs - firstUs_ : firstUs_ - timeUs;
-    if (apart > kSeekLandingSpanUs || frames_ > kSeekLandingMaxFrames) return false;
+    if (frames_ > kSeekLandingMaxFrames) return false;
+    if (!placeMet_ && pos >= place_) {
+        placeMet_ = true;
+        placeUs_ = timeUs;
+    }
+    // Before the place the landing reads what the look-back found (a channel's key frame may lie
+    // a whole look-back before another's); from the place on, the span.
+    const uint64_t from = placeMet_ ? placeUs_ : firstUs_;
+    const uint64_t ahead = placeMet_ ? kSeekLandingSpanUs : 2 * kSeekLandingLookBackUs + kSeekLandingSpanUs;
+    const uint64_t back = kSeekLandingLookBackUs + kSeekLandingSpanUs;
+    if (timeUs > from + ahead || timeUs + back < from) return false;
+    if (beforeItsKeyFrame(channel, pos)) return true;
     // A channel met again: every channel that has pictures near here has had its turn.
     const bool again = (seen_ & b) != 0;
     seen_ = static_cast<uint16_t>(seen_ | b);
     return !again || (met_ & wanted & ~landed_) != 0;
 }
 
-LandingFrame SeekLanding::frameUse(int channel) const {
+LandingFrame SeekLanding::frameUse(int channel, uint64_t pos) const {
+    if (beforeItsKeyFrame(channel, pos)) return LandingFrame::PassedOver;
     return (landed_ & bit(channel)) ? LandingFrame::DecodedOnly : LandingFrame::Shown;
 }
 

@@ -1,5 +1,6 @@
 #include "recorderfile/avc_parse.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -455,27 +456,114 @@ extern "C" void avc_parse_close(int handle) {
     // Calls still running on other threads keep the object until they return.
 }
 
+namespace {
+
+// How far before the place a seek looks for each channel's last key frame (the records' own
+// millisecond clock), and how many records it looks at at most.
+constexpr uint32_t kChannelKeyLookBackMs = 10000;
+constexpr unsigned long kChannelKeyMaxRecords = 1ul << 18;
+
+bool isVideoStream(uint8_t type) {
+    return type == AVC_STREAM_MPEG4 || type == AVC_STREAM_MPEG4_B || type == AVC_STREAM_MJPEG ||
+           type == AVC_STREAM_MJPEG_B || type == AVC_STREAM_H264;
+}
+
+// Under the reader lock. For each channel of `wanted` (bit n: channel n+1) the 1-based number of
+// its last video key entry at or below number k, looked for backwards no further than a
+// look-back before record k's time; 0 where none lies there. The headers are read with a small
+// reader of their own: the caller moves the parser's reader afterwards. Returns the smallest
+// number found, 0 for none.
+unsigned long channelKeyNumbers(AVC_PARSE *p, unsigned long k, unsigned wanted, unsigned long numbers[16]) {
+    for (int ch = 0; ch < 16; ++ch)
+        numbers[ch] = 0;
+    const HEADER_MAIN_EX &main = p->header.mainHeader;
+    if ((main.main.dwFlags & AVC_MAIN_FLAG_VIDEO_MASK) && (wanted & main.dwVideoChannelMask))
+        wanted &= main.dwVideoChannelMask;
+    wanted &= 0xFFFFu;
+    BUFFER_FILE probe{};
+    if (wanted == 0 || k == 0 || buffer_file_init(&probe, p->avcFile, 1024) != 1) return 0;
+    auto headerAt = [&](unsigned long i, HEADER_FRAME *h) {
+        unsigned long consumed = 0;
+        return buffer_file_set(&probe, p->table[i].qwOffset) == 1 &&
+               parse_frame_header(&probe, h, consumed) != AVC_READ_SHORT;
+    };
+    HEADER_FRAME h{};
+    const bool placeKnown = headerAt(k - 1, &h);
+    const uint32_t placeMs = h.dwTimeStamp;
+    unsigned long earliest = 0;
+    unsigned found = 0;
+    for (unsigned long i = k, looked = 0; i-- > 0 && looked < kChannelKeyMaxRecords && (wanted & ~found);
+         ++looked) {
+        if (!is_key_entry_type(p->table[i].dwType) || !headerAt(i, &h) || !isVideoStream(h.byStreamType))
+            continue;
+        if (placeKnown && uint64_t{h.dwTimeStamp} + kChannelKeyLookBackMs < placeMs) break;
+        const int ch = h.byChannel == 0 ? 0 : h.byChannel - 1;
+        if (ch >= 16 || !(wanted & ~found & (1u << ch))) continue;
+        found |= 1u << ch;
+        numbers[ch] = i + 1;
+        earliest = i + 1;
+    }
+    buffer_file_release(&probe);
+    return earliest;
+}
+
+} // namespace
+
 extern "C" int avc_playback_progress(int handle, int percent) {
-    std::shared_ptr<AVC_PARSE> p = handle ? processHandles().get<AVC_PARSE>(handle) : nullptr;
-    if (!p || !p->indexReady || p->tableCount == 0) return -1;
-    if (percent < 0) percent = 0;
-    if (percent > 100) percent = 100;
+    return avc_playback_progress_from(handle, percent, 0);
+}
+
+namespace {
+
+// The last record at or before percent of the file's frames (1-based), 0 without a usable index.
+unsigned long placeNumber(const AVC_PARSE *p, int percent) {
+    if (!p->indexReady || p->tableCount == 0) return 0;
+    percent = std::clamp(percent, 0, 100);
     uint64_t k = static_cast<uint64_t>(p->totalFrames) * static_cast<uint64_t>(percent) / 100;
     if (k == 0) k = 1;
     if (k > p->tableCount) k = p->tableCount;
-    unsigned long number = 1;
-    seek_i_index_last(p->table, p->tableCount, static_cast<unsigned long>(k), &number);
+    return static_cast<unsigned long>(k);
+}
+
+} // namespace
+
+extern "C" unsigned long avc_playback_channel_keys(int handle, int percent, unsigned wanted,
+                                                   unsigned long *place, unsigned long keyNumbers[16]) {
+    unsigned long numbers[16] = {};
+    unsigned long earliest = 0;
+    unsigned long k = 0;
+    std::shared_ptr<AVC_PARSE> p = handle ? processHandles().get<AVC_PARSE>(handle) : nullptr;
+    if (p && (k = placeNumber(p.get(), percent)) != 0) {
+        Locked lock(p->readerLock);
+        if (!isRewind(readStatus(p.get())) || p->paused) {
+            earliest = channelKeyNumbers(p.get(), k, wanted, numbers);
+            // The look for key frames moved the file under the reader: put it back in step.
+            buffer_file_set(&p->reader, p->reader.filePos);
+        }
+    }
+    if (place) *place = earliest ? k : 0;
+    for (int ch = 0; keyNumbers && ch < 16; ++ch)
+        keyNumbers[ch] = earliest ? numbers[ch] : 0;
+    return earliest;
+}
+
+extern "C" int avc_playback_progress_from(int handle, int percent, unsigned long number) {
+    std::shared_ptr<AVC_PARSE> p = handle ? processHandles().get<AVC_PARSE>(handle) : nullptr;
+    const unsigned long k = p ? placeNumber(p.get(), percent) : 0;
+    if (k == 0) return -1;
+    if (number == 0 || number > p->tableCount) seek_i_index_last(p->table, p->tableCount, k, &number);
     {
         Locked lock(p->readerLock);
         if (!moveToEntry(p.get(), number - 1)) return -1;
         const int status = readStatus(p.get());
-        if (isRewind(status)) {
+        if (isRewind(status) && !p->paused) {
             p->reversePosition = number;
             p->seekedInReverse = true;
         } else if (p->paused && status != AVC_STATUS_NORMAL && status != AVC_STATUS_FORWARD_2X &&
                    status != AVC_STATUS_FORWARD_4X) {
             // Paused, the new place is read forward record by record: a step's status would read
-            // back from where the reader was, and key frames only would pass records over.
+            // back from where the reader was, key frames only would pass records over, and a
+            // rewind would read back to the first frame and end there.
             Locked statusLock(p->statusLock);
             p->status = AVC_STATUS_NORMAL;
         }

@@ -50,8 +50,21 @@ void avc_parse_close(int handle);
 // Seeks to the last key frame at or before percent (clamped to 0..100) of the
 // file's frames. 0; -1 while the index is not complete (or holds no frame) or
 // for an unknown handle. Paused, the reader reads one record there and stops
-// again; a step or key-frames-only status gives way to normal reading.
+// again; a step, key-frames-only or rewind status gives way to normal reading.
 int avc_playback_progress(int handle, int percent);
+
+// Where a seek to percent lets each channel of `wanted` (bit n: channel n+1) show its own last
+// key frame at or before the place: for each the 1-based number of its last video key entry at
+// or before the place, no more than 10 s of recording before it, goes to keyNumbers[n] (0 where
+// none lies there), and *place gets the number of the record at the place. Returns the earliest
+// of them, where the reader is to go (avc_playback_progress_from); 0 (all 0) when none was found,
+// for a rewind that plays (it seeks backwards by key entries), or without a usable index.
+// Nothing moves.
+unsigned long avc_playback_channel_keys(int handle, int percent, unsigned wanted, unsigned long *place,
+                                        unsigned long keyNumbers[16]);
+
+// As avc_playback_progress, but to record `number` (1-based) when it is not 0.
+int avc_playback_progress_from(int handle, int percent, unsigned long number);
 
 // One of the actions below; others are ignored. May be called from any thread,
 // including from inside the callback.
