@@ -50,7 +50,11 @@ namespace {
 // Everything before the first chunk: "RIFF", its size and the 2040-byte header block.
 constexpr uint32_t kHeaderBytes = 2048;
 constexpr uint32_t kHeaderBlockBytes = 2040;
-constexpr uint32_t kWindowMicroseconds = 165000;
+// A window is the time of five frames at the stated 30/s, 1/6 s. Frame intervals are summed in
+// sixths of a microsecond, where that is a whole number, so no rounding adds up over a long file
+// and the slots keep pace with the recording's time, its sound and its subtitles.
+constexpr uint64_t kUnitsPerMicrosecond = 6;
+constexpr uint64_t kWindowUnits = 1000000;
 constexpr uint16_t kFramesPerWindow = 5;
 constexpr size_t kCopyBlock = 65536;
 
@@ -292,7 +296,7 @@ struct ANAVIFrameBuilder::Impl {
     uint16_t rounds = 0;
     uint32_t counterInSeconds = 0;
     bool needHandleSpecialCase = false;
-    uint32_t intervals5Frames = 0;
+    uint64_t intervals5Frames = 0; // in sixths of a microsecond
     uint16_t tmpFrames = 0;
 
     bool takingData() const { return state == State::Recording && !ioFailed && !limitReached; }
@@ -581,7 +585,7 @@ int ANAVIFrameBuilder::videoDataWrappingForAVIConversion(const char *frame, int 
     Impl &s = *d_;
     if (!s.takingData() || length < 0 || (length > 0 && !frame)) return 0;
 
-    s.intervals5Frames += interval;
+    s.intervals5Frames += interval * kUnitsPerMicrosecond;
     if (s.intervals5Frames != 0) ++s.tmpFrames;
 
     uint32_t part = static_cast<uint32_t>(length);
@@ -619,9 +623,9 @@ int ANAVIFrameBuilder::videoDataWrappingForAVIConversion(const char *frame, int 
     if (!s.appendIndexRow("00dc", isIFrame ? 0x10 : 0, p + kHeaderBytes, part)) return 0;
 
     // Empty chunks keep every settled window at five frames or more against the stated 30/s.
-    if (s.intervals5Frames >= kWindowMicroseconds) {
+    if (s.intervals5Frames >= kWindowUnits) {
         int n = int(kFramesPerWindow) - int(s.tmpFrames);
-        s.intervals5Frames -= kWindowMicroseconds;
+        s.intervals5Frames -= kWindowUnits;
         s.tmpFrames = 0;
         for (int i = 0; i < n; ++i) {
             if (!s.fits(8, 1)) {

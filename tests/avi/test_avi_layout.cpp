@@ -176,12 +176,13 @@ TEST(AviLayout, EmptyConversionLeavesNoFile) {
     EXPECT_EQ(x.b.stopRecording(false), AviResult::Ok);
 }
 
-// Frame lengths in index order for a series of intervals; 0 marks an empty chunk.
-static std::vector<uint32_t> lengthsFor(uint32_t interval, int frames) {
+// Frame lengths in index order for a series of intervals; 0 marks an empty chunk. Frame gapAt
+// comes gapUs later than the interval alone would put it.
+static std::vector<uint32_t> lengthsFor(uint32_t interval, int frames, int gapAt = -1, uint32_t gapUs = 0) {
     Builder x;
     EXPECT_EQ(x.b.startRecordingToFile(x.path), AviResult::Ok);
     for (int i = 0; i < frames; ++i)
-        x.video(pattern(10 + 2 * i, i), i == 0, i == 0 ? 0 : interval);
+        x.video(pattern(10 + 2 * (i % 100), i), i == 0, i == 0 ? 0 : interval + (i == gapAt ? gapUs : 0));
     EXPECT_EQ(x.b.stopRecording(false), AviResult::Ok);
     AviLayout l = walk(readFile(x.path));
     std::vector<uint32_t> out;
@@ -195,11 +196,17 @@ static std::vector<uint32_t> lengthsFor(uint32_t interval, int frames) {
 }
 
 TEST(AviLayout, FillerChunksKeepFiveFramesPerWindow) {
-    // 33,000 us apart: every fifth frame after the first closes a full window.
+    // 33,000 us apart, faster than 30/s: every sixth frame closes a window, and no empty chunk
+    // is added.
     EXPECT_EQ(lengthsFor(33000, 11), (std::vector<uint32_t>{10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30}));
     // 66,000 us apart: the fourth frame closes a window with 3 counted (2 empty chunks follow),
-    // the sixth the next with 2 counted (3 empty chunks).
-    EXPECT_EQ(lengthsFor(66000, 7), (std::vector<uint32_t>{10, 12, 14, 16, 0, 0, 18, 20, 0, 0, 0, 22}));
+    // 31,333 us carry over, and the seventh closes the next with 3 counted.
+    EXPECT_EQ(lengthsFor(66000, 7), (std::vector<uint32_t>{10, 12, 14, 16, 0, 0, 18, 20, 22, 0, 0}));
+    // 90 s of recording take 2700 slots at the stated 30/s, whatever the recorder's rate, also
+    // across a gap: picture, sound and subtitles stay together over a long file.
+    EXPECT_NEAR(double(lengthsFor(40000, 2250).size()), 2700, 5);                // 25 frames/s
+    EXPECT_NEAR(double(lengthsFor(33333, 2700).size()), 2700, 5);                // 30 frames/s
+    EXPECT_NEAR(double(lengthsFor(40000, 2200, 1100, 2000000).size()), 2700, 5); // 2 s gap
     // A long gap is settled one window per later frame.
     Builder x;
     ASSERT_EQ(x.b.startRecordingToFile(x.path), AviResult::Ok);
