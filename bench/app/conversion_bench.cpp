@@ -178,7 +178,8 @@ Run convert(const std::string &path, const std::string &folder, int channel) {
 
 constexpr size_t kReadBlock = 2u << 20;
 constexpr uint32_t kHeaderBytes = 2048;
-constexpr uint32_t kWindowUs = 165000; // empty chunks keep five frames in every such window
+// Empty chunks keep five frames in every window of 1/6 s, summed in sixths of a microsecond.
+constexpr uint64_t kWindowSixthsUs = 1000000;
 constexpr uint32_t kFramesPerWindow = 5;
 
 void putLE32(uint8_t *p, uint32_t v) {
@@ -287,12 +288,12 @@ class AviWriter {
                int channel) {
         if (rows_.empty() && !key) return true;
         if (!chunk("00dc", frame.data(), static_cast<uint32_t>(frame.size()), key ? 0x10 : 0)) return false;
-        window_ += intervalUs;
+        window_ += uint64_t{intervalUs} * 6;
         if (window_ != 0) ++framesInWindow_;
-        if (window_ >= kWindowUs) {
+        if (window_ >= kWindowSixthsUs) {
             for (uint32_t i = framesInWindow_; i < kFramesPerWindow; ++i)
                 if (!chunk("00dc", nullptr, 0, 0)) return false;
-            window_ -= kWindowUs;
+            window_ -= kWindowSixthsUs;
             framesInWindow_ = 0;
         }
         const time_t t = static_cast<time_t>(timeUs / 1000000);
@@ -358,7 +359,8 @@ class AviWriter {
     OutFile avi_, srt_;
     std::vector<uint8_t> rows_;
     uint32_t moviBytes_ = 0;
-    uint32_t window_ = 0, framesInWindow_ = 0;
+    uint64_t window_ = 0; // in sixths of a microsecond
+    uint32_t framesInWindow_ = 0;
     unsigned entries_ = 0;
     int lastSecond_ = 0; // as the builder starts
 };
