@@ -410,25 +410,39 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
     }
 }
 
+// The clock's second and a picture's are at most 2 s apart (the clock shows whole seconds).
+bool nearClock(const QString &clock, const mkrec::Unit *u) {
+    const int d = static_cast<int>((u->tUs / 1000000 - clock.right(2).toInt()) % 60 + 60) % 60;
+    return d <= 2 || d >= 58;
+}
+
 // Searching a paused file with the slider, in the single view and in the 4-grid: each seek
-// shows every tile's first picture of the place asked for, with the clock there, and holds; no
-// earlier place comes back, and Play goes on from there. Where nothing can be decoded the file
-// stays paused there rather than reading on to its end.
+// shows every tile's picture of the place asked for (made from its channel's last key frame at
+// or before it), with the clock there, and holds; no earlier place comes back, and Play goes on
+// from there. Where nothing can be decoded the file stays paused there rather than reading on to
+// its end. D1 recordings at recorder bit rates with key frames 4 s apart also land at the end,
+// seek while playing, and show every channel's start after Stop.
 TEST(TransportFlow, PausedSeekShowsThePlaceAskedForInEveryTile) {
+    const std::vector<std::string> d1 = {"--video-mask", "0xf",       "--size", "704x576", "--gop",
+                                         "100",          "--bitrate", "1500",   "--grain", "4"};
     const struct {
         const char *file;
         std::vector<std::string> args;
         bool avc;
         int tiles; // 0: pictures from 45 % on cannot be decoded
-    } rows[] = {{"search.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x1"}, false, 1},
-                {"grid.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf"}, false, 4},
-                {"grid.avc", {"--kind", "avc", "--video-mask", "0xf", "--audio-mask", "0"}, true, 4},
-                {"damaged.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x1"}, false, 0}};
+        bool far;  // key frames 4 s and some MB apart
+    } rows[] = {{"search.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x1"}, false, 1, false},
+                {"grid.dv5", {"--kind", "dv5-nvr", "--video-mask", "0xf"}, false, 4, false},
+                {"grid.avc", {"--kind", "avc", "--video-mask", "0xf", "--audio-mask", "0"}, true, 4, false},
+                {"damaged.dv5", {"--kind", "dv5-nvr", "--video-mask", "0x1"}, false, 0, false},
+                {"d1.dv5", {"--kind", "dv5-nvr"}, false, 4, true},
+                {"d1.avc", {"--kind", "avc", "--audio-mask", "0"}, true, 4, true}};
     mkrec::TempDir dir;
     for (const auto &row : rows) {
         SCOPED_TRACE(row.file);
         std::vector<std::string> args = row.args;
-        args.insert(args.end(), {"--duration", "20"});
+        args.insert(args.end(), {"--duration", row.far ? "16" : "20"});
+        if (row.far) args.insert(args.end(), d1.begin(), d1.end());
         const mkrec::Recording rec = mkrec::make(dir, row.file, args);
         ASSERT_TRUE(rec.ok()) << rec.output;
         const std::vector<const mkrec::Unit *> video = rec.manifest.video();
@@ -448,15 +462,23 @@ TEST(TransportFlow, PausedSeekShowsThePlaceAskedForInEveryTile) {
         w.ui().pauseActionBtn->click();
         w.expectHeld(300, "paused at 2 s");
         std::map<int, const mkrec::Unit *> landed;
-        for (int percent : row.tiles == 0 ? std::vector<int>{70} : std::vector<int>{43, 70, 20}) {
+        const std::vector<int> seeks = row.tiles == 0 ? std::vector<int>{70}
+                                       : row.far      ? std::vector<int>{99, 100, 43, 70, 20}
+                                                      : std::vector<int>{43, 70, 20};
+        for (int percent : seeks) {
             SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
             // The recorder time of the frame that holds the byte (DV) or the record (AVC) asked for.
             const uint64_t target =
                 static_cast<uint64_t>(static_cast<double>(rec.manifest.num("bytes")) * 0.01 * percent);
             int64_t place = video.front()->tUs;
-            for (size_t k = 0; k < video.size(); ++k)
+            std::map<int, const mkrec::Unit *> keyOf; // each channel's last key frame there
+            for (size_t k = 0; k < video.size(); ++k) {
                 if (row.avc ? k < video.size() * percent / 100 : video[k]->offset <= target)
                     place = video[k]->tUs;
+                if (video[k]->key &&
+                    (row.avc ? k < video.size() * percent / 100 : video[k]->payloadOffset + 4 <= target))
+                    keyOf[video[k]->channel] = video[k];
+            }
             const size_t before = w.seen.size();
             const double askedAt = w.nowMs();
             w.seekTo(percent);
@@ -473,14 +495,25 @@ TEST(TransportFlow, PausedSeekShowsThePlaceAskedForInEveryTile) {
             };
             ASSERT_TRUE(serveEventsUntil(showsPlace, 10000)) << w.framesSeen(before);
             EXPECT_LE(w.nowMs() - askedAt, 2500.0) << "the seek took too long";
-            for (size_t i = before; i < w.seen.size(); ++i)
-                EXPECT_LE(std::abs(w.seen[i].unit->tUs - place), 1500000)
-                    << "frame " << w.seen[i].unit->frame;
+            for (size_t i = before; i < w.seen.size(); ++i) {
+                const mkrec::Unit *u = w.seen[i].unit;
+                if (!row.far) {
+                    EXPECT_LE(std::abs(u->tUs - place), 1500000) << "frame " << u->frame;
+                } else {
+                    ASSERT_TRUE(keyOf.count(u->channel)) << "channel " << u->channel;
+                    EXPECT_GE(u->tUs, keyOf[u->channel]->tUs)
+                        << "channel " << u->channel << " frame " << u->frame;
+                    EXPECT_LE(u->tUs, keyOf[u->channel]->tUs + 1500000)
+                        << "channel " << u->channel << " frame " << u->frame;
+                }
+            }
             EXPECT_EQ(gDVFmtPlaybackIsPauseNow.load(), 1);
             w.expectHeld(300, "paused after the seek");
             EXPECT_TRUE(w.shows(w.d().statusImages().image(transport::StatusImage::Pause),
                                 w.d().statusImages().image(transport::StatusImage::Pause, true)));
-            EXPECT_LT(w.ui().playbackProgressSlider->floatValue(), 100.0f) << "no end while paused";
+            if (percent < 99) {
+                EXPECT_LT(w.ui().playbackProgressSlider->floatValue(), 100.0f) << "no end while paused";
+            }
         }
         if (row.tiles == 0) continue;
         // Play goes on from each tile's picture.
@@ -497,6 +530,43 @@ TEST(TransportFlow, PausedSeekShowsThePlaceAskedForInEveryTile) {
             EXPECT_TRUE(step > 0 && step <= 2000000)
                 << "channel " << channel << " went on " << step << " us later";
         }
+        if (!row.far) continue;
+        // The latest picture of every tile lies within `ms` of recording after `from`.
+        const auto tilesNear = [&](int64_t from, int64_t ms) {
+            std::map<int, const mkrec::Unit *> last;
+            for (const Seen &s : w.seen)
+                last[s.unit->channel] = s.unit;
+            return last.size() == 4 && std::all_of(last.begin(), last.end(), [&](const auto &l) {
+                       return l.second->tUs >= from && l.second->tUs <= from + ms * 1000;
+                   });
+        };
+        // A seek while playing: a second later every tile is with the clock.
+        w.seekTo(55);
+        w.watchFor(1000);
+        std::map<int, const mkrec::Unit *> last;
+        for (const Seen &t : w.seen)
+            last[t.unit->channel] = t.unit;
+        for (const auto &[channel, unit] : last)
+            EXPECT_TRUE(nearClock(w.ui().serverTimeLabel->text(), unit))
+                << "channel " << channel << ", clock " << w.ui().serverTimeLabel->text().toStdString();
+        // Paused at the end, then played: the end is reported.
+        w.ui().pauseActionBtn->click();
+        w.seekTo(100);
+        ASSERT_TRUE(serveEventsUntil([&] { return tilesNear(video.back()->tUs - 4500000, 4500); }))
+            << w.framesSeen(before);
+        EXPECT_TRUE(w.shows(w.d().statusImages().image(transport::StatusImage::Pause),
+                            w.d().statusImages().image(transport::StatusImage::Pause, true)));
+        w.ui().playActionBtn->click();
+        ASSERT_TRUE(serveEventsUntil([&] { return !w.d().isPlaybackNow(); }, 5000)) << "the end of the file";
+        if (row.avc) continue;
+        // Stop while playing: every tile shows its channel's start, the clock too.
+        w.ui().playActionBtn->click();
+        ASSERT_TRUE(serveEventsUntil([&] { return tilesNear(video.front()->tUs + 2000000, 2000); }));
+        w.ui().stopBtn->click();
+        ASSERT_TRUE(serveEventsUntil([&] {
+            return tilesNear(video.front()->tUs, 1500) &&
+                   nearClock(w.ui().serverTimeLabel->text(), video.front());
+        })) << w.framesSeen(before);
     }
 }
 
