@@ -56,6 +56,7 @@ EngineSide::~EngineSide() {
 bool EngineSide::startAVCFile(const std::string &path) {
     AVCFormatPlayback *avc = avc_.get();
     if (!avc) return false;
+    closing_ = false;
     avc->resetAVStreamType();
     if (!avc->createAVCFmtVideoPlaybackThread()) return false;
     if (!avc->createAVCFmtAudioPlaybackThread()) return false;
@@ -82,6 +83,7 @@ bool EngineSide::startDVFile() {
     // The new parser must not start under flags the previous file or its teardown left
     // (a pending seek, a stop, a speed, a forced exit): all of them go back to their start.
     dvFmtResetControlFlags();
+    closing_ = false;
     dv->resetAVStreamType();
     if (!dv->createDVFmtVideoPlaybackThread()) return false;
     if (!dv->createDVFmtAudioPlaybackThread()) return false;
@@ -117,6 +119,7 @@ void EngineSide::stopDVFmtParserThread() {
 }
 
 void EngineSide::stopEngines() {
+    closing_ = true;
     DVFormatPlayback *dv = dv_.get();
     AVCFormatPlayback *avc = avc_.get();
     // The AVC parser first: its reader waits inside hand-offs to the AVC threads below.
@@ -366,6 +369,7 @@ void EngineSide::setDevChannelTitle(const char *titles) {
 }
 
 void EngineSide::setDVFmtProcessingInfoAtEndOfProcessing() {
+    if (closing_.load()) return;
     shared_.playbackNow.store(false);
     switch (shared_.playerState.load()) {
     case kPlayerStateConverting:
@@ -374,6 +378,7 @@ void EngineSide::setDVFmtProcessingInfoAtEndOfProcessing() {
         break;
     case kPlayerStatePlaying:
         post([this] {
+            if (closing_.load()) return;
             // A DV file that ends without one picture is not a recording (the DV parsers read any
             // bytes): it cannot be played.
             if (picturesOfFile_.load() != 0) {
@@ -391,6 +396,7 @@ void EngineSide::setDVFmtProcessingInfoAtEndOfProcessing() {
 
 // Posted by the AVC engine: already on the GUI thread.
 void EngineSide::setAVCFmtProcessingInfoAtEndOfProcessing() {
+    if (closing_.load()) return;
     shared_.playbackNow.store(false);
     switch (shared_.playerState.load()) {
     case kPlayerStateConverting:

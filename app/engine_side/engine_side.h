@@ -181,6 +181,8 @@ class EngineSide : public EngineDelegate, public EngineControl {
     ConversionSink *conversion_ = nullptr;
     std::unique_ptr<AudioStreamProcessor> audio_;
     std::atomic<bool> containsAudio_{false};
+    // The engines are being stopped: an end they come to now is no end of the file.
+    std::atomic<bool> closing_{false};
     // PCM of the last audio packet, for the conversion (audio thread).
     std::array<uint8_t, 4096> audioProcessingBuffer_{};
     std::unique_ptr<AVCFormatPlayback> avc_;

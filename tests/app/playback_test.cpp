@@ -486,6 +486,18 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
     serveEvents();
     EXPECT_EQ(d.videoPaneLayout()->videoViewTitle()[2]->string(), QString("CH3"));
     EXPECT_EQ(d.videoPaneLayout()->videoViewTitle()[15]->string(), QString("CH16"));
+
+    // An end the engines come to while they are being stopped is no end of the file.
+    d.setPlayerState(kPlayerStatePlaying);
+    d.setIsPlaybackNow(true);
+    engines.stopEngines();
+    std::thread ending([&] {
+        engines.setDVFmtProcessingInfoAtEndOfProcessing();
+        engines.setAVCFmtProcessingInfoAtEndOfProcessing();
+    });
+    ending.join();
+    serveEvents();
+    EXPECT_TRUE(d.isPlaybackNow());
 }
 
 // The process's threads, without the toolkit's pool of image workers (they idle for a while
