@@ -60,9 +60,12 @@ struct Run {
 };
 
 void perform(int handle, int action) {
-    if (action >= 100)
-        avc_playback_progress(handle, action - 110);
-    else
+    if (action >= 100) {
+        // As the engine seeks: each channel's key frame looked for in the frame headers first.
+        unsigned long place = 0, keys[16];
+        const unsigned long start = avc_playback_channel_keys(handle, action - 110, 0xFFFF, &place, keys);
+        avc_playback_progress_from(handle, action - 110, start);
+    } else
         avc_playback_status(handle, action);
 }
 
