@@ -119,6 +119,7 @@ class VistrelAppDelegate : public QObject,
     // ---- The video pane ----
 
     void checkNeedResizeImageViewOrNot() override { videoPaneLayout_->checkNeedResizeImageViewOrNot(); }
+    void clearPicturesExcept(int channel) override { videoPaneLayout_->clearPicturesExcept(channel); }
     void clickVideoChannelSwitchBtn(int index) { videoPaneLayout_->clickVideoChannelSwitchBtn(index); }
     void showOSD() { videoPaneLayout_->showOSD(); }
     void showAndEnableDeinterlace() { videoPaneLayout_->showAndEnableDeinterlace(); }
@@ -221,10 +222,12 @@ class VistrelAppDelegate : public QObject,
         snapshots_->keepShownPicture(channel, picture, time);
     }
     void forgetShownPictures() override { snapshots_->forgetShownPictures(); }
+    void forgetShownPicture(int channel) override { snapshots_->forgetShownPicture(channel); }
     QImage colourFilteredPicture(int tileIndex, const QImage &picture) override {
         return tileColour_->colourFilteredPicture(tileIndex, picture);
     }
     void clearColourPictures() override { tileColour_->filter().clearTilePictures(); }
+    void clearColourPicture(int tileIndex) override { tileColour_->filter().clearTilePicture(tileIndex); }
     void applyColorFilterToImageView(const QImage &picture) {
         tileColour_->applyColorFilterToImageView(picture);
     }

@@ -59,3 +59,9 @@ void ColourFilter::clearTilePictures() {
     for (QImage &image : tilePictures_)
         image = QImage();
 }
+
+void ColourFilter::clearTilePicture(int tileIndex) {
+    if (tileIndex < 0 || tileIndex >= static_cast<int>(tilePictures_.size())) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    tilePictures_[static_cast<size_t>(tileIndex)] = QImage();
+}

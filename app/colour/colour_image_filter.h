@@ -27,8 +27,9 @@ class ColourFilter {
     QImage filterTilePicture(int tileIndex, const QImage &picture);
     // The last unadjusted picture given for the tile; a null image when none.
     QImage tilePicture(int tileIndex) const;
-    // Forgets the remembered pictures (a new file).
+    // Forgets the remembered pictures (a new file), or that of one tile.
     void clearTilePictures();
+    void clearTilePicture(int tileIndex);
 
   private:
     mutable std::mutex mutex_;

@@ -239,8 +239,9 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
     if (channel >= static_cast<unsigned>(kChannels)) return;
     picturesDelivered_.fetch_add(1);
     if (shared_.viewCutChanged.load()) {
-        // A click switched between grid and single view: the other channels' decoders go, the
-        // pane is laid out again, and this picture (decoded for the old layout) is not shown.
+        // A click switched between grid and single view: the other channels' decoders go, and
+        // with them their pictures (the next comes at their next key frame), the pane is laid out
+        // again, and this picture (decoded for the old layout) is not shown.
         const int selected = shared_.selectedVideoChannel.load();
         if (shared_.avcFile.load()) {
             if (avc_) avc_->resetParamsWithExceptCH(selected);
@@ -251,7 +252,10 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
         // Cleared before the layout is queued: a resize the GUI thread asks for meanwhile stays
         // asked for, and the next picture lays the pane out again.
         shared_.resizingVideoPane.store(false);
-        post([this] { port_.checkNeedResizeImageViewOrNot(); });
+        post([this, selected] {
+            port_.clearPicturesExcept(selected - 1);
+            port_.checkNeedResizeImageViewOrNot();
+        });
         return;
     }
     if (shared_.resizingVideoPane.exchange(false)) post([this] { port_.checkNeedResizeImageViewOrNot(); });

@@ -47,6 +47,9 @@ class EngineSidePort {
     virtual void showFileWithNothingToShow() = 0;
     virtual void showStopStatusImages() = 0;
     virtual void checkNeedResizeImageViewOrNot() = 0;
+    // The decoders of every channel but `channel` (0-based) were released: until they decode
+    // again, what their tiles hold is of the past.
+    virtual void clearPicturesExcept(int channel) = 0;
     // The picture of channel `channel` (0-based) with its own recorder time, for its tile.
     virtual void showPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) = 0;
     // The volume slider's value, 0 to 1.

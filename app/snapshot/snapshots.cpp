@@ -23,6 +23,10 @@ void Snapshots::keepShownPicture(int channel, const QImage &picture, const _SYST
     if (channel >= 0 && channel < static_cast<int>(shown_.size())) shown_[channel] = {picture, time};
 }
 
+void Snapshots::forgetShownPicture(int channel) {
+    if (channel >= 0 && channel < static_cast<int>(shown_.size())) shown_[channel] = Shown{};
+}
+
 void Snapshots::setSnapshotFileLocation() {
     taker_.cancel();
     forgetShownPictures();

@@ -35,6 +35,7 @@ class Snapshots {
     // last of the shown channel is what a press saves while no picture comes.
     void keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time);
     void forgetShownPictures() { shown_.fill(Shown{}); }
+    void forgetShownPicture(int channel);
     // Saves `picture` of the shown channel when a snapshot is pending, named with its own
     // recorder `time`. Returns the path written or "".
     QString saveSnapshotImage(const QImage &picture, const _SYSTEMTIME &time);

@@ -341,6 +341,15 @@ void VideoPane::clearPictures() {
     port_.forgetShownPictures();
 }
 
+void VideoPane::clearPicturesExcept(int kept) {
+    for (int channel = 0; channel < kChannels; ++channel) {
+        if (channel == kept) continue;
+        if (CustomizedVideoView *tile = videoView_[channel]) tile->setContents(QImage());
+        port_.clearColourPicture(channel);
+        port_.forgetShownPicture(channel);
+    }
+}
+
 void VideoPane::clearOnScreenTexts() {
     for (OsdTextLayer *layer : {osdServerTime_, osdVideoMode_, osdPercentage_})
         if (layer) layer->setString(QString());

@@ -59,10 +59,13 @@ class VideoPanePort {
     virtual void keepShownPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) = 0;
     // The tiles lost their pictures: the kept ones go too.
     virtual void forgetShownPictures() = 0;
+    // The tile of channel `channel` (0-based) lost its picture: the kept one goes too.
+    virtual void forgetShownPicture(int channel) = 0;
     // The picture to show on tile `tileIndex`, with the colour controls.
     virtual QImage colourFilteredPicture(int tileIndex, const QImage &picture) = 0;
-    // The colour controls forget the tiles' pictures.
+    // The colour controls forget the tiles' pictures, or that of tile `tileIndex`.
     virtual void clearColourPictures() = 0;
+    virtual void clearColourPicture(int tileIndex) = 0;
     // The DV engine's frames flow.
     virtual bool engineFramesFlowing() = 0;
     // The window's size while converting (it does not change then).
@@ -115,6 +118,9 @@ class VideoPane {
     void setOnScreenTextVisible(bool visible);
     // Every tile loses its picture.
     void clearPictures();
+    // Every tile but channel `kept`'s (0-based) loses its picture: their decoders were released,
+    // and each shows its empty tile until its channel's next picture.
+    void clearPicturesExcept(int kept);
     // The three on-screen texts are emptied.
     void clearOnScreenTexts();
     // The time label's text (the index-building progress) and the deinterlace button.

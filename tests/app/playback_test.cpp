@@ -442,6 +442,7 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
     EngineSide &engines = *d.engineSide();
     const _SYSTEMTIME time{};
     d.setVideoPaneCutState(1);
+    d.setICurrentSelectedVideoCH(1);
     engines.videoUpdateTaskWithChannel(16, std::make_shared<FlatPicture>(8, 8, 0x40), nullptr, 0, true, 0,
                                        time);
     engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0x80), nullptr, 0, true, 0,
