@@ -134,8 +134,10 @@ bool AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
         },
         picturePool_, pRawImageBuffer_, lastPicture_[ch]);
     if (decoded.result < 1) {
-        player_log("isIFrame = %d\n", isI ? 1 : 0);
-        player_log("iRet2 = %d\n", decoded.result);
+        if (decoded.firstFailure) {
+            player_log("isIFrame = %d\n", isI ? 1 : 0);
+            player_log("iRet2 = %d\n", decoded.result);
+        }
         return false;
     }
     if (frame.use == LandingFrame::DecodedOnly) {

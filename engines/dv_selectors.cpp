@@ -106,7 +106,7 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
         engineDecodeVideoFrame(decoder, payload, length, isIFrame != 0, flags, targetSize, picturePool_,
                                pRawImageBuffer, lastPicture_[ch]);
     if (decoded.result <= 0) {
-        logDecodeFailure(selector, decoded.result, payload, length);
+        if (decoded.firstFailure) logDecodeFailure(selector, decoded.result, payload, length);
         return;
     }
     const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, layout.stampSeconds)) * 1000000u +

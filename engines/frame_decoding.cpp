@@ -76,10 +76,13 @@ EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payl
             last.height = f.outH;
         } else if (f.result == -1) {
             // Perhaps a larger picture than the last one: the next attempt or frame gets the full size.
-            last = EnginePictureSize{};
+            last.width = 0;
+            last.height = 0;
         }
         if (f.result > 0 || !keyFrame || attempt >= kEngineKeyFrameDecodeAttempts) break;
     }
+    f.firstFailure = f.result <= 0 && !last.failing;
+    last.failing = f.result <= 0;
     return f;
 }
 

@@ -32,6 +32,10 @@ void engineCloseVideoDecoder(_Decoder *&decoder);
 
 struct EngineDecodedFrame {
     int result = 0; // Decoder_Decode's result of the last attempt
+    // It failed, and the channel's decoder gave a picture (or was made) since its last failure: a
+    // fresh decoder fails on every frame before its first key frame, and a log line for each
+    // would slow the channels that decode, so a run of failures is logged once.
+    bool firstFailure = false;
     int streamW = 0, streamH = 0, outW = 0, outH = 0;
 };
 
@@ -40,6 +44,7 @@ struct EngineDecodedFrame {
 struct EnginePictureSize {
     int width = 0;
     int height = 0;
+    bool failing = false; // its last decode failed
 };
 
 // Bytes of the picture the decoder will produce with this target size: the target when both

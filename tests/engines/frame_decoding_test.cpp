@@ -98,10 +98,15 @@ TEST(EngineFrameDecoding, PicturesTakeTheirStorageOverThroughSizeChanges) {
     // A size the engines do not decode is refused, and the next picture still comes.
     targetW = 4000;
     targetH = 3000;
-    EngineDecodedFrame big = engineDecodeVideoFrame(decoder, parts[0].frames[0].data.data(),
-                                                    static_cast<uint32_t>(parts[0].frames[0].data.size()),
-                                                    true, DECODER_FLAG_TOPDOWN, target, pool, work, last);
+    const auto decodeBig = [&] {
+        return engineDecodeVideoFrame(decoder, parts[0].frames[0].data.data(),
+                                      static_cast<uint32_t>(parts[0].frames[0].data.size()), true,
+                                      DECODER_FLAG_TOPDOWN, target, pool, work, last);
+    };
+    EngineDecodedFrame big = decodeBig();
     EXPECT_EQ(big.result, -1);
+    EXPECT_TRUE(big.firstFailure);
+    EXPECT_FALSE(decodeBig().firstFailure) << "a run of failures is logged once";
     EXPECT_LE(work.size(), kEngineRawImageBufferSize);
     targetW = targetH = 0;
     decodeAll(parts[0], 176, 144, frameMd5(parts[0].path, kRgbaFilter));
