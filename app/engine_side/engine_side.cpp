@@ -240,8 +240,9 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
     picturesDelivered_.fetch_add(1);
     if (shared_.viewCutChanged.load()) {
         // A click switched between grid and single view: the other channels' decoders go, and
-        // with them their pictures (the next comes at their next key frame), the pane is laid out
-        // again, and this picture (decoded for the old layout) is not shown.
+        // with them their pictures (the next comes at their next key frame), and the pane is laid
+        // out again. This picture was decoded for the old layout: a tile still shown takes it
+        // scaled, since it may be the only one to come (a paused seek's).
         const int selected = shared_.selectedVideoChannel.load();
         if (shared_.avcFile.load()) {
             if (avc_) avc_->resetParamsWithExceptCH(selected);
@@ -256,9 +257,10 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
             port_.clearPicturesExcept(selected - 1);
             port_.checkNeedResizeImageViewOrNot();
         });
-        return;
+        if (!checkNeedDecodeForMultiCHs(static_cast<uint8_t>(channel))) return;
+    } else if (shared_.resizingVideoPane.exchange(false)) {
+        post([this] { port_.checkNeedResizeImageViewOrNot(); });
     }
-    if (shared_.resizingVideoPane.exchange(false)) post([this] { port_.checkNeedResizeImageViewOrNot(); });
     QImage picture = imageOverPicture(image);
     if (!picture.isNull()) picturesOfFile_.fetch_add(1);
     if (keepLastDelivered_.load()) {

@@ -451,17 +451,18 @@ TEST(EngineCallbacks, ValuesAtTheirEdgesAreContained) {
     EXPECT_EQ(engines.picturesDelivered(), 1u) << "channel 17 is no channel";
     EXPECT_EQ(d.videoPaneLayout()->videoView()[0]->contents().pixelColor(0, 0).red(), 0x80);
 
-    // The first picture after a click that switched the cut only relays the pane.
+    // The first picture after a click that switched the cut relays the pane, and a tile still
+    // shown takes it: a paused seek's may be the only one to come.
     d.setViewCutChangedAndResetDecoder(true);
     engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
                                        time);
     serveEvents();
     EXPECT_FALSE(d.viewCutChangedAndResetDecoder());
-    EXPECT_EQ(d.videoPaneLayout()->videoView()[0]->contents().pixelColor(0, 0).red(), 0x80);
-    engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0xC0), nullptr, 0, true, 0,
+    EXPECT_EQ(d.videoPaneLayout()->videoView()[0]->contents().pixelColor(0, 0).red(), 0xC0);
+    engines.videoUpdateTaskWithChannel(0, std::make_shared<FlatPicture>(8, 8, 0xE0), nullptr, 0, true, 0,
                                        time);
     serveEvents();
-    EXPECT_EQ(d.videoPaneLayout()->videoView()[0]->contents().pixelColor(0, 0).red(), 0xC0);
+    EXPECT_EQ(d.videoPaneLayout()->videoView()[0]->contents().pixelColor(0, 0).red(), 0xE0);
 
     for (float bad : {std::nanf(""), std::numeric_limits<float>::infinity()}) {
         d.upadatePlaybackProgress(37.9f);
