@@ -535,12 +535,13 @@ extern "C" void avc_playback_status(int handle, int action) {
     }
     case AVC_ACTION_STOP: {
         Locked lock(p->gateLock);
+        // Run is taken away first: a paused reader let through the gate must not read on.
+        event_nonsignal(p->run);
         if (p->paused) {
             p->paused = 0;
             p->stepPending = 0;
             event_signal(p->gate);
         }
-        event_nonsignal(p->run);
         if (mayMove) {
             Locked reader(p->readerLock);
             moveToFirstFrame(p.get());
