@@ -81,6 +81,15 @@ void AVCFormatDecoder::resetTime() {
         zeroTimeSlots(ch);
 }
 
+unsigned AVCFormatDecoder::freshPacing() {
+    const unsigned epoch = pacingEpoch_.load();
+    if (epoch != pacingEpochSeen_) {
+        resetTime();
+        pacingEpochSeen_ = epoch;
+    }
+    return epoch;
+}
+
 void AVCFormatDecoder::allocRawImageBuffer() {
     pRawImageBuffer_ = picturePool_.takeStorage(kEngineRawImageBufferSize);
 }
@@ -140,6 +149,7 @@ bool AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
         }
         return false;
     }
+    const unsigned epoch = freshPacing();
     if (frame.use == LandingFrame::DecodedOnly) {
         // The channel has landed: this frame only keeps its pictures whole for Play.
         prevFrameTimeSubCH_[ch] = fh.dwTimeStamp;
@@ -176,7 +186,8 @@ bool AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT_MAX)),
                                          sysTime_);
 
-    enginePacingSleep(wait, [this] { return pacingInterrupted_.load(); });
+    enginePacingSleep(wait,
+                      [this, epoch] { return pacingInterrupted_.load() || pacingEpoch_.load() != epoch; });
 
     prevFrameTimeSubCH_[ch] = currFrameTimeSubCH_[ch];
     prevFrameAbsoluteTimeSubCH_[ch] = engineMonotonicNanoseconds();
@@ -189,6 +200,7 @@ void AVCFormatDecoder::avcAudioDecodeSelector(const AVCAudioHandOff &frame) {
     const HEADER_FRAME &fh = frame.header->frameHeader;
     const int ch = channelOf(frame.header);
     if (ch < 0) return;
+    const unsigned epoch = freshPacing();
 
     const uint64_t now = engineMonotonicNanoseconds();
     currAudioDataAbsoluteTimeSubCH_[ch] = now;
@@ -206,7 +218,8 @@ void AVCFormatDecoder::avcAudioDecodeSelector(const AVCAudioHandOff &frame) {
     delegate->audioUpdateTaskWithBuffer(reinterpret_cast<const uint8_t *>(frame.bitstream), fh.dwLength,
                                         frame.audioFormat, static_cast<unsigned>(ch));
 
-    enginePacingSleep(wait, [this] { return pacingInterrupted_.load(); });
+    enginePacingSleep(wait,
+                      [this, epoch] { return pacingInterrupted_.load() || pacingEpoch_.load() != epoch; });
 
     prevAudioDataTimeSubCH_[ch] = currAudioDataTimeSubCH_[ch];
     prevAudioDataAbsoluteTimeSubCH_[ch] = engineMonotonicNanoseconds();

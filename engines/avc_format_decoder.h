@@ -82,9 +82,16 @@ class AVCFormatDecoder {
 
     // While set, pacing sleeps end at once (a close is waiting for the reader).
     void setPacingInterrupted(bool interrupted) { pacingInterrupted_.store(interrupted); }
+    // Every channel's pacing starts afresh (Play after a stop, a change of speed or direction, a
+    // step): a sleep under way ends, and no channel's next frame waits for the step from the one
+    // before. Any thread.
+    void restartPacing() { pacingEpoch_.fetch_add(1); }
 
   private:
     void zeroTimeSlots(int channel);
+    // On the thread whose turn it is: the time slots zeroed after a restartPacing; the epoch
+    // whose change ends the coming sleep.
+    unsigned freshPacing();
 
     EngineDelegate *appDelg_ = nullptr;
     std::atomic<int> *pImageWidthFromStream_ = nullptr;
@@ -105,6 +112,8 @@ class AVCFormatDecoder {
     std::array<EnginePictureSize, kEngineChannelCount> lastPicture_{};
     PictureBufferPool picturePool_;
     std::atomic<bool> pacingInterrupted_{false};
+    std::atomic<unsigned> pacingEpoch_{0};
+    unsigned pacingEpochSeen_ = 0;
 };
 
 // The speed of an AVC status as a shift of the pacing step: 1, 2, 3 or 4 (2x to 16x) at the fast

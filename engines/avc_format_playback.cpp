@@ -232,6 +232,10 @@ void AVCFormatPlayback::doPlaybackAction(int action) {
     if (action == kAVCFmtPlaybackPlay && readerEnded_.load() && !inCallback) reopenAfterReaderEnded();
     int fd = fd_AVCFile_.load();
     if (fd != 0) {
+        // Play paces afresh from its first frame on (the reader may read it at once): whatever put
+        // the pictures on screen (a stop, a rewind, a speed, a step), no channel waits out the
+        // step from its last one.
+        if (action == kAVCFmtPlaybackPlay) hAVCFormatDecoder_->restartPacing();
         avc_playback_status(fd, action);
         return;
     }

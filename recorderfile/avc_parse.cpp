@@ -66,6 +66,10 @@ struct AVC_PARSE {
     // Reader thread only.
     unsigned long lastNumber = 0; // 1-based position of the record last read; 0 before any
     unsigned long emptyRun = 0;   // records without payload read one after the other
+    // Going backwards: the key frame each channel byte (0..16) was shown last (1-based record, 0 =
+    // none), and the move count after the reader's own last move back.
+    unsigned long backKey[17] = {};
+    unsigned backSeq = 0;
 
     std::atomic<int> running{1};
     std::atomic<int> paused{0};
@@ -140,6 +144,10 @@ bool isRewind(int status) {
     return status >= AVC_STATUS_REWIND_1X && status <= AVC_STATUS_REWIND_16X;
 }
 
+bool goesBackwards(int status) {
+    return isRewind(status) || status == AVC_STATUS_STEP_BACK;
+}
+
 // Under the reader lock.
 bool moveToEntry(AVC_PARSE *p, unsigned long index) {
     if (index >= p->tableCount || buffer_file_set(&p->reader, p->table[index].qwOffset) != 1) return false;
@@ -152,6 +160,16 @@ bool moveToEntry(AVC_PARSE *p, unsigned long index) {
 void moveToFirstFrame(AVC_PARSE *p) {
     if (buffer_file_set(&p->reader, p->firstFrameOffset) == 1) p->nextIndex = 0;
     p->moveSeq.fetch_add(1);
+}
+
+// Reader thread: the newest key frame the way back has shown (0 = none); forgets them all.
+unsigned long takeWayBack(AVC_PARSE *p) {
+    unsigned long newest = 0;
+    for (unsigned long &number : p->backKey) {
+        newest = std::max(newest, number);
+        number = 0;
+    }
+    return newest;
 }
 
 // The reader has come to an end: it waits for run again, unless another thread
@@ -194,10 +212,20 @@ void *readerMain(void *arg) {
             p->inRecord = true;
         }
         const int status = readStatus(p);
-        const bool backwards = isRewind(status) || status == AVC_STATUS_STEP_BACK;
+        const bool backwards = goesBackwards(status);
 
         mutex_lock(p->readerLock);
         const unsigned seqAtRead = p->moveSeq.load();
+        if (!backwards) {
+            // Forward again after going backwards: every channel shows the key frame the way back
+            // gave it last. Reading goes on after the newest of them, so that no channel is handed
+            // frames older than its picture, nor frames whose key frame its decoder never had. A
+            // move by anyone else since (a seek, a stop) keeps its place.
+            const unsigned long newest = takeWayBack(p);
+            if (newest != 0 && seqAtRead == p->backSeq) moveToEntry(p, newest);
+        } else if (seqAtRead != p->backSeq) {
+            takeWayBack(p); // moved by someone else: those pictures belong to another place
+        }
         if (backwards) {
             unsigned long cur = p->lastNumber;
             if (p->seekedInReverse) {
@@ -212,6 +240,7 @@ void *readerMain(void *arg) {
                     p->reversePosition = number;
                 else
                     atStart = true; // nothing indexed to go back to
+                p->backSeq = p->moveSeq.load();
             }
             if (atStart) {
                 mutex_unlock(p->readerLock);
@@ -262,7 +291,11 @@ void *readerMain(void *arg) {
         unsigned long nextKey = 0;
         const bool fastEnd = fastKeysOnly && !seek_i_index_next(p->table, p->tableCount, number, &nextKey);
         const bool end = fastEnd || code == 100;
-        const bool deliver = usable && (everyFrame || frame.byIsKeyFrame);
+        // A frame read going backwards is not shown once the reader is told to go forward: Play
+        // goes on from the pictures on screen, not from one older than them.
+        const bool turned = backwards && !goesBackwards(statusNow);
+        const bool deliver = usable && !turned && (everyFrame || frame.byIsKeyFrame);
+        if (backwards && deliver && frame.byChannel < 17) p->backKey[frame.byChannel] = number;
 
         if (end) haltUnlessMoved(p, seqAfterMove);
         if (deliver) notify(p, code, &p->header, p->bitstream);
@@ -623,12 +656,13 @@ extern "C" void avc_playback_status(int handle, int action) {
     }
     case AVC_ACTION_STOP: {
         Locked lock(p->gateLock);
+        // Run is taken away first: a paused reader let through the gate must not read on.
+        event_nonsignal(p->run);
         if (p->paused) {
             p->paused = 0;
             p->stepPending = 0;
             event_signal(p->gate);
         }
-        event_nonsignal(p->run);
         if (mayMove) {
             Locked reader(p->readerLock);
             moveToFirstFrame(p.get());

@@ -92,6 +92,8 @@ enum : int {
     AVC_STATUS_FORWARD_4X = 2,
     AVC_STATUS_FORWARD_8X = 3, // key frames only; ends after the last key entry
     AVC_STATUS_FORWARD_16X = 4,
+    // Reading forward after going backwards (these, or step back) goes on after the newest key
+    // frame the way back showed any channel, not from the oldest.
     AVC_STATUS_REWIND_1X = 5, // backwards from key entry to key entry
     AVC_STATUS_REWIND_2X = 6,
     AVC_STATUS_REWIND_4X = 7,

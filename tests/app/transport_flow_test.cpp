@@ -605,4 +605,70 @@ TEST(TransportFlow, PausedSeekShowsThePlaceAskedForInEveryTile) {
     }
 }
 
+// Play after Stop, a rewind or a fast forward of a 4-channel AVC file in the grid: the first
+// pictures come at once, no tile goes back from the picture it shows, and it plays at 1x. Stop
+// after a paused seek keeps the clock with the landed pictures.
+TEST(TransportFlow, AVCPlayGoesOnAtOnceFromThePicturesOnScreen) {
+    mkrec::TempDir dir;
+    const mkrec::Recording rec =
+        mkrec::make(dir, "resume.avc", {"--kind", "avc", "--video-mask", "0xf", "--duration", "24"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    Watched w(rec);
+    ASSERT_TRUE(w.waitForPictures(8));
+    const int64_t start = rec.manifest.video().front()->tUs;
+    const auto played = [&] { return w.seen.back().unit->tUs - start; };
+    // Each channel's last picture, among those `sinceUs` or more into the file.
+    std::map<int, const mkrec::Unit *> onTile;
+    const auto tiles = [&](int64_t sinceUs) {
+        onTile.clear();
+        for (const Seen &seen : w.seen)
+            if (seen.unit->tUs - start >= sinceUs) onTile[seen.unit->channel] = seen.unit;
+        return onTile.size();
+    };
+    const auto playOn = [&](const char *after) {
+        const size_t at = w.seen.size();
+        w.ui().playActionBtn->click();
+        ASSERT_TRUE(w.waitForPictures(at + 8, 1000)) << "Play stands still after " << after;
+        w.expectSpeed(1, 40, 1000, after, 0);
+        for (size_t i = at; i < w.seen.size(); ++i) {
+            const mkrec::Unit *&shown = onTile[w.seen[i].unit->channel];
+            // Only a key frame that the rewind had under way at the press may still be older.
+            EXPECT_TRUE(!shown || w.seen[i].unit->tUs >= shown->tUs || w.seen[i].unit->key)
+                << after << ": channel " << shown->channel << " from frame " << shown->frame << " to "
+                << w.seen[i].unit->frame;
+            shown = w.seen[i].unit;
+        }
+    };
+
+    w.ui().pauseActionBtn->click();
+    w.seekTo(15);
+    ASSERT_TRUE(serveEventsUntil([&] { return tiles(2500000) == 4; })) << "landed in every tile";
+    w.ui().stopBtn->click();
+    w.expectHeld(300, "stopped");
+    tiles(0);
+    const int clock = w.ui().serverTimeLabel->text().right(2).toInt();
+    for (const auto &[channel, unit] : onTile) {
+        const int apart = (static_cast<int>(unit->tUs / 1000000 % 60) - clock + 60) % 60;
+        EXPECT_LE(std::min(apart, 60 - apart), 1) << "channel " << channel << " against the clock";
+    }
+    onTile.clear(); // Play starts from the first frame
+    playOn("Stop");
+    if (HasFatalFailure()) return;
+
+    w.seekTo(80);
+    ASSERT_TRUE(serveEventsUntil([&] { return played() >= 18000000; }));
+    for (int i = 0; i < 3; ++i)
+        w.ui().fastRewindBtn->click();
+    ASSERT_TRUE(serveEventsUntil([&] { return played() < 14000000; }));
+    tiles(0);
+    playOn("a rewind at 4x");
+    if (HasFatalFailure()) return;
+
+    const int64_t forwardFrom = played();
+    w.ui().fastForwardBtn->click();
+    ASSERT_TRUE(serveEventsUntil([&] { return played() > forwardFrom + 4000000; }));
+    tiles(0);
+    playOn("fast forward at 2x");
+}
+
 } // namespace
