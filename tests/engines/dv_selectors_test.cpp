@@ -395,9 +395,14 @@ TEST_F(DVSelectorTest, UnshowableFramesAreDropped) {
     engine.dv4VideoPlaybackForH264Selector(dv4H264Record(junk, 100, 0).get());
     EXPECT_LT(msSince(t0), 5000.0);
     EXPECT_TRUE(log.contains("iRet2 = "));
+    // A run of failures is logged once; a new decoder starts a new run.
+    engine.dv5VideoPlaybackForH264Selector(dv5NvrRecord(junk, 0, 100, 100, 0).get());
+    EXPECT_FALSE(log.contains("-->iRet2 = "));
+    ASSERT_TRUE(engine.initVideoDecoderWithThreadIndex(0, DECODER_CODEC_H264));
     engine.dv5VideoPlaybackForH264Selector(dv5NvrRecord(junk, 0, 100, 100, 0).get());
     EXPECT_TRUE(log.contains("-->iRet2 = "));
     EXPECT_TRUE(log.contains("### pDV5VideoStreamH264->streamBuf[0] = 0x5a"));
+    ASSERT_TRUE(engine.initVideoDecoderWithThreadIndex(0, DECODER_CODEC_H264));
     engine.dv5DVRVideoPlaybackForH264Selector(dv5DvrRecord(junk, 0, 100, 0).get());
     EXPECT_TRUE(log.contains("pDV5VideoStreamH264->streamBuf[5]: 0x5a"));
 
