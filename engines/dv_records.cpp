@@ -30,6 +30,11 @@ uint32_t dvRecordU32(const void *record, int offset) {
     return readLE32(static_cast<const uint8_t *>(record) + offset);
 }
 
+uint64_t dvVideoRecordStampUs(const DVVideoRecordLayout &layout, const void *record) {
+    return static_cast<uint64_t>(dvRecordU32(record, layout.stampSeconds)) * 1000000u +
+           dvRecordU32(record, layout.stampMicroseconds);
+}
+
 int dvVideoRecordChannel(DVVideoSelector selector, const void *record) {
     const int at = dvVideoRecordLayout(selector).channel;
     return at < 0 ? 0 : static_cast<const uint8_t *>(record)[at];

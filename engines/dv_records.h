@@ -121,3 +121,5 @@ int dvVideoRecordChannel(DVVideoSelector selector, const void *record);
 int dvAudioRecordChannel(DVAudioSelector selector, const void *record);
 // Little-endian u32 at a byte offset of a record.
 uint32_t dvRecordU32(const void *record, int offset);
+// A video record's time stamp in microseconds (the pacing clock).
+uint64_t dvVideoRecordStampUs(const DVVideoRecordLayout &layout, const void *record);

@@ -109,8 +109,7 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
         if (decoded.firstFailure) logDecodeFailure(selector, decoded.result, payload, length);
         return;
     }
-    const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, layout.stampSeconds)) * 1000000u +
-                           dvRecordU32(record, layout.stampMicroseconds);
+    const uint64_t stamp = dvVideoRecordStampUs(layout, record);
     const LandingFrame use = landingUse_;
     if (use == LandingFrame::DecodedOnly) {
         // The channel has landed: this frame only keeps its pictures whole for Play.

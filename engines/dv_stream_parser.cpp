@@ -446,8 +446,7 @@ uint64_t DVStreamParser::pendingVideoPos() const {
 bool DVStreamParser::landingMeetsPendingVideo() {
     const bool on = landing();
     const uint8_t *record = videoRecord_.get();
-    const uint64_t stamp = static_cast<uint64_t>(dvRecordU32(record, videoLayout_.stampSeconds)) * 1000000u +
-                           dvRecordU32(record, videoLayout_.stampMicroseconds);
+    const uint64_t stamp = dvVideoRecordStampUs(videoLayout_, record);
     if (landing_.meet(videoChannel(), stamp, pendingVideoPos(), on, on ? landingWanted() : 0)) return on;
     // The landing ends before this frame, which waits for Play as a paused scan's frame does.
     finishLanding();
@@ -939,8 +938,7 @@ LandingPositions DVStreamParser::seekDV5(uint64_t target) {
             }
             const uint8_t *h = buf + header;
             const int channel = dvVideoRecordChannel(videoSelector_, h);
-            const uint64_t us = static_cast<uint64_t>(dvRecordU32(h, videoLayout_.stampSeconds)) * 1000000u +
-                                dvRecordU32(h, videoLayout_.stampMicroseconds);
+            const uint64_t us = dvVideoRecordStampUs(videoLayout_, h);
             if (!newestFound) {
                 newestFound = true;
                 newestUs = us;
