@@ -540,14 +540,6 @@ unsigned long channelKeyNumbers(AVC_PARSE *p, unsigned long k, unsigned wanted, 
     return earliest;
 }
 
-} // namespace
-
-extern "C" int avc_playback_progress(int handle, int percent) {
-    return avc_playback_progress_from(handle, percent, 0);
-}
-
-namespace {
-
 // The last record at or before percent of the file's frames (1-based), 0 without a usable index.
 unsigned long placeNumber(const AVC_PARSE *p, int percent) {
     if (!p->indexReady || p->tableCount == 0) return 0;
@@ -559,6 +551,10 @@ unsigned long placeNumber(const AVC_PARSE *p, int percent) {
 }
 
 } // namespace
+
+extern "C" int avc_playback_progress(int handle, int percent) {
+    return avc_playback_progress_from(handle, percent, 0);
+}
 
 extern "C" unsigned long avc_playback_channel_keys(int handle, int percent, unsigned wanted,
                                                    unsigned long *place, unsigned long keyNumbers[16]) {
