@@ -272,6 +272,8 @@ class VistrelAppDelegate : public QObject,
     void setSys_Time(const _SYSTEMTIME &time) { shared().setSysTime(time); }
     bool isContainAudioData() const { return engineSide_->containsAudioData(); }
     bool engineFramesFlowing() override { return EngineSide::dvFramesFlowing(); }
+    bool landOnScreen() override { return engineSide_->landOnScreen(); }
+    bool picturesHeld() override { return engineSide_->picturesHeld(); }
     float audioSliderValueForBinding() const { return transportTarget_->audioSliderValueForBinding(); }
     int32_t fileLocationInFolder() const { return fileIntake_->fileLocationInFolder(); }
     int miscellaneousBtnState() const { return videoPaneLayout_->miscellaneousBtnState(); }

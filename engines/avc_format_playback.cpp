@@ -173,6 +173,9 @@ int AVCFormatPlayback::openLocked(const std::string &path) {
     landingAsked_ = false;
     landing_ = false;
     heldAtEnd_ = false;
+    keyFramesOnly_ = false;
+    shownUs_ = 0;
+    shownNumber_ = 0;
     seekLanding_.forgetChannels();
     stopWhileOpening_ = false;
     hAVCFormatDecoder_->setPacingInterrupted(false);
@@ -237,6 +240,17 @@ void AVCFormatPlayback::doPlaybackAction(int action) {
         // step from its last one.
         if (action == kAVCFmtPlaybackPlay) hAVCFormatDecoder_->restartPacing();
         avc_playback_status(fd, action);
+        const bool keyFramesOnly =
+            (action >= kAVCFmtPlaybackFastForward8x && action <= kAVCFmtPlaybackRewind16x) ||
+            action == kAVCFmtPlaybackStepForward || action == kAVCFmtPlaybackStepBack;
+        if (keyFramesOnly) {
+            keyFramesOnly_ = true;
+        } else if (action == kAVCFmtPlaybackStop) {
+            keyFramesOnly_ = false;
+        } else if (action == kAVCFmtPlaybackPlay && keyFramesOnly_.exchange(false) && !inCallback) {
+            // Each tile stands at its channel's own last key frame: all go on from the clock's moment.
+            landAtMomentOnScreen(fd);
+        }
         return;
     }
     if (!inCallback || action != kAVCFmtPlaybackStop) return; // no open file: nothing to steer
@@ -262,15 +276,28 @@ int AVCFormatPlayback::changePlaybackProgress(int percent) {
                          status > kAVCFmtPlaybackRewind16x;
     landing_ = false;
     heldAtEnd_ = false;
+    keyFramesOnly_ = false;
     unsigned long place = 0;
     unsigned long keys[kEngineChannelCount] = {};
+    uint32_t momentMs = 0;
     const unsigned long start =
-        landing ? avc_playback_channel_keys(fd, percent, landingWantedChannels(appDelg_), &place, keys) : 0;
+        landing
+            ? avc_playback_channel_keys(fd, percent, landingWantedChannels(appDelg_), &place, keys, &momentMs)
+            : 0;
+    const int result = askLanding(percent, start, place, keys, uint64_t{momentMs} * 1000u, landing);
+    if (result != 0) progressChangedManually_ = false;
+    return result;
+}
+
+int AVCFormatPlayback::askLanding(int percent, unsigned long start, unsigned long place,
+                                  const unsigned long keys[], uint64_t momentUs, bool landing) {
+    const int fd = fd_AVCFile_.load();
     {
         std::lock_guard<std::mutex> lock(locker_);
         changedProgressFlag_ = true;
         landingStart_ = start;
         landingPlace_ = place;
+        landingMomentUs_ = momentUs;
         for (int ch = 0; ch < kEngineChannelCount; ++ch)
             landingKeys_[static_cast<size_t>(ch)] = keys[ch];
         recordsBeforeLanding_ = 0;
@@ -279,11 +306,35 @@ int AVCFormatPlayback::changePlaybackProgress(int percent) {
     const int result = avc_playback_progress_from(fd, percent, start);
     if (result != 0) {
         // Nothing moved: playback goes on where it was, with its decoders and its progress.
-        progressChangedManually_ = false;
         changedProgressFlag_ = false;
         landingAsked_ = false;
     }
     return result;
+}
+
+bool AVCFormatPlayback::landOnScreen() {
+    if (onParserCallbackThread()) return false;
+    const int fd = fd_AVCFile_.load();
+    const int status = appDelg_ ? appDelg_->enAVCFmtPlaybackStatus() : kAVCFmtPlaybackPlay;
+    // Key frames only, or no reading at all: nothing to land with.
+    const bool readsEveryRecord = status == kAVCFmtPlaybackPlay || status == kAVCFmtPlaybackPause ||
+                                  status <= kAVCFmtPlaybackFastForward4x;
+    if (fd == 0 || !readsEveryRecord || readerEnded_.load() || heldAtEnd_.load()) return false;
+    landingAsked_ = false;
+    landing_ = false;
+    keyFramesOnly_ = false;
+    return landAtMomentOnScreen(fd);
+}
+
+bool AVCFormatPlayback::landAtMomentOnScreen(int fd) {
+    const uint64_t moment = shownUs_.load();
+    const unsigned long number = shownNumber_.load();
+    if (moment == 0 || number == 0) return false;
+    unsigned long keys[kEngineChannelCount] = {};
+    const unsigned long start = avc_playback_moment_keys(fd, number, static_cast<uint32_t>(moment / 1000u),
+                                                         landingWantedChannels(appDelg_), keys);
+    // No key frame within the look-back: the tiles go on as they are.
+    return start != 0 && askLanding(0, start, 0, keys, moment) == 0;
 }
 
 // ---- Stream types and decoders ----
@@ -378,11 +429,12 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
         }
         if (changedProgressFlag_.exchange(false)) resetParams();
         if (landingAsked_.exchange(false)) {
-            seekLanding_.begin(landingPlace_, landingKeys_);
+            seekLanding_.begin(landingPlace_, landingKeys_, landingMomentUs_);
             landing_ = true;
         }
     }
     const bool landingRecord = landing_.load();
+    LandingFrame use = LandingFrame::None;
 
     if (frame.byChannel > kEngineChannelCount) {
         player_log("AVC frame of channel %d dropped: no such channel\n", frame.byChannel);
@@ -392,7 +444,7 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
         if (route == 1 && !landingRecord) {
             doAVCFilePlaybackAudioTask(ch, header, bitstream);
         } else if (route == 2) {
-            const LandingFrame use = landingUse(ch, frame);
+            use = landingUse(ch, frame);
             // Before the channel's key frame of the landing: its fresh decoder could make nothing
             // of it.
             if (use != LandingFrame::PassedOver) doAVCFilePlaybackVideoTask(ch, header, bitstream, use);
@@ -406,15 +458,18 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
         landing_ = false;
         heldAtEnd_ = true;
     }
-    updateUIWithInfo(header, code, !holdAtEnd);
+    // During a landing the clock follows the pictures it shows, not the frames that only bring
+    // the decoders up to its moment.
+    if (!landingRecord || use == LandingFrame::Shown || code == 100)
+        updateUIWithInfo(header, code, !holdAtEnd);
     continueLanding();
 }
 
 LandingFrame AVCFormatPlayback::landingUse(int channel, const HEADER_FRAME &frame) {
     const bool on = landing_.load();
-    if (seekLanding_.meet(channel, static_cast<uint64_t>(frame.dwTimeStamp) * 1000u, frame.dwFrameNo, on,
-                          on ? landingWantedChannels(appDelg_) : 0))
-        return on ? seekLanding_.frameUse(channel, frame.dwFrameNo) : LandingFrame::None;
+    const uint64_t us = static_cast<uint64_t>(frame.dwTimeStamp) * 1000u;
+    if (seekLanding_.meet(channel, us, frame.dwFrameNo, on, on ? landingWantedChannels(appDelg_) : 0))
+        return on ? seekLanding_.frameUse(channel, frame.dwFrameNo, us) : LandingFrame::None;
     // The landing ends with this frame, the last the reader reads: decoded for Play, not shown.
     landing_ = false;
     return LandingFrame::DecodedOnly;
@@ -462,7 +517,10 @@ void AVCFormatPlayback::doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC
     AVCFormatDecoder *decoder = hAVCFormatDecoder_.get();
     bool shown = false;
     thread->performSync([decoder, &handOff, &shown] { shown = decoder->avcVideoDecodeSelector(handOff); });
-    if (shown && use == LandingFrame::Shown) seekLanding_.pictureShown(channel);
+    if (!shown) return;
+    shownUs_ = static_cast<uint64_t>(header->frameHeader.dwTimeStamp) * 1000u;
+    shownNumber_ = header->frameHeader.dwFrameNo;
+    if (use == LandingFrame::Shown) seekLanding_.pictureShown(channel);
 }
 
 void AVCFormatPlayback::updateUIWithInfo(const HEADER_AVC *header, int code, bool reportEnd) {

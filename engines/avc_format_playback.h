@@ -93,6 +93,13 @@ class AVCFormatPlayback {
     // channel's decoder is made anew before that frame.
     int changePlaybackProgress(int percent);
 
+    // A view change: every channel shows the moment on screen (the last picture shown), paused
+    // or playing. Nothing while key frames only are read (8x, 16x, a rewind that plays), when
+    // stopped, or before a picture was shown.
+    bool landOnScreen();
+    // A landing is asked for or under way.
+    bool landingUnderWay() const { return landingAsked_.load() || landing_.load(); }
+
     // ---- Stream types and decoders ----
     // Releases every decoder, then forgets every stream type.
     void resetParams();
@@ -126,6 +133,12 @@ class AVCFormatPlayback {
     // while the landing lasts.
     LandingFrame landingUse(int channel, const HEADER_FRAME &frame);
     void continueLanding();
+    // Moves the reader to record `start` (0: the last key frame at or before `percent`) with
+    // fresh decoders, asking for a landing there unless `landing` is false (a rewind that plays).
+    int askLanding(int percent, unsigned long start, unsigned long place, const unsigned long keys[],
+                   uint64_t momentUs, bool landing = true);
+    // The landing at the moment on screen (any status the reader reads every record at).
+    bool landAtMomentOnScreen(int fd);
     void sendChannelTitles(const HEADER_AVC *header);
     bool onParserCallbackThread() const;
     // Main thread: the reader has ended on an unreadable record; open the file again.
@@ -173,9 +186,16 @@ class AVCFormatPlayback {
     std::atomic<bool> landing_{false};
     unsigned long landingStart_ = 0;
     unsigned long landingPlace_ = 0;
+    uint64_t landingMomentUs_ = 0;
     LandingPositions landingKeys_{};
     int recordsBeforeLanding_ = 0;
     SeekLanding seekLanding_;
+    // The last picture shown: its time (microseconds) and record number (reader thread).
+    std::atomic<uint64_t> shownUs_{0};
+    std::atomic<unsigned long> shownNumber_{0};
+    // Since the last landing, key frames only were shown (8x, 16x, a rewind, steps): Play then
+    // lands every channel at the moment on screen.
+    std::atomic<bool> keyFramesOnly_{false};
     // A paused landing met the last record and holds there without reporting the end yet.
     std::atomic<bool> heldAtEnd_{false};
 

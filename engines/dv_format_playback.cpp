@@ -15,12 +15,13 @@ bool validChannel(int channel) {
     return channel >= 0 && channel < kEngineChannelCount;
 }
 
-// The playback threads serve hand-offs only while frames are to flow, a seek is being served,
-// a single step is asked for or a paused seek's landing is under way; otherwise the parser
-// waits inside its next hand-off.
+// The playback threads serve hand-offs only while frames are to flow, a seek or a landing at the
+// moment on screen is asked for, a single step is asked for or a paused landing is under way;
+// otherwise the parser waits inside its next hand-off.
 bool dvPlaybackThreadsServe() {
     return gDVFmtPlaybackSliderValueChanged.load() != 0 || gDVFmtPlaybackKeepRunning.load() != 0 ||
-           gDVFmtPlaybackForwardAtPause.load() != 0 || gDVFmtPlaybackShowSeekLanding.load() != 0;
+           gDVFmtPlaybackForwardAtPause.load() != 0 || gDVFmtPlaybackShowSeekLanding.load() != 0 ||
+           gDVFmtPlaybackLandOnScreen.load() != 0;
 }
 } // namespace
 

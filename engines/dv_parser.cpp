@@ -10,12 +10,13 @@ bool closeRequested() {
     return gDVFmtPlaybackParserThreadForceExit.load() != 0;
 }
 
-// Frames are to flow again, a seek, stop or close is requested, or (`orStep`) a step.
+// Frames are to flow again, a seek, stop, close or landing at the moment on screen is
+// requested, or (`orStep`) a step.
 void waitUntilRequested(bool orStep) {
     const auto requested = [orStep] {
         return gDVFmtPlaybackKeepRunning.load() != 0 || gDVFmtPlaybackSliderValueChanged.load() != 0 ||
                gDVFmtPlaybackStopActionLaunched.load() != 0 ||
-               gDVFmtPlaybackParserThreadForceExit.load() != 0 ||
+               gDVFmtPlaybackParserThreadForceExit.load() != 0 || gDVFmtPlaybackLandOnScreen.load() != 0 ||
                (orStep && gDVFmtPlaybackForwardAtPause.load() != 0);
     };
     while (!requested())

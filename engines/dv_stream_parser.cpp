@@ -21,6 +21,11 @@ constexpr uint64_t kQuietProgressBytes = 64ull << 20;
 // that a start code across their seam is seen.
 constexpr uint64_t kSeekMaxBackBytes = 128ull << 20;
 constexpr uint64_t kSeekOverlap = 64;
+// A recorder writes the channels' frames of one moment one after another, not always in time
+// order: past the moment by this much, no more of them follow.
+constexpr uint64_t kMomentInterleaveUs = 500000;
+// How far into a payload an SPS may lie behind a delimiter or SEI.
+constexpr uint32_t kKeyFrameLeadBytes = 256;
 
 uint32_t clamp32(uint64_t v) {
     return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
@@ -142,6 +147,11 @@ DVStreamParser::Exit DVStreamParser::run(bool returnAtEnd) {
         if (gDVFmtPlaybackParserThreadForceExit.load()) return Exit::Closed;
         if (gDVFmtPlaybackSliderValueChanged.load()) seek();
         if (gDVFmtPlaybackStopActionLaunched.load()) stop();
+        // A view change asks for the moment on screen in every tile it shows; so does playing on
+        // after key frames only, which left each tile at its channel's own last key frame.
+        if (gDVFmtPlaybackLandOnScreen.load() ||
+            (passedOverAtSpeed_ && !fastSpeed() && gDVFmtPlaybackKeepRunning.load()))
+            landOnScreen();
         if (window_.absPos() >= window_.fileSize()) {
             // Nothing was handed off since the last restart and frames are not to flow: there
             // is nothing to wait in, so wait here rather than end the file again and again.
@@ -182,6 +192,8 @@ void DVStreamParser::restartState() {
     if (window_.absPos() == 0) wholeVideoSeen_ = false;
     payloadStart_ = 0;
     payloadEnd_ = 0;
+    videoHeaderAt_ = 0;
+    passedOverAtSpeed_ = false;
     quietFrom_ = window_.absPos();
     holdPending_ = false;
 }
@@ -420,7 +432,9 @@ bool DVStreamParser::handOffAudio() {
 void DVStreamParser::deliverPendingVideo(bool speedRuleApplies) {
     wholeVideoSeen_ = true;
     const bool landingFrame = landingMeetsPendingVideo();
-    bool deliver = !(speedRuleApplies && fastSpeed() && !host_.keyFrameMark());
+    // A landing decodes every frame up to its moment, whatever the speed.
+    bool deliver = !(speedRuleApplies && fastSpeed() && !host_.keyFrameMark() && !landingFrame);
+    if (!deliver) passedOverAtSpeed_ = true;
     if (deliver && isDV5()) {
         const int channel = videoChannel();
         if (!validChannel(channel)) {
@@ -440,7 +454,7 @@ bool DVStreamParser::landing() const {
 }
 
 uint64_t DVStreamParser::pendingVideoPos() const {
-    return isDV5() ? payloadStart_ : 0;
+    return isDV5() ? payloadStart_ : videoHeaderAt_;
 }
 
 bool DVStreamParser::landingMeetsPendingVideo() {
@@ -455,13 +469,15 @@ bool DVStreamParser::landingMeetsPendingVideo() {
 
 void DVStreamParser::handOffPendingVideo(bool landingFrame) {
     const int channel = videoChannel();
+    const uint64_t stamp = dvVideoRecordStampUs(videoLayout_, videoRecord_.get());
     const LandingFrame use =
-        landingFrame ? landing_.frameUse(channel, pendingVideoPos()) : LandingFrame::None;
+        landingFrame ? landing_.frameUse(channel, pendingVideoPos(), stamp) : LandingFrame::None;
     // Before the channel's key frame of the landing: its fresh decoder could make nothing of it.
     if (use == LandingFrame::PassedOver) return;
     host_.setLandingUse(use);
     const bool shown = handOffVideo();
     host_.setLandingUse(LandingFrame::None);
+    if (shown) shownUs_ = stamp;
     if (!landingFrame || !shown) return;
     landing_.pictureShown(channel);
     if (landing() && landing_.allLanded(landingWanted())) finishLanding();
@@ -513,6 +529,7 @@ void DVStreamParser::dv4VideoHeader() {
         setVideoLen(0);
         reportAfterFrame();
     }
+    videoHeaderAt_ = window_.absPos();
     if (variant_ == DVVariant::DV4MPEG4) {
         // 00 00 01 B2 0F 01, then the seconds and microseconds the record keeps.
         uint8_t header[14];
@@ -666,6 +683,7 @@ void DVStreamParser::dv5AudioHeader() {
 
 void DVStreamParser::stop() {
     gDVFmtPlaybackShowSeekLanding = 0;
+    forgetMomentOnScreen();
     clearRecords();
     host_.resetStreams();
     gDVFmtPlaybackStopActionLaunched = 0;
@@ -686,6 +704,8 @@ void DVStreamParser::stop() {
 }
 
 bool DVStreamParser::endOfFile() {
+    // The last frame may end the landing: whether one holds here is decided by what it was.
+    const bool holdingLanding = landing() && (gDVFmtPlaybackIsPauseNow.load() || stopLanding_);
     bool pending = isDV5() ? videoLen() != 0 : videoStreamLength_ != 0;
     // A DV4 frame has no length: the last one runs to the end of the file. When no frame
     // before it ended at a header, it is the file's first frame cut short (or not a frame at
@@ -698,6 +718,7 @@ bool DVStreamParser::endOfFile() {
     if (pending) {
         player_log("It's the last frame...\n");
         if (!isDV5()) setVideoLen(clamp32(videoStreamLength_));
+        if (landing()) landing_.reachEnd(dvVideoRecordStampUs(videoLayout_, videoRecord_.get()));
         const bool landingFrame = landingMeetsPendingVideo();
         if (isDV5()) {
             const int channel = videoChannel();
@@ -715,7 +736,7 @@ bool DVStreamParser::endOfFile() {
     }
     // A close lets the parser out of the hand-off above: the file is being closed, not ended.
     if (gDVFmtPlaybackParserThreadForceExit.load()) return true;
-    if (landing() && (gDVFmtPlaybackIsPauseNow.load() || stopLanding_)) {
+    if (holdingLanding) {
         // A paused (or stopped) landing that meets the end holds there: the end is reported
         // when playing reaches it.
         setVideoLen(0);
@@ -728,6 +749,7 @@ bool DVStreamParser::endOfFile() {
     gDVFmtPlaybackKeepRunning = 0;
     gDVFmtPlaybackShowSeekLanding = 0;
     gDVFmtPlaybackSpeed = 0;
+    forgetMomentOnScreen();
     if (delegate_) delegate_->setDVFmtProcessingInfoAtEndOfProcessing();
     host_.postProgress(100.0f);
     clearRecords();
@@ -755,6 +777,7 @@ void DVStreamParser::seek() {
     uint64_t target = static_cast<uint64_t>(static_cast<double>(size) * 0.01 * percent);
     target = std::min(target, size);
     LandingPositions landAt{};
+    uint64_t moment = 0;
     if (target == 0) {
         clearRecords();
         host_.resetStreams();
@@ -766,12 +789,13 @@ void DVStreamParser::seek() {
     } else if (variant_ == DVVariant::DV4MPEG4) {
         seekDV4MPEG4(target);
     } else {
-        landAt = seekDV5(target);
+        moment = dv5MomentAt(target, landingWanted(), landAt);
+        landAt = seekDV5(target, moment, landAt);
     }
     host_.postProgress(static_cast<float>(percent));
     // Every channel shows its picture of the new place at once; paused, the scan then holds, and
     // playing, it plays on from there.
-    landing_.begin(isDV5() ? target : 0, landAt);
+    landing_.begin(target, landAt, moment);
     landingFrom_ = target;
     holdPending_ = false;
     stopLanding_ = false;
@@ -779,6 +803,31 @@ void DVStreamParser::seek() {
     gDVFmtPlaybackShowSeekLanding = 1;
     if (!gDVFmtPlaybackIsPauseNow.load()) gDVFmtPlaybackKeepRunning = 1;
     dvFmtAcknowledgeSeek(request);
+}
+
+void DVStreamParser::forgetMomentOnScreen() {
+    // What was on screen is of the past: a view change asked for meanwhile has nothing to land at.
+    shownUs_ = 0;
+    gDVFmtPlaybackLandOnScreen = 0;
+}
+
+void DVStreamParser::landOnScreen() {
+    gDVFmtPlaybackLandOnScreen = 0;
+    passedOverAtSpeed_ = false;
+    // A DV4 file has one channel, whose pictures follow on from its tile whatever came before.
+    if (!isDV5() || shownUs_ == 0) return;
+    const bool flowing = gDVFmtPlaybackKeepRunning.load() != 0;
+    gDVFmtPlaybackKeepRunning = 0;
+    const uint64_t moment = shownUs_;
+    const uint64_t place = window_.absPos();
+    const LandingPositions landAt = seekDV5(place, moment);
+    landing_.begin(place, landAt, moment);
+    landingFrom_ = place;
+    holdPending_ = false;
+    stopLanding_ = false;
+    stoppedAtStart_ = false;
+    gDVFmtPlaybackShowSeekLanding = 1;
+    if (flowing) gDVFmtPlaybackKeepRunning = 1;
 }
 
 template <typename Find> void DVStreamParser::scanBack(uint64_t target, Find find) {
@@ -911,12 +960,81 @@ bool DVStreamParser::findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, 
 // Each channel's last key frame at or before the target, looked for backwards until every
 // channel whose pictures are wanted has one, or a key frame lies a look-back before the newest
 // found. The scan restarts at the earliest of them; where none is found, at the target itself.
-LandingPositions DVStreamParser::seekDV5(uint64_t target) {
-    LandingPositions landAt{};
+bool DVStreamParser::dv5VideoUnitAt(const uint8_t *buf, uint64_t len, uint64_t o, uint64_t *payload,
+                                    uint32_t *payloadLen) const {
+    const uint64_t h = static_cast<uint64_t>(videoHeaderLen_);
+    if (o + h + 4 > len || buf[o] != 0 || buf[o + 1] != 0 || buf[o + 2] != 0 || buf[o + 3] != 1 ||
+        buf[o + 4] != 0x1F)
+        return false;
+    uint64_t start = o + h;
+    if (buf[o + 10] & 0x20) {
+        const uint32_t extLen = readLE32(buf + start);
+        if (extLen > kDV5MaxExtensionLength) return false;
+        start += 4 + extLen;
+    }
+    const uint32_t n = readLE32(buf + o + dv5VideoLenOffset(variant_));
+    // An elementary stream starts with a start code: a stray 00 00 00 01 1F has none behind it.
+    if (n < 4 || n > kDVVideoPayloadRoom || start + 4 > len || buf[start] != 0 || buf[start + 1] != 0 ||
+        (buf[start + 2] != 1 && (buf[start + 2] != 0 || buf[start + 3] != 1)))
+        return false;
+    *payload = start;
+    *payloadLen = n;
+    return true;
+}
+
+uint64_t DVStreamParser::dv5MomentAt(uint64_t target, uint16_t wanted, LandingPositions &landAt) {
+    const uint64_t size = window_.fileSize();
+    // The window that starts at the target (or ends with the file).
+    window_.fillDataForSeekingWhileSliderChanged(std::min(size, target + kBuf - 1));
+    const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
+    const uint64_t base = window_.absPos() - window_.bufOffset();
+    const uint64_t len = std::min<uint64_t>(kBuf, size - base);
+    uint64_t moment = 0;
+    for (uint64_t o = target - base; buf && o < len;) {
+        uint64_t payload = 0;
+        uint32_t n = 0;
+        if (!dv5VideoUnitAt(buf, len, o, &payload, &n)) {
+            ++o;
+            continue;
+        }
+        const int channel = dvVideoRecordChannel(videoSelector_, buf + o);
+        const uint64_t us = dvVideoRecordStampUs(videoLayout_, buf + o);
+        if (moment == 0) moment = us;
+        if (us > moment + kMomentInterleaveUs) break;
+        // A key frame of the moment after the target: the channel decodes from there.
+        if (us <= moment && validChannel(channel) && (wanted & (1u << channel))) {
+            uint64_t at = 0;
+            const uint64_t lead = std::min<uint64_t>({payload + n, payload + kKeyFrameLeadBytes, len - 1});
+            for (uint64_t i = payload + 4; i <= lead && at == 0; ++i)
+                if ((buf[i] | 0x40) == 0x67 && buf[i - 1] == 1 && buf[i - 2] == 0 && buf[i - 3] == 0) at = i;
+            if (at != 0) landAt[static_cast<size_t>(channel)] = base + payload;
+        }
+        o = payload + n;
+    }
+    if (moment != 0 || target == 0) return moment;
+    // Nothing from the target on: the moment of the last video unit before it.
+    window_.fillDataForSeekingWhileSliderChanged(target);
+    buf = window_.buffer(static_cast<int>(window_.curBuf()));
+    const uint64_t before = window_.bufOffset();
+    for (uint64_t o = before; buf && o-- > 0;) {
+        uint64_t payload = 0;
+        uint32_t n = 0;
+        if (dv5VideoUnitAt(buf, before, o, &payload, &n)) return dvVideoRecordStampUs(videoLayout_, buf + o);
+    }
+    return 0;
+}
+
+LandingPositions DVStreamParser::seekDV5(uint64_t target, uint64_t momentUs, LandingPositions landAt) {
     uint64_t restart = target;
     uint16_t wanted = landingWanted();
     if (wanted & landing_.channelsMet()) wanted &= landing_.channelsMet();
     uint16_t found = 0;
+    for (int channel = 0; channel < kEngineChannelCount; ++channel)
+        if (landAt[static_cast<size_t>(channel)] != 0) found = static_cast<uint16_t>(found | 1u << channel);
+    if ((wanted & ~found) == 0) {
+        restartAt(restart);
+        return landAt;
+    }
     bool newestFound = false;
     uint64_t newestUs = 0;
     scanBack(target, [&](uint64_t from, uint64_t base, uint64_t *keep) {
@@ -939,6 +1057,12 @@ LandingPositions DVStreamParser::seekDV5(uint64_t target) {
             const uint8_t *h = buf + header;
             const int channel = dvVideoRecordChannel(videoSelector_, h);
             const uint64_t us = dvVideoRecordStampUs(videoLayout_, h);
+            if (momentUs != 0 && us > momentUs) {
+                // After the moment: no key frame of it.
+                if (header < 5) return false;
+                next = header - 1;
+                continue;
+            }
             if (!newestFound) {
                 newestFound = true;
                 newestUs = us;

@@ -153,7 +153,21 @@ class DVStreamParser {
     template <typename Find> void scanBack(uint64_t target, Find find);
     void seekDV4H264(uint64_t target);
     void seekDV4MPEG4(uint64_t target);
-    LandingPositions seekDV5(uint64_t target);
+    // Each wanted channel's last key frame at or before `target` (and, with a moment, at or
+    // before it); the scan restarts at the earliest.
+    LandingPositions seekDV5(uint64_t target, uint64_t momentUs = 0, LandingPositions landAt = {});
+    // A seek's moment: the recorder time of the first video unit whose header lies at or after
+    // the target (with none there before the end, of the last one before it; 0 with none at
+    // all). The wanted channels' key frames of that moment that lie after the target go to
+    // `landAt`.
+    uint64_t dv5MomentAt(uint64_t target, uint16_t wanted, LandingPositions &landAt);
+    // A DV5 video unit header at buffer offset `o` of `buf` (`len` bytes) whose payload, in
+    // the buffer, begins with a start code: where that payload starts and how long it is.
+    bool dv5VideoUnitAt(const uint8_t *buf, uint64_t len, uint64_t o, uint64_t *payload,
+                        uint32_t *payloadLen) const;
+    // A landing at the moment on screen (the last picture shown), from where the scan stands.
+    void landOnScreen();
+    void forgetMomentOnScreen();
     struct HeaderCache {
         bool valid = false;
         uint64_t searchedFrom = 0; // a search from here down found `header` (or nothing)
@@ -199,6 +213,12 @@ class DVStreamParser {
     // DV5: where the pending video payload lies; the end is 0 once it has been stepped over.
     uint64_t payloadStart_ = 0;
     uint64_t payloadEnd_ = 0;
+    // DV4: where the pending video unit's header lies.
+    uint64_t videoHeaderAt_ = 0;
+    // Recorder time of the last picture shown: the moment on screen.
+    uint64_t shownUs_ = 0;
+    // A frame was passed over at a key-frames-only speed since the last restart.
+    bool passedOverAtSpeed_ = false;
     // Read position when the progress was last reported.
     uint64_t quietFrom_ = 0;
     SeekLanding landing_;

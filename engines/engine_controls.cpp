@@ -9,6 +9,7 @@ std::atomic<uint8_t> gDVFmtPlaybackSliderValueChanged{0};
 std::atomic<int32_t> gDVFmtPlaybackSliderPercentage{0};
 std::atomic<uint8_t> gDVFmtPlaybackForwardAtPause{0};
 std::atomic<uint8_t> gDVFmtPlaybackShowSeekLanding{0};
+std::atomic<uint8_t> gDVFmtPlaybackLandOnScreen{0};
 std::atomic<int32_t> gDVFmtPlaybackSpeed{0};
 
 namespace {
@@ -46,5 +47,6 @@ void dvFmtResetControlFlags() {
     gDVFmtPlaybackSliderPercentage = 0;
     gDVFmtPlaybackForwardAtPause = 0;
     gDVFmtPlaybackShowSeekLanding = 0;
+    gDVFmtPlaybackLandOnScreen = 0;
     gDVFmtPlaybackSpeed = 0;
 }

@@ -34,6 +34,8 @@ extern std::atomic<uint8_t> gDVFmtPlaybackForwardAtPause;
 // Set by the parser after a seek while paused: frames flow until every channel has shown its
 // first picture of the new place (SeekLanding), then the engine holds again.
 extern std::atomic<uint8_t> gDVFmtPlaybackShowSeekLanding;
+// The view changed: every channel it shows is to show the moment on screen (a landing there).
+extern std::atomic<uint8_t> gDVFmtPlaybackLandOnScreen;
 // 0 = 1x, 1 = 2x, 2 = 4x, 3 = 8x, 4 = 16x.
 extern std::atomic<int32_t> gDVFmtPlaybackSpeed;
 

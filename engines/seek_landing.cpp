@@ -1,13 +1,13 @@
 #include "engines/seek_landing.h"
 
-void SeekLanding::begin(uint64_t place, const LandingPositions &landAt) {
+void SeekLanding::begin(uint64_t place, const LandingPositions &landAt, uint64_t momentUs) {
     seen_ = 0;
     landed_ = 0;
     frames_ = 0;
     firstUs_ = 0;
     place_ = place;
-    placeMet_ = false;
-    placeUs_ = 0;
+    placeMet_ = momentUs != 0;
+    placeUs_ = momentUs;
     landAt_ = landAt;
     for (int channel = 0; channel < 16; ++channel)
         if (landAt_[static_cast<size_t>(channel)] != 0) met_ = static_cast<uint16_t>(met_ | bit(channel));
@@ -36,9 +36,11 @@ bool SeekLanding::meet(int channel, uint64_t timeUs, uint64_t pos, bool landing,
     return !again || (met_ & wanted & ~landed_) != 0;
 }
 
-LandingFrame SeekLanding::frameUse(int channel, uint64_t pos) const {
+LandingFrame SeekLanding::frameUse(int channel, uint64_t pos, uint64_t timeUs) const {
     if (beforeItsKeyFrame(channel, pos)) return LandingFrame::PassedOver;
-    return (landed_ & bit(channel)) ? LandingFrame::DecodedOnly : LandingFrame::Shown;
+    if (landed_ & bit(channel)) return LandingFrame::DecodedOnly;
+    // Before the moment the frame only brings the channel's decoder up to it.
+    return placeMet_ && timeUs >= placeUs_ ? LandingFrame::Shown : LandingFrame::DecodedOnly;
 }
 
 void SeekLanding::pictureShown(int channel) {

@@ -1,10 +1,16 @@
-// The landing of a seek (and of a DV5 Stop). Every channel whose pictures are wanted shows its
-// picture of the new place: the one made from its own last key frame at or before the place,
-// where the seek found one (the landing's position `landAt` for that channel); otherwise the
-// first its fresh decoder can make there. The frames of the landing are read on unpaced; a
-// channel's frames before its key frame are passed over, and a channel that has landed decodes
-// its later ones without showing them, so that its pictures stay whole when playing goes on from
-// where the landing ended. Paused, the engine then holds again; playing, it plays on from there.
+// The landing of a jump (a seek, a DV5 Stop, Play after key frames only, a view change) at one
+// moment T: every channel whose pictures are wanted shows its picture of that moment, so that
+// the tiles under one clock show one moment. T is given (the moment on screen), or it is the
+// recorder time of the first video frame at or after the place sought. Each channel decodes
+// from its own last key frame at or before T, where the search found one (the landing's
+// position `landAt` for that channel), which may lie after the place in the file; its frames
+// before T are decoded without being shown, and its first picture at or after T is shown (on a
+// recorder's frame grid, its picture at T). A channel with no key frame found shows the first
+// picture its fresh decoder can make from T on. The frames of the landing are read on unpaced;
+// a channel's frames before its key frame are passed over, and a channel that has landed
+// decodes its later ones without showing them, so that its pictures stay whole when playing
+// goes on from where the landing ended. Paused, the engine then holds again; playing, it plays
+// on from there.
 //
 // A channel whose picture does not come within kSeekLandingSpanUs of recording time after the
 // place (it ended earlier, it has no key frame near here, its data cannot be decoded) does not
@@ -47,9 +53,11 @@ class SeekLanding {
     // The file's channels met so far (bit n: channel n).
     uint16_t channelsMet() const { return met_; }
     // A landing starts at the seek's place (`place`, in the positions' terms; 0 when the landing
-    // starts at the place itself), with the channels' key frames to land on. No channel has
+    // starts at the place itself), with the channels' key frames to land on, at the moment
+    // `momentUs` (0: the time of the first frame met at or after the place). No channel has
     // landed, no frame of it has been met; a channel with a key frame found is one of the file's.
-    void begin(uint64_t place = 0, const LandingPositions &landAt = LandingPositions{});
+    void begin(uint64_t place = 0, const LandingPositions &landAt = LandingPositions{},
+               uint64_t momentUs = 0);
     // A video frame of `channel` (0-based) at recorder time `timeUs` and position `pos`, met by
     // the reader whether it is handed off or not, counts the channel as one of the file's.
     // During a landing (`landing`) the answer is whether the frame belongs to it: the landing
@@ -57,8 +65,17 @@ class SeekLanding {
     // once every channel met whose pictures are wanted (bit n of `wanted`: channel n) has shown
     // one.
     bool meet(int channel, uint64_t timeUs, uint64_t pos, bool landing, uint16_t wanted);
-    LandingFrame frameUse(int channel, uint64_t pos) const;
+    // How the channel's frame at `pos`, of recorder time `timeUs`, met last, is used.
+    LandingFrame frameUse(int channel, uint64_t pos, uint64_t timeUs) const;
+    // The landing's moment, once known (0 before).
+    uint64_t momentUs() const { return placeMet_ ? placeUs_ : 0; }
     void pictureShown(int channel);
+    // The file ends, with its last frame at `timeUs`, before the place: that frame is the place's.
+    void reachEnd(uint64_t timeUs) {
+        if (placeMet_) return;
+        placeMet_ = true;
+        placeUs_ = timeUs;
+    }
     // Every channel whose pictures are wanted has shown one (a single view's one channel, say):
     // nothing more can land.
     bool allLanded(uint16_t wanted) const { return (wanted & ~landed_) == 0; }
@@ -77,8 +94,8 @@ class SeekLanding {
     uint32_t frames_ = 0;
     uint64_t firstUs_ = 0;
     uint64_t place_ = 0;
-    bool placeMet_ = false; // a frame at or past the place has been met; placeUs_ is its time
-    uint64_t placeUs_ = 0;
+    bool placeMet_ = false; // the moment is known (given, or a frame at or past the place met)
+    uint64_t placeUs_ = 0;  // the moment
     LandingPositions landAt_{};
 };
 

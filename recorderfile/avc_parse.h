@@ -53,15 +53,23 @@ void avc_parse_close(int handle);
 // again; a step, key-frames-only or rewind status gives way to normal reading.
 int avc_playback_progress(int handle, int percent);
 
-// Where a seek to percent lets each channel of `wanted` (bit n: channel n+1) show its own last
-// key frame at or before the place: for each the 1-based number of its last video key entry at
-// or before the place, no more than 10 s of recording before it, goes to keyNumbers[n] (0 where
-// none lies there), and *place gets the number of the record at the place. Returns the earliest
-// of them, where the reader is to go (avc_playback_progress_from); 0 (all 0) when none was found,
-// for a rewind that plays (it seeks backwards by key entries), or without a usable index.
-// Nothing moves.
+// Where a seek to percent lets each channel of `wanted` (bit n: channel n+1) show its picture of
+// the place's moment (the time stamp of the first video record from the place on, or of the
+// last before it at the end, which goes to *momentMs): for each the 1-based number of its last
+// video key entry of a time at or before that moment, no more than 10 s of recording before it,
+// goes to keyNumbers[n] (0 where none lies there); such a key entry may lie a little after the
+// place. *place gets the number of the record at the place. Returns the earliest of them, where
+// the reader is to go (avc_playback_progress_from); 0 (all 0) when none was found, for a rewind
+// that plays (it seeks backwards by key entries), or without a usable index. Nothing moves.
 unsigned long avc_playback_channel_keys(int handle, int percent, unsigned wanted, unsigned long *place,
-                                        unsigned long keyNumbers[16]);
+                                        unsigned long keyNumbers[16], uint32_t *momentMs = nullptr);
+
+// As avc_playback_channel_keys, for the moment `momentMs` (a record time stamp, not 0) from
+// record `number` (1-based) back: key entries of a later time are passed over, and the
+// look-back counts from the moment. Returns the earliest; 0 (all 0) when none was found or
+// without a usable index. Nothing moves.
+unsigned long avc_playback_moment_keys(int handle, unsigned long number, uint32_t momentMs, unsigned wanted,
+                                       unsigned long keyNumbers[16]);
 
 // As avc_playback_progress, but to record `number` (1-based) when it is not 0.
 int avc_playback_progress_from(int handle, int percent, unsigned long number);

@@ -166,6 +166,16 @@ bool EngineSide::picturesHeld() const {
     return !dvFramesFlowing();
 }
 
+bool EngineSide::landOnScreen() {
+    const bool running = shared_.playbackNow.load() || gDVFmtPlaybackIsPauseNow.load() != 0;
+    if (shared_.playerState.load() != kPlayerStatePlaying || !running || picturesOfFile_.load() == 0)
+        return false;
+    if (shared_.avcFile.load()) return avc_ && avc_->landOnScreen();
+    if (!dv_ || dv_->dvFmtVideoCodec() != kDVFmtDV5) return false;
+    gDVFmtPlaybackLandOnScreen = 1;
+    return true;
+}
+
 bool EngineSide::anyEngineThreadExecuting() const {
     if (dv_) {
         if (dv_->isDVFmtParserThreadExecuting() || dv_->isDVFmtAudioPlaybackThreadExecuting()) return true;
@@ -243,10 +253,12 @@ void EngineSide::videoUpdateTaskWithChannel(unsigned channel, VideoImageRef imag
         // with them their pictures (the next comes at their next key frame), and the pane is laid
         // out again. This picture was decoded for the old layout: a tile still shown takes it
         // scaled, since it may be the only one to come (a paused seek's).
+        // A landing under way or asked for makes every decoder anew itself: one released in
+        // the middle of it would leave its tile without a picture.
         const int selected = shared_.selectedVideoChannel.load();
         if (shared_.avcFile.load()) {
-            if (avc_) avc_->resetParamsWithExceptCH(selected);
-        } else if (dv_) {
+            if (avc_ && !avc_->landingUnderWay()) avc_->resetParamsWithExceptCH(selected);
+        } else if (dv_ && !gDVFmtPlaybackShowSeekLanding.load() && !gDVFmtPlaybackLandOnScreen.load()) {
             dv_->resetParamsWithExceptCH(selected);
         }
         shared_.viewCutChanged.store(false);

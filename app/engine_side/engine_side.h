@@ -107,6 +107,10 @@ class EngineSide : public EngineDelegate, public EngineControl {
     // The open file's pictures do not come by themselves: it is paused, at its end or stopped
     // (DV or AVC).
     bool picturesHeld() const;
+    // The view changed while the file plays or is paused: the engine lands every channel it now
+    // decodes at the moment on screen. False when it cannot (stopped, at the end, key frames
+    // only, a one-channel DV4 file, nothing shown yet).
+    bool landOnScreen();
 
     // How long the teardown waits for the DV parser to leave before it goes on without it.
     static constexpr std::chrono::milliseconds kParserLeaveTimeout{5000};

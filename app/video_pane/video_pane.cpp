@@ -113,6 +113,13 @@ void VideoPane::videoTileClicked(int channelID) {
     shared_.decoderTargetWidth.store(0.0f);
     shared_.decoderTargetHeight.store(0.0f);
     memory_.previousVideoPaneWidth = 0.0f;
+    viewChanged(file_.cutState() == CutState::Grid);
+}
+
+void VideoPane::viewChanged(bool newChannels) {
+    if (newChannels && port_.landOnScreen()) return;
+    shared_.resizingVideoPane.store(true);
+    if (port_.picturesHeld() && shared_.imageRealHeight.load() != 0) checkNeedResizeImageViewOrNot();
 }
 
 void VideoPane::showFullScreenControlPanel() {
@@ -211,8 +218,10 @@ void VideoPane::clickVideoChannelSwitchBtn(int index) {
     if (!::clickVideoChannelSwitchBtn(index, file_.channelIndex(), kind, starts)) return;
     miscellaneousBtnState_ = kind;
     starts_ = starts;
+    const bool fromSingle = file_.cutState() == CutState::Single;
     file_.setCutState(CutState::Grid);
     memory_.previousVideoPaneWidth = 0.0f;
+    viewChanged(fromSingle);
 }
 
 void VideoPane::showOSD() {

@@ -70,6 +70,11 @@ class VideoPanePort {
     virtual bool engineFramesFlowing() = 0;
     // The window's size while converting (it does not change then).
     virtual QSize windowSizeWhileAVIConversion() = 0;
+    // The view changed: every channel it decodes is to show the moment on screen. False when
+    // the engine cannot land there (see EngineSide::landOnScreen).
+    virtual bool landOnScreen() = 0;
+    // The open file's pictures do not come by themselves (paused, stopped, at the end).
+    virtual bool picturesHeld() = 0;
 };
 
 class VideoPane {
@@ -97,6 +102,9 @@ class VideoPane {
     void checkNeedResizeImageViewOrNot();
     // The grid menu's item `index` was chosen: that grid, paged on when it is already in use.
     void clickVideoChannelSwitchBtn(int index);
+    // After a view change: channels it decodes anew land at the moment on screen, whose first
+    // picture lays the pane out; otherwise a pane whose pictures do not flow is laid out now.
+    void viewChanged(bool newChannels);
     void showOSD();
     void showAndEnableDeinterlace();
     void enterFullScreen();

@@ -138,8 +138,8 @@ TEST_F(AVCEngine, FastForwardAndRewindPaceByStatus) {
     EXPECT_EQ(std::count(delegate.labels.begin(), delegate.labels.end(), "Creating .idx file 100%"), 1)
         << "only the first open builds the index";
 
-    // Rewind from the end: key frames backwards, 200 ms apart at 1x and 12.5 ms at 16x, ending
-    // at the first frame with tri-state 255.
+    // Rewind from the end (a paused seek to 100 % shows the last frame): key frames backwards,
+    // 200 ms apart at 1x and 12.5 ms at 16x, ending at the first frame with tri-state 255.
     delegate.decodeChannelMask = 1; // the seek's landing is the one channel's picture
     for (const auto &r : {std::pair<int, double>{5, 200}, {9, 12.5}}) {
         ASSERT_TRUE(startPaused(rec.path));
@@ -152,7 +152,7 @@ TEST_F(AVCEngine, FastForwardAndRewindPaceByStatus) {
         EXPECT_EQ(delegate.triState.load(), kPlaybackTriStateAtFirstFrame);
         EXPECT_EQ(delegate.avcStatus.load(), kAVCFmtPlaybackStop);
         const auto idx = frameIndexes(rec, from);
-        EXPECT_EQ(idx, (std::vector<int>{40, 35, 30, 25, 20, 15, 10, 5, 0, 0})) << "status " << r.first;
+        EXPECT_EQ(idx, (std::vector<int>{45, 40, 35, 30, 25, 20, 15, 10, 5, 0, 0})) << "status " << r.first;
         const double gap = medianGapMs(delegate.videoEvents(), from + 1);
         EXPECT_GT(gap, r.second * 0.8) << "status " << r.first;
         EXPECT_LT(gap, r.second * 1.3 + 8) << "status " << r.first;
@@ -166,8 +166,9 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
     ASSERT_EQ(ref.size(), 50u);
     ASSERT_TRUE(startPaused(rec.path));
 
-    // Paused in the single view: a seek shows its landing key frame, a step back the key frame
-    // before it, and steps forward read one record each, showing key frames only.
+    // Paused in the single view: a seek shows the frame of its place (decoded from the key frame
+    // before it), a step back that key frame, and steps forward read one record each, showing key
+    // frames only.
     const std::vector<int> seen = frameIndexes(rec);
     ASSERT_FALSE(seen.empty());
     delegate.avcStatus = kAVCFmtPlaybackPause;
@@ -177,16 +178,16 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
         engine.doPlaybackAction(action);
         ASSERT_TRUE(waitFor([&] { return avc_parse_passes(engine.fdAVCFile()) > passes; }));
     };
-    ASSERT_EQ(seekPaused(30), 0); // frame 15: key frame 10
+    ASSERT_EQ(seekPaused(30), 0); // record 15, frame 14: key frame 10
     step(kAVCFmtPlaybackStepBack);
     for (int i = 0; i < 10; ++i)
         step(kAVCFmtPlaybackStepForward);
     step(kAVCFmtPlaybackStepBack);
     auto idx = frameIndexes(rec, seen.size());
-    EXPECT_EQ(idx, (std::vector<int>{10, 0, 10, 0}));
+    EXPECT_EQ(idx, (std::vector<int>{14, 10, 20, 10}));
 
-    // A seek (after a step back) lands on a key frame; every picture from there on equals
-    // ffmpeg's, none lost.
+    // A seek (after a step back) shows the frame of its place; every picture from there on
+    // equals ffmpeg's, none lost.
     const size_t from = delegate.videoCount();
     EXPECT_EQ(seekPaused(50), 0);
     act(kAVCFmtPlaybackFastForward4x);
@@ -194,10 +195,10 @@ TEST_F(AVCEngine, StepsWhilePausedAndSeeksWithoutLosingPictures) {
     ASSERT_TRUE(waitEnd());
     const auto ev = delegate.videoEvents();
     idx = frameIndexes(rec, from);
-    ASSERT_EQ(idx.size(), 30u);
+    ASSERT_EQ(idx.size(), 26u);
     for (size_t i = 0; i < idx.size(); ++i) {
-        EXPECT_EQ(idx[i], static_cast<int>(20 + i));
-        EXPECT_EQ(pictureMd5(ev[from + i]), ref[20 + i]) << "frame " << 20 + i;
+        EXPECT_EQ(idx[i], static_cast<int>(24 + i));
+        EXPECT_EQ(pictureMd5(ev[from + i]), ref[24 + i]) << "frame " << 24 + i;
     }
     const auto p = progress();
     EXPECT_TRUE(std::find(p.begin(), p.end(), 50.0f) != p.end()) << "the seek's percentage is shown";
