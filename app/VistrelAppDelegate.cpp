@@ -87,10 +87,10 @@ bool VistrelAppDelegate::applicationOpenFile(const QString &path) {
     QMetaObject::invokeMethod(
         this,
         [this, path] {
-            if (aviConversion_->holdsWindow())
-                aviConversion_->refuseOpenWhileConverting(path);
-            else
+            if (!aviConversion_->holdsWindow())
                 openFileDirectly(path);
+            else if (!aviConversion_->deferOpenUntilResultAnswered(path))
+                aviConversion_->refuseOpenWhileConverting(path);
         },
         Qt::QueuedConnection);
     makeWindowKeyAndOrderFront();
@@ -264,6 +264,7 @@ void VistrelAppDelegate::initAVIConversion() {
     w.channelSelectionPanel = channelSelectionPanel_;
     aviConversion_ = std::make_unique<AVIConversion>(conversionHost_.get(), w);
     conversionHost_->setConversion(aviConversion_.get());
+    aviConversion_->openDeferredFile = [this](const QString &path) { openFileDirectly(path); };
     engineSide_->setConversionSink(aviConversion_.get());
     connect(ui.aviConversionBtn, &QPushButton::clicked, this, [this] { openPlaybackFileAndConvertToAVI(); });
 }

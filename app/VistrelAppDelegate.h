@@ -49,7 +49,8 @@ class VistrelAppDelegate : public QObject,
     void applicationDidFinishLaunching();
     // A request to open a document: the open is queued to the GUI thread (so one that arrives
     // while launching is served once the interface is built) and the window comes to the front.
-    // While a conversion holds the window the file is refused with a sheet instead.
+    // While a conversion runs the file is refused with a sheet instead; once it has ended, the
+    // file waits for the answer to its result sheet.
     bool applicationOpenFile(const QString &path);
     // With no visible window, the main window comes back to the front.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);

@@ -840,6 +840,9 @@ template <typename Find> void DVStreamParser::scanBack(uint64_t target, Find fin
         // unit whose header lies there).
         uint64_t keep = std::min<uint64_t>(from, kSeekOverlap);
         if (find(from, base, &keep) || base == 0 || target - base >= kSeekMaxBackBytes) return;
+        // A close or stop does not wait for the rest of a long search: the seek restarts with
+        // what it has and the loop serves the request before anything is handed off.
+        if (gDVFmtPlaybackParserThreadForceExit.load() || gDVFmtPlaybackStopActionLaunched.load()) return;
         end = std::min(base + keep, end - 1);
     }
 }

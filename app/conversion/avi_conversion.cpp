@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <cstring>
+#include <utility>
 
 #include "app/alerts.h"
 #include "app/channel_selection_panel.h"
@@ -170,6 +171,14 @@ void AVIConversion::refuseOpenWhileConverting(const QString &path) {
     alert.buttons = {tr("OK")};
     alert.style = AlertStyle::Warning;
     beginAlertSheet(w_.window, alert);
+}
+
+// The result sheet still locks the window, and its answer shrinks the window and restores the
+// buttons: a file opened before the answer would be emptied by it.
+bool AVIConversion::deferOpenUntilResultAnswered(const QString &path) {
+    if (phase_ != ConversionPhase::ShowingResult) return false;
+    deferredOpen_ = path;
+    return true;
 }
 
 void AVIConversion::setBuilderVideoFormat(int vdoFmtIdx) {
@@ -632,9 +641,13 @@ void AVIConversion::handle(ConversionEvent event) {
             }
             revertPlaybackButton();
             break;
-        case ConversionAction::RestoreWindow:
+        case ConversionAction::RestoreWindow: {
             restoreWindow();
+            // After the window is back, so that the file's start sizes it.
+            const QString deferred = std::exchange(deferredOpen_, QString());
+            if (!deferred.isEmpty() && openDeferredFile) openDeferredFile(deferred);
             break;
+        }
         }
     }
 }

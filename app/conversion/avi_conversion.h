@@ -144,8 +144,13 @@ class AVIConversion : public QObject, public ConversionSink {
     void upadateUIWhileFinishingFileConversion();
     // A conversion has started and its result is not yet answered: it holds the window.
     bool holdsWindow() const;
-    // A file handed over while the conversion holds the window is refused with a sheet.
+    // A file handed over while the conversion is under way is refused with a sheet.
     void refuseOpenWhileConverting(const QString &path);
+    // A file handed over once the conversion has ended, while its result sheet waits: it is kept
+    // and opened through openDeferredFile when the sheet is answered; of several, the last one
+    // (each is a newer request to open). False, keeping nothing, while the conversion runs.
+    bool deferOpenUntilResultAnswered(const QString &path);
+    std::function<void(const QString &path)> openDeferredFile;
     // Quitting: a running conversion is finished into a complete file (no sheet); a waiting
     // panel is closed. Returns once nothing runs.
     void applicationWillTerminate();
@@ -233,6 +238,7 @@ class AVIConversion : public QObject, public ConversionSink {
     QStringList failureRemoved_;
     QPointer<QFileDialog> openPanel_;
     QTimer *indicatorTimer_ = nullptr;
+    QString deferredOpen_;
 
     // Shared with the engine threads.
     mutable std::mutex builderMutex_;

@@ -265,3 +265,38 @@ TEST_F(ScannerTest, LongStretchWithoutUnitsIsCrossedFastWithProgress) {
     EXPECT_TRUE(std::is_sorted(before.begin(), before.end()));
     EXPECT_LT(before.back(), 100.0f);
 }
+
+// A close or stop made while a seek searches backwards through a long stretch without key frames
+// ends the search at its next window: it does not go on to the key frame 64 MiB back, and the
+// close then ends the scan with nothing handed off.
+TEST_F(ScannerTest, CloseOrStopEndsTheSeeksBackwardSearch) {
+    const mkrec::Recording rec =
+        mkrec::make(dir, "k.dv5", {"--kind", "dv5-nvr", "--frames", "1", "--audio-mask", "0"});
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    const Bytes file = mkrec::readFile(rec.path);
+    const mkrec::Unit &key = rec.manifest.units[0];
+    // 1 GiB, sparse: the file header, then zeros with a stray SPS start code every 2 MB.
+    const uint64_t size = 1ull << 30, keyAt = size / 2 - (64ull << 20),
+                   unitEnd = key.payloadOffset + key.payloadLen;
+    const int fd =
+        ::open(write("big.dv5", Bytes(file.begin(), file.begin() + long(key.offset))).c_str(), O_WRONLY);
+    for (uint64_t at = 2000000; at < size; at += 2000000)
+        ASSERT_EQ(pwrite(fd, "\0\0\0\1\x67", 5, off_t(at)), 5);
+    ASSERT_EQ(pwrite(fd, file.data() + key.offset, unitEnd - key.offset, off_t(keyAt)),
+              ssize_t(unitEnd - key.offset));
+    ASSERT_EQ(ftruncate(fd, off_t(size)), 0);
+    ::close(fd);
+    delegate.decodeChannelMask = 1;
+    for (std::atomic<uint8_t> *request :
+         {&gDVFmtPlaybackParserThreadForceExit, &gDVFmtPlaybackStopActionLaunched}) {
+        dvFmtResetControlFlags();
+        open(DVVariant::DV5NVR, dir.file("big.dv5"));
+        dvFmtRequestSeek(50);
+        *request = 1; // raised while the search runs: here before it starts, which it sees alike
+        parser->seek();
+        EXPECT_EQ(window.absPos(), size / 2) << "the search went on to the key frame";
+        if (request != &gDVFmtPlaybackParserThreadForceExit) continue;
+        EXPECT_EQ(parser->run(true), DVStreamParser::Exit::Closed);
+        EXPECT_TRUE(host.handOffs.empty());
+    }
+}
