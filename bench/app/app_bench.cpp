@@ -11,9 +11,13 @@
 //     decoding only, all pinned to the same cores, in rounds whose order turns: whole-process CPU
 //     seconds of each side (from the children's resource usage), the X server's CPU seconds during
 //     the player's run, the paint passes, and the ratios at min, median and max.
+//   - with --landing: paused seeks in 4- and 16-channel D1 recordings, from the slider's drag
+//     to every tile's new picture, against libavcodec decoding what the landing needs
+//     (landing.cpp).
 // The recordings are at recorder bit rates: D1 at 1.5 Mbit/s, 1080p at 4.5 Mbit/s, 25 frames/s.
 // Usage: app_bench [paced seconds (default 20)] [unpaced frames per channel (default 100)]
 //        app_bench --window [seconds (default 20)] [rounds (default 5)] [cores (default 0,1)]
+//        app_bench --landing [runs (default 5, at least 5)]
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -50,6 +54,7 @@
 #include "engines/dv_format_playback.h"
 #include "engines/engine_controls.h"
 #include "engines/headless_delegate.h"
+#include "landing.h"
 
 namespace {
 
@@ -460,6 +465,7 @@ int main(int argc, char **argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     QApplication application(argc, argv);
+    if (argc > 1 && std::string(argv[1]) == "--landing") return pausedSeekLanding(argc, argv);
     const double seconds = argc > 1 ? std::max(1.0, atof(argv[1])) : 20.0;
     const int frames = argc > 2 ? std::max(20, atoi(argv[2])) : 100;
     mkrec::TempDir dir;

@@ -27,7 +27,7 @@ TEST(MkrecCommandLine, HelpAndBadOptions) {
     std::string help = mkrec::readText(log);
     for (const char *k :
          {"dv4-h264", "dv4-mpeg4", "dv5-nvr", "dv5-dvr700", "avc", "mkrec-manifest 1", "--truncate",
-          "--fields", "--gap", "--lead", "--ext-every", "--dv4-audio-startcode", "--prefix"})
+          "--fields", "--gap", "--key-stagger", "--lead", "--ext-every", "--dv4-audio-startcode", "--prefix"})
         EXPECT_NE(help.find(k), std::string::npos) << k;
 
     for (auto args : std::vector<std::vector<std::string>>{
@@ -35,6 +35,7 @@ TEST(MkrecCommandLine, HelpAndBadOptions) {
              {"--kind", "avc", "--size", "100"},
              {"--kind", "avc", "--bogus", "1"},
              {"--kind", "avc", "--audio-samples", "4100"},
+             {"--kind", "avc", "--key-stagger", "-1"},
              {"--kind", "dv4-h264", "--oversize", "1"}, // DV4 has no length field
              {"--kind", "avc", "--codec", "mpeg4", "--fields", "split"},
              {"--out", dir.file("x")}}) {

@@ -37,6 +37,10 @@ struct PacketPtr {
     ~PacketPtr() { av_packet_free(&p); }
 };
 
+// With --key-stagger every key frame is asked for by the frame's picture type; the encoder's
+// own interval must then never come round.
+constexpr int kNoOwnKeyFrames = 1 << 20;
+
 std::string openVideo(const Options &o, VCodec vc, int w, int h, CodecCtx &cc) {
     const char *name = vc == VCodec::H264 ? "libx264" : vc == VCodec::Mpeg4 ? "mpeg4" : "mjpeg";
     const AVCodec *codec = avcodec_find_encoder_by_name(name);
@@ -49,11 +53,14 @@ std::string openVideo(const Options &o, VCodec vc, int w, int h, CodecCtx &cc) {
     c->framerate = AVRational{o.fps, 1};
     c->thread_count = 1;
     c->max_b_frames = 0;
-    c->gop_size = vc == VCodec::Mjpeg ? 1 : o.gop;
+    const bool forced = o.keyStaggerMs >= 0;
+    c->gop_size = vc == VCodec::Mjpeg ? 1 : forced ? kNoOwnKeyFrames : o.gop;
     c->pix_fmt = vc == VCodec::Mjpeg ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
     c->flags |= AV_CODEC_FLAG_BITEXACT;
     if (vc == VCodec::H264) {
-        c->keyint_min = o.gop;
+        // keyint_min also bounds how soon x264 turns a forced I picture into an IDR; a staggered
+        // channel's first interval is shorter than the GOP.
+        c->keyint_min = forced ? 1 : o.gop;
         av_opt_set(c->priv_data, "preset", o.preset.c_str(), 0);
         std::string params = "scenecut=0:bframes=0:weightp=0:sliced-threads=0";
         if (o.fields == Fields::Split) params += ":cabac=0:ref=1";
@@ -127,6 +134,8 @@ std::string encodeVideo(const Options &o, int frames, ChannelStream &s) {
     const int ch = s.channel;
     // Split two-field frames: the encoder sees field pictures of half height.
     const int eh = split ? h / 2 : h;
+    const bool forced = o.keyStaggerMs >= 0;
+    const int phase = keyPhase(o, ch);
     CodecCtx cc;
     std::string err = openVideo(o, s.codec, w, eh, cc);
     if (!err.empty()) return err;
@@ -154,7 +163,8 @@ std::string encodeVideo(const Options &o, int frames, ChannelStream &s) {
             drawPicture(ch, i, i, w, eh, o.noise, o.grain, o.seed, Y, U, V, ys, cs);
         }
         fr.f->pts = i;
-        fr.f->pict_type = AV_PICTURE_TYPE_NONE;
+        fr.f->pict_type =
+            forced && (i == 0 || (i - phase) % o.gop == 0) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         int r = avcodec_send_frame(cc.c, fr.f);
         if (r < 0) return "encoding failed: " + averr(r);
         err = drainVideo(cc.c, pkt.p, raw);
@@ -276,6 +286,12 @@ std::string encodeAudio(const Options &o, int frames, ChannelStream &s) {
 }
 
 } // namespace
+
+int keyPhase(const Options &o, int ch) {
+    if (o.keyStaggerMs < 0) return 0;
+    const int64_t ms1000 = static_cast<int64_t>(ch) * o.keyStaggerMs * o.fps; // frames * 1000
+    return static_cast<int>(((ms1000 + 500) / 1000) % o.gop);
+}
 
 std::string encodeAll(const Options &o, int frames, std::vector<ChannelStream> &streams) {
     av_log_set_level(AV_LOG_ERROR);

@@ -51,6 +51,7 @@ std::string writeManifest(const Options &o, const Layout &L, const std::vector<C
                  o.fields == Fields::None      ? "none"
                  : o.fields == Fields::Stacked ? "stacked"
                                                : "split");
+    if (o.keyStaggerMs >= 0) std::fprintf(f, " key_stagger_ms=%d", o.keyStaggerMs);
     for (auto &a : L.fileAttrs)
         std::fprintf(f, " %s=%s", a.first.c_str(), escape(a.second).c_str());
     std::fprintf(f, "\n");

@@ -30,6 +30,7 @@ struct Options {
     double duration = 2.0;
     int frames = -1; // overrides duration when >= 0
     int gop = 25;
+    int keyStaggerMs = -1;          // >= 0: channel n's key-frame interval starts n * this later (see README)
     int64_t startUnix = 1704164645; // 2024-01-02T03:04:05Z
     uint32_t videoMask = 1, audioMask = 1;
     std::vector<VCodec> codecs{VCodec::H264};
@@ -139,6 +140,10 @@ void drawPicture(int ch, double frameTime, int frameNo, int w, int h, bool noise
                  uint8_t *y, uint8_t *u, uint8_t *v, int ys, int cs);
 int toneFrequency(int ch);
 void toneSamples(int ch, int64_t first, int count, int16_t *out);
+
+// The frame, 0..gop-1, from which channel ch's key frames repeat every gop frames under
+// --key-stagger (0 without it).
+int keyPhase(const Options &o, int ch);
 
 // encode: fills the packets of every stream; returns "" or an error.
 std::string encodeAll(const Options &o, int frames, std::vector<ChannelStream> &streams);

@@ -60,6 +60,11 @@ General
   --duration SEC        length in seconds (default 2)
   --frames N            video frames per channel (overrides --duration)
   --gop N               key frame every N frames (default 25)
+  --key-stagger MS      the channels' encoders started MS milliseconds apart: video channel n
+                        (0-based channel number) has a key frame at its first frame and at
+                        every frame f >= 1 with (f - s) % gop == 0, s = round(n * MS * fps /
+                        1000) % gop; all key frames are forced, the encoder adds none (Motion
+                        JPEG frames are all key frames anyway)
   --start TIME          first time stamp, UTC, YYYY-MM-DDTHH:MM:SS (default 2024-01-02T03:04:05)
   --video-mask M        video channels, bit n = channel n+1 (default 0x1; DV4 has channel 1 only)
   --audio-mask M        audio channels, bit n = channel n+1 (default 0x1; 0 = no audio)
@@ -140,7 +145,8 @@ Manifest (FILE.manifest), plain text, one record per line, fields "key=value" se
 single spaces, values never hold spaces (title text escapes space, '%', '=' as %XX):
   mkrec-manifest 1
   file kind= bytes= units= video_units= audio_units= width= height= fps= gop= start_unix=
-       video_mask= audio_mask= audio_samples= fields= header_len= [AVC: version= main_flags=
+       video_mask= audio_mask= audio_samples= fields= [key_stagger_ms=] header_len=
+       [AVC: version= main_flags=
        total_frames= title_len= audio_mask_word= prefix= extend_info= vflags= aflags=]
        [DV5: minor_id=]
   video ch= codec= frames= [title=]                     one per video channel (ch 0-based)
@@ -265,6 +271,9 @@ std::string parseOptions(int argc, char **argv, Options &o, bool &help) {
         } else if (a == "--gop") {
             if (!intIn(1, 100000)) return bad;
             o.gop = static_cast<int>(n);
+        } else if (a == "--key-stagger") {
+            if (!intIn(0, 3600000)) return bad;
+            o.keyStaggerMs = static_cast<int>(n);
         } else if (a == "--start") {
             struct tm tm {};
             const char *end = strptime(v.c_str(), "%Y-%m-%dT%H:%M:%S", &tm);
