@@ -224,8 +224,12 @@ void AVCFormatPlayback::reopenAfterReaderEnded() {
 }
 
 void AVCFormatPlayback::doPlaybackAction(int action) {
-    landingAsked_ = false;
-    landing_ = false;
+    // Any other action ends a landing; Play lets it finish and plays on from it (a seek on a
+    // stopped file is followed by Play).
+    if (action != kAVCFmtPlaybackPlay) {
+        landingAsked_ = false;
+        landing_ = false;
+    }
     const bool inCallback = onParserCallbackThread();
     if (heldAtEnd_.exchange(false) && (action == kAVCFmtPlaybackPlay || action == kAVCFmtPlaybackPause)) {
         // A paused landing held at the last record: playing on reaches the end at once.

@@ -4,6 +4,7 @@
 // manifest) against the wall clock.
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -628,6 +629,108 @@ TEST(TransportFlow, PausedSeekShowsThePlaceAskedForInEveryTile) {
             return tilesNear(video.front()->tUs, 1500) &&
                    nearClock(w.ui().serverTimeLabel->text(), video.front());
         })) << w.framesSeen(before);
+    }
+}
+
+// Every jump shows every tile at one moment under the clock, on recordings whose channels' key
+// frames come at the same moments or staggered (each channel's encoder started on its own):
+// paused seeks, a seek while playing, view changes while paused, and Play after 8x.
+TEST(TransportFlow, EveryTileShowsOneMomentAfterAJump) {
+    const std::vector<std::string> stagger4 = {"--video-mask", "0xf",           "--gop",
+                                               "100",          "--key-stagger", "1480"};
+    const std::vector<std::string> stagger16 = {"--video-mask", "0xffff",        "--gop",
+                                                "100",          "--key-stagger", "280"};
+    const std::vector<int> everyFifth = {10, 15, 20, 25, 30, 35, 40, 45, 50,
+                                         55, 60, 65, 70, 75, 80, 85, 90, 95};
+    const struct {
+        const char *file;
+        std::vector<std::string> kind, args;
+        std::vector<int> seeks;
+        int tiles;
+    } rows[] = {
+        {"aligned.dv5",
+         {"--kind", "dv5-dvr700", "--duration", "40"},
+         {"--video-mask", "0x1ff", "--gop", "50"},
+         everyFifth,
+         9},
+        {"stagger4.dv5", {"--kind", "dv5-nvr", "--duration", "20"}, stagger4, {20, 43, 70, 97, 99}, 4},
+        {"stagger4.avc", {"--kind", "avc", "--duration", "20"}, stagger4, {20, 43, 70, 97, 99}, 4},
+        {"stagger16.dv5", {"--kind", "dv5-nvr", "--duration", "20"}, stagger16, {20, 43, 70, 97, 40}, 16},
+        {"stagger16.avc", {"--kind", "avc", "--duration", "20"}, stagger16, {20, 43, 70, 97, 40}, 16}};
+    mkrec::TempDir dir;
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.file);
+        std::vector<std::string> args = row.kind;
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const mkrec::Recording rec = mkrec::make(dir, row.file, args);
+        ASSERT_TRUE(rec.ok()) << rec.output;
+        const std::vector<const mkrec::Unit *> video = rec.manifest.video();
+        const size_t tiles = static_cast<size_t>(row.tiles);
+        Watched w(rec);
+        ASSERT_TRUE(serveEventsUntil([&] { return oneMoment(w, tiles, 0, 2000000); }, 20000));
+        w.ui().pauseActionBtn->click();
+        // The clock shows the second of one of the tiles.
+        const auto clockWithTiles = [&](size_t from) {
+            const QString clock = w.ui().serverTimeLabel->text();
+            const auto frames = tileFrames(w, from);
+            return std::any_of(frames.begin(), frames.end(), [&](const auto &f) {
+                return clock.endsWith(QString::asprintf(":%02d", int(f.second->tUs / 1000000 % 60)));
+            });
+        };
+        for (int percent : row.seeks) {
+            SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
+            const size_t before = w.seen.size();
+            w.seekTo(percent);
+            ASSERT_TRUE(serveEventsUntil(
+                [&] { return oneMoment(w, tiles, before, 100000) && clockWithTiles(before); }, 30000))
+                << w.framesSeen(before);
+            if (percent == 99) {
+                EXPECT_GE(tileFrames(w, before).begin()->second->tUs, video.back()->tUs - 1000000);
+            }
+            EXPECT_EQ(gDVFmtPlaybackIsPauseNow.load(), 1);
+        }
+        QComboBox *grid = w.ui().videoChannelSwitchBtn;
+        const auto &views = w.d().videoPaneLayout()->videoView();
+        if (tiles == 16) {
+            // Paused: the 9-grid, CH3's single view, the 16-grid; each shows at once, at one moment.
+            size_t from = w.seen.size() - 16;
+            emit grid->activated(2);
+            EXPECT_TRUE(oneMoment(w, 9, from, 100000)) << "the 9-grid";
+            QTest::mouseClick(views[2], Qt::LeftButton);
+            EXPECT_TRUE(oneMoment(w, 1, from, 100000)) << "the single view";
+            from = w.seen.size();
+            emit grid->activated(4);
+            ASSERT_TRUE(serveEventsUntil([&] { return oneMoment(w, 16, from, 100000); }, 30000))
+                << w.framesSeen(from);
+            w.expectHeld(300, "paused in the 16-grid");
+        }
+        // Play, then a seek while playing: a second later the tiles are together.
+        w.ui().playActionBtn->click();
+        w.watchFor(1000);
+        EXPECT_TRUE(oneMoment(w, tiles, 0, 150000)) << "playing on";
+        w.seekTo(55);
+        w.watchFor(1000);
+        EXPECT_TRUE(oneMoment(w, tiles, 0, 150000)) << "a second after a seek while playing";
+        if (tiles != 16) continue;
+        // From the start, 8x, then Play: every tile goes on from the moment on screen.
+        w.seekTo(0);
+        for (int i = 0; i < 3; ++i)
+            w.ui().fastForwardBtn->click();
+        w.watchFor(1500);
+        w.ui().playActionBtn->click();
+        const size_t played = w.seen.size();
+        ASSERT_TRUE(serveEventsUntil([&] { return oneMoment(w, 16, played, 150000); }, 30000))
+            << w.framesSeen(played);
+        const int64_t landedAt = tileFrames(w, played).begin()->second->tUs;
+        ASSERT_TRUE(serveEventsUntil(
+            [&] {
+                const auto frames = tileFrames(w, played);
+                return frames.size() == 16 && std::all_of(frames.begin(), frames.end(), [&](const auto &f) {
+                           return f.second->tUs >= landedAt + 500000;
+                       });
+            },
+            30000))
+            << "Play goes on in every tile";
     }
 }
 
