@@ -960,9 +960,6 @@ bool DVStreamParser::findDV5UnitHolding(uint64_t payloadAt, HeaderCache &cache, 
     return true;
 }
 
-// Each channel's last key frame at or before the target, looked for backwards until every
-// channel whose pictures are wanted has one, or a key frame lies a look-back before the newest
-// found. The scan restarts at the earliest of them; where none is found, at the target itself.
 bool DVStreamParser::dv5VideoUnitAt(const uint8_t *buf, uint64_t len, uint64_t o, uint64_t *payload,
                                     uint32_t *payloadLen) const {
     const uint64_t h = static_cast<uint64_t>(videoHeaderLen_);
@@ -1004,6 +1001,8 @@ uint64_t DVStreamParser::dv5MomentAt(uint64_t target, uint16_t wanted, LandingPo
         const uint64_t us = dvVideoRecordStampUs(videoLayout_, buf + o);
         if (moment == 0) moment = us;
         if (us > moment + kMomentInterleaveUs) break;
+        // The channels around the moment are the file's, met or not (a file just opened).
+        if (validChannel(channel)) landing_.meetChannels(static_cast<uint16_t>(1u << channel));
         // A key frame of the moment after the target: the channel decodes from there.
         if (us <= moment && validChannel(channel) && (wanted & (1u << channel))) {
             uint64_t at = 0;
@@ -1027,6 +1026,10 @@ uint64_t DVStreamParser::dv5MomentAt(uint64_t target, uint16_t wanted, LandingPo
     return 0;
 }
 
+// Each channel's last key frame at or before the target (and the moment), looked for backwards
+// until every channel whose pictures are wanted has one (those `landAt` brings have theirs), or
+// a key frame lies a look-back before the newest found. The scan restarts at the earliest of
+// them; where none is found, at the target itself.
 LandingPositions DVStreamParser::seekDV5(uint64_t target, uint64_t momentUs, LandingPositions landAt) {
     uint64_t restart = target;
     uint16_t wanted = landingWanted();

@@ -159,7 +159,7 @@ class DVStreamParser {
     // A seek's moment: the recorder time of the first video unit whose header lies at or after
     // the target (with none there before the end, of the last one before it; 0 with none at
     // all). The wanted channels' key frames of that moment that lie after the target go to
-    // `landAt`.
+    // `landAt`; the channels of the units read there count as the file's.
     uint64_t dv5MomentAt(uint64_t target, uint16_t wanted, LandingPositions &landAt);
     // A DV5 video unit header at buffer offset `o` of `buf` (`len` bytes) whose payload, in
     // the buffer, begins with a start code: where that payload starts and how long it is.

@@ -50,8 +50,9 @@ class SeekLanding {
   public:
     // A new file: none of its channels has been met.
     void forgetChannels() { met_ = 0; }
-    // The file's channels met so far (bit n: channel n).
+    // The file's channels met so far (bit n: channel n); more of them, met by a search.
     uint16_t channelsMet() const { return met_; }
+    void meetChannels(uint16_t channels) { met_ = static_cast<uint16_t>(met_ | channels); }
     // A landing starts at the seek's place (`place`, in the positions' terms; 0 when the landing
     // starts at the place itself), with the channels' key frames to land on, at the moment
     // `momentUs` (0: the time of the first frame met at or after the place). No channel has

@@ -266,6 +266,8 @@ const SeekCase kSeekCases[] = {
     // Key frames over 3 MB apart, and a channel whose last key frame before 50 % lies a whole
     // GOP back.
     {"nvr_far_keys", kDV5NVR, "--video-mask 0xF --size 704x576 --noise --frames 18 --gop 8"},
+    // Each channel's key frames two frames after the previous channel's.
+    {"nvr_staggered", kDV5NVR, "--video-mask 0xF --frames 18 --gop 8 --key-stagger 80"},
 };
 
 class DVSeek : public ::testing::TestWithParam<SeekCase> {};
