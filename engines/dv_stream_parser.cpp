@@ -793,16 +793,21 @@ void DVStreamParser::seek() {
         landAt = seekDV5(target, moment, landAt);
     }
     host_.postProgress(static_cast<float>(percent));
-    // Every channel shows its picture of the new place at once; paused, the scan then holds, and
+    beginLanding(target, landAt, moment, !gDVFmtPlaybackIsPauseNow.load());
+    dvFmtAcknowledgeSeek(request);
+}
+
+void DVStreamParser::beginLanding(uint64_t place, const LandingPositions &landAt, uint64_t momentUs,
+                                  bool flowing) {
+    // Every channel shows its picture of the moment at once; paused, the scan then holds, and
     // playing, it plays on from there.
-    landing_.begin(target, landAt, moment);
-    landingFrom_ = target;
+    landing_.begin(place, landAt, momentUs);
+    landingFrom_ = place;
     holdPending_ = false;
     stopLanding_ = false;
     stoppedAtStart_ = false;
     gDVFmtPlaybackShowSeekLanding = 1;
-    if (!gDVFmtPlaybackIsPauseNow.load()) gDVFmtPlaybackKeepRunning = 1;
-    dvFmtAcknowledgeSeek(request);
+    if (flowing) gDVFmtPlaybackKeepRunning = 1;
 }
 
 void DVStreamParser::forgetMomentOnScreen() {
@@ -820,14 +825,7 @@ void DVStreamParser::landOnScreen() {
     gDVFmtPlaybackKeepRunning = 0;
     const uint64_t moment = shownUs_;
     const uint64_t place = window_.absPos();
-    const LandingPositions landAt = seekDV5(place, moment);
-    landing_.begin(place, landAt, moment);
-    landingFrom_ = place;
-    holdPending_ = false;
-    stopLanding_ = false;
-    stoppedAtStart_ = false;
-    gDVFmtPlaybackShowSeekLanding = 1;
-    if (flowing) gDVFmtPlaybackKeepRunning = 1;
+    beginLanding(place, seekDV5(place, moment), moment, flowing);
 }
 
 template <typename Find> void DVStreamParser::scanBack(uint64_t target, Find find) {

@@ -168,6 +168,9 @@ class DVStreamParser {
     // A landing at the moment on screen (the last picture shown), from where the scan stands.
     void landOnScreen();
     void forgetMomentOnScreen();
+    // A landing from the scan's restart, at `momentUs` (0: the time met at `place`); frames flow
+    // through it when `flowing`.
+    void beginLanding(uint64_t place, const LandingPositions &landAt, uint64_t momentUs, bool flowing);
     struct HeaderCache {
         bool valid = false;
         uint64_t searchedFrom = 0; // a search from here down found `header` (or nothing)
