@@ -83,7 +83,11 @@ class AVCEngineFixture : public ::testing::Test {
     int seekPaused(int percent) {
         const long passes = avc_parse_passes(engine.fdAVCFile());
         const int result = engine.changePlaybackProgress(percent);
-        if (result == 0 && !waitFor([&] { return avc_parse_passes(engine.fdAVCFile()) > passes; })) return -2;
+        // Paused, the reader reads on until every channel has landed.
+        if (result == 0 && !waitFor([&] {
+                return avc_parse_passes(engine.fdAVCFile()) > passes && !engine.landingUnderWay();
+            }))
+            return -2;
         return result;
     }
     // Frame index within its channel of each delivered video frame, found by its bytes.
