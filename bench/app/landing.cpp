@@ -192,7 +192,7 @@ struct Case {
     int channels = 0;
     mkrec::Recording rec;
     std::vector<uint8_t> bytes;
-    std::map<std::string, const mkrec::Unit *> byMd5;
+    std::unique_ptr<mkrec::FrameTrace> trace;
 };
 
 // Frames from the place (negative: before it), lowest and highest.
@@ -290,13 +290,12 @@ bool runOnce(Case &c, std::vector<Row> *rows) {
         // Where each channel's pictures lay, looked up now that the clock is off.
         std::map<int, std::vector<int>> offsets;
         for (const auto &[channel, frame] : w.shown) {
-            const auto unit =
-                c.byMd5.find(mkrec::md5Hex(frame.constData(), static_cast<size_t>(frame.size())));
+            const mkrec::Unit *unit = c.trace->unitOf(frame.constData(), static_cast<size_t>(frame.size()));
             const auto place = row.frames.find(channel);
-            if (unit == c.byMd5.end() || place == row.frames.end() || place->second.empty())
+            if (!unit || place == row.frames.end() || place->second.empty())
                 ++row.unknown;
             else
-                offsets[channel].push_back(unit->second->frame - place->second.back()->frame);
+                offsets[channel].push_back(unit->frame - place->second.back()->frame);
         }
         for (const auto &[channel, list] : offsets) {
             row.first.add(list.front());
@@ -352,10 +351,8 @@ int pausedSeekLanding(int argc, char **argv) {
             continue;
         }
         c.bytes = mkrec::readFile(c.rec.path);
-        for (const mkrec::Unit *u : c.rec.manifest.video()) {
-            c.byMd5[u->md5] = u;
-            c.byMd5[u->esMd5] = u;
-        }
+        // The units stay where they are when the case moves into the list.
+        c.trace = std::make_unique<mkrec::FrameTrace>(c.rec.manifest);
         cases.push_back(std::move(c));
     }
 

@@ -64,19 +64,15 @@ struct Seen {
 // A player with one recording open, timing every picture shown and tracing it to its frame.
 class Watcher {
   public:
-    explicit Watcher(const mkrec::Recording &rec) : start_(Clock::now()) {
+    explicit Watcher(const mkrec::Recording &rec) : start_(Clock::now()), trace_(rec.manifest) {
         dvFmtResetControlFlags();
-        for (const mkrec::Unit *u : rec.manifest.video()) {
-            byMd5_[u->md5] = u;
-            byMd5_[u->esMd5] = u;
-        }
         d_ = std::make_unique<VistrelAppDelegate>();
         d_->applicationDidFinishLaunching();
         d_->makeWindowKeyAndOrderFront();
         d_->engineSide()->setShownPictureObserver([this](const EngineSide::ShownPicture &p) {
-            const auto it =
-                byMd5_.find(mkrec::md5Hex(p.frame.constData(), static_cast<size_t>(p.frame.size())));
-            if (it != byMd5_.end()) seen.push_back({nowMs(), it->second});
+            if (const mkrec::Unit *unit =
+                    trace_.unitOf(p.frame.constData(), static_cast<size_t>(p.frame.size())))
+                seen.push_back({nowMs(), unit});
         });
         QCoreApplication::processEvents();
         d_->openFileDirectly(QString::fromStdString(rec.path));
@@ -110,7 +106,7 @@ class Watcher {
 
   private:
     Clock::time_point start_;
-    std::map<std::string, const mkrec::Unit *> byMd5_;
+    const mkrec::FrameTrace trace_;
     std::unique_ptr<VistrelAppDelegate> d_;
 };
 

@@ -60,25 +60,20 @@ class KeptAlerts : public AlertPresenter {
 // A launched player with one recording open, tracing every picture shown to its frame.
 class Watched {
   public:
-    explicit Watched(const mkrec::Recording &rec) : rec_(rec) {
+    explicit Watched(const mkrec::Recording &rec) : rec_(rec), trace_(rec.manifest) {
         testApp();
         dvFmtResetControlFlags();
-        for (const mkrec::Unit *u : rec.manifest.video()) {
-            byMd5_[u->md5] = u;
-            byMd5_[u->esMd5] = u;
-        }
         start_ = Clock::now();
         d_ = std::make_unique<VistrelAppDelegate>();
         d_->applicationDidFinishLaunching();
         d_->makeWindowKeyAndOrderFront();
         d_->engineSide()->setShownPictureObserver([this](const EngineSide::ShownPicture &p) {
-            const auto it =
-                byMd5_.find(mkrec::md5Hex(p.frame.constData(), static_cast<size_t>(p.frame.size())));
-            if (it == byMd5_.end()) {
+            const mkrec::Unit *unit = trace_.unitOf(p.frame.constData(), static_cast<size_t>(p.frame.size()));
+            if (!unit) {
                 ++unknown;
                 return;
             }
-            seen.push_back({nowMs(), it->second, p.picture});
+            seen.push_back({nowMs(), unit, p.picture});
         });
         serveEvents();
         d_->openFileDirectly(QString::fromStdString(rec.path));
@@ -193,7 +188,7 @@ class Watched {
 
   private:
     const mkrec::Recording &rec_;
-    std::map<std::string, const mkrec::Unit *> byMd5_;
+    const mkrec::FrameTrace trace_;
     Clock::time_point start_;
     std::unique_ptr<VistrelAppDelegate> d_;
 };

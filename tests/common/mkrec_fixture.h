@@ -120,6 +120,26 @@ inline std::string md5Hex(const std::vector<uint8_t> &v) {
     return md5Hex(v.data(), v.size());
 }
 
+// Traces a frame's bytes back to its video unit, by the MD5 of the payload or of its elementary
+// stream (an AVC payload without its prefix).
+class FrameTrace {
+  public:
+    explicit FrameTrace(const Manifest &m) {
+        for (const Unit *u : m.video()) {
+            byMd5_[u->md5] = u;
+            byMd5_[u->esMd5] = u;
+        }
+    }
+    // Null when the bytes are no video unit of the recording.
+    const Unit *unitOf(const void *data, size_t n) const {
+        const auto it = byMd5_.find(md5Hex(data, n));
+        return it == byMd5_.end() ? nullptr : it->second;
+    }
+
+  private:
+    std::map<std::string, const Unit *> byMd5_;
+};
+
 // Little-endian reads from a byte buffer (0 past the end).
 uint32_t le(const std::vector<uint8_t> &b, uint64_t at, int width);
 
