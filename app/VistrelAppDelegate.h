@@ -121,6 +121,7 @@ class VistrelAppDelegate : public QObject,
 
     void checkNeedResizeImageViewOrNot() override { videoPaneLayout_->checkNeedResizeImageViewOrNot(); }
     void clearPicturesExcept(int channel) override { videoPaneLayout_->clearPicturesExcept(channel); }
+    void clearPicture(int channel) override { videoPaneLayout_->clearPicture(channel); }
     void clickVideoChannelSwitchBtn(int index) { videoPaneLayout_->clickVideoChannelSwitchBtn(index); }
     void showOSD() { videoPaneLayout_->showOSD(); }
     void showAndEnableDeinterlace() { videoPaneLayout_->showAndEnableDeinterlace(); }

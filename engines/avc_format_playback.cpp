@@ -16,7 +16,52 @@ bool validChannel(int channel) {
     return channel >= 0 && channel < kEngineChannelCount;
 }
 
+// A seek's look at the records around its place starts this many records before it and reads at
+// most this many past it; its search for key frames reads back at most as far as the DV scan's.
+constexpr unsigned long kLookBehindRecords = 256;
+constexpr unsigned long kLookAheadRecords = 4096;
+constexpr unsigned long kKeySearchMaxRecords = 1ul << 18;
+
+struct PlanLook {
+    MomentSurvey &survey;
+    unsigned long place;
+    uint64_t fromOffset = 0;
+    unsigned long searched = 0;
+};
+
 } // namespace
+
+LandingPlan avcLandingPlan(int handle, unsigned long place, uint64_t momentUs, uint16_t wanted) {
+    MomentSurvey survey(wanted, momentUs);
+    if (place == 0) return survey.plan();
+    PlanLook look{survey, place};
+    const unsigned long from = place > kLookBehindRecords ? place - kLookBehindRecords : 1;
+    const int ended = avc_playback_visit_records(
+        handle, from, 1, 0,
+        [](const AVC_RECORD_FACTS *f, void *user) {
+            auto &l = *static_cast<PlanLook *>(user);
+            if (f->number >= l.place) l.survey.markPlace();
+            if (f->number > l.place + kLookAheadRecords) return 0;
+            if (l.fromOffset == 0) l.fromOffset = f->offset;
+            l.survey.look({f->channel, uint64_t{f->timeMs} * 1000u, f->number, f->number, f->key != 0});
+            return l.survey.lookDone() ? 0 : 1;
+        },
+        &look);
+    if (ended < 0) return MomentSurvey(wanted).plan();
+    survey.finishLook(ended == 1);
+    if (survey.keysWanted() && from > 1)
+        avc_playback_visit_records(
+            handle, from - 1, -1, 1,
+            [](const AVC_RECORD_FACTS *f, void *user) {
+                auto &l = *static_cast<PlanLook *>(user);
+                if (++l.searched > kKeySearchMaxRecords ||
+                    f->offset + kSeekLandingMaxBackBytes < l.fromOffset)
+                    return 0;
+                return l.survey.keyBefore(f->channel, f->number, f->number) ? 1 : 0;
+            },
+            &look);
+    return survey.plan();
+}
 
 int avcChannelTitles(const char *text, size_t length, char *table) {
     std::memset(table, 0, static_cast<size_t>(kAVCTitleSlots) * kAVCTitleSlotSize);
@@ -281,32 +326,27 @@ int AVCFormatPlayback::changePlaybackProgress(int percent) {
     landing_ = false;
     heldAtEnd_ = false;
     keyFramesOnly_ = false;
-    unsigned long place = 0;
-    unsigned long keys[kEngineChannelCount] = {};
-    uint32_t momentMs = 0;
-    const unsigned long start =
-        landing
-            ? avc_playback_channel_keys(fd, percent, landingWantedChannels(appDelg_), &place, keys, &momentMs)
-            : 0;
-    const int result = askLanding(percent, start, place, keys, uint64_t{momentMs} * 1000u, landing);
+    const unsigned long place = landing ? avc_playback_place(fd, percent) : 0;
+    const LandingPlan plan =
+        place != 0 ? avcLandingPlan(fd, place, 0, landingWantedChannels(appDelg_)) : LandingPlan{};
+    const int result = askLanding(percent, place, place != 0 ? &plan : nullptr);
     if (result != 0) progressChangedManually_ = false;
     return result;
 }
 
-int AVCFormatPlayback::askLanding(int percent, unsigned long start, unsigned long place,
-                                  const unsigned long keys[], uint64_t momentUs, bool landing) {
+int AVCFormatPlayback::askLanding(int percent, unsigned long place, const LandingPlan *plan) {
     const int fd = fd_AVCFile_.load();
+    // No channel can land: the reader goes on from the place itself.
+    const unsigned long start = !plan ? 0 : plan->present ? static_cast<unsigned long>(plan->restart) : place;
     {
         std::lock_guard<std::mutex> lock(locker_);
         changedProgressFlag_ = true;
         landingStart_ = start;
         landingPlace_ = place;
-        landingMomentUs_ = momentUs;
-        for (int ch = 0; ch < kEngineChannelCount; ++ch)
-            landingKeys_[static_cast<size_t>(ch)] = keys[ch];
+        landingPlan_ = plan ? *plan : LandingPlan{};
         recordsBeforeLanding_ = 0;
     }
-    landingAsked_ = landing;
+    landingAsked_ = plan != nullptr;
     const int result = avc_playback_progress_from(fd, percent, start);
     if (result != 0) {
         // Nothing moved: playback goes on where it was, with its decoders and its progress.
@@ -334,11 +374,9 @@ bool AVCFormatPlayback::landAtMomentOnScreen(int fd) {
     const uint64_t moment = shownUs_.load();
     const unsigned long number = shownNumber_.load();
     if (moment == 0 || number == 0) return false;
-    unsigned long keys[kEngineChannelCount] = {};
-    const unsigned long start = avc_playback_moment_keys(fd, number, static_cast<uint32_t>(moment / 1000u),
-                                                         landingWantedChannels(appDelg_), keys);
-    // No key frame within the look-back: the tiles go on as they are.
-    return start != 0 && askLanding(0, start, 0, keys, moment) == 0;
+    const LandingPlan plan = avcLandingPlan(fd, number, moment, landingWantedChannels(appDelg_));
+    // No channel can land there: the tiles go on as they are.
+    return plan.present != 0 && askLanding(0, number, &plan) == 0;
 }
 
 // ---- Stream types and decoders ----
@@ -433,7 +471,7 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
         }
         if (changedProgressFlag_.exchange(false)) resetParams();
         if (landingAsked_.exchange(false)) {
-            seekLanding_.begin(landingPlace_, landingKeys_, landingMomentUs_);
+            seekLanding_.begin(landingPlace_, landingPlan_);
             landing_ = true;
         }
     }
@@ -459,7 +497,7 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
     const bool holdAtEnd = code == 100 && landingRecord && appDelg_ &&
                            appDelg_->enAVCFmtPlaybackStatus() == kAVCFmtPlaybackPause;
     if (holdAtEnd) {
-        landing_ = false;
+        landingEnded();
         heldAtEnd_ = true;
     }
     // During a landing the clock follows the pictures it shows, not the frames that only bring
@@ -475,16 +513,21 @@ LandingFrame AVCFormatPlayback::landingUse(int channel, const HEADER_FRAME &fram
     if (seekLanding_.meet(channel, us, frame.dwFrameNo, on, on ? landingWantedChannels(appDelg_) : 0))
         return on ? seekLanding_.frameUse(channel, frame.dwFrameNo, us) : LandingFrame::None;
     // The landing ends with this frame, the last the reader reads: decoded for Play, not shown.
-    landing_ = false;
+    landingEnded();
     return LandingFrame::DecodedOnly;
 }
 
 void AVCFormatPlayback::continueLanding() {
     if (!landing_.load()) return;
     if (seekLanding_.allLanded(landingWantedChannels(appDelg_)))
-        landing_ = false;
+        landingEnded();
     else
         avc_playback_read_one_more(fd_AVCFile_.load());
+}
+
+void AVCFormatPlayback::landingEnded() {
+    if (!landing_.exchange(false)) return;
+    showNoPictureOf(appDelg_, seekLanding_.unlanded(landingWantedChannels(appDelg_)));
 }
 
 void AVCFormatPlayback::doAVCFilePlaybackAudioTask(int channel, const HEADER_AVC *header,

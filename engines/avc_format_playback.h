@@ -45,6 +45,12 @@ extern "C" int avc_callback(int code, HEADER_AVC *header, char *bitstream, void 
 // Records a playing reader may still deliver from before a seek's move.
 constexpr int kAVCRecordsBeforeLanding = 4;
 
+// The landing at record `place` (1-based) of an open parser, at `momentUs` (0: the place's
+// moment), for the channels of `wanted` (bit n: channel n): the look at the records around the
+// place and the search for key frames before it (MomentSurvey). No channel present when the
+// index is not usable.
+LandingPlan avcLandingPlan(int handle, unsigned long place, uint64_t momentUs, uint16_t wanted);
+
 class AVCFormatPlayback {
   public:
     AVCFormatPlayback();
@@ -133,10 +139,12 @@ class AVCFormatPlayback {
     // while the landing lasts.
     LandingFrame landingUse(int channel, const HEADER_FRAME &frame);
     void continueLanding();
-    // Moves the reader to record `start` (0: the last key frame at or before `percent`) with
-    // fresh decoders, asking for a landing there unless `landing` is false (a rewind that plays).
-    int askLanding(int percent, unsigned long start, unsigned long place, const unsigned long keys[],
-                   uint64_t momentUs, bool landing = true);
+    // Moves the reader with fresh decoders: to the plan's restart, or the place when no channel
+    // can land, asking for the landing there; without a plan (a rewind that plays) to the last
+    // key frame at or before `percent`.
+    int askLanding(int percent, unsigned long place, const LandingPlan *plan);
+    // A landing ended by itself: the wanted channels without a picture of its moment show none.
+    void landingEnded();
     // The landing at the moment on screen (any status the reader reads every record at).
     bool landAtMomentOnScreen(int fd);
     void sendChannelTitles(const HEADER_AVC *header);
@@ -186,8 +194,7 @@ class AVCFormatPlayback {
     std::atomic<bool> landing_{false};
     unsigned long landingStart_ = 0;
     unsigned long landingPlace_ = 0;
-    uint64_t landingMomentUs_ = 0;
-    LandingPositions landingKeys_{};
+    LandingPlan landingPlan_;
     int recordsBeforeLanding_ = 0;
     SeekLanding seekLanding_;
     // The last picture shown: its time (microseconds) and record number (reader thread).

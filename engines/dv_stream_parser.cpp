@@ -17,15 +17,14 @@ namespace {
 constexpr uint64_t kBuf = kDataFeedBufferSize;
 // Bytes scanned without a frame after which the progress is reported anyway.
 constexpr uint64_t kQuietProgressBytes = 64ull << 20;
-// A seek's backward search: how far it reads at most, and by how much its windows overlap so
-// that a start code across their seam is seen.
-constexpr uint64_t kSeekMaxBackBytes = 128ull << 20;
+// By how much a backward search's windows overlap, so that a start code across their seam is
+// seen.
 constexpr uint64_t kSeekOverlap = 64;
-// A recorder writes the channels' frames of one moment one after another, not always in time
-// order: past the moment by this much, no more of them follow.
-constexpr uint64_t kMomentInterleaveUs = 500000;
 // How far into a payload an SPS may lie behind a delimiter or SEI.
 constexpr uint32_t kKeyFrameLeadBytes = 256;
+// A seek's look at the units around the place starts this far before it: the frames of the
+// place's moment written just before it belong to that moment.
+constexpr uint64_t kLookBehindBytes = kBuf / 2;
 
 uint32_t clamp32(uint64_t v) {
     return static_cast<uint32_t>(std::min<uint64_t>(v, UINT32_MAX));
@@ -485,6 +484,8 @@ void DVStreamParser::handOffPendingVideo(bool landingFrame) {
 
 void DVStreamParser::finishLanding() {
     gDVFmtPlaybackShowSeekLanding = 0;
+    // A wanted channel with nothing at the moment shows nothing, not a picture of another one.
+    showNoPictureOf(delegate_, landing_.unlanded(landingWanted()));
     if (stopLanding_) {
         // Stopped: every tile shows its first picture; hold there at the start.
         stopLanding_ = false;
@@ -693,7 +694,7 @@ void DVStreamParser::stop() {
     if (isDV5()) {
         // Every tile of a grid shows its channel's first picture, not only the first channel's.
         gDVFmtPlaybackIFrameStop = 0;
-        landing_.begin();
+        landing_.beginUnplanned();
         landingFrom_ = 0;
         stopLanding_ = true;
         gDVFmtPlaybackShowSeekLanding = 1;
@@ -776,32 +777,30 @@ void DVStreamParser::seek() {
     const uint64_t size = window_.fileSize();
     uint64_t target = static_cast<uint64_t>(static_cast<double>(size) * 0.01 * percent);
     target = std::min(target, size);
-    LandingPositions landAt{};
-    uint64_t moment = 0;
     if (target == 0) {
         clearRecords();
         host_.resetStreams();
         window_.initDataFeedControllerWhilePlaybackStopped();
         host_.pause(std::chrono::microseconds(500000));
         restartState();
+        landing_.beginUnplanned();
     } else if (variant_ == DVVariant::DV4H264) {
         seekDV4H264(target);
+        landing_.beginUnplanned(target);
     } else if (variant_ == DVVariant::DV4MPEG4) {
         seekDV4MPEG4(target);
+        landing_.beginUnplanned(target);
     } else {
-        moment = dv5MomentAt(target, landingWanted(), landAt);
-        landAt = seekDV5(target, moment, landAt);
+        landDV5(target, 0);
     }
     host_.postProgress(static_cast<float>(percent));
-    beginLanding(target, landAt, moment, !gDVFmtPlaybackIsPauseNow.load());
+    beginLanding(target, !gDVFmtPlaybackIsPauseNow.load());
     dvFmtAcknowledgeSeek(request);
 }
 
-void DVStreamParser::beginLanding(uint64_t place, const LandingPositions &landAt, uint64_t momentUs,
-                                  bool flowing) {
+void DVStreamParser::beginLanding(uint64_t place, bool flowing) {
     // Every channel shows its picture of the moment at once; paused, the scan then holds, and
     // playing, it plays on from there.
-    landing_.begin(place, landAt, momentUs);
     landingFrom_ = place;
     holdPending_ = false;
     stopLanding_ = false;
@@ -823,9 +822,9 @@ void DVStreamParser::landOnScreen() {
     if (!isDV5() || shownUs_ == 0) return;
     const bool flowing = gDVFmtPlaybackKeepRunning.load() != 0;
     gDVFmtPlaybackKeepRunning = 0;
-    const uint64_t moment = shownUs_;
     const uint64_t place = window_.absPos();
-    beginLanding(place, seekDV5(place, moment), moment, flowing);
+    landDV5(place, shownUs_);
+    beginLanding(place, flowing);
 }
 
 template <typename Find> void DVStreamParser::scanBack(uint64_t target, Find find) {
@@ -837,7 +836,7 @@ template <typename Find> void DVStreamParser::scanBack(uint64_t target, Find fin
         // `find` says from which buffer offset on it needs the bytes below this window again (a
         // unit whose header lies there).
         uint64_t keep = std::min<uint64_t>(from, kSeekOverlap);
-        if (find(from, base, &keep) || base == 0 || target - base >= kSeekMaxBackBytes) return;
+        if (find(from, base, &keep) || base == 0 || target - base >= kSeekLandingMaxBackBytes) return;
         // A close or stop does not wait for the rest of a long search: the seek restarts with
         // what it has and the loop serves the request before anything is handed off.
         if (gDVFmtPlaybackParserThreadForceExit.load() || gDVFmtPlaybackStopActionLaunched.load()) return;
@@ -980,67 +979,77 @@ bool DVStreamParser::dv5VideoUnitAt(const uint8_t *buf, uint64_t len, uint64_t o
     return true;
 }
 
-uint64_t DVStreamParser::dv5MomentAt(uint64_t target, uint16_t wanted, LandingPositions &landAt) {
+template <typename Visit> bool DVStreamParser::walkDV5Units(uint64_t from, uint64_t maxBytes, Visit visit) {
     const uint64_t size = window_.fileSize();
-    // The window that starts at the target (or ends with the file).
-    window_.fillDataForSeekingWhileSliderChanged(std::min(size, target + kBuf - 1));
-    const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
-    const uint64_t base = window_.absPos() - window_.bufOffset();
-    const uint64_t len = std::min<uint64_t>(kBuf, size - base);
-    uint64_t moment = 0;
-    for (uint64_t o = target - base; buf && o < len;) {
+    const uint64_t h = static_cast<uint64_t>(videoHeaderLen_);
+    const uint8_t *buf = nullptr;
+    uint64_t base = 0;
+    uint64_t len = 0;
+    // The window that starts at `pos`.
+    const auto load = [&](uint64_t pos) {
+        window_.fillDataForSeekingWhileSliderChanged(pos + kBuf - 1);
+        buf = window_.buffer(static_cast<int>(window_.curBuf()));
+        base = window_.absPos() - window_.bufOffset();
+        len = std::min<uint64_t>(kBuf, size - std::min(size, base));
+    };
+    load(from);
+    for (uint64_t o = 0;;) {
+        const uint64_t at = base + o;
+        if (at >= size) return true;
+        if (!buf || at - from > maxBytes) return false;
+        // A header, its extension length and its payload's first bytes in one window.
+        if (o != 0 && o + h + 8 + kKeyFrameLeadBytes > len && base + len < size) {
+            load(at);
+            o = 0;
+            continue;
+        }
         uint64_t payload = 0;
         uint32_t n = 0;
         if (!dv5VideoUnitAt(buf, len, o, &payload, &n)) {
             ++o;
             continue;
         }
-        const int channel = dvVideoRecordChannel(videoSelector_, buf + o);
-        const uint64_t us = dvVideoRecordStampUs(videoLayout_, buf + o);
-        if (moment == 0) moment = us;
-        if (us > moment + kMomentInterleaveUs) break;
-        // The channels around the moment are the file's, met or not (a file just opened).
-        if (validChannel(channel)) landing_.meetChannels(static_cast<uint16_t>(1u << channel));
-        // A key frame of the moment after the target: the channel decodes from there.
-        if (us <= moment && validChannel(channel) && (wanted & (1u << channel))) {
-            uint64_t at = 0;
-            const uint64_t lead = std::min<uint64_t>({payload + n, payload + kKeyFrameLeadBytes, len - 1});
-            for (uint64_t i = payload + 4; i <= lead && at == 0; ++i)
-                if ((buf[i] | 0x40) == 0x67 && buf[i - 1] == 1 && buf[i - 2] == 0 && buf[i - 3] == 0) at = i;
-            if (at != 0) landAt[static_cast<size_t>(channel)] = base + payload;
+        if (o != 0 && payload + kKeyFrameLeadBytes > len && base + len < size) {
+            load(at); // a long extension block
+            o = 0;
+            continue;
         }
+        bool key = false;
+        const uint64_t lead = std::min<uint64_t>({payload + n, payload + kKeyFrameLeadBytes, len - 1});
+        for (uint64_t i = payload + 4; i <= lead && !key; ++i)
+            key = (buf[i] | 0x40) == 0x67 && buf[i - 1] == 1 && buf[i - 2] == 0 && buf[i - 3] == 0;
+        if (!visit(base + o, base + payload, buf + o, key)) return false;
         o = payload + n;
+        if (o >= len) {
+            if (base + o >= size) return true;
+            load(base + o);
+            o = 0;
+        }
     }
-    if (moment != 0 || target == 0) return moment;
-    // Nothing from the target on: the moment of the last video unit before it.
-    window_.fillDataForSeekingWhileSliderChanged(target);
-    buf = window_.buffer(static_cast<int>(window_.curBuf()));
-    const uint64_t before = window_.bufOffset();
-    for (uint64_t o = before; buf && o-- > 0;) {
-        uint64_t payload = 0;
-        uint32_t n = 0;
-        if (dv5VideoUnitAt(buf, before, o, &payload, &n)) return dvVideoRecordStampUs(videoLayout_, buf + o);
-    }
-    return 0;
 }
 
-// Each channel's last key frame at or before the target (and the moment), looked for backwards
-// until every channel whose pictures are wanted has one (those `landAt` brings have theirs), or
-// a key frame lies a look-back before the newest found. The scan restarts at the earliest of
-// them; where none is found, at the target itself.
-LandingPositions DVStreamParser::seekDV5(uint64_t target, uint64_t momentUs, LandingPositions landAt) {
-    uint64_t restart = target;
-    uint16_t wanted = landingWanted();
-    if (wanted & landing_.channelsMet()) wanted &= landing_.channelsMet();
-    uint16_t found = 0;
-    for (int channel = 0; channel < kEngineChannelCount; ++channel)
-        if (landAt[static_cast<size_t>(channel)] != 0) found = static_cast<uint16_t>(found | 1u << channel);
-    if ((wanted & ~found) == 0) {
-        restartAt(restart);
-        return landAt;
-    }
-    bool newestFound = false;
-    uint64_t newestUs = 0;
+void DVStreamParser::landDV5(uint64_t place, uint64_t momentUs) {
+    MomentSurvey survey(landingWanted(), momentUs);
+    const uint64_t from = place - std::min(place, kLookBehindBytes);
+    const bool ended =
+        walkDV5Units(from, place - from + kSeekLandingMaxBytes,
+                     [&](uint64_t header, uint64_t payload, const uint8_t *h, bool key) {
+                         if (header >= place) survey.markPlace();
+                         survey.look({dvVideoRecordChannel(videoSelector_, h),
+                                      dvVideoRecordStampUs(videoLayout_, h), payload, header, key});
+                         return !survey.lookDone();
+                     });
+    survey.finishLook(ended);
+    if (survey.keysWanted()) keysBeforeDV5(place, survey);
+    const LandingPlan plan = survey.plan();
+    // No channel to land: the scan goes on from the place itself, never from before it.
+    restartAt(plan.present ? plan.restart : place);
+    landing_.begin(place, plan);
+}
+
+// The key frames before `target`, backwards, for the channels the survey has none for; each
+// SPS found is offered with the unit that holds it.
+void DVStreamParser::keysBeforeDV5(uint64_t target, MomentSurvey &survey) {
     scanBack(target, [&](uint64_t from, uint64_t base, uint64_t *keep) {
         const uint8_t *buf = window_.buffer(static_cast<int>(window_.curBuf()));
         if (!buf) return true;
@@ -1058,29 +1067,9 @@ LandingPositions DVStreamParser::seekDV5(uint64_t target, uint64_t momentUs, Lan
                 next = at - 1;
                 continue;
             }
-            const uint8_t *h = buf + header;
-            const int channel = dvVideoRecordChannel(videoSelector_, h);
-            const uint64_t us = dvVideoRecordStampUs(videoLayout_, h);
-            if (momentUs != 0 && us > momentUs) {
-                // After the moment: no key frame of it.
-                if (header < 5) return false;
-                next = header - 1;
-                continue;
-            }
-            if (!newestFound) {
-                newestFound = true;
-                newestUs = us;
-            }
-            if (us + kSeekLandingLookBackUs < newestUs) return true;
-            if (validChannel(channel) && (wanted & ~found & (1u << channel))) {
-                found = static_cast<uint16_t>(found | 1u << channel);
-                landAt[static_cast<size_t>(channel)] = base + payload;
-                restart = std::min(restart, base + header);
-            }
-            if ((wanted & ~found) == 0 || header < 5) return true;
+            const int channel = dvVideoRecordChannel(videoSelector_, buf + header);
+            if (!survey.keyBefore(channel, base + payload, base + header) || header < 5) return true;
             next = header - 1;
         }
     });
-    restartAt(restart);
-    return landAt;
 }

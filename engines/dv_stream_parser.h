@@ -153,14 +153,16 @@ class DVStreamParser {
     template <typename Find> void scanBack(uint64_t target, Find find);
     void seekDV4H264(uint64_t target);
     void seekDV4MPEG4(uint64_t target);
-    // Each wanted channel's last key frame at or before `target` (and, with a moment, at or
-    // before it); the scan restarts at the earliest.
-    LandingPositions seekDV5(uint64_t target, uint64_t momentUs = 0, LandingPositions landAt = {});
-    // A seek's moment: the recorder time of the first video unit whose header lies at or after
-    // the target (with none there before the end, of the last one before it; 0 with none at
-    // all). The wanted channels' key frames of that moment that lie after the target go to
-    // `landAt`; the channels of the units read there count as the file's.
-    uint64_t dv5MomentAt(uint64_t target, uint16_t wanted, LandingPositions &landAt);
+    // A DV5 landing at `place` (a seek's target, or the read position), at `momentUs` (0: the
+    // place's moment): the survey of the units around it and of the key frames before it, the
+    // restart at the earliest key frame, and the landing's plan.
+    void landDV5(uint64_t place, uint64_t momentUs);
+    // The DV5 video units from `from` on, in file order, across windows, reading at most
+    // `maxBytes` past it: visit(header offset, payload offset, header bytes, key frame) until it
+    // returns false. True when the end of the file was reached.
+    template <typename Visit> bool walkDV5Units(uint64_t from, uint64_t maxBytes, Visit visit);
+    // The key frames before `target`, backwards, for the channels the survey has none for.
+    void keysBeforeDV5(uint64_t target, MomentSurvey &survey);
     // A DV5 video unit header at buffer offset `o` of `buf` (`len` bytes) whose payload, in
     // the buffer, begins with a start code: where that payload starts and how long it is.
     bool dv5VideoUnitAt(const uint8_t *buf, uint64_t len, uint64_t o, uint64_t *payload,
@@ -168,9 +170,9 @@ class DVStreamParser {
     // A landing at the moment on screen (the last picture shown), from where the scan stands.
     void landOnScreen();
     void forgetMomentOnScreen();
-    // A landing from the scan's restart, at `momentUs` (0: the time met at `place`); frames flow
-    // through it when `flowing`.
-    void beginLanding(uint64_t place, const LandingPositions &landAt, uint64_t momentUs, bool flowing);
+    // The landing begun (landing_) from the scan's restart, with `place` where its bound on bytes
+    // counts from; frames flow through it when `flowing`.
+    void beginLanding(uint64_t place, bool flowing);
     struct HeaderCache {
         bool valid = false;
         uint64_t searchedFrom = 0; // a search from here down found `header` (or nothing)

@@ -86,6 +86,9 @@ class EngineDelegate {
     virtual void videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer,
                                             unsigned length, bool isIFrame, unsigned interval,
                                             const _SYSTEMTIME &sysTime) = 0;
+    // Parser threads: a jump's landing ended without a picture of `channel` (0-based) at its
+    // moment (the channel has nothing there): its tile shows none until the channel's next one.
+    virtual void showNoPictureOfChannel(unsigned channel) { (void)channel; }
 
     // ---- Time, progress and end (parser threads, unless noted) ----
 

@@ -491,82 +491,9 @@ extern "C" void avc_parse_close(int handle) {
 
 namespace {
 
-// How far before the place a seek looks for each channel's last key frame (the records' own
-// millisecond clock), and how many records it looks at at most.
-constexpr uint32_t kChannelKeyLookBackMs = 10000;
-constexpr unsigned long kChannelKeyMaxRecords = 1ul << 18;
-// How many records a seek reads on from its place for the place's moment and the channels' key
-// frames of it, and how far past the moment those may still come.
-constexpr unsigned long kMomentMaxRecords = 4096;
-constexpr uint32_t kMomentInterleaveMs = 500;
-
 bool isVideoStream(uint8_t type) {
     return type == AVC_STREAM_MPEG4 || type == AVC_STREAM_MPEG4_B || type == AVC_STREAM_MJPEG ||
            type == AVC_STREAM_MJPEG_B || type == AVC_STREAM_H264;
-}
-
-// Under the reader lock. For each channel of `wanted` (bit n: channel n+1) the 1-based number of
-// its last video key entry of a time at or before the moment *momentMs, looked for backwards
-// from number k no further than a look-back before the moment; 0 where none lies there. A
-// *momentMs of 0 asks for the place's moment: the time of the first video record from number k
-// on (with none in reach, of the last one before it), which is stored there; a key entry of that
-// moment may then also lie after the place (a recorder writes the channels' frames of one moment
-// one after another). The headers are read with a small reader of their own: the caller moves
-// the parser's reader afterwards. Returns the smallest number found, 0 for none.
-unsigned long channelKeyNumbers(AVC_PARSE *p, unsigned long k, unsigned wanted, unsigned long numbers[16],
-                                uint32_t *momentMs) {
-    for (int ch = 0; ch < 16; ++ch)
-        numbers[ch] = 0;
-    const HEADER_MAIN_EX &main = p->header.mainHeader;
-    if ((main.main.dwFlags & AVC_MAIN_FLAG_VIDEO_MASK) && (wanted & main.dwVideoChannelMask))
-        wanted &= main.dwVideoChannelMask;
-    wanted &= 0xFFFFu;
-    BUFFER_FILE probe{};
-    if (wanted == 0 || k == 0 || k > p->tableCount || buffer_file_init(&probe, p->avcFile, 1024) != 1)
-        return 0;
-    auto headerAt = [&](unsigned long i, HEADER_FRAME *h) {
-        unsigned long consumed = 0;
-        return buffer_file_set(&probe, p->table[i].qwOffset) == 1 &&
-               parse_frame_header(&probe, h, consumed) != AVC_READ_SHORT;
-    };
-    auto channelOf = [](const HEADER_FRAME &h) { return h.byChannel == 0 ? 0 : h.byChannel - 1; };
-    HEADER_FRAME h{};
-    unsigned found = 0;
-    uint32_t moment = *momentMs;
-    if (moment == 0) {
-        for (unsigned long i = k - 1; i < p->tableCount && i - (k - 1) < kMomentMaxRecords && moment == 0;
-             ++i)
-            if (headerAt(i, &h) && isVideoStream(h.byStreamType)) moment = h.dwTimeStamp;
-        for (unsigned long i = k - 1; i-- > 0 && k - 1 - i < kMomentMaxRecords && moment == 0;)
-            if (headerAt(i, &h) && isVideoStream(h.byStreamType)) moment = h.dwTimeStamp;
-        for (unsigned long i = k - 1; moment != 0 && i < p->tableCount && i - (k - 1) < kMomentMaxRecords;
-             ++i) {
-            if (!is_key_entry_type(p->table[i].dwType) || !headerAt(i, &h) || !isVideoStream(h.byStreamType))
-                continue;
-            if (h.dwTimeStamp > uint64_t{moment} + kMomentInterleaveMs) break;
-            const int ch = channelOf(h);
-            if (h.dwTimeStamp > moment || ch >= 16 || !(wanted & (1u << ch))) continue;
-            found |= 1u << ch;
-            numbers[ch] = i + 1;
-        }
-        *momentMs = moment;
-    }
-    for (unsigned long i = k, looked = 0; i-- > 0 && looked < kChannelKeyMaxRecords && (wanted & ~found);
-         ++looked) {
-        if (!is_key_entry_type(p->table[i].dwType) || !headerAt(i, &h) || !isVideoStream(h.byStreamType))
-            continue;
-        if (moment != 0 && h.dwTimeStamp > moment) continue;
-        if (moment != 0 && uint64_t{h.dwTimeStamp} + kChannelKeyLookBackMs < moment) break;
-        const int ch = channelOf(h);
-        if (ch >= 16 || !(wanted & ~found & (1u << ch))) continue;
-        found |= 1u << ch;
-        numbers[ch] = i + 1;
-    }
-    buffer_file_release(&probe);
-    unsigned long earliest = 0;
-    for (int ch = 0; ch < 16; ++ch)
-        if (numbers[ch] != 0 && (earliest == 0 || numbers[ch] < earliest)) earliest = numbers[ch];
-    return earliest;
 }
 
 // The last record at or before percent of the file's frames (1-based), 0 without a usable index.
@@ -585,42 +512,40 @@ extern "C" int avc_playback_progress(int handle, int percent) {
     return avc_playback_progress_from(handle, percent, 0);
 }
 
-extern "C" unsigned long avc_playback_channel_keys(int handle, int percent, unsigned wanted,
-                                                   unsigned long *place, unsigned long keyNumbers[16],
-                                                   uint32_t *momentMs) {
-    unsigned long numbers[16] = {};
-    unsigned long earliest = 0;
-    unsigned long k = 0;
-    uint32_t moment = 0;
+extern "C" unsigned long avc_playback_place(int handle, int percent) {
     std::shared_ptr<AVC_PARSE> p = handle ? processHandles().get<AVC_PARSE>(handle) : nullptr;
-    if (p && (k = placeNumber(p.get(), percent)) != 0) {
-        Locked lock(p->readerLock);
-        if (!isRewind(readStatus(p.get())) || p->paused) {
-            earliest = channelKeyNumbers(p.get(), k, wanted, numbers, &moment);
-            // The look for key frames moved the file under the reader: put it back in step.
-            buffer_file_set(&p->reader, p->reader.filePos);
-        }
-    }
-    if (place) *place = earliest ? k : 0;
-    if (momentMs) *momentMs = earliest ? moment : 0;
-    for (int ch = 0; keyNumbers && ch < 16; ++ch)
-        keyNumbers[ch] = earliest ? numbers[ch] : 0;
-    return earliest;
+    return p ? placeNumber(p.get(), percent) : 0;
 }
 
-extern "C" unsigned long avc_playback_moment_keys(int handle, unsigned long number, uint32_t momentMs,
-                                                  unsigned wanted, unsigned long keyNumbers[16]) {
-    unsigned long numbers[16] = {};
-    unsigned long earliest = 0;
+extern "C" int avc_playback_visit_records(int handle, unsigned long from, int step, int keysOnly,
+                                          AVC_RECORD_VISIT visit, void *user) {
     std::shared_ptr<AVC_PARSE> p = handle ? processHandles().get<AVC_PARSE>(handle) : nullptr;
-    if (p && p->indexReady && number != 0 && momentMs != 0) {
-        Locked lock(p->readerLock);
-        earliest = channelKeyNumbers(p.get(), std::min(number, p->tableCount), wanted, numbers, &momentMs);
-        buffer_file_set(&p->reader, p->reader.filePos);
+    if (!p || !visit || !p->indexReady || p->tableCount == 0) return -1;
+    if (from == 0 || from > p->tableCount || (step != 1 && step != -1)) return 0;
+    Locked lock(p->readerLock);
+    // The headers are read with a small reader of their own; the parser's reader stays where it is.
+    BUFFER_FILE probe{};
+    if (buffer_file_init(&probe, p->avcFile, 1024) != 1) return 0;
+    int result = 0;
+    for (unsigned long i = from - 1;; i += static_cast<unsigned long>(step)) {
+        if (i >= p->tableCount) {
+            result = step == 1 ? 1 : 0;
+            break;
+        }
+        const bool key = is_key_entry_type(p->table[i].dwType);
+        if (keysOnly && !key) continue;
+        HEADER_FRAME h{};
+        unsigned long consumed = 0;
+        if (buffer_file_set(&probe, p->table[i].qwOffset) != 1 ||
+            parse_frame_header(&probe, &h, consumed) == AVC_READ_SHORT || !isVideoStream(h.byStreamType))
+            continue;
+        const AVC_RECORD_FACTS facts{i + 1, h.byChannel == 0 ? 0 : h.byChannel - 1, h.dwTimeStamp,
+                                     key ? 1 : 0, p->table[i].qwOffset};
+        if (!visit(&facts, user)) break;
     }
-    for (int ch = 0; keyNumbers && ch < 16; ++ch)
-        keyNumbers[ch] = earliest ? numbers[ch] : 0;
-    return earliest;
+    buffer_file_release(&probe);
+    buffer_file_set(&p->reader, p->reader.filePos);
+    return result;
 }
 
 extern "C" int avc_playback_progress_from(int handle, int percent, unsigned long number) {

@@ -53,23 +53,28 @@ void avc_parse_close(int handle);
 // again; a step, key-frames-only or rewind status gives way to normal reading.
 int avc_playback_progress(int handle, int percent);
 
-// Where a seek to percent lets each channel of `wanted` (bit n: channel n+1) show its picture of
-// the place's moment (the time stamp of the first video record from the place on, or of the
-// last before it at the end, which goes to *momentMs): for each the 1-based number of its last
-// video key entry of a time at or before that moment, no more than 10 s of recording before it,
-// goes to keyNumbers[n] (0 where none lies there); such a key entry may lie a little after the
-// place. *place gets the number of the record at the place. Returns the earliest of them, where
-// the reader is to go (avc_playback_progress_from); 0 (all 0) when none was found, for a rewind
-// that plays (it seeks backwards by key entries), or without a usable index. Nothing moves.
-unsigned long avc_playback_channel_keys(int handle, int percent, unsigned wanted, unsigned long *place,
-                                        unsigned long keyNumbers[16], uint32_t *momentMs = nullptr);
+// The record a seek to percent (clamped to 0..100) goes to: the number (1-based) of the record at
+// that share of the file's frames; 0 without a usable index.
+unsigned long avc_playback_place(int handle, int percent);
 
-// As avc_playback_channel_keys, for the moment `momentMs` (a record time stamp, not 0) from
-// record `number` (1-based) back: key entries of a later time are passed over, and the
-// look-back counts from the moment. Returns the earliest; 0 (all 0) when none was found or
-// without a usable index. Nothing moves.
-unsigned long avc_playback_moment_keys(int handle, unsigned long number, uint32_t momentMs, unsigned wanted,
-                                       unsigned long keyNumbers[16]);
+// One video record, as a seek's look at the records around its place sees it.
+typedef struct {
+    unsigned long number; // 1-based
+    int channel;          // 0-based (the header's channel 0 and 1 are both channel 0)
+    uint32_t timeMs;      // the record's millisecond time stamp
+    int key;              // the index marks it a key frame
+    uint64_t offset;      // file offset of the record
+} AVC_RECORD_FACTS;
+// Nonzero to go on.
+typedef int (*AVC_RECORD_VISIT)(const AVC_RECORD_FACTS *facts, void *user);
+
+// Reads the frame headers of the video records from number `from` (1-based) on, forwards
+// (`step` 1) or backwards (-1), and hands each to `visit` until it returns 0 or the index ends;
+// with `keysOnly`, only the index's key entries are read. Nothing moves: the parser's reader
+// stays where it is. 1 when the records ran out going forward (the end of the file), 0
+// otherwise; -1 without a usable index or for an unknown handle.
+int avc_playback_visit_records(int handle, unsigned long from, int step, int keysOnly, AVC_RECORD_VISIT visit,
+                               void *user);
 
 // As avc_playback_progress, but to record `number` (1-based) when it is not 0.
 int avc_playback_progress_from(int handle, int percent, unsigned long number);

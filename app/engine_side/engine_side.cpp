@@ -217,10 +217,32 @@ void EngineSide::postPicture(int channel, QImage picture, QByteArray frame, cons
         if (picturePosted_[channel]) return;
         picturePosted_[channel] = true;
     }
+    postTileUpdate(channel);
+}
+
+void EngineSide::showNoPictureOfChannel(unsigned channel) {
+    if (channel >= static_cast<unsigned>(kChannels)) return;
+    const int c = static_cast<int>(channel);
+    {
+        std::lock_guard<std::mutex> lock(pendingMutex_);
+        if (!pendingPicture_[c].isNull()) picturesSuperseded_.fetch_add(1);
+        pendingPicture_[c] = QImage();
+        pendingFrame_[c] = QByteArray();
+        pendingClear_[c] = true;
+        if (picturePosted_[c]) return;
+        picturePosted_[c] = true;
+    }
+    postTileUpdate(c);
+}
+
+void EngineSide::postTileUpdate(int channel) {
+    // One task per channel at a time: it empties the tile when asked, then shows the latest
+    // picture, so that a picture that came after an emptying is never emptied by it.
     post([this, channel] {
         QImage latest;
         QByteArray frame;
         _SYSTEMTIME time{};
+        bool clear = false;
         {
             std::lock_guard<std::mutex> lock(pendingMutex_);
             latest = std::move(pendingPicture_[channel]);
@@ -228,8 +250,11 @@ void EngineSide::postPicture(int channel, QImage picture, QByteArray frame, cons
             frame = std::move(pendingFrame_[channel]);
             pendingFrame_[channel] = QByteArray();
             time = pendingTime_[channel];
+            clear = pendingClear_[channel];
+            pendingClear_[channel] = false;
             picturePosted_[channel] = false;
         }
+        if (clear) port_.clearPicture(channel);
         if (latest.isNull()) return;
         ++picturesShown_;
         port_.showPicture(channel, latest, time);

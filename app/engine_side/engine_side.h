@@ -50,6 +50,9 @@ class EngineSidePort {
     // The decoders of every channel but `channel` (0-based) were released: until they decode
     // again, what their tiles hold is of the past.
     virtual void clearPicturesExcept(int channel) = 0;
+    // Channel `channel` (0-based) has no picture at the moment on screen: its tile shows none
+    // until its next picture.
+    virtual void clearPicture(int channel) = 0;
     // The picture of channel `channel` (0-based) with its own recorder time, for its tile.
     virtual void showPicture(int channel, const QImage &picture, const _SYSTEMTIME &time) = 0;
     // The volume slider's value, 0 to 1.
@@ -161,6 +164,7 @@ class EngineSide : public EngineDelegate, public EngineControl {
     void videoUpdateTaskWithChannel(unsigned channel, VideoImageRef image, const uint8_t *buffer,
                                     unsigned length, bool isIFrame, unsigned interval,
                                     const _SYSTEMTIME &sysTime) override;
+    void showNoPictureOfChannel(unsigned channel) override;
     void setSys_Time(const _SYSTEMTIME &sysTime) override;
     void updateProcessingInfoWithServerTime(const std::string &serverTime, float progress) override;
     void upadatePlaybackProgress(float percent) override;
@@ -181,6 +185,7 @@ class EngineSide : public EngineDelegate, public EngineControl {
     // one takes the place of one not yet shown, so a busy GUI thread never piles pictures up.
     // The picture travels with its own recorder time: the shared time may already be a later frame's.
     void postPicture(int channel, QImage picture, QByteArray frame, const _SYSTEMTIME &time);
+    void postTileUpdate(int channel);
 
     EngineSidePort &port_;
     QtMainThreadPoster poster_;
@@ -204,6 +209,7 @@ class EngineSide : public EngineDelegate, public EngineControl {
     std::array<_SYSTEMTIME, 16> pendingTime_{};
     std::atomic<bool> observingShown_{false};
     std::function<void(const ShownPicture &)> shownObserver_;
+    std::array<bool, 16> pendingClear_{};
     std::array<bool, 16> picturePosted_{};
     std::atomic<bool> keepLastDelivered_{false};
     mutable std::mutex lastDeliveredMutex_;

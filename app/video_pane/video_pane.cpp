@@ -351,12 +351,15 @@ void VideoPane::clearPictures() {
 }
 
 void VideoPane::clearPicturesExcept(int kept) {
-    for (int channel = 0; channel < kChannels; ++channel) {
-        if (channel == kept) continue;
-        if (CustomizedVideoView *tile = videoView_[channel]) tile->setContents(QImage());
-        port_.clearColourPicture(channel);
-        port_.forgetShownPicture(channel);
-    }
+    for (int channel = 0; channel < kChannels; ++channel)
+        if (channel != kept) clearPicture(channel);
+}
+
+void VideoPane::clearPicture(int channel) {
+    if (channel < 0 || channel >= kChannels) return;
+    if (CustomizedVideoView *tile = videoView_[channel]) tile->setContents(QImage());
+    port_.clearColourPicture(channel);
+    port_.forgetShownPicture(channel);
 }
 
 void VideoPane::clearOnScreenTexts() {

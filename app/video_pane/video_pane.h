@@ -129,6 +129,8 @@ class VideoPane {
     // Every tile but channel `kept`'s (0-based) loses its picture: their decoders were released,
     // and each shows its empty tile until its channel's next picture.
     void clearPicturesExcept(int kept);
+    // Channel `channel`'s (0-based) tile loses its picture until the channel's next one.
+    void clearPicture(int channel);
     // The three on-screen texts are emptied.
     void clearOnScreenTexts();
     // The time label's text (the index-building progress) and the deinterlace button.

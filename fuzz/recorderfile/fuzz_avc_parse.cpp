@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/avc_format_playback.h"
 #include "recorderfile/avc_parse.h"
 
 namespace {
@@ -61,10 +62,11 @@ struct Run {
 
 void perform(int handle, int action) {
     if (action >= 100) {
-        // As the engine seeks: each channel's key frame looked for in the frame headers first.
-        unsigned long place = 0, keys[16];
-        const unsigned long start = avc_playback_channel_keys(handle, action - 110, 0xFFFF, &place, keys);
-        avc_playback_progress_from(handle, action - 110, start);
+        // As the engine seeks: the records around the place and the key frames before it are
+        // looked at in the frame headers first.
+        const LandingPlan plan = avcLandingPlan(handle, avc_playback_place(handle, action - 110), 0, 0xFFFF);
+        avc_playback_progress_from(handle, action - 110,
+                                   plan.present ? static_cast<unsigned long>(plan.restart) : 0);
     } else
         avc_playback_status(handle, action);
 }
