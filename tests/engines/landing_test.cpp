@@ -1,0 +1,233 @@
+// Paused seeks on recordings shaped as recorders write them, through the DV5 and AVC engines: a
+// clock set back or forward mid-file, a channel whose key frames lie far apart, a channel that
+// stops. Every channel with a frame at the place's moment shows its picture of it (from the side
+// of a clock change where the place lies, equal to ffmpeg's decode), every other shown channel
+// is told it has none, and Play goes on from each picture with the channel's next frame.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "engines/avc_fixture.h"
+#include "engines/dv_play_harness.h"
+
+using namespace enginetest;
+
+namespace {
+
+struct LandingRow {
+    const char *name;
+    const char *options;
+    std::vector<int> seeks;
+    int clockFrame; // the video frame from which the clock is changed; -1 none
+};
+
+const std::string kStagger4 = "--video-mask 0xf --duration 20 --gop 100 --key-stagger 1480 ";
+
+const LandingRow kRows[] = {
+    {"clock_back_1h", "--gap 250:-3600", {45, 48, 49, 50, 51, 52, 55}, 250},
+    {"clock_back_3s", "--gap 250:-3", {45, 48, 49, 50, 51, 52, 55}, 250},
+    {"clock_forward_4h", "--gap 250:14400", {45, 48, 49, 50, 51, 52, 55}, 250},
+};
+
+// The unit at the place of a seek to `percent`: DV, the first video unit whose header lies at or
+// after that share of the bytes; AVC, the first video record from that share of the records on;
+// at the end, the last video unit.
+const mkrec::Unit *placeUnit(const mkrec::Manifest &m, bool avc, int percent) {
+    const std::vector<const mkrec::Unit *> video = m.video();
+    if (avc) {
+        const size_t k = std::max<size_t>(m.units.size() * static_cast<size_t>(percent) / 100, 1);
+        for (const mkrec::Unit *u : video)
+            if (u->index >= k - 1) return u;
+    } else {
+        const uint64_t target = static_cast<uint64_t>(static_cast<double>(m.num("bytes")) * 0.01 * percent);
+        for (const mkrec::Unit *u : video)
+            if (u->offset >= target) return u;
+    }
+    return video.back();
+}
+
+// Each channel's picture of the place's moment T: its first frame timed from T to T + 0.5 s on
+// the place's side of the clock change. A channel without one has nothing at T.
+std::map<int, const mkrec::Unit *> picturesOfThePlace(const mkrec::Manifest &m, const mkrec::Unit *place,
+                                                      int clockFrame) {
+    const auto side = [&](const mkrec::Unit *u) { return clockFrame >= 0 && u->frame >= clockFrame; };
+    std::map<int, const mkrec::Unit *> out;
+    for (const mkrec::Unit *u : m.video())
+        if (side(u) == side(place) && u->tUs >= place->tUs && u->tUs <= place->tUs + 500000)
+            out.emplace(u->channel, u);
+    return out;
+}
+
+// The unit of each delivered frame (by its bytes), null for none.
+std::vector<const mkrec::Unit *> unitsOf(const mkrec::Manifest &m, const std::vector<VideoEvent> &events) {
+    std::map<std::string, const mkrec::Unit *> byMd5;
+    for (const mkrec::Unit *u : m.video())
+        byMd5.emplace(u->esMd5, u);
+    std::vector<const mkrec::Unit *> out;
+    for (const VideoEvent &e : events) {
+        const auto it = byMd5.find(mkrec::md5Hex(e.frame));
+        out.push_back(it == byMd5.end() ? nullptr : it->second);
+    }
+    return out;
+}
+
+// ffmpeg's pictures of every channel's stream, as MD5s of RGBA frames.
+std::map<int, std::vector<std::string>> reference(const mkrec::Manifest &m, const std::string &esDir) {
+    std::map<int, std::vector<std::string>> out;
+    for (const auto &vc : m.videoChannels) {
+        const int ch = std::stoi(vc.at("ch"));
+        out[ch] = frameMd5(esDir + "/video-ch" + std::to_string(ch) + ".h264", kRgbaFilter);
+    }
+    return out;
+}
+
+// What one paused seek delivered, against what it must show; then Play's first frames.
+class LandingCheck {
+  public:
+    LandingCheck(const mkrec::Recording &rec, const std::string &esDir, int clockFrame, bool avc)
+        : m_(rec.manifest), clockFrame_(clockFrame), avc_(avc), refs_(reference(rec.manifest, esDir)) {}
+
+    // The pictures landed among `events`; the channels told they have none.
+    void expectLanded(int percent, const std::vector<VideoEvent> &events, uint32_t noPicture,
+                      std::map<int, const mkrec::Unit *> *landed) {
+        const mkrec::Unit *place = placeUnit(m_, avc_, percent);
+        const std::map<int, const mkrec::Unit *> want = picturesOfThePlace(m_, place, clockFrame_);
+        const std::vector<const mkrec::Unit *> units = unitsOf(m_, events);
+        landed->clear();
+        for (size_t i = 0; i < events.size(); ++i) {
+            const mkrec::Unit *u = units[i];
+            ASSERT_NE(u, nullptr) << "a picture of no frame of the recording";
+            EXPECT_TRUE(landed->emplace(u->channel, u).second) << "channel " << u->channel << " shown twice";
+            EXPECT_EQ(pictureMd5(events[i]), refs_.at(u->channel).at(static_cast<size_t>(u->frame)))
+                << "channel " << u->channel << " frame " << u->frame;
+            const auto w = want.find(u->channel);
+            if (w == want.end()) {
+                ADD_FAILURE() << "channel " << u->channel << " has nothing at the place, showed frame " << u->frame;
+                continue;
+            }
+            // On the place's side of the change, at its moment.
+            EXPECT_EQ(u->frame >= clockFrame_, place->frame >= clockFrame_) << "channel " << u->channel;
+            EXPECT_LE(std::abs(u->tUs - w->second->tUs), 100000)
+                << "channel " << u->channel << " frame " << u->frame << ", its picture is " << w->second->frame;
+        }
+        uint32_t unlanded = 0;
+        for (const auto &vc : m_.videoChannels) {
+            const int ch = std::stoi(vc.at("ch"));
+            if (!landed->count(ch)) unlanded |= 1u << ch;
+            EXPECT_EQ(landed->count(ch), want.count(ch)) << "channel " << ch;
+        }
+        EXPECT_EQ(noPicture & 0xFFFF & ~0u, unlanded) << "channels told they have no picture";
+    }
+
+    // Play's first frame of every landed channel is that channel's next.
+    void expectPlayOn(const std::map<int, const mkrec::Unit *> &landed, const std::vector<VideoEvent> &events) {
+        const std::vector<const mkrec::Unit *> units = unitsOf(m_, events);
+        std::set<int> checked;
+        for (const mkrec::Unit *u : units) {
+            if (!u || !landed.count(u->channel) || !checked.insert(u->channel).second) continue;
+            EXPECT_EQ(u->frame, landed.at(u->channel)->frame + 1)
+                << "channel " << u->channel << " went on from frame " << landed.at(u->channel)->frame;
+        }
+    }
+    // Every landed channel that has a next frame has played it among `events`.
+    bool playedOn(const std::map<int, const mkrec::Unit *> &landed, const std::vector<VideoEvent> &events) {
+        std::set<int> played;
+        for (const mkrec::Unit *u : unitsOf(m_, events))
+            if (u) played.insert(u->channel);
+        for (const auto &[ch, u] : landed)
+            if (!played.count(ch) && u->frame + 1 < static_cast<int>(m_.video(ch).size())) return false;
+        return true;
+    }
+
+  private:
+    static std::string pictureMd5(const VideoEvent &e) { return md5(e.image->pixels(), e.image->byteCount()); }
+    const mkrec::Manifest &m_;
+    const int clockFrame_;
+    const bool avc_;
+    const std::map<int, std::vector<std::string>> refs_;
+};
+
+class DVLanding : public ::testing::TestWithParam<LandingRow> {};
+
+TEST_P(DVLanding, EveryChannelAtThePlacesMomentAndPlayGoesOn) {
+    const LandingRow &row = GetParam();
+    mkrec::TempDir dir;
+    std::vector<std::string> args = {"--kind", "dv5-nvr", "--size", "96x64", "--es-dir", dir.file("es")};
+    for (const std::string &w : words(kStagger4 + row.options))
+        args.push_back(w);
+    const mkrec::Recording rec = mkrec::make(dir, "r.dv5", args);
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    LandingCheck check(rec, dir.file("es"), row.clockFrame, false);
+    DVPlayer player;
+    ASSERT_TRUE(player.start(kDV5NVR, rec.path, /*running=*/false));
+    for (int percent : row.seeks) {
+        SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
+        player.pauseNow();
+        ASSERT_TRUE(player.waitUntilParserRests());
+        player.delegate.noPictureMask = 0;
+        const size_t before = player.videoCount();
+        ASSERT_TRUE(player.seek(percent));
+        ASSERT_TRUE(player.waitUntilParserRests());
+        const std::vector<VideoEvent> all = player.video();
+        std::map<int, const mkrec::Unit *> landed;
+        check.expectLanded(percent, {all.begin() + static_cast<long>(before), all.end()},
+                           player.delegate.noPictureMask.load(), &landed);
+        const size_t played = player.videoCount();
+        player.play();
+        ASSERT_TRUE(waitFor([&] {
+            const std::vector<VideoEvent> now = player.video();
+            return check.playedOn(landed, {now.begin() + static_cast<long>(played), now.end()});
+        }));
+        const std::vector<VideoEvent> now = player.video();
+        check.expectPlayOn(landed, {now.begin() + static_cast<long>(played), now.end()});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, DVLanding, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<LandingRow> &info) {
+                             return std::string(info.param.name);
+                         });
+
+class AVCLanding : public AVCEngineFixture, public ::testing::WithParamInterface<LandingRow> {};
+
+TEST_P(AVCLanding, EveryChannelAtThePlacesMomentAndPlayGoesOn) {
+    const LandingRow &row = GetParam();
+    std::vector<std::string> args = {"--size", "96x64", "--audio-mask", "0"};
+    for (const std::string &w : words(kStagger4 + row.options))
+        args.push_back(w);
+    const mkrec::Recording rec = make("r.avc", args);
+    ASSERT_TRUE(rec.ok());
+    LandingCheck check(rec, dir.file("r.avc.es"), row.clockFrame, true);
+    ASSERT_TRUE(startPaused(rec.path));
+    delegate.avcStatus = kAVCFmtPlaybackPause;
+    for (int percent : row.seeks) {
+        SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
+        delegate.noPictureMask = 0;
+        const size_t before = delegate.videoCount();
+        ASSERT_EQ(seekPaused(percent), 0);
+        const std::vector<VideoEvent> all = delegate.videoEvents();
+        std::map<int, const mkrec::Unit *> landed;
+        check.expectLanded(percent, {all.begin() + static_cast<long>(before), all.end()},
+                           delegate.noPictureMask.load(), &landed);
+        const size_t played = delegate.videoCount();
+        act(kAVCFmtPlaybackPlay);
+        ASSERT_TRUE(waitFor([&] {
+            const std::vector<VideoEvent> now = delegate.videoEvents();
+            return check.playedOn(landed, {now.begin() + static_cast<long>(played), now.end()});
+        }));
+        pauseOnPicture_ = true;
+        ASSERT_TRUE(waitFor([&] { return !pauseOnPicture_.load(); }));
+        delegate.avcStatus = kAVCFmtPlaybackPause;
+        const std::vector<VideoEvent> now = delegate.videoEvents();
+        check.expectPlayOn(landed, {now.begin() + static_cast<long>(played), now.end()});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, AVCLanding, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<LandingRow> &info) {
+                             return std::string(info.param.name);
+                         });
+
+} // namespace
