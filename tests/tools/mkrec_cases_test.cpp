@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
+#include <tuple>
 
 #include "common/mkrec_fixture.h"
 
@@ -230,6 +232,144 @@ TEST(MkrecCases, KeyStaggerStartsEachChannelsKeyFrameInterval) {
                 EXPECT_EQ(keyPicture(mkrec::payload(b, *u, true), h264), u->key) << u->frame;
             }
             EXPECT_EQ(keys, frames);
+        }
+    }
+}
+
+// Key frames of one channel, from the manifest, each checked against the bitstream.
+std::vector<int> channelKeys(const mkrec::Recording &r, const std::vector<uint8_t> &b, int ch, bool h264) {
+    std::vector<int> keys;
+    for (const mkrec::Unit *u : r.manifest.video(ch)) {
+        if (u->key) keys.push_back(u->frame);
+        EXPECT_EQ(keyPicture(mkrec::payload(b, *u, true), h264), u->key) << ch << " " << u->frame;
+    }
+    return keys;
+}
+
+// Channel 5 with its own interval of 375 frames next to channel 1's 100, without and with the
+// stagger (channel 5 starts 4 x 280 ms = 28 frames late: key frames at 0, 28, 403; or 4 x 1480
+// ms = 148 frames, more than --gop: at 0, 148); channel 1 is unchanged.
+TEST(MkrecCases, ChannelGopGivesOneChannelItsOwnKeyFrameInterval) {
+    struct Case {
+        std::string kind, codec, stagger;
+        std::vector<int> ch0, ch4;
+    };
+    const std::vector<int> every100{0, 100, 200, 300, 400};
+    for (const Case &c : std::vector<Case>{{"dv5-nvr", "h264", "", every100, {0, 375}},
+                                           {"dv5-dvr700", "h264", "280", every100, {0, 28, 403}},
+                                           {"avc", "mpeg4", "", every100, {0, 375}},
+                                           {"avc", "h264,mpeg4", "1480", every100, {0, 148}}}) {
+        SCOPED_TRACE(c.kind + " " + c.codec + " stagger " + c.stagger);
+        mkrec::TempDir dir;
+        std::vector<std::string> args{"--kind",   c.kind, "--video-mask", "0x11", "--audio-mask", "0",
+                                      "--frames", "420",  "--gop",        "100",  "--codec",      c.codec};
+        if (!c.stagger.empty()) args.insert(args.end(), {"--key-stagger", c.stagger});
+        const mkrec::Recording plain = mkrec::make(dir, "plain.rec", args);
+        args.insert(args.end(), {"--channel-gop", "5:375"});
+        const mkrec::Recording r = mkrec::make(dir, "t.rec", args);
+        ASSERT_TRUE(plain.ok()) << plain.output;
+        ASSERT_TRUE(r.ok()) << r.output;
+        EXPECT_EQ(r.manifest.get("channel_gop"), "5:375");
+        EXPECT_FALSE(plain.manifest.file.count("channel_gop"));
+        const std::vector<uint8_t> b = mkrec::readFile(r.path);
+        const bool h264 = c.codec.rfind("h264", 0) == 0;
+        EXPECT_EQ(channelKeys(r, b, 0, h264), c.ch0);
+        EXPECT_EQ(channelKeys(r, b, 4, c.codec == "h264"), c.ch4);
+        const std::vector<const mkrec::Unit *> got = r.manifest.video(0), want = plain.manifest.video(0);
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_EQ(got[i]->esMd5, want[i]->esMd5) << i;
+    }
+    // DV4 has channel 1 only: its own interval is the file's.
+    mkrec::TempDir dir;
+    const mkrec::Recording a =
+        mkrec::make(dir, "a.dv4", {"--kind", "dv4-h264", "--frames", "30", "--gop", "5"});
+    const mkrec::Recording b =
+        mkrec::make(dir, "b.dv4", {"--kind", "dv4-h264", "--frames", "30", "--channel-gop", "1:5"});
+    ASSERT_TRUE(a.ok()) << a.output;
+    ASSERT_TRUE(b.ok()) << b.output;
+    EXPECT_EQ(mkrec::readFile(a.path), mkrec::readFile(b.path));
+}
+
+// Channel 4 stops at frame 10 of 20; its audio and the other channels are written in full, and
+// the manifest lists exactly the units in the file.
+TEST(MkrecCases, ChannelStopEndsOneChannelsVideo) {
+    for (std::string kind : {"dv5-nvr", "dv5-dvr700", "avc"}) {
+        SCOPED_TRACE(kind);
+        mkrec::TempDir dir;
+        std::vector<std::string> args{"--kind", kind,       "--video-mask", "0xf",   "--audio-mask",
+                                      "0x9",    "--frames", "20",           "--gop", "6"};
+        const mkrec::Recording full = mkrec::make(dir, "full.rec", args);
+        args.insert(args.end(), {"--channel-stop", "4:10", "--channel-stop", "2:25"});
+        const mkrec::Recording r = mkrec::make(dir, "t.rec", args);
+        ASSERT_TRUE(full.ok()) << full.output;
+        ASSERT_TRUE(r.ok()) << r.output;
+        const mkrec::Manifest &m = r.manifest;
+        EXPECT_EQ(m.get("channel_stop"), "2:25,4:10");
+        ASSERT_EQ(m.videoChannels.size(), 4u);
+        EXPECT_EQ(m.videoChannels[3].at("frames"), "10");
+        EXPECT_EQ(m.videoChannels[1].at("frames"), "20");
+
+        // Every unit as listed, back to back up to the end of the file.
+        const std::vector<uint8_t> b = mkrec::readFile(r.path);
+        uint64_t at = static_cast<uint64_t>(m.num("header_len"));
+        for (const mkrec::Unit &u : m.units) {
+            ASSERT_EQ(u.offset, at) << u.index;
+            EXPECT_EQ(mkrec::md5Hex(mkrec::payload(b, u)), u.md5) << u.index;
+            at = u.payloadOffset + u.payloadLen;
+        }
+        EXPECT_EQ(at, b.size());
+        if (kind == "avc") {
+            EXPECT_EQ(m.num("total_frames"), static_cast<long long>(m.units.size()));
+            EXPECT_EQ(mkrec::readFile(r.expectedIdxPath).size(), m.units.size() * 36);
+        }
+
+        // The same units as the full recording, less channel 4's video from frame 10 on.
+        std::set<std::string> md5s;
+        for (const mkrec::Unit &u : m.units)
+            md5s.insert(u.md5);
+        size_t kept = 0;
+        for (const mkrec::Unit &u : full.manifest.units) {
+            const bool dropped = u.video && u.channel == 3 && u.frame >= 10;
+            EXPECT_EQ(md5s.count(u.md5), dropped ? 0u : 1u) << u.index;
+            if (dropped) continue;
+            ASSERT_LT(kept, m.units.size());
+            const mkrec::Unit &w = m.units[kept++];
+            EXPECT_EQ(std::make_tuple(w.video, w.channel, w.frame, w.key, w.tUs, w.md5),
+                      std::make_tuple(u.video, u.channel, u.frame, u.key, u.tUs, u.md5))
+                << u.index;
+        }
+        EXPECT_EQ(kept, m.units.size());
+        EXPECT_EQ(m.video(3).size(), 10u);
+        EXPECT_EQ(m.audio(3).size(), 20u);
+    }
+}
+
+// A clock set back: only the times move, from frame 10 on, and with them the AVC millisecond
+// field and NTP seconds; the encoders run on across it.
+TEST(MkrecCases, NegativeGapMovesOnlyTheTimes) {
+    for (std::string kind : {"dv5-nvr", "avc"}) {
+        SCOPED_TRACE(kind);
+        mkrec::TempDir dir;
+        std::vector<std::string> args{"--kind", kind, "--frames", "20", "--gop", "7", "--video-mask", "0x3"};
+        const mkrec::Recording plain = mkrec::make(dir, "plain.rec", args);
+        args.insert(args.end(), {"--gap", "10:-5"});
+        const mkrec::Recording r = mkrec::make(dir, "t.rec", args);
+        ASSERT_TRUE(plain.ok()) << plain.output;
+        ASSERT_TRUE(r.ok()) << r.output;
+        ASSERT_EQ(r.manifest.units.size(), plain.manifest.units.size());
+        for (size_t i = 0; i < r.manifest.units.size(); ++i) {
+            const mkrec::Unit &u = r.manifest.units[i], &p = plain.manifest.units[i];
+            EXPECT_EQ(std::make_tuple(u.video, u.channel, u.frame, u.key, u.esMd5),
+                      std::make_tuple(p.video, p.channel, p.frame, p.key, p.esMd5))
+                << i;
+            // Audio packets are 40 ms, as long as a frame.
+            const int64_t shift = u.frame >= 10 ? -5000000 : 0;
+            EXPECT_EQ(u.tUs, p.tUs + shift) << i;
+            EXPECT_EQ(static_cast<int64_t>(u.sec), static_cast<int64_t>(p.sec) + shift / 1000000) << i;
+            if (kind == "avc") {
+                EXPECT_EQ(static_cast<int64_t>(u.ms), static_cast<int64_t>(p.ms) + shift / 1000) << i;
+            }
         }
     }
 }

@@ -25,9 +25,9 @@ TEST(MkrecCommandLine, HelpAndBadOptions) {
     std::string log = dir.file("help.txt");
     ASSERT_EQ(mkrec::runProgram({mkrec::mkrecPath(), "--help"}, log), 0);
     std::string help = mkrec::readText(log);
-    for (const char *k :
-         {"dv4-h264", "dv4-mpeg4", "dv5-nvr", "dv5-dvr700", "avc", "mkrec-manifest 1", "--truncate",
-          "--fields", "--gap", "--key-stagger", "--lead", "--ext-every", "--dv4-audio-startcode", "--prefix"})
+    for (const char *k : {"dv4-h264", "dv4-mpeg4", "dv5-nvr", "dv5-dvr700", "avc", "mkrec-manifest 1",
+                          "--truncate", "--fields", "--gap", "--key-stagger", "--channel-gop",
+                          "--channel-stop", "--lead", "--ext-every", "--dv4-audio-startcode", "--prefix"})
         EXPECT_NE(help.find(k), std::string::npos) << k;
 
     for (auto args : std::vector<std::vector<std::string>>{
@@ -42,6 +42,25 @@ TEST(MkrecCommandLine, HelpAndBadOptions) {
         mkrec::Recording r = mkrec::make(dir, "bad.avc", args);
         EXPECT_NE(r.status, 0) << r.output;
         EXPECT_NE(r.output.find("mkrec:"), std::string::npos) << r.output;
+    }
+
+    // Per-channel options: the message says what is wrong.
+    for (auto c : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--kind", "avc", "--channel-gop", "2:10"}, "channel 2 is not in the video mask"},
+             {{"--kind", "dv5-nvr", "--video-mask", "0x3", "--channel-stop", "3:5"},
+              "channel 3 is not in the video mask"},
+             {{"--kind", "dv4-h264", "--channel-gop", "2:10"}, "DV4 has channel 1 only"},
+             {{"--kind", "avc", "--channel-gop", "1:0"}, "bad value for --channel-gop: 1:0"},
+             {{"--kind", "avc", "--channel-stop", "1:-1"}, "bad value for --channel-stop: 1:-1"},
+             {{"--kind", "avc", "--channel-gop", "17:5"}, "bad value for --channel-gop"},
+             {{"--kind", "avc", "--channel-gop", "1"}, "bad value for --channel-gop"},
+             {{"--kind", "avc", "--channel-stop", "1:5:6"}, "bad value for --channel-stop"},
+             {{"--kind", "avc", "--channel-stop", "a:5"}, "bad value for --channel-stop"},
+             {{"--kind", "avc", "--channel-gop", "1:5", "--channel-gop", "1:6"}, "names channel 1 twice"}}) {
+        mkrec::Recording r = mkrec::make(dir, "bad.avc", c.first);
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("mkrec: "), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find(c.second), std::string::npos) << r.output;
     }
 }
 

@@ -41,7 +41,7 @@ struct PacketPtr {
 // own interval must then never come round.
 constexpr int kNoOwnKeyFrames = 1 << 20;
 
-std::string openVideo(const Options &o, VCodec vc, int w, int h, CodecCtx &cc) {
+std::string openVideo(const Options &o, VCodec vc, int gop, int w, int h, CodecCtx &cc) {
     const char *name = vc == VCodec::H264 ? "libx264" : vc == VCodec::Mpeg4 ? "mpeg4" : "mjpeg";
     const AVCodec *codec = avcodec_find_encoder_by_name(name);
     if (!codec) return std::string("encoder not available: ") + name;
@@ -54,13 +54,13 @@ std::string openVideo(const Options &o, VCodec vc, int w, int h, CodecCtx &cc) {
     c->thread_count = 1;
     c->max_b_frames = 0;
     const bool forced = o.keyStaggerMs >= 0;
-    c->gop_size = vc == VCodec::Mjpeg ? 1 : forced ? kNoOwnKeyFrames : o.gop;
+    c->gop_size = vc == VCodec::Mjpeg ? 1 : forced ? kNoOwnKeyFrames : gop;
     c->pix_fmt = vc == VCodec::Mjpeg ? AV_PIX_FMT_YUVJ420P : AV_PIX_FMT_YUV420P;
     c->flags |= AV_CODEC_FLAG_BITEXACT;
     if (vc == VCodec::H264) {
         // keyint_min also bounds how soon x264 turns a forced I picture into an IDR; a staggered
         // channel's first interval is shorter than the GOP.
-        c->keyint_min = forced ? 1 : o.gop;
+        c->keyint_min = forced ? 1 : gop;
         av_opt_set(c->priv_data, "preset", o.preset.c_str(), 0);
         std::string params = "scenecut=0:bframes=0:weightp=0:sliced-threads=0";
         if (o.fields == Fields::Split) params += ":cabac=0:ref=1";
@@ -135,9 +135,10 @@ std::string encodeVideo(const Options &o, int frames, ChannelStream &s) {
     // Split two-field frames: the encoder sees field pictures of half height.
     const int eh = split ? h / 2 : h;
     const bool forced = o.keyStaggerMs >= 0;
+    const int gop = channelGop(o, ch);
     const int phase = keyPhase(o, ch);
     CodecCtx cc;
-    std::string err = openVideo(o, s.codec, w, eh, cc);
+    std::string err = openVideo(o, s.codec, gop, w, eh, cc);
     if (!err.empty()) return err;
     FramePtr fr;
     PacketPtr pkt;
@@ -164,7 +165,7 @@ std::string encodeVideo(const Options &o, int frames, ChannelStream &s) {
         }
         fr.f->pts = i;
         fr.f->pict_type =
-            forced && (i == 0 || (i - phase) % o.gop == 0) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+            forced && (i == 0 || (i - phase) % gop == 0) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         int r = avcodec_send_frame(cc.c, fr.f);
         if (r < 0) return "encoding failed: " + averr(r);
         err = drainVideo(cc.c, pkt.p, raw);
@@ -203,6 +204,10 @@ std::string encodeVideo(const Options &o, int frames, ChannelStream &s) {
         p.field = split || stacked;
         s.es.insert(s.es.end(), p.data.begin(), p.data.end());
     }
+    // --channel-stop: the encoder ran on (its stream for --es-dir is whole), but the frames from
+    // the stop on are not laid out.
+    const auto stop = o.channelStops.find(ch + 1);
+    if (stop != o.channelStops.end() && stop->second < frames) raw.resize(static_cast<size_t>(stop->second));
     s.packets = std::move(raw);
     return "";
 }
@@ -287,10 +292,15 @@ std::string encodeAudio(const Options &o, int frames, ChannelStream &s) {
 
 } // namespace
 
+int channelGop(const Options &o, int ch) {
+    const auto it = o.channelGops.find(ch + 1);
+    return it == o.channelGops.end() ? o.gop : it->second;
+}
+
 int keyPhase(const Options &o, int ch) {
     if (o.keyStaggerMs < 0) return 0;
     const int64_t ms1000 = static_cast<int64_t>(ch) * o.keyStaggerMs * o.fps; // frames * 1000
-    return static_cast<int>(((ms1000 + 500) / 1000) % o.gop);
+    return static_cast<int>(((ms1000 + 500) / 1000) % channelGop(o, ch));
 }
 
 std::string encodeAll(const Options &o, int frames, std::vector<ChannelStream> &streams) {

@@ -52,6 +52,17 @@ std::string writeManifest(const Options &o, const Layout &L, const std::vector<C
                  : o.fields == Fields::Stacked ? "stacked"
                                                : "split");
     if (o.keyStaggerMs >= 0) std::fprintf(f, " key_stagger_ms=%d", o.keyStaggerMs);
+    // 1-based channels as on the command line, in channel order.
+    auto channelList = [f](const char *key, const std::map<int, int> &m) {
+        const char *sep = "=";
+        if (!m.empty()) std::fprintf(f, " %s", key);
+        for (const auto &cv : m) {
+            std::fprintf(f, "%s%d:%d", sep, cv.first, cv.second);
+            sep = ",";
+        }
+    };
+    channelList("channel_gop", o.channelGops);
+    channelList("channel_stop", o.channelStops);
     for (auto &a : L.fileAttrs)
         std::fprintf(f, " %s=%s", a.first.c_str(), escape(a.second).c_str());
     std::fprintf(f, "\n");

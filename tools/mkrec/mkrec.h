@@ -31,7 +31,9 @@ struct Options {
     int frames = -1; // overrides duration when >= 0
     int gop = 25;
     int keyStaggerMs = -1;          // >= 0: channel n's key-frame interval starts n * this later (see README)
-    int64_t startUnix = 1704164645; // 2024-01-02T03:04:05Z
+    std::map<int, int> channelGops; // 1-based video channel: its own key-frame interval
+    std::map<int, int> channelStops; // 1-based video channel: first video frame not written
+    int64_t startUnix = 1704164645;  // 2024-01-02T03:04:05Z
     uint32_t videoMask = 1, audioMask = 1;
     std::vector<VCodec> codecs{VCodec::H264};
     std::vector<AFormat> audioFormats{AFormat::Ulaw};
@@ -141,8 +143,11 @@ void drawPicture(int ch, double frameTime, int frameNo, int w, int h, bool noise
 int toneFrequency(int ch);
 void toneSamples(int ch, int64_t first, int count, int16_t *out);
 
-// The frame, 0..gop-1, from which channel ch's key frames repeat every gop frames under
-// --key-stagger (0 without it).
+// Channel ch's (0-based) key-frame interval: its --channel-gop, else --gop.
+int channelGop(const Options &o, int ch);
+
+// The frame, 0..N-1, from which channel ch's key frames repeat every N = channelGop frames
+// under --key-stagger (0 without it).
 int keyPhase(const Options &o, int ch);
 
 // encode: fills the packets of every stream; returns "" or an error.

@@ -65,6 +65,11 @@ General
                         every frame f >= 1 with (f - s) % gop == 0, s = round(n * MS * fps /
                         1000) % gop; all key frames are forced, the encoder adds none (Motion
                         JPEG frames are all key frames anyway)
+  --channel-gop CH:N    video channel CH (1-based) gets a key frame every N frames instead of
+                        --gop; with --key-stagger its phase is s % N instead of s % gop;
+                        may be repeated
+  --channel-stop CH:F   video channel CH (1-based) writes no video units from its frame F on
+                        (its audio and every other channel go on); may be repeated
   --start TIME          first time stamp, UTC, YYYY-MM-DDTHH:MM:SS (default 2024-01-02T03:04:05)
   --video-mask M        video channels, bit n = channel n+1 (default 0x1; DV4 has channel 1 only)
   --audio-mask M        audio channels, bit n = channel n+1 (default 0x1; 0 = no audio)
@@ -145,11 +150,13 @@ Manifest (FILE.manifest), plain text, one record per line, fields "key=value" se
 single spaces, values never hold spaces (title text escapes space, '%', '=' as %XX):
   mkrec-manifest 1
   file kind= bytes= units= video_units= audio_units= width= height= fps= gop= start_unix=
-       video_mask= audio_mask= audio_samples= fields= [key_stagger_ms=] header_len=
+       video_mask= audio_mask= audio_samples= fields= [key_stagger_ms=]
+       [channel_gop=CH:N,...] [channel_stop=CH:F,...] header_len=
        [AVC: version= main_flags=
        total_frames= title_len= audio_mask_word= prefix= extend_info= vflags= aflags=]
        [DV5: minor_id=]
-  video ch= codec= frames= [title=]                     one per video channel (ch 0-based)
+  video ch= codec= frames= [title=]                     one per video channel (ch 0-based;
+                                                        frames = units written)
   audio ch= format= tone_hz= packets=                   one per audio channel
   unit i= type=video|audio ch= key=0|1 frame= off= hdr_len= payload_off= len= prefix=
        es_off= es_len= md5= es_md5= t_us= sec= usec= ms= [extras]
@@ -192,6 +199,18 @@ std::vector<std::string> split(const std::string &s, char sep) {
         if (b == std::string::npos) return v;
         a = b + 1;
     }
+}
+
+// CH:V with CH a 1-based channel (1..16) and V in [lo, hi].
+bool channelArg(const std::string &s, int64_t lo, int64_t hi, int &ch, int &v) {
+    auto parts = split(s, ':');
+    int64_t c = 0, x = 0;
+    if (parts.size() != 2 || !toInt(parts[0], c) || c < 1 || c > 16 || !toInt(parts[1], x) || x < lo ||
+        x > hi)
+        return false;
+    ch = static_cast<int>(c);
+    v = static_cast<int>(x);
+    return true;
 }
 
 bool damageArg(const std::string &s, bool needValue, Damage &d) {
@@ -274,6 +293,14 @@ std::string parseOptions(int argc, char **argv, Options &o, bool &help) {
         } else if (a == "--key-stagger") {
             if (!intIn(0, 3600000)) return bad;
             o.keyStaggerMs = static_cast<int>(n);
+        } else if (a == "--channel-gop" || a == "--channel-stop") {
+            const bool gop = a == "--channel-gop";
+            int ch = 0, val = 0;
+            if (!channelArg(v, gop ? 1 : 0, gop ? 100000 : 1000000, ch, val))
+                return bad +
+                       (gop ? " (CH:N, channel 1..16, N >= 1)" : " (CH:F, channel 1..16, frame F >= 0)");
+            std::map<int, int> &m = gop ? o.channelGops : o.channelStops;
+            if (!m.emplace(ch, val).second) return a + " names channel " + std::to_string(ch) + " twice";
         } else if (a == "--start") {
             struct tm tm {};
             const char *end = strptime(v.c_str(), "%Y-%m-%dT%H:%M:%S", &tm);
@@ -450,6 +477,13 @@ std::string parseOptions(int argc, char **argv, Options &o, bool &help) {
         o.videoMask = 1; // DV4 units carry no channel number
         if (o.audioMask) o.audioMask = 1;
     }
+    for (const auto *m : {&o.channelGops, &o.channelStops})
+        for (const auto &cv : *m)
+            if (!(o.videoMask & (1u << (cv.first - 1))))
+                return std::string(m == &o.channelGops ? "--channel-gop" : "--channel-stop") + ": channel " +
+                       std::to_string(cv.first) + " is not in the video mask" +
+                       (o.kind == Kind::Dv4H264 || o.kind == Kind::Dv4Mpeg4 ? " (DV4 has channel 1 only)"
+                                                                            : "");
     if (o.kind != Kind::Avc) {
         VCodec c = o.kind == Kind::Dv4Mpeg4 ? VCodec::Mpeg4 : VCodec::H264;
         o.codecs.assign(1, c);
