@@ -140,6 +140,8 @@ class HeadlessDelegate : public EngineDelegate {
     std::vector<std::vector<char>> titles; // empty vector = no titles
     std::atomic<int> dvEndNotices{0}, avcEndNotices{0}, sysTimes{0};
     std::atomic<int> triState{-1};
+    // Bit n: channel n was told it has no picture at a landing's moment.
+    std::atomic<uint32_t> noPictureMask{0};
     std::atomic<int> imageRealW{0}, imageRealH{0};
     // The kernel id of the thread that last reported a frame's time or the DV end: the parser.
     std::atomic<pid_t> parserTid{0};
@@ -216,6 +218,7 @@ class HeadlessDelegate : public EngineDelegate {
         }
         if (onVideo) onVideo(e);
     }
+    void showNoPictureOfChannel(unsigned channel) override { noPictureMask |= 1u << (channel & 31); }
     void setSys_Time(const _SYSTEMTIME &) override {
         parserTid = callingTid();
         ++sysTimes;
