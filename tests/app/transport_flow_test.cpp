@@ -201,6 +201,19 @@ struct FlowCase {
     int gop; // a paused AVC file steps through its key frames only
 };
 
+// The moment of the place of a seek to `percent`: the time of the first video unit whose header
+// lies at or after that share of the bytes (DV) or of the first video record from that share of
+// the records on (AVC); at the end, of the last.
+int64_t placeMomentUs(const mkrec::Recording &rec, bool avc, int percent) {
+    const std::vector<const mkrec::Unit *> video = rec.manifest.video();
+    const size_t k = std::max<size_t>(rec.manifest.units.size() * static_cast<size_t>(percent) / 100, 1);
+    const uint64_t target =
+        static_cast<uint64_t>(static_cast<double>(rec.manifest.num("bytes")) * 0.01 * percent);
+    for (const mkrec::Unit *u : video)
+        if (avc ? u->index >= k - 1 : u->offset >= target) return u->tUs;
+    return video.back()->tUs;
+}
+
 // The frame of channel 1 a seek to `percent` shows: the one at the moment of the place, the first
 // frame from there on (DV files: the first unit whose header lies at or after that share of the
 // bytes; AVC files: the first video record from that share of the records on), or at the end
@@ -456,13 +469,16 @@ std::map<int, const mkrec::Unit *> tileFrames(Watched &w, size_t from = 0) {
 }
 
 // `tiles` tiles are shown, each with a picture seen from `from` on, all within `apartUs` of each
-// other (and of `momentUs`, when given).
-bool oneMoment(Watched &w, size_t tiles, size_t from, int64_t apartUs, int64_t momentUs = -1) {
+// other (and of `momentUs`, when given); but tile `blank`, which shows no picture.
+bool oneMoment(Watched &w, size_t tiles, size_t from, int64_t apartUs, int64_t momentUs = -1,
+               int blank = -1) {
     const auto &views = w.d().videoPaneLayout()->videoView();
     const size_t shown = static_cast<size_t>(std::count_if(
         views.begin(), views.end(), [](const CustomizedVideoView *v) { return v->isVisible(); }));
     const auto frames = tileFrames(w, from);
-    if (shown != tiles || frames.size() != tiles) return false;
+    if (blank >= 0 && (frames.count(blank) || !views[static_cast<size_t>(blank)]->contents().isNull()))
+        return false;
+    if (shown != tiles || frames.size() != tiles - (blank >= 0 ? 1 : 0)) return false;
     int64_t lo = momentUs < 0 ? INT64_MAX : momentUs, hi = momentUs < 0 ? INT64_MIN : momentUs;
     for (const auto &f : frames) {
         lo = std::min(lo, f.second->tUs);
@@ -661,6 +677,26 @@ TEST(TransportFlow, PausedSeekShowsThePlaceAskedForInEveryTile) {
     }
 }
 
+// After Play, every tile of `landed` goes on from its picture: its next picture is at most 0.2 s
+// of recording later.
+void expectPlaysOn(Watched &w, const std::map<int, const mkrec::Unit *> &landed, size_t from) {
+    std::map<int, const mkrec::Unit *> next;
+    ASSERT_TRUE(serveEventsUntil(
+        [&] {
+            for (size_t i = from; i < w.seen.size(); ++i)
+                if (landed.count(w.seen[i].unit->channel))
+                    next.emplace(w.seen[i].unit->channel, w.seen[i].unit);
+            return next.size() == landed.size();
+        },
+        20000))
+        << w.framesSeen(from);
+    for (const auto &[channel, unit] : landed) {
+        const int64_t step = next[channel]->tUs - unit->tUs;
+        EXPECT_TRUE(step > 0 && step <= 200000)
+            << "channel " << channel << " went on " << step << " us later";
+    }
+}
+
 // Every jump shows every tile at one moment under the clock, on recordings whose channels' key
 // frames come at the same moments or staggered (each channel's encoder started on its own):
 // paused seeks, a seek while playing, view changes while paused, and Play after 8x.
@@ -671,11 +707,13 @@ TEST(TransportFlow, EveryTileShowsOneMomentAfterAJump) {
                                                 "100",          "--key-stagger", "280"};
     const std::vector<int> everyFifth = {10, 15, 20, 25, 30, 35, 40, 45, 50,
                                          55, 60, 65, 70, 75, 80, 85, 90, 95};
+    const std::vector<int> aroundTheMiddle = {45, 48, 49, 50, 51, 52, 55};
     const struct {
         const char *file;
         std::vector<std::string> kind, args;
         std::vector<int> seeks;
         int tiles;
+        int blank = -1; // a tile whose channel stopped before the seeks: it shows no picture
     } rows[] = {
         {"aligned.dv5",
          {"--kind", "dv5-dvr700", "--duration", "40"},
@@ -685,7 +723,52 @@ TEST(TransportFlow, EveryTileShowsOneMomentAfterAJump) {
         {"stagger4.dv5", {"--kind", "dv5-nvr", "--duration", "20"}, stagger4, {20, 43, 70, 97, 99}, 4},
         {"stagger4.avc", {"--kind", "avc", "--duration", "20"}, stagger4, {20, 43, 70, 97, 99}, 4},
         {"stagger16.dv5", {"--kind", "dv5-nvr", "--duration", "20"}, stagger16, {20, 43, 70, 97, 40}, 16},
-        {"stagger16.avc", {"--kind", "avc", "--duration", "20"}, stagger16, {20, 43, 70, 97, 40}, 16}};
+        {"stagger16.avc", {"--kind", "avc", "--duration", "20"}, stagger16, {20, 43, 70, 97, 40}, 16},
+        // The recorder's clock set back an hour, set back 3 s, set forward 4 h at 10 s.
+        {"back1h.dv5",
+         {"--kind", "dv5-nvr", "--duration", "20", "--gap", "250:-3600"},
+         stagger4,
+         aroundTheMiddle,
+         4},
+        {"back1h.avc",
+         {"--kind", "avc", "--duration", "20", "--gap", "250:-3600"},
+         stagger4,
+         aroundTheMiddle,
+         4},
+        {"back3s.avc",
+         {"--kind", "avc", "--duration", "20", "--gap", "250:-3"},
+         stagger4,
+         aroundTheMiddle,
+         4},
+        {"forward4h.dv5",
+         {"--kind", "dv5-dvr700", "--duration", "20", "--gap", "250:14400"},
+         stagger4,
+         aroundTheMiddle,
+         4},
+        // Channel 5's key frames at 0, 1.12 and 16.12 s.
+        {"longkey16.dv5",
+         {"--kind", "dv5-nvr", "--duration", "20", "--channel-gop", "5:375"},
+         stagger16,
+         {20, 34, 60, 70, 80},
+         16},
+        {"longkey16.avc",
+         {"--kind", "avc", "--duration", "20", "--channel-gop", "5:375"},
+         stagger16,
+         {20, 34, 60, 70, 80},
+         16},
+        // Channel 4 stops at 10 s.
+        {"stops.dv5",
+         {"--kind", "dv5-nvr", "--duration", "20", "--channel-stop", "4:250"},
+         stagger4,
+         {70},
+         4,
+         3},
+        {"stops.avc",
+         {"--kind", "avc", "--duration", "20", "--channel-stop", "4:250"},
+         stagger4,
+         {70},
+         4,
+         3}};
     mkrec::TempDir dir;
     for (const auto &row : rows) {
         SCOPED_TRACE(row.file);
@@ -710,8 +793,12 @@ TEST(TransportFlow, EveryTileShowsOneMomentAfterAJump) {
             SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
             const size_t before = w.seen.size();
             w.seekTo(percent);
+            const int64_t place = placeMomentUs(rec, row.kind[1] == "avc", percent);
             ASSERT_TRUE(serveEventsUntil(
-                [&] { return oneMoment(w, tiles, before, 100000) && clockWithTiles(before); }, 30000))
+                [&] {
+                    return oneMoment(w, tiles, before, 100000, place, row.blank) && clockWithTiles(before);
+                },
+                30000))
                 << w.framesSeen(before);
             if (percent == 99) {
                 EXPECT_GE(tileFrames(w, before).begin()->second->tUs, video.back()->tUs - 1000000);
@@ -733,14 +820,16 @@ TEST(TransportFlow, EveryTileShowsOneMomentAfterAJump) {
                 << w.framesSeen(from);
             w.expectHeld(300, "paused in the 16-grid");
         }
-        // Play, then a seek while playing: the tiles go on together.
+        // Play, then a seek while playing: the tiles go on together, from the pictures on screen.
+        const std::map<int, const mkrec::Unit *> landed = tileFrames(w);
         size_t from = w.seen.size();
         w.ui().playActionBtn->click();
-        EXPECT_TRUE(serveEventsUntil([&] { return oneMoment(w, tiles, from, 150000); }, 20000))
+        EXPECT_TRUE(serveEventsUntil([&] { return oneMoment(w, tiles, from, 150000, -1, row.blank); }, 20000))
             << "playing on";
+        expectPlaysOn(w, landed, from);
         from = w.seen.size();
-        w.seekTo(55);
-        EXPECT_TRUE(serveEventsUntil([&] { return oneMoment(w, tiles, from, 150000); }, 20000))
+        w.seekTo(row.blank >= 0 ? 80 : 55); // past the stop
+        EXPECT_TRUE(serveEventsUntil([&] { return oneMoment(w, tiles, from, 150000, -1, row.blank); }, 20000))
             << "a seek while playing";
         if (tiles != 16) continue;
         // From the start, 8x, then Play: every tile goes on from the moment on screen.
