@@ -201,17 +201,17 @@ struct FlowCase {
     int gop; // a paused AVC file steps through its key frames only
 };
 
-// The moment of the place of a seek to `percent`: the time of the first video unit whose header
-// lies at or after that share of the bytes (DV) or of the first video record from that share of
-// the records on (AVC); at the end, of the last.
-int64_t placeMomentUs(const mkrec::Recording &rec, bool avc, int percent) {
+// The unit at the place of a seek to `percent`: the first video unit whose header lies at or
+// after that share of the bytes (DV) or the first video record from that share of the records
+// on (AVC); at the end, the last.
+const mkrec::Unit *placeUnit(const mkrec::Recording &rec, bool avc, int percent) {
     const std::vector<const mkrec::Unit *> video = rec.manifest.video();
     const size_t k = std::max<size_t>(rec.manifest.units.size() * static_cast<size_t>(percent) / 100, 1);
     const uint64_t target =
         static_cast<uint64_t>(static_cast<double>(rec.manifest.num("bytes")) * 0.01 * percent);
     for (const mkrec::Unit *u : video)
-        if (avc ? u->index >= k - 1 : u->offset >= target) return u->tUs;
-    return video.back()->tUs;
+        if (avc ? u->index >= k - 1 : u->offset >= target) return u;
+    return video.back();
 }
 
 // The frame of channel 1 a seek to `percent` shows: the one at the moment of the place, the first
@@ -713,7 +713,8 @@ TEST(TransportFlow, EveryTileShowsOneMomentAfterAJump) {
         std::vector<std::string> kind, args;
         std::vector<int> seeks;
         int tiles;
-        int blank = -1; // a tile whose channel stopped before the seeks: it shows no picture
+        int blank = -1;      // a tile whose channel stopped before the seeks: it shows no picture
+        int clockFrame = -1; // the frame from which the clock is changed
     } rows[] = {
         {"aligned.dv5",
          {"--kind", "dv5-dvr700", "--duration", "40"},
@@ -729,22 +730,30 @@ TEST(TransportFlow, EveryTileShowsOneMomentAfterAJump) {
          {"--kind", "dv5-nvr", "--duration", "20", "--gap", "250:-3600"},
          stagger4,
          aroundTheMiddle,
-         4},
+         4,
+         -1,
+         250},
         {"back1h.avc",
          {"--kind", "avc", "--duration", "20", "--gap", "250:-3600"},
          stagger4,
          aroundTheMiddle,
-         4},
-        {"back3s.avc",
-         {"--kind", "avc", "--duration", "20", "--gap", "250:-3"},
+         4,
+         -1,
+         250},
+        {"back3s.dv5",
+         {"--kind", "dv5-nvr", "--duration", "20", "--gap", "250:-3"},
          stagger4,
          aroundTheMiddle,
-         4},
+         4,
+         -1,
+         250},
         {"forward4h.dv5",
          {"--kind", "dv5-dvr700", "--duration", "20", "--gap", "250:14400"},
          stagger4,
          aroundTheMiddle,
-         4},
+         4,
+         -1,
+         250},
         // Channel 5's key frames at 0, 1.12 and 16.12 s.
         {"longkey16.dv5",
          {"--kind", "dv5-nvr", "--duration", "20", "--channel-gop", "5:375"},
@@ -793,10 +802,18 @@ TEST(TransportFlow, EveryTileShowsOneMomentAfterAJump) {
             SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
             const size_t before = w.seen.size();
             w.seekTo(percent);
-            const int64_t place = placeMomentUs(rec, row.kind[1] == "avc", percent);
+            // At the place's moment, on its side of a clock change.
+            const mkrec::Unit *place = placeUnit(rec, row.kind[1] == "avc", percent);
+            const auto placesSide = [&] {
+                const auto frames = tileFrames(w, before);
+                return std::all_of(frames.begin(), frames.end(), [&](const auto &f) {
+                    return (f.second->frame >= row.clockFrame) == (place->frame >= row.clockFrame);
+                });
+            };
             ASSERT_TRUE(serveEventsUntil(
                 [&] {
-                    return oneMoment(w, tiles, before, 100000, place, row.blank) && clockWithTiles(before);
+                    return oneMoment(w, tiles, before, 100000, place->tUs, row.blank) && placesSide() &&
+                           clockWithTiles(before);
                 },
                 30000))
                 << w.framesSeen(before);
