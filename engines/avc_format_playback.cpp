@@ -450,8 +450,9 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
     }
     if (code == AVC_CODE_END_OF_DATA || !header) {
         // The reader met a record it could not read (a file cut short) and has ended: that is
-        // where this file ends.
+        // where this file ends, and where a landing under way ends too.
         readerEnded_ = true;
+        landingEnded();
         endOfFile(kPlaybackTriStateAtEnd, false);
         return;
     }

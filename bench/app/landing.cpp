@@ -2,7 +2,8 @@
 // write them (libx264 veryfast, 1.5 Mbit/s, grain, 25 frames/s, a key frame every 4 s, 20 s),
 // 4 channels in the 4-grid and 16 in the 16-grid, DV5 and AVC, with each channel's key-frame
 // interval starting at its own time (encoders started 1.48 s apart for 4 channels, 0.28 s for
-// 16), so that every seek lands at a different distance from each channel's key frame.
+// 16), so that every seek lands at a different distance from each channel's key frame; and the
+// 16-channel files again with channel 5's key frames 15 s apart.
 //
 // A run opens the file, waits for every tile's first picture, pauses with the Pause button,
 // waits until no picture is on its way, then drags the progress slider to 20, 43, 70 and 97 %
@@ -331,21 +332,30 @@ int pausedSeekLanding(int argc, char **argv) {
         const char *name, *kind, *mask, *stagger;
         bool avc;
         int channels;
+        std::vector<std::string> more;
     };
-    const Spec specs[] = {{"DV5 4 x D1, 4-grid", "dv5-nvr", "0xf", "1480", false, 4},
-                          {"AVC 4 x D1, 4-grid", "avc", "0xf", "1480", true, 4},
-                          {"DV5 16 x D1, 16-grid", "dv5-nvr", "0xffff", "280", false, 16},
-                          {"AVC 16 x D1, 16-grid", "avc", "0xffff", "280", true, 16}};
+    // Channel 5 with key frames 15 s apart (at 0, 1.12 and 16.12 s), as quiet cameras have.
+    const std::vector<std::string> quiet5{"--channel-gop", "5:375"};
+    const Spec specs[] = {{"DV5 4 x D1, 4-grid", "dv5-nvr", "0xf", "1480", false, 4, {}},
+                          {"AVC 4 x D1, 4-grid", "avc", "0xf", "1480", true, 4, {}},
+                          {"DV5 16 x D1, 16-grid", "dv5-nvr", "0xffff", "280", false, 16, {}},
+                          {"AVC 16 x D1, 16-grid", "avc", "0xffff", "280", true, 16, {}},
+                          {"DV5 16 x D1, CH5 15 s", "dv5-nvr", "0xffff", "280", false, 16, quiet5},
+                          {"AVC 16 x D1, CH5 15 s", "avc", "0xffff", "280", true, 16, quiet5}};
     fprintf(stderr, "writing the recordings...\n");
     std::vector<Case> cases;
     for (const Spec &s : specs) {
         std::vector<std::string> args{"--kind", s.kind, "--video-mask", s.mask, "--key-stagger", s.stagger};
         args.insert(args.end(), d1.begin(), d1.end());
+        args.insert(args.end(), s.more.begin(), s.more.end());
         Case c;
         c.name = s.name;
         c.avc = s.avc;
         c.channels = s.channels;
-        c.rec = mkrec::make(dir, std::string("landing-") + s.mask + (s.avc ? ".avc" : ".dv5"), args);
+        c.rec = mkrec::make(dir,
+                            std::string("landing-") + s.mask + (s.more.empty() ? "" : "-quiet5") +
+                                (s.avc ? ".avc" : ".dv5"),
+                            args);
         if (!c.rec.ok()) {
             fprintf(stderr, "cannot make %s: %s\n", s.name, c.rec.output.c_str());
             continue;

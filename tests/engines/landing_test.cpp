@@ -262,3 +262,29 @@ INSTANTIATE_TEST_SUITE_P(Recordings, AVCLanding, ::testing::ValuesIn(kRows),
                          });
 
 } // namespace
+
+namespace {
+
+class AVCLandingOnDamage : public AVCEngineFixture {};
+
+// A reader that ends on an unreadable record in the middle of a landing ends the landing: the
+// channels it had not landed are told they have no picture, and nothing waits for them.
+TEST_F(AVCLandingOnDamage, AReaderThatEndsEndsTheLanding) {
+    // These 20 flipped bytes leave a record the reader cannot read between the place of 55 % and
+    // the last channel's picture there.
+    const mkrec::Recording rec =
+        make("d.avc", {"--video-mask", "0xf", "--duration", "10", "--gop", "25", "--key-stagger", "200",
+                       "--audio-mask", "0", "--flip", "20", "--seed", "9"});
+    ASSERT_TRUE(startPaused(rec.path));
+    delegate.avcStatus = kAVCFmtPlaybackPause;
+    const size_t before = delegate.videoCount();
+    ASSERT_EQ(engine.changePlaybackProgress(55), 0);
+    ASSERT_TRUE(waitFor([&] { return delegate.avcEndNotices.load() == 1 && !engine.landingUnderWay(); }))
+        << "the landing waits for channels the reader cannot reach";
+    const size_t landed = delegate.videoCount() - before;
+    EXPECT_GT(landed, 0u);
+    EXPECT_LT(landed, 4u) << "the damage is to lie inside the landing";
+    EXPECT_EQ(__builtin_popcount(delegate.noPictureMask.load() & 0xF), static_cast<int>(4 - landed));
+}
+
+} // namespace
