@@ -81,18 +81,15 @@ bool EngineSide::startDVFile() {
     DVFormatPlayback *dv = dv_.get();
     if (!dv) return false;
     // The new parser must not start under flags the previous file or its teardown left
-    // (a pending seek, a stop, a speed, a forced exit): all of them go back to their start.
+    // (a pending seek, a stop, a speed, a forced exit): all of them go back to their start, and
+    // before its thread does. Nothing is written after: a parser that reaches the end at once
+    // has cleared keep-running itself, and raising it again would make it end a second time.
     dvFmtResetControlFlags();
     closing_ = false;
     dv->resetAVStreamType();
     if (!dv->createDVFmtVideoPlaybackThread()) return false;
     if (!dv->createDVFmtAudioPlaybackThread()) return false;
-    if (!dv->createDVFmtParserThread()) return false;
-    gDVFmtPlaybackKeepRunning = 1;
-    gDVFmtPlaybackStopActionLaunched = 0;
-    gDVFmtPlaybackSliderValueChanged = 0;
-    gDVFmtPlaybackIsPauseNow = 0;
-    return true;
+    return dv->createDVFmtParserThread();
 }
 
 void EngineSide::stopDVFmtParserThread() {

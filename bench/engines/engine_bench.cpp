@@ -19,6 +19,9 @@
 // length behind the recording's own clock (open + its time stamp - the first time stamp). For
 // each engine and size, the largest channel count that keeps up on the processors to be judged,
 // e.g. `engine_bench --capacity --cpus 0,1` (the recordings are made on all processors).
+//
+// Pacing (--pacing [rounds]): how closely the DV engine spaces one channel's pictures by their
+// time stamps at each speed, beside a plain sleep of the same steps (pacing.cpp).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -45,6 +48,7 @@ extern "C" {
 #include "common/mkrec_fixture.h"
 #include "engines/avc_format_playback.h"
 #include "engines/dv_format_playback.h"
+#include "pacing.h"
 #include "platform/log.h"
 
 namespace {
@@ -399,6 +403,7 @@ void usage() {
         "usage: engine_bench [--engines DV5,AVC] [--sizes D1,1080p] [--channels 1,4,16] [--frames N]\n"
         "                    [--pairs N] [--cpus LIST] [--verbose] [--engine-only]\n"
         "                    [--capacity [--seconds S]]\n"
+        "       engine_bench --pacing [rounds (default 7, at least 5)]\n"
         "  --frames N     pictures per run (default 600; at least 50 per channel)\n"
         "  --pairs N      paired runs of engine and serial per case (default 7, at least 5)\n"
         "  --cpus LIST    the timed runs on these processors (as `taskset -c LIST`), e.g. 0,1;\n"
@@ -413,6 +418,7 @@ void usage() {
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc > 1 && std::string(argv[1]) == "--pacing") return dvPacing(argc, argv);
     std::vector<Engine> engines{Engine::DV5, Engine::AVC};
     std::vector<std::string> sizes{"D1", "1080p"};
     std::vector<int> counts{1, 4, 16};

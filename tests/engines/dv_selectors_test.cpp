@@ -277,14 +277,17 @@ TEST_F(DVSelectorTest, DecoderFlagsFollowFlipFieldAndDeinterlace) {
 }
 
 // Pacing: a frame is delivered and then the channel sleeps out the time-stamp step to it, less
-// the time spent since the previous frame was shown, divided by the speed; so from the second
-// frame on, deliveries are spaced by the steps divided by the speed.
+// the time spent since the previous frame was shown, divided by the speed. So at every speed the
+// frames come in order, each with the step it was paced by, and the run from the first frame's
+// hand-off to the last one's return lasts at least the nine steps divided by the speed: a bound
+// a busy machine only adds to. From above, a bound loose enough for a busy machine (30 ms and two
+// frames' cost for each frame) that nine whole steps still pass at 4x and over, unless a frame
+// costs 20 ms. How closely the spacing keeps to the step is a figure engine_bench --pacing prints.
 TEST_F(DVSelectorTest, PacingFollowsTimeStampsAtEverySpeed) {
     const auto frames = clip("p.h264", 64, 48, 10, x264Args(10));
     ASSERT_EQ(frames.size(), 10u);
     ASSERT_TRUE(engine.createDVFmtVideoPlaybackThread());
-    // What one frame costs without any sleep (all at one time stamp): the pacing counts the
-    // next frame's decoding into the step, so at the fast speeds it shows up in the spacing.
+    // What one frame costs without any sleep (all at one time stamp).
     ASSERT_TRUE(engine.initVideoDecoderWithThreadIndex(0, DECODER_CODEC_H264));
     const auto c0 = Clock::now();
     for (const auto &f : frames) {
@@ -295,9 +298,11 @@ TEST_F(DVSelectorTest, PacingFollowsTimeStampsAtEverySpeed) {
 
     const uint32_t stepUs = 96000;
     for (int speed = 0; speed <= 4; ++speed) {
+        SCOPED_TRACE("speed " + std::to_string(speed));
         gDVFmtPlaybackSpeed = speed;
         ASSERT_TRUE(engine.initVideoDecoderWithThreadIndex(0, DECODER_CODEC_H264)); // times start afresh
         const size_t first = delegate.videoCount();
+        const auto t0 = Clock::now();
         for (size_t i = 0; i < frames.size(); ++i) {
             const uint64_t t = 5000000ull + i * stepUs;
             engine.isIFrame = frames[i].key;
@@ -305,26 +310,18 @@ TEST_F(DVSelectorTest, PacingFollowsTimeStampsAtEverySpeed) {
                 DVVideoSelector::DV4H264,
                 dv4H264Record(frames[i].data, static_cast<uint32_t>(t / 1000000), t % 1000000).get()));
         }
+        const double runMs = msSince(t0);
         const auto events = delegate.videoEvents();
         ASSERT_EQ(events.size(), first + frames.size());
-        EXPECT_EQ(events[first].interval, 0u); // a channel's first frame is not paced
-        const double expectedMs = stepUs / 1000.0 / (1 << speed);
-        std::vector<double> spacings;
-        for (size_t i = first + 1; i < events.size(); ++i) {
-            EXPECT_EQ(events[i].interval, stepUs);
-            if (i == first + 1) continue; // nothing was slept after the first frame
-            spacings.push_back(gapMs(events[i - 1], events[i]));
+        for (size_t i = 0; i < frames.size(); ++i) {
+            EXPECT_EQ(events[first + i].frame, frames[i].data) << "frame " << i;
+            // A channel's first frame is not paced.
+            EXPECT_EQ(events[first + i].interval, i == 0 ? 0u : stepUs) << "frame " << i;
         }
-        // A busy machine may delay a single frame; the pacing then catches up on the next one.
-        // So: the typical spacing is close, and most are within a few milliseconds.
-        std::vector<double> sorted = spacings;
-        std::sort(sorted.begin(), sorted.end());
-        const double median = sorted[sorted.size() / 2];
-        EXPECT_NEAR(median, expectedMs, 3.0 + frameCostMs) << "speed " << speed;
-        const auto close = std::count_if(spacings.begin(), spacings.end(), [&](double ms) {
-            return std::abs(ms - expectedMs) <= 8.0 + frameCostMs;
-        });
-        EXPECT_GE(close * 3, static_cast<long>(spacings.size()) * 2) << "speed " << speed;
+        const double sleptMs = (frames.size() - 1) * (stepUs >> speed) / 1000.0;
+        EXPECT_GE(runMs, sleptMs);
+        EXPECT_LE(runMs, sleptMs + (frames.size() - 1) * (30.0 + 2 * frameCostMs))
+            << "one frame costs " << frameCostMs << " ms";
     }
 }
 
