@@ -37,19 +37,17 @@ class DVEngineThreadsTest : public ::testing::Test {
         engine.cancelAllThreads();
         dvFmtResetControlFlags();
     }
-    // What the application does to start a DV file.
+    // What the application does to start a DV file: the flags its parser reads first.
     bool start(int codec, bool dvr700 = false) {
         engine.setDvFmtVideoCodec(codec);
         engine.setIsDVRType700(dvr700);
         engine.resetAVStreamType();
-        if (!engine.createDVFmtVideoPlaybackThread() || !engine.createDVFmtAudioPlaybackThread() ||
-            !engine.createDVFmtParserThread())
-            return false;
         gDVFmtPlaybackKeepRunning = 1;
         gDVFmtPlaybackStopActionLaunched = 0;
         gDVFmtPlaybackSliderValueChanged = 0;
         gDVFmtPlaybackIsPauseNow = 0;
-        return true;
+        return engine.createDVFmtVideoPlaybackThread() && engine.createDVFmtAudioPlaybackThread() &&
+               engine.createDVFmtParserThread();
     }
     // What the application does to stop it: ask the parser to leave, wait until it has, then
     // end every thread.
