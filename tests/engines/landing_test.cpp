@@ -178,6 +178,30 @@ class LandingCheck {
     const std::map<int, std::vector<std::string>> refs_;
 };
 
+// Each paused seek of `row` (`seek`: true once the engine holds again), checked, then Play until
+// every landed channel has played on, checked, and a pause.
+template <class Seek, class Play, class Pause>
+void seekAndPlayOn(const LandingRow &row, LandingCheck &check, HeadlessDelegate &d, Seek seek, Play play,
+                   Pause pause) {
+    const auto since = [&](size_t from) {
+        const std::vector<VideoEvent> all = d.videoEvents();
+        return std::vector<VideoEvent>(all.begin() + static_cast<long>(from), all.end());
+    };
+    for (int percent : row.seeks) {
+        SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
+        d.noPictureMask = 0;
+        const size_t before = d.videoCount();
+        ASSERT_TRUE(seek(percent));
+        std::map<int, const mkrec::Unit *> landed;
+        check.expectLanded(percent, since(before), d.noPictureMask.load(), &landed);
+        const size_t played = d.videoCount();
+        play();
+        ASSERT_TRUE(waitFor([&] { return check.playedOn(landed, since(played)); }));
+        ASSERT_TRUE(pause());
+        check.expectPlayOn(landed, since(played));
+    }
+}
+
 class DVLanding : public ::testing::TestWithParam<LandingRow> {};
 
 TEST_P(DVLanding, EveryChannelAtThePlacesMomentAndPlayGoesOn) {
@@ -191,29 +215,13 @@ TEST_P(DVLanding, EveryChannelAtThePlacesMomentAndPlayGoesOn) {
     LandingCheck check(rec, dir.file("es"), row.clockFrame, false);
     DVPlayer player;
     ASSERT_TRUE(player.start(kDV5NVR, rec.path, /*running=*/false));
-    for (int percent : row.seeks) {
-        SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
-        if (player.videoCount() > 0) {
+    seekAndPlayOn(
+        row, check, player.delegate, [&](int p) { return player.seek(p) && player.waitUntilParserRests(); },
+        [&] { player.play(); },
+        [&] {
             player.pauseNow();
-            ASSERT_TRUE(player.waitUntilParserRests());
-        }
-        player.delegate.noPictureMask = 0;
-        const size_t before = player.videoCount();
-        ASSERT_TRUE(player.seek(percent));
-        ASSERT_TRUE(player.waitUntilParserRests());
-        const std::vector<VideoEvent> all = player.video();
-        std::map<int, const mkrec::Unit *> landed;
-        check.expectLanded(percent, {all.begin() + static_cast<long>(before), all.end()},
-                           player.delegate.noPictureMask.load(), &landed);
-        const size_t played = player.videoCount();
-        player.play();
-        ASSERT_TRUE(waitFor([&] {
-            const std::vector<VideoEvent> now = player.video();
-            return check.playedOn(landed, {now.begin() + static_cast<long>(played), now.end()});
-        }));
-        const std::vector<VideoEvent> now = player.video();
-        check.expectPlayOn(landed, {now.begin() + static_cast<long>(played), now.end()});
-    }
+            return player.waitUntilParserRests();
+        });
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, DVLanding, ::testing::ValuesIn(kRows),
@@ -233,27 +241,14 @@ TEST_P(AVCLanding, EveryChannelAtThePlacesMomentAndPlayGoesOn) {
     LandingCheck check(rec, dir.file("r.avc.es"), row.clockFrame, true);
     ASSERT_TRUE(startPaused(rec.path));
     delegate.avcStatus = kAVCFmtPlaybackPause;
-    for (int percent : row.seeks) {
-        SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
-        delegate.noPictureMask = 0;
-        const size_t before = delegate.videoCount();
-        ASSERT_EQ(seekPaused(percent), 0);
-        const std::vector<VideoEvent> all = delegate.videoEvents();
-        std::map<int, const mkrec::Unit *> landed;
-        check.expectLanded(percent, {all.begin() + static_cast<long>(before), all.end()},
-                           delegate.noPictureMask.load(), &landed);
-        const size_t played = delegate.videoCount();
-        act(kAVCFmtPlaybackPlay);
-        ASSERT_TRUE(waitFor([&] {
-            const std::vector<VideoEvent> now = delegate.videoEvents();
-            return check.playedOn(landed, {now.begin() + static_cast<long>(played), now.end()});
-        }));
-        pauseOnPicture_ = true;
-        ASSERT_TRUE(waitFor([&] { return !pauseOnPicture_.load(); }));
-        delegate.avcStatus = kAVCFmtPlaybackPause;
-        const std::vector<VideoEvent> now = delegate.videoEvents();
-        check.expectPlayOn(landed, {now.begin() + static_cast<long>(played), now.end()});
-    }
+    seekAndPlayOn(
+        row, check, delegate, [&](int p) { return seekPaused(p) == 0; }, [&] { act(kAVCFmtPlaybackPlay); },
+        [&] {
+            pauseOnPicture_ = true;
+            const bool paused = AVCEngineFixture::waitFor([&] { return !pauseOnPicture_.load(); });
+            delegate.avcStatus = kAVCFmtPlaybackPause;
+            return paused;
+        });
 }
 
 INSTANTIATE_TEST_SUITE_P(Recordings, AVCLanding, ::testing::ValuesIn(kRows),
