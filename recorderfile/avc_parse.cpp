@@ -603,23 +603,25 @@ extern "C" void avc_playback_status(int handle, int action) {
     }
     switch (action) {
     case AVC_ACTION_PLAY: {
-        {
-            Locked lock(p->gateLock);
-            if (!p->running) {
-                if (mayMove) {
-                    Locked reader(p->readerLock);
-                    moveToFirstFrame(p.get());
-                }
-                p->running = 1;
+        Locked lock(p->gateLock);
+        if (!p->running) {
+            if (mayMove) {
+                Locked reader(p->readerLock);
+                moveToFirstFrame(p.get());
             }
-            if (p->paused) {
-                p->paused = 0;
-                p->stepPending = 0;
-                event_signal(p->gate);
-            }
+            p->running = 1;
         }
+        // Status and run before the gate opens, all under its lock: a paused reader let through
+        // may reach the end at once and be stopped from its callback, and that stop (which takes
+        // this lock) must come after the whole of this play, not between its steps, where the
+        // run set afterwards would read the file again from its first frame.
         setStatus(AVC_STATUS_NORMAL);
         event_signal(p->run);
+        if (p->paused) {
+            p->paused = 0;
+            p->stepPending = 0;
+            event_signal(p->gate);
+        }
         break;
     }
     case AVC_ACTION_STOP: {

@@ -260,11 +260,11 @@ INSTANTIATE_TEST_SUITE_P(Recordings, AVCLanding, ::testing::ValuesIn(kRows),
 
 namespace {
 
-class AVCLandingOnDamage : public AVCEngineFixture {};
+class AVCLandingAtTheEdges : public AVCEngineFixture {};
 
 // A reader that ends on an unreadable record in the middle of a landing ends the landing: the
 // channels it had not landed are told they have no picture, and nothing waits for them.
-TEST_F(AVCLandingOnDamage, AReaderThatEndsEndsTheLanding) {
+TEST_F(AVCLandingAtTheEdges, AReaderThatEndsEndsTheLanding) {
     // These 20 flipped bytes leave a record the reader cannot read between the place of 55 % and
     // the last channel's picture there.
     const mkrec::Recording rec =
@@ -280,6 +280,32 @@ TEST_F(AVCLandingOnDamage, AReaderThatEndsEndsTheLanding) {
     EXPECT_GT(landed, 0u);
     EXPECT_LT(landed, 4u) << "the damage is to lie inside the landing";
     EXPECT_EQ(__builtin_popcount(delegate.noPictureMask.load() & 0xF), static_cast<int>(4 - landed));
+}
+
+// Paused at the very end (the landing's last picture followed by audio records only), Play reads
+// those and ends there: the reader, stopped from inside its callback at the end, is not set
+// running again by the play that let it through, so nothing is read from the first frame on.
+TEST_F(AVCLandingAtTheEdges, PlayFromTheEndEndsThere) {
+    const mkrec::Recording rec = make("e.avc", {"--video-mask", "0xf", "--duration", "4", "--gop", "25"});
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        engine.closeAVCFileAndStopParser();
+        delegate.avcEndNotices = 0;
+        ASSERT_TRUE(startPaused(rec.path));
+        delegate.avcStatus = kAVCFmtPlaybackPause;
+        ASSERT_EQ(seekPaused(100), 0);
+        const size_t landed = delegate.videoCount();
+        act(kAVCFmtPlaybackPlay);
+        ASSERT_TRUE(waitEnd());
+        // The reader rests: asleep for five looks in a row.
+        int asleep = 0;
+        ASSERT_TRUE(waitFor([&] {
+            asleep = testutil::threadState(delegate.parserTid.load()) == 'S' ? asleep + 1 : 0;
+            return asleep >= 5;
+        }));
+        EXPECT_EQ(delegate.videoCount(), landed) << "pictures after the end";
+        EXPECT_EQ(delegate.avcEndNotices.load(), 1);
+    }
 }
 
 } // namespace
