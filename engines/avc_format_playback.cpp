@@ -347,6 +347,9 @@ int AVCFormatPlayback::askLanding(int percent, unsigned long place, const Landin
         recordsBeforeLanding_ = 0;
     }
     landingAsked_ = plan != nullptr;
+    // The jump does not wait out the pacing of the frame on screen (up to seconds across a clock
+    // change), and the frames after it are paced afresh.
+    hAVCFormatDecoder_->restartPacing();
     const int result = avc_playback_progress_from(fd, percent, start);
     if (result != 0) {
         // Nothing moved: playback goes on where it was, with its decoders and its progress.

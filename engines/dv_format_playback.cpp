@@ -300,6 +300,7 @@ void DVFormatPlayback::resetAudioTimeForFastForwardAction() {
 }
 
 void DVFormatPlayback::zeroTimeSlots(int channel) {
+    shownAtSpeedSubCH[channel] = 0;
     prevFrameTimeSubCH[channel] = 0;
     currFrameTimeSubCH[channel] = 0;
     prevFrameAbsoluteTimeSubCH[channel] = 0;

@@ -119,10 +119,10 @@ class DVFormatPlayback : private DVParserHost {
     // Queues a progress report (per cent) to the application's main thread; never waits.
     void postPlaybackProgress(float percent);
 
-    // How a video selector sleeps out its pacing delay. By default a sleep that a close request
-    // or the thread's cancellation cuts short; a benchmark replaces it to measure unpaced
-    // throughput. Set it while no file plays.
-    using Pacer = std::function<void(std::chrono::microseconds)>;
+    // How a video selector sleeps out its pacing delay, ending early when `interrupted` answers
+    // true (a close, a jump, a new speed) or the thread is cancelled. A benchmark replaces it to
+    // measure unpaced throughput. Set it while no file plays.
+    using Pacer = std::function<void(std::chrono::microseconds, const std::function<bool()> &interrupted)>;
     void setPacer(Pacer pacer) { pacer_ = std::move(pacer); }
 
     // ---- Selectors (playback threads; callable directly) ----
@@ -159,6 +159,8 @@ class DVFormatPlayback : private DVParserHost {
     // Time slots: stamps in microseconds, monotonic clock readings in nanoseconds; 0 = unset.
     std::array<uint64_t, kEngineChannelCount> prevFrameTimeSubCH{}, currFrameTimeSubCH{};
     std::array<uint64_t, kEngineChannelCount> prevFrameAbsoluteTimeSubCH{}, currFrameAbsoluteTimeSubCH{};
+    // The speed step each channel's last picture was paced at.
+    std::array<int, kEngineChannelCount> shownAtSpeedSubCH{};
     std::array<uint64_t, kEngineChannelCount> prevAudioDataTimeSubCH{}, currAudioDataTimeSubCH{};
     std::array<uint64_t, kEngineChannelCount> prevAudioDataAbsoluteTimeSubCH{},
         currAudioDataAbsoluteTimeSubCH{};

@@ -7,8 +7,13 @@
 
 namespace {
 
-bool forceExitRequested() {
-    return gDVFmtPlaybackParserThreadForceExit.load() != 0;
+// A frame's pacing ends early when the file is closed, when a jump is asked for (a seek, a stop, a
+// landing at the moment on screen), which does not wait for it, and when the speed it was paced
+// at changes.
+bool pacingInterrupted(int speed) {
+    return gDVFmtPlaybackParserThreadForceExit.load() != 0 || gDVFmtPlaybackSliderValueChanged.load() != 0 ||
+           gDVFmtPlaybackStopActionLaunched.load() != 0 || gDVFmtPlaybackLandOnScreen.load() != 0 ||
+           gDVFmtPlaybackSpeed.load() != speed;
 }
 
 void logDecodeFailure(DVVideoSelector selector, int result, const uint8_t *payload, uint32_t length) {
@@ -136,19 +141,26 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
     const uint64_t elapsedUs =
         now > prevFrameAbsoluteTimeSubCH[ch] ? (now - prevFrameAbsoluteTimeSubCH[ch]) / 1000u : 0;
     const uint64_t interval = stamp > prevFrameTimeSubCH[ch] ? stamp - prevFrameTimeSubCH[ch] : 0;
-    const int speed = std::clamp<int>(gDVFmtPlaybackSpeed.load(), 0, kDVFmtPlaybackMaxSpeed);
-    // A landing's picture is shown at once.
-    const uint64_t wait = use == LandingFrame::Shown ? 0 : enginePacingDelayUs(interval, elapsedUs, speed);
+    const int read = gDVFmtPlaybackSpeed.load();
+    const int speed = std::clamp<int>(read, 0, kDVFmtPlaybackMaxSpeed);
+    // A landing's picture is shown at once; so is the first after key frames only, whose step
+    // from the channel's last one spans the frames passed over.
+    const bool afterKeysOnly =
+        shownAtSpeedSubCH[ch] >= kDVFmtKeyFramesOnlySpeed && speed < kDVFmtKeyFramesOnlySpeed;
+    shownAtSpeedSubCH[ch] = speed;
+    const uint64_t wait =
+        use == LandingFrame::Shown || afterKeysOnly ? 0 : enginePacingDelayUs(interval, elapsedUs, speed);
 
     delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isIFrame != 0,
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT32_MAX)),
                                          sysTime);
     pictureShown_ = true;
 
+    const std::function<bool()> interrupted = [read] { return pacingInterrupted(read); };
     if (pacer_)
-        pacer_(std::chrono::microseconds(wait));
+        pacer_(std::chrono::microseconds(wait), interrupted);
     else
-        enginePacingSleep(wait, forceExitRequested);
+        enginePacingSleep(wait, interrupted);
 
     prevFrameTimeSubCH[ch] = currFrameTimeSubCH[ch];
     prevFrameAbsoluteTimeSubCH[ch] = engineMonotonicNanoseconds();

@@ -43,7 +43,7 @@ bool isSlice(uint8_t type) {
 }
 
 bool fastSpeed() {
-    return gDVFmtPlaybackSpeed.load() >= 3;
+    return gDVFmtPlaybackSpeed.load() >= kDVFmtKeyFramesOnlySpeed;
 }
 
 DVVideoSelector videoSelectorOf(DVVariant v) {

@@ -41,6 +41,8 @@ extern std::atomic<int32_t> gDVFmtPlaybackSpeed;
 
 // Number of speed steps: gDVFmtPlaybackSpeed runs from 0 to kDVFmtPlaybackMaxSpeed.
 constexpr int32_t kDVFmtPlaybackMaxSpeed = 4;
+// From this speed step on (8x) only key frames are handed off.
+constexpr int32_t kDVFmtKeyFramesOnlySpeed = 3;
 
 // Requests a seek of the DV engine to `percent` (0..100) of the file. The target is stored
 // before the request flag is raised, so the parser never reads a stale target.

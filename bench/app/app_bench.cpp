@@ -79,7 +79,8 @@ Run runDelegate(const std::string &path, bool paced, double seconds) {
     auto d = std::make_unique<VistrelAppDelegate>();
     d->applicationDidFinishLaunching();
     d->makeWindowKeyAndOrderFront();
-    if (!paced) d->handleDVFmtPlayback()->setPacer([](std::chrono::microseconds) {});
+    if (!paced)
+        d->handleDVFmtPlayback()->setPacer([](std::chrono::microseconds, const std::function<bool()> &) {});
     QCoreApplication::processEvents();
     const double cpu0 = threadCpuSeconds();
     const auto t0 = Clock::now();
@@ -127,7 +128,7 @@ Run runEngineOnly(const std::string &path, bool dv, float targetWidth, float tar
         DVFormatPlayback engine;
         engine.setAppDelg(&delegate);
         engine.setMainThreadPoster(&poster);
-        engine.setPacer([](std::chrono::microseconds) {});
+        engine.setPacer([](std::chrono::microseconds, const std::function<bool()> &) {});
         engine.setDvFmtVideoCodec(kDVFmtDV5);
         engine.resetAVStreamType();
         engine.createDVFmtVideoPlaybackThread();

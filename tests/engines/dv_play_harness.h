@@ -73,10 +73,8 @@ class DVPlayer {
         dvFmtResetControlFlags();
         engine.setAppDelg(&delegate);
         engine.setMainThreadPoster(&poster);
-        engine.setPacer([this](std::chrono::microseconds wait) {
-            if (paced)
-                RunLoopThread::interruptibleSleep(
-                    wait, [] { return gDVFmtPlaybackParserThreadForceExit.load() != 0; });
+        engine.setPacer([this](std::chrono::microseconds wait, const std::function<bool()> &interrupted) {
+            if (paced) RunLoopThread::interruptibleSleep(wait, interrupted);
         });
         delegate.onDVEnd = [this] {
             // The end notice comes on the parser thread after the last frame's hand-off: what

@@ -308,4 +308,57 @@ TEST_F(AVCLandingAtTheEdges, PlayFromTheEndEndsThere) {
     }
 }
 
+// A clock set forward 4.4 s at 1 s: the step across it is paced (a longer one is a gap), and a
+// seek made while a channel sleeps it out lands without waiting for the sleep. The deadline is
+// many times what the landing takes and under what the sleep would.
+const char *const kClockForward = "--video-mask 0x3 --duration 6 --gop 10 --gap 25:4.4";
+
+// The first picture among `events` of a frame at or past `frame`.
+bool pictureFrom(const mkrec::Manifest &m, const std::vector<VideoEvent> &events, int frame) {
+    for (const mkrec::Unit *u : unitsOf(m, events, 0))
+        if (u && u->frame >= frame) return true;
+    return false;
+}
+
+TEST(DVLandingWhilePacing, ASeekDoesNotWaitOutTheStepAcrossAClockChange) {
+    mkrec::TempDir dir;
+    std::vector<std::string> args = {"--kind", "dv5-nvr", "--size", "96x64"};
+    for (const std::string &w : words(kClockForward))
+        args.push_back(w);
+    const mkrec::Recording rec = mkrec::make(dir, "c.dv5", args);
+    ASSERT_TRUE(rec.ok()) << rec.output;
+    DVPlayer player(/*pacedAtStart=*/true);
+    ASSERT_TRUE(player.start(kDV5NVR, rec.path));
+    ASSERT_TRUE(waitFor([&] { return pictureFrom(rec.manifest, player.video(), 25); }));
+    const size_t before = player.videoCount();
+    dvFmtRequestSeek(80);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const std::vector<VideoEvent> all = player.video();
+            return pictureFrom(rec.manifest, {all.begin() + static_cast<long>(before), all.end()}, 100);
+        },
+        2000))
+        << "the seek waited for the pacing";
+}
+
+class AVCLandingWhilePacing : public AVCEngineFixture {};
+
+TEST_F(AVCLandingWhilePacing, ASeekDoesNotWaitOutTheStepAcrossAClockChange) {
+    std::vector<std::string> args = {"--size", "96x64", "--audio-mask", "0"};
+    for (const std::string &w : words(kClockForward))
+        args.push_back(w);
+    const mkrec::Recording rec = make("c.avc", args);
+    ASSERT_TRUE(start(rec.path));
+    ASSERT_TRUE(waitFor([&] { return pictureFrom(rec.manifest, delegate.videoEvents(), 25); }));
+    const size_t before = delegate.videoCount();
+    ASSERT_EQ(engine.changePlaybackProgress(80), 0);
+    EXPECT_TRUE(waitFor(
+        [&] {
+            const std::vector<VideoEvent> all = delegate.videoEvents();
+            return pictureFrom(rec.manifest, {all.begin() + static_cast<long>(before), all.end()}, 100);
+        },
+        std::chrono::milliseconds(2000)))
+        << "the seek waited for the pacing";
+}
+
 } // namespace
