@@ -185,6 +185,8 @@ bool AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
     delegate->videoUpdateTaskWithChannel(static_cast<unsigned>(ch), image, payload, length, isI,
                                          static_cast<unsigned>(std::min<uint64_t>(interval, UINT_MAX)),
                                          sysTime_);
+    shownUs_ = fh.dwTimeStamp * uint64_t{1000};
+    shownNumber_ = fh.dwFrameNo;
 
     enginePacingSleep(wait,
                       [this, epoch] { return pacingInterrupted_.load() || pacingEpoch_.load() != epoch; });

@@ -87,6 +87,16 @@ class AVCFormatDecoder {
     // before. Any thread.
     void restartPacing() { pacingEpoch_.fetch_add(1); }
 
+    // The last picture delivered, as it is handed to the delegate and before its pacing: the
+    // moment on screen (its time stamp in microseconds) and its record number; 0 before one.
+    // Any thread.
+    uint64_t shownUs() const { return shownUs_.load(); }
+    unsigned long shownNumber() const { return shownNumber_.load(); }
+    void forgetShown() {
+        shownUs_ = 0;
+        shownNumber_ = 0;
+    }
+
   private:
     void zeroTimeSlots(int channel);
     // On the thread whose turn it is: the time slots zeroed after a restartPacing; the epoch
@@ -114,6 +124,8 @@ class AVCFormatDecoder {
     std::atomic<bool> pacingInterrupted_{false};
     std::atomic<unsigned> pacingEpoch_{0};
     unsigned pacingEpochSeen_ = 0;
+    std::atomic<uint64_t> shownUs_{0};
+    std::atomic<unsigned long> shownNumber_{0};
 };
 
 // The speed of an AVC status as a shift of the pacing step: 1, 2, 3 or 4 (2x to 16x) at the fast

@@ -219,8 +219,7 @@ int AVCFormatPlayback::openLocked(const std::string &path) {
     landing_ = false;
     heldAtEnd_ = false;
     keyFramesOnly_ = false;
-    shownUs_ = 0;
-    shownNumber_ = 0;
+    hAVCFormatDecoder_->forgetShown();
     seekLanding_.forgetChannels();
     stopWhileOpening_ = false;
     hAVCFormatDecoder_->setPacingInterrupted(false);
@@ -269,9 +268,11 @@ void AVCFormatPlayback::reopenAfterReaderEnded() {
 }
 
 void AVCFormatPlayback::doPlaybackAction(int action) {
-    // Any other action ends a landing; Play lets it finish and plays on from it (a seek on a
-    // stopped file is followed by Play).
-    if (action != kAVCFmtPlaybackPlay) {
+    // A speed, a step or Stop ends a landing. Play lets it finish and plays on from it (a seek on
+    // a stopped file is followed by Play); Pause lets it finish and holds there: cut short, it
+    // would leave the reader at a key frame before the moment, and the next frame read (a step's)
+    // would be of an earlier one.
+    if (action != kAVCFmtPlaybackPlay && action != kAVCFmtPlaybackPause) {
         landingAsked_ = false;
         landing_ = false;
     }
@@ -289,6 +290,9 @@ void AVCFormatPlayback::doPlaybackAction(int action) {
         // step from its last one.
         if (action == kAVCFmtPlaybackPlay) hAVCFormatDecoder_->restartPacing();
         avc_playback_status(fd, action);
+        // A pause stops the reader after the record it is on, which may be one from before the
+        // landing's move: the landing needs one more to go on (and then asks for each next).
+        if (action == kAVCFmtPlaybackPause && landingUnderWay()) avc_playback_read_one_more(fd);
         const bool keyFramesOnly =
             (action >= kAVCFmtPlaybackFastForward8x && action <= kAVCFmtPlaybackRewind16x) ||
             action == kAVCFmtPlaybackStepForward || action == kAVCFmtPlaybackStepBack;
@@ -374,8 +378,9 @@ bool AVCFormatPlayback::landOnScreen() {
 }
 
 bool AVCFormatPlayback::landAtMomentOnScreen(int fd) {
-    const uint64_t moment = shownUs_.load();
-    const unsigned long number = shownNumber_.load();
+    // The picture on screen is the last one delivered, though its pacing may still hold the reader.
+    const uint64_t moment = hAVCFormatDecoder_->shownUs();
+    const unsigned long number = hAVCFormatDecoder_->shownNumber();
     if (moment == 0 || number == 0) return false;
     const LandingPlan plan = avcLandingPlan(fd, number, moment, landingWantedChannels(appDelg_));
     // No channel can land there: the tiles go on as they are.
@@ -568,10 +573,7 @@ void AVCFormatPlayback::doAVCFilePlaybackVideoTask(int channel, const HEADER_AVC
     AVCFormatDecoder *decoder = hAVCFormatDecoder_.get();
     bool shown = false;
     thread->performSync([decoder, &handOff, &shown] { shown = decoder->avcVideoDecodeSelector(handOff); });
-    if (!shown) return;
-    shownUs_ = static_cast<uint64_t>(header->frameHeader.dwTimeStamp) * 1000u;
-    shownNumber_ = header->frameHeader.dwFrameNo;
-    if (use == LandingFrame::Shown) seekLanding_.pictureShown(channel);
+    if (shown && use == LandingFrame::Shown) seekLanding_.pictureShown(channel);
 }
 
 void AVCFormatPlayback::updateUIWithInfo(const HEADER_AVC *header, int code, bool reportEnd) {

@@ -197,9 +197,6 @@ class AVCFormatPlayback {
     LandingPlan landingPlan_;
     int recordsBeforeLanding_ = 0;
     SeekLanding seekLanding_;
-    // The last picture shown: its time (microseconds) and record number (reader thread).
-    std::atomic<uint64_t> shownUs_{0};
-    std::atomic<unsigned long> shownNumber_{0};
     // Since the last landing, key frames only were shown (8x, 16x, a rewind, steps): Play then
     // lands every channel at the moment on screen.
     std::atomic<bool> keyFramesOnly_{false};

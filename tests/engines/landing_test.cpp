@@ -361,4 +361,67 @@ TEST_F(AVCLandingWhilePacing, ASeekDoesNotWaitOutTheStepAcrossAClockChange) {
         << "the seek waited for the pacing";
 }
 
+// Play after 8x lands every tile at the moment on screen: the newest picture delivered, though its
+// pacing (half a second at 8x between key frames 4 s apart) still holds the reader when Play comes.
+TEST_F(AVCLandingWhilePacing, PlayAfter8xLandsAtTheNewestPicture) {
+    const mkrec::Recording rec = make("k.avc", {"--size", "96x64", "--audio-mask", "0", "--video-mask", "0x3",
+                                                "--duration", "20", "--gop", "100"});
+    std::atomic<int> newest{-1};
+    delegate.onVideo = [&](const VideoEvent &e) {
+        if (delegate.avcStatus.load() == kAVCFmtPlaybackFastForward8x && e.channel == 0)
+            newest = static_cast<int>(delegate.videoCount());
+    };
+    ASSERT_TRUE(start(rec.path));
+    act(kAVCFmtPlaybackFastForward8x);
+    // Channel 1's fourth key frame at 8x, in its pacing sleep.
+    const auto newestUnit = [&](const std::vector<VideoEvent> &events, int at) {
+        return at > 0 ? unitsOf(rec.manifest, events, 0)[static_cast<size_t>(at) - 1] : nullptr;
+    };
+    ASSERT_TRUE(waitFor([&] {
+        const int at = newest.load();
+        const mkrec::Unit *u = newestUnit(delegate.videoEvents(), at);
+        return u && u->frame >= 300;
+    }));
+    const int at = newest.load();
+    const std::vector<VideoEvent> before = delegate.videoEvents();
+    const mkrec::Unit *onScreen = newestUnit(before, at);
+    ASSERT_NE(onScreen, nullptr);
+    act(kAVCFmtPlaybackPlay);
+    ASSERT_TRUE(waitFor([&] { return delegate.videoCount() >= before.size() + 2; }));
+    const std::vector<VideoEvent> all = delegate.videoEvents();
+    for (const mkrec::Unit *u :
+         unitsOf(rec.manifest, {all.begin() + static_cast<long>(before.size()), all.end()}, onScreen->tUs))
+        EXPECT_GE(u->tUs, onScreen->tUs) << "channel " << u->channel << " frame " << u->frame
+                                         << " before frame " << onScreen->frame << " on screen";
+}
+
+// Pause right after a seek made while playing lets the landing finish and holds there: every
+// channel shows its picture of the place, though the reader was on a record from before the move.
+TEST_F(AVCLandingAtTheEdges, PauseRightAfterAPlayingSeekHoldsAtThePlace) {
+    const mkrec::Recording rec = make("p.avc", {"--size", "96x64", "--audio-mask", "0", "--video-mask", "0xf",
+                                                "--duration", "10", "--gop", "25"});
+    ASSERT_TRUE(start(rec.path));
+    for (int percent : {30, 60, 45, 80}) {
+        SCOPED_TRACE("seek to " + std::to_string(percent) + "%");
+        if (delegate.avcStatus.load() != kAVCFmtPlaybackPlay) act(kAVCFmtPlaybackPlay);
+        ASSERT_TRUE(waitFor([&] { return delegate.videoCount() > 4; }));
+        const size_t before = delegate.videoCount();
+        ASSERT_EQ(engine.changePlaybackProgress(percent), 0);
+        act(kAVCFmtPlaybackPause);
+        ASSERT_TRUE(waitFor([&] { return !engine.landingUnderWay(); })) << "the landing stalls";
+        // Each channel's last picture: one of the record the reader was on at the seek may come
+        // before the landing's.
+        const std::vector<VideoEvent> all = delegate.videoEvents();
+        std::map<unsigned, VideoEvent> last;
+        for (size_t i = before; i < all.size(); ++i)
+            last.insert_or_assign(all[i].channel, all[i]);
+        std::vector<VideoEvent> shown;
+        for (const auto &l : last)
+            shown.push_back(l.second);
+        std::map<int, const mkrec::Unit *> landed;
+        LandingCheck(rec, dir.file("p.avc.es"), -1, true).expectLanded(percent, shown, 0, &landed);
+        EXPECT_EQ(landed.size(), 4u);
+    }
+}
+
 } // namespace
