@@ -262,7 +262,8 @@ int Decoder_Deinit(_Decoder *dec) {
 
 int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int targetH, int flags,
                    int *streamW, int *streamH, uint8_t *out, size_t outCapacity, int *outW, int *outH) {
-    if (!dec || !data || !out || dec->initialised != 1 || len <= 0) return -1;
+    const bool noPicture = (flags & DECODER_FLAG_NO_PICTURE) != 0;
+    if (!dec || !data || (!out && !noPicture) || dec->initialised != 1 || len <= 0) return -1;
 
     // Field separator search: a frame carrying two field pictures has the second one start
     // with a non-reference slice. Streams that show none in their first frames are not searched.
@@ -279,6 +280,8 @@ int Decoder_Decode(_Decoder *dec, const uint8_t *data, int len, int targetW, int
     const int r = decodeOne(dec, data, split > 0 ? split : len);
     if (r < 0) return -2;
     if (r == 0) return 0;
+    // Only the codec moves on (with a two-field frame's second field): nothing is scaled.
+    if (noPicture) return split > 0 && decodeOne(dec, data + split, len - split) <= 0 ? -3 : 1;
 
     const int fmt = dec->decoded->format;
     const int w = dec->decoded->width;

@@ -40,10 +40,12 @@ enum {
 // Decode flags (one byte). Without MIRROR, TOPDOWN or ROTATE180 the rows come out bottom-up.
 enum {
     DECODER_FLAG_DEINTERLACE = 0x01,
-    DECODER_FLAG_FIELDS = 0x04,    // the frame holds two fields: weave them, or line-double with DEINTERLACE
-    DECODER_FLAG_MIRROR = 0x08,    // each row mirrored left to right, rows top-down
-    DECODER_FLAG_TOPDOWN = 0x10,   // rows top-down, unchanged (wins over the other two)
-    DECODER_FLAG_ROTATE180 = 0x20, // turned by 180 degrees
+    DECODER_FLAG_FIELDS = 0x04,     // the frame holds two fields: weave them, or line-double with DEINTERLACE
+    DECODER_FLAG_MIRROR = 0x08,     // each row mirrored left to right, rows top-down
+    DECODER_FLAG_TOPDOWN = 0x10,    // rows top-down, unchanged (wins over the other two)
+    DECODER_FLAG_ROTATE180 = 0x20,  // turned by 180 degrees
+    DECODER_FLAG_NO_PICTURE = 0x40, // decoded for the frames after it only: no picture is made
+                                    // or written (out may be null, the sizes are not touched)
 };
 
 // Kinds of Decoder_SaveFrameToFile.

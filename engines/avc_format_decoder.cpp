@@ -141,7 +141,7 @@ bool AVCFormatDecoder::avcVideoDecodeSelector(const AVCVideoHandOff &frame) {
             w = static_cast<int>(delegate->decoderTargetWidth());
             h = static_cast<int>(delegate->decoderTargetHeight());
         },
-        picturePool_, pRawImageBuffer_, lastPicture_[ch]);
+        picturePool_, pRawImageBuffer_, lastPicture_[ch], frame.use != LandingFrame::DecodedOnly);
     if (decoded.result < 1) {
         if (decoded.firstFailure) {
             player_log("isIFrame = %d\n", isI ? 1 : 0);

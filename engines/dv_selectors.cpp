@@ -107,15 +107,15 @@ void DVFormatPlayback::runVideoSelector(DVVideoSelector selector, const void *re
             h = static_cast<int>(delegate->decoderTargetHeight());
         };
     }
+    const LandingFrame use = landingUse_;
     const EngineDecodedFrame decoded =
         engineDecodeVideoFrame(decoder, payload, length, isIFrame != 0, flags, targetSize, picturePool_,
-                               pRawImageBuffer, lastPicture_[ch]);
+                               pRawImageBuffer, lastPicture_[ch], use != LandingFrame::DecodedOnly);
     if (decoded.result <= 0) {
         if (decoded.firstFailure) logDecodeFailure(selector, decoded.result, payload, length);
         return;
     }
     const uint64_t stamp = dvVideoRecordStampUs(layout, record);
-    const LandingFrame use = landingUse_;
     if (use == LandingFrame::DecodedOnly) {
         // The channel has landed: this frame only keeps its pictures whole for Play.
         prevFrameTimeSubCH[ch] = stamp;

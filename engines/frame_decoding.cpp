@@ -49,9 +49,15 @@ EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payl
                                           bool keyFrame, int flags,
                                           const std::function<void(int &w, int &h)> &targetSize,
                                           PictureBufferPool &pool, std::vector<uint8_t> &work,
-                                          EnginePictureSize &last) {
+                                          EnginePictureSize &last, bool picture) {
     EngineDecodedFrame f;
-    for (int attempt = 1;; ++attempt) {
+    for (int attempt = 1; !picture; ++attempt) {
+        f.result =
+            Decoder_Decode(decoder, payload, static_cast<int>(length), 0, 0, flags | DECODER_FLAG_NO_PICTURE,
+                           nullptr, nullptr, nullptr, 0, nullptr, nullptr);
+        if (f.result > 0 || !keyFrame || attempt >= kEngineKeyFrameDecodeAttempts) break;
+    }
+    for (int attempt = 1; picture; ++attempt) {
         int targetW = 0, targetH = 0;
         if (targetSize) targetSize(targetW, targetH);
         // A picture beyond the largest size is refused by the decoder, as it always was.

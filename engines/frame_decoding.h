@@ -58,12 +58,14 @@ size_t engineExpectedPictureBytes(int targetW, int targetH, const EnginePictureS
 // attempt (0 x 0 = the stream's size). A key frame that gives no picture is decoded again with
 // the same data, kEngineKeyFrameDecodeAttempts times in all (the decoder may need it more than
 // once, and a picture that outgrew its storage gets the full size on the next attempt); any
-// other frame is tried once. `last` follows the pictures produced.
+// other frame is tried once. `last` follows the pictures produced. Without `picture` the frame
+// is decoded for the frames after it only (a landing's frames before its moment): no picture is
+// made, and the target size, `work` and `last`'s size are not touched.
 EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payload, uint32_t length,
                                           bool keyFrame, int flags,
                                           const std::function<void(int &w, int &h)> &targetSize,
                                           PictureBufferPool &pool, std::vector<uint8_t> &work,
-                                          EnginePictureSize &last);
+                                          EnginePictureSize &last, bool picture = true);
 
 // After a successful decode: stores the stream size where the application wants it and labels
 // the picture with the size the decoder produced for this very frame.
