@@ -84,11 +84,24 @@ if [ "${QUICK:-0}" != 1 ]; then
   mkdir -p build-fuzz
   build build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
         -DPLAYER_BUILD_APP=OFF -DPLAYER_BUILD_TESTS=OFF -DPLAYER_BUILD_BENCH=OFF -DPLAYER_FUZZ=ON
+  # Each target runs on one core: as many run side by side as there are cores, and their
+  # results are told in order once all have ended.
   for f in build-fuzz/bin/fuzz_*; do
     [ -x "$f" ] || continue
     name=$(basename "$f")
     corpus="build-fuzz/corpus/$name"; mkdir -p "$corpus"
-    if "$f" -max_total_time="${FUZZ_SECONDS:-15}" -rss_limit_mb=2048 -timeout=10 "$corpus" > "build-fuzz/$name.log" 2>&1; then
+    rm -f "build-fuzz/$name.rc"
+    ( rc=0
+      "$f" -max_total_time="${FUZZ_SECONDS:-15}" -rss_limit_mb=2048 -timeout=10 "$corpus" \
+        > "build-fuzz/$name.log" 2>&1 || rc=$?
+      echo "$rc" > "build-fuzz/$name.rc" ) &
+    while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n || true; done
+  done
+  wait
+  for f in build-fuzz/bin/fuzz_*; do
+    [ -x "$f" ] || continue
+    name=$(basename "$f")
+    if [ "$(cat "build-fuzz/$name.rc" 2>/dev/null)" = 0 ]; then
       echo "fuzz $name: $(grep -Eo 'Done [0-9]+ runs in [0-9]+ second' "build-fuzz/$name.log" | tail -1)"
     else
       echo "fuzz $name FAILED"; tail -40 "build-fuzz/$name.log"; status=1
