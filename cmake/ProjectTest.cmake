@@ -17,6 +17,12 @@ function(add_project_test name)
   file(RELATIVE_PATH _folder ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
   string(REGEX REPLACE "/.*" "" _folder "${_folder}")
   player_test_helpers(${name} ${_folder} ${T_HELPERS})
+  # Under the sanitizers a test's own code is built unoptimised: it only drives the libraries,
+  # which keep the build's optimisation, and optimising the instrumented GoogleTest code takes
+  # most of that build's time.
+  if(PLAYER_SANITIZE)
+    target_compile_options(${name} PRIVATE -O0)
+  endif()
   target_compile_definitions(${name} PRIVATE PLAYER_BIN_DIR="${PLAYER_BIN_DIR}"
                                              PLAYER_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   if("threaded" IN_LIST T_LABELS)

@@ -11,6 +11,9 @@ cd "$root"
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
+# Many tests spend much of their time waiting on playback at its own pace: twice as many tests
+# as cores keep the cores busy. They wait for conditions with deadlines, so load does not fail them.
+test_jobs=$((jobs * 2))
 export QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -21,7 +24,7 @@ failed=() # stage: test names, repeated at the end where a short log tail still 
 # Runs ctest in a build folder; on failure notes the stage and the names of the failed tests.
 run_ctest() { # stage, dir, ctest args...
   local stage=$1 dir=$2; shift 2
-  if ! ctest --test-dir "$dir" --output-on-failure -j "$jobs" "$@"; then
+  if ! ctest --test-dir "$dir" --output-on-failure -j "$test_jobs" "$@"; then
     status=1
     local names
     names=$(sed 's/^[0-9]*://' "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null | paste -sd ' ')
