@@ -17,11 +17,10 @@ function(add_project_test name)
   file(RELATIVE_PATH _folder ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
   string(REGEX REPLACE "/.*" "" _folder "${_folder}")
   player_test_helpers(${name} ${_folder} ${T_HELPERS})
-  # Under the sanitizers a test's own code is built unoptimised: it only drives the libraries,
-  # which keep the build's optimisation, and optimising the instrumented GoogleTest code takes
-  # most of that build's time.
-  if(PLAYER_SANITIZE)
-    target_compile_options(${name} PRIVATE -O0)
+  player_test_code(${name})
+  # The application's tests are compiled as Qt wants (-fPIC), which the shared header is not.
+  if(NOT _folder STREQUAL "app")
+    target_precompile_headers(${name} REUSE_FROM test_pch)
   endif()
   target_compile_definitions(${name} PRIVATE PLAYER_BIN_DIR="${PLAYER_BIN_DIR}"
                                              PLAYER_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
@@ -47,6 +46,16 @@ function(add_project_test name)
     "    ENVIRONMENT [==[${_env}]==])\n"
     "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_props})
+endfunction()
+
+# player_test_code(<target>): how a test's own code is compiled. It is built unoptimised: it
+# only drives the libraries, which keep the build's optimisation, and optimising the GoogleTest
+# code took most of each test's compile (under the sanitizers, most of that build's time).
+# The precompiled header the tests share (test_pch) is built the same way, or gcc would not
+# take it; so every test defines _REENTRANT, as those using SDL2 must.
+function(player_test_code target)
+  target_compile_options(${target} PRIVATE -O0)
+  target_compile_definitions(${target} PRIVATE _REENTRANT)
 endfunction()
 
 # player_test_helpers(<target> <folder>...): lets <target> include the test helpers kept in

@@ -95,7 +95,7 @@ if [ "${QUICK:-0}" != 1 ]; then
     corpus="build-fuzz/corpus/$name"; mkdir -p "$corpus"
     rm -f "build-fuzz/$name.rc"
     ( rc=0
-      "$f" -max_total_time="${FUZZ_SECONDS:-15}" -rss_limit_mb=2048 -timeout=10 "$corpus" \
+      "$f" -max_total_time="${FUZZ_SECONDS:-10}" -rss_limit_mb=2048 -timeout=10 "$corpus" \
         > "build-fuzz/$name.log" 2>&1 || rc=$?
       echo "$rc" > "build-fuzz/$name.rc" ) &
     while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n || true; done

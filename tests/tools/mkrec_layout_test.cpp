@@ -8,7 +8,6 @@ namespace {
 
 using mkrec::le;
 
-constexpr uint64_t kStartUnix = 1704164645; // 2024-01-02T03:04:05Z, the default start
 constexpr uint64_t kNtpOffset = 2208988800;
 
 void expectPayloadsMatch(const std::vector<uint8_t> &bytes, const mkrec::Manifest &m) {
