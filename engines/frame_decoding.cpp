@@ -45,46 +45,55 @@ size_t engineExpectedPictureBytes(int targetW, int targetH, const EnginePictureS
     return static_cast<size_t>(w) * static_cast<size_t>(h) * 4u;
 }
 
+namespace {
+
+// One attempt at a picture into `work`, sized for the target the application asks for now.
+int decodePicture(_Decoder *decoder, const uint8_t *payload, uint32_t length, int flags,
+                  const std::function<void(int &w, int &h)> &targetSize, PictureBufferPool &pool,
+                  std::vector<uint8_t> &work, EnginePictureSize &last, EngineDecodedFrame &f) {
+    int targetW = 0, targetH = 0;
+    if (targetSize) targetSize(targetW, targetH);
+    // A picture beyond the largest size is refused by the decoder, as it always was.
+    size_t bytes = engineExpectedPictureBytes(targetW, targetH, last);
+    if (bytes == 0 || bytes > kEngineRawImageBufferSize)
+        bytes = kEngineRawImageBufferSize;
+    else
+        bytes += kDecoderOutputSlack; // so that the scaler writes the picture in place
+    if (work.size() != bytes) {
+        pool.giveBack(std::move(work));
+        work = pool.takeStorage(bytes);
+    }
+    int result = -1;
+    if (work.empty()) {
+        player_log("No memory for a picture of %zu bytes\n", bytes);
+    } else {
+        result = Decoder_Decode(decoder, payload, static_cast<int>(length), targetW, targetH, flags,
+                                &f.streamW, &f.streamH, work.data(), work.size(), &f.outW, &f.outH);
+    }
+    if (result > 0) {
+        last.width = f.outW;
+        last.height = f.outH;
+    } else if (result == -1) {
+        // Perhaps a larger picture than the last one: the next attempt or frame gets the full size.
+        last.width = 0;
+        last.height = 0;
+    }
+    return result;
+}
+
+} // namespace
+
 EngineDecodedFrame engineDecodeVideoFrame(_Decoder *decoder, const uint8_t *payload, uint32_t length,
                                           bool keyFrame, int flags,
                                           const std::function<void(int &w, int &h)> &targetSize,
                                           PictureBufferPool &pool, std::vector<uint8_t> &work,
                                           EnginePictureSize &last, bool picture) {
     EngineDecodedFrame f;
-    for (int attempt = 1; !picture; ++attempt) {
-        f.result =
-            Decoder_Decode(decoder, payload, static_cast<int>(length), 0, 0, flags | DECODER_FLAG_NO_PICTURE,
-                           nullptr, nullptr, nullptr, 0, nullptr, nullptr);
-        if (f.result > 0 || !keyFrame || attempt >= kEngineKeyFrameDecodeAttempts) break;
-    }
-    for (int attempt = 1; picture; ++attempt) {
-        int targetW = 0, targetH = 0;
-        if (targetSize) targetSize(targetW, targetH);
-        // A picture beyond the largest size is refused by the decoder, as it always was.
-        size_t bytes = engineExpectedPictureBytes(targetW, targetH, last);
-        if (bytes == 0 || bytes > kEngineRawImageBufferSize)
-            bytes = kEngineRawImageBufferSize;
-        else
-            bytes += kDecoderOutputSlack; // so that the scaler writes the picture in place
-        if (work.size() != bytes) {
-            pool.giveBack(std::move(work));
-            work = pool.takeStorage(bytes);
-        }
-        if (work.empty()) {
-            player_log("No memory for a picture of %zu bytes\n", bytes);
-            f.result = -1;
-        } else {
-            f.result = Decoder_Decode(decoder, payload, static_cast<int>(length), targetW, targetH, flags,
-                                      &f.streamW, &f.streamH, work.data(), work.size(), &f.outW, &f.outH);
-        }
-        if (f.result > 0) {
-            last.width = f.outW;
-            last.height = f.outH;
-        } else if (f.result == -1) {
-            // Perhaps a larger picture than the last one: the next attempt or frame gets the full size.
-            last.width = 0;
-            last.height = 0;
-        }
+    for (int attempt = 1;; ++attempt) {
+        f.result = picture ? decodePicture(decoder, payload, length, flags, targetSize, pool, work, last, f)
+                           : Decoder_Decode(decoder, payload, static_cast<int>(length), 0, 0,
+                                            flags | DECODER_FLAG_NO_PICTURE, nullptr, nullptr, nullptr, 0,
+                                            nullptr, nullptr);
         if (f.result > 0 || !keyFrame || attempt >= kEngineKeyFrameDecodeAttempts) break;
     }
     f.firstFailure = f.result <= 0 && !last.failing;
