@@ -342,19 +342,20 @@ int AVCFormatPlayback::askLanding(int percent, unsigned long place, const Landin
     const int fd = fd_AVCFile_.load();
     // No channel can land: the reader goes on from the place itself.
     const unsigned long start = !plan ? 0 : plan->present ? static_cast<unsigned long>(plan->restart) : place;
+    unsigned mark = 0;
     {
         std::lock_guard<std::mutex> lock(locker_);
         changedProgressFlag_ = true;
-        landingStart_ = start;
+        if (++landingMark_ == 0) ++landingMark_; // 0 marks no seek
+        mark = landingMark_;
         landingPlace_ = place;
         landingPlan_ = plan ? *plan : LandingPlan{};
-        recordsBeforeLanding_ = 0;
     }
     landingAsked_ = plan != nullptr;
     // The jump does not wait out the pacing of the frame on screen (up to seconds across a clock
     // change), and the frames after it are paced afresh.
     hAVCFormatDecoder_->restartPacing();
-    const int result = avc_playback_progress_from(fd, percent, start);
+    const int result = avc_playback_progress_from(fd, percent, start, mark);
     if (result != 0) {
         // Nothing moved: playback goes on where it was, with its decoders and its progress.
         changedProgressFlag_ = false;
@@ -470,11 +471,9 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
     // is handed off, so that frame's key picture is the new decoder's first.
     {
         std::lock_guard<std::mutex> lock(locker_);
-        if (landingAsked_.load() && landingStart_ != 0 && frame.dwFrameNo != landingStart_ &&
-            recordsBeforeLanding_ < kAVCRecordsBeforeLanding) {
-            // Read before the seek moved the reader (a playing reader was on its next record):
-            // not the new place.
-            ++recordsBeforeLanding_;
+        if (landingAsked_.load() && avc_playback_record_mark(fd_AVCFile_.load()) != landingMark_) {
+            // Read before the seek moved the reader (a playing reader reads on until the move, and
+            // on a busy machine that may be several records): not the new place.
             avc_playback_read_one_more(fd_AVCFile_.load());
             return;
         }

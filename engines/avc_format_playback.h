@@ -42,9 +42,6 @@ int avcChannelTitles(const char *text, size_t length, char *table);
 // The parser's callback; user is the AVCFormatPlayback.
 extern "C" int avc_callback(int code, HEADER_AVC *header, char *bitstream, void *user);
 
-// Records a playing reader may still deliver from before a seek's move.
-constexpr int kAVCRecordsBeforeLanding = 4;
-
 // The landing at record `place` (1-based) of an open parser, at `momentUs` (0: the place's
 // moment), for the channels of `wanted` (bit n: channel n): the look at the records around the
 // place and the search for key frames before it (MomentSurvey). No channel present when the
@@ -186,16 +183,15 @@ class AVCFormatPlayback {
     // A seek: every decoder is made anew before the next frame is handed off.
     std::mutex locker_;
     std::atomic<bool> changedProgressFlag_{false};
-    // A seek asks for a landing (not a rewind that plays); the reader begins it at the record the
-    // seek went to (under locker_: that record's number, the place's and each channel's key
-    // frame; the records met before it, read before the seek moved the reader), and any action
-    // ends it. The landing's record is the reader's (see the rule above).
+    // A seek asks for a landing (not a rewind that plays); the reader begins it at the first record
+    // read from the place the seek moved it to, known by the seek's mark (under locker_: the mark,
+    // the place and the plan; a playing reader may still hand over records read before the move),
+    // and any action ends it. The landing's record is the reader's (see the rule above).
     std::atomic<bool> landingAsked_{false};
     std::atomic<bool> landing_{false};
-    unsigned long landingStart_ = 0;
+    unsigned landingMark_ = 0;
     unsigned long landingPlace_ = 0;
     LandingPlan landingPlan_;
-    int recordsBeforeLanding_ = 0;
     SeekLanding seekLanding_;
     // Since the last landing, key frames only were shown (8x, 16x, a rewind, steps): Play then
     // lands every channel at the moment on screen.

@@ -62,10 +62,13 @@ struct AVC_PARSE {
     // Bumped under the reader lock by every move of the reader; the reader
     // halts at an end only when nobody moved it since it read the record.
     std::atomic<unsigned> moveSeq{0};
+    // The mark of the seek whose place the reader reads from (0: none, or moved away since).
+    unsigned placeMark = 0;
 
     // Reader thread only.
     unsigned long lastNumber = 0; // 1-based position of the record last read; 0 before any
     unsigned long emptyRun = 0;   // records without payload read one after the other
+    unsigned recordMark = 0;      // placeMark when the record last read was read
     // Going backwards: the key frame each channel byte (0..16) was shown last (1-based record, 0 =
     // none), and the move count after the reader's own last move back.
     unsigned long backKey[17] = {};
@@ -160,6 +163,7 @@ bool moveToEntry(AVC_PARSE *p, unsigned long index) {
 void moveToFirstFrame(AVC_PARSE *p) {
     if (buffer_file_set(&p->reader, p->firstFrameOffset) == 1) p->nextIndex = 0;
     p->moveSeq.fetch_add(1);
+    p->placeMark = 0;
 }
 
 // Reader thread: the newest key frame the way back has shown (0 = none); forgets them all.
@@ -254,6 +258,7 @@ void *readerMain(void *arg) {
         unsigned long consumed = 0;
         const int read = get_avc_frame(&p->reader, &frame, p->frameBuffer, kFrameBufferSize, &consumed);
         const unsigned long number = ++p->nextIndex;
+        p->recordMark = p->placeMark;
         mutex_unlock(p->readerLock);
 
         // A long run of records without payload is damage (a file of zeros reads as billions
@@ -509,7 +514,7 @@ unsigned long placeNumber(const AVC_PARSE *p, int percent) {
 } // namespace
 
 extern "C" int avc_playback_progress(int handle, int percent) {
-    return avc_playback_progress_from(handle, percent, 0);
+    return avc_playback_progress_from(handle, percent, 0, 0);
 }
 
 extern "C" unsigned long avc_playback_place(int handle, int percent) {
@@ -548,7 +553,7 @@ extern "C" int avc_playback_visit_records(int handle, unsigned long from, int st
     return result;
 }
 
-extern "C" int avc_playback_progress_from(int handle, int percent, unsigned long number) {
+extern "C" int avc_playback_progress_from(int handle, int percent, unsigned long number, unsigned mark) {
     std::shared_ptr<AVC_PARSE> p = handle ? processHandles().get<AVC_PARSE>(handle) : nullptr;
     const unsigned long k = p ? placeNumber(p.get(), percent) : 0;
     if (k == 0) return -1;
@@ -556,6 +561,7 @@ extern "C" int avc_playback_progress_from(int handle, int percent, unsigned long
     {
         Locked lock(p->readerLock);
         if (!moveToEntry(p.get(), number - 1)) return -1;
+        p->placeMark = mark;
         const int status = readStatus(p.get());
         if (isRewind(status) && !p->paused) {
             p->reversePosition = number;
@@ -662,6 +668,11 @@ extern "C" void avc_playback_status(int handle, int action) {
     default:
         break;
     }
+}
+
+extern "C" unsigned avc_playback_record_mark(int handle) {
+    std::shared_ptr<AVC_PARSE> p = handle ? processHandles().get<AVC_PARSE>(handle) : nullptr;
+    return p ? p->recordMark : 0;
 }
 
 extern "C" void avc_playback_read_one_more(int handle) {

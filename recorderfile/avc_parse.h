@@ -76,8 +76,14 @@ typedef int (*AVC_RECORD_VISIT)(const AVC_RECORD_FACTS *facts, void *user);
 int avc_playback_visit_records(int handle, unsigned long from, int step, int keysOnly, AVC_RECORD_VISIT visit,
                                void *user);
 
-// As avc_playback_progress, but to record `number` (1-based) when it is not 0.
-int avc_playback_progress_from(int handle, int percent, unsigned long number);
+// As avc_playback_progress, but to record `number` (1-based) when it is not 0. The records read
+// from the new place on carry `mark` (see avc_playback_record_mark), until the reader is moved again.
+int avc_playback_progress_from(int handle, int percent, unsigned long number, unsigned mark);
+
+// Inside the callback: the mark of the seek from whose place the record handed over was read; 0
+// for one read before any marked seek moved the reader, or after a stop moved it away. A playing
+// reader may hand over a record or more read before a seek's move after the seek has returned.
+unsigned avc_playback_record_mark(int handle);
 
 // One of the actions below; others are ignored. May be called from any thread,
 // including from inside the callback.

@@ -66,7 +66,7 @@ void perform(int handle, int action) {
         // looked at in the frame headers first.
         const LandingPlan plan = avcLandingPlan(handle, avc_playback_place(handle, action - 110), 0, 0xFFFF);
         avc_playback_progress_from(handle, action - 110,
-                                   plan.present ? static_cast<unsigned long>(plan.restart) : 0);
+                                   plan.present ? static_cast<unsigned long>(plan.restart) : 0, 1);
     } else
         avc_playback_status(handle, action);
 }

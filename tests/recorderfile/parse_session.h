@@ -152,6 +152,7 @@ class Session {
         return false;
     }
 
+    int handle() const { return handle_; }
     void status(int action) { avc_playback_status(handle_, action); }
     int seek(int percent) { return avc_playback_progress(handle_, percent); }
 
