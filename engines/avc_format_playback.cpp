@@ -478,9 +478,13 @@ void AVCFormatPlayback::handleParserCallback(int code, HEADER_AVC *header, char 
             return;
         }
         if (changedProgressFlag_.exchange(false)) resetParams();
-        if (landingAsked_.exchange(false)) {
+        // Under way before no longer asked: who looks in between (a pause, the selected channel's
+        // decoders) must not find the landing over before it began. An action that ended it
+        // meanwhile (a speed, a step, a stop) ends it still.
+        if (landingAsked_.load()) {
             seekLanding_.begin(landingPlace_, landingPlan_);
             landing_ = true;
+            if (!landingAsked_.exchange(false)) landing_ = false;
         }
     }
     const bool landingRecord = landing_.load();
