@@ -77,7 +77,8 @@ int avc_playback_visit_records(int handle, unsigned long from, int step, int key
                                void *user);
 
 // As avc_playback_progress, but to record `number` (1-based) when it is not 0. The records read
-// from the new place on carry `mark` (see avc_playback_record_mark), until the reader is moved again.
+// from the new place on carry `mark` (see avc_playback_record_mark), until another seek or a stop
+// moves the reader.
 int avc_playback_progress_from(int handle, int percent, unsigned long number, unsigned mark);
 
 // Inside the callback: the mark of the seek from whose place the record handed over was read; 0
